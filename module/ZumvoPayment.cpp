@@ -1,0 +1,1 @@
+// Module entry: filled in below.

@@ -1,0 +1,44 @@
+// The module-wide reference to the host's service container, and the module file's own path.
+#pragma once
+
+#include "intfDI.h"
+
+#include <filesystem>
+#include <string>
+
+namespace zumvo {
+
+// The one container reference every unit looks services up through. Empty before InitModule
+// and after FinalModule.
+pallux::IntfPtr<pallux::IDIContainer>& ModuleContainer();
+
+// The container, or an error when the module holds none.
+pallux::IDIContainer& Container();
+
+// The full path of the module file itself (not of the host program).
+std::filesystem::path ModuleFilePath();
+// The module's settings file: its own path with the extension ".ini".
+std::string ModuleSettingsFile();
+
+// Typed look-ups through the module's container. Each answers whether the container supplied
+// the service.
+template <class T>
+bool CreateService(pallux::IntfPtr<T>& out) {
+    out.reset();
+    auto& c = ModuleContainer();
+    return c && c->CreateInstance(out);
+}
+template <class T>
+bool GetSingletonService(pallux::IntfPtr<T>& out) {
+    out.reset();
+    auto& c = ModuleContainer();
+    return c && c->GetSingleton(out);
+}
+template <class T>
+bool GetInstanceService(pallux::IntfPtr<T>& out) {
+    out.reset();
+    auto& c = ModuleContainer();
+    return c && c->GetInstance(out);
+}
+
+} // namespace zumvo

@@ -1,0 +1,103 @@
+// The module's one log: a file next to the module, written through spdlog with our own file
+// sink for the rotation and archive policy.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <stdexcept>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+namespace zumvo {
+
+// The log's settings, named as the load code sets them.
+struct TLogSettings {
+    std::filesystem::path DestinationPath;     // folder of the log file
+    std::string BaseName = "ZumvoPayment";     // file name before the computer name part
+    std::string DefaultExtension = ".log";
+    bool IncludeComputerNameInFileName = true;
+    std::string ComputerName;                  // empty: this machine's host name
+    std::uint64_t RotateFileSizeKB = 2048;     // a new file is started after this size
+    int RotateFileCount = 10;                  // rotated files kept
+    int ArchiveAfterDays = 2;                  // rotated files older than this are archived
+    bool EndOfLineCRLF = true;
+    bool AppendWithHeader = true;              // an existing file is appended to after a header
+};
+
+// The log file's full name for these settings.
+std::filesystem::path LogFileName(const TLogSettings& settings);
+
+// Opens (or reopens) the module log with these settings. Every level is written.
+void ConfigureLog(const TLogSettings& settings);
+// Flushes and closes the module log; later lines are dropped until ConfigureLog.
+void ShutdownLog();
+// Writes buffered lines to disk.
+void FlushLog();
+// The file the log currently writes to (empty when not configured).
+std::filesystem::path CurrentLogFile();
+
+namespace detail {
+std::string ToLogText(std::string_view v);
+std::string ToLogText(const std::string& v);
+std::string ToLogText(const char* v);
+std::string ToLogText(bool v);
+std::string ToLogText(double v);
+std::string ToLogText(std::int64_t v);
+std::string ToLogText(std::uint64_t v);
+template <class T>
+    requires std::is_integral_v<T>
+std::string ToLogText(T v) {
+    if constexpr (std::is_signed_v<T>)
+        return ToLogText(static_cast<std::int64_t>(v));
+    else
+        return ToLogText(static_cast<std::uint64_t>(v));
+}
+inline std::string ToLogText(float v) { return ToLogText(static_cast<double>(v)); }
+void WriteInfo(std::string line);
+void WriteException(std::string line);
+} // namespace detail
+
+// Fills each % of the text with the next argument, in order. Placeholders without an argument
+// stay as they are; surplus arguments are ignored.
+std::string FillPlaceholders(std::string_view text, const std::vector<std::string>& args);
+
+// An information line: LogInfo("[TZumvoInfo.Create] Got StoreID : %", storeID).
+template <class... Args>
+void LogInfo(std::string_view text, const Args&... args) {
+    detail::WriteInfo(FillPlaceholders(text, {detail::ToLogText(args)...}));
+}
+
+// An exception line: "[Class.Method] Error : message", at the exception level.
+void LogError(std::string_view classMethod, std::string_view message);
+inline void LogError(std::string_view classMethod, const std::exception& e) { LogError(classMethod, e.what()); }
+
+// The failure of a required service or condition ("Could not create DBScript").
+class EAssertionFailed : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+inline void Require(bool condition, const char* message) {
+    if (!condition)
+        throw EAssertionFailed(message);
+}
+
+// Runs fn; any exception is logged as "[classMethod] Error : message" and swallowed.
+// Answers true when fn completed. Every service operation's catch-all is this one call.
+template <class Fn>
+bool Guarded(std::string_view classMethod, Fn&& fn) noexcept {
+    try {
+        std::forward<Fn>(fn)();
+        return true;
+    } catch (const std::exception& e) {
+        LogError(classMethod, e);
+    } catch (...) {
+        LogError(classMethod, "unknown error");
+    }
+    return false;
+}
+
+} // namespace zumvo

@@ -1,0 +1,1 @@
+int zumvo_support_anchor = 0;
