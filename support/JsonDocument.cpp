@@ -1,0 +1,629 @@
+#include "JsonDocument.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <utility>
+
+#include <rapidjson/error/en.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+namespace zumvo {
+
+namespace detail {
+
+// The tree of one document. Generation changes whenever the tree's shape changes, which may move
+// nodes in memory; handles then find their node again from the root.
+struct TJSONStore {
+    rapidjson::Document Doc;
+    std::uint64_t Generation = 1;
+};
+
+} // namespace detail
+
+namespace {
+
+using rapidjson::Value;
+
+// Deeper documents are refused when parsed: writing and copying walk the tree recursively.
+constexpr int MaxParseDepth = 1000;
+
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameName(const Value& memberName, std::string_view name) {
+    if (memberName.GetStringLength() != name.size())
+        return false;
+    const char* s = memberName.GetString();
+    for (std::size_t i = 0; i < name.size(); ++i)
+        if (LowerAscii(s[i]) != LowerAscii(name[i]))
+            return false;
+    return true;
+}
+
+// Index of the first member of that name (ASCII case ignored), or -1.
+int FindFirst(const Value& object, std::string_view name) {
+    int index = 0;
+    for (auto it = object.MemberBegin(); it != object.MemberEnd(); ++it, ++index)
+        if (SameName(it->name, name))
+            return index;
+    return -1;
+}
+
+Value MakeString(std::string_view text, rapidjson::Document::AllocatorType& allocator) {
+    return Value(text.data(), static_cast<rapidjson::SizeType>(text.size()), allocator);
+}
+
+Value MakeDouble(double v) {
+    if (!std::isfinite(v))
+        throw EJSONError("JSON cannot hold a number that is not finite");
+    return Value(v);
+}
+
+std::string WriteCompact(const Value& v) {
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    if (!v.Accept(writer))
+        throw EJSONError("JSON value could not be written");
+    return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+const char* KindName(const Value* v) {
+    if (v == nullptr || v->IsNull())
+        return "null";
+    if (v->IsObject())
+        return "object";
+    if (v->IsArray())
+        return "array";
+    if (v->IsString())
+        return "string";
+    if (v->IsBool())
+        return "boolean";
+    return "number";
+}
+
+int Depth(const Value& root) {
+    // Iterative, so that a hostile document cannot exhaust the stack here.
+    std::vector<std::pair<const Value*, int>> pending{{&root, 1}};
+    int deepest = 0;
+    while (!pending.empty()) {
+        auto [v, depth] = pending.back();
+        pending.pop_back();
+        if (depth > deepest)
+            deepest = depth;
+        if (depth > MaxParseDepth)
+            break;
+        if (v->IsObject()) {
+            for (auto it = v->MemberBegin(); it != v->MemberEnd(); ++it)
+                if (it->value.IsObject() || it->value.IsArray())
+                    pending.emplace_back(&it->value, depth + 1);
+        } else if (v->IsArray()) {
+            for (auto it = v->Begin(); it != v->End(); ++it)
+                if (it->IsObject() || it->IsArray())
+                    pending.emplace_back(&*it, depth + 1);
+        }
+    }
+    return deepest;
+}
+
+// A whole decimal number filling the whole text.
+bool ParseWhole(std::string_view text, std::int64_t& out) {
+    if (text.empty())
+        return false;
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, out);
+    return ec == std::errc() && ptr == end;
+}
+
+bool ParseDecimal(std::string_view text, double& out) {
+    if (text.empty())
+        return false;
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, out, std::chars_format::general);
+    return ec == std::errc() && ptr == end && std::isfinite(out);
+}
+
+bool ToInt64(const Value* v, std::int64_t& out) {
+    if (v == nullptr)
+        return false;
+    if (v->IsInt64()) {
+        out = v->GetInt64();
+        return true;
+    }
+    if (v->IsUint64())
+        return false; // above the signed range
+    if (v->IsDouble()) {
+        double d = v->GetDouble();
+        if (!(d >= -9223372036854775808.0 && d < 9223372036854775808.0) || d != std::trunc(d))
+            return false;
+        out = static_cast<std::int64_t>(d);
+        return true;
+    }
+    if (v->IsString())
+        return ParseWhole(std::string_view(v->GetString(), v->GetStringLength()), out);
+    return false;
+}
+
+bool ToInt(const Value* v, int& out) {
+    std::int64_t wide = 0;
+    if (!ToInt64(v, wide) || wide < std::numeric_limits<int>::min() || wide > std::numeric_limits<int>::max())
+        return false;
+    out = static_cast<int>(wide);
+    return true;
+}
+
+bool ToDouble(const Value* v, double& out) {
+    if (v == nullptr)
+        return false;
+    if (v->IsNumber()) {
+        out = v->GetDouble();
+        return true;
+    }
+    if (v->IsString())
+        return ParseDecimal(std::string_view(v->GetString(), v->GetStringLength()), out);
+    return false;
+}
+
+bool ToBool(const Value* v, bool& out) {
+    if (v == nullptr)
+        return false;
+    if (v->IsBool()) {
+        out = v->GetBool();
+        return true;
+    }
+    if (v->IsNumber()) {
+        out = v->GetDouble() != 0.0;
+        return true;
+    }
+    if (v->IsString()) {
+        std::string_view s(v->GetString(), v->GetStringLength());
+        auto is = [&](std::string_view word) {
+            if (s.size() != word.size())
+                return false;
+            for (std::size_t i = 0; i < s.size(); ++i)
+                if (LowerAscii(s[i]) != word[i])
+                    return false;
+            return true;
+        };
+        if (is("true")) {
+            out = true;
+            return true;
+        }
+        if (is("false")) {
+            out = false;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ToText(const Value* v, std::string& out) {
+    if (v == nullptr)
+        return false;
+    if (v->IsString()) {
+        out.assign(v->GetString(), v->GetStringLength());
+        return true;
+    }
+    if (v->IsBool()) {
+        out = v->GetBool() ? "true" : "false";
+        return true;
+    }
+    if (v->IsInt64()) {
+        out = std::to_string(v->GetInt64());
+        return true;
+    }
+    if (v->IsUint64()) {
+        out = std::to_string(v->GetUint64());
+        return true;
+    }
+    if (v->IsNumber()) {
+        out = WriteCompact(*v);
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// ---- TJSONValue ------------------------------------------------------------------------------
+
+TJSONValue::TJSONValue(detail::TJSONStore* store, std::vector<int> path, bool readOnly)
+    : FStore(store), FPath(std::move(path)), FReadOnly(readOnly) {}
+
+rapidjson::Value* TJSONValue::Node() const {
+    if (FStore == nullptr)
+        return nullptr;
+    if (FGeneration == FStore->Generation)
+        return FNode;
+    Value* node = &FStore->Doc;
+    for (int index : FPath) {
+        if (node->IsArray() && index >= 0 && static_cast<rapidjson::SizeType>(index) < node->Size()) {
+            node = &(*node)[static_cast<rapidjson::SizeType>(index)];
+        } else if (node->IsObject() && index >= 0 &&
+                   static_cast<rapidjson::SizeType>(index) < node->MemberCount()) {
+            node = &(node->MemberBegin() + index)->value;
+        } else {
+            node = nullptr;
+            break;
+        }
+    }
+    FNode = node;
+    FGeneration = FStore->Generation;
+    return node;
+}
+
+TJSONValue::TRawAllocator& TJSONValue::Allocator() const {
+    return FStore->Doc.GetAllocator();
+}
+
+rapidjson::Value& TJSONValue::Writable(bool wantObject, const char* operation) {
+    if (FReadOnly)
+        throw EJSONError(std::string(operation) + ": the JSON document is read-only here");
+    Value* node = Node();
+    if (node == nullptr || (wantObject ? !node->IsObject() : !node->IsArray()))
+        throw EJSONError(std::string(operation) + ": the JSON value is " + KindName(node) + ", not " +
+                         (wantObject ? "an object" : "an array"));
+    return *node;
+}
+
+TJSONValue TJSONValue::Child(int index) const {
+    Value* node = Node();
+    if (node == nullptr || index < 0)
+        return {};
+    Value* child = nullptr;
+    auto i = static_cast<rapidjson::SizeType>(index);
+    if (node->IsArray() && i < node->Size())
+        child = &(*node)[i];
+    else if (node->IsObject() && i < node->MemberCount())
+        child = &(node->MemberBegin() + index)->value;
+    if (child == nullptr)
+        return {};
+    std::vector<int> path;
+    path.reserve(FPath.size() + 1);
+    path = FPath;
+    path.push_back(index);
+    TJSONValue result(FStore, std::move(path), FReadOnly);
+    result.FNode = child;
+    result.FGeneration = FStore->Generation;
+    return result;
+}
+
+bool TJSONValue::IsNull() const {
+    const Value* v = Node();
+    return v == nullptr || v->IsNull();
+}
+bool TJSONValue::IsObject() const {
+    const Value* v = Node();
+    return v != nullptr && v->IsObject();
+}
+bool TJSONValue::IsArray() const {
+    const Value* v = Node();
+    return v != nullptr && v->IsArray();
+}
+bool TJSONValue::IsString() const {
+    const Value* v = Node();
+    return v != nullptr && v->IsString();
+}
+bool TJSONValue::IsNumber() const {
+    const Value* v = Node();
+    return v != nullptr && v->IsNumber();
+}
+bool TJSONValue::IsInteger() const {
+    const Value* v = Node();
+    return v != nullptr && (v->IsInt64() || v->IsUint64());
+}
+bool TJSONValue::IsBool() const {
+    const Value* v = Node();
+    return v != nullptr && v->IsBool();
+}
+
+int TJSONValue::_Count() const {
+    const Value* v = Node();
+    if (v == nullptr)
+        return 0;
+    if (v->IsArray())
+        return static_cast<int>(v->Size());
+    if (v->IsObject())
+        return static_cast<int>(v->MemberCount());
+    return 0;
+}
+
+TJSONValue TJSONValue::operator[](int index) const {
+    return Child(index);
+}
+
+TJSONValue TJSONValue::operator[](std::string_view name) const {
+    const Value* v = Node();
+    if (v == nullptr || !v->IsObject())
+        return {};
+    int index = FindFirst(*v, name);
+    return index < 0 ? TJSONValue() : Child(index);
+}
+
+std::string TJSONValue::MemberName(int index) const {
+    const Value* v = Node();
+    if (v == nullptr || !v->IsObject() || index < 0 ||
+        static_cast<rapidjson::SizeType>(index) >= v->MemberCount())
+        return {};
+    const Value& name = (v->MemberBegin() + index)->name;
+    return std::string(name.GetString(), name.GetStringLength());
+}
+
+bool TJSONValue::Exists(std::string_view name) const {
+    const Value* v = Node();
+    return v != nullptr && v->IsObject() && FindFirst(*v, name) >= 0;
+}
+
+std::string TJSONValue::AsString() const {
+    std::string text;
+    if (!ToText(Node(), text))
+        throw EJSONError(std::string("JSON ") + KindName(Node()) + " does not convert to text");
+    return text;
+}
+
+std::string TJSONValue::AsString(std::string_view fallback) const {
+    std::string text;
+    return ToText(Node(), text) ? text : std::string(fallback);
+}
+
+int TJSONValue::AsInteger(int fallback) const {
+    int v = 0;
+    return ToInt(Node(), v) ? v : fallback;
+}
+
+int TJSONValue::AsInteger() const {
+    int v = 0;
+    if (!ToInt(Node(), v))
+        throw EJSONError(std::string("JSON ") + KindName(Node()) + " does not convert to an integer");
+    return v;
+}
+
+std::int64_t TJSONValue::AsInt64(std::int64_t fallback) const {
+    std::int64_t v = 0;
+    return ToInt64(Node(), v) ? v : fallback;
+}
+
+std::int64_t TJSONValue::AsInt64() const {
+    std::int64_t v = 0;
+    if (!ToInt64(Node(), v))
+        throw EJSONError(std::string("JSON ") + KindName(Node()) + " does not convert to an integer");
+    return v;
+}
+
+double TJSONValue::AsFloat(double fallback) const {
+    double v = 0;
+    return ToDouble(Node(), v) ? v : fallback;
+}
+
+double TJSONValue::AsFloat() const {
+    double v = 0;
+    if (!ToDouble(Node(), v))
+        throw EJSONError(std::string("JSON ") + KindName(Node()) + " does not convert to a number");
+    return v;
+}
+
+bool TJSONValue::AsBoolean(bool fallback) const {
+    bool v = false;
+    return ToBool(Node(), v) ? v : fallback;
+}
+
+bool TJSONValue::AsBoolean() const {
+    bool v = false;
+    if (!ToBool(Node(), v))
+        throw EJSONError(std::string("JSON ") + KindName(Node()) + " does not convert to a boolean");
+    return v;
+}
+
+std::string TJSONValue::ToJSON() const {
+    const Value* v = Node();
+    return v == nullptr ? std::string("null") : WriteCompact(*v);
+}
+
+rapidjson::Value TJSONValue::CopyOf(const TJSONValue& source) {
+    const Value* from = source.Node();
+    if (from == nullptr)
+        return Value();
+    return Value(*from, Allocator());
+}
+
+TJSONValue TJSONValue::AddValue(std::string_view name, rapidjson::Value&& v) {
+    Value& node = Writable(true, "Add");
+    Value key = MakeString(name, Allocator());
+    node.AddMember(key, v, Allocator());
+    // Members may have moved; this node itself has not.
+    ++FStore->Generation;
+    FNode = &node;
+    FGeneration = FStore->Generation;
+    return Child(static_cast<int>(node.MemberCount()) - 1);
+}
+
+TJSONValue TJSONValue::SetValue(std::string_view name, rapidjson::Value&& v) {
+    Value& node = Writable(true, "Set");
+    int index = FindFirst(node, name);
+    if (index < 0)
+        return AddValue(name, std::move(v));
+    (node.MemberBegin() + index)->value = v; // RapidJSON assignment moves
+    // Handles below the replaced value must not keep pointing into it.
+    ++FStore->Generation;
+    FNode = &node;
+    FGeneration = FStore->Generation;
+    return Child(index);
+}
+
+TJSONValue TJSONValue::AppendValue(rapidjson::Value&& v) {
+    Value& node = Writable(false, "Append");
+    node.PushBack(v, Allocator());
+    ++FStore->Generation;
+    FNode = &node;
+    FGeneration = FStore->Generation;
+    return Child(static_cast<int>(node.Size()) - 1);
+}
+
+rapidjson::Value* TJSONValue::RawNodeForWrite(TRawAllocator*& allocator) {
+    if (FReadOnly)
+        throw EJSONError("the JSON document is read-only here");
+    Value* node = Node();
+    if (FStore == nullptr || node == nullptr) {
+        allocator = nullptr;
+        return nullptr;
+    }
+    ++FStore->Generation;
+    FNode = node;
+    FGeneration = FStore->Generation;
+    allocator = &Allocator();
+    return node;
+}
+
+TJSONValue TJSONValue::Add(std::string_view name, std::string_view v) {
+    Writable(true, "Add");
+    return AddValue(name, MakeString(v, Allocator()));
+}
+TJSONValue TJSONValue::AddInt(std::string_view name, std::int64_t v) {
+    return AddValue(name, Value(v));
+}
+TJSONValue TJSONValue::AddUInt(std::string_view name, std::uint64_t v) {
+    return AddValue(name, Value(v));
+}
+TJSONValue TJSONValue::Add(std::string_view name, double v) {
+    return AddValue(name, MakeDouble(v));
+}
+TJSONValue TJSONValue::Add(std::string_view name, bool v) {
+    return AddValue(name, Value(v));
+}
+TJSONValue TJSONValue::Add(std::string_view name, const TJSONValue& copyOf) {
+    Writable(true, "Add");
+    return AddValue(name, CopyOf(copyOf));
+}
+TJSONValue TJSONValue::Add(std::string_view name, const TJSONDocument& copyOf) {
+    return Add(name, copyOf.Root());
+}
+TJSONValue TJSONValue::AddNull(std::string_view name) {
+    return AddValue(name, Value());
+}
+TJSONValue TJSONValue::AddObject(std::string_view name) {
+    return AddValue(name, Value(rapidjson::kObjectType));
+}
+TJSONValue TJSONValue::AddArray(std::string_view name) {
+    return AddValue(name, Value(rapidjson::kArrayType));
+}
+
+TJSONValue TJSONValue::Set(std::string_view name, std::string_view v) {
+    Writable(true, "Set");
+    return SetValue(name, MakeString(v, Allocator()));
+}
+TJSONValue TJSONValue::SetInt(std::string_view name, std::int64_t v) {
+    return SetValue(name, Value(v));
+}
+TJSONValue TJSONValue::SetUInt(std::string_view name, std::uint64_t v) {
+    return SetValue(name, Value(v));
+}
+TJSONValue TJSONValue::Set(std::string_view name, double v) {
+    return SetValue(name, MakeDouble(v));
+}
+TJSONValue TJSONValue::Set(std::string_view name, bool v) {
+    return SetValue(name, Value(v));
+}
+TJSONValue TJSONValue::Set(std::string_view name, const TJSONValue& copyOf) {
+    Writable(true, "Set");
+    return SetValue(name, CopyOf(copyOf));
+}
+TJSONValue TJSONValue::Set(std::string_view name, const TJSONDocument& copyOf) {
+    return Set(name, copyOf.Root());
+}
+TJSONValue TJSONValue::SetNull(std::string_view name) {
+    return SetValue(name, Value());
+}
+TJSONValue TJSONValue::SetObject(std::string_view name) {
+    return SetValue(name, Value(rapidjson::kObjectType));
+}
+TJSONValue TJSONValue::SetArray(std::string_view name) {
+    return SetValue(name, Value(rapidjson::kArrayType));
+}
+
+TJSONValue TJSONValue::Append(std::string_view v) {
+    Writable(false, "Append");
+    return AppendValue(MakeString(v, Allocator()));
+}
+TJSONValue TJSONValue::AppendInt(std::int64_t v) {
+    return AppendValue(Value(v));
+}
+TJSONValue TJSONValue::AppendUInt(std::uint64_t v) {
+    return AppendValue(Value(v));
+}
+TJSONValue TJSONValue::Append(double v) {
+    return AppendValue(MakeDouble(v));
+}
+TJSONValue TJSONValue::Append(bool v) {
+    return AppendValue(Value(v));
+}
+TJSONValue TJSONValue::Append(const TJSONValue& copyOf) {
+    Writable(false, "Append");
+    return AppendValue(CopyOf(copyOf));
+}
+TJSONValue TJSONValue::Append(const TJSONDocument& copyOf) {
+    return Append(copyOf.Root());
+}
+TJSONValue TJSONValue::AppendNull() {
+    return AppendValue(Value());
+}
+TJSONValue TJSONValue::AppendObject() {
+    return AppendValue(Value(rapidjson::kObjectType));
+}
+TJSONValue TJSONValue::AppendArray() {
+    return AppendValue(Value(rapidjson::kArrayType));
+}
+
+// ---- TJSONDocument ---------------------------------------------------------------------------
+
+TJSONDocument::TJSONDocument() : FStore(std::make_unique<detail::TJSONStore>()) {
+    FStore->Doc.SetObject();
+}
+TJSONDocument::TJSONDocument(std::unique_ptr<detail::TJSONStore> store) : FStore(std::move(store)) {}
+TJSONDocument::~TJSONDocument() = default;
+TJSONDocument::TJSONDocument(TJSONDocument&&) noexcept = default;
+TJSONDocument& TJSONDocument::operator=(TJSONDocument&&) noexcept = default;
+
+TJSONDocument TJSONDocument::Parse(std::string_view text) {
+    auto store = std::make_unique<detail::TJSONStore>();
+    constexpr unsigned flags = rapidjson::kParseIterativeFlag | rapidjson::kParseFullPrecisionFlag;
+    store->Doc.Parse<flags>(text.data(), text.size());
+    if (store->Doc.HasParseError())
+        throw EJSONError("Invalid JSON at offset " + std::to_string(store->Doc.GetErrorOffset()) + ": " +
+                         rapidjson::GetParseError_En(store->Doc.GetParseError()));
+    if (Depth(store->Doc) > MaxParseDepth)
+        throw EJSONError("Invalid JSON: nested deeper than " + std::to_string(MaxParseDepth) + " levels");
+    return TJSONDocument(std::move(store));
+}
+
+TJSONDocument TJSONDocument::NewObject() {
+    return TJSONDocument();
+}
+
+TJSONDocument TJSONDocument::NewArray() {
+    TJSONDocument doc;
+    doc.FStore->Doc.SetArray();
+    return doc;
+}
+
+TJSONDocument TJSONDocument::CopyOf(const TJSONValue& node) {
+    auto store = std::make_unique<detail::TJSONStore>();
+    if (const rapidjson::Value* from = node.Node())
+        static_cast<rapidjson::Value&>(store->Doc).CopyFrom(*from, store->Doc.GetAllocator());
+    return TJSONDocument(std::move(store));
+}
+
+TJSONDocument TJSONDocument::Clone() const {
+    return CopyOf(Root());
+}
+
+TJSONValue TJSONDocument::Root() {
+    return FStore ? TJSONValue(FStore.get(), {}, false) : TJSONValue();
+}
+
+TJSONValue TJSONDocument::Root() const {
+    return FStore ? TJSONValue(FStore.get(), {}, true) : TJSONValue();
+}
+
+} // namespace zumvo
