@@ -1,0 +1,183 @@
+#include "ZumvoLog.h"
+
+#include "clsRotatingArchiveSink.h"
+
+#include <spdlog/logger.h>
+#include <spdlog/spdlog.h>
+
+#include <fmt/format.h>
+
+#include <cstdio>
+#include <memory>
+#include <mutex>
+
+namespace fs = std::filesystem;
+
+namespace zumvo {
+
+namespace {
+
+// The name under which the module's logger is known to spdlog's registry.
+constexpr const char* kLoggerName = "ZumvoPayment";
+
+struct TModuleLog {
+    std::shared_ptr<spdlog::logger> Logger;
+    std::shared_ptr<TRotatingArchiveSink> Sink;
+};
+
+// Only trivially destructible objects live at namespace scope: the log may be written from
+// static constructors and destructors of other units, in any order. The state itself exists
+// between ConfigureLog and ShutdownLog.
+constinit std::mutex gLogMutex;
+constinit TModuleLog* gLog = nullptr;
+
+std::shared_ptr<spdlog::logger> CurrentLogger() noexcept {
+    std::lock_guard<std::mutex> lock(gLogMutex);
+    return gLog ? gLog->Logger : nullptr;
+}
+
+void Write(spdlog::level::level_enum level, std::string_view line) noexcept {
+    try {
+        if (auto logger = CurrentLogger())
+            logger->log(level, line);
+    } catch (...) {
+        // A log line is never worth a failure of the caller.
+    }
+}
+
+// Created by the first ConfigureLog, after spdlog's registry: it is therefore destroyed before
+// the registry at process exit, and with this library's other statics when the library is
+// unloaded, so the registry never keeps a logger whose code is gone.
+struct TShutdownAtUnload {
+    ~TShutdownAtUnload() { ShutdownLog(); }
+};
+
+std::string SafeFileNamePart(std::string name) {
+    for (char& c : name)
+        if (static_cast<unsigned char>(c) < 0x20 ||
+            std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos)
+            c = '_';
+    return name;
+}
+
+} // namespace
+
+fs::path LogFileName(const TLogSettings& settings) {
+    std::string name = settings.BaseName;
+    if (settings.IncludeComputerNameInFileName)
+        name += "_" +
+                SafeFileNamePart(settings.ComputerName.empty() ? LocalComputerName() : settings.ComputerName);
+    name += settings.DefaultExtension;
+    return settings.DestinationPath / name;
+}
+
+void ConfigureLog(const TLogSettings& settings) {
+    ShutdownLog();
+    try {
+        auto log = std::make_unique<TModuleLog>();
+        log->Sink = std::make_shared<TRotatingArchiveSink>(settings);
+        log->Logger = std::make_shared<spdlog::logger>(kLoggerName, log->Sink);
+        log->Logger->set_level(spdlog::level::trace);
+        // Exceptions reach the disk at once; everything else on FlushLog.
+        log->Logger->flush_on(spdlog::level::critical);
+        spdlog::drop(kLoggerName);
+        spdlog::register_logger(log->Logger);
+        static TShutdownAtUnload shutdownAtUnload;
+
+        std::lock_guard<std::mutex> lock(gLogMutex);
+        delete gLog;
+        gLog = log.release();
+    } catch (const std::exception& e) {
+        // There is no log to report to: the host's error stream is the only witness.
+        std::fprintf(stderr, "Zumvo Payment: the log could not be opened: %s\n", e.what());
+    }
+}
+
+void ShutdownLog() {
+    TModuleLog* log = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(gLogMutex);
+        std::swap(log, gLog);
+    }
+    if (!log)
+        return;
+    try {
+        log->Logger->flush();
+        if (spdlog::get(kLoggerName) == log->Logger)
+            spdlog::drop(kLoggerName);
+    } catch (...) {
+    }
+    delete log; // the file closes with the last reference to the sink
+}
+
+void FlushLog() {
+    try {
+        if (auto logger = CurrentLogger())
+            logger->flush();
+    } catch (...) {
+    }
+}
+
+fs::path CurrentLogFile() {
+    std::lock_guard<std::mutex> lock(gLogMutex);
+    return gLog ? gLog->Sink->FileName() : fs::path();
+}
+
+namespace detail {
+
+std::string ToLogText(std::string_view v) {
+    return std::string(v);
+}
+std::string ToLogText(const std::string& v) {
+    return v;
+}
+std::string ToLogText(const char* v) {
+    return v ? std::string(v) : std::string();
+}
+std::string ToLogText(bool v) {
+    return v ? "True" : "False";
+}
+std::string ToLogText(double v) {
+    return fmt::format("{}", v);
+}
+std::string ToLogText(std::int64_t v) {
+    return fmt::format("{}", v);
+}
+std::string ToLogText(std::uint64_t v) {
+    return fmt::format("{}", v);
+}
+
+void WriteInfo(std::string line) {
+    Write(spdlog::level::info, line);
+}
+void WriteException(std::string line) {
+    Write(spdlog::level::critical, line);
+}
+
+} // namespace detail
+
+std::string FillPlaceholders(std::string_view text, const std::vector<std::string>& args) {
+    std::string out;
+    out.reserve(text.size() + 16 * args.size());
+    std::size_t next = 0;
+    for (char c : text) {
+        // Arguments are inserted as they are: a % inside an argument is not a placeholder.
+        if (c == '%' && next < args.size())
+            out += args[next++];
+        else
+            out += c;
+    }
+    return out;
+}
+
+void LogError(std::string_view classMethod, std::string_view message) {
+    try {
+        std::string line;
+        line.reserve(classMethod.size() + message.size() + 12);
+        line.append("[").append(classMethod).append("] Error : ").append(message);
+        detail::WriteException(std::move(line));
+    } catch (...) {
+    }
+}
+
+} // namespace zumvo

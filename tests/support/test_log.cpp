@@ -1,0 +1,451 @@
+#include "ZumvoLog.h"
+#include "clsRotatingArchiveSink.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace zumvo;
+
+namespace {
+
+std::string ReadAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string Gunzip(const fs::path& p) {
+    gzFile f = gzopen(p.c_str(), "rb");
+    if (!f)
+        return "<cannot open " + p.string() + ">";
+    std::string out;
+    char buf[65536];
+    int n;
+    while ((n = gzread(f, buf, sizeof buf)) > 0)
+        out.append(buf, static_cast<std::size_t>(n));
+    EXPECT_EQ(n, 0) << "gzread failed on " << p;
+    EXPECT_EQ(gzclose(f), Z_OK);
+    return out;
+}
+
+// Lines without their CR LF; fails the test on a bare LF or an unterminated last line.
+std::vector<std::string> CrLfLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\n')
+            continue;
+        EXPECT_TRUE(i > 0 && text[i - 1] == '\r') << "bare LF at offset " << i;
+        lines.push_back(text.substr(start, i - start - 1));
+        start = i + 1;
+    }
+    EXPECT_EQ(start, text.size()) << "last line is not terminated";
+    return lines;
+}
+
+bool IsHeader(const std::string& line) {
+    return line.rfind("==== Log opened ", 0) == 0;
+}
+
+std::vector<fs::path> GzFiles(const fs::path& folder) {
+    std::vector<fs::path> found;
+    std::error_code ec;
+    for (auto& e : fs::directory_iterator(folder, ec))
+        if (e.path().extension() == ".gz")
+            found.push_back(e.path());
+    return found;
+}
+
+void Age(const fs::path& p, std::chrono::hours by) {
+    fs::last_write_time(p, fs::file_time_type::clock::now() - by);
+}
+
+class LogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        Dir = fs::temp_directory_path() /
+              ("zumvo_log_" + std::to_string(getpid()) + "_" + info->test_suite_name() + "_" + info->name());
+        fs::remove_all(Dir);
+        fs::create_directories(Dir);
+        Settings.DestinationPath = Dir;
+        Settings.ComputerName = "TILL07";
+    }
+    void TearDown() override {
+        ShutdownLog();
+        fs::remove_all(Dir);
+    }
+    fs::path File() const { return Dir / "ZumvoPayment_TILL07.log"; }
+    fs::path Rotated(int i) const { return Dir / ("ZumvoPayment_TILL07.log." + std::to_string(i)); }
+
+    // Every line written so far, oldest first: rotated files from the highest number down,
+    // then the current file.
+    std::vector<std::string> AllLines(int maxRotated) const {
+        std::vector<std::string> all;
+        for (int i = maxRotated; i >= 1; --i)
+            if (fs::exists(Rotated(i)))
+                for (auto& l : CrLfLines(ReadAll(Rotated(i))))
+                    all.push_back(l);
+        for (auto& l : CrLfLines(ReadAll(File())))
+            all.push_back(l);
+        return all;
+    }
+
+    fs::path Dir;
+    TLogSettings Settings;
+};
+
+TEST_F(LogTest, LinesHaveTimeStampTagTextAndCrLf) {
+    ConfigureLog(Settings);
+    LogInfo("[TTest.Run] value % of {} %", 42, "x");
+    LogInfo("[TTest.Run] two\nlines");
+    LogError("TVoucherZumvo.DoVoucher", "boom");
+    ShutdownLog();
+
+    auto lines = CrLfLines(ReadAll(File()));
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_TRUE(std::regex_match(
+        lines[0],
+        std::regex(
+            R"(==== Log opened \d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d{4} \(pid \d+, TILL07\) ====)")))
+        << lines[0];
+    const std::string stamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )";
+    EXPECT_TRUE(
+        std::regex_match(lines[1], std::regex(stamp + R"(INFO      \[TTest\.Run\] value 42 of \{\} x)")))
+        << lines[1];
+    EXPECT_TRUE(std::regex_match(lines[2], std::regex(stamp + R"(INFO      \[TTest\.Run\] two)")))
+        << lines[2];
+    EXPECT_EQ(lines[3], "lines");
+    EXPECT_TRUE(std::regex_match(
+        lines[4], std::regex(stamp + R"(EXCEPTION \[TVoucherZumvo\.DoVoucher\] Error : boom)")))
+        << lines[4];
+}
+
+TEST_F(LogTest, LfEndingsWhenCrLfIsOff) {
+    Settings.EndOfLineCRLF = false;
+    ConfigureLog(Settings);
+    LogInfo("[TTest.Run] one");
+    ShutdownLog();
+    std::string text = ReadAll(File());
+    EXPECT_EQ(text.find('\r'), std::string::npos);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
+}
+
+TEST_F(LogTest, ReopeningAppendsAfterHeaderAndKeepsOldLines) {
+    ConfigureLog(Settings);
+    LogInfo("first run");
+    ShutdownLog();
+    ConfigureLog(Settings);
+    LogInfo("second run");
+    ShutdownLog();
+
+    auto lines = CrLfLines(ReadAll(File()));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_TRUE(IsHeader(lines[0]));
+    EXPECT_TRUE(lines[1].ends_with(" first run"));
+    EXPECT_TRUE(IsHeader(lines[2]));
+    EXPECT_TRUE(lines[3].ends_with(" second run"));
+
+    // Without a header the file is still appended to, never truncated.
+    Settings.AppendWithHeader = false;
+    ConfigureLog(Settings);
+    LogInfo("third run");
+    ShutdownLog();
+    lines = CrLfLines(ReadAll(File()));
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_TRUE(lines[4].ends_with(" third run"));
+}
+
+TEST_F(LogTest, FileNameCarriesComputerName) {
+    ConfigureLog(Settings);
+    EXPECT_EQ(CurrentLogFile(), File());
+    EXPECT_TRUE(fs::exists(File()));
+    ShutdownLog();
+
+    Settings.ComputerName.clear();
+    char host[256] = {};
+    ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
+    EXPECT_EQ(LogFileName(Settings), Dir / (std::string("ZumvoPayment_") + host + ".log"));
+
+    Settings.ComputerName = "../x/y";
+    EXPECT_EQ(LogFileName(Settings), Dir / "ZumvoPayment_.._x_y.log");
+
+    Settings.IncludeComputerNameInFileName = false;
+    EXPECT_EQ(LogFileName(Settings), Dir / "ZumvoPayment.log");
+
+    // A missing folder is created.
+    Settings.DestinationPath = Dir / "sub" / "dir";
+    ConfigureLog(Settings);
+    LogInfo("in a new folder");
+    EXPECT_EQ(CurrentLogFile(), Dir / "sub" / "dir" / "ZumvoPayment.log");
+    ShutdownLog();
+    EXPECT_NE(ReadAll(Dir / "sub" / "dir" / "ZumvoPayment.log").find("in a new folder"), std::string::npos);
+}
+
+TEST_F(LogTest, RotatesAt2048KBKeepingTenFilesAndEveryRecentLine) {
+    ConfigureLog(Settings); // 2048 KB, 10 rotated files
+    const std::string filler(8000, 'z');
+    const int total = 3300; // about 26 MB: more than 12 files of 2 MB
+    for (int i = 0; i < total; ++i)
+        LogInfo("#% %", i, filler);
+    ShutdownLog();
+
+    const std::uint64_t limit = 2048 * 1024;
+    for (int i = 1; i <= 10; ++i) {
+        ASSERT_TRUE(fs::exists(Rotated(i))) << i;
+        // Full files: rotated only when the next line would not have fitted.
+        EXPECT_LE(fs::file_size(Rotated(i)), limit);
+        EXPECT_GT(fs::file_size(Rotated(i)), limit - 8100);
+    }
+    EXPECT_FALSE(fs::exists(Rotated(11)));
+    EXPECT_LE(fs::file_size(File()), limit);
+
+    // The kept lines are the most recent ones, complete and without a gap.
+    auto lines = AllLines(12);
+    ASSERT_FALSE(lines.empty());
+    int expected = -1;
+    for (const auto& line : lines) {
+        if (IsHeader(line))
+            continue;
+        auto hash = line.find(" INFO      #");
+        ASSERT_EQ(hash, 23u) << line.substr(0, 60);
+        int n = std::stoi(line.substr(hash + 12));
+        if (expected >= 0) {
+            ASSERT_EQ(n, expected);
+        }
+        ASSERT_TRUE(line.ends_with(" " + filler)) << "line " << n << " is cut";
+        expected = n + 1;
+    }
+    EXPECT_EQ(expected, total);
+    EXPECT_GT(total - static_cast<int>(lines.size()), 0) << "the oldest file was deleted";
+}
+
+TEST_F(LogTest, RotationDropsSurplusFilesAndNeverSplitsALine) {
+    Settings.RotateFileSizeKB = 1;
+    Settings.RotateFileCount = 3;
+    // Left over from a configuration that kept more files.
+    for (int i : {1, 2, 3, 4, 7}) {
+        std::ofstream(Rotated(i), std::ios::binary) << "old " << i << "\r\n";
+    }
+    ConfigureLog(Settings);
+    LogInfo("%", std::string(3000, 'L')); // longer than a whole file
+    LogInfo("after the long line");
+    ShutdownLog();
+
+    EXPECT_FALSE(fs::exists(Rotated(4)));
+    EXPECT_FALSE(fs::exists(Rotated(7)));
+    // The header file, then the long line alone, then the short one.
+    EXPECT_EQ(ReadAll(Rotated(3)), "old 1\r\n");
+    auto header = CrLfLines(ReadAll(Rotated(2)));
+    ASSERT_EQ(header.size(), 1u);
+    EXPECT_TRUE(IsHeader(header[0]));
+    auto longLine = CrLfLines(ReadAll(Rotated(1)));
+    ASSERT_EQ(longLine.size(), 1u);
+    EXPECT_TRUE(longLine[0].ends_with(" " + std::string(3000, 'L')));
+    auto current = CrLfLines(ReadAll(File()));
+    ASSERT_EQ(current.size(), 1u);
+    EXPECT_TRUE(current[0].ends_with(" after the long line"));
+}
+
+TEST_F(LogTest, OldRotatedFilesAreArchivedAtOpenAndAtRotation) {
+    Settings.RotateFileSizeKB = 1;
+    ConfigureLog(Settings);
+    for (int i = 0; i < 40; ++i)
+        LogInfo("line % %", i, std::string(100, 'a' + i % 26));
+    ShutdownLog();
+    ASSERT_TRUE(fs::exists(Rotated(3)));
+    const fs::path archive = Dir / "archive";
+
+    // Trigger at open: .2 and .3 are three days old, .1 is fresh.
+    std::map<std::string, fs::path> oldContent;
+    for (int i : {2, 3}) {
+        oldContent[ReadAll(Rotated(i))] = Rotated(i);
+        Age(Rotated(i), std::chrono::hours(72));
+    }
+    Age(Rotated(1), std::chrono::hours(47));
+    const std::string fresh = ReadAll(Rotated(1));
+    ConfigureLog(Settings);
+    EXPECT_FALSE(fs::exists(Rotated(2)));
+    EXPECT_FALSE(fs::exists(Rotated(3)));
+    EXPECT_EQ(ReadAll(Rotated(1)), fresh);
+    auto gz = GzFiles(archive);
+    ASSERT_EQ(gz.size(), 2u);
+    for (const auto& g : gz) {
+        EXPECT_TRUE(g.filename().string().starts_with("ZumvoPayment_TILL07_")) << g;
+        EXPECT_EQ(oldContent.erase(Gunzip(g)), 1u) << g << " does not hold a rotated file";
+    }
+
+    // Trigger at rotation: .1 has grown old in the meantime.
+    Age(Rotated(1), std::chrono::hours(72));
+    for (int i = 0; i < 20; ++i)
+        LogInfo("more %", std::string(100, 'm'));
+    FlushLog();
+    gz = GzFiles(archive);
+    ASSERT_EQ(gz.size(), 3u);
+    int matches = 0;
+    for (const auto& g : gz)
+        matches += Gunzip(g) == fresh;
+    EXPECT_EQ(matches, 1);
+    EXPECT_NE(ReadAll(Rotated(1)), fresh);
+}
+
+TEST_F(LogTest, RotatedFileStaysWhenArchivingFails) {
+    Settings.RotateFileSizeKB = 1;
+    ConfigureLog(Settings);
+    for (int i = 0; i < 15; ++i)
+        LogInfo("line % %", i, std::string(100, 'b'));
+    ShutdownLog();
+    ASSERT_TRUE(fs::exists(Rotated(1)));
+    const std::string content = ReadAll(Rotated(1));
+    Age(Rotated(1), std::chrono::hours(100));
+    std::ofstream(Dir / "archive") << "a file where the archive folder belongs";
+
+    ConfigureLog(Settings);
+    LogInfo("still logging");
+    ShutdownLog();
+    EXPECT_EQ(ReadAll(Rotated(1)), content);
+    EXPECT_NE(ReadAll(File()).find("still logging"), std::string::npos);
+
+    // Turned off: nothing is archived however old.
+    fs::remove(Dir / "archive");
+    Settings.ArchiveAfterDays = 0;
+    ConfigureLog(Settings);
+    ShutdownLog();
+    EXPECT_TRUE(fs::exists(Rotated(1)));
+    EXPECT_FALSE(fs::exists(Dir / "archive"));
+}
+
+TEST_F(LogTest, GzipFileOfMissingSourceLeavesNothing) {
+    EXPECT_FALSE(GzipFile(Dir / "missing", Dir / "out.gz"));
+    EXPECT_FALSE(fs::exists(Dir / "out.gz"));
+    EXPECT_FALSE(fs::exists(Dir / "out.gz.part"));
+
+    std::string big;
+    for (int i = 0; i < 50000; ++i)
+        big += std::to_string(i * 7919) + "\r\n";
+    std::ofstream(Dir / "src", std::ios::binary) << big;
+    ASSERT_TRUE(GzipFile(Dir / "src", Dir / "out.gz"));
+    EXPECT_EQ(Gunzip(Dir / "out.gz"), big);
+}
+
+TEST(LogTextTest, PlaceholdersAndValues) {
+    EXPECT_EQ(FillPlaceholders("[A.B] % and % end", {"1", "two"}), "[A.B] 1 and two end");
+    EXPECT_EQ(FillPlaceholders("% % %", {"x"}), "x % %");
+    EXPECT_EQ(FillPlaceholders("only %", {"a", "b", "c"}), "only a");
+    EXPECT_EQ(FillPlaceholders("% then %", {"50%", "b"}), "50% then b");
+    EXPECT_EQ(FillPlaceholders("", {"a"}), "");
+
+    EXPECT_EQ(detail::ToLogText(-5), "-5");
+    EXPECT_EQ(detail::ToLogText(static_cast<unsigned char>(200)), "200");
+    EXPECT_EQ(detail::ToLogText(UINT64_MAX), "18446744073709551615");
+    EXPECT_EQ(detail::ToLogText(INT64_MIN), "-9223372036854775808");
+    EXPECT_EQ(detail::ToLogText(0.1), "0.1");
+    EXPECT_EQ(detail::ToLogText(12.5), "12.5");
+    EXPECT_EQ(detail::ToLogText(1.0 / 3.0), "0.3333333333333333");
+    EXPECT_EQ(detail::ToLogText(true), "True");
+    EXPECT_EQ(detail::ToLogText(false), "False");
+    EXPECT_EQ(detail::ToLogText(static_cast<const char*>(nullptr)), "");
+}
+
+TEST_F(LogTest, GuardedLogsAndSwallowsExceptions) {
+    ConfigureLog(Settings);
+    int reached = 0;
+    EXPECT_TRUE(Guarded("TClass.Fine", [&] { ++reached; }));
+    EXPECT_FALSE(Guarded("TClass.Method", [&] {
+        ++reached;
+        throw std::runtime_error("something broke");
+    }));
+    EXPECT_FALSE(Guarded("TZumvoInfo.Create", [] { Require(false, "Could not create DBScript"); }));
+    EXPECT_FALSE(Guarded("TClass.Odd", [] { throw 42; }));
+    EXPECT_EQ(reached, 2);
+    ShutdownLog();
+
+    auto lines = CrLfLines(ReadAll(File()));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_TRUE(lines[1].ends_with(" EXCEPTION [TClass.Method] Error : something broke")) << lines[1];
+    EXPECT_TRUE(lines[2].ends_with(" EXCEPTION [TZumvoInfo.Create] Error : Could not create DBScript"))
+        << lines[2];
+    EXPECT_TRUE(lines[3].ends_with(" EXCEPTION [TClass.Odd] Error : unknown error")) << lines[3];
+}
+
+TEST_F(LogTest, NothingIsWrittenWhileNotConfigured) {
+    LogInfo("before configure %", 1);
+    ConfigureLog(Settings);
+    LogInfo("configured");
+    ShutdownLog();
+    const std::string before = ReadAll(File());
+    EXPECT_EQ(before.find("before configure"), std::string::npos);
+
+    EXPECT_EQ(CurrentLogFile(), fs::path());
+    LogInfo("after shutdown %", 2);
+    LogError("TA.B", "after shutdown");
+    FlushLog();
+    EXPECT_FALSE(Guarded("TA.B", [] { throw std::runtime_error("x"); }));
+    ShutdownLog();
+    EXPECT_EQ(ReadAll(File()), before);
+
+    // As after the library is unloaded and loaded again.
+    ConfigureLog(Settings);
+    LogInfo("reloaded");
+    FlushLog();
+    EXPECT_NE(ReadAll(File()).find("reloaded"), std::string::npos);
+}
+
+TEST_F(LogTest, UnopenableFileLeavesLogUnconfigured) {
+    std::ofstream(Dir / "blocker") << "x";
+    Settings.DestinationPath = Dir / "blocker"; // a file, not a folder
+    ConfigureLog(Settings);
+    EXPECT_EQ(CurrentLogFile(), fs::path());
+    LogInfo("dropped");
+    EXPECT_TRUE(Guarded("TA.B", [] {}));
+}
+
+TEST_F(LogTest, ConcurrentWritersLoseNothing) {
+    Settings.RotateFileSizeKB = 64;
+    Settings.RotateFileCount = 30;
+    ConfigureLog(Settings);
+    const int threads = 4, perThread = 2500;
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; ++t)
+        pool.emplace_back([t] {
+            for (int i = 0; i < perThread; ++i)
+                LogInfo("[TThread.Run] t% i% end", t, i);
+        });
+    for (auto& th : pool)
+        th.join();
+    ShutdownLog();
+    ASSERT_TRUE(fs::exists(Rotated(5)));
+    EXPECT_FALSE(fs::exists(Rotated(30)));
+
+    std::vector<int> next(threads, 0);
+    int seen = 0;
+    for (const auto& line : AllLines(30)) {
+        if (IsHeader(line))
+            continue;
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(line, m, std::regex(R"(INFO      \[TThread\.Run\] t(\d) i(\d+) end$)")))
+            << line;
+        int t = std::stoi(m[1]), i = std::stoi(m[2]);
+        ASSERT_EQ(i, next[t]) << "thread " << t;
+        ++next[t];
+        ++seen;
+    }
+    EXPECT_EQ(seen, threads * perThread);
+}
+
+} // namespace
