@@ -28,10 +28,14 @@ struct TLogSettings {
     bool AppendWithHeader = true;              // an existing file is appended to after a header
 };
 
-// The log file's full name for these settings.
+// The log file's full name for these settings:
+//   <DestinationPath>/<BaseName>_<ComputerName><DefaultExtension>
+// ("_<ComputerName>" only with IncludeComputerNameInFileName; characters a file name cannot hold
+// are replaced by '_'). Rotated and archived files: see clsRotatingArchiveSink.h.
 std::filesystem::path LogFileName(const TLogSettings& settings);
 
-// Opens (or reopens) the module log with these settings. Every level is written.
+// Opens (or reopens) the module log with these settings. Every level is written. When the file
+// cannot be opened the log stays closed (CurrentLogFile() is empty) and the reason goes to stderr.
 void ConfigureLog(const TLogSettings& settings);
 // Flushes and closes the module log; later lines are dropped until ConfigureLog.
 void ShutdownLog();
@@ -71,7 +75,8 @@ void LogInfo(std::string_view text, const Args&... args) {
     detail::WriteInfo(FillPlaceholders(text, {detail::ToLogText(args)...}));
 }
 
-// An exception line: "[Class.Method] Error : message", at the exception level.
+// An exception line: "[Class.Method] Error : message", at the exception level (spdlog's
+// critical level, tagged EXCEPTION in the file). Never throws.
 void LogError(std::string_view classMethod, std::string_view message);
 inline void LogError(std::string_view classMethod, const std::exception& e) { LogError(classMethod, e.what()); }
 
