@@ -14,8 +14,7 @@ namespace pallux {
 // Implements the reference-counting operations for the interfaces listed as template
 // arguments. A new object starts with one reference, which MakeIntf adopts, so a constructor
 // may hand out its own interface without the object being freed under it.
-template <class... Intfs>
-class TInterfacedObject : public Intfs... {
+template <class... Intfs> class TInterfacedObject : public Intfs... {
 public:
     TInterfacedObject() = default;
     TInterfacedObject(const TInterfacedObject&) = delete;
@@ -51,8 +50,7 @@ private:
 };
 
 // Builds an object and returns it as interface I, owning the object's first reference.
-template <class T, class I = typename T::DefaultIntf, class... Args>
-IntfPtr<I> MakeIntf(Args&&... args) {
+template <class T, class I = typename T::DefaultIntf, class... Args> IntfPtr<I> MakeIntf(Args&&... args) {
     T* obj = new T(std::forward<Args>(args)...);
     return IntfPtr<I>::Adopt(static_cast<I*>(obj));
 }

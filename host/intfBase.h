@@ -5,8 +5,8 @@
 #include <array>
 #include <compare>
 #include <cstdint>
-#include <stdexcept>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -92,7 +92,9 @@ struct TGUID {
     friend constexpr auto operator<=>(const TGUID&, const TGUID&) = default;
 };
 
-inline std::ostream& operator<<(std::ostream& os, const TGUID& g) { return os << g.ToString(); }
+inline std::ostream& operator<<(std::ostream& os, const TGUID& g) {
+    return os << g.ToString();
+}
 
 using HResult = std::int32_t;
 inline constexpr HResult S_OK = 0;
@@ -114,8 +116,7 @@ protected:
 
 // Owns one reference to an interface, like ComPtr: copying adds a reference, destruction
 // releases it.
-template <class T>
-class IntfPtr {
+template <class T> class IntfPtr {
 public:
     IntfPtr() = default;
     IntfPtr(std::nullptr_t) {}
@@ -127,8 +128,8 @@ public:
     IntfPtr(const IntfPtr& other) : IntfPtr(other.FPtr) {}
     IntfPtr(IntfPtr&& other) noexcept : FPtr(std::exchange(other.FPtr, nullptr)) {}
     template <class U>
-        requires std::is_convertible_v<U*, T*>
-    IntfPtr(const IntfPtr<U>& other) : IntfPtr(static_cast<T*>(other.get())) {}
+    requires std::is_convertible_v<U*, T*> IntfPtr(const IntfPtr<U>& other)
+        : IntfPtr(static_cast<T*>(other.get())) {}
     ~IntfPtr() { reset(); }
 
     IntfPtr& operator=(IntfPtr other) noexcept {
@@ -160,8 +161,7 @@ public:
     explicit operator bool() const { return FPtr != nullptr; }
 
     // QueryInterface for another interface of the same object; empty when it has none.
-    template <class U>
-    IntfPtr<U> As() const {
+    template <class U> IntfPtr<U> As() const {
         IntfPtr<U> r;
         if (FPtr)
             FPtr->QueryInterface(U::IID, r.put());

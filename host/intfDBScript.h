@@ -27,9 +27,10 @@ public:
     // Substitutes the arguments into the format text (the text the other Fmt operations run).
     virtual std::string PALLUX_CALL Format(const std::string& format, const TSqlArgs& args) = 0;
     // The named column of the batch's first result row as text, empty when there is none.
-    virtual void PALLUX_CALL GetValue(const std::string& sql, const std::string& column, std::string& value) = 0;
-    virtual void PALLUX_CALL GetValueFmt(const std::string& format, const TSqlArgs& args, const std::string& column,
-                                         std::string& value) = 0;
+    virtual void PALLUX_CALL GetValue(const std::string& sql, const std::string& column,
+                                      std::string& value) = 0;
+    virtual void PALLUX_CALL GetValueFmt(const std::string& format, const TSqlArgs& args,
+                                         const std::string& column, std::string& value) = 0;
     // The result rows as a JSON array of objects.
     virtual void PALLUX_CALL Query(const std::string& sql, std::string& json) = 0;
     virtual void PALLUX_CALL QueryFmt(const std::string& format, const TSqlArgs& args, std::string& json) = 0;

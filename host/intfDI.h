@@ -31,25 +31,16 @@ public:
     virtual bool PALLUX_CALL GetSingleton(const TGUID& iid, void** service) = 0;
 
     // Host side: a new object from the named factory of a host interface.
-    virtual bool PALLUX_CALL CreateNamedInstance(const TGUID& iid, const std::string& name, void** service) = 0;
+    virtual bool PALLUX_CALL CreateNamedInstance(const TGUID& iid, const std::string& name,
+                                                 void** service) = 0;
     // Host side: the names registered for a host interface, in registration order.
     virtual void PALLUX_CALL GetFactoryNames(const TGUID& iid, std::vector<std::string>& names) = 0;
 
     // Typed helpers (not part of the interface's slots).
-    template <class T>
-    bool GetInstance(IntfPtr<T>& out) {
-        return GetInstance(T::IID, out.put());
-    }
-    template <class T>
-    bool CreateInstance(IntfPtr<T>& out) {
-        return CreateInstance(T::IID, out.put());
-    }
-    template <class T>
-    bool GetSingleton(IntfPtr<T>& out) {
-        return GetSingleton(T::IID, out.put());
-    }
-    template <class T>
-    bool CreateNamedInstance(const std::string& name, IntfPtr<T>& out) {
+    template <class T> bool GetInstance(IntfPtr<T>& out) { return GetInstance(T::IID, out.put()); }
+    template <class T> bool CreateInstance(IntfPtr<T>& out) { return CreateInstance(T::IID, out.put()); }
+    template <class T> bool GetSingleton(IntfPtr<T>& out) { return GetSingleton(T::IID, out.put()); }
+    template <class T> bool CreateNamedInstance(const std::string& name, IntfPtr<T>& out) {
         return CreateNamedInstance(T::IID, name, out.put());
     }
 };

@@ -26,9 +26,9 @@ public:
 
     virtual std::int32_t PALLUX_CALL ShowMessage(const std::string& text, std::int32_t msgType,
                                                  std::int32_t buttons) = 0;
-    virtual std::int32_t PALLUX_CALL ShowIdentifiedMessage(const std::string& text, const std::string& identifier,
-                                                           std::int32_t number, std::int32_t msgType,
-                                                           std::int32_t buttons) = 0;
+    virtual std::int32_t PALLUX_CALL ShowIdentifiedMessage(const std::string& text,
+                                                           const std::string& identifier, std::int32_t number,
+                                                           std::int32_t msgType, std::int32_t buttons) = 0;
     virtual std::int32_t PALLUX_CALL ShowKeyedMessage(const std::string& text, const std::string& identifier,
                                                       std::int32_t buttons, std::int32_t number) = 0;
 };

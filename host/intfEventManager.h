@@ -3,35 +3,101 @@
 
 #include "intfBase.h"
 
+#include <atomic>
 #include <cstdint>
-#include <functional>
-#include <memory>
 #include <string>
+#include <utility>
 
 namespace pallux {
 
-// Handler signature: event name, the event's data text, one further value.
-using TEventProc = std::function<void(const std::string& eventName, const std::string& data, std::int64_t param)>;
-
-// A handler bound to an object. Owner is a weak token of that object: once the object is gone
-// the token has expired and the event manager neither calls the handler nor keeps it.
-struct TEventHandler {
-    std::weak_ptr<const void> Owner;
-    TEventProc Method;
-};
-
-// Held by every object that subscribes handlers; its destruction (with the object) expires
-// the weak token of each of them.
-class TEventSubscriberToken {
+// An alive flag shared by a subscribing object and the host. It is plain data without virtual
+// functions, so whichever side drops the last reference frees it, even after the module that
+// made it has been unloaded.
+class TSubscriberFlag {
 public:
-    TEventSubscriberToken() : FAlive(std::make_shared<char>(0)) {}
-    TEventSubscriberToken(const TEventSubscriberToken&) = delete;
-    TEventSubscriberToken& operator=(const TEventSubscriberToken&) = delete;
+    TSubscriberFlag() = default;
+    TSubscriberFlag(const TSubscriberFlag&) = delete;
+    TSubscriberFlag& operator=(const TSubscriberFlag&) = delete;
 
-    TEventHandler Bind(TEventProc method) const { return {std::weak_ptr<const void>(FAlive), std::move(method)}; }
+    void AddRef() { FRefs.fetch_add(1, std::memory_order_relaxed); }
+    void Release() {
+        if (FRefs.fetch_sub(1, std::memory_order_acq_rel) == 1)
+            delete this;
+    }
+    bool Alive() const { return FAlive.load(std::memory_order_acquire); }
+    void Kill() { FAlive.store(false, std::memory_order_release); }
 
 private:
-    std::shared_ptr<char> FAlive;
+    std::atomic<int> FRefs{1};
+    std::atomic<bool> FAlive{true};
+};
+
+// One counted reference to a TSubscriberFlag.
+class TSubscriberFlagRef {
+public:
+    TSubscriberFlagRef() = default;
+    static TSubscriberFlagRef New() {
+        TSubscriberFlagRef r;
+        r.FFlag = new TSubscriberFlag();
+        return r;
+    }
+    TSubscriberFlagRef(const TSubscriberFlagRef& o) : FFlag(o.FFlag) {
+        if (FFlag)
+            FFlag->AddRef();
+    }
+    TSubscriberFlagRef(TSubscriberFlagRef&& o) noexcept : FFlag(std::exchange(o.FFlag, nullptr)) {}
+    TSubscriberFlagRef& operator=(TSubscriberFlagRef o) noexcept {
+        std::swap(FFlag, o.FFlag);
+        return *this;
+    }
+    ~TSubscriberFlagRef() {
+        if (FFlag)
+            FFlag->Release();
+    }
+    bool Alive() const { return FFlag && FFlag->Alive(); }
+    void Kill() {
+        if (FFlag)
+            FFlag->Kill();
+    }
+
+private:
+    TSubscriberFlag* FFlag = nullptr;
+};
+
+// Handler signature: the object, the event name, the event's data text, one further value.
+using TEventProc = void (*)(void* self, const std::string& eventName, const std::string& data,
+                            std::int64_t param);
+
+// A handler bound to an object. The host calls Proc only while Owner is alive, and drops the
+// handler once it is not. Nothing in it needs the module's code to be destroyed.
+struct TEventHandler {
+    TSubscriberFlagRef Owner;
+    TEventProc Proc = nullptr;
+    void* Self = nullptr;
+};
+
+// Held by every object that subscribes handlers; its destruction (with the object) marks
+// each of them dead.
+class TEventSubscriberToken {
+public:
+    TEventSubscriberToken() : FFlag(TSubscriberFlagRef::New()) {}
+    TEventSubscriberToken(const TEventSubscriberToken&) = delete;
+    TEventSubscriberToken& operator=(const TEventSubscriberToken&) = delete;
+    ~TEventSubscriberToken() { FFlag.Kill(); }
+
+    const TSubscriberFlagRef& Flag() const { return FFlag; }
+
+    // Binds a handler method void T::M(eventName, data, param) of self.
+    template <auto Method, class T> TEventHandler Bind(T* self) const {
+        return {FFlag,
+                [](void* s, const std::string& eventName, const std::string& data, std::int64_t param) {
+                    (static_cast<T*>(s)->*Method)(eventName, data, param);
+                },
+                self};
+    }
+
+private:
+    TSubscriberFlagRef FFlag;
 };
 
 class IEventManager : public IInterface {

@@ -3,17 +3,24 @@
 
 #include "intfBase.h"
 
+#include "intfEventManager.h"
 #include <cstdint>
-#include <functional>
-#include <memory>
+
 #include <string>
 
 namespace pallux {
 
 // A menu click handler bound to an object; a click after the object is gone does nothing.
+using TNotifyProc = void (*)(void* self);
 struct TNotifyHandler {
-    std::weak_ptr<const void> Owner;
-    std::function<void()> Method;
+    TSubscriberFlagRef Owner;
+    TNotifyProc Proc = nullptr;
+    void* Self = nullptr;
+
+    // Binds a click method void T::M() of an object whose token is given.
+    template <auto Method, class T> static TNotifyHandler Bind(const TEventSubscriberToken& token, T* self) {
+        return {token.Flag(), [](void* s) { (static_cast<T*>(s)->*Method)(); }, self};
+    }
 };
 
 class IMainMenuManager : public IInterface {

@@ -28,8 +28,9 @@ class IPaymentMethod;
 
 // Called with the tender's own interface whenever an amount changes.
 using TPaymentMethodChangeEvent = std::function<void(IPaymentMethod* sender)>;
-using TAddCashupEntryProc = std::function<void(std::int32_t, std::int32_t, const std::string& paymentCode, std::int32_t,
-                                               std::int32_t, double amount, std::int32_t, std::int32_t)>;
+using TAddCashupEntryProc =
+    std::function<void(std::int32_t, std::int32_t, const std::string& paymentCode, std::int32_t, std::int32_t,
+                       double amount, std::int32_t, std::int32_t)>;
 using TPaymentCodeProc = std::function<void(std::int32_t, std::int32_t, const std::string& paymentCode)>;
 
 class IPaymentMethod : public IInterface {
@@ -49,8 +50,10 @@ public:
     virtual std::string PALLUX_CALL GetNameC() = 0;
     virtual bool PALLUX_CALL Pay() = 0;
     virtual void PALLUX_CALL Reset() = 0;
-    virtual void PALLUX_CALL AddCashupEntry(std::int32_t a, std::int32_t invoiceNum, const TAddCashupEntryProc& proc) = 0;
-    virtual void PALLUX_CALL ReportPaymentCode(std::int32_t a, std::int32_t b, const TPaymentCodeProc& proc) = 0;
+    virtual void PALLUX_CALL AddCashupEntry(std::int32_t a, std::int32_t invoiceNum,
+                                            const TAddCashupEntryProc& proc) = 0;
+    virtual void PALLUX_CALL ReportPaymentCode(std::int32_t a, std::int32_t b,
+                                               const TPaymentCodeProc& proc) = 0;
     virtual void PALLUX_CALL Hook1() = 0;
     virtual void PALLUX_CALL Hook2() = 0;
     virtual void PALLUX_CALL Hook3() = 0;

@@ -20,7 +20,8 @@ public:
     virtual void PALLUX_CALL SetBaseURL(const std::string& url) = 0;
     virtual void PALLUX_CALL SetBasicAuth(const std::string& user, const std::string& password) = 0;
     // GET resource; extra header lines "Name: value". True when the status is 2xx.
-    virtual bool PALLUX_CALL Get(const std::string& resource, const TStringList& headers, std::string& response) = 0;
+    virtual bool PALLUX_CALL Get(const std::string& resource, const TStringList& headers,
+                                 std::string& response) = 0;
     // POST body to resource; returns the answer body whatever the status.
     virtual std::string PALLUX_CALL Post(const std::string& resource, const std::string& body,
                                          const TStringList& headers, std::int32_t options) = 0;

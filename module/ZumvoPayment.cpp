@@ -1,1 +1,118 @@
-// Module entry: filled in below.
+// Library entry of the Zumvo payment module: log set-up at load, registration of the module's
+// services in the host's container, and their withdrawal.
+#include "ZumvoPayment.h"
+
+#include "ZumvoLog.h"
+#include "clsModuleContainer.h"
+#include "implCurrentBasket.h"
+#include "implDataChangesZumvo.h"
+#include "implDiscountZumvo.h"
+#include "implPaymentMethodZumvo.h"
+#include "implPrinterAddonZumvo.h"
+#include "implTillBrandSettings.h"
+#include "implVoucherZumvo.h"
+#include "implZumvoAPI.h"
+#include "implZumvoInfo.h"
+#include "implZumvoLogic.h"
+#include "implZumvoManagement.h"
+#include "implZumvoTransaction.h"
+
+#include <cstdlib>
+
+using namespace zumvo;
+using pallux::IntfPtr;
+using pallux::MakeIntf;
+
+namespace {
+
+// Set by a process exit handler. Exit handlers run before the loader finalises the libraries
+// that are still loaded; on an explicit unload this library's finaliser runs before its own
+// exit handlers. So the finaliser sees the flag set only when the process is ending.
+bool gProcessExiting = false;
+
+void MarkProcessExiting() {
+    gProcessExiting = true;
+}
+
+template <class Factory> IntfPtr<pallux::IServiceFactory> NewFactory() {
+    return MakeIntf<Factory, pallux::IServiceFactory>();
+}
+
+} // namespace
+
+// Library load code.
+__attribute__((constructor)) static void ZumvoPaymentLoad() {
+    TLogSettings settings;
+    settings.DestinationPath = ModuleFilePath().parent_path();
+    settings.BaseName = ModuleFilePath().stem().string();
+    settings.DefaultExtension = ".log";
+    settings.IncludeComputerNameInFileName = true;
+    settings.RotateFileSizeKB = 2048;
+    settings.RotateFileCount = 10;
+    settings.ArchiveAfterDays = 2;
+    settings.EndOfLineCRLF = true;
+    settings.AppendWithHeader = true;
+    ConfigureLog(settings);
+    LogInfo("Starting Zumvo Payment");
+    std::atexit(MarkProcessExiting);
+}
+
+// Module unload hook: the library is being freed. An explicit unload without FinalModule
+// withdraws every registration; the end of the process does not.
+__attribute__((destructor)) static void ZumvoPaymentUnload() {
+    if (!gProcessExiting)
+        FinalModule();
+    ShutdownLog();
+}
+
+void InitModule(pallux::IDIContainer* container) {
+    auto& held = ModuleContainer();
+    held = IntfPtr<pallux::IDIContainer>(container);
+
+    container->RegisterFactory(ITillBrandSettings::IID, NewFactory<TTillBrandSettingsFactory>().get());
+    container->RegisterFactory(IZumvoAPI::IID, NewFactory<TZumvoAPIFactory>().get());
+    container->RegisterNamedFactory(pallux::IDatabaseChanges::IID, "Zumvo",
+                                    NewFactory<TDatabaseChangesZumvoFactory>().get());
+    container->RegisterFactory(IZumvoInfo::IID, NewFactory<TZumvoInfoFactory>().get());
+    {
+        // Builds the identity now; the container keeps it for the module's lifetime.
+        IntfPtr<IZumvoInfo> info;
+        container->GetSingleton(info);
+    }
+    container->RegisterFactory(IZumvoTransaction::IID, NewFactory<TZumvoTransactionFactory>().get());
+    container->RegisterFactory(ICurrentBasket::IID, NewFactory<TCurrentBasketFactory>().get());
+    container->RegisterFactory(IZumvoLogic::IID, NewFactory<TZumvoLogicFactory>().get());
+    container->RegisterFactory(IZumvoManagement::IID, NewFactory<TZumvoPaymentManagementFactory>().get());
+    container->RegisterInstance(IZumvoManagement::IID, MakeIntf<TZumvoPaymentManagement>().get());
+    container->RegisterNamedFactory(pallux::IPrinterAddon::IID, "Zumvo",
+                                    NewFactory<TPrinterAddonZumvoFactory>().get());
+    container->RegisterNamedFactory(pallux::IPaymentMethod::IID, "Zumvo",
+                                    NewFactory<TPaymentMethodZumvoFactory>().get());
+    container->RegisterNamedFactory(pallux::IVoucher::IID, "Zumvo", NewFactory<TVoucherZumvoFactory>().get());
+    container->RegisterNamedFactory(pallux::IDynamicDiscount::IID, "ZumvoDiscount",
+                                    NewFactory<TZumvoDynamicDiscountFactory>().get());
+}
+
+void FinalModule() {
+    auto& held = ModuleContainer();
+    if (!held)
+        return;
+    Guarded("FinalModule", [&] {
+        auto& c = *held;
+        c.UnregisterNamedFactory(pallux::IVoucher::IID, "Zumvo");
+        c.UnregisterNamedFactory(pallux::IPaymentMethod::IID, "Zumvo");
+        c.UnregisterNamedFactory(pallux::IDynamicDiscount::IID, "ZumvoDiscount");
+        c.UnregisterNamedFactory(pallux::IPrinterAddon::IID, "Zumvo");
+        c.ReleaseInstance(IZumvoManagement::IID);
+        c.UnregisterFactory(IZumvoManagement::IID);
+        c.UnregisterFactory(IZumvoLogic::IID);
+        c.UnregisterFactory(ICurrentBasket::IID);
+        c.UnregisterFactory(IZumvoTransaction::IID);
+        c.ReleaseInstance(IZumvoInfo::IID);
+        c.UnregisterFactory(IZumvoInfo::IID);
+        c.UnregisterNamedFactory(pallux::IDatabaseChanges::IID, "Zumvo");
+        c.UnregisterFactory(IZumvoAPI::IID);
+        c.UnregisterFactory(ITillBrandSettings::IID);
+    });
+    held.reset();
+}

@@ -4,6 +4,7 @@
 #include "intfDI.h"
 
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 
 namespace zumvo {
@@ -22,23 +23,28 @@ std::string ModuleSettingsFile();
 
 // Typed look-ups through the module's container. Each answers whether the container supplied
 // the service.
-template <class T>
-bool CreateService(pallux::IntfPtr<T>& out) {
+template <class T> bool CreateService(pallux::IntfPtr<T>& out) {
     out.reset();
     auto& c = ModuleContainer();
     return c && c->CreateInstance(out);
 }
-template <class T>
-bool GetSingletonService(pallux::IntfPtr<T>& out) {
+template <class T> bool GetSingletonService(pallux::IntfPtr<T>& out) {
     out.reset();
     auto& c = ModuleContainer();
     return c && c->GetSingleton(out);
 }
-template <class T>
-bool GetInstanceService(pallux::IntfPtr<T>& out) {
+template <class T> bool GetInstanceService(pallux::IntfPtr<T>& out) {
     out.reset();
     auto& c = ModuleContainer();
     return c && c->GetInstance(out);
+}
+
+// A service reference used without a prior test: an empty one raises an error naming the
+// service (which the operation's handler logs) instead of being dereferenced.
+template <class T> T& Use(const pallux::IntfPtr<T>& service, const char* name) {
+    if (!service)
+        throw std::runtime_error(std::string(name) + " is not available");
+    return *service;
 }
 
 } // namespace zumvo

@@ -1,0 +1,73 @@
+#include "implZumvoManagement.h"
+
+#include "clsModuleContainer.h"
+#include "clsPlaceholder.h"
+#include "intfMainMenuManager.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+namespace zumvo {
+
+namespace {
+
+bool SameText(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+} // namespace
+
+std::string ProgramName() {
+    std::error_code ec;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    std::string name = exe.filename().string();
+    if (name.size() > 4 && SameText(std::string_view(name).substr(name.size() - 4), ".exe"))
+        name.resize(name.size() - 4);
+    return name;
+}
+
+TZumvoPaymentManagement::TZumvoPaymentManagement() {
+    pallux::IntfPtr<pallux::IEventManager> events;
+    if (!GetInstanceService(events))
+        return;
+    const auto handler = FEvents.Bind<&TZumvoPaymentManagement::Event_MainFormCreate>(this);
+    events->Subscribe("Pallux.Invoicing.MainForm.Create", handler);
+    events->Subscribe("Pallux.BackOffice.MainForm.Create", handler);
+}
+
+void TZumvoPaymentManagement::Event_MainFormCreate(const std::string& eventName, const std::string&,
+                                                   std::int64_t) {
+    pallux::IntfPtr<pallux::IMainMenuManager> menus;
+    if (!GetInstanceService(menus))
+        return;
+    const auto addEntry = [&](const std::string& menu, const std::string& caption,
+                              const pallux::TNotifyHandler& action) {
+        menus->AddMenuItem(menu, "-", {}, -1);
+        menus->AddMenuItem(menu, caption, action, -1);
+    };
+    const auto report = pallux::TNotifyHandler::Bind<&TZumvoPaymentManagement::ReportClick>(FEvents, this);
+    const auto brandSettings =
+        pallux::TNotifyHandler::Bind<&TZumvoPaymentManagement::BrandSettingsClick>(FEvents, this);
+    addEntry("Lists", "Zumvo Reports", report);
+    const std::string program = ProgramName();
+    if (SameText(program, "BackOffice")) {
+        if (eventName == "Pallux.BackOffice.MainForm.Create")
+            addEntry("Preferences", "Zumvo Brand Settings", brandSettings);
+    } else if (SameText(program, "Invoicing") && eventName == "Pallux.Invoicing.MainForm.Create") {
+        addEntry("Plugins", "Zumvo Brand Settings", brandSettings);
+    }
+}
+
+void TZumvoPaymentManagement::ReportClick() {
+    NotAvailable("TZumvoPaymentManagement.ReportClick");
+}
+
+void TZumvoPaymentManagement::BrandSettingsClick() {
+    NotAvailable("TZumvoPaymentManagement.BrandSettingsClick");
+}
+
+} // namespace zumvo

@@ -1,0 +1,36 @@
+// The one store of baskets, provider transactions and database log lines.
+#pragma once
+
+#include "intfBase.h"
+
+#include <cstdint>
+#include <string>
+
+namespace zumvo {
+
+class IZumvoTransaction : public pallux::IInterface {
+public:
+    static constexpr pallux::TGUID IID{"{1E155008-98DB-4678-9533-EA1AFBBAE1D3}"};
+
+    virtual std::int32_t GetTransaction(std::int32_t invoiceNum) = 0;
+    virtual std::int32_t GetBasket(std::int32_t invoiceNum) = 0;
+    virtual std::int32_t AddTransaction() = 0;
+    virtual std::int32_t AddTransactionToBasket(std::int32_t basketID) = 0;
+    virtual std::int32_t AddBasket(std::int32_t tillID) = 0;
+    virtual void SavePayment(std::int32_t transactionID, std::int32_t tvTrxID, double amount,
+                             const std::string& response) = 0;
+    virtual void SaveBasketPayment(std::int32_t basketID, double amount) = 0;
+    virtual void SaveFinalise(std::int32_t transactionID) = 0;
+    virtual void SaveFinaliseForBasket(std::int32_t basketID) = 0;
+    virtual void SaveInvoiceNum(std::int32_t transactionID, std::int32_t invoiceNum) = 0;
+    virtual void SetBasketInvoice(std::int32_t basketID, std::int32_t invoiceNum) = 0;
+    virtual void SetInvoicForBaskt(std::int32_t basketID, std::int32_t invoiceNum) = 0;
+    virtual void SetStatus(std::int32_t transactionID, std::int32_t status) = 0;
+    virtual void SetStatusForBasket(std::int32_t basketID, std::int32_t status) = 0;
+    virtual bool AddLog(const std::string& logClass, const std::string& message) = 0;
+    virtual void GetBasketDetailsForInvoice(std::int32_t invoiceNum, std::string& details) = 0;
+    virtual void GetBasketDetailsForID(std::int32_t basketID, std::string& details) = 0;
+    virtual std::int32_t GetInvoiceTill(std::int32_t invoiceNum) = 0;
+};
+
+} // namespace zumvo

@@ -1,0 +1,29 @@
+// The SOAP client of the voucher provider.
+#pragma once
+
+#include "intfBase.h"
+
+#include <cstdint>
+#include <string>
+
+namespace zumvo {
+
+class IZumvoAPI : public pallux::IInterface {
+public:
+    static constexpr pallux::TGUID IID{"{95A6DCCD-6735-44E9-8F05-1CBE25D4D754}"};
+
+    virtual void SetServer(const std::string& server, const std::string& url) = 0;
+    virtual void SetCredentials(const std::string& id, const std::string& password) = 0;
+    virtual void SetStore(std::int32_t storeID, const std::string& posID) = 0;
+    // Products is a JSON array of line items (Code, Price, Quantity), as JSON text.
+    virtual void Transaction(const std::string& basketID, const std::string& cashierID,
+                             const std::string& trxID, const std::string& tokenID,
+                             const std::string& tokenType, std::int32_t basketAmount,
+                             std::int32_t totalAmount, const std::string& trxType,
+                             const std::string& products, std::string& response) = 0;
+    virtual void Advice(const std::string& basketID, const std::string& cashierID, const std::string& trxID,
+                        const std::string& action, std::int32_t tvTrxID, const std::string& trxType,
+                        std::string& response) = 0;
+};
+
+} // namespace zumvo

@@ -1,0 +1,179 @@
+#include "THostServices.h"
+
+#include "TEventManager.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <stdexcept>
+
+namespace refhost {
+
+// ---- settings
+
+void TINISettings::Open(const std::string& fileName, const std::string& section) {
+    FFile = TIniFile(fileName);
+    FRoot = section;
+}
+
+std::optional<std::string> TINISettings::Lookup(const std::string& key, const std::string& profile) const {
+    if (!profile.empty())
+        if (auto v = FFile.Read(FRoot + "." + profile, key))
+            return v;
+    return FFile.Read(FRoot, key);
+}
+
+std::string TINISettings::ReadString(const std::string& key, const std::string& profile) {
+    return Lookup(key, profile).value_or("");
+}
+
+std::int32_t TINISettings::ReadInteger(const std::string& key, const std::string& profile) {
+    const auto text = Lookup(key, profile);
+    if (!text)
+        throw std::runtime_error("Setting " + key + " is missing in " + FFile.FileName().string());
+    const auto value = ParseWholeNumber(*text);
+    if (!value)
+        throw std::runtime_error("'" + *text + "' is not a valid integer value for setting " + key);
+    return *value;
+}
+
+void TINISettings::WriteString(const std::string& key, const std::string& profile, const std::string& value) {
+    FFile.Write(profile.empty() ? FRoot : FRoot + "." + profile, key, value);
+    FFile.Save();
+}
+
+// ---- identity
+
+std::int32_t THostIdentity::GetHostStoreID() {
+    return FContext->Config.ReadInteger("Host", "StoreID", 0);
+}
+
+std::int32_t THostIdentity::GetHostTillID() {
+    return FContext->Config.ReadInteger("Host", "TillID", 0);
+}
+
+// ---- messages
+
+namespace {
+
+const char* TypeText(std::int32_t msgType) {
+    switch (msgType) {
+    case pallux::mtWarning:
+        return "warning";
+    case pallux::mtError:
+        return "error";
+    case pallux::mtInformation:
+        return "information";
+    case pallux::mtConfirmation:
+        return "confirmation";
+    default:
+        return "message";
+    }
+}
+
+std::int32_t FirstButton(std::int32_t buttons) {
+    for (std::int32_t bit = 1; bit <= buttons; bit <<= 1)
+        if (buttons & bit)
+            return bit;
+    return pallux::mbOK;
+}
+
+std::int32_t AskQt(const std::string& text, std::int32_t msgType, std::int32_t buttons) {
+    QMessageBox box;
+    box.setWindowTitle(QApplication::applicationName());
+    box.setText(QString::fromStdString(text));
+    box.setIcon(msgType == pallux::mtError          ? QMessageBox::Critical
+                : msgType == pallux::mtWarning      ? QMessageBox::Warning
+                : msgType == pallux::mtConfirmation ? QMessageBox::Question
+                                                    : QMessageBox::Information);
+    const std::pair<std::int32_t, QMessageBox::StandardButton> map[] = {
+        {pallux::mbYes, QMessageBox::Yes},
+        {pallux::mbNo, QMessageBox::No},
+        {pallux::mbOK, QMessageBox::Ok},
+        {pallux::mbCancel, QMessageBox::Cancel}};
+    QMessageBox::StandardButtons qtButtons;
+    for (const auto& [bit, qt] : map)
+        if (buttons & bit)
+            qtButtons |= qt;
+    box.setStandardButtons(qtButtons ? qtButtons : QMessageBox::Ok);
+    const int pressed = box.exec();
+    for (const auto& [bit, qt] : map)
+        if (pressed == qt)
+            return bit;
+    return pallux::mbCancel;
+}
+
+} // namespace
+
+std::int32_t TDisplayMessage::Show(const std::string& text, std::int32_t msgType, std::int32_t buttons) {
+    FContext->Transcript.Write("MESSAGE", std::string(TypeText(msgType)) + ": " + text);
+    if (!FContext->Headless && qApp)
+        return AskQt(text, msgType, buttons);
+    if (!FContext->MessageAnswers.empty()) {
+        const std::int32_t answer = FContext->MessageAnswers.front();
+        FContext->MessageAnswers.pop_front();
+        return answer;
+    }
+    return FirstButton(buttons);
+}
+
+std::int32_t TDisplayMessage::ShowMessage(const std::string& text, std::int32_t msgType,
+                                          std::int32_t buttons) {
+    return Show(text, msgType, buttons);
+}
+
+std::int32_t TDisplayMessage::ShowIdentifiedMessage(const std::string& text, const std::string&, std::int32_t,
+                                                    std::int32_t msgType, std::int32_t buttons) {
+    return Show(text, msgType, buttons);
+}
+
+std::int32_t TDisplayMessage::ShowKeyedMessage(const std::string& text, const std::string&,
+                                               std::int32_t buttons, std::int32_t) {
+    return Show(text, pallux::mtInformation, buttons);
+}
+
+// ---- activity
+
+TActivityMessage::TActivityMessage(std::shared_ptr<THostContext> ctx) : FContext(std::move(ctx)) {}
+
+TActivityMessage::~TActivityMessage() = default;
+
+void TActivityMessage::Display(const std::string& kind, const std::string& text) {
+    FContext->Transcript.Write(kind, text);
+    if (FContext->Headless || !qApp)
+        return;
+    if (!FLabel) {
+        FLabel = std::make_unique<QLabel>();
+        FLabel->setWindowFlags(Qt::SplashScreen | Qt::WindowStaysOnTopHint);
+        FLabel->setMargin(16);
+    }
+    FLabel->setText(QString::fromStdString(text));
+    FLabel->adjustSize();
+    FLabel->show();
+    QApplication::processEvents();
+}
+
+void TActivityMessage::ShowActivity(const std::string& text, std::int32_t) {
+    Display("ACTIVITY", text);
+}
+
+void TActivityMessage::UpdateActivity(const std::string& text, std::int32_t) {
+    Display("ACTIVITY UPDATE", text);
+}
+
+// ---- registration
+
+void RegisterCoreServices(TDIContainer& container, const std::shared_ptr<THostContext>& ctx) {
+    container.RegisterInstance(pallux::IEventManager::IID, pallux::MakeIntf<TEventManager>().get());
+    RegisterHostFactory<pallux::IINISettings>(container, [] { return pallux::MakeIntf<TINISettings>(); });
+    RegisterHostFactory<pallux::IStoreIdentity>(container,
+                                                [ctx] { return pallux::MakeIntf<THostIdentity>(ctx); });
+    RegisterHostFactory<pallux::ITillIdentity>(
+        container, [ctx] { return pallux::MakeIntf<THostIdentity>(ctx).As<pallux::ITillIdentity>(); });
+    RegisterHostFactory<pallux::IDisplayMessage>(container,
+                                                 [ctx] { return pallux::MakeIntf<TDisplayMessage>(ctx); });
+    RegisterHostFactory<pallux::IActivityMessage>(container,
+                                                  [ctx] { return pallux::MakeIntf<TActivityMessage>(ctx); });
+}
+
+} // namespace refhost

@@ -1,0 +1,61 @@
+// A host for unit tests of module units: the reference host's container and core services,
+// handed to the module as its container for the test's duration.
+#pragma once
+
+#include "TDIContainer.h"
+#include "THostServices.h"
+#include "clsModuleContainer.h"
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace zumvo::test {
+
+// A factory that counts the objects it builds.
+template <class T, class I>
+class TCountingFactory : public pallux::TInterfacedObject<pallux::IServiceFactory> {
+public:
+    using DefaultIntf = pallux::IServiceFactory;
+    explicit TCountingFactory(int* count) : FCount(count) {}
+    void PALLUX_CALL CreateService(pallux::IntfPtr<pallux::IInterface>& instance) override {
+        ++*FCount;
+        auto object = pallux::MakeIntf<T, I>();
+        instance = pallux::IntfPtr<pallux::IInterface>(object.get());
+    }
+
+private:
+    int* FCount;
+};
+
+class TModuleTestHost {
+public:
+    explicit TModuleTestHost(const std::string& hostIni = "[Host]\nStoreID=12\nTillID=3\n") {
+        Folder = std::filesystem::temp_directory_path() /
+                 ("zumvo_module_" + std::to_string(getpid()) + "_" + std::to_string(++Counter()));
+        std::filesystem::remove_all(Folder);
+        std::filesystem::create_directories(Folder);
+        std::ofstream(Folder / "host.ini") << hostIni;
+        Context = refhost::THostContext::Load(Folder / "host.ini", "Invoicing", true);
+        Container = pallux::MakeIntf<refhost::TDIContainer, refhost::TDIContainer>();
+        refhost::RegisterCoreServices(*Container, Context);
+        ModuleContainer() = pallux::IntfPtr<pallux::IDIContainer>(Container.get());
+    }
+    ~TModuleTestHost() {
+        ModuleContainer().reset();
+        Container.reset();
+        std::filesystem::remove_all(Folder);
+    }
+
+    std::filesystem::path Folder;
+    std::shared_ptr<refhost::THostContext> Context;
+    pallux::IntfPtr<refhost::TDIContainer> Container;
+
+private:
+    static int& Counter() {
+        static int n = 0;
+        return n;
+    }
+};
+
+} // namespace zumvo::test

@@ -1,0 +1,226 @@
+// The module library loaded as the host loads it: a copy in its own folder (where its settings
+// file and log then live), the reference host's container and services.
+#include "THostServices.h"
+#include "TModuleLoader.h"
+#include "TRefHost.h"
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace refhost;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::vector<std::string> kRegistrations = {
+    "RegisterFactory {3BCB6A09-0CFC-41A0-A842-93467EC0B6D3} ",
+    "RegisterFactory {95A6DCCD-6735-44E9-8F05-1CBE25D4D754} ",
+    "RegisterNamedFactory {46A625EC-9BF5-42C0-AC4F-9E6719539020} Zumvo",
+    "RegisterFactory {C477BCB1-F216-4D90-8C9F-55FD6416FD37} ",
+    "RegisterFactory {1E155008-98DB-4678-9533-EA1AFBBAE1D3} ",
+    "RegisterFactory {2F7BD419-078E-43BF-982C-66AA7EEDF203} ",
+    "RegisterFactory {E54CCCBA-1827-4B9A-9958-688322F63ABA} ",
+    "RegisterFactory {4668AAA9-7DFA-49C0-A431-A8E8C1DA6F87} ",
+    "RegisterInstance {4668AAA9-7DFA-49C0-A431-A8E8C1DA6F87} ",
+    "RegisterNamedFactory {98B1C2E1-13C4-4EA2-BAB7-AE40ECD8443C} Zumvo",
+    "RegisterNamedFactory {B99696A6-EA20-4DD7-8E91-13B5762D314D} Zumvo",
+    "RegisterNamedFactory {F80579CD-19FC-4203-BD1B-42E3D4AC2598} Zumvo",
+    "RegisterNamedFactory {C8753185-FCAC-4182-B497-F7E86F26F280} ZumvoDiscount",
+};
+
+const std::vector<std::string> kWithdrawals = {
+    "UnregisterNamedFactory {F80579CD-19FC-4203-BD1B-42E3D4AC2598} Zumvo",
+    "UnregisterNamedFactory {B99696A6-EA20-4DD7-8E91-13B5762D314D} Zumvo",
+    "UnregisterNamedFactory {C8753185-FCAC-4182-B497-F7E86F26F280} ZumvoDiscount",
+    "UnregisterNamedFactory {98B1C2E1-13C4-4EA2-BAB7-AE40ECD8443C} Zumvo",
+    "ReleaseInstance {4668AAA9-7DFA-49C0-A431-A8E8C1DA6F87} ",
+    "UnregisterFactory {4668AAA9-7DFA-49C0-A431-A8E8C1DA6F87} ",
+    "UnregisterFactory {E54CCCBA-1827-4B9A-9958-688322F63ABA} ",
+    "UnregisterFactory {2F7BD419-078E-43BF-982C-66AA7EEDF203} ",
+    "UnregisterFactory {1E155008-98DB-4678-9533-EA1AFBBAE1D3} ",
+    "ReleaseInstance {C477BCB1-F216-4D90-8C9F-55FD6416FD37} ",
+    "UnregisterFactory {C477BCB1-F216-4D90-8C9F-55FD6416FD37} ",
+    "UnregisterNamedFactory {46A625EC-9BF5-42C0-AC4F-9E6719539020} Zumvo",
+    "UnregisterFactory {95A6DCCD-6735-44E9-8F05-1CBE25D4D754} ",
+    "UnregisterFactory {3BCB6A09-0CFC-41A0-A842-93467EC0B6D3} ",
+};
+
+class ModuleLifecycleTest : public ::testing::Test {
+protected:
+    fs::path folder;
+    fs::path module;
+    std::shared_ptr<THostContext> ctx;
+    pallux::IntfPtr<TDIContainer> container;
+    std::vector<std::string> ops;
+
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        folder = fs::temp_directory_path() /
+                 ("zumvo_lifecycle_" + std::string(info->name()) + "_" + std::to_string(getpid()));
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        module = folder / "libZumvoPayment.so";
+        fs::copy_file(fs::path(ZUMVO_BIN_DIR) / "libZumvoPayment.so", module);
+        std::ofstream(folder / "libZumvoPayment.ini") << "[Settings]\nZumvoStoreID=401\n";
+        std::ofstream(folder / "host.ini") << "[Host]\nStoreID=12\nTillID=2\n";
+        ctx = THostContext::Load(folder / "host.ini", "Invoicing", true);
+        container = pallux::MakeIntf<TDIContainer, TDIContainer>();
+        RegisterCoreServices(*container, ctx);
+        container->OnOperation = [this](const std::string& op, const pallux::TGUID& iid,
+                                        const std::string& name) {
+            ops.push_back(op + " " + iid.ToString() + " " + name);
+        };
+    }
+    void TearDown() override { fs::remove_all(folder); }
+
+    std::vector<std::string> LogLines() const {
+        std::vector<std::string> lines;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            if (entry.path().extension() != ".log")
+                continue;
+            std::ifstream in(entry.path(), std::ios::binary);
+            std::string line;
+            while (std::getline(in, line))
+                lines.push_back(line);
+        }
+        return lines;
+    }
+};
+
+} // namespace
+
+TEST_F(ModuleLifecycleTest, RegistersTwelveServicesInOrderAndWithdrawsThemInOrder) {
+    TModuleLoader loader(module);
+    loader.Init(*container);
+    EXPECT_EQ(ops, kRegistrations);
+
+    // The identity singleton was built during InitModule and is held by the container.
+    pallux::IntfPtr<pallux::IInterface> identity;
+    EXPECT_TRUE(container->GetInstance(pallux::TGUID::Parse("{C477BCB1-F216-4D90-8C9F-55FD6416FD37}"),
+                                       identity.put()));
+    identity.reset();
+
+    ops.clear();
+    loader.Final();
+    EXPECT_EQ(ops, kWithdrawals);
+    EXPECT_EQ(container->Registrations().size(), 6u) << "only the host's own services remain";
+
+    ops.clear();
+    loader.Final();
+    EXPECT_TRUE(ops.empty()) << "a second FinalModule does nothing";
+    loader.Unload();
+    EXPECT_TRUE(ops.empty()) << "unloading after FinalModule withdraws nothing more";
+}
+
+TEST_F(ModuleLifecycleTest, UnloadWithoutFinalModuleWithdrawsEverything) {
+    TModuleLoader loader(module);
+    loader.Init(*container);
+    ops.clear();
+    loader.Unload();
+    EXPECT_EQ(ops, kWithdrawals);
+    EXPECT_EQ(container->Registrations().size(), 6u);
+}
+
+TEST_F(ModuleLifecycleTest, ProcessExitWithTheModuleLoadedWithdrawsNothing) {
+    // Two children load the module and report every container operation through a pipe: one
+    // ends the process with the module loaded, the other unloads it first (the control).
+    const auto runChild = [&](bool unloadFirst) {
+        int fds[2];
+        EXPECT_EQ(pipe(fds), 0);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            close(fds[0]);
+            container->OnOperation = [fd = fds[1]](const std::string& op, const pallux::TGUID&,
+                                                   const std::string&) {
+                const std::string line = op + "\n";
+                (void)!write(fd, line.data(), line.size());
+            };
+            auto* loader = new TModuleLoader(module); // deliberately kept to the end of the process
+            loader->Init(*container);
+            (void)!write(fds[1], "EXIT\n", 5);
+            if (unloadFirst)
+                loader->Unload();
+            std::exit(0);
+        }
+        close(fds[1]);
+        std::string out;
+        std::array<char, 4096> buf{};
+        ssize_t n;
+        while ((n = read(fds[0], buf.data(), buf.size())) > 0)
+            out.append(buf.data(), static_cast<std::size_t>(n));
+        close(fds[0]);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+        return out.substr(out.find("EXIT\n") + 5);
+    };
+    EXPECT_EQ(runChild(false), "") << "no withdrawal at process exit";
+    const std::string control = runChild(true);
+    EXPECT_NE(control.find("UnregisterFactory"), std::string::npos) << control;
+}
+
+TEST_F(ModuleLifecycleTest, LogLiesNextToTheModuleAndStartsWithTheStartLine) {
+    {
+        TModuleLoader loader(module);
+        loader.Init(*container);
+        loader.Final();
+    }
+    const auto lines = LogLines();
+    ASSERT_FALSE(lines.empty()) << "no .log file in " << folder;
+    std::vector<std::string> seen;
+    for (const auto& l : lines)
+        for (const char* text :
+             {"Starting Zumvo Payment", "[TZumvoInfo.Create] Got StoreID : 12",
+              "[TZumvoInfo.Create] Got TillID : 2", "[TZumvoInfo.Create] Got TvStoreID : 401"})
+            if (l.find(text) != std::string::npos)
+                seen.push_back(text);
+    EXPECT_EQ(seen, (std::vector<std::string>{
+                        "Starting Zumvo Payment", "[TZumvoInfo.Create] Got StoreID : 12",
+                        "[TZumvoInfo.Create] Got TillID : 2", "[TZumvoInfo.Create] Got TvStoreID : 401"}));
+    for (const auto& l : lines)
+        EXPECT_TRUE(!l.empty() && l.back() == '\r') << "CR LF line ends: " << l;
+}
+
+TEST_F(ModuleLifecycleTest, InvoicingListsTheRegistrationsHeadless) {
+    const std::string cmd = std::string(ZUMVO_BIN_DIR) + "/Invoicing --headless --config " +
+                            (folder / "host.ini").string() + " --module " + module.string() +
+                            " --list-services";
+    FILE* p = popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string out;
+    std::array<char, 4096> buf{};
+    std::size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0)
+        out.append(buf.data(), n);
+    ASSERT_EQ(pclose(p), 0) << out;
+    std::vector<std::string> moduleLines;
+    std::istringstream in(out);
+    std::string line;
+    while (std::getline(in, line))
+        moduleLines.push_back(line);
+    const std::vector<std::string> expectedTail = {
+        "{3BCB6A09-0CFC-41A0-A842-93467EC0B6D3}\t-\tfactory",
+        "{95A6DCCD-6735-44E9-8F05-1CBE25D4D754}\t-\tfactory",
+        "{46A625EC-9BF5-42C0-AC4F-9E6719539020}\tZumvo\tnamed factory",
+        "{C477BCB1-F216-4D90-8C9F-55FD6416FD37}\t-\tfactory",
+        "{C477BCB1-F216-4D90-8C9F-55FD6416FD37}\t-\tinstance",
+        "{1E155008-98DB-4678-9533-EA1AFBBAE1D3}\t-\tfactory",
+        "{2F7BD419-078E-43BF-982C-66AA7EEDF203}\t-\tfactory",
+        "{E54CCCBA-1827-4B9A-9958-688322F63ABA}\t-\tfactory",
+        "{4668AAA9-7DFA-49C0-A431-A8E8C1DA6F87}\t-\tfactory",
+        "{4668AAA9-7DFA-49C0-A431-A8E8C1DA6F87}\t-\tinstance",
+        "{98B1C2E1-13C4-4EA2-BAB7-AE40ECD8443C}\tZumvo\tnamed factory",
+        "{B99696A6-EA20-4DD7-8E91-13B5762D314D}\tZumvo\tnamed factory",
+        "{F80579CD-19FC-4203-BD1B-42E3D4AC2598}\tZumvo\tnamed factory",
+        "{C8753185-FCAC-4182-B497-F7E86F26F280}\tZumvoDiscount\tnamed factory",
+    };
+    ASSERT_GE(moduleLines.size(), expectedTail.size()) << out;
+    EXPECT_EQ(std::vector<std::string>(moduleLines.end() - static_cast<long>(expectedTail.size()),
+                                       moduleLines.end()),
+              expectedTail);
+}

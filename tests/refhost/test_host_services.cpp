@@ -1,0 +1,116 @@
+#include "THostServices.h"
+#include "TRefHost.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace refhost;
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path TempDir(const std::string& name) {
+    auto dir = fs::temp_directory_path() / ("zumvo_refhost_" + name + "_" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+void WriteFile(const fs::path& file, const std::string& text) {
+    std::ofstream(file) << text;
+}
+
+} // namespace
+
+TEST(IniSettingsTest, ReadsTheRootSectionAndLetsAProfileSectionOverrideIt) {
+    const auto dir = TempDir("ini");
+    WriteFile(dir / "m.ini", "; module settings\n[Settings]\nSOAPServer = http://x:1\nZumvoStoreID=17\n"
+                             "BrandLinks={\"BR1\": 23, \"BR2\": 5}\nBad=12x\n"
+                             "[Settings.Default]\nsoapserver=http://override\n");
+    auto s = pallux::MakeIntf<TINISettings>();
+    s->Open((dir / "m.ini").string(), "Settings");
+    EXPECT_EQ(s->ReadString("SOAPServer", "Default"), "http://override")
+        << "profile section first, case ignored";
+    EXPECT_EQ(s->ReadString("SOAPServer", "Other"), "http://x:1");
+    EXPECT_EQ(s->ReadString("BrandLinks", "Default"), "{\"BR1\": 23, \"BR2\": 5}")
+        << "a JSON value stays intact";
+    EXPECT_EQ(s->ReadInteger("ZumvoStoreID", "Default"), 17);
+    EXPECT_EQ(s->ReadString("Missing", "Default"), "");
+    EXPECT_THROW(s->ReadInteger("Missing", "Default"), std::runtime_error);
+    EXPECT_THROW(s->ReadInteger("Bad", "Default"), std::runtime_error);
+
+    s->WriteString("SOAPID", "", "till");
+    auto again = pallux::MakeIntf<TINISettings>();
+    again->Open((dir / "m.ini").string(), "Settings");
+    EXPECT_EQ(again->ReadString("SOAPID", "Default"), "till");
+    EXPECT_EQ(again->ReadString("BrandLinks", "Default"), "{\"BR1\": 23, \"BR2\": 5}")
+        << "saving keeps the rest";
+}
+
+TEST(IniSettingsTest, AMissingFileReadsAsEmptyAndAMalformedOneIsAnError) {
+    const auto dir = TempDir("ini2");
+    auto s = pallux::MakeIntf<TINISettings>();
+    s->Open((dir / "none.ini").string(), "Settings");
+    EXPECT_EQ(s->ReadString("SOAPUrl", "Default"), "");
+    WriteFile(dir / "bad.ini", "[Settings]\nthis line has no equals sign\n");
+    EXPECT_THROW(s->Open((dir / "bad.ini").string(), "Settings"), std::runtime_error);
+}
+
+TEST(HostServicesTest, IdentityComesFromTheHostConfiguration) {
+    const auto dir = TempDir("identity");
+    WriteFile(dir / "host.ini", "[Host]\nStoreID=12\nTillID=3\n");
+    auto ctx = THostContext::Load(dir / "host.ini", "Invoicing", true);
+    auto c = pallux::MakeIntf<TDIContainer, TDIContainer>();
+    RegisterCoreServices(*c, ctx);
+    pallux::IntfPtr<pallux::IStoreIdentity> store;
+    pallux::IntfPtr<pallux::ITillIdentity> till;
+    ASSERT_TRUE(c->CreateInstance(store));
+    ASSERT_TRUE(c->CreateInstance(till));
+    EXPECT_EQ(store->GetHostStoreID(), 12);
+    EXPECT_EQ(till->GetHostTillID(), 3);
+    EXPECT_THROW(THostContext::Load(dir / "absent.ini", "Invoicing", true), std::runtime_error);
+}
+
+TEST(HostServicesTest, HeadlessMessagesAreAnsweredFromTheQueueAndTranscribed) {
+    const auto dir = TempDir("messages");
+    WriteFile(dir / "host.ini", "[Headless]\nTranscript=transcript.txt\n");
+    auto ctx = THostContext::Load(dir / "host.ini", "Invoicing", true);
+    auto c = pallux::MakeIntf<TDIContainer, TDIContainer>();
+    RegisterCoreServices(*c, ctx);
+    pallux::IntfPtr<pallux::IDisplayMessage> msg;
+    ASSERT_TRUE(c->CreateInstance(msg));
+    ctx->MessageAnswers.push_back(pallux::mbNo);
+    EXPECT_EQ(msg->ShowMessage("Reverse?", pallux::mtConfirmation, pallux::mbYes | pallux::mbNo),
+              pallux::mbNo);
+    EXPECT_EQ(msg->ShowKeyedMessage("Done", "{X}", pallux::mbOK, 1), pallux::mbOK)
+        << "no answer queued: first button";
+    {
+        pallux::IntfPtr<pallux::IActivityMessage> activity;
+        ASSERT_TRUE(c->CreateInstance(activity));
+        activity->ShowActivity("Finalising Zumvo Basket", 0);
+    }
+    const std::vector<std::string> expected{"MESSAGE: confirmation: Reverse?", "MESSAGE: information: Done",
+                                            "ACTIVITY: Finalising Zumvo Basket"};
+    EXPECT_EQ(ctx->Transcript.Lines(), expected);
+    std::ifstream file(dir / "transcript.txt");
+    std::string line;
+    std::vector<std::string> fromFile;
+    while (std::getline(file, line))
+        fromFile.push_back(line);
+    EXPECT_EQ(fromFile, expected);
+}
+
+TEST(RefHostTest, CommandLineAndRole) {
+    const auto cl =
+        TCommandLine::Parse({"--headless", "--config", "h.ini", "--module", "/m/lib.so", "--list-services"});
+    EXPECT_TRUE(cl.Headless);
+    EXPECT_TRUE(cl.ListServices);
+    EXPECT_EQ(cl.Config, "h.ini");
+    EXPECT_EQ(cl.Module, "/m/lib.so");
+    EXPECT_THROW(TCommandLine::Parse({"--config"}), std::invalid_argument);
+    EXPECT_THROW(TCommandLine::Parse({"--bogus"}), std::invalid_argument);
+    EXPECT_EQ(RoleFromProgramPath("/opt/pallux/BackOffice"), "BackOffice");
+    EXPECT_EQ(RoleFromProgramPath("C:/Pallux/Invoicing.exe"), "Invoicing");
+}
