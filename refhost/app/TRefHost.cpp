@@ -1,6 +1,7 @@
 #include "TRefHost.h"
 
 #include "THostServices.h"
+#include "TRestClient.h"
 
 #include <QApplication>
 #include <QMainWindow>
@@ -47,6 +48,12 @@ TRefHost::TRefHost(std::string role, const TCommandLine& options, const std::fil
     FContext = THostContext::Load(options.Config, FRole, options.Headless);
     FContainer = pallux::MakeIntf<TDIContainer, TDIContainer>();
     RegisterCoreServices(*FContainer, FContext);
+
+    TRestSettings rest;
+    rest.ConnectTimeoutMs = FContext->Config.ReadInteger("Rest", "ConnectTimeoutMs", rest.ConnectTimeoutMs);
+    rest.RequestTimeoutMs = FContext->Config.ReadInteger("Rest", "RequestTimeoutMs", rest.RequestTimeoutMs);
+    RegisterHostFactory<pallux::IRestClient>(*FContainer,
+                                             [rest] { return pallux::MakeIntf<TRestClient>(rest); });
 }
 
 TRefHost::~TRefHost() {
