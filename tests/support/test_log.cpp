@@ -136,16 +136,6 @@ TEST_F(LogTest, LinesHaveTimeStampTagTextAndCrLf) {
         << lines[4];
 }
 
-TEST_F(LogTest, LfEndingsWhenCrLfIsOff) {
-    Settings.EndOfLineCRLF = false;
-    ConfigureLog(Settings);
-    LogInfo("[TTest.Run] one");
-    ShutdownLog();
-    std::string text = ReadAll(File());
-    EXPECT_EQ(text.find('\r'), std::string::npos);
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
-}
-
 TEST_F(LogTest, ReopeningAppendsAfterHeaderAndKeepsOldLines) {
     ConfigureLog(Settings);
     LogInfo("first run");
@@ -328,19 +318,6 @@ TEST_F(LogTest, RotatedFileStaysWhenArchivingFails) {
     ShutdownLog();
     EXPECT_TRUE(fs::exists(Rotated(1)));
     EXPECT_FALSE(fs::exists(Dir / "archive"));
-}
-
-TEST_F(LogTest, GzipFileOfMissingSourceLeavesNothing) {
-    EXPECT_FALSE(GzipFile(Dir / "missing", Dir / "out.gz"));
-    EXPECT_FALSE(fs::exists(Dir / "out.gz"));
-    EXPECT_FALSE(fs::exists(Dir / "out.gz.part"));
-
-    std::string big;
-    for (int i = 0; i < 50000; ++i)
-        big += std::to_string(i * 7919) + "\r\n";
-    std::ofstream(Dir / "src", std::ios::binary) << big;
-    ASSERT_TRUE(GzipFile(Dir / "src", Dir / "out.gz"));
-    EXPECT_EQ(Gunzip(Dir / "out.gz"), big);
 }
 
 TEST(LogTextTest, PlaceholdersAndValues) {
