@@ -1,11 +1,91 @@
 #include "implDataChangesZumvo.h"
 
-#include "clsPlaceholder.h"
+#include "ZumvoLog.h"
+#include "clsModuleContainer.h"
+#include "intfActCodes.h"
+#include "intfTillBrandSettings.h"
 
 namespace zumvo {
 
-void PALLUX_CALL TDatabaseChangesZumvo::GetUpdateScripts(std::vector<std::string>&) {
-    NotAvailable("TDatabaseChangesZumvo.GetUpdateScripts");
+namespace {
+
+const char* const CreateTransactionsTable = R"(-- Zumvo Transaction Table
+IF OBJECT_ID('ZumvoPaymentTransactions', 'U') IS NULL
+CREATE TABLE [ZumvoPaymentTransactions] (
+    [ID] INT IDENTITY(1,1) NOT NULL PRIMARY KEY,
+    [Timestamp_Created] DATETIME NOT NULL,
+    [Timestamp_Payment] DATETIME NULL,
+    [Timestamp_Finalised] DATETIME NULL,
+    [InvoiceNum] INT NULL,
+    [tvTrxID] INT NULL,
+    [Response] VARCHAR(500) NULL,
+    [Amount] FLOAT NULL
+))";
+
+const char* const CreateBasketTable = R"(-- Zumvo Payment Basket
+IF OBJECT_ID('ZumvoPaymentBasket', 'U') IS NULL
+CREATE TABLE [ZumvoPaymentBasket] (
+    [ID] INT IDENTITY(1,1) NOT NULL PRIMARY KEY,
+    [Timestamp_Created] DATETIME NULL,
+    [InvoiceNum] INT NULL,
+    [TotalAmount] FLOAT NULL
+))";
+
+const char* const CreateLogTable = R"(-- Zumvo Log Table
+IF OBJECT_ID('zumvoPaymentLog', 'U') IS NULL
+CREATE TABLE [zumvoPaymentLog] (
+    [ID] INT IDENTITY(1,1) NOT NULL PRIMARY KEY,
+    [Timestamp] DATETIME NOT NULL,
+    [Class] VARCHAR(10) NOT NULL,
+    [Message] VARCHAR(1000) NOT NULL
+))";
+
+// The update of the rows runs through EXEC so that the batch compiles before the column exists.
+const char* const AddStatusColumn = R"(-- Zumvo Transaction Status
+IF NOT EXISTS ( SELECT 1 FROM INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = 'ZumvoPaymentTransactions' AND COLUMN_NAME = 'Status' )
+BEGIN
+    ALTER TABLE [ZumvoPaymentTransactions] ADD [Status] INT NOT NULL DEFAULT (0)
+    EXEC('UPDATE [ZumvoPaymentTransactions] SET [Status] = 2 WHERE [InvoiceNum] IS NOT NULL AND [Timestamp_Finalised] IS NOT NULL')
+END)";
+
+const char* const AddBasketIDColumn = R"(-- Zumvo Transaction Basket
+IF NOT EXISTS ( SELECT 1 FROM INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = 'ZumvoPaymentTransactions' AND COLUMN_NAME = 'BasketID' )
+    ALTER TABLE [ZumvoPaymentTransactions] ADD [BasketID] INT NULL)";
+
+const char* const WidenResponseColumn = R"(-- Zumvo Transaction Response Size
+IF EXISTS ( SELECT 1 FROM INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = 'ZumvoPaymentTransactions' AND COLUMN_NAME = 'Response' AND CHARACTER_MAXIMUM_LENGTH = 500 )
+    ALTER TABLE [ZumvoPaymentTransactions] ALTER COLUMN [Response] VARCHAR(MAX) NULL)";
+
+const char* const AddTillIDColumn = R"(-- Zumvo Payment Basket Till
+IF NOT EXISTS ( SELECT 1 FROM INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = 'ZumvoPaymentBasket' AND COLUMN_NAME = 'TillID' )
+    ALTER TABLE [ZumvoPaymentBasket] ADD [TillID] INT NOT NULL DEFAULT -1)";
+
+} // namespace
+
+void PALLUX_CALL TDatabaseChangesZumvo::GetUpdateScripts(std::vector<std::string>& scripts) {
+    Guarded("TDatabaseChangesZumvo.GetUpdateScripts", [&] {
+        scripts.emplace_back(CreateTransactionsTable);
+        scripts.emplace_back(CreateBasketTable);
+        scripts.emplace_back(CreateLogTable);
+
+        // The access codes are the host's business; without a registry they are left out.
+        pallux::IntfPtr<pallux::IActCodeRegistry> codes;
+        if (CreateService(codes) && codes) {
+            codes->RegisterCode("AM011", "To Change Zumvo Payment Settings", 1, 1);
+            codes->RegisterCode("AM012", "To View Zumvo Payment Transactions", 1, 1);
+            codes->AssignCode("AM011", "FRCH");
+            codes->AssignCode("AM012", "FRCH");
+        }
+
+        scripts.emplace_back(AddStatusColumn);
+        scripts.emplace_back(AddBasketIDColumn);
+        scripts.emplace_back(WidenResponseColumn);
+        scripts.emplace_back(AddTillIDColumn);
+
+        pallux::IntfPtr<ITillBrandSettings> brands;
+        CreateService(brands);
+        Use(brands, "TillBrandSettings").DatabaseChanges();
+    });
 }
 
 } // namespace zumvo

@@ -1,86 +1,267 @@
 #include "implZumvoTransaction.h"
 
-#include "clsPlaceholder.h"
+#include "JsonDocument.h"
+#include "ZumvoLog.h"
+#include "clsDBAccess.h"
+#include "clsModuleContainer.h"
+#include "intfZumvoInfo.h"
+
+#include <stdexcept>
 
 namespace zumvo {
 
-std::int32_t TZumvoTransaction::GetTransaction(std::int32_t) {
-    NotAvailable("TZumvoTransaction.GetTransaction");
-    return 0;
+namespace {
+
+using pallux::TSqlArgs;
+
+std::int64_t Arg(std::int32_t v) {
+    return v;
 }
 
-std::int32_t TZumvoTransaction::GetBasket(std::int32_t) {
-    NotAvailable("TZumvoTransaction.GetBasket");
-    return 0;
+// Inserts a row through a batch that answers the new identity in column ID.
+std::int32_t InsertReturningID(const std::string& format, const TSqlArgs& args) {
+    auto db = NewDBScript();
+    std::string id;
+    if (args.empty())
+        db->GetValue(format, "ID", id);
+    else
+        db->GetValueFmt(format, args, "ID", id);
+    return IdentifierFromText(id);
+}
+
+void Update(const std::string& format, const TSqlArgs& args) {
+    auto db = NewDBScript();
+    ExecuteOrRaise(*db, format, args);
+}
+
+// The ID of the first row of a query result, as an integer.
+std::int32_t FirstRowID(const TJSONDocument& rows) {
+    return rows[0]["ID"].AsInteger();
+}
+
+// The stored answer of a transaction row as text; empty for a null column.
+std::string ResponseText(const TJSONValue& row) {
+    const TJSONValue response = row["Response"];
+    return response.IsNull() ? std::string() : response.AsString();
+}
+
+// The code of a parsed answer (its Zumvo member) as text; empty when it has none.
+std::string ZumvoCode(const TJSONValue& data) {
+    return data.Exists("Zumvo") ? data["Zumvo"].AsString("") : std::string();
+}
+
+} // namespace
+
+std::int32_t TZumvoTransaction::GetTransaction(std::int32_t invoiceNum) {
+    std::int32_t result = 0;
+    Guarded("TZumvoTransaction.GetTransaction", [&] {
+        auto db = NewDBScript();
+        const TJSONDocument rows = QueryRows(
+            *db, "SELECT [ID] FROM [ZumvoPaymentTransactions] WHERE [InvoiceNum] = %d", {Arg(invoiceNum)});
+        result = rows._Count() > 0 ? FirstRowID(rows) : AddTransaction();
+    });
+    return result;
+}
+
+std::int32_t TZumvoTransaction::GetBasket(std::int32_t invoiceNum) {
+    std::int32_t result = 0;
+    Guarded("TZumvoTransaction.GetBasket", [&] {
+        auto db = NewDBScript();
+        const TJSONDocument rows = QueryRows(
+            *db, "SELECT [ID] FROM [ZumvoPaymentBasket] WHERE [InvoiceNum] = %d", {Arg(invoiceNum)});
+        result = rows._Count() > 0 ? FirstRowID(rows) : AddBasket(-1);
+    });
+    return result;
 }
 
 std::int32_t TZumvoTransaction::AddTransaction() {
-    NotAvailable("TZumvoTransaction.AddTransaction");
-    return -1;
+    std::int32_t result = -1;
+    Guarded("TZumvoTransaction.AddTransaction", [&] {
+        result = InsertReturningID("INSERT INTO [ZumvoPaymentTransactions] ( [Timestamp_Created] ) VALUES ( "
+                                   "GETDATE() ); SELECT CAST( SCOPE_IDENTITY() AS INT ) AS [ID]",
+                                   {});
+    });
+    return result;
 }
 
-std::int32_t TZumvoTransaction::AddTransactionToBasket(std::int32_t) {
-    NotAvailable("TZumvoTransaction.AddTransactionToBasket");
-    return -1;
+std::int32_t TZumvoTransaction::AddTransactionToBasket(std::int32_t basketID) {
+    std::int32_t result = -1;
+    Guarded("TZumvoTransaction.AddTransactionToBasket", [&] {
+        result =
+            InsertReturningID("INSERT INTO [ZumvoPaymentTransactions] ( [Timestamp_Created], [BasketID] ) "
+                              "VALUES ( GETDATE(), %d ); SELECT CAST( SCOPE_IDENTITY() AS INT ) AS [ID]",
+                              {Arg(basketID)});
+    });
+    return result;
 }
 
-std::int32_t TZumvoTransaction::AddBasket(std::int32_t) {
-    NotAvailable("TZumvoTransaction.AddBasket");
-    return -1;
+std::int32_t TZumvoTransaction::AddBasket(std::int32_t tillID) {
+    std::int32_t result = -1;
+    Guarded("TZumvoTransaction.AddBasket", [&] {
+        if (tillID == -1) {
+            pallux::IntfPtr<IZumvoInfo> info;
+            Require(GetSingletonService(info) && info, "Could not create ZumvoInfo");
+            tillID = info->GetTillID();
+        }
+        result =
+            InsertReturningID("INSERT INTO [ZumvoPaymentBasket] ( [Timestamp_Created], [TillID] ) VALUES ( "
+                              "GETDATE(), %d ); SELECT CAST( SCOPE_IDENTITY() AS INT ) AS [ID]",
+                              {Arg(tillID)});
+    });
+    return result;
 }
 
-void TZumvoTransaction::SavePayment(std::int32_t, std::int32_t, double, const std::string&) {
-    NotAvailable("TZumvoTransaction.SavePayment");
+void TZumvoTransaction::SavePayment(std::int32_t transactionID, std::int32_t tvTrxID, double amount,
+                                    const std::string& response) {
+    Guarded("TZumvoTransaction.SavePayment", [&] {
+        Update("UPDATE [ZumvoPaymentTransactions] SET [Timestamp_Payment] = GETDATE(), [tvTrxID] = %d, "
+               "[Response] = %s, [Status] = 1, [Amount] = %f WHERE [ID] = %d",
+               {Arg(tvTrxID), pallux::QuotedStr(response), amount, Arg(transactionID)});
+    });
 }
 
-void TZumvoTransaction::SaveBasketPayment(std::int32_t, double) {
-    NotAvailable("TZumvoTransaction.SaveBasketPayment");
+void TZumvoTransaction::SaveBasketPayment(std::int32_t basketID, double amount) {
+    Guarded("TZumvoTransaction.SaveBasketPayment", [&] {
+        Update("UPDATE [ZumvoPaymentBasket] SET [TotalAmount] = %f WHERE [ID] = %d", {amount, Arg(basketID)});
+    });
 }
 
-void TZumvoTransaction::SaveFinalise(std::int32_t) {
-    NotAvailable("TZumvoTransaction.SaveFinalise");
+void TZumvoTransaction::SaveFinalise(std::int32_t transactionID) {
+    Guarded("TZumvoTransaction.SaveFinalise", [&] {
+        Update("UPDATE [ZumvoPaymentTransactions] SET [Timestamp_Finalised] = GETDATE(), [Status] = 2 WHERE "
+               "[ID] "
+               "= %d",
+               {Arg(transactionID)});
+    });
 }
 
-void TZumvoTransaction::SaveFinaliseForBasket(std::int32_t) {
-    NotAvailable("TZumvoTransaction.SaveFinaliseForBasket");
+void TZumvoTransaction::SaveFinaliseForBasket(std::int32_t basketID) {
+    Guarded("TZumvoTransaction.SaveFinaliseForBasket", [&] {
+        Update("UPDATE [ZumvoPaymentTransactions] SET [Timestamp_Finalised] = GETDATE(), [Status] = 2 WHERE "
+               "[BasketID] = %d AND [Status] = 1",
+               {Arg(basketID)});
+    });
 }
 
-void TZumvoTransaction::SaveInvoiceNum(std::int32_t, std::int32_t) {
-    NotAvailable("TZumvoTransaction.SaveInvoiceNum");
+void TZumvoTransaction::SaveInvoiceNum(std::int32_t transactionID, std::int32_t invoiceNum) {
+    Guarded("TZumvoTransaction.SaveInvoiceNum", [&] {
+        Update("UPDATE [ZumvoPaymentTransactions] SET [InvoiceNum] = %d WHERE [ID] = %d",
+               {Arg(invoiceNum), Arg(transactionID)});
+    });
 }
 
-void TZumvoTransaction::SetBasketInvoice(std::int32_t, std::int32_t) {
-    NotAvailable("TZumvoTransaction.SetBasketInvoice");
+void TZumvoTransaction::SetBasketInvoice(std::int32_t basketID, std::int32_t invoiceNum) {
+    Guarded("TZumvoTransaction.SetBasketInvoice", [&] {
+        Update("UPDATE [ZumvoPaymentBasket] SET [InvoiceNum] = %d WHERE [ID] = %d",
+               {Arg(invoiceNum), Arg(basketID)});
+    });
 }
 
-void TZumvoTransaction::SetInvoicForBaskt(std::int32_t, std::int32_t) {
-    NotAvailable("TZumvoTransaction.SetInvoicForBaskt");
+void TZumvoTransaction::SetInvoicForBaskt(std::int32_t basketID, std::int32_t invoiceNum) {
+    Guarded("TZumvoTransaction.SetInvoicForBaskt", [&] {
+        Update("UPDATE [ZumvoPaymentTransactions] SET [InvoiceNum] = %d WHERE [BasketID] = %d",
+               {Arg(invoiceNum), Arg(basketID)});
+    });
 }
 
-void TZumvoTransaction::SetStatus(std::int32_t, std::int32_t) {
-    NotAvailable("TZumvoTransaction.SetStatus");
+void TZumvoTransaction::SetStatus(std::int32_t transactionID, std::int32_t status) {
+    Guarded("TZumvoTransaction.SetStatus", [&] {
+        Update("UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [ID] = %d",
+               {Arg(status), Arg(transactionID)});
+    });
 }
 
-void TZumvoTransaction::SetStatusForBasket(std::int32_t, std::int32_t) {
-    NotAvailable("TZumvoTransaction.SetStatusForBasket");
+void TZumvoTransaction::SetStatusForBasket(std::int32_t basketID, std::int32_t status) {
+    Guarded("TZumvoTransaction.SetStatusForBasket", [&] {
+        Update("UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [BasketID] = %d",
+               {Arg(status), Arg(basketID)});
+    });
 }
 
-bool TZumvoTransaction::AddLog(const std::string&, const std::string&) {
-    NotAvailable("TZumvoTransaction.AddLog");
-    return false;
+bool TZumvoTransaction::AddLog(const std::string& logClass, const std::string& message) {
+    bool result = false;
+    Guarded("TZumvoTransaction.AddLog", [&] {
+        auto db = NewDBScript();
+        result = db->ExecuteFmt("INSERT INTO [zumvoPaymentLog] ( [Timestamp], [Class], [Message] ) VALUES ( "
+                                "GETDATE(), %s, %s )",
+                                {pallux::QuotedStr(logClass), pallux::QuotedStr(message)});
+    });
+    return result;
 }
 
-void TZumvoTransaction::GetBasketDetailsForInvoice(std::int32_t, std::string&) {
-    NotAvailable("TZumvoTransaction.GetBasketDetailsForInvoice");
+void TZumvoTransaction::GetBasketDetailsForInvoice(std::int32_t invoiceNum, std::string& details) {
+    Guarded("TZumvoTransaction.GetBasketDetailsForInvoice", [&] {
+        auto db = NewDBScript();
+        TJSONDocument baskets =
+            QueryRows(*db, "SELECT * FROM [ZumvoPaymentBasket] WHERE [InvoiceNum] = %d", {Arg(invoiceNum)});
+        TJSONDocument transactions = QueryRows(
+            *db, "SELECT * FROM [ZumvoPaymentTransactions] WHERE [InvoiceNum] = %d", {Arg(invoiceNum)});
+        if (baskets._Count() == 0) {
+            details = "{}";
+            return;
+        }
+        for (int i = 0; i < transactions._Count(); ++i) {
+            TJSONValue row = transactions[i];
+            LogInfo("[TZumvoTransaction.GetBasketDetailsForInvoice] % : %", i, row.ToJSON());
+            row.Set("TransactionID", row["ID"].AsInteger());
+            const bool responseNull = row["Response"].IsNull();
+            const bool responseBlank = !responseNull && ResponseText(row).empty();
+            const bool invalid = responseNull || responseBlank;
+            LogInfo("[TZumvoTransaction.GetBasketDetailsForInvoice] Response NULL : %", responseNull);
+            LogInfo("[TZumvoTransaction.GetBasketDetailsForInvoice] Response Blank : %", responseBlank);
+            LogInfo("[TZumvoTransaction.GetBasketDetailsForInvoice] Invalid Response : %", invalid);
+            if (!invalid) {
+                LogInfo("[TZumvoTransaction.GetBasketDetailsForInvoice] 1");
+                FlushLog();
+                const TJSONDocument data = TJSONDocument::Parse(ResponseText(row));
+                row.Set("Data", data);
+                row.Set("Zumvo", ZumvoCode(data.Root()));
+            } else {
+                LogInfo("[TZumvoTransaction.GetBasketDetailsForInvoice] 2");
+                FlushLog();
+            }
+        }
+        baskets[0].Set("Transactions", transactions);
+        details = baskets[0].ToJSON();
+    });
 }
 
-void TZumvoTransaction::GetBasketDetailsForID(std::int32_t, std::string&) {
-    NotAvailable("TZumvoTransaction.GetBasketDetailsForID");
+void TZumvoTransaction::GetBasketDetailsForID(std::int32_t basketID, std::string& details) {
+    Guarded("TZumvoTransaction.GetBasketDetailsForID", [&] {
+        auto db = NewDBScript();
+        TJSONDocument baskets =
+            QueryRows(*db, "SELECT * FROM [ZumvoPaymentBasket] WHERE [ID] = %d", {Arg(basketID)});
+        TJSONDocument transactions =
+            QueryRows(*db, "SELECT * FROM [ZumvoPaymentTransactions] WHERE [BasketID] = %d", {Arg(basketID)});
+        for (int i = 0; i < transactions._Count(); ++i) {
+            TJSONValue row = transactions[i];
+            LogInfo("[TZumvoTransaction.GetBasketDetailsForID] % : %", i, row.ToJSON());
+            FlushLog();
+            row.Set("TransactionID", row["ID"].AsInteger());
+            const std::string response = ResponseText(row);
+            const TJSONDocument data =
+                response.empty() ? TJSONDocument::NewObject() : TJSONDocument::Parse(response);
+            row.Set("Data", data);
+            row.Set("Zumvo", ZumvoCode(data.Root()));
+        }
+        if (baskets._Count() == 0)
+            throw std::runtime_error("Basket " + std::to_string(basketID) + " does not exist");
+        baskets[0].Set("Transactions", transactions);
+        details = baskets[0].ToJSON();
+    });
 }
 
-std::int32_t TZumvoTransaction::GetInvoiceTill(std::int32_t) {
-    NotAvailable("TZumvoTransaction.GetInvoiceTill");
-    return -1;
+std::int32_t TZumvoTransaction::GetInvoiceTill(std::int32_t invoiceNum) {
+    std::int32_t result = -1;
+    Guarded("TZumvoTransaction.GetInvoiceTill", [&] {
+        auto db = NewDBScript();
+        const TJSONDocument rows =
+            QueryRows(*db, "SELECT [InvoiceNum], [fkTillID] FROM [INVOICES] WHERE [InvoiceNum] = %d",
+                      {Arg(invoiceNum)});
+        if (rows._Count() > 0)
+            result = rows[0]["fkTillID"].AsInteger(-1);
+    });
+    return result;
 }
 
 } // namespace zumvo

@@ -1,5 +1,6 @@
-// TZumvoTransaction: not available in this build yet; every operation logs that and returns its
-// results as they stood.
+// TZumvoTransaction: the one store of baskets, provider transactions and database log lines.
+// Every operation runs its SQL through a fresh database script object and keeps nothing between
+// calls.
 #pragma once
 
 #include "clsInterfacedObject.h"
@@ -8,31 +9,31 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace zumvo {
 
 class TZumvoTransaction : public pallux::TInterfacedObject<IZumvoTransaction> {
 public:
     using DefaultIntf = IZumvoTransaction;
-    std::int32_t GetTransaction(std::int32_t) override;
-    std::int32_t GetBasket(std::int32_t) override;
+    std::int32_t GetTransaction(std::int32_t invoiceNum) override;
+    std::int32_t GetBasket(std::int32_t invoiceNum) override;
     std::int32_t AddTransaction() override;
-    std::int32_t AddTransactionToBasket(std::int32_t) override;
-    std::int32_t AddBasket(std::int32_t) override;
-    void SavePayment(std::int32_t, std::int32_t, double, const std::string&) override;
-    void SaveBasketPayment(std::int32_t, double) override;
-    void SaveFinalise(std::int32_t) override;
-    void SaveFinaliseForBasket(std::int32_t) override;
-    void SaveInvoiceNum(std::int32_t, std::int32_t) override;
-    void SetBasketInvoice(std::int32_t, std::int32_t) override;
-    void SetInvoicForBaskt(std::int32_t, std::int32_t) override;
-    void SetStatus(std::int32_t, std::int32_t) override;
-    void SetStatusForBasket(std::int32_t, std::int32_t) override;
-    bool AddLog(const std::string&, const std::string&) override;
-    void GetBasketDetailsForInvoice(std::int32_t, std::string&) override;
-    void GetBasketDetailsForID(std::int32_t, std::string&) override;
-    std::int32_t GetInvoiceTill(std::int32_t) override;
+    std::int32_t AddTransactionToBasket(std::int32_t basketID) override;
+    std::int32_t AddBasket(std::int32_t tillID) override;
+    void SavePayment(std::int32_t transactionID, std::int32_t tvTrxID, double amount,
+                     const std::string& response) override;
+    void SaveBasketPayment(std::int32_t basketID, double amount) override;
+    void SaveFinalise(std::int32_t transactionID) override;
+    void SaveFinaliseForBasket(std::int32_t basketID) override;
+    void SaveInvoiceNum(std::int32_t transactionID, std::int32_t invoiceNum) override;
+    void SetBasketInvoice(std::int32_t basketID, std::int32_t invoiceNum) override;
+    void SetInvoicForBaskt(std::int32_t basketID, std::int32_t invoiceNum) override;
+    void SetStatus(std::int32_t transactionID, std::int32_t status) override;
+    void SetStatusForBasket(std::int32_t basketID, std::int32_t status) override;
+    bool AddLog(const std::string& logClass, const std::string& message) override;
+    void GetBasketDetailsForInvoice(std::int32_t invoiceNum, std::string& details) override;
+    void GetBasketDetailsForID(std::int32_t basketID, std::string& details) override;
+    std::int32_t GetInvoiceTill(std::int32_t invoiceNum) override;
 };
 
 class TZumvoTransactionFactory : public pallux::TServiceFactory<TZumvoTransaction, IZumvoTransaction> {};
