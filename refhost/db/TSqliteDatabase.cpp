@@ -1,0 +1,111 @@
+#include "TSqliteDatabase.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cctype>
+
+namespace refhost {
+
+namespace {
+
+struct TStmtCloser {
+    void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using TStmtPtr = std::unique_ptr<sqlite3_stmt, TStmtCloser>;
+
+bool IsDateDecl(const char* decl) {
+    if (!decl)
+        return false;
+    std::string u(decl);
+    for (char& c : u)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return u == "DATETIME" || u == "SMALLDATETIME" || u == "DATETIME2" || u == "DATE";
+}
+
+} // namespace
+
+TSqliteDatabase::TSqliteDatabase(const std::string& path) : FPath(path) {
+    const int rc = sqlite3_open_v2(
+        path.c_str(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        const std::string message = FDb ? sqlite3_errmsg(FDb) : sqlite3_errstr(rc);
+        sqlite3_close(FDb);
+        FDb = nullptr;
+        throw EDatabaseError("cannot open database " + path + ": " + message);
+    }
+    sqlite3_extended_result_codes(FDb, 1);
+    // the till and the back office may have the file open at the same time
+    sqlite3_busy_timeout(FDb, 10000);
+    if (path != ":memory:" && !path.empty()) {
+        std::int64_t changes = 0;
+        try {
+            ExecuteStatement("PRAGMA journal_mode = WAL", changes);
+        } catch (...) {
+            sqlite3_close(FDb);
+            FDb = nullptr;
+            throw;
+        }
+    }
+}
+
+TSqliteDatabase::~TSqliteDatabase() {
+    if (FDb)
+        sqlite3_close(FDb);
+}
+
+void TSqliteDatabase::BeginBatch() {
+    sqlite3_set_last_insert_rowid(FDb, 0);
+}
+
+std::optional<TDbResultSet> TSqliteDatabase::ExecuteStatement(const std::string& sql, std::int64_t& changes) {
+    sqlite3_stmt* raw = nullptr;
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v2(FDb, sql.c_str(), static_cast<int>(sql.size()), &raw, &tail) != SQLITE_OK)
+        throw EDatabaseError(sqlite3_errmsg(FDb));
+    TStmtPtr stmt(raw);
+    if (!stmt)
+        return std::nullopt; // nothing but blanks
+    const int columns = sqlite3_column_count(raw);
+    TDbResultSet rs;
+    std::vector<bool> dates;
+    for (int c = 0; c < columns; ++c) {
+        const char* name = sqlite3_column_name(raw, c);
+        rs.Columns.emplace_back(name ? name : "");
+        dates.push_back(IsDateDecl(sqlite3_column_decltype(raw, c)));
+    }
+    int rc;
+    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+        std::vector<TDbValue> row;
+        row.reserve(static_cast<std::size_t>(columns));
+        for (int c = 0; c < columns; ++c) {
+            switch (sqlite3_column_type(raw, c)) {
+            case SQLITE_NULL:
+                row.push_back(TDbValue::Null());
+                break;
+            case SQLITE_INTEGER:
+                row.push_back(TDbValue::Integer(sqlite3_column_int64(raw, c)));
+                break;
+            case SQLITE_FLOAT:
+                row.push_back(TDbValue::Real(sqlite3_column_double(raw, c)));
+                break;
+            default: {
+                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(raw, c));
+                std::string value(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(raw, c)));
+                row.push_back(dates[static_cast<std::size_t>(c)] ? TDbValue::DateTime(value)
+                                                                 : TDbValue::String(std::move(value)));
+                break;
+            }
+            }
+        }
+        rs.Rows.push_back(std::move(row));
+    }
+    if (rc != SQLITE_DONE)
+        throw EDatabaseError(sqlite3_errmsg(FDb));
+    changes = sqlite3_changes64(FDb);
+    if (columns == 0)
+        return std::nullopt;
+    return rs;
+}
+
+} // namespace refhost

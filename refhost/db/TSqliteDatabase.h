@@ -1,0 +1,35 @@
+// The embedded database: a SQLite file, running the host's and the module's T-SQL through the
+// translator.
+#pragma once
+
+#include "TDatabase.h"
+#include "TSqlRunner.h"
+
+#include <memory>
+#include <string>
+
+struct sqlite3;
+
+namespace refhost {
+
+class TSqliteDatabase : public TDatabase, private ISqliteExecutor {
+public:
+    // Opens (creates when missing) the database file; ":memory:" gives a private in-memory one.
+    explicit TSqliteDatabase(const std::string& path);
+    ~TSqliteDatabase() override;
+
+    std::string Description() const override { return "SQLite " + FPath; }
+
+protected:
+    TDbBatchResult DoRunBatch(const std::string& batch) override { return FRunner.Run(batch); }
+
+private:
+    std::optional<TDbResultSet> ExecuteStatement(const std::string& sql, std::int64_t& changes) override;
+    void BeginBatch() override;
+
+    std::string FPath;
+    sqlite3* FDb = nullptr;
+    TSqlRunner FRunner{*this};
+};
+
+} // namespace refhost
