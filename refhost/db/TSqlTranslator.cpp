@@ -927,6 +927,10 @@ std::string TStatementTranslator::EmitFunction(std::size_t i, std::size_t close)
         else if (ne - nb == 2 && T[nb].IsSymbol("-") && T[nb + 1].Kind == TKind::Number)
             if (auto v = ToInt(T[nb + 1].Text))
                 literal = -*v;
+        if (unit == "years") {
+            unit = "months";
+            factor *= 12;
+        }
         std::string modifier;
         if (literal) {
             const std::int64_t n = *literal * factor;
@@ -935,7 +939,16 @@ std::string TStatementTranslator::EmitFunction(std::size_t i, std::size_t close)
             modifier = "printf('%+d " + unit + "', CAST(" + arg(1) + " AS INTEGER) * " +
                        std::to_string(factor) + ")";
         }
-        return "datetime(" + arg(2) + ", " + modifier + ")";
+        const std::string date = arg(2);
+        if (unit != "months")
+            return "datetime(" + date + ", " + modifier + ")";
+        // SQL Server keeps the day within the target month (31 March - 1 month = 29 February);
+        // SQLite would run over into the next month.
+        const std::string lastDay = "CAST(strftime('%d', " + date + ", 'start of month', " + modifier +
+                                    ", '+1 months', '-1 days') AS INTEGER)";
+        const std::string day = "MIN(CAST(strftime('%d', " + date + ") AS INTEGER), " + lastDay + ")";
+        return "datetime(date(" + date + ", 'start of month', " + modifier + ", printf('+%d days', " + day +
+               " - 1)) || ' ' || time(" + date + "))";
     }
     if (name == "LEN") {
         need(1, 1);
