@@ -1,32 +1,377 @@
 #include "implZumvoAPI.h"
 
-#include "clsPlaceholder.h"
+#include "JsonDocument.h"
+#include "SimpleXMLtoJSON.h"
+#include "ZumvoLog.h"
+#include "clsModuleContainer.h"
+#include "intfRestClient.h"
+
+#include <charconv>
+#include <cmath>
+#include <stdexcept>
 
 namespace zumvo {
 
-void TZumvoAPI::SetServer(const std::string&, const std::string&) {
-    NotAvailable("TZumvoAPI.SetServer");
+namespace {
+
+constexpr const char* CRLF = "\r\n";
+constexpr const char* ApiClientVersion = "0.0.0.14";
+constexpr const char* ApiServerVersion = "1.14";
+
+// Writes an envelope one element per line, CR LF line ends, two blanks of indentation per level.
+class TEnvelopeWriter {
+public:
+    explicit TEnvelopeWriter(int depth = 0) : FDepth(depth) {}
+
+    void Open(std::string_view name, std::string_view attributes = {}) {
+        Indent();
+        FText.append("<").append(name);
+        if (!attributes.empty())
+            FText.append(" ").append(attributes);
+        FText.append(">").append(CRLF);
+        ++FDepth;
+    }
+    void Close(std::string_view name) {
+        --FDepth;
+        Indent();
+        FText.append("</").append(name).append(">").append(CRLF);
+    }
+    void Empty(std::string_view name) {
+        Indent();
+        FText.append("<").append(name).append("/>").append(CRLF);
+    }
+    void Leaf(std::string_view name, std::string_view value) {
+        std::string escaped;
+        try {
+            escaped = XmlEscape(value);
+        } catch (const std::invalid_argument& e) {
+            throw std::invalid_argument("The value of " + std::string(name) + " cannot be sent: " + e.what());
+        }
+        Indent();
+        FText.append("<").append(name).append(">").append(escaped);
+        FText.append("</").append(name).append(">").append(CRLF);
+    }
+    void Leaf(std::string_view name, std::int64_t value) { Leaf(name, std::to_string(value)); }
+    // Lines already written at this writer's current depth.
+    void Raw(std::string_view lines) { FText.append(lines); }
+    int Depth() const { return FDepth; }
+
+    const std::string& Text() const { return FText; }
+
+private:
+    void Indent() { FText.append(static_cast<std::size_t>(FDepth) * 2, ' '); }
+
+    std::string FText;
+    int FDepth;
+};
+
+// Depth of the product elements inside the Transaction envelope:
+// Envelope > Body > pos:transaction > request > product.
+constexpr int ProductDepth = 4;
+
+void OpenEnvelope(TEnvelopeWriter& w, std::string_view operation) {
+    w.Open("soapenv:Envelope",
+           std::string("xmlns:soapenv=\"") + SoapEnvelopeNamespace + "\" xmlns:pos=\"" + PosNamespace + "\"");
+    w.Empty("soapenv:Header");
+    w.Open("soapenv:Body");
+    w.Open(operation);
+    w.Open("request");
 }
 
-void TZumvoAPI::SetCredentials(const std::string&, const std::string&) {
-    NotAvailable("TZumvoAPI.SetCredentials");
+void CloseEnvelope(TEnvelopeWriter& w, std::string_view operation) {
+    w.Close("request");
+    w.Close(operation);
+    w.Close("soapenv:Body");
+    w.Close("soapenv:Envelope");
 }
 
-void TZumvoAPI::SetStore(std::int32_t, const std::string&) {
-    NotAvailable("TZumvoAPI.SetStore");
+void WriteCredentials(TEnvelopeWriter& w, const TSoapCaller& caller) {
+    w.Open("apiCredentials");
+    w.Leaf("apiClientVersion", ApiClientVersion);
+    w.Leaf("apiServerVersion", ApiServerVersion);
+    w.Leaf("id", caller.ID);
+    w.Leaf("password", caller.Password);
+    w.Close("apiCredentials");
 }
 
-void TZumvoAPI::Transaction(const std::string&, const std::string&, const std::string&, const std::string&,
-                            const std::string&, std::int32_t, std::int32_t, const std::string&,
-                            const std::string&, std::string& response) {
-    NotAvailable("TZumvoAPI.Transaction");
+void WriteStoreTrxDetails(TEnvelopeWriter& w, const TSoapCaller& caller, const std::string& basketID,
+                          const std::string& cashierID, const std::string& trxID) {
+    w.Open("storeTrxDetails");
+    w.Leaf("basketId", basketID);
+    w.Leaf("cashierId", cashierID);
+    w.Leaf("posId", caller.PosID);
+    w.Leaf("storeId", caller.StoreID);
+    w.Leaf("trxId", trxID);
+    w.Close("storeTrxDetails");
+}
+
+bool IsBlank(std::string_view text) {
+    return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z')
+            x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = static_cast<char>(y - 'A' + 'a');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+// ---- Envelope building blocks ----
+
+std::string XmlEscape(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (ch) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&apos;";
+            break;
+        case '\r':
+            out += "&#13;";
+            break; // a bare CR would reach the reader as LF
+        default:
+            if (c < 0x20 && ch != '\t' && ch != '\n') {
+                static const char hex[] = "0123456789ABCDEF";
+                throw std::invalid_argument(std::string("control character 0x") + hex[c >> 4] + hex[c & 15] +
+                                            " is not allowed in XML");
+            }
+            out += ch;
+        }
+    }
+    return out;
+}
+
+std::int64_t PriceInCents(double price) {
+    // The wire carries whole cents; beyond 10^13 currency units a double no longer holds cents.
+    if (!std::isfinite(price) || std::fabs(price) >= 1e13)
+        throw std::out_of_range("Price " + std::to_string(price) + " is out of range");
+    if (std::fabs(price) < 0.01)
+        return 0;
+    // Shift the decimal point on the shortest decimal text of the value instead of multiplying
+    // in binary: 0.29 * 100 is 28.999999999999996, but the text "0.29" gives exactly 29.
+    char buf[64];
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, price, std::chars_format::fixed);
+    if (ec != std::errc())
+        throw std::out_of_range("Price cannot be converted to cents");
+    const std::string_view text(buf, static_cast<std::size_t>(end - buf));
+    const bool negative = text.front() == '-';
+    const std::string_view digits = negative ? text.substr(1) : text;
+    const auto dot = digits.find('.');
+    const std::string_view whole = digits.substr(0, dot);
+    const std::string_view fraction =
+        dot == std::string_view::npos ? std::string_view() : digits.substr(dot + 1);
+    std::int64_t cents = 0;
+    for (char c : whole)
+        cents = cents * 10 + (c - '0');
+    for (std::size_t i = 0; i < 2; ++i)
+        cents = cents * 10 + (i < fraction.size() ? fraction[i] - '0' : 0);
+    return negative ? -cents : cents;
+}
+
+std::int64_t RoundUnits(double quantity) {
+    if (!std::isfinite(quantity) || std::fabs(quantity) >= 9e15)
+        throw std::out_of_range("Quantity " + std::to_string(quantity) + " is out of range");
+    const double lower = std::floor(quantity);
+    const double rest = quantity - lower; // exact in this range
+    double result = lower;
+    if (rest > 0.5)
+        result = lower + 1;
+    else if (rest == 0.5 && std::fmod(lower, 2.0) != 0)
+        result = lower + 1;
+    return static_cast<std::int64_t>(result);
+}
+
+std::string ProductElements(const std::string& productsJson) {
+    if (IsBlank(productsJson))
+        return {};
+    const TJSONDocument products = TJSONDocument::Parse(productsJson);
+    if (products.IsNull())
+        return {};
+    if (!products.IsArray())
+        throw EJSONError("Products is not a JSON array");
+    TEnvelopeWriter w(ProductDepth);
+    for (int i = 0; i < products._Count(); ++i) {
+        const TJSONValue item = products[i];
+        const std::string code = item["Code"].AsString("");
+        if (code.empty())
+            continue;
+        const std::int64_t cents = PriceInCents(item["Price"].AsFloat());
+        const std::int64_t units = RoundUnits(item["Quantity"].AsFloat());
+        w.Open("product");
+        w.Leaf("id", code);
+        w.Leaf("pricePerUnit", cents);
+        w.Leaf("units", units);
+        w.Close("product");
+    }
+    return w.Text();
+}
+
+std::string TransactionEnvelope(const TSoapCaller& caller, const std::string& basketID,
+                                const std::string& cashierID, const std::string& trxID,
+                                const std::string& tokenID, const std::string& tokenType,
+                                std::int32_t basketAmount, std::int32_t totalAmount,
+                                const std::string& trxType, const std::string& productElements) {
+    TEnvelopeWriter w;
+    OpenEnvelope(w, "pos:transaction");
+    WriteCredentials(w, caller);
+    w.Leaf("basketAmount", basketAmount);
+    if (w.Depth() != ProductDepth)
+        throw std::logic_error("product elements are written at the wrong depth");
+    w.Raw(productElements);
+    WriteStoreTrxDetails(w, caller, basketID, cashierID, trxID);
+    w.Open("token");
+    w.Leaf("id", tokenID);
+    w.Leaf("type", tokenType);
+    w.Close("token");
+    w.Leaf("totalAmount", totalAmount);
+    w.Leaf("type", trxType);
+    CloseEnvelope(w, "pos:transaction");
+    return w.Text();
+}
+
+std::string AdviceEnvelope(const TSoapCaller& caller, const std::string& basketID,
+                           const std::string& cashierID, const std::string& trxID, const std::string& action,
+                           std::int32_t tvTrxID, const std::string& trxType) {
+    TEnvelopeWriter w;
+    OpenEnvelope(w, "pos:advise");
+    WriteCredentials(w, caller);
+    w.Leaf("action", action);
+    w.Open("originalTrx");
+    WriteStoreTrxDetails(w, caller, basketID, cashierID, trxID);
+    w.Leaf("type", trxType);
+    w.Leaf("tvTrxId", tvTrxID);
+    w.Close("originalTrx");
+    CloseEnvelope(w, "pos:advise");
+    return w.Text();
+}
+
+std::string MaskPasswordElements(std::string_view xml) {
+    std::string out;
+    out.reserve(xml.size());
+    std::size_t pos = 0; // copied up to here
+    std::size_t scan = 0;
+    while (true) {
+        const std::size_t lt = xml.find('<', scan);
+        if (lt == std::string_view::npos)
+            break;
+        std::size_t nameEnd = lt + 1;
+        while (nameEnd < xml.size() && xml[nameEnd] != '>' && xml[nameEnd] != '/' && xml[nameEnd] != ' ' &&
+               xml[nameEnd] != '\t' && xml[nameEnd] != '\r' && xml[nameEnd] != '\n')
+            ++nameEnd;
+        const std::size_t gt = xml.find('>', nameEnd);
+        if (gt == std::string_view::npos)
+            break;
+        const std::string_view name = xml.substr(lt + 1, nameEnd - lt - 1);
+        if (!name.empty() && xml[gt - 1] != '/' && EqualsIgnoreCase(LocalName(name), "password")) {
+            out.append(xml.substr(pos, gt + 1 - pos));
+            out += MaskedPassword;
+            const std::size_t next = xml.find('<', gt + 1);
+            pos = scan =
+                next == std::string_view::npos ? xml.size() : next; // a cut-off text is masked to its end
+            continue;
+        }
+        scan = gt + 1;
+    }
+    out.append(xml.substr(std::min(pos, xml.size())));
+    return out;
+}
+
+std::int32_t WholeNumberOr(std::string_view text, std::int32_t fallback) {
+    std::int32_t value = 0;
+    const char* first = text.data();
+    const char* last = text.data() + text.size();
+    const auto [end, ec] = std::from_chars(first, last, value, 10);
+    if (text.empty() || ec != std::errc() || end != last)
+        return fallback;
+    return value;
+}
+
+// ---- TZumvoAPI ----
+
+void TZumvoAPI::SetServer(const std::string& server, const std::string& url) {
+    FServer = server;
+    FUrl = url;
+}
+
+void TZumvoAPI::SetCredentials(const std::string& id, const std::string& password) {
+    FID = id;
+    FPassword = password;
+}
+
+void TZumvoAPI::SetStore(std::int32_t storeID, const std::string& posID) {
+    FStoreID = storeID;
+    FPosID = posID;
+}
+
+std::string TZumvoAPI::Send(std::string_view classMethod, const std::string& envelope,
+                            const std::string& logged) {
+    const std::string prefix = "[" + std::string(classMethod) + "] ";
+    LogInfo(prefix + "Request : %", logged);
+
+    pallux::IntfPtr<pallux::IRestClient> rest;
+    Require(CreateService(rest), "Could not create RestClient");
+    rest->SetBaseURL(FServer);
+    std::string answer = rest->Post(FUrl, envelope, {}, 0);
+
+    LogInfo(prefix + "Response : %", MaskPasswordElements(answer));
+    FlushLog();
+    return answer;
+}
+
+void TZumvoAPI::Transaction(const std::string& basketID, const std::string& cashierID,
+                            const std::string& trxID, const std::string& tokenID,
+                            const std::string& tokenType, std::int32_t basketAmount, std::int32_t totalAmount,
+                            const std::string& trxType, const std::string& products, std::string& response) {
     response.clear();
+    Guarded("TZumvoAPI.Transaction", [&] {
+        const std::string productElements = ProductElements(products);
+        TSoapCaller caller{FID, FPassword, FStoreID, FPosID};
+        const std::string envelope =
+            TransactionEnvelope(caller, basketID, cashierID, trxID, tokenID, tokenType, basketAmount,
+                                totalAmount, trxType, productElements);
+        caller.Password = MaskedPassword;
+        const std::string logged = TransactionEnvelope(caller, basketID, cashierID, trxID, tokenID, tokenType,
+                                                       basketAmount, totalAmount, trxType, productElements);
+        response = Send("TZumvoAPI.Transaction", envelope, logged);
+    });
 }
 
-void TZumvoAPI::Advice(const std::string&, const std::string&, const std::string&, const std::string&,
-                       std::int32_t, const std::string&, std::string& response) {
-    NotAvailable("TZumvoAPI.Advice");
+void TZumvoAPI::Advice(const std::string& basketID, const std::string& cashierID, const std::string& trxID,
+                       const std::string& action, std::int32_t tvTrxID, const std::string& trxType,
+                       std::string& response) {
     response.clear();
+    Guarded("TZumvoAPI.Advice", [&] {
+        TSoapCaller caller{FID, FPassword, FStoreID, FPosID};
+        const std::string envelope =
+            AdviceEnvelope(caller, basketID, cashierID, trxID, action, tvTrxID, trxType);
+        caller.Password = MaskedPassword;
+        const std::string logged =
+            AdviceEnvelope(caller, basketID, cashierID, trxID, action, tvTrxID, trxType);
+        response = Send("TZumvoAPI.Advice", envelope, logged);
+    });
 }
 
 } // namespace zumvo

@@ -1,5 +1,5 @@
-// TZumvoAPI: not available in this build yet; every operation logs that and returns its
-// results as they stood.
+// TZumvoAPI: the SOAP client of the Trelvan voucher service. Builds the Transaction and Advice
+// envelopes, posts them through the host's REST client and hands back the raw answer text.
 #pragma once
 
 #include "clsInterfacedObject.h"
@@ -8,23 +8,95 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
+#include <string_view>
 
 namespace zumvo {
+
+// The SOAP 1.1 envelope namespace and the provider's POS service namespace.
+inline constexpr const char* SoapEnvelopeNamespace = "http://schemas.xmlsoap.org/soap/envelope/";
+inline constexpr const char* PosNamespace = "http://pos.services.trelvan.com/";
+
+// What the log shows in place of the API password.
+inline constexpr const char* MaskedPassword = "********";
 
 class TZumvoAPI : public pallux::TInterfacedObject<IZumvoAPI> {
 public:
     using DefaultIntf = IZumvoAPI;
-    void SetServer(const std::string&, const std::string&) override;
-    void SetCredentials(const std::string&, const std::string&) override;
-    void SetStore(std::int32_t, const std::string&) override;
-    void Transaction(const std::string&, const std::string&, const std::string&, const std::string&,
-                     const std::string&, std::int32_t, std::int32_t, const std::string&, const std::string&,
+
+    void SetServer(const std::string& server, const std::string& url) override;
+    void SetCredentials(const std::string& id, const std::string& password) override;
+    void SetStore(std::int32_t storeID, const std::string& posID) override;
+    // Never throws: a failure is logged and leaves response empty.
+    void Transaction(const std::string& basketID, const std::string& cashierID, const std::string& trxID,
+                     const std::string& tokenID, const std::string& tokenType, std::int32_t basketAmount,
+                     std::int32_t totalAmount, const std::string& trxType, const std::string& products,
                      std::string& response) override;
-    void Advice(const std::string&, const std::string&, const std::string&, const std::string&, std::int32_t,
-                const std::string&, std::string& response) override;
+    void Advice(const std::string& basketID, const std::string& cashierID, const std::string& trxID,
+                const std::string& action, std::int32_t tvTrxID, const std::string& trxType,
+                std::string& response) override;
+
+private:
+    std::int32_t FStoreID = 0;
+    std::string FPosID;
+    std::string FID;
+    std::string FPassword;
+    std::string FServer;
+    std::string FUrl;
+
+    // Logs the request (password masked), posts it and logs the answer.
+    std::string Send(std::string_view classMethod, const std::string& envelope, const std::string& logged);
 };
 
 class TZumvoAPIFactory : public pallux::TServiceFactory<TZumvoAPI, IZumvoAPI> {};
+
+// ---- Envelope building blocks (also used by the tests) ----
+
+// The text escaped for XML element content and attribute values (& < > " ' and CR). Characters
+// that XML 1.0 cannot carry at all (other control characters) raise std::invalid_argument.
+std::string XmlEscape(std::string_view text);
+
+// A price in currency units as whole cents, truncated toward zero. Works on the shortest decimal
+// text of the value, so 0.29 gives 29 although 0.29 * 100 is 28.999... in binary. A value that
+// is not finite or too large for the wire raises std::out_of_range.
+std::int64_t PriceInCents(double price);
+
+// A quantity rounded to the nearest whole number, halves to the even neighbour (2.5 -> 2,
+// 3.5 -> 4). Non-finite or out-of-range values raise std::out_of_range.
+std::int64_t RoundUnits(double quantity);
+
+// The product elements of a Products array given as JSON text (empty text: no items). Items
+// without a Code are skipped. Bad JSON, a non-array or an item without a usable Price or
+// Quantity raises an error.
+std::string ProductElements(const std::string& productsJson);
+
+struct TSoapCaller {
+    std::string ID;
+    std::string Password;
+    std::int32_t StoreID = 0;
+    std::string PosID;
+};
+
+std::string TransactionEnvelope(const TSoapCaller& caller, const std::string& basketID,
+                                const std::string& cashierID, const std::string& trxID,
+                                const std::string& tokenID, const std::string& tokenType,
+                                std::int32_t basketAmount, std::int32_t totalAmount,
+                                const std::string& trxType, const std::string& productElements);
+
+std::string AdviceEnvelope(const TSoapCaller& caller, const std::string& basketID,
+                           const std::string& cashierID, const std::string& trxID, const std::string& action,
+                           std::int32_t tvTrxID, const std::string& trxType);
+
+// The text with the content of every password element replaced by MaskedPassword, for the log.
+std::string MaskPasswordElements(std::string_view xml);
+
+// ---- Reading answer values ----
+
+// A whole decimal number in 32-bit range (optional '-', digits, nothing else), else fallback.
+std::int32_t WholeNumberOr(std::string_view text, std::int32_t fallback);
+
+// An answer's responseCode: -1 means accepted; a text that is not a whole number reads 99999.
+inline std::int32_t ParseResponseCode(std::string_view text) {
+    return WholeNumberOr(text, 99999);
+}
 
 } // namespace zumvo

@@ -1,0 +1,375 @@
+// The SOAP client against a recording REST client: the two envelopes as sent, the password
+// masked in the log, escaping, amounts, and failures that must not escape.
+#include "LogCapture.h"
+#include "ModuleTestHost.h"
+#include "SimpleXMLtoJSON.h"
+#include "implZumvoAPI.h"
+#include "intfRestClient.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <pugixml.hpp>
+
+#include <limits>
+#include <memory>
+#include <stdexcept>
+
+using namespace zumvo;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace {
+
+struct TRestRecord {
+    int Posts = 0;
+    std::string BaseURL, Resource, Body;
+    pallux::TStringList Headers;
+    std::int32_t Options = -1;
+    std::string Answer = "<answer/>";
+    std::string Failure; // raised as a transport error when not empty
+};
+
+class TRecordingRest : public pallux::TInterfacedObject<pallux::IRestClient> {
+public:
+    using DefaultIntf = pallux::IRestClient;
+    explicit TRecordingRest(std::shared_ptr<TRestRecord> r) : R(std::move(r)) {}
+    void PALLUX_CALL SetBaseURL(const std::string& url) override { R->BaseURL = url; }
+    void PALLUX_CALL SetBasicAuth(const std::string&, const std::string&) override {}
+    bool PALLUX_CALL Get(const std::string&, const pallux::TStringList&, std::string&) override {
+        return false;
+    }
+    std::string PALLUX_CALL Post(const std::string& resource, const std::string& body,
+                                 const pallux::TStringList& headers, std::int32_t options) override {
+        ++R->Posts;
+        R->Resource = resource;
+        R->Body = body;
+        R->Headers = headers;
+        R->Options = options;
+        if (!R->Failure.empty())
+            throw std::runtime_error(R->Failure);
+        return R->Answer;
+    }
+    void PALLUX_CALL SetTimeouts(std::int32_t, std::int32_t) override {}
+    std::int32_t PALLUX_CALL GetLastStatus() override { return 200; }
+
+private:
+    std::shared_ptr<TRestRecord> R;
+};
+
+// Golden texts are written with LF; the wire has CR LF.
+std::string Crlf(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n')
+            out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+const std::string Password = "Pw-9f3k";
+
+class ZumvoAPITest : public ::testing::Test {
+protected:
+    test::TModuleTestHost host;
+    test::TLogCapture log{host.Folder};
+    std::shared_ptr<TRestRecord> rest = std::make_shared<TRestRecord>();
+    pallux::IntfPtr<IZumvoAPI> api;
+
+    void SetUp() override {
+        refhost::RegisterHostFactory<pallux::IRestClient>(
+            *host.Container, [r = rest] { return pallux::MakeIntf<TRecordingRest>(r); });
+        host.Container->RegisterFactory(IZumvoAPI::IID,
+                                        pallux::MakeIntf<TZumvoAPIFactory, pallux::IServiceFactory>().get());
+        ASSERT_TRUE(CreateService(api));
+        api->SetServer("http://voucher.test:8080", "/pos/services/PosService");
+        api->SetCredentials("pos", Password);
+        api->SetStore(17, "Till-3");
+    }
+
+    std::string LogText() const {
+        std::string text;
+        for (const auto& l : log.Lines())
+            text += l + "\n";
+        return text;
+    }
+
+    std::string Transaction(const std::string& token, const std::string& products) {
+        std::string response = "stale";
+        api->Transaction("12-5", "9", "12-40", token, "ZUMVO", 2599, 2599, "PAYMENT", products, response);
+        return response;
+    }
+    std::string Advice(const std::string& action) {
+        std::string response = "stale";
+        api->Advice("12-5", "9", "12-40", action, 1001, "PAYMENT", response);
+        return response;
+    }
+};
+
+const char* const TransactionGolden =
+    R"(<soapenv:Envelope xmlns:soapenv="http://schemas.xmlsoap.org/soap/envelope/" xmlns:pos="http://pos.services.trelvan.com/">
+  <soapenv:Header/>
+  <soapenv:Body>
+    <pos:transaction>
+      <request>
+        <apiCredentials>
+          <apiClientVersion>0.0.0.14</apiClientVersion>
+          <apiServerVersion>1.14</apiServerVersion>
+          <id>pos</id>
+          <password>%PASSWORD%</password>
+        </apiCredentials>
+        <basketAmount>2599</basketAmount>
+%PRODUCTS%        <storeTrxDetails>
+          <basketId>12-5</basketId>
+          <cashierId>9</cashierId>
+          <posId>Till-3</posId>
+          <storeId>17</storeId>
+          <trxId>12-40</trxId>
+        </storeTrxDetails>
+        <token>
+          <id>%TOKEN%</id>
+          <type>ZUMVO</type>
+        </token>
+        <totalAmount>2599</totalAmount>
+        <type>PAYMENT</type>
+      </request>
+    </pos:transaction>
+  </soapenv:Body>
+</soapenv:Envelope>
+)";
+
+const char* const ProductsGolden = R"(        <product>
+          <id>SKU-1</id>
+          <pricePerUnit>1250</pricePerUnit>
+          <units>2</units>
+        </product>
+        <product>
+          <id>SKU-2</id>
+          <pricePerUnit>1250</pricePerUnit>
+          <units>4</units>
+        </product>
+        <product>
+          <id>SKU-3</id>
+          <pricePerUnit>199</pricePerUnit>
+          <units>1</units>
+        </product>
+        <product>
+          <id>SKU&lt;4&gt; &amp; &quot;co&apos;</id>
+          <pricePerUnit>29</pricePerUnit>
+          <units>0</units>
+        </product>
+)";
+
+const char* const AdviceGolden =
+    R"(<soapenv:Envelope xmlns:soapenv="http://schemas.xmlsoap.org/soap/envelope/" xmlns:pos="http://pos.services.trelvan.com/">
+  <soapenv:Header/>
+  <soapenv:Body>
+    <pos:advise>
+      <request>
+        <apiCredentials>
+          <apiClientVersion>0.0.0.14</apiClientVersion>
+          <apiServerVersion>1.14</apiServerVersion>
+          <id>pos</id>
+          <password>%PASSWORD%</password>
+        </apiCredentials>
+        <action>%ACTION%</action>
+        <originalTrx>
+          <storeTrxDetails>
+            <basketId>12-5</basketId>
+            <cashierId>9</cashierId>
+            <posId>Till-3</posId>
+            <storeId>17</storeId>
+            <trxId>12-40</trxId>
+          </storeTrxDetails>
+          <type>PAYMENT</type>
+          <tvTrxId>1001</tvTrxId>
+        </originalTrx>
+      </request>
+    </pos:advise>
+  </soapenv:Body>
+</soapenv:Envelope>
+)";
+
+std::string Fill(std::string text, const std::string& key, const std::string& value) {
+    for (auto p = text.find(key); p != std::string::npos; p = text.find(key, p + value.size()))
+        text.replace(p, key.size(), value);
+    return text;
+}
+
+std::string ExpectedTransaction(const std::string& password, const std::string& products,
+                                const std::string& token) {
+    return Fill(Fill(Fill(TransactionGolden, "%PASSWORD%", password), "%PRODUCTS%", products), "%TOKEN%",
+                token);
+}
+
+} // namespace
+
+TEST_F(ZumvoAPITest, TransactionEnvelopeWithProductsIsSentAsWrittenAndLoggedMasked) {
+    // Items without a Code are skipped; prices are truncated cents, quantities rounded half-even.
+    const std::string products = R"([
+        {"Code": "SKU-1", "Price": 12.5, "Quantity": 2.5},
+        {"Code": "", "Price": 3, "Quantity": 1},
+        {"Code": "SKU-2", "Price": 12.5, "Quantity": 3.5},
+        {"Price": 4, "Quantity": 1},
+        {"Code": "SKU-3", "Price": 1.999, "Quantity": 1},
+        {"Code": "SKU<4> & \"co'", "Price": 0.29, "Quantity": 0.5}])";
+    rest->Answer = "<soap:Envelope><soap:Body/></soap:Envelope>";
+    const std::string response = Transaction("ZV-123", products);
+
+    EXPECT_EQ(response, rest->Answer);
+    ASSERT_EQ(rest->Posts, 1);
+    EXPECT_EQ(rest->BaseURL, "http://voucher.test:8080");
+    EXPECT_EQ(rest->Resource, "/pos/services/PosService");
+    EXPECT_TRUE(rest->Headers.empty());
+    EXPECT_EQ(rest->Options, 0);
+    EXPECT_EQ(rest->Body, Crlf(ExpectedTransaction(Password, ProductsGolden, "ZV-123")));
+
+    const std::string logText = LogText();
+    EXPECT_THAT(logText, HasSubstr("[TZumvoAPI.Transaction] Request : " +
+                                   ExpectedTransaction(MaskedPassword, ProductsGolden, "ZV-123")));
+    EXPECT_THAT(logText, HasSubstr("[TZumvoAPI.Transaction] Response : " + rest->Answer));
+    EXPECT_THAT(logText, Not(HasSubstr(Password)));
+}
+
+TEST_F(ZumvoAPITest, TransactionWithoutKeptItemsHasNoProductElement) {
+    for (const std::string products :
+         {"[]", "", R"([{"Code": "", "Price": 1, "Quantity": 1}, {"Price": 2}])"}) {
+        Transaction("ZV-1", products);
+        EXPECT_EQ(rest->Body, Crlf(ExpectedTransaction(Password, "", "ZV-1"))) << products;
+        EXPECT_THAT(rest->Body, HasSubstr("<basketAmount>2599</basketAmount>\r\n        <storeTrxDetails>"));
+    }
+}
+
+TEST_F(ZumvoAPITest, AdviceEnvelopesForBothActions) {
+    for (const std::string action : {"FINALISE", "REVERSE"}) {
+        rest->Answer = "answer to " + action;
+        EXPECT_EQ(Advice(action), rest->Answer);
+        const std::string golden = Fill(AdviceGolden, "%ACTION%", action);
+        EXPECT_EQ(rest->Body, Crlf(Fill(golden, "%PASSWORD%", Password)));
+        EXPECT_THAT(LogText(),
+                    HasSubstr("[TZumvoAPI.Advice] Request : " + Fill(golden, "%PASSWORD%", MaskedPassword)));
+        EXPECT_THAT(LogText(), HasSubstr("[TZumvoAPI.Advice] Response : answer to " + action));
+    }
+    EXPECT_THAT(LogText(), Not(HasSubstr(Password)));
+}
+
+TEST_F(ZumvoAPITest, MarkupInValuesCannotChangeTheEnvelope) {
+    const std::string token = "</id><id>X</id></token><totalAmount>1</totalAmount><token><id>&amp;\"'";
+    api->SetCredentials("p<o>s", "a</password><x>");
+    Transaction(token, R"([{"Code": "</id><inject/>", "Price": 1, "Quantity": 1}])");
+
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_string(rest->Body.c_str()));
+    const pugi::xml_node request =
+        doc.first_child().child("soapenv:Body").child("pos:transaction").child("request");
+    EXPECT_STREQ(request.child("token").child_value("id"), token.c_str());
+    EXPECT_EQ(std::distance(request.children("token").begin(), request.children("token").end()), 1);
+    EXPECT_EQ(std::distance(request.children("totalAmount").begin(), request.children("totalAmount").end()),
+              1);
+    EXPECT_STREQ(request.child_value("totalAmount"), "2599");
+    EXPECT_STREQ(request.child("product").child_value("id"), "</id><inject/>");
+    EXPECT_STREQ(request.child("apiCredentials").child_value("id"), "p<o>s");
+    EXPECT_STREQ(request.child("apiCredentials").child_value("password"), "a</password><x>");
+    // An escaped password is still masked entirely.
+    EXPECT_THAT(LogText(), HasSubstr("<password>********</password>"));
+    EXPECT_THAT(LogText(), Not(HasSubstr("&lt;/password&gt;")));
+}
+
+TEST_F(ZumvoAPITest, PasswordEchoedByTheServerIsMaskedInTheLogButReturnedUnchanged) {
+    rest->Answer =
+        "<Envelope><Body><ns2:password a=\"1\">" + Password + "</ns2:password><p>ok</p></Body></Envelope>";
+    EXPECT_EQ(Advice("REVERSE"), rest->Answer);
+    EXPECT_THAT(LogText(), HasSubstr("<ns2:password a=\"1\">********</ns2:password><p>ok</p>"));
+    EXPECT_THAT(LogText(), Not(HasSubstr(Password)));
+}
+
+TEST_F(ZumvoAPITest, LaterSetterCallsApplyToLaterRequests) {
+    Advice("FINALISE");
+    api->SetStore(23, "Till-8");
+    api->SetServer("http://other:1", "/soap");
+    api->SetCredentials("pos2", "pw2");
+    Advice("FINALISE");
+    EXPECT_EQ(rest->BaseURL, "http://other:1");
+    EXPECT_EQ(rest->Resource, "/soap");
+    EXPECT_THAT(rest->Body, HasSubstr("<storeId>23</storeId>"));
+    EXPECT_THAT(rest->Body, HasSubstr("<posId>Till-8</posId>"));
+    EXPECT_THAT(rest->Body, HasSubstr("<id>pos2</id>"));
+    EXPECT_THAT(rest->Body, HasSubstr("<password>pw2</password>"));
+}
+
+TEST_F(ZumvoAPITest, FailuresAreLoggedAndLeaveTheResponseEmpty) {
+    // Transport error raised by the REST client: the request was logged, the error too.
+    rest->Failure = "POST http://voucher.test:8080/pos/services/PosService: Timeout was reached";
+    EXPECT_EQ(Advice("FINALISE"), "");
+    EXPECT_TRUE(log.Has("[TZumvoAPI.Advice] Error : " + rest->Failure));
+    EXPECT_THAT(LogText(), HasSubstr("[TZumvoAPI.Advice] Request : "));
+    EXPECT_THAT(LogText(), Not(HasSubstr("[TZumvoAPI.Advice] Response : ")));
+    EXPECT_EQ(Transaction("ZV-1", "[]"), "");
+    EXPECT_TRUE(log.Has("[TZumvoAPI.Transaction] Error : " + rest->Failure));
+    rest->Failure.clear();
+
+    // Products that cannot be read: nothing is sent.
+    const int posts = rest->Posts;
+    EXPECT_EQ(Transaction("ZV-1", "[{"), "");
+    EXPECT_EQ(Transaction("ZV-1", R"({"Code": "A"})"), "");
+    EXPECT_EQ(Transaction("ZV-1", R"([{"Code": "A", "Quantity": 1}])"), "");
+    EXPECT_EQ(Transaction("ZV-1", R"([{"Code": "A", "Price": 1e300, "Quantity": 1}])"), "");
+    // A control character cannot be carried by XML at all.
+    EXPECT_EQ(Transaction(std::string("ZV\x01", 3), "[]"), "");
+    EXPECT_TRUE(
+        log.Has("[TZumvoAPI.Transaction] Error : The value of id cannot be sent: control character 0x01 "
+                "is not allowed in XML"));
+    EXPECT_EQ(rest->Posts, posts);
+
+    // No REST client in the container.
+    host.Container->UnregisterFactory(pallux::IRestClient::IID);
+    EXPECT_EQ(Advice("REVERSE"), "");
+    EXPECT_TRUE(log.Has("[TZumvoAPI.Advice] Error : Could not create RestClient"));
+}
+
+TEST(ZumvoAPIAmounts, PricesAreTruncatedCentsOfTheDecimalValue) {
+    EXPECT_EQ(PriceInCents(12.5), 1250);
+    EXPECT_EQ(PriceInCents(1.999), 199);
+    EXPECT_EQ(PriceInCents(0.29), 29);  // 0.29 * 100 = 28.999999999999996 in binary
+    EXPECT_EQ(PriceInCents(1.15), 115); // 114.99999999999999
+    EXPECT_EQ(PriceInCents(4.35), 435); // 434.99999999999994
+    EXPECT_EQ(PriceInCents(123456.79), 12345679);
+    EXPECT_EQ(PriceInCents(0.009), 0);
+    EXPECT_EQ(PriceInCents(0), 0);
+    EXPECT_EQ(PriceInCents(7), 700);
+    EXPECT_EQ(PriceInCents(-1.999), -199); // toward zero
+    EXPECT_EQ(PriceInCents(-0.29), -29);
+    EXPECT_EQ(PriceInCents(99999999999.99), 9999999999999);
+    EXPECT_THROW(PriceInCents(1e13), std::out_of_range);
+    EXPECT_THROW(PriceInCents(std::numeric_limits<double>::quiet_NaN()), std::out_of_range);
+}
+
+TEST(ZumvoAPIAmounts, UnitsRoundHalfToEven) {
+    EXPECT_EQ(RoundUnits(2.5), 2);
+    EXPECT_EQ(RoundUnits(3.5), 4);
+    EXPECT_EQ(RoundUnits(0.5), 0);
+    EXPECT_EQ(RoundUnits(2.4999), 2);
+    EXPECT_EQ(RoundUnits(2.5001), 3);
+    EXPECT_EQ(RoundUnits(-2.5), -2);
+    EXPECT_EQ(RoundUnits(-3.5), -4);
+    EXPECT_EQ(RoundUnits(-1.2), -1);
+    EXPECT_EQ(RoundUnits(4), 4);
+    EXPECT_THROW(RoundUnits(std::numeric_limits<double>::infinity()), std::out_of_range);
+}
+
+TEST(ZumvoAPIAnswers, ResponseCodeIsAStrictWholeNumber) {
+    EXPECT_EQ(ParseResponseCode("-1"), -1);
+    EXPECT_EQ(ParseResponseCode("0"), 0);
+    EXPECT_EQ(ParseResponseCode("12"), 12);
+    for (const char* bad : {"OK", "", " -1", "-1 ", "-1x", "1.0", "+1", "-", "99999999999", "0x10"})
+        EXPECT_EQ(ParseResponseCode(bad), 99999) << '"' << bad << '"';
+}
+
+TEST(ZumvoAPIAnswers, MaskingTouchesOnlyPasswordElements) {
+    EXPECT_EQ(MaskPasswordElements("<a><password>x</password><passwords>y</passwords><b>password</b></a>"),
+              "<a><password>********</password><passwords>y</passwords><b>password</b></a>");
+    EXPECT_EQ(MaskPasswordElements("<PassWord>x</PassWord><password/><p:password>z"),
+              "<PassWord>********</PassWord><password/><p:password>********");
+    EXPECT_EQ(MaskPasswordElements("not xml <password"), "not xml <password");
+    EXPECT_EQ(MaskPasswordElements(""), "");
+}
