@@ -843,7 +843,12 @@ std::string TStatementTranslator::EmitFunction(std::size_t i, std::size_t close)
         need(2, 2);
         std::string fallback = arg(1);
         const auto [fb, fe] = args[1];
-        if (fe - fb == 1 && T[fb].Kind == TKind::String) {
+        if (fe - fb == 1 && T[fb].Kind == TKind::Number) {
+            // a floating column replaced by a whole number stays floating
+            if (auto type = ColumnType(args[0].first, args[0].second))
+                if (type->Family == TFamily::Real || type->Family == TFamily::Decimal)
+                    fallback = "CAST(" + T[fb].Text + " AS REAL)";
+        } else if (fe - fb == 1 && T[fb].Kind == TKind::String) {
             // ISNULL answers the type of its first argument: a text replacement is converted.
             if (auto type = ColumnType(args[0].first, args[0].second)) {
                 const std::string& text = T[fb].Text;
