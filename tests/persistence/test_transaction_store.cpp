@@ -1,0 +1,301 @@
+#include "LogCapture.h"
+#include "PersistenceTestHost.h"
+#include "clsDBAccess.h"
+#include "implDataChangesZumvo.h"
+
+#include <gtest/gtest.h>
+
+using namespace zumvo;
+
+namespace {
+
+class TransactionStoreTest : public ::testing::Test {
+protected:
+    test::TPersistenceTestHost host;
+    test::TLogCapture log{host.Folder};
+    pallux::IntfPtr<IZumvoTransaction> store = pallux::MakeIntf<TZumvoTransaction>();
+
+    void SetUp() override {
+        host.WriteSettings("[Settings]\nZumvoStoreID=77\n");
+        std::vector<std::string> scripts;
+        pallux::MakeIntf<TDatabaseChangesZumvo>()->GetUpdateScripts(scripts);
+        for (const auto& s : scripts)
+            host.Run(s);
+    }
+
+    TJSONDocument Transaction(std::int32_t id) {
+        return TJSONDocument::CopyOf(
+            host.Rows("SELECT * FROM [ZumvoPaymentTransactions] WHERE [ID] = " + std::to_string(id))[0]);
+    }
+    TJSONDocument Basket(std::int32_t id) {
+        return TJSONDocument::CopyOf(
+            host.Rows("SELECT * FROM [ZumvoPaymentBasket] WHERE [ID] = " + std::to_string(id))[0]);
+    }
+    int Count(const std::string& table) {
+        return std::stoi(host.Value("SELECT COUNT(*) FROM [" + table + "]"));
+    }
+
+    // The log lines of one operation, from its "[Class.Method]" tag on.
+    std::vector<std::string> LinesOf(const std::string& tag) {
+        std::vector<std::string> out;
+        for (const auto& l : log.Lines())
+            if (auto p = l.find(tag); p != std::string::npos)
+                out.push_back(l.substr(p));
+        return out;
+    }
+};
+
+} // namespace
+
+TEST_F(TransactionStoreTest, InsertsAnswerTheNewIdentityAndTheCurrentTill) {
+    const std::int32_t basket = store->AddBasket(-1);
+    EXPECT_GT(basket, 0);
+    EXPECT_EQ(Basket(basket)["TillID"].AsInteger(), 3) << "-1 stands for the current till";
+    EXPECT_FALSE(Basket(basket)["Timestamp_Created"].IsNull());
+    const std::int32_t other = store->AddBasket(7);
+    EXPECT_EQ(other, basket + 1);
+    EXPECT_EQ(Basket(other)["TillID"].AsInteger(), 7);
+
+    const std::int32_t loose = store->AddTransaction();
+    const std::int32_t inBasket = store->AddTransactionToBasket(basket);
+    EXPECT_GT(loose, 0);
+    EXPECT_EQ(inBasket, loose + 1);
+    EXPECT_TRUE(Transaction(loose)["BasketID"].IsNull());
+    EXPECT_TRUE(Transaction(loose)["InvoiceNum"].IsNull());
+    EXPECT_EQ(Transaction(inBasket)["BasketID"].AsInteger(), basket);
+    EXPECT_EQ(Transaction(inBasket)["Status"].AsInteger(), 0);
+}
+
+TEST_F(TransactionStoreTest, GetBasketAndGetTransactionFindTheInvoicesRowOrAddOne) {
+    const std::int32_t first = store->GetBasket(500);
+    EXPECT_GT(first, 0);
+    EXPECT_EQ(Basket(first)["TillID"].AsInteger(), 3);
+    const std::int32_t second = store->GetBasket(500);
+    EXPECT_NE(second, first) << "the invoice number is not stored yet";
+    store->SetBasketInvoice(first, 500);
+    EXPECT_EQ(store->GetBasket(500), first);
+    EXPECT_EQ(Count("ZumvoPaymentBasket"), 2);
+
+    const std::int32_t trx = store->GetTransaction(500);
+    EXPECT_GT(trx, 0);
+    EXPECT_TRUE(Transaction(trx)["InvoiceNum"].IsNull());
+    store->SaveInvoiceNum(trx, 500);
+    EXPECT_EQ(store->GetTransaction(500), trx);
+    EXPECT_EQ(Count("ZumvoPaymentTransactions"), 1);
+}
+
+TEST_F(TransactionStoreTest, SavedPaymentKeepsTheAnswerIntact) {
+    const std::int32_t basket = store->AddBasket(3);
+    const std::int32_t trx = store->AddTransactionToBasket(basket);
+    const std::string answer = R"({"Zumvo":"AB'12","message":"it's 'ok'; -- not SQL","responseCode":"-1"})";
+    store->SavePayment(trx, 98765, 12.34, answer);
+    store->SaveBasketPayment(basket, 12.34);
+
+    const auto row = Transaction(trx);
+    EXPECT_EQ(row["Response"].AsString(), answer);
+    EXPECT_EQ(row["Status"].AsInteger(), 1);
+    EXPECT_EQ(row["tvTrxID"].AsInteger(), 98765);
+    EXPECT_DOUBLE_EQ(row["Amount"].AsFloat(), 12.34);
+    EXPECT_FALSE(row["Timestamp_Payment"].IsNull());
+    EXPECT_TRUE(row["Timestamp_Finalised"].IsNull());
+    EXPECT_DOUBLE_EQ(Basket(basket)["TotalAmount"].AsFloat(), 12.34);
+
+    // An answer longer than the first Response column fits since it was widened.
+    const std::string longAnswer = R"({"Zumvo":"X","pad":")" + std::string(4000, 'p') + "\"}";
+    store->SavePayment(trx, 1, 0.5, longAnswer);
+    EXPECT_EQ(Transaction(trx)["Response"].AsString(), longAnswer);
+    EXPECT_FALSE(test::LogContains(log, "Error : "));
+}
+
+TEST_F(TransactionStoreTest, FinaliseForBasketTouchesRedeemedRowsOnlyAndBasketUpdatesEveryRow) {
+    const std::int32_t basket = store->AddBasket(3);
+    const std::int32_t otherBasket = store->AddBasket(3);
+    std::vector<std::int32_t> ids;
+    for (std::int32_t status : {0, 1, -1, -2, -3, 1}) {
+        const std::int32_t id = store->AddTransactionToBasket(basket);
+        store->SetStatus(id, status);
+        ids.push_back(id);
+    }
+    const std::int32_t foreign = store->AddTransactionToBasket(otherBasket);
+    store->SetStatus(foreign, 1);
+
+    store->SaveFinaliseForBasket(basket);
+
+    const std::vector<std::int32_t> expected{0, 2, -1, -2, -3, 2};
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        const auto row = Transaction(ids[i]);
+        EXPECT_EQ(row["Status"].AsInteger(), expected[i]) << "row " << i;
+        EXPECT_EQ(row["Timestamp_Finalised"].IsNull(), expected[i] != 2) << "row " << i;
+    }
+    EXPECT_EQ(Transaction(foreign)["Status"].AsInteger(), 1) << "another basket's row";
+
+    // SaveFinalise settles one row whatever its status.
+    store->SaveFinalise(ids[2]);
+    EXPECT_EQ(Transaction(ids[2])["Status"].AsInteger(), 2);
+    EXPECT_FALSE(Transaction(ids[2])["Timestamp_Finalised"].IsNull());
+
+    // Basket-wide status and invoice reach every row of the basket, whatever its status, and no other.
+    store->SetStatusForBasket(basket, -1);
+    store->SetInvoicForBaskt(basket, 4711);
+    for (std::int32_t id : ids) {
+        EXPECT_EQ(Transaction(id)["Status"].AsInteger(), -1);
+        EXPECT_EQ(Transaction(id)["InvoiceNum"].AsInteger(), 4711);
+    }
+    EXPECT_EQ(Transaction(foreign)["Status"].AsInteger(), 1);
+    EXPECT_TRUE(Transaction(foreign)["InvoiceNum"].IsNull());
+    EXPECT_TRUE(Basket(basket)["InvoiceNum"].IsNull()) << "the basket row is SetBasketInvoice's";
+}
+
+TEST_F(TransactionStoreTest, AddLogStoresTheTextsOrAnswersFalse) {
+    EXPECT_TRUE(store->AddLog("INFO", "New Basket: 1"));
+    EXPECT_TRUE(store->AddLog("INFO", "Cancelling 'quoted' code"));
+    EXPECT_TRUE(store->AddLog("INFO", std::string(1000, 'm')));
+    EXPECT_FALSE(store->AddLog("INFO", std::string(1001, 'm'))) << "over the column's 1000 characters";
+    EXPECT_FALSE(store->AddLog("INFORMATION", "class over 10 characters"));
+
+    const auto rows =
+        host.Rows("SELECT [Class], [Message], [Timestamp] FROM [zumvoPaymentLog] ORDER BY [ID]");
+    ASSERT_EQ(rows._Count(), 3) << "the refused inserts left nothing";
+    EXPECT_EQ(rows[0]["Class"].AsString(), "INFO");
+    EXPECT_EQ(rows[1]["Message"].AsString(), "Cancelling 'quoted' code");
+    EXPECT_EQ(rows[2]["Message"].AsString().size(), 1000u);
+    EXPECT_FALSE(rows[0]["Timestamp"].IsNull());
+}
+
+TEST_F(TransactionStoreTest, InvoiceTillComesFromTheHostsInvoices) {
+    host.Run("INSERT INTO [INVOICES] ( [InvoiceNum], [fkTillID], [AFTERDISC] ) VALUES ( 900, 2, 10.0 );"
+             "INSERT INTO [INVOICES] ( [InvoiceNum], [fkTillID], [AFTERDISC] ) VALUES ( 901, NULL, 5.0 )");
+    EXPECT_EQ(store->GetInvoiceTill(900), 2);
+    EXPECT_EQ(store->GetInvoiceTill(999), -1) << "no such invoice";
+    EXPECT_EQ(store->GetInvoiceTill(901), -1) << "an invoice without till";
+}
+
+TEST_F(TransactionStoreTest, InvoiceDetailsListTheBasketWithItsTransactions) {
+    std::string details = "unset";
+    store->GetBasketDetailsForInvoice(321, details);
+    EXPECT_EQ(details, "{}") << "no basket for the invoice";
+
+    const std::int32_t basket = store->AddBasket(3);
+    store->SetBasketInvoice(basket, 321);
+    store->GetBasketDetailsForInvoice(321, details);
+    auto doc = TJSONDocument::Parse(details);
+    EXPECT_EQ(doc["ID"].AsInteger(), basket);
+    EXPECT_EQ(doc["TillID"].AsInteger(), 3);
+    ASSERT_TRUE(doc["Transactions"].IsArray());
+    EXPECT_EQ(doc["Transactions"]._Count(), 0);
+
+    const std::int32_t redeemed = store->AddTransactionToBasket(basket);
+    store->SavePayment(redeemed, 55, 4.5, R"({"Zumvo":"CODE'1","responseCode":"-1"})");
+    const std::int32_t started = store->AddTransactionToBasket(basket); // Response NULL
+    const std::int32_t blank = store->AddTransactionToBasket(basket);
+    store->SavePayment(blank, 56, 0, "");
+    const std::int32_t noCode = store->AddTransactionToBasket(basket);
+    store->SavePayment(noCode, 57, 1, R"({"responseCode":"-1"})");
+    const std::int32_t elsewhere = store->AddTransactionToBasket(store->AddBasket(3));
+    store->SavePayment(elsewhere, 58, 1, R"({"Zumvo":"OTHER"})");
+    store->SetInvoicForBaskt(basket, 321);
+
+    details.clear();
+    store->GetBasketDetailsForInvoice(321, details);
+    doc = TJSONDocument::Parse(details);
+    const auto trx = doc["Transactions"];
+    ASSERT_EQ(trx._Count(), 4) << "chosen by invoice";
+    EXPECT_EQ(trx[0]["TransactionID"].AsInteger(), redeemed);
+    EXPECT_EQ(trx[0]["tvTrxID"].AsInteger(), 55);
+    EXPECT_EQ(trx[0]["Data"]["responseCode"].AsString(), "-1");
+    EXPECT_EQ(trx[0]["Zumvo"].AsString(), "CODE'1");
+    EXPECT_EQ(trx[1]["TransactionID"].AsInteger(), started);
+    EXPECT_FALSE(trx[1].Exists("Data"));
+    EXPECT_FALSE(trx[1].Exists("Zumvo"));
+    EXPECT_FALSE(trx[2].Exists("Data")) << "a blank answer";
+    EXPECT_FALSE(trx[2].Exists("Zumvo"));
+    EXPECT_TRUE(trx[3]["Data"].IsObject());
+    EXPECT_EQ(trx[3]["Zumvo"].AsString(), "") << "an answer without code";
+
+    // Per row: the row, the three truth values, then 1 or 2. The first row has an answer, the
+    // second a null one.
+    const auto lines = LinesOf("[TZumvoTransaction.GetBasketDetailsForInvoice]");
+    const std::string tag = "[TZumvoTransaction.GetBasketDetailsForInvoice] ";
+    ASSERT_EQ(lines.size(), 20u);
+    EXPECT_EQ(lines[0].rfind(tag + "0 : {", 0), 0u);
+    EXPECT_EQ(lines[5].rfind(tag + "1 : {", 0), 0u);
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.begin() + 5),
+              (std::vector<std::string>{tag + "Response NULL : False", tag + "Response Blank : False",
+                                        tag + "Invalid Response : False", tag + "1"}));
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 6, lines.begin() + 10),
+              (std::vector<std::string>{tag + "Response NULL : True", tag + "Response Blank : False",
+                                        tag + "Invalid Response : True", tag + "2"}));
+    EXPECT_EQ(lines[12], tag + "Response Blank : True") << "the third row";
+    EXPECT_FALSE(test::LogContains(log, "Error : "));
+}
+
+TEST_F(TransactionStoreTest, BasketDetailsByIDGiveEveryRowDataAndCode) {
+    const std::int32_t basket = store->AddBasket(3);
+    const std::int32_t redeemed = store->AddTransactionToBasket(basket);
+    store->SavePayment(redeemed, 55, 4.5, R"({"Zumvo":"QR-1","tvTrxId":"55"})");
+    store->AddTransactionToBasket(basket); // Response NULL
+    const std::int32_t blank = store->AddTransactionToBasket(basket);
+    store->SavePayment(blank, 56, 0, "");
+    store->AddTransaction(); // no basket
+
+    std::string details;
+    store->GetBasketDetailsForID(basket, details);
+    const auto doc = TJSONDocument::Parse(details);
+    EXPECT_EQ(doc["ID"].AsInteger(), basket);
+    const auto trx = doc["Transactions"];
+    ASSERT_EQ(trx._Count(), 3);
+    EXPECT_EQ(trx[0]["Zumvo"].AsString(), "QR-1");
+    EXPECT_EQ(trx[0]["Data"]["tvTrxId"].AsString(), "55");
+    for (int i : {1, 2}) {
+        EXPECT_EQ(trx[i]["Data"].ToJSON(), "{}") << "row " << i;
+        EXPECT_EQ(trx[i]["Zumvo"].AsString(), "") << "row " << i;
+        EXPECT_TRUE(trx[i]["TransactionID"].IsInteger());
+    }
+    const auto lines = LinesOf("[TZumvoTransaction.GetBasketDetailsForID]");
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].rfind("[TZumvoTransaction.GetBasketDetailsForID] 0 : {\"ID\":", 0), 0u);
+
+    // A basket that does not exist: the operation fails and leaves Details as it was.
+    details = "unchanged";
+    store->GetBasketDetailsForID(basket + 100, details);
+    EXPECT_EQ(details, "unchanged");
+    EXPECT_TRUE(log.Has("[TZumvoTransaction.GetBasketDetailsForID] Error : Basket " +
+                        std::to_string(basket + 100) + " does not exist"));
+}
+
+TEST_F(TransactionStoreTest, FailuresAreLoggedAndAnsweredWithTheFailureResults) {
+    // Without the module's tables every statement is refused by the database.
+    host.Run("DROP TABLE [ZumvoPaymentTransactions]; DROP TABLE [ZumvoPaymentBasket]; DROP TABLE "
+             "[zumvoPaymentLog]");
+    EXPECT_EQ(store->AddTransaction(), -1);
+    EXPECT_EQ(store->AddBasket(3), -1);
+    EXPECT_EQ(store->GetBasket(1), 0);
+    EXPECT_EQ(store->GetTransaction(1), 0);
+    EXPECT_FALSE(store->AddLog("INFO", "x"));
+    store->SetStatus(1, 2);
+    EXPECT_FALSE(LinesOf("[TZumvoTransaction.AddTransaction] Error : ").empty());
+    EXPECT_FALSE(LinesOf("[TZumvoTransaction.SetStatus] Error : The database refused the statement").empty())
+        << "a refused update is not lost silently";
+
+    std::string details = "unchanged";
+    store->GetBasketDetailsForInvoice(1, details);
+    EXPECT_EQ(details, "unchanged");
+
+    // Without the database script service.
+    host.Container->UnregisterFactory(pallux::IDBScript::IID);
+    EXPECT_EQ(store->AddTransactionToBasket(1), -1);
+    EXPECT_EQ(store->GetInvoiceTill(1), -1);
+    EXPECT_TRUE(log.Has("[TZumvoTransaction.AddTransactionToBasket] Error : Could not create DBScript"));
+    EXPECT_TRUE(log.Has("[TZumvoTransaction.GetInvoiceTill] Error : Could not create DBScript"));
+
+    // Without the identity singleton the current till is unknown.
+    host.Container->UnregisterFactory(IZumvoInfo::IID);
+    EXPECT_EQ(store->AddBasket(-1), -1);
+    EXPECT_TRUE(log.Has("[TZumvoTransaction.AddBasket] Error : Could not create ZumvoInfo"));
+}
+
+TEST(DBAccessTest, IdentifierTextIsAWholeNumberOrMinusOne) {
+    EXPECT_EQ(IdentifierFromText(" 7\r\n"), 7);
+    for (const char* text : {"", "12a", "1.5", "99999999999"})
+        EXPECT_EQ(IdentifierFromText(text), -1) << text;
+}
