@@ -1,8 +1,15 @@
 #include "TRefHost.h"
 
+#include "HostSchema.h"
+#include "TActCodes.h"
+#include "TDBScript.h"
 #include "THostServices.h"
 #include "TRestClient.h"
+#include "intfDatabaseChanges.h"
+#include "intfEventManager.h"
+#include "intfTillBrandSettings.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QMainWindow>
 #include <QMenuBar>
@@ -28,6 +35,10 @@ TCommandLine TCommandLine::Parse(const std::vector<std::string>& args) {
             cl.Module = value();
         else if (a == "--list-services")
             cl.ListServices = true;
+        else if (a == "--upgrade-db")
+            cl.UpgradeDb = true;
+        else if (a == "--refresh-brands")
+            cl.RefreshBrands = true;
         else if (a == "--help" || a == "-h")
             cl.Help = true;
         else
@@ -54,6 +65,11 @@ TRefHost::TRefHost(std::string role, const TCommandLine& options, const std::fil
     rest.RequestTimeoutMs = FContext->Config.ReadInteger("Rest", "RequestTimeoutMs", rest.RequestTimeoutMs);
     RegisterHostFactory<pallux::IRestClient>(*FContainer,
                                              [rest] { return pallux::MakeIntf<TRestClient>(rest); });
+
+    FMenus = pallux::MakeIntf<TMainMenuManager, TMainMenuManager>(FContext);
+    FContainer->RegisterInstance(pallux::IMainMenuManager::IID, FMenus.get());
+
+    OpenDatabase();
 }
 
 TRefHost::~TRefHost() {
@@ -61,14 +77,42 @@ TRefHost::~TRefHost() {
         UnloadModule();
 }
 
+void TRefHost::OpenDatabase() {
+    // [Database] ConnectionString (ODBC) or File (SQLite, relative to the configuration file).
+    std::string connection = FContext->Config.ReadString("Database", "ConnectionString");
+    if (connection.empty()) {
+        std::filesystem::path file = FContext->Config.ReadString("Database", "File");
+        if (file.empty())
+            return;
+        if (file.is_relative() && !FContext->ConfigFile.empty())
+            file = FContext->ConfigFile.parent_path() / file;
+        connection = file.string();
+    }
+    FDatabase = refhost::OpenDatabase(connection);
+    CreateHostTables(*FDatabase, FContext->Config.ReadInteger("Database", "DemoData", 0) != 0);
+
+    std::filesystem::path trace = FContext->Config.ReadString("Database", "Trace");
+    if (!trace.empty() && trace.is_relative() && !FContext->ConfigFile.empty())
+        trace = FContext->ConfigFile.parent_path() / trace;
+    FContainer->RegisterFactory(pallux::IDBScript::IID,
+                                pallux::MakeIntf<TDBScriptFactory>(FDatabase, trace).get());
+    auto db = FDatabase;
+    auto ctx = FContext;
+    RegisterHostFactory<pallux::IActCodeRegistry>(*FContainer,
+                                                  [db] { return pallux::MakeIntf<TActCodeRegistry>(db); });
+    RegisterHostFactory<pallux::IActCodeCheck>(
+        *FContainer, [ctx, db] { return pallux::MakeIntf<TActCodeCheck>(ctx, db); });
+}
+
 void TRefHost::LoadModule() {
     std::filesystem::path file = FOptions.Module;
-    if (file.empty())
+    if (file.empty()) {
         file = FContext->Config.ReadString("Host", "Module");
-    if (file.empty())
-        file = FProgramFolder / "libZumvoPayment.so";
-    else if (file.is_relative() && !FContext->ConfigFile.empty() && FOptions.Module.empty())
-        file = FContext->ConfigFile.parent_path() / file;
+        if (file.empty())
+            file = FProgramFolder / "libZumvoPayment.so";
+        else if (file.is_relative() && !FContext->ConfigFile.empty())
+            file = FContext->ConfigFile.parent_path() / file;
+    }
     FModule = std::make_unique<TModuleLoader>(file);
     FModule->Init(*FContainer);
 }
@@ -81,20 +125,71 @@ void TRefHost::UnloadModule() {
     FModule.reset();
 }
 
+void TRefHost::MainFormCreated() {
+    pallux::IntfPtr<pallux::IEventManager> events;
+    if (FContainer->GetInstance(events))
+        events->RaiseEvent("Pallux." + FRole + ".MainForm.Create", "", 0);
+}
+
 void TRefHost::ListServices(std::ostream& out) const {
     for (const auto& r : FContainer->Registrations())
         out << r.IID.ToString() << '\t' << (r.Name.empty() ? "-" : r.Name) << '\t' << KindText(r.Kind)
             << '\n';
 }
 
+int TRefHost::UpgradeDatabase(std::ostream& out, std::ostream& err) {
+    if (!FDatabase)
+        throw std::runtime_error("No database configured ([Database] File or ConnectionString)");
+    std::vector<std::string> providers;
+    FContainer->GetFactoryNames(pallux::IDatabaseChanges::IID, providers);
+    int failed = 0;
+    for (const auto& name : providers) {
+        pallux::IntfPtr<pallux::IDatabaseChanges> changes;
+        if (!FContainer->CreateNamedInstance(name, changes)) {
+            err << "Database changes \"" << name << "\": the provider could not be created\n";
+            ++failed;
+            continue;
+        }
+        std::vector<std::string> scripts;
+        changes->GetUpdateScripts(scripts);
+        out << "Database changes \"" << name << "\": " << scripts.size() << " scripts\n";
+        for (std::size_t i = 0; i < scripts.size(); ++i) {
+            try {
+                FDatabase->RunBatch(scripts[i]);
+                out << "  script " << i + 1 << ": done\n";
+            } catch (const std::exception& e) {
+                ++failed;
+                const auto firstLine = scripts[i].substr(0, scripts[i].find('\n'));
+                err << "  script " << i + 1 << " of \"" << name << "\" failed (" << firstLine
+                    << "): " << e.what() << '\n';
+            }
+        }
+    }
+    return failed;
+}
+
+void TRefHost::RefreshBrands(std::ostream& out) {
+    pallux::IntfPtr<zumvo::ITillBrandSettings> brands;
+    if (!FContainer->CreateInstance(brands))
+        throw std::runtime_error("The module offers no till brand service");
+    brands->Refresh();
+    std::string brandList, tillsList;
+    brands->BrandListJSON(brandList);
+    brands->TillsListJSON(tillsList);
+    out << "Brands: " << brandList << "\nTills: " << tillsList << '\n';
+}
+
 namespace {
 
 void PrintUsage(const std::string& role) {
-    std::cout << "Usage: " << role << " [--headless] [--config FILE] [--module PATH] [--list-services]\n"
+    std::cout << "Usage: " << role << " [--headless] [--config FILE] [--module PATH] [--list-services]"
+              << " [--upgrade-db] [--refresh-brands]\n"
               << "  --headless        run without a display (messages answered from the scenario)\n"
               << "  --config FILE     the host configuration file (INI)\n"
               << "  --module PATH     load the module from PATH (its settings file and log live there)\n"
-              << "  --list-services   load the module, list the container's registrations, unload\n";
+              << "  --list-services   load the module, list the container's registrations, unload\n"
+              << "  --upgrade-db      run every database-changes provider's scripts\n"
+              << "  --refresh-brands  refresh the till brand lists and print them\n";
 }
 
 int RunGui(TRefHost& host, int argc, char** argv) {
@@ -104,9 +199,23 @@ int RunGui(TRefHost& host, int argc, char** argv) {
     window.setWindowTitle(QString::fromStdString("[PALLUX] " + host.Role()));
     for (const char* menu : {"Lists", "Preferences", "Plugins"})
         window.menuBar()->addMenu(menu)->setObjectName(menu);
+    host.Menus().OnAdded = [&window](const TMenuEntry& entry) {
+        QMenu* menu = window.menuBar()->findChild<QMenu*>(QString::fromStdString(entry.Menu));
+        if (!menu)
+            menu = window.menuBar()->addMenu(QString::fromStdString(entry.Menu));
+        if (entry.Caption == "-") {
+            menu->addSeparator();
+            return;
+        }
+        QObject::connect(menu->addAction(QString::fromStdString(entry.Caption)), &QAction::triggered,
+                         [entry] { ClickEntry(entry); });
+    };
+    host.MainFormCreated();
     window.resize(800, 600);
     window.show();
-    return app.exec();
+    const int rc = app.exec();
+    host.Menus().OnAdded = nullptr;
+    return rc;
 }
 
 } // namespace
@@ -122,16 +231,15 @@ int RunRefHost(int argc, char** argv) {
         const auto programFolder = std::filesystem::absolute(argv[0]).parent_path();
         TRefHost host(role, options, programFolder);
         host.LoadModule();
-        if (options.ListServices) {
+        int rc = 0;
+        if (options.ListServices)
             host.ListServices(std::cout);
-            host.UnloadModule();
-            return 0;
-        }
-        if (options.Headless) {
-            host.UnloadModule();
-            return 0;
-        }
-        const int rc = RunGui(host, argc, argv);
+        if (options.UpgradeDb && host.UpgradeDatabase(std::cout, std::cerr) > 0)
+            rc = 1;
+        if (options.RefreshBrands)
+            host.RefreshBrands(std::cout);
+        if (!options.Headless && !options.ListServices && !options.UpgradeDb && !options.RefreshBrands)
+            rc = RunGui(host, argc, argv);
         host.UnloadModule();
         return rc;
     } catch (const std::exception& e) {

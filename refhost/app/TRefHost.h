@@ -3,7 +3,9 @@
 #pragma once
 
 #include "TDIContainer.h"
+#include "TDatabase.h"
 #include "THostContext.h"
+#include "TMainMenuManager.h"
 #include "TModuleLoader.h"
 
 #include <filesystem>
@@ -20,6 +22,8 @@ struct TCommandLine {
     std::filesystem::path Config;
     std::filesystem::path Module; // empty: the module next to the program
     bool ListServices = false;
+    bool UpgradeDb = false;
+    bool RefreshBrands = false;
     bool Help = false;
 
     // Parses the arguments after the program name; an unknown or incomplete option raises an
@@ -39,12 +43,21 @@ public:
     void LoadModule();
     // Calls FinalModule and frees the module.
     void UnloadModule();
+    // Raises "Pallux.<role>.MainForm.Create": the main form exists, menus may be extended.
+    void MainFormCreated();
 
     // Writes the container's registrations, in registration order: GUID, name or "-", kind.
     void ListServices(std::ostream& out) const;
+    // Asks every database-changes provider for its scripts and runs each as its own batch, in
+    // list order. Reports each failure on err; answers the number of failed scripts.
+    int UpgradeDatabase(std::ostream& out, std::ostream& err);
+    // Runs the till brand service's Refresh and prints the brand and tills lists.
+    void RefreshBrands(std::ostream& out);
 
     TDIContainer& Container() { return *FContainer; }
     THostContext& Context() { return *FContext; }
+    TMainMenuManager& Menus() { return *FMenus; }
+    const std::shared_ptr<TDatabase>& Database() const { return FDatabase; }
     const std::string& Role() const { return FRole; }
 
 private:
@@ -52,8 +65,12 @@ private:
     TCommandLine FOptions;
     std::filesystem::path FProgramFolder;
     std::shared_ptr<THostContext> FContext;
+    std::shared_ptr<TDatabase> FDatabase;
     pallux::IntfPtr<TDIContainer> FContainer;
+    pallux::IntfPtr<TMainMenuManager> FMenus;
     std::unique_ptr<TModuleLoader> FModule;
+
+    void OpenDatabase();
 };
 
 // The whole program: parses the arguments and runs; answers the exit code.
