@@ -1,0 +1,54 @@
+// Fault injection for the voucher service: rules that replace the sound answer of matching
+// requests with a late, broken or missing one.
+#pragma once
+
+#include "SoapMessages.h"
+
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+enum class TFaultKind { Delay, Drop, Http500, SoapFault, Malformed, Truncated, MissingResponse, Oversized };
+
+// The names used in JSON: "delay", "drop", "http500", "soapFault", "malformed", "truncated",
+// "missingResponse", "oversized".
+const char* FaultKindName(TFaultKind kind);
+
+struct TFaultRule {
+    TFaultKind Kind = TFaultKind::Drop;
+    int DelayMs = 0;                     // delay: how long the answer waits
+    std::size_t Bytes = 5 * 1024 * 1024; // oversized: padding added to the answer
+    std::string Code;                    // only requests about this code; empty: any
+    std::optional<TRequestKind> Request; // only this request kind; none: both
+    std::optional<int> Remaining;        // the next N matching requests; none: until cleared
+    bool Process = false;                // whether the request is still carried out
+
+    bool Matches(TRequestKind kind, const std::string& code) const;
+};
+
+// Reads one rule: {"fault": name, "ms", "bytes", "code", "request", "count", "process"}.
+// Throws std::invalid_argument with a message naming the problem.
+TFaultRule ParseFaultRule(const rapidjson::Value& value);
+void WriteFaultRule(rapidjson::Writer<rapidjson::StringBuffer>& writer, const TFaultRule& rule);
+
+// An ordered list of rules; the first match wins and spends one of its count. Not locked: the
+// voucher service guards it.
+class TFaultPlan {
+public:
+    void Add(TFaultRule rule) { FRules.push_back(std::move(rule)); }
+    void Clear() { FRules.clear(); }
+    std::optional<TFaultRule> Take(TRequestKind kind, const std::string& code);
+    const std::vector<TFaultRule>& Rules() const { return FRules; }
+
+private:
+    std::vector<TFaultRule> FRules;
+};
+
+} // namespace sim

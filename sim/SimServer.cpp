@@ -1,0 +1,220 @@
+#include "SimServer.h"
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <netinet/in.h>
+#include <pthread.h>
+#include <sstream>
+#include <sys/socket.h>
+
+namespace sim {
+
+namespace {
+
+// A write to a connection the peer (or a dropped-connection fault) has closed must fail with
+// EPIPE, not end the process.
+void IgnoreSigpipe() {
+    static std::once_flag once;
+    std::call_once(once, [] { std::signal(SIGPIPE, SIG_IGN); });
+}
+
+struct TEndpoint {
+    std::string Address;
+    int Port = -1;
+};
+
+bool EndpointOf(const sockaddr_storage& addr, TEndpoint& out) {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (addr.ss_family == AF_INET) {
+        const auto& in = reinterpret_cast<const sockaddr_in&>(addr);
+        inet_ntop(AF_INET, &in.sin_addr, text, sizeof text);
+        out = {text, ntohs(in.sin_port)};
+        return true;
+    }
+    if (addr.ss_family == AF_INET6) {
+        const auto& in6 = reinterpret_cast<const sockaddr_in6&>(addr);
+        inet_ntop(AF_INET6, &in6.sin6_addr, text, sizeof text);
+        out = {text, ntohs(in6.sin6_port)};
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+TSimServer::~TSimServer() {
+    Stop();
+}
+
+int TSimServer::Start(const std::string& host, int port) {
+    if (FStarted)
+        throw std::runtime_error("server already started");
+    FStarted = true;
+    IgnoreSigpipe();
+    Routes(FServer);
+    FServer.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr ep) {
+        std::string message = "unknown error";
+        try {
+            if (ep)
+                std::rethrow_exception(ep);
+        } catch (const std::exception& e) {
+            message = e.what();
+        } catch (...) {
+        }
+        ReplyError(res, 500, message);
+    });
+    FServer.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+        if (FRequestLog)
+            std::cerr << req.method << ' ' << req.path << " -> " << res.status << std::endl;
+    });
+    // httplib's default also sets SO_REUSEPORT, which lets a second server share a port that is
+    // in use; a simulator that asks for a busy port must fail instead.
+    FServer.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    int bound = -1;
+    if (port == 0)
+        bound = FServer.bind_to_any_port(host);
+    else if (FServer.bind_to_port(host, port))
+        bound = port;
+    if (bound <= 0)
+        throw std::runtime_error("cannot listen on " + host + ":" + std::to_string(port));
+    FPort = bound;
+    // The socket already listens: connections made from here on wait in its backlog until the
+    // thread below accepts them.
+    FThread = std::thread([this] {
+        FServer.listen_after_bind();
+        FListenEnded = true;
+    });
+    // httplib's stop() only acts on a running server: wait until the accept loop runs.
+    while (!FServer.is_running() && !FListenEnded)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return FPort;
+}
+
+void TSimServer::Stop() {
+    {
+        std::lock_guard lock(FStopMutex);
+        FStopping = true;
+    }
+    FStopSignal.notify_all();
+    if (FThread.joinable()) {
+        FServer.stop();
+        FThread.join();
+    }
+}
+
+bool TSimServer::Stopping() const {
+    std::lock_guard lock(FStopMutex);
+    return FStopping;
+}
+
+bool TSimServer::Pause(int ms) {
+    std::unique_lock lock(FStopMutex);
+    return !FStopSignal.wait_for(lock, std::chrono::milliseconds(ms), [this] { return FStopping; });
+}
+
+void TSimServer::DropConnection(const httplib::Request& req) {
+    // httplib does not hand the connection's socket to a handler; find it among the process's
+    // descriptors by its two endpoints, which identify one live connection, and shut it down both
+    // ways. httplib's own answer then fails to write and the connection is closed.
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+        int fd = -1;
+        try {
+            fd = std::stoi(entry.path().filename().string());
+        } catch (...) {
+            continue;
+        }
+        sockaddr_storage local{}, peer{};
+        socklen_t length = sizeof local;
+        if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+            continue;
+        length = sizeof peer;
+        if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0)
+            continue;
+        TEndpoint localEnd, peerEnd;
+        if (!EndpointOf(local, localEnd) || !EndpointOf(peer, peerEnd))
+            continue;
+        if (localEnd.Port == req.local_port && peerEnd.Port == req.remote_port &&
+            peerEnd.Address == req.remote_addr) {
+            shutdown(fd, SHUT_RDWR);
+            return;
+        }
+    }
+}
+
+void TSimServer::ReplyJson(httplib::Response& res, int status, const std::string& json) {
+    res.status = status;
+    res.set_content(json, "application/json");
+}
+
+void TSimServer::ReplyError(httplib::Response& res, int status, const std::string& message) {
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    writer.StartObject();
+    writer.Key("error");
+    writer.String(message.c_str(), static_cast<rapidjson::SizeType>(message.size()));
+    writer.EndObject();
+    ReplyJson(res, status, buffer.GetString());
+}
+
+int RunUntilSignalled(TSimServer& server, const std::string& host, int port) {
+    // Block the stop signals before any thread starts, so that every server thread inherits the
+    // mask and only the sigwait below receives them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    int bound = 0;
+    try {
+        bound = server.Start(host, port);
+    } catch (const std::exception& e) {
+        std::cerr << "error: " << e.what() << std::endl;
+        return 1;
+    }
+    std::cout << "listening on " << bound << std::endl;
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    server.Stop();
+    return 0;
+}
+
+TArgs::TArgs(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        FArgs.emplace_back(argv[i]);
+}
+
+std::string ReadTextFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad())
+        throw std::runtime_error("cannot read " + path);
+    return text.str();
+}
+
+int ParsePort(const std::string& text) {
+    std::size_t used = 0;
+    int port = -1;
+    try {
+        port = std::stoi(text, &used);
+    } catch (...) {
+        used = 0;
+    }
+    if (text.empty() || used != text.size() || port < 0 || port > 65535)
+        throw std::invalid_argument("invalid port '" + text + "'");
+    return port;
+}
+
+} // namespace sim

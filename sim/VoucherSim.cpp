@@ -1,0 +1,179 @@
+#include "VoucherSim.h"
+
+#include <rapidjson/error/en.h>
+
+#include <sstream>
+
+namespace sim {
+
+namespace {
+
+constexpr const char* XmlContentType = "text/xml; charset=utf-8";
+
+std::vector<std::string> SplitList(const std::string& text) {
+    std::vector<std::string> items;
+    std::stringstream in(text);
+    std::string item;
+    while (std::getline(in, item, ',')) {
+        const auto first = item.find_first_not_of(" \t");
+        const auto last = item.find_last_not_of(" \t");
+        if (first != std::string::npos)
+            items.push_back(item.substr(first, last - first + 1));
+    }
+    return items;
+}
+
+} // namespace
+
+TVoucherSimOptions ParseVoucherSimArgs(const TArgs& args) {
+    TVoucherSimOptions options;
+    args.ForEach({"help", "quiet"}, [&](const std::string& name, const std::string& value) {
+        if (name == "port")
+            options.Port = ParsePort(value);
+        else if (name == "host")
+            options.Host = value;
+        else if (name == "catalogue")
+            options.CataloguePath = value;
+        else if (name == "api-id")
+            options.Config.ApiId = value;
+        else if (name == "api-password")
+            options.Config.ApiPassword = value;
+        else if (name == "stores")
+            options.Config.Stores = SplitList(value);
+        else if (name == "path")
+            options.Path = value;
+        else if (name == "quiet")
+            options.Quiet = true;
+        else if (name == "help")
+            options.Help = true;
+        else
+            throw std::invalid_argument("unknown flag --" + name);
+    });
+    if (options.Path.empty() || options.Path.front() != '/')
+        throw std::invalid_argument("--path must start with '/'");
+    return options;
+}
+
+std::string VoucherSimUsage() {
+    return "usage: zumvo_voucher_sim [--port N] [--host ADDR] [--catalogue FILE] [--api-id ID]\n"
+           "                         [--api-password PWD] [--stores 17,23] [--path "
+           "/pos/services/PosService]\n"
+           "                         [--quiet]\n"
+           "Plays the voucher service over SOAP on HTTP. --port 0 (the default) picks a free port;\n"
+           "the port is printed as \"listening on PORT\". See sim/README.md.\n";
+}
+
+TVoucherSim::TVoucherSim(TVoucherCatalogue catalogue, TVoucherSimConfig config, std::string path)
+    : FService(std::move(catalogue), std::move(config)), FPath(std::move(path)) {}
+
+// Stop before the members the handlers use are destroyed.
+TVoucherSim::~TVoucherSim() {
+    Stop();
+}
+
+void TVoucherSim::Routes(httplib::Server& http) {
+    http.Post(FPath, [this](const httplib::Request& req, httplib::Response& res) { HandleSoap(req, res); });
+
+    http.Get("/ledger", [this](const httplib::Request&, httplib::Response& res) {
+        ReplyJson(res, 200, FService.LedgerJson());
+    });
+    http.Get("/ledger/advices", [this](const httplib::Request&, httplib::Response& res) {
+        ReplyJson(res, 200, FService.AdvicesJson());
+    });
+    http.Post("/ledger/reset", [this](const httplib::Request&, httplib::Response& res) {
+        FService.Reset();
+        ReplyJson(res, 200, R"({"reset":true})");
+    });
+    http.Get("/codes", [this](const httplib::Request&, httplib::Response& res) {
+        ReplyJson(res, 200, FService.CodesJson());
+    });
+    http.Get("/faults", [this](const httplib::Request&, httplib::Response& res) {
+        ReplyJson(res, 200, FService.FaultsJson());
+    });
+    http.Post("/faults", [this](const httplib::Request& req, httplib::Response& res) {
+        rapidjson::Document doc;
+        doc.Parse(req.body.c_str(), req.body.size());
+        if (doc.HasParseError())
+            return ReplyError(res, 400,
+                              std::string("body is not valid JSON: ") +
+                                  rapidjson::GetParseError_En(doc.GetParseError()));
+        // Read every rule before adding any, so that a bad one leaves the plan as it was.
+        std::vector<TFaultRule> rules;
+        try {
+            if (doc.IsArray()) {
+                for (const rapidjson::Value& v : doc.GetArray())
+                    rules.push_back(ParseFaultRule(v));
+            } else {
+                rules.push_back(ParseFaultRule(doc));
+            }
+        } catch (const std::invalid_argument& e) {
+            return ReplyError(res, 400, e.what());
+        }
+        for (TFaultRule& rule : rules)
+            FService.AddFault(std::move(rule));
+        ReplyJson(res, 200, FService.FaultsJson());
+    });
+    http.Post("/faults/clear", [this](const httplib::Request&, httplib::Response& res) {
+        FService.ClearFaults();
+        ReplyJson(res, 200, FService.FaultsJson());
+    });
+}
+
+void TVoucherSim::HandleSoap(const httplib::Request& req, httplib::Response& res) {
+    TSoapRequest request;
+    try {
+        request = ParseSoapRequest(req.body);
+    } catch (const ESoapClientError& e) {
+        res.status = 500;
+        res.set_content(BuildSoapFault("Client", e.what()), XmlContentType);
+        return;
+    }
+
+    const std::optional<TFaultRule> fault = FService.TakeFault(request);
+    TAnswer answer;
+    if (!fault || fault->Process) {
+        answer = FService.Handle(request);
+    } else {
+        answer.ResponseCode = code::NotProcessed;
+        answer.ResponseDesc = "Request not processed";
+    }
+    if (!fault) {
+        res.set_content(BuildAnswerEnvelope(request.Kind, answer), XmlContentType);
+        return;
+    }
+
+    switch (fault->Kind) {
+    case TFaultKind::Delay:
+        if (!Pause(fault->DelayMs)) {
+            DropConnection(req); // shutting down: do not hold the server up
+            return;
+        }
+        res.set_content(BuildAnswerEnvelope(request.Kind, answer), XmlContentType);
+        return;
+    case TFaultKind::Drop:
+        DropConnection(req);
+        return;
+    case TFaultKind::Http500:
+        res.status = 500;
+        res.set_content(BuildErrorPage(500, "Internal Server Error"), "text/html; charset=utf-8");
+        return;
+    case TFaultKind::SoapFault:
+        res.status = 500;
+        res.set_content(BuildSoapFault("Server", "Internal service error"), XmlContentType);
+        return;
+    case TFaultKind::Malformed:
+        res.set_content(BuildMalformedAnswer(request.Kind, answer), XmlContentType);
+        return;
+    case TFaultKind::Truncated:
+        res.set_content(BuildTruncatedAnswer(request.Kind, answer), XmlContentType);
+        return;
+    case TFaultKind::MissingResponse:
+        res.set_content(BuildAnswerWithoutResponse(request.Kind), XmlContentType);
+        return;
+    case TFaultKind::Oversized:
+        res.set_content(BuildAnswerEnvelope(request.Kind, answer, fault->Bytes), XmlContentType);
+        return;
+    }
+}
+
+} // namespace sim

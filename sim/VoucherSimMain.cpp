@@ -1,0 +1,29 @@
+// zumvo_voucher_sim: the voucher service simulator as a program.
+#include "VoucherSim.h"
+
+#include <iostream>
+
+int main(int argc, char** argv) {
+    sim::TVoucherSimOptions options;
+    try {
+        options = sim::ParseVoucherSimArgs(sim::TArgs(argc, argv));
+    } catch (const std::exception& e) {
+        std::cerr << "error: " << e.what() << "\n" << sim::VoucherSimUsage();
+        return 2;
+    }
+    if (options.Help) {
+        std::cout << sim::VoucherSimUsage();
+        return 0;
+    }
+    try {
+        sim::TVoucherCatalogue catalogue;
+        if (!options.CataloguePath.empty())
+            catalogue = sim::TVoucherCatalogue::FromFile(options.CataloguePath);
+        sim::TVoucherSim server(std::move(catalogue), options.Config, options.Path);
+        server.SetRequestLog(!options.Quiet);
+        return sim::RunUntilSignalled(server, options.Host, options.Port);
+    } catch (const std::exception& e) {
+        std::cerr << "error: " << e.what() << "\n";
+        return 2;
+    }
+}

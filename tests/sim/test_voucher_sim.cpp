@@ -1,0 +1,617 @@
+// The voucher service simulator over real loopback HTTP: envelopes, catalogue rules, the ledger,
+// fault injection and the program itself.
+#include "ChildProgram.h"
+
+#include "VoucherSim.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <pugixml.hpp>
+#include <rapidjson/document.h>
+
+#include <chrono>
+#include <map>
+
+using namespace sim;
+
+namespace {
+
+const char* const Catalogue = R"({"codes": [
+  {"code": "PAY", "kind": "payment", "value": 10000},
+  {"code": "ONCE", "kind": "payment", "value": 5000, "singleUse": true},
+  {"code": "GIFT", "kind": "payment", "value": 3000, "balance": true},
+  {"code": "DISC", "kind": "discount", "value": 500},
+  {"code": "SPLIT", "kind": "split", "value": 2000, "paymentPercent": 60},
+  {"code": "LOYAL", "kind": "loyalty", "loyalty": {"name": "Coffee Club", "earned": 3}},
+  {"code": "VSP", "kind": "payment", "value": 800,
+   "vsp": {"responseCode": "0", "responseDesc": "Partner OK", "name": "Acme"}},
+  {"code": "BAD", "kind": "refused", "responseCode": "12", "responseDesc": "Voucher blocked"},
+  {"code": "OLD", "kind": "expired"},
+  {"code": "FLAKY", "kind": "payment", "value": 1000,
+   "faults": [{"fault": "soapFault", "request": "advise", "count": 1}]}
+]})";
+
+struct TTrx {
+    std::string Code;
+    std::int64_t Amount = 1000;
+    std::string Store = "17";
+    std::string TrxId = "17-1";
+    std::string Id = "pos";
+    std::string Password = "secret";
+};
+
+// The envelopes as the module writes them: soapenv and pos prefixes, one element per CR LF line.
+std::string TransactionEnvelope(const TTrx& t) {
+    const std::string a = std::to_string(t.Amount);
+    return "<soapenv:Envelope xmlns:soapenv=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+           "xmlns:pos=\"http://pos.services.trelvan.com/\">\r\n<soapenv:Header/>\r\n<soapenv:Body>\r\n"
+           "<pos:transaction>\r\n<request>\r\n<apiCredentials>\r\n<apiClientVersion>0.0.0.14</"
+           "apiClientVersion>\r\n"
+           "<apiServerVersion>1.14</apiServerVersion>\r\n<id>" +
+           t.Id + "</id>\r\n<password>" + t.Password + "</password>\r\n</apiCredentials>\r\n<basketAmount>" +
+           a +
+           "</basketAmount>\r\n"
+           "<product>\r\n<id>SKU1</id>\r\n<pricePerUnit>1250</pricePerUnit>\r\n<units>2</units>\r\n</"
+           "product>\r\n"
+           "<storeTrxDetails>\r\n<basketId>" +
+           t.Store +
+           "-5</basketId>\r\n<cashierId>9</cashierId>\r\n"
+           "<posId>Till-1</posId>\r\n<storeId>" +
+           t.Store + "</storeId>\r\n<trxId>" + t.TrxId +
+           "</trxId>\r\n"
+           "</storeTrxDetails>\r\n<token>\r\n<id>" +
+           t.Code +
+           "</id>\r\n<type>ZUMVO</type>\r\n</token>\r\n"
+           "<totalAmount>" +
+           a +
+           "</totalAmount>\r\n<type>PAYMENT</type>\r\n</request>\r\n</pos:transaction>\r\n"
+           "</soapenv:Body>\r\n</soapenv:Envelope>\r\n";
+}
+
+std::string AdviceEnvelope(const std::string& action, const std::string& tvTrxId,
+                           const std::string& store = "17", const std::string& trxId = "17-1",
+                           const std::string& password = "secret") {
+    return "<soapenv:Envelope xmlns:soapenv=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+           "xmlns:pos=\"http://pos.services.trelvan.com/\">\r\n<soapenv:Header/>\r\n<soapenv:Body>\r\n"
+           "<pos:advise>\r\n<request>\r\n<apiCredentials>\r\n<apiClientVersion>0.0.0.14</"
+           "apiClientVersion>\r\n"
+           "<apiServerVersion>1.14</apiServerVersion>\r\n<id>pos</id>\r\n<password>" +
+           password + "</password>\r\n</apiCredentials>\r\n<action>" + action +
+           "</action>\r\n<originalTrx>\r\n"
+           "<storeTrxDetails>\r\n<basketId>" +
+           store +
+           "-5</basketId>\r\n<cashierId>9</cashierId>\r\n"
+           "<posId>Till-1</posId>\r\n<storeId>" +
+           store + "</storeId>\r\n<trxId>" + trxId +
+           "</trxId>\r\n"
+           "</storeTrxDetails>\r\n<type>PAYMENT</type>\r\n<tvTrxId>" +
+           tvTrxId +
+           "</tvTrxId>\r\n"
+           "</originalTrx>\r\n</request>\r\n</pos:advise>\r\n</soapenv:Body>\r\n</soapenv:Envelope>\r\n";
+}
+
+std::string_view Local(const char* name) {
+    std::string_view n(name);
+    auto colon = n.find(':');
+    return colon == std::string_view::npos ? n : n.substr(colon + 1);
+}
+
+pugi::xml_node ChildByLocal(pugi::xml_node parent, std::string_view name) {
+    for (pugi::xml_node c : parent.children())
+        if (c.type() == pugi::node_element && Local(c.name()) == name)
+            return c;
+    return {};
+}
+
+// The answer's response element as flat members ("responseCode", "vsp.name", ...), read the way
+// the module reads it: Envelope/Body/<operation>Response/response by local names.
+using TMembers = std::map<std::string, std::string>;
+TMembers ReadAnswer(const std::string& text, const char* operation) {
+    pugi::xml_document doc;
+    if (!doc.load_buffer(text.data(), text.size()))
+        throw std::runtime_error("answer is not XML: " + text.substr(0, 200));
+    pugi::xml_node response =
+        ChildByLocal(ChildByLocal(ChildByLocal(doc.document_element(), "Body"), operation), "response");
+    if (!response)
+        throw std::runtime_error("answer lacks the response element");
+    TMembers members;
+    for (pugi::xml_node c : response.children()) {
+        if (c.first_child().type() == pugi::node_element) {
+            for (pugi::xml_node g : c.children())
+                members[std::string(c.name()) + "." + g.name()] = g.text().get();
+        } else {
+            members[c.name()] = c.text().get();
+        }
+    }
+    return members;
+}
+
+class VoucherSimTest : public ::testing::Test {
+protected:
+    void SetUp() override { Start(Catalogue, {"pos", "secret", {"17", "23"}}); }
+
+    void Start(const std::string& catalogue, TVoucherSimConfig config) {
+        FSim = std::make_unique<TVoucherSim>(TVoucherCatalogue::FromJson(catalogue), std::move(config));
+        FPort = FSim->Start();
+        FClient = std::make_unique<httplib::Client>("127.0.0.1", FPort);
+        FClient->set_read_timeout(10, 0);
+    }
+
+    httplib::Result Post(const std::string& body, const std::string& path = DefaultSoapPath) {
+        return FClient->Post(path.c_str(), body, "text/xml; charset=utf-8");
+    }
+    TMembers Transaction(const TTrx& t) {
+        auto res = Post(TransactionEnvelope(t));
+        if (!res)
+            throw std::runtime_error("no answer: " + httplib::to_string(res.error()));
+        EXPECT_EQ(res->status, 200);
+        return ReadAnswer(res->body, "transactionResponse");
+    }
+    TMembers Advice(const std::string& action, std::int64_t tvTrxId, const std::string& trxId = "17-1") {
+        auto res = Post(AdviceEnvelope(action, std::to_string(tvTrxId), "17", trxId));
+        if (!res)
+            throw std::runtime_error("no answer: " + httplib::to_string(res.error()));
+        EXPECT_EQ(res->status, 200);
+        return ReadAnswer(res->body, "adviseResponse");
+    }
+    std::int64_t Accept(const std::string& code, std::int64_t amount = 1000) {
+        TMembers m = Transaction({code, amount});
+        EXPECT_EQ(m["responseCode"], "-1") << m["responseDesc"];
+        return std::stoll(m["tvTrxId"]);
+    }
+    rapidjson::Document GetJson(const char* path) {
+        auto res = FClient->Get(path);
+        EXPECT_TRUE(res && res->status == 200);
+        rapidjson::Document doc;
+        doc.Parse(res ? res->body.c_str() : "null");
+        return doc;
+    }
+    TLedgerState StateOf(std::int64_t tvTrxId) {
+        for (const TLedgerEntry& e : FSim->Service().Ledger())
+            if (e.TvTrxId == tvTrxId)
+                return e.State;
+        throw std::runtime_error("not in the ledger");
+    }
+
+    std::unique_ptr<TVoucherSim> FSim;
+    int FPort = 0;
+    std::unique_ptr<httplib::Client> FClient;
+};
+
+TEST_F(VoucherSimTest, AcceptedTransactionIsAPrefixedSoapAnswerWithEveryMember) {
+    auto res = Post(TransactionEnvelope({"PAY", 2500}));
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_NE(res->get_header_value("Content-Type").find("text/xml"), std::string::npos);
+    EXPECT_NE(
+        res->body.find("<soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\"><soap:Body>"
+                       "<ns2:transactionResponse xmlns:ns2=\"http://pos.services.trelvan.com/\"><response>"
+                       "<responseCode>-1</responseCode>"),
+        std::string::npos)
+        << res->body;
+    TMembers m = ReadAnswer(res->body, "transactionResponse");
+    EXPECT_EQ(m["tvTrxId"], "1000");
+    EXPECT_EQ(m["totalAmountProcessed"], "2500");
+    EXPECT_EQ(m["amountToSettle"], "2500");
+    EXPECT_FALSE(m["responseDesc"].empty());
+    EXPECT_EQ(m.count("vsp.name"), 0u);
+    EXPECT_EQ(m.count("loyalty.name"), 0u);
+    EXPECT_EQ(Transaction({"PAY", 100, "23", "23-4"})["tvTrxId"], "1001");
+
+    const auto ledger = FSim->Service().Ledger();
+    ASSERT_EQ(ledger.size(), 2u);
+    EXPECT_EQ(ledger[0].Code, "PAY");
+    EXPECT_EQ(ledger[0].BasketId, "17-5");
+    EXPECT_EQ(ledger[0].PosId, "Till-1");
+    EXPECT_EQ(ledger[1].StoreId, "23");
+    EXPECT_EQ(ledger[1].TrxId, "23-4");
+    EXPECT_EQ(ledger[1].State, TLedgerState::Held);
+}
+
+TEST_F(VoucherSimTest, CatalogueKindsSetCoveredAndSettledAmounts) {
+    TMembers capped = Transaction({"PAY", 15000});
+    EXPECT_EQ(capped["totalAmountProcessed"], "10000"); // the code's value
+    EXPECT_EQ(capped["amountToSettle"], "10000");
+    TMembers small = Transaction({"PAY", 700});
+    EXPECT_EQ(small["totalAmountProcessed"], "700"); // never more than asked for
+
+    TMembers discount = Transaction({"DISC", 2000});
+    EXPECT_EQ(discount["totalAmountProcessed"], "500");
+    EXPECT_EQ(discount["amountToSettle"], "0");
+
+    TMembers split = Transaction({"SPLIT", 5000});
+    EXPECT_EQ(split["totalAmountProcessed"], "2000");
+    EXPECT_EQ(split["amountToSettle"], "1200");
+    TMembers splitCapped = Transaction({"SPLIT", 1005});
+    EXPECT_EQ(splitCapped["totalAmountProcessed"], "1005");
+    EXPECT_EQ(splitCapped["amountToSettle"], "603");
+
+    TMembers loyalty = Transaction({"LOYAL", 4000});
+    EXPECT_EQ(loyalty["responseCode"], "-1");
+    EXPECT_EQ(loyalty["totalAmountProcessed"], "0");
+    EXPECT_EQ(loyalty["amountToSettle"], "0");
+    EXPECT_EQ(loyalty["loyalty.name"], "Coffee Club");
+    EXPECT_EQ(loyalty["loyalty.earned"], "3");
+
+    TMembers vsp = Transaction({"VSP", 4000});
+    EXPECT_EQ(vsp["vsp.responseCode"], "0");
+    EXPECT_EQ(vsp["vsp.responseDesc"], "Partner OK");
+    EXPECT_EQ(vsp["vsp.name"], "Acme");
+    EXPECT_EQ(FSim->Service().Ledger().size(), 7u);
+}
+
+TEST_F(VoucherSimTest, RefusedCodesAndAmountsLeaveNoLedgerEntry) {
+    TMembers blocked = Transaction({"BAD"});
+    EXPECT_EQ(blocked["responseCode"], "12");
+    EXPECT_EQ(blocked["responseDesc"], "Voucher blocked");
+    EXPECT_EQ(blocked.count("tvTrxId"), 0u);
+    EXPECT_EQ(Transaction({"OLD"})["responseCode"], code::Expired);
+    EXPECT_EQ(Transaction({"NOSUCH"})["responseCode"], code::UnknownCode);
+    EXPECT_EQ(Transaction({"PAY", 0})["responseCode"], code::InvalidAmount);
+    EXPECT_EQ(Transaction({"PAY", -300})["responseCode"], code::InvalidAmount);
+    EXPECT_TRUE(FSim->Service().Ledger().empty());
+}
+
+TEST_F(VoucherSimTest, SingleUseCodeIsFreedOnlyByAReversal) {
+    const auto first = Accept("ONCE", 6000);
+    TMembers again = Transaction({"ONCE", 100});
+    EXPECT_EQ(again["responseCode"], code::Exhausted);
+    EXPECT_EQ(Advice("REVERSE", first)["responseCode"], "-1");
+    const auto second = Accept("ONCE", 100);
+    EXPECT_EQ(Advice("FINALISE", second)["responseCode"], "-1");
+    EXPECT_EQ(Transaction({"ONCE", 100})["responseCode"], code::Exhausted);
+}
+
+TEST_F(VoucherSimTest, BalanceIsDrawnDownAndGivenBackByAReversal) {
+    const auto first = Accept("GIFT", 1000);
+    TMembers second = Transaction({"GIFT", 5000});
+    EXPECT_EQ(second["totalAmountProcessed"], "2000"); // what is left, less than asked for
+    EXPECT_EQ(Transaction({"GIFT", 100})["responseCode"], code::Exhausted);
+    EXPECT_EQ(FSim->Service().Available("GIFT"), 0);
+
+    EXPECT_EQ(Advice("REVERSE", first)["responseCode"], "-1");
+    EXPECT_EQ(FSim->Service().Available("GIFT"), 1000);
+    EXPECT_EQ(Advice("REVERSE", first)["responseCode"], "-1"); // repeated: nothing more comes back
+    EXPECT_EQ(FSim->Service().Available("GIFT"), 1000);
+    EXPECT_EQ(Transaction({"GIFT", 1500})["totalAmountProcessed"], "1000");
+}
+
+TEST_F(VoucherSimTest, CredentialsAndStoresAreChecked) {
+    TTrx wrongPassword{"PAY"};
+    wrongPassword.Password = "guess";
+    TMembers m = Transaction(wrongPassword);
+    EXPECT_EQ(m["responseCode"], code::BadCredentials);
+    EXPECT_FALSE(m["responseDesc"].empty());
+    TTrx wrongId{"PAY"};
+    wrongId.Id = "other";
+    EXPECT_EQ(Transaction(wrongId)["responseCode"], code::BadCredentials);
+    EXPECT_EQ(Transaction({"PAY", 100, "99", "99-1"})["responseCode"], code::UnknownStore);
+    EXPECT_TRUE(FSim->Service().Ledger().empty());
+
+    const auto id = Accept("PAY");
+    auto res = Post(AdviceEnvelope("FINALISE", std::to_string(id), "17", "17-1", "guess"));
+    ASSERT_TRUE(res);
+    EXPECT_EQ(ReadAnswer(res->body, "adviseResponse")["responseCode"], code::BadCredentials);
+    EXPECT_EQ(StateOf(id), TLedgerState::Held);
+
+    // Without a store list every store is known.
+    Start(Catalogue, {"pos", "secret", {}});
+    EXPECT_EQ(Transaction({"PAY", 100, "99", "99-1"})["responseCode"], "-1");
+}
+
+TEST_F(VoucherSimTest, AdviceMovesHeldFundsOnceAndRepeatsAreIdempotent) {
+    const auto settled = Accept("PAY");
+    EXPECT_EQ(Advice("FINALISE", settled)["responseCode"], "-1");
+    EXPECT_EQ(StateOf(settled), TLedgerState::Settled);
+    EXPECT_EQ(Advice("FINALISE", settled)["responseCode"], "-1");
+    EXPECT_EQ(Advice("REVERSE", settled)["responseCode"], code::AdviceRefused);
+    EXPECT_EQ(StateOf(settled), TLedgerState::Settled);
+
+    const auto released = Accept("PAY");
+    EXPECT_EQ(Advice("REVERSE", released)["responseCode"], "-1");
+    EXPECT_EQ(StateOf(released), TLedgerState::Released);
+    EXPECT_EQ(Advice("REVERSE", released)["responseCode"], "-1");
+    EXPECT_EQ(Advice("FINALISE", released)["responseCode"], code::AdviceRefused);
+    EXPECT_EQ(StateOf(released), TLedgerState::Released);
+
+    const auto held = Accept("PAY");
+    EXPECT_EQ(Advice("FINALISE", 4242)["responseCode"], code::AdviceRefused);           // unknown
+    EXPECT_EQ(Advice("FINALISE", held, "17-999")["responseCode"], code::AdviceRefused); // other trxId
+    EXPECT_EQ(Advice("SETTLE", held)["responseCode"], code::InvalidRequest);
+    EXPECT_EQ(StateOf(held), TLedgerState::Held);
+
+    rapidjson::Document ledger = GetJson("/ledger");
+    ASSERT_TRUE(ledger.IsArray());
+    ASSERT_EQ(ledger.Size(), 3u);
+    EXPECT_EQ(ledger[0]["tvTrxId"].GetInt64(), settled);
+    EXPECT_STREQ(ledger[0]["state"].GetString(), "settled");
+    EXPECT_EQ(ledger[0]["advices"].GetInt(), 3);
+    EXPECT_STREQ(ledger[0]["adviceLog"][2]["action"].GetString(), "REVERSE");
+    EXPECT_STREQ(ledger[0]["adviceLog"][2]["responseCode"].GetString(), code::AdviceRefused);
+    EXPECT_STREQ(ledger[1]["state"].GetString(), "released");
+    EXPECT_STREQ(ledger[2]["state"].GetString(), "held");
+    EXPECT_EQ(ledger[2]["advices"].GetInt(), 2); // the unknown number is not this entry's
+    EXPECT_EQ(ledger[2]["amount"].GetInt64(), 1000);
+    EXPECT_STREQ(ledger[2]["code"].GetString(), "PAY");
+    EXPECT_STREQ(ledger[2]["trxId"].GetString(), "17-1");
+
+    rapidjson::Document advices = GetJson("/ledger/advices");
+    ASSERT_TRUE(advices.IsArray());
+    EXPECT_EQ(advices.Size(), 9u); // every advice, the unknown one included
+    EXPECT_STREQ(advices[6]["tvTrxId"].GetString(), "4242");
+}
+
+TEST_F(VoucherSimTest, ResetClearsTheLedgerAndRestoresValuesButNotNumbers) {
+    Accept("GIFT", 3000);
+    const auto once = Accept("ONCE");
+    Advice("FINALISE", once);
+    auto res = FClient->Post("/ledger/reset", "", "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_EQ(GetJson("/ledger").Size(), 0u);
+    EXPECT_EQ(GetJson("/ledger/advices").Size(), 0u);
+    EXPECT_EQ(FSim->Service().Available("GIFT"), 3000);
+    EXPECT_GT(Accept("ONCE"), once); // usable again, under a new number
+    rapidjson::Document codes = GetJson("/codes");
+    ASSERT_TRUE(codes.IsArray());
+    EXPECT_STREQ(codes[2]["code"].GetString(), "GIFT");
+    EXPECT_EQ(codes[2]["available"].GetInt64(), 3000);
+    EXPECT_TRUE(codes[1]["inUse"].GetBool());
+}
+
+TEST_F(VoucherSimTest, RequestsThatAreNotValidEnvelopesGetAClientFault) {
+    const std::string bodies[] = {
+        "not xml at all",
+        TransactionEnvelope({"A<B"}), // markup inside a value, sent unescaped
+        "<Envelope><Body><redeem><request/></redeem></Body></Envelope>", // unknown operation
+        "<s:Envelope xmlns:s=\"x\"><s:Body><p:transaction xmlns:p=\"y\"><request><apiCredentials><id>pos</id>"
+        "<password>secret</password></apiCredentials></request></p:transaction></s:Body></s:Envelope>",
+    };
+    for (const std::string& body : bodies) {
+        auto res = Post(body);
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 500) << body;
+        pugi::xml_document doc;
+        ASSERT_TRUE(doc.load_string(res->body.c_str())) << res->body;
+        pugi::xml_node fault = ChildByLocal(ChildByLocal(doc.document_element(), "Body"), "Fault");
+        ASSERT_TRUE(fault) << res->body;
+        EXPECT_STREQ(fault.child("faultcode").text().get(), "soap:Client");
+        EXPECT_STRNE(fault.child("faultstring").text().get(), "");
+    }
+    EXPECT_TRUE(FSim->Service().Ledger().empty());
+}
+
+class VoucherSimFaultTest : public VoucherSimTest {
+protected:
+    void AddFault(const std::string& json) {
+        auto res = FClient->Post("/faults", json, "application/json");
+        ASSERT_TRUE(res);
+        ASSERT_EQ(res->status, 200) << res->body;
+    }
+};
+
+TEST_F(VoucherSimFaultTest, DelayedAnswerOutlastsTheClientTimeOutButTheRequestIsCarriedOut) {
+    AddFault(R"({"fault": "delay", "ms": 1500, "count": 1})");
+    FClient->set_read_timeout(0, 300'000);
+    const auto started = std::chrono::steady_clock::now();
+    auto res = Post(TransactionEnvelope({"PAY"}));
+    EXPECT_FALSE(res);
+    EXPECT_EQ(res.error(), httplib::Error::Read);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1400));
+    EXPECT_EQ(FSim->Service().Ledger().size(), 1u); // held at the provider, answer lost
+
+    // A patient client gets the late answer.
+    AddFault(R"({"fault": "delay", "ms": 400, "count": 1})");
+    FClient->set_read_timeout(5, 0);
+    auto late = Post(TransactionEnvelope({"PAY"}));
+    ASSERT_TRUE(late);
+    EXPECT_EQ(ReadAnswer(late->body, "transactionResponse")["responseCode"], "-1");
+}
+
+TEST_F(VoucherSimFaultTest, DroppedConnectionSendsNothing) {
+    AddFault(R"({"fault": "drop", "count": 1})");
+    auto res = Post(TransactionEnvelope({"PAY"}));
+    EXPECT_FALSE(res);
+    EXPECT_TRUE(FSim->Service().Ledger().empty()); // not carried out by default
+    // The count is spent: the next request is answered.
+    EXPECT_EQ(Transaction({"PAY"})["responseCode"], "-1");
+
+    AddFault(R"({"fault": "drop", "count": 1, "process": true})");
+    EXPECT_FALSE(Post(TransactionEnvelope({"PAY"})));
+    EXPECT_EQ(FSim->Service().Ledger().size(), 2u);
+}
+
+TEST_F(VoucherSimFaultTest, ErrorPagesAndSoapFaultsLackTheAnswerPath) {
+    AddFault(R"({"fault": "http500", "count": 1})");
+    auto page = Post(TransactionEnvelope({"PAY"}));
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 500);
+    EXPECT_NE(page->get_header_value("Content-Type").find("text/html"), std::string::npos);
+    EXPECT_NE(page->body.find("<html>"), std::string::npos);
+
+    AddFault(R"({"fault": "soapFault", "count": 1})");
+    auto fault = Post(TransactionEnvelope({"PAY"}));
+    ASSERT_TRUE(fault);
+    EXPECT_EQ(fault->status, 500);
+    EXPECT_NE(fault->body.find("<soap:Fault><faultcode>soap:Server</faultcode>"), std::string::npos)
+        << fault->body;
+    EXPECT_THROW(ReadAnswer(fault->body, "transactionResponse"), std::runtime_error);
+    EXPECT_TRUE(FSim->Service().Ledger().empty());
+}
+
+TEST_F(VoucherSimFaultTest, BrokenAndIncompleteXmlAnswersInRuleOrder) {
+    AddFault(R"([{"fault": "malformed", "count": 1}, {"fault": "truncated", "count": 1},
+                 {"fault": "missingResponse", "count": 1}])");
+    pugi::xml_document doc;
+
+    auto malformed = Post(TransactionEnvelope({"PAY"}));
+    ASSERT_TRUE(malformed);
+    EXPECT_EQ(malformed->status, 200);
+    EXPECT_FALSE(doc.load_buffer(malformed->body.data(), malformed->body.size())) << malformed->body;
+    EXPECT_NE(malformed->body.find("<responseCode>"), std::string::npos);
+
+    auto truncated = Post(TransactionEnvelope({"PAY"}));
+    ASSERT_TRUE(truncated);
+    EXPECT_EQ(truncated->status, 200);
+    EXPECT_FALSE(doc.load_buffer(truncated->body.data(), truncated->body.size())) << truncated->body;
+    EXPECT_EQ(truncated->body.rfind("<?xml", 0), 0u);
+
+    auto missing = Post(TransactionEnvelope({"PAY"}));
+    ASSERT_TRUE(missing);
+    ASSERT_TRUE(doc.load_buffer(missing->body.data(), missing->body.size()));
+    pugi::xml_node operation =
+        ChildByLocal(ChildByLocal(doc.document_element(), "Body"), "transactionResponse");
+    EXPECT_TRUE(operation);
+    EXPECT_FALSE(ChildByLocal(operation, "response"));
+
+    EXPECT_TRUE(FSim->Service().Ledger().empty());
+    EXPECT_EQ(Transaction({"PAY"})["responseCode"], "-1"); // every rule spent
+}
+
+TEST_F(VoucherSimFaultTest, OversizedAnswerIsStillACompleteAnswer) {
+    AddFault(R"({"fault": "oversized", "count": 1})");
+    auto res = Post(TransactionEnvelope({"PAY", 1234}));
+    ASSERT_TRUE(res);
+    EXPECT_GE(res->body.size(), 5u * 1024 * 1024);
+    TMembers m = ReadAnswer(res->body, "transactionResponse");
+    EXPECT_EQ(m["responseCode"], "-1");
+    EXPECT_EQ(m["totalAmountProcessed"], "1234");
+    EXPECT_EQ(FSim->Service().Ledger().size(), 1u);
+
+    AddFault(R"({"fault": "oversized", "bytes": 100000, "count": 1})");
+    auto smaller = Post(TransactionEnvelope({"PAY"}));
+    ASSERT_TRUE(smaller);
+    EXPECT_GE(smaller->body.size(), 100000u);
+    EXPECT_LT(smaller->body.size(), 200000u);
+}
+
+TEST_F(VoucherSimFaultTest, RulesMatchByRequestKindCodeAndCount) {
+    AddFault(R"({"fault": "http500", "request": "advise", "code": "PAY", "count": 2})");
+    const auto pay = Accept("PAY"); // transactions pass
+    const auto disc = Accept("DISC");
+    EXPECT_EQ(Advice("FINALISE", disc)["responseCode"], "-1"); // another code passes
+    EXPECT_EQ(Post(AdviceEnvelope("FINALISE", std::to_string(pay)))->status, 500);
+    EXPECT_EQ(Post(AdviceEnvelope("FINALISE", std::to_string(pay)))->status, 500);
+    EXPECT_EQ(StateOf(pay), TLedgerState::Held);
+    EXPECT_EQ(Advice("FINALISE", pay)["responseCode"], "-1"); // count spent
+    EXPECT_EQ(StateOf(pay), TLedgerState::Settled);
+
+    // Without a count a rule stays until cleared.
+    AddFault(R"({"fault": "soapFault"})");
+    EXPECT_EQ(Post(TransactionEnvelope({"PAY"}))->status, 500);
+    EXPECT_EQ(Post(TransactionEnvelope({"DISC"}))->status, 500);
+    auto cleared = FClient->Post("/faults/clear", "", "application/json");
+    ASSERT_TRUE(cleared);
+    EXPECT_EQ(cleared->status, 200);
+    EXPECT_EQ(Transaction({"PAY"})["responseCode"], "-1");
+}
+
+TEST_F(VoucherSimFaultTest, InvalidRulesAreRejectedWholesale) {
+    const char* bodies[] = {
+        "{",
+        R"({"fault": "explode"})",
+        R"({"fault": "delay"})",
+        R"({"fault": "drop", "count": 0})",
+        R"({"fault": "drop", "request": "refund"})",
+        R"({"fault": "drop", "colour": "red"})",
+        R"([{"fault": "drop"}, {"fault": "nope"}])",
+    };
+    for (const char* body : bodies) {
+        auto res = FClient->Post("/faults", body, "application/json");
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 400) << body;
+        EXPECT_NE(res->body.find("error"), std::string::npos);
+    }
+    EXPECT_EQ(GetJson("/faults")["faults"].Size(), 0u);
+    EXPECT_EQ(Transaction({"PAY"})["responseCode"], "-1");
+}
+
+TEST_F(VoucherSimFaultTest, CatalogueFaultsFollowTheirCodeAndComeBackOnReset) {
+    const auto flaky = Accept("FLAKY");
+    auto faulted = Post(AdviceEnvelope("FINALISE", std::to_string(flaky)));
+    ASSERT_TRUE(faulted);
+    EXPECT_EQ(faulted->status, 500);
+    EXPECT_NE(faulted->body.find("Fault"), std::string::npos);
+    EXPECT_EQ(Advice("FINALISE", flaky)["responseCode"], "-1"); // its one fault is spent
+    ASSERT_TRUE(FClient->Post("/ledger/reset", "", "application/json"));
+    const auto again = Accept("FLAKY");
+    EXPECT_EQ(Post(AdviceEnvelope("FINALISE", std::to_string(again)))->status, 500);
+}
+
+TEST_F(VoucherSimFaultTest, StoppingTheServerCutsAPendingDelay) {
+    AddFault(R"({"fault": "delay", "ms": 60000})");
+    std::thread client([this] { EXPECT_FALSE(Post(TransactionEnvelope({"PAY"}))); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto started = std::chrono::steady_clock::now();
+    FSim->Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    client.join();
+}
+
+TEST(VoucherCatalogueTest, InvalidEntriesAreNamed) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"[1", "not valid JSON"},
+        {R"({"items": []})", "'codes'"},
+        {R"([{"kind": "payment", "value": 1}])", "'code'"},
+        {R"([{"code": "A", "kind": "cash", "value": 1}])", "code A: 'kind'"},
+        {R"([{"code": "A", "kind": "payment"}])", "code A: 'value'"},
+        {R"([{"code": "A", "kind": "split", "value": 5}])", "'paymentPercent'"},
+        {R"([{"code": "A", "kind": "split", "value": 5, "paymentPercent": 120}])", "'paymentPercent'"},
+        {R"([{"code": "A", "kind": "payment", "value": 5, "singleUse": true, "balance": true}])", "exclude"},
+        {R"([{"code": "A", "kind": "payment", "value": 5}, {"code": "A", "kind": "expired"}])", "twice"},
+        {R"([{"code": "A", "kind": "payment", "value": 5, "faults": [{"fault": "slow"}]}])",
+         "code A: unknown fault"},
+        {R"([{"code": "A", "kind": "payment", "value": 5, "valeu": 6}])", "'valeu'"},
+    };
+    for (const auto& [text, expected] : cases) {
+        try {
+            TVoucherCatalogue::FromJson(text);
+            ADD_FAILURE() << "accepted " << text;
+        } catch (const std::invalid_argument& e) {
+            EXPECT_NE(std::string(e.what()).find(expected), std::string::npos) << e.what();
+        }
+    }
+}
+
+TEST(VoucherSimProgramTest, AnnouncesItsPortServesAndStopsOnSigterm) {
+    TChildProgram program(ZUMVO_BIN_DIR "/zumvo_voucher_sim",
+                          {"--port", "0", "--catalogue", ZUMVO_SOURCE_DIR "/sim/data/catalogue.json",
+                           "--api-id", "pos", "--api-password=secret", "--stores", "17, 23", "--quiet"});
+    const int port = AnnouncedPort(program.ReadLine());
+    ASSERT_GT(port, 0);
+    httplib::Client client("127.0.0.1", port);
+    auto res = client.Post(DefaultSoapPath, TransactionEnvelope({"SPLIT-20", 5000}), "text/xml");
+    ASSERT_TRUE(res);
+    TMembers m = ReadAnswer(res->body, "transactionResponse");
+    EXPECT_EQ(m["responseCode"], "-1");
+    EXPECT_EQ(m["amountToSettle"], "1200");
+    EXPECT_EQ(
+        ReadAnswer(
+            client.Post(DefaultSoapPath, TransactionEnvelope({"SPLIT-20", 5000, "5"}), "text/xml")->body,
+            "transactionResponse")["responseCode"],
+        code::UnknownStore);
+    const int status = program.Stop(SIGTERM);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(VoucherSimProgramTest, BadCatalogueOrBusyPortEndsWithAnError) {
+    TChildProgram missing(ZUMVO_BIN_DIR "/zumvo_voucher_sim", {"--catalogue", "/nonexistent/catalogue.json"});
+    EXPECT_EQ(missing.ReadLine(), "");
+    int status = missing.Wait();
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+
+    TChildProgram badFlag(ZUMVO_BIN_DIR "/zumvo_voucher_sim", {"--colour", "red"});
+    status = badFlag.Wait();
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+
+    TVoucherSim occupant(TVoucherCatalogue{});
+    const int port = occupant.Start();
+    TChildProgram busy(ZUMVO_BIN_DIR "/zumvo_voucher_sim", {"--port", std::to_string(port)});
+    status = busy.Wait();
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+}
+
+} // namespace
