@@ -1,35 +1,119 @@
 #include "implZumvoLogic.h"
 
-#include "clsPlaceholder.h"
+#include "SimpleXMLtoJSON.h"
+#include "ZumvoLog.h"
+#include "clsModuleContainer.h"
+#include "implZumvoAPI.h"
+#include "implZumvoInfo.h"
 
 namespace zumvo {
 
+namespace {
+
+// Transaction statuses written here.
+constexpr std::int32_t StatusCancelled = -1;
+constexpr std::int32_t StatusFinaliseFailed = -2;
+constexpr std::int32_t StatusCancelFailed = -3;
+constexpr std::int32_t AcceptedCode = -1;
+
+} // namespace
+
+TZumvoLogic::TZumvoLogic() {
+    Guarded("TZumvoLogic.Create", [&] {
+        GetSingletonService(FInfo);
+        CreateService(FTransaction);
+    });
+}
+
+void TZumvoLogic::StoreIDForTill(std::int32_t tillID, std::int32_t& result) {
+    pallux::IntfPtr<pallux::IINISettings> settings;
+    Use(FInfo, "ZumvoInfo").GetSettings(settings);
+    CalcProviderStoreID(Use(settings, "INISettings"), tillID, result);
+}
+
 std::int32_t TZumvoLogic::ZumvoStoreID() {
-    NotAvailable("TZumvoLogic.ZumvoStoreID");
-    return -1;
+    std::int32_t result = -1;
+    Guarded("TZumvoLogic.ZumvoStoreID", [&] { StoreIDForTill(Use(FInfo, "ZumvoInfo").GetTillID(), result); });
+    return result;
 }
 
-void TZumvoLogic::ZumvoAPI(pallux::IntfPtr<IZumvoAPI>&) {
-    NotAvailable("TZumvoLogic.ZumvoAPI");
+std::int32_t TZumvoLogic::ZumvoStoreIDForTill(std::int32_t tillID) {
+    std::int32_t result = -1;
+    Guarded("TZumvoLogic.ZumvoStoreIDForTill", [&] { StoreIDForTill(tillID, result); });
+    return result;
 }
 
-void TZumvoLogic::ZumvoAPIForTill(std::int32_t, pallux::IntfPtr<IZumvoAPI>&) {
-    NotAvailable("TZumvoLogic.ZumvoAPIForTill");
+template <class StoreFn>
+void TZumvoLogic::ConfigureClient(std::int32_t tillID, StoreFn&& storeID,
+                                  pallux::IntfPtr<IZumvoAPI>& client) {
+    pallux::IntfPtr<pallux::IINISettings> settingsRef;
+    Use(FInfo, "ZumvoInfo").GetSettings(settingsRef);
+    CreateService(client);
+    auto& settings = Use(settingsRef, "INISettings");
+    auto& api = Use(client, "ZumvoAPI");
+
+    const std::string url = settings.ReadString("SOAPUrl", "Default");
+    const std::string server = settings.ReadString("SOAPServer", "Default");
+    api.SetServer(server, url);
+
+    const std::string password = settings.ReadString("SOAPPWD", "Default");
+    const std::string id = settings.ReadString("SOAPID", "Default");
+    api.SetCredentials(id, password);
+
+    const std::string posID = "Till-" + std::to_string(tillID);
+    api.SetStore(storeID(), posID);
 }
 
-std::int32_t TZumvoLogic::ZumvoStoreIDForTill(std::int32_t) {
-    NotAvailable("TZumvoLogic.ZumvoStoreIDForTill");
-    return -1;
+void TZumvoLogic::ZumvoAPI(pallux::IntfPtr<IZumvoAPI>& client) {
+    Guarded("TZumvoLogic.ZumvoAPI", [&] {
+        ConfigureClient(
+            Use(FInfo, "ZumvoInfo").GetTillID(), [&] { return ZumvoStoreID(); }, client);
+    });
 }
 
-bool TZumvoLogic::HandleFinaliseResponse(std::int32_t, const std::string&) {
-    NotAvailable("TZumvoLogic.HandleFinaliseResponse");
-    return false;
+void TZumvoLogic::ZumvoAPIForTill(std::int32_t tillID, pallux::IntfPtr<IZumvoAPI>& client) {
+    Guarded("TZumvoLogic.ZumvoAPIForTill", [&] {
+        ConfigureClient(
+            tillID, [&] { return ZumvoStoreIDForTill(tillID); }, client);
+    });
 }
 
-bool TZumvoLogic::HandleReverseResponse(std::int32_t, const std::string&) {
-    NotAvailable("TZumvoLogic.HandleReverseResponse");
-    return false;
+bool TZumvoLogic::JudgeAdvice(std::string_view classMethod, std::string_view noAnswerText,
+                              std::int32_t transactionID, const std::string& response,
+                              std::int32_t acceptedStatus, std::int32_t failedStatus) {
+    bool result = false;
+    const std::string prefix = "[" + std::string(classMethod) + "]";
+    Guarded(classMethod, [&] {
+        if (response.empty()) {
+            LogInfo(prefix + std::string(noAnswerText), transactionID);
+            Use(FTransaction, "ZumvoTransaction").SetStatus(transactionID, failedStatus);
+            return;
+        }
+        const TJSONDocument answer = ReadSoapAnswer(response, "adviseResponse");
+        const std::string codeText = answer["responseCode"].AsString();
+        const std::int32_t code = ParseResponseCode(codeText);
+        result = code == AcceptedCode;
+        if (result) {
+            if (acceptedStatus != 0)
+                Use(FTransaction, "ZumvoTransaction").SetStatus(transactionID, acceptedStatus);
+            return;
+        }
+        LogInfo(prefix + " %: Invalid Finalise Response : % %", transactionID, codeText,
+                answer["responseDesc"].AsString());
+        Use(FTransaction, "ZumvoTransaction").SetStatus(transactionID, failedStatus);
+    });
+    return result;
+}
+
+bool TZumvoLogic::HandleFinaliseResponse(std::int32_t transactionID, const std::string& response) {
+    // An accepted finalise writes no status here: the caller records the settlement.
+    return JudgeAdvice("TZumvoLogic.HandleFinaliseResponse", " %: Did not receive response from server",
+                       transactionID, response, 0, StatusFinaliseFailed);
+}
+
+bool TZumvoLogic::HandleReverseResponse(std::int32_t transactionID, const std::string& response) {
+    return JudgeAdvice("TZumvoLogic.HandleReverseResponse", "  %: Did not receive response from server",
+                       transactionID, response, StatusCancelled, StatusCancelFailed);
 }
 
 } // namespace zumvo
