@@ -206,6 +206,15 @@ TDbBatchResult TDBScript::Run(const std::string& sql) {
     }
 }
 
+std::string TDBScript::Formatted(const std::string& format, const pallux::TSqlArgs& args) {
+    try {
+        return FormatSql(format, args);
+    } catch (const std::exception& e) {
+        FLastError = e.what();
+        throw;
+    }
+}
+
 void TDBScript::Execute(const std::string& sql) {
     Run(sql);
 }
@@ -218,17 +227,10 @@ std::int32_t TDBScript::ExecuteRowCount(const std::string& sql) {
 
 bool TDBScript::ExecuteFmt(const std::string& format, const pallux::TSqlArgs& args) {
     try {
-        std::string sql;
-        try {
-            sql = FormatSql(format, args);
-        } catch (const std::exception& e) {
-            FLastError = e.what();
-            return false;
-        }
-        Run(sql);
+        Run(Formatted(format, args));
         return true;
     } catch (const std::exception&) {
-        return false; // Run kept the message
+        return false; // the message is kept in FLastError
     }
 }
 
@@ -258,7 +260,7 @@ void TDBScript::GetValue(const std::string& sql, const std::string& column, std:
 
 void TDBScript::GetValueFmt(const std::string& format, const pallux::TSqlArgs& args,
                             const std::string& column, std::string& value) {
-    GetValue(FormatSql(format, args), column, value);
+    GetValue(Formatted(format, args), column, value);
 }
 
 void TDBScript::Query(const std::string& sql, std::string& json) {
@@ -267,7 +269,7 @@ void TDBScript::Query(const std::string& sql, std::string& json) {
 }
 
 void TDBScript::QueryFmt(const std::string& format, const pallux::TSqlArgs& args, std::string& json) {
-    Query(FormatSql(format, args), json);
+    Query(Formatted(format, args), json);
 }
 
 TDBScriptFactory::TDBScriptFactory(std::shared_ptr<TDatabase> database,

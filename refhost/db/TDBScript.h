@@ -54,6 +54,7 @@ public:
     void PALLUX_CALL GetValue(const std::string& sql, const std::string& column, std::string& value) override;
     void PALLUX_CALL GetValueFmt(const std::string& format, const pallux::TSqlArgs& args,
                                  const std::string& column, std::string& value) override;
+    // The rows of the batch's first result set ("[]" when the batch answers none).
     void PALLUX_CALL Query(const std::string& sql, std::string& json) override;
     void PALLUX_CALL QueryFmt(const std::string& format, const pallux::TSqlArgs& args,
                               std::string& json) override;
@@ -63,6 +64,7 @@ public:
 
 private:
     TDbBatchResult Run(const std::string& sql);
+    std::string Formatted(const std::string& format, const pallux::TSqlArgs& args);
 
     std::shared_ptr<TDatabase> FDatabase;
     std::shared_ptr<TSqlTrace> FTrace;

@@ -555,6 +555,32 @@ private:
         return std::nullopt;
     }
 
+    enum class TOperand { Text, Number, Unknown };
+    TOperand Operand(std::size_t b, std::size_t e) const {
+        if (e == b + 1 && T[b].Kind == TKind::String)
+            return TOperand::Text;
+        if (e == b + 1 && T[b].Kind == TKind::Number)
+            return TOperand::Number;
+        if (auto type = ColumnType(b, e)) {
+            if (type->Family == TFamily::Char)
+                return TOperand::Text;
+            if (type->Family != TFamily::Other)
+                return TOperand::Number;
+        }
+        return TOperand::Unknown;
+    }
+    // The simple operand (literal, column, alias.column) before or after the operator at i.
+    TOperand OperandBefore(std::size_t i, std::size_t b) const {
+        if (i >= b + 3 && Sym(i - 2, ".") && IsName(i - 1) && IsName(i - 3))
+            return Operand(i - 3, i);
+        return i >= b + 1 ? Operand(i - 1, i) : TOperand::Unknown;
+    }
+    TOperand OperandAfter(std::size_t i, std::size_t e) const {
+        if (i + 3 < e && IsName(i + 1) && Sym(i + 2, ".") && IsName(i + 3))
+            return Operand(i + 1, i + 4);
+        return i + 1 < e ? Operand(i + 1, i + 2) : TOperand::Unknown;
+    }
+
     std::string Emit(std::size_t b, std::size_t e);
     std::string EmitSelect(std::size_t b, std::size_t e);
     std::string EmitFunction(std::size_t i, std::size_t close);
@@ -590,9 +616,10 @@ std::string TStatementTranslator::Emit(std::size_t b, std::size_t e) {
             } else if (t.Text == ")") {
                 Fail("unbalanced parentheses");
             } else if (t.Text == "+") {
-                // '+' joins texts in T-SQL; SQLite would add them as numbers.
-                const bool text = (i > b && T[i - 1].Kind == TKind::String) ||
-                                  (i + 1 < e && T[i + 1].Kind == TKind::String);
+                // '+' joins two texts in T-SQL; SQLite would add them as numbers.
+                const TOperand left = OperandBefore(i, b), right = OperandAfter(i, e);
+                const bool text = (left == TOperand::Text && right != TOperand::Number) ||
+                                  (right == TOperand::Text && left != TOperand::Number);
                 Append(out, text ? "||" : "+");
                 ++i;
             } else if (t.Text == "!<") {
@@ -656,6 +683,9 @@ std::string TStatementTranslator::Emit(std::size_t b, std::size_t e) {
             ++i;
             continue;
         }
+        if (u == "LIKE" && i + 1 < e && T[i + 1].Kind == TKind::String &&
+            T[i + 1].Text.find('[') != std::string::npos)
+            Fail("LIKE patterns with [ ] sets are not supported");
         if (u == "TOP")
             Fail("TOP is only supported right after SELECT");
         if (u == "WITH" && Sym(i + 1, "(")) {

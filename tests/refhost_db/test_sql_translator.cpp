@@ -169,6 +169,7 @@ TEST(SqlTranslate, FormsBehaveAsOnSqlServer) {
         "in");
     // text joined with +, lengths without trailing blanks, conversions that truncate
     EXPECT_EQ(RunOnSqlite({One("SELECT 'Till ' + '12'")}), "Till 12");
+    EXPECT_EQ(RunOnSqlite({One("SELECT '12' + 1")}), "13"); // a text meeting a number becomes a number
     EXPECT_EQ(RunOnSqlite({One("SELECT LEN('ab  ')")}), "2");
     EXPECT_EQ(RunOnSqlite({One("SELECT CAST(12.9 AS INT)")}), "12");
     EXPECT_EQ(RunOnSqlite({One("SELECT CAST('abcdef' AS VARCHAR(3))")}), "abc");
@@ -189,6 +190,10 @@ TEST(SqlTranslate, IsNullAnswersTheTypeOfItsFirstArgument) {
                                 catalog);
     EXPECT_THAT(sql, HasSubstr("IFNULL(tvTrxID, CAST('' AS INTEGER)) tvTrxID"));
     EXPECT_THAT(sql, HasSubstr("IFNULL(Response, '') R"));
+    // text columns join with +, numbers add
+    EXPECT_THAT(One("SELECT t.Response + ' (' + Response + ')', ID + tvTrxID FROM ZumvoPaymentTransactions t",
+                    catalog),
+                HasSubstr("SELECT t.Response || ' (' || Response || ')', ID + tvTrxID FROM"));
     EXPECT_THROW(TSqlTranslator::TranslateBatch(
                      "SELECT ISNULL( tvTrxID, 'abc' ) FROM ZumvoPaymentTransactions", catalog),
                  ESqlTranslateError);
@@ -258,6 +263,7 @@ TEST(SqlTranslate, UnknownFormsFailNamingTheStatement) {
         {"BEGIN TRAN", "BEGIN TRAN is not supported"},
         {"SELECT DATEADD(MILLISECOND, 1, a) FROM t", "date part MILLISECOND is not supported"},
         {"SELECT a FROM t WITH (INDEX(ix))", "table hint INDEX is not supported"},
+        {"SELECT a FROM t WHERE a LIKE '[A-C]%'", "LIKE patterns with [ ] sets are not supported"},
     };
     for (const auto& [sql, reason] : cases) {
         const std::string message = Error(sql);
