@@ -8,6 +8,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace zumvo::test {
@@ -28,7 +30,26 @@ private:
     int* FCount;
 };
 
-class TModuleTestHost {
+// CTest runs the cases of one program in parallel processes, and they all share the settings
+// file next to the program: each case holds it exclusively for its whole run.
+class TSettingsFileLock {
+public:
+    TSettingsFileLock() : FFd(open((ModuleSettingsFile() + ".lock").c_str(), O_CREAT | O_RDWR, 0644)) {
+        if (FFd >= 0)
+            flock(FFd, LOCK_EX);
+    }
+    ~TSettingsFileLock() {
+        if (FFd >= 0)
+            close(FFd); // releases the lock
+    }
+    TSettingsFileLock(const TSettingsFileLock&) = delete;
+    TSettingsFileLock& operator=(const TSettingsFileLock&) = delete;
+
+private:
+    int FFd;
+};
+
+class TModuleTestHost : private TSettingsFileLock {
 public:
     explicit TModuleTestHost(const std::string& hostIni = "[Host]\nStoreID=12\nTillID=3\n") {
         Folder = std::filesystem::temp_directory_path() /

@@ -30,26 +30,7 @@ inline bool LogContains(const TLogCapture& log, const std::string& text) {
     return false;
 }
 
-// CTest runs the cases of one program in parallel processes, and they all share the settings
-// file next to the program: each case holds it exclusively for its whole run.
-class TSettingsFileLock {
-public:
-    TSettingsFileLock() : FFd(open((ModuleSettingsFile() + ".lock").c_str(), O_CREAT | O_RDWR, 0644)) {
-        if (FFd >= 0)
-            flock(FFd, LOCK_EX);
-    }
-    ~TSettingsFileLock() {
-        if (FFd >= 0)
-            close(FFd); // releases the lock
-    }
-    TSettingsFileLock(const TSettingsFileLock&) = delete;
-    TSettingsFileLock& operator=(const TSettingsFileLock&) = delete;
-
-private:
-    int FFd;
-};
-
-class TPersistenceTestHost : private TSettingsFileLock, public TModuleTestHost {
+class TPersistenceTestHost : public TModuleTestHost {
 public:
     TPersistenceTestHost() {
         Database = refhost::OpenDatabase((Folder / "host.db").string());
