@@ -12,6 +12,7 @@
 
 #include <limits>
 #include <memory>
+#include <random>
 #include <stdexcept>
 
 using namespace zumvo;
@@ -253,48 +254,12 @@ TEST_F(ZumvoAPITest, AdviceEnvelopesForBothActions) {
     EXPECT_THAT(LogText(), Not(HasSubstr(Password)));
 }
 
-TEST_F(ZumvoAPITest, MarkupInValuesCannotChangeTheEnvelope) {
-    const std::string token = "</id><id>X</id></token><totalAmount>1</totalAmount><token><id>&amp;\"'";
-    api->SetCredentials("p<o>s", "a</password><x>");
-    Transaction(token, R"([{"Code": "</id><inject/>", "Price": 1, "Quantity": 1}])");
-
-    pugi::xml_document doc;
-    ASSERT_TRUE(doc.load_string(rest->Body.c_str()));
-    const pugi::xml_node request =
-        doc.first_child().child("soapenv:Body").child("pos:transaction").child("request");
-    EXPECT_STREQ(request.child("token").child_value("id"), token.c_str());
-    EXPECT_EQ(std::distance(request.children("token").begin(), request.children("token").end()), 1);
-    EXPECT_EQ(std::distance(request.children("totalAmount").begin(), request.children("totalAmount").end()),
-              1);
-    EXPECT_STREQ(request.child_value("totalAmount"), "2599");
-    EXPECT_STREQ(request.child("product").child_value("id"), "</id><inject/>");
-    EXPECT_STREQ(request.child("apiCredentials").child_value("id"), "p<o>s");
-    EXPECT_STREQ(request.child("apiCredentials").child_value("password"), "a</password><x>");
-    // An escaped password is still masked entirely.
-    EXPECT_THAT(LogText(), HasSubstr("<password>********</password>"));
-    EXPECT_THAT(LogText(), Not(HasSubstr("&lt;/password&gt;")));
-}
-
 TEST_F(ZumvoAPITest, PasswordEchoedByTheServerIsMaskedInTheLogButReturnedUnchanged) {
     rest->Answer =
         "<Envelope><Body><ns2:password a=\"1\">" + Password + "</ns2:password><p>ok</p></Body></Envelope>";
     EXPECT_EQ(Advice("REVERSE"), rest->Answer);
     EXPECT_THAT(LogText(), HasSubstr("<ns2:password a=\"1\">********</ns2:password><p>ok</p>"));
     EXPECT_THAT(LogText(), Not(HasSubstr(Password)));
-}
-
-TEST_F(ZumvoAPITest, LaterSetterCallsApplyToLaterRequests) {
-    Advice("FINALISE");
-    api->SetStore(23, "Till-8");
-    api->SetServer("http://other:1", "/soap");
-    api->SetCredentials("pos2", "pw2");
-    Advice("FINALISE");
-    EXPECT_EQ(rest->BaseURL, "http://other:1");
-    EXPECT_EQ(rest->Resource, "/soap");
-    EXPECT_THAT(rest->Body, HasSubstr("<storeId>23</storeId>"));
-    EXPECT_THAT(rest->Body, HasSubstr("<posId>Till-8</posId>"));
-    EXPECT_THAT(rest->Body, HasSubstr("<id>pos2</id>"));
-    EXPECT_THAT(rest->Body, HasSubstr("<password>pw2</password>"));
 }
 
 TEST_F(ZumvoAPITest, FailuresAreLoggedAndLeaveTheResponseEmpty) {
@@ -372,4 +337,49 @@ TEST(ZumvoAPIAnswers, MaskingTouchesOnlyPasswordElements) {
               "<PassWord>********</PassWord><password/><p:password>********");
     EXPECT_EQ(MaskPasswordElements("not xml <password"), "not xml <password");
     EXPECT_EQ(MaskPasswordElements(""), "");
+}
+
+// Any text a cashier or a QR code can deliver comes out of the envelope as it went in, and the
+// logged form never shows the password.
+TEST(ZumvoAPIEnvelope, ArbitraryValuesRoundTripThroughTheEnvelope) {
+    const std::string alphabet = "<>&\"'/=!?[]-;#%: \t\n\rabcXYZ019\xC3\xA9\xE2\x82\xAC";
+    std::mt19937 random(20261207);
+    auto text = [&] {
+        std::string s;
+        const std::size_t n = random() % 24;
+        for (std::size_t i = 0; i < n; ++i)
+            s += alphabet[random() % alphabet.size()];
+        return s;
+    };
+    for (int round = 0; round < 3000; ++round) {
+        const TSoapCaller caller{text(), "pw" + text(), 17, text()};
+        const std::string token = text(), basket = text(), trx = text();
+        const std::string envelope =
+            TransactionEnvelope(caller, basket, "9", trx, token, "ZUMVO", 100, 100, "PAYMENT", "");
+        pugi::xml_document doc;
+        ASSERT_TRUE(doc.load_string(envelope.c_str(), pugi::parse_default | pugi::parse_ws_pcdata))
+            << envelope;
+        const pugi::xml_node request =
+            doc.first_child().child("soapenv:Body").child("pos:transaction").child("request");
+        ASSERT_EQ(request.child("token").child_value("id"), token) << envelope;
+        ASSERT_EQ(request.child("apiCredentials").child_value("password"), caller.Password) << envelope;
+        ASSERT_EQ(request.child("storeTrxDetails").child_value("posId"), caller.PosID) << envelope;
+        ASSERT_EQ(request.child("storeTrxDetails").child_value("basketId"), basket) << envelope;
+        ASSERT_EQ(request.child("storeTrxDetails").child_value("trxId"), trx) << envelope;
+        int elements = 0;
+        for (const pugi::xml_node child : request.children())
+            elements += child.type() == pugi::node_element;
+        ASSERT_EQ(elements, 6) << envelope;
+
+        const std::string masked = MaskPasswordElements(envelope);
+        pugi::xml_document maskedDoc;
+        ASSERT_TRUE(maskedDoc.load_string(masked.c_str()));
+        ASSERT_STREQ(maskedDoc.first_child()
+                         .child("soapenv:Body")
+                         .child("pos:transaction")
+                         .child("request")
+                         .child("apiCredentials")
+                         .child_value("password"),
+                     MaskedPassword);
+    }
 }
