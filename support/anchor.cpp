@@ -1,1 +1,0 @@
-int zumvo_support_anchor = 0;
