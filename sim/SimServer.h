@@ -27,7 +27,8 @@ public:
     // already started.
     int Start(const std::string& host = "127.0.0.1", int port = 0);
     // Stops serving: wakes delayed answers, closes the listening socket and joins the thread.
-    // Safe to call more than once; the destructor calls it.
+    // Safe to call more than once. The destructor calls it, but a subclass whose handlers use
+    // its own members must call it in its own destructor, before those members go.
     void Stop();
 
     int Port() const { return FPort; }
