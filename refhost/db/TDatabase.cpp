@@ -61,6 +61,8 @@ std::string Lower(std::string s) {
 } // namespace
 
 std::shared_ptr<TDatabase> OpenDatabase(const std::string& connection) {
+    if (Trim(connection).empty() || Trim(connection) == "sqlite:")
+        throw EDatabaseError("no database given: a SQLite file path or an ODBC connection string is needed");
     if (connection.rfind("sqlite:", 0) == 0)
         return std::make_shared<TSqliteDatabase>(connection.substr(7));
     if (connection.find('=') == std::string::npos)

@@ -277,7 +277,14 @@ TDbBatchResult TOdbcDatabase::RunUntranslated(const std::string& batch) {
             SQLRETURN rc = SQLExecDirect(raw, (SQLCHAR*)part.c_str(), static_cast<SQLINTEGER>(part.size()));
             if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA)
                 throw EDatabaseError(Diagnostics(SQL_HANDLE_STMT, raw));
-            // one result per statement of the batch: row sets, or counts of changed rows
+            // One result per statement of the batch: row sets, or counts of changed rows. A first
+            // statement that changed nothing answers SQL_NO_DATA; the later ones still follow.
+            if (rc == SQL_NO_DATA) {
+                result.RowsAffected = 0;
+                rc = SQLMoreResults(raw);
+                if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA)
+                    throw EDatabaseError(Diagnostics(SQL_HANDLE_STMT, raw));
+            }
             while (rc != SQL_NO_DATA) {
                 SQLSMALLINT columns = 0;
                 Check(SQLNumResultCols(raw, &columns), SQL_HANDLE_STMT, raw, "reading the result");
