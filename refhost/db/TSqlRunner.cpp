@@ -67,7 +67,12 @@ void TSqlRunner::RunSteps(const std::vector<TSqlStep>& steps, TDbBatchResult& re
                 break;
             case TSqlStepKind::If: {
                 std::int64_t changes = 0;
-                const auto rs = Exec(TSqlTranslator::TranslateCondition(step, *this), changes);
+                std::optional<TDbResultSet> rs;
+                try {
+                    rs = Exec(TSqlTranslator::TranslateCondition(step, *this), changes);
+                } catch (const EDatabaseError& e) {
+                    throw EDatabaseError(std::string(e.what()) + " in statement: " + step.Source);
+                }
                 const bool holds =
                     rs && !rs->Rows.empty() && !rs->Rows[0].empty() && rs->Rows[0][0].AsText() == "1";
                 RunSteps(holds ? step.Then : step.Else, result);

@@ -709,9 +709,9 @@ std::string TStatementTranslator::Emit(std::size_t b, std::size_t e) {
             Fail(t.Text + " is not supported");
         if (Sym(i + 1, "(") && !Reserved().count(u)) {
             const bool tableName =
-                i > 0 &&
-                (T[i - 1].Is("INTO") || T[i - 1].Is("TABLE") || T[i - 1].Is("FROM") || T[i - 1].Is("JOIN") ||
-                 T[i - 1].Is("UPDATE") || T[i - 1].Is("WITH") || T[i - 1].IsSymbol("."));
+                i > 0 && (T[i - 1].Is("INTO") || T[i - 1].Is("TABLE") || T[i - 1].Is("FROM") ||
+                          T[i - 1].Is("JOIN") || T[i - 1].Is("UPDATE") || T[i - 1].Is("INSERT") ||
+                          T[i - 1].Is("DELETE") || T[i - 1].Is("WITH") || T[i - 1].IsSymbol("."));
             if (!tableName) {
                 const std::size_t close = Match(i + 1, e);
                 Append(out, EmitFunction(i, close));

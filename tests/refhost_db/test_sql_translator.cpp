@@ -97,6 +97,9 @@ TEST(SqlParse, SplitsStatementsAtSemicolonsLineBreaksAndGo) {
     EXPECT_EQ(steps[1].Source, "UPDATE t SET a = 2 WHERE a = 1");
     EXPECT_EQ(steps[2].Statement, TSqlStatementKind::Delete);
     EXPECT_EQ(steps[3].Source, "SELECT a FROM t UNION ALL SELECT a FROM t");
+    // T-SQL's short forms without INTO and FROM
+    EXPECT_EQ(One("INSERT t (a) VALUES (1)"), "INSERT INTO t (a) VALUES (1)");
+    EXPECT_EQ(One("DELETE t WHERE a = 1"), "DELETE FROM t WHERE a = 1");
 
     // INSERT ... SELECT and CASE ... END stay within their statement
     const auto more =
