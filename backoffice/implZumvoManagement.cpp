@@ -2,30 +2,18 @@
 
 #include "clsModuleContainer.h"
 #include "clsPlaceholder.h"
+#include "clsSysUtils.h"
 #include "intfMainMenuManager.h"
 
-#include <algorithm>
-#include <cctype>
 #include <filesystem>
 
 namespace zumvo {
-
-namespace {
-
-bool SameText(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-} // namespace
 
 std::string ProgramName() {
     std::error_code ec;
     auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     std::string name = exe.filename().string();
-    if (name.size() > 4 && SameText(std::string_view(name).substr(name.size() - 4), ".exe"))
+    if (name.size() > 4 && pallux::SameText(std::string_view(name).substr(name.size() - 4), ".exe"))
         name.resize(name.size() - 4);
     return name;
 }
@@ -54,10 +42,10 @@ void TZumvoPaymentManagement::Event_MainFormCreate(const std::string& eventName,
         pallux::TNotifyHandler::Bind<&TZumvoPaymentManagement::BrandSettingsClick>(FEvents, this);
     addEntry("Lists", "Zumvo Reports", report);
     const std::string program = ProgramName();
-    if (SameText(program, "BackOffice")) {
+    if (pallux::SameText(program, "BackOffice")) {
         if (eventName == "Pallux.BackOffice.MainForm.Create")
             addEntry("Preferences", "Zumvo Brand Settings", brandSettings);
-    } else if (SameText(program, "Invoicing") && eventName == "Pallux.Invoicing.MainForm.Create") {
+    } else if (pallux::SameText(program, "Invoicing") && eventName == "Pallux.Invoicing.MainForm.Create") {
         addEntry("Plugins", "Zumvo Brand Settings", brandSettings);
     }
 }

@@ -1,6 +1,7 @@
 // The host's database script service. SQL texts are T-SQL.
 #pragma once
 
+#include "clsSysUtils.h"
 #include "intfBase.h"
 
 #include <cstdint>
@@ -35,16 +36,5 @@ public:
     virtual void PALLUX_CALL Query(const std::string& sql, std::string& json) = 0;
     virtual void PALLUX_CALL QueryFmt(const std::string& format, const TSqlArgs& args, std::string& json) = 0;
 };
-
-// Quotes a text value for SQL: enclosed in single quotes, embedded single quotes doubled.
-inline std::string QuotedStr(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) {
-        out += c;
-        if (c == '\'')
-            out += '\'';
-    }
-    return out + "'";
-}
 
 } // namespace pallux

@@ -1,5 +1,7 @@
 #include "SimpleXMLtoJSON.h"
 
+#include "clsSysUtils.h"
+
 #include <cstring>
 #include <string>
 
@@ -30,21 +32,6 @@ bool IsBlank(std::string_view text) {
 
 Value MakeString(std::string_view text, TAllocator& allocator) {
     return Value(text.data(), static_cast<rapidjson::SizeType>(text.size()), allocator);
-}
-
-bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
 }
 
 // The text of an element without child elements: all its text and CDATA parts, in order.
@@ -121,7 +108,7 @@ std::string_view LocalName(std::string_view qualifiedName) {
 
 pugi::xml_node ChildByLocalName(const pugi::xml_node& node, std::string_view name) {
     for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling())
-        if (c.type() == pugi::node_element && SameNameIgnoringCase(LocalName(c.name()), name))
+        if (c.type() == pugi::node_element && pallux::SameText(LocalName(c.name()), name))
             return c;
     return {};
 }

@@ -1,5 +1,7 @@
 #include "implZumvoAPI.h"
 
+#include "clsSysUtils.h"
+
 #include "JsonDocument.h"
 #include "SimpleXMLtoJSON.h"
 #include "ZumvoLog.h"
@@ -107,21 +109,6 @@ void WriteStoreTrxDetails(TEnvelopeWriter& w, const TSoapCaller& caller, const s
 
 bool IsBlank(std::string_view text) {
     return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
 }
 
 } // namespace
@@ -285,7 +272,7 @@ std::string MaskPasswordElements(std::string_view xml) {
         if (gt == std::string_view::npos)
             break;
         const std::string_view name = xml.substr(lt + 1, nameEnd - lt - 1);
-        if (!name.empty() && xml[gt - 1] != '/' && EqualsIgnoreCase(LocalName(name), "password")) {
+        if (!name.empty() && xml[gt - 1] != '/' && pallux::SameText(LocalName(name), "password")) {
             out.append(xml.substr(pos, gt + 1 - pos));
             out += MaskedPassword;
             const std::size_t next = xml.find('<', gt + 1);

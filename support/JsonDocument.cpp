@@ -1,5 +1,7 @@
 #include "JsonDocument.h"
 
+#include "clsSysUtils.h"
+
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -29,18 +31,8 @@ using rapidjson::Value;
 // Deeper documents are refused when parsed: writing and copying walk the tree recursively.
 constexpr int MaxParseDepth = 1000;
 
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool SameName(const Value& memberName, std::string_view name) {
-    if (memberName.GetStringLength() != name.size())
-        return false;
-    const char* s = memberName.GetString();
-    for (std::size_t i = 0; i < name.size(); ++i)
-        if (LowerAscii(s[i]) != LowerAscii(name[i]))
-            return false;
-    return true;
+    return pallux::SameText(std::string_view(memberName.GetString(), memberName.GetStringLength()), name);
 }
 
 // Index of the first member of that name (ASCII case ignored), or -1.
@@ -178,15 +170,8 @@ bool ToBool(const Value* v, bool& out) {
         return true;
     }
     if (v->IsString()) {
-        std::string_view s(v->GetString(), v->GetStringLength());
-        auto is = [&](std::string_view word) {
-            if (s.size() != word.size())
-                return false;
-            for (std::size_t i = 0; i < s.size(); ++i)
-                if (LowerAscii(s[i]) != word[i])
-                    return false;
-            return true;
-        };
+        const std::string_view s(v->GetString(), v->GetStringLength());
+        const auto is = [&](std::string_view word) { return pallux::SameText(s, word); };
         if (is("true")) {
             out = true;
             return true;

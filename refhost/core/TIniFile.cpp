@@ -1,5 +1,7 @@
 #include "TIniFile.h"
 
+#include "clsSysUtils.h"
+
 #include <algorithm>
 #include <charconv>
 #include <fstream>
@@ -15,13 +17,6 @@ std::string Trim(const std::string& s) {
         return {};
     const auto end = s.find_last_not_of(" \t\r\n");
     return s.substr(begin, end - begin + 1);
-}
-
-bool SameText(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
 }
 
 } // namespace
@@ -66,7 +61,7 @@ TIniFile::TIniFile(std::filesystem::path file) : FFile(std::move(file)) {
 
 const TIniFile::TSection* TIniFile::FindSection(const std::string& name) const {
     for (const auto& s : FSections)
-        if (SameText(s.Name, name))
+        if (pallux::SameText(s.Name, name))
             return &s;
     return nullptr;
 }
@@ -74,10 +69,10 @@ const TIniFile::TSection* TIniFile::FindSection(const std::string& name) const {
 std::optional<std::string> TIniFile::Read(const std::string& section, const std::string& key) const {
     // Later sections of the same name extend earlier ones; the first key found wins.
     for (const auto& s : FSections) {
-        if (!SameText(s.Name, section))
+        if (!pallux::SameText(s.Name, section))
             continue;
         for (const auto& k : s.Keys)
-            if (SameText(k.Name, key))
+            if (pallux::SameText(k.Name, key))
                 return k.Value;
     }
     return std::nullopt;
@@ -105,7 +100,7 @@ void TIniFile::Write(const std::string& section, const std::string& key, const s
         target = &FSections.back();
     }
     for (auto& k : target->Keys)
-        if (SameText(k.Name, key)) {
+        if (pallux::SameText(k.Name, key)) {
             k.Value = value;
             return;
         }

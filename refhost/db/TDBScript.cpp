@@ -17,13 +17,6 @@ namespace refhost {
 
 namespace {
 
-bool IEquals(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 // Valid UTF-8 passes unchanged; a byte that is not part of a valid sequence is taken as a
 // Latin-1 character (the code page older databases keep their texts in).
 std::string ToUtf8(const std::string& s) {
@@ -248,7 +241,7 @@ void TDBScript::GetValue(const std::string& sql, const std::string& column, std:
         auto it = std::find(rs.Columns.begin(), rs.Columns.end(), column);
         if (it == rs.Columns.end())
             it = std::find_if(rs.Columns.begin(), rs.Columns.end(),
-                              [&](const std::string& c) { return IEquals(c, column); });
+                              [&](const std::string& c) { return pallux::SameText(c, column); });
         if (it == rs.Columns.end()) {
             FLastError = "column " + column + " is not in the result of: " + sql;
             throw std::runtime_error(FLastError);

@@ -1,21 +1,13 @@
 #include "TSqlRunner.h"
 
+#include "clsSysUtils.h"
+
 #include <algorithm>
 #include <cctype>
 
 namespace refhost {
 
 namespace {
-
-std::string QuoteString(const std::string& value) {
-    std::string r = "'";
-    for (char c : value) {
-        r += c;
-        if (c == '\'')
-            r += '\'';
-    }
-    return r + "'";
-}
 
 std::string Upper(std::string s) {
     for (char& c : s)
@@ -114,17 +106,16 @@ void TSqlRunner::RunSteps(const std::vector<TSqlStep>& steps, TDbBatchResult& re
 
 std::optional<TSqlTableInfo> TSqlRunner::FindTable(const std::string& name) const {
     std::int64_t changes = 0;
-    const auto tables =
-        Exec("SELECT name, sql FROM sqlite_master WHERE type = 'table' AND name = " + QuoteString(name) +
-                 " COLLATE NOCASE",
-             changes);
+    const auto tables = Exec("SELECT name, sql FROM sqlite_master WHERE type = 'table' AND name = " +
+                                 pallux::QuotedStr(name) + " COLLATE NOCASE",
+                             changes);
     if (!tables || tables->Rows.empty())
         return std::nullopt;
     TSqlTableInfo info;
     info.Name = tables->Rows[0][0].AsText();
     info.AutoIncrement = Upper(tables->Rows[0][1].AsText()).find("AUTOINCREMENT") != std::string::npos;
     const auto columns = Exec("SELECT name, type, \"notnull\", dflt_value, pk FROM pragma_table_info(" +
-                                  QuoteString(info.Name) + ") ORDER BY cid",
+                                  pallux::QuotedStr(info.Name) + ") ORDER BY cid",
                               changes);
     if (!columns)
         return info;

@@ -1,5 +1,7 @@
 #include "TSqlTranslator.h"
 
+#include "clsSysUtils.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -41,16 +43,6 @@ std::string QuoteIdent(std::string_view name) {
             r += '"';
     }
     return r + "\"";
-}
-
-std::string QuoteString(std::string_view value) {
-    std::string r = "'";
-    for (char c : value) {
-        r += c;
-        if (c == '\'')
-            r += '\'';
-    }
-    return r + "'";
 }
 
 bool IsWordChar(char c) {
@@ -387,9 +379,9 @@ std::vector<std::string> RebuildSql(const TTableDef& oldDef, const TTableDef& ne
                     QuoteIdent(oldDef.Name));
     }
     if (autoIncrement) {
-        s.push_back("DELETE FROM sqlite_sequence WHERE name = " + QuoteString(tmp));
-        s.push_back("INSERT INTO sqlite_sequence (name, seq) SELECT " + QuoteString(tmp) +
-                    ", seq FROM sqlite_sequence WHERE name = " + QuoteString(oldDef.Name) +
+        s.push_back("DELETE FROM sqlite_sequence WHERE name = " + pallux::QuotedStr(tmp));
+        s.push_back("INSERT INTO sqlite_sequence (name, seq) SELECT " + pallux::QuotedStr(tmp) +
+                    ", seq FROM sqlite_sequence WHERE name = " + pallux::QuotedStr(oldDef.Name) +
                     " COLLATE NOCASE");
     }
     s.push_back("DROP TABLE " + QuoteIdent(oldDef.Name));
@@ -601,7 +593,7 @@ std::string TStatementTranslator::Emit(std::size_t b, std::size_t e) {
         const TSqlToken& t = T[i];
         switch (t.Kind) {
         case TKind::String:
-            Append(out, QuoteString(t.Text));
+            Append(out, pallux::QuotedStr(t.Text));
             ++i;
             continue;
         case TKind::Number:
@@ -893,12 +885,13 @@ std::string TStatementTranslator::EmitFunction(std::size_t i, std::size_t close)
                         if (*endp != '\0')
                             Fail("conversion of '" + text + "' to a number fails");
                     }
-                    fallback = "CAST(" + QuoteString(text) + " AS " +
+                    fallback = "CAST(" + pallux::QuotedStr(text) + " AS " +
                                (type->Family == TFamily::Integer ? "INTEGER" : "REAL") + ")";
                     break;
                 }
                 case TFamily::DateTime:
-                    fallback = text.empty() ? "'1900-01-01 00:00:00'" : "datetime(" + QuoteString(text) + ")";
+                    fallback =
+                        text.empty() ? "'1900-01-01 00:00:00'" : "datetime(" + pallux::QuotedStr(text) + ")";
                     break;
                 default:
                     break;
@@ -969,7 +962,7 @@ std::string TStatementTranslator::EmitFunction(std::size_t i, std::size_t close)
         std::string modifier;
         if (literal) {
             const std::int64_t n = *literal * factor;
-            modifier = QuoteString((n >= 0 ? "+" : "") + std::to_string(n) + " " + unit);
+            modifier = pallux::QuotedStr((n >= 0 ? "+" : "") + std::to_string(n) + " " + unit);
         } else {
             modifier = "printf('%+d " + unit + "', CAST(" + arg(1) + " AS INTEGER) * " +
                        std::to_string(factor) + ")";
@@ -1040,7 +1033,7 @@ std::string TStatementTranslator::EmitFunction(std::size_t i, std::size_t close)
                 Fail("OBJECT_ID type '" + T[args[1].first].Text + "' is not supported");
         }
         return "(SELECT rootpage FROM sqlite_master WHERE type IN " + types +
-               " AND name = " + QuoteString(object) + " COLLATE NOCASE)";
+               " AND name = " + pallux::QuotedStr(object) + " COLLATE NOCASE)";
     }
     Fail("function " + T[i].Text + " is not supported");
 }
@@ -1208,8 +1201,9 @@ TSqliteStatements TStatementTranslator::CreateTable() {
         for (auto& trig : DateTriggerSql(table.Name, c))
             r.Statements.push_back(std::move(trig));
     if (identity && identity->Seed != 1)
-        r.Statements.push_back("INSERT INTO sqlite_sequence (name, seq) VALUES (" + QuoteString(table.Name) +
-                               ", " + std::to_string(identity->Seed - 1) + ")");
+        r.Statements.push_back("INSERT INTO sqlite_sequence (name, seq) VALUES (" +
+                               pallux::QuotedStr(table.Name) + ", " + std::to_string(identity->Seed - 1) +
+                               ")");
     return r;
 }
 
@@ -1362,7 +1356,8 @@ TSqliteStatements TStatementTranslator::Truncate() {
     if (Catalog) {
         auto info = Catalog->FindTable(name);
         if (info && info->AutoIncrement)
-            r.Statements.push_back("DELETE FROM sqlite_sequence WHERE name = " + QuoteString(info->Name));
+            r.Statements.push_back("DELETE FROM sqlite_sequence WHERE name = " +
+                                   pallux::QuotedStr(info->Name));
     }
     return r;
 }
