@@ -990,25 +990,13 @@ std::string TStatementTranslator::EmitFunction(std::size_t i, std::size_t close)
         need(2, 2);
         return "instr(" + arg(1) + ", " + arg(0) + ")";
     }
-    if (name == "UPPER" || name == "LOWER" || name == "LTRIM" || name == "RTRIM" || name == "ABS" ||
-        name == "COUNT" || name == "SUM" || name == "MIN" || name == "MAX") {
-        need(1, 1);
-        return joined();
-    }
-    if (name == "ROUND") {
-        need(2, 2);
-        return joined();
-    }
-    if (name == "REPLACE") {
-        need(3, 3);
-        return joined();
-    }
-    if (name == "NULLIF") {
-        need(2, 2);
-        return joined();
-    }
-    if (name == "COALESCE") {
-        need(2, 1000);
+    // Functions SQLite has under the same name: only their argument count is checked.
+    static const std::map<std::string, std::pair<std::size_t, std::size_t>> sameName = {
+        {"UPPER", {1, 1}},   {"LOWER", {1, 1}},  {"LTRIM", {1, 1}},      {"RTRIM", {1, 1}}, {"ABS", {1, 1}},
+        {"COUNT", {1, 1}},   {"SUM", {1, 1}},    {"MIN", {1, 1}},        {"MAX", {1, 1}},   {"ROUND", {2, 2}},
+        {"REPLACE", {3, 3}}, {"NULLIF", {2, 2}}, {"COALESCE", {2, 1000}}};
+    if (auto it = sameName.find(name); it != sameName.end()) {
+        need(it->second.first, it->second.second);
         return joined();
     }
     if (name == "OBJECT_ID") {
