@@ -190,7 +190,8 @@ void TRotatingArchiveSink::Open(bool withHeader) {
     FFile.reset(f);
     struct stat st {};
     FSize = fstat(fileno(f), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
-    if (withHeader) {
+    // A new file starts with the first line itself; an existing one gets a header first.
+    if (withHeader && FSize > 0) {
         std::string computer = FSettings.ComputerName.empty() ? LocalComputerName() : FSettings.ComputerName;
         std::string header =
             fmt::format("==== Log opened {} (pid {}, {}) ===={}", OpenedStamp(), getpid(), computer, FEol);

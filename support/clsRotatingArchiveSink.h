@@ -1,4 +1,4 @@
-// The module log's file: an spdlog sink that owns the file policy (name, header on open, size
+// The module log's file: an spdlog sink that owns the file policy (name, header on reopening, size
 // rotation with a bounded number of kept files, gzip archiving of old rotated files).
 #pragma once
 
@@ -29,8 +29,9 @@ namespace zumvo {
 //
 // Policy
 // - Opening appends to an existing file; with AppendWithHeader a line
-//   "==== Log opened <ISO 8601 local time> (pid <n>, <computer>) ====" is written first.
-//   Without it the file is appended to as it is (never truncated).
+//   "==== Log opened <ISO 8601 local time> (pid <n>, <computer>) ====" is written first when
+//   the file already holds lines, so a new file starts with its first line. Without it the
+//   file is appended to as it is (never truncated).
 // - Before a line that would take the file beyond RotateFileSizeKB * 1024 bytes the file is
 //   rotated: rotated files at or beyond RotateFileCount are deleted, the others move up one
 //   number, the current file becomes .1 and a new file is started. A line is never split; a

@@ -172,6 +172,8 @@ TEST_F(ModuleLifecycleTest, LogLiesNextToTheModuleAndStartsWithTheStartLine) {
     }
     const auto lines = LogLines();
     ASSERT_FALSE(lines.empty()) << "no .log file in " << folder;
+    EXPECT_NE(lines.front().find("Starting Zumvo Payment"), std::string::npos)
+        << "the new log starts with it";
     std::vector<std::string> seen;
     for (const auto& l : lines)
         for (const char* text :
