@@ -1696,6 +1696,25 @@ std::vector<TSqlToken> TokenizeTSql(const std::string& text) {
     const auto fail = [&](const std::string& what, std::size_t at) {
         throw ESqlTranslateError(what + " in statement: " + text.substr(at, 200));
     };
+    // Reads a quoted text or name from first up to its closing character (doubled inside it),
+    // appending the content; answers the position after the close.
+    const auto readQuoted = [&](std::size_t start, std::size_t first, char close, std::string& content,
+                                const char* unterminated) {
+        for (std::size_t j = first; j < n; ++j) {
+            if (text[j] != close) {
+                content += text[j];
+                continue;
+            }
+            if (j + 1 < n && text[j + 1] == close) {
+                content += close;
+                ++j;
+                continue;
+            }
+            return j + 1;
+        }
+        fail(unterminated, start);
+        return n;
+    };
     while (i < n) {
         const char c = text[i];
         const char next = i + 1 < n ? text[i + 1] : '\0';
@@ -1740,45 +1759,10 @@ std::vector<TSqlToken> TokenizeTSql(const std::string& text) {
         lineStart = false;
         if (c == '\'' || ((c == 'N' || c == 'n') && next == '\'')) {
             t.Kind = TKind::String;
-            std::size_t j = i + (c == '\'' ? 1 : 2);
-            bool closed = false;
-            while (j < n) {
-                if (text[j] == '\'') {
-                    if (j + 1 < n && text[j + 1] == '\'') {
-                        t.Text += '\'';
-                        j += 2;
-                        continue;
-                    }
-                    ++j;
-                    closed = true;
-                    break;
-                }
-                t.Text += text[j++];
-            }
-            if (!closed)
-                fail("unterminated text", i);
-            i = j;
+            i = readQuoted(i, i + (c == '\'' ? 1 : 2), '\'', t.Text, "unterminated text");
         } else if (c == '[' || c == '"') {
-            const char close = c == '[' ? ']' : '"';
             t.Kind = TKind::Ident;
-            std::size_t j = i + 1;
-            bool closed = false;
-            while (j < n) {
-                if (text[j] == close) {
-                    if (j + 1 < n && text[j + 1] == close) {
-                        t.Text += close;
-                        j += 2;
-                        continue;
-                    }
-                    ++j;
-                    closed = true;
-                    break;
-                }
-                t.Text += text[j++];
-            }
-            if (!closed)
-                fail("unterminated name", i);
-            i = j;
+            i = readQuoted(i, i + 1, c == '[' ? ']' : '"', t.Text, "unterminated name");
         } else if (std::isdigit(static_cast<unsigned char>(c)) ||
                    (c == '.' && std::isdigit(static_cast<unsigned char>(next)))) {
             t.Kind = TKind::Number;
