@@ -10,7 +10,6 @@ namespace zumvo {
 
 class TZumvoDynamicDiscount : public pallux::TInterfacedObject<pallux::IDynamicDiscount> {
 public:
-    using DefaultIntf = pallux::IDynamicDiscount;
 
     void PALLUX_CALL GetDiscountID(std::string& id) override { id = "ZUMVO"; }
     void PALLUX_CALL GetDiscountName(std::string& name) override { name = "Zumvo Voucher Discount"; }

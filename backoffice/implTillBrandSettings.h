@@ -25,7 +25,6 @@ std::string BrandServiceURL();
 
 class TTillBrandSettings : public pallux::TInterfacedObject<ITillBrandSettings> {
 public:
-    using DefaultIntf = ITillBrandSettings;
     // DatabaseChanges, DownloadBrands, GetBrandList and GetTillsList; a failing step does not
     // stop the next one.
     void Refresh() override;

@@ -13,7 +13,6 @@ namespace zumvo {
 
 class TZumvoPaymentManagement : public pallux::TInterfacedObject<IZumvoManagement> {
 public:
-    using DefaultIntf = IZumvoManagement;
     TZumvoPaymentManagement();
 
     void Event_MainFormCreate(const std::string& eventName, const std::string& data, std::int64_t param);

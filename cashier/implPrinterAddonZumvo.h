@@ -14,7 +14,6 @@ namespace zumvo {
 
 class TPrinterAddonZumvo : public pallux::TInterfacedObject<pallux::IPrinterAddon> {
 public:
-    using DefaultIntf = pallux::IPrinterAddon;
     void PALLUX_CALL Initialise(const std::string&) override;
     bool PALLUX_CALL GetAddonText1(std::string& text) override;
     bool PALLUX_CALL GetAddonText2(std::string& text) override;

@@ -138,7 +138,7 @@ public:
     }
 
     // Wraps a pointer whose reference the caller hands over (no AddRef).
-    static IntfPtr Adopt(T* p) {
+    static IntfPtr adopt(T* p) {
         IntfPtr r;
         r.FPtr = p;
         return r;
@@ -148,6 +148,9 @@ public:
         if (T* p = std::exchange(FPtr, nullptr))
             p->Release();
     }
+    // Hands the owned reference to the caller (who must release it) and leaves this empty;
+    // for out arguments that pass a reference on, such as QueryInterface-style look-ups.
+    [[nodiscard]] T* take() { return std::exchange(FPtr, nullptr); }
     // Releases the current reference and gives the slot for an out argument that receives a
     // new reference (QueryInterface-style).
     void** put() {
@@ -161,7 +164,7 @@ public:
     explicit operator bool() const { return FPtr != nullptr; }
 
     // QueryInterface for another interface of the same object; empty when it has none.
-    template <class U> IntfPtr<U> As() const {
+    template <class U> IntfPtr<U> as() const {
         IntfPtr<U> r;
         if (FPtr)
             FPtr->QueryInterface(U::IID, r.put());

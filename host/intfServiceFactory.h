@@ -16,7 +16,6 @@ public:
 // A stateless factory for service class T, handing the object out as interface I.
 template <class T, class I> class TServiceFactory : public TInterfacedObject<IServiceFactory> {
 public:
-    using DefaultIntf = IServiceFactory;
     void PALLUX_CALL CreateService(IntfPtr<IInterface>& instance) override {
         IntfPtr<I> service = MakeIntf<T, I>();
         instance = IntfPtr<IInterface>(static_cast<IInterface*>(service.get()));

@@ -15,7 +15,6 @@ namespace zumvo {
 
 class TCurrentBasket : public pallux::TInterfacedObject<ICurrentBasket> {
 public:
-    using DefaultIntf = ICurrentBasket;
     TCurrentBasket();
 
     void ResetBasket() override { FBasketID = -1; }

@@ -10,7 +10,6 @@ namespace zumvo {
 
 class TZumvoInfo : public pallux::TInterfacedObject<IZumvoInfo> {
 public:
-    using DefaultIntf = IZumvoInfo;
     TZumvoInfo();
 
     std::int32_t GetProviderStoreID() override { return FProviderStoreID; }

@@ -10,10 +10,6 @@ namespace zumvo {
 
 namespace {
 
-// Transaction statuses written here.
-constexpr std::int32_t StatusCancelled = -1;
-constexpr std::int32_t StatusFinaliseFailed = -2;
-constexpr std::int32_t StatusCancelFailed = -3;
 constexpr std::int32_t AcceptedCode = -1;
 
 } // namespace
@@ -80,7 +76,8 @@ void TZumvoLogic::ZumvoAPIForTill(std::int32_t tillID, pallux::IntfPtr<IZumvoAPI
 
 bool TZumvoLogic::JudgeAdvice(std::string_view classMethod, std::string_view noAnswerText,
                               std::int32_t transactionID, const std::string& response,
-                              std::int32_t acceptedStatus, std::int32_t failedStatus) {
+                              std::optional<TTransactionStatus> acceptedStatus,
+                              TTransactionStatus failedStatus) {
     bool result = false;
     const std::string prefix = "[" + std::string(classMethod) + "]";
     Guarded(classMethod, [&] {
@@ -94,8 +91,8 @@ bool TZumvoLogic::JudgeAdvice(std::string_view classMethod, std::string_view noA
         const std::int32_t code = ParseResponseCode(codeText);
         result = code == AcceptedCode;
         if (result) {
-            if (acceptedStatus != 0)
-                Use(FTransaction, "ZumvoTransaction").SetStatus(transactionID, acceptedStatus);
+            if (acceptedStatus)
+                Use(FTransaction, "ZumvoTransaction").SetStatus(transactionID, *acceptedStatus);
             return;
         }
         LogInfo(prefix + " %: Invalid Finalise Response : % %", transactionID, codeText,
@@ -108,12 +105,13 @@ bool TZumvoLogic::JudgeAdvice(std::string_view classMethod, std::string_view noA
 bool TZumvoLogic::HandleFinaliseResponse(std::int32_t transactionID, const std::string& response) {
     // An accepted finalise writes no status here: the caller records the settlement.
     return JudgeAdvice("TZumvoLogic.HandleFinaliseResponse", " %: Did not receive response from server",
-                       transactionID, response, 0, StatusFinaliseFailed);
+                       transactionID, response, std::nullopt, TTransactionStatus::FinaliseFailed);
 }
 
 bool TZumvoLogic::HandleReverseResponse(std::int32_t transactionID, const std::string& response) {
     return JudgeAdvice("TZumvoLogic.HandleReverseResponse", "  %: Did not receive response from server",
-                       transactionID, response, StatusCancelled, StatusCancelFailed);
+                       transactionID, response, TTransactionStatus::Cancelled,
+                       TTransactionStatus::CancelFailed);
 }
 
 } // namespace zumvo

@@ -10,6 +10,7 @@
 #include "intfZumvoTransaction.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,7 +18,6 @@ namespace zumvo {
 
 class TZumvoLogic : public pallux::TInterfacedObject<IZumvoLogic> {
 public:
-    using DefaultIntf = IZumvoLogic;
     TZumvoLogic();
 
     std::int32_t ZumvoStoreID() override;
@@ -40,9 +40,10 @@ private:
     template <class StoreFn>
     void ConfigureClient(std::int32_t tillID, StoreFn&& storeID, pallux::IntfPtr<IZumvoAPI>& client);
     // Reads an advice answer; false (and status failedStatus) unless its code is -1. On -1 the
-    // status acceptedStatus is written when it is not 0.
+    // status acceptedStatus is written when there is one.
     bool JudgeAdvice(std::string_view classMethod, std::string_view noAnswerText, std::int32_t transactionID,
-                     const std::string& response, std::int32_t acceptedStatus, std::int32_t failedStatus);
+                     const std::string& response, std::optional<TTransactionStatus> acceptedStatus,
+                     TTransactionStatus failedStatus);
 };
 
 class TZumvoLogicFactory : public pallux::TServiceFactory<TZumvoLogic, IZumvoLogic> {};

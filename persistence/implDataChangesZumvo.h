@@ -14,7 +14,6 @@ namespace zumvo {
 
 class TDatabaseChangesZumvo : public pallux::TInterfacedObject<pallux::IDatabaseChanges> {
 public:
-    using DefaultIntf = pallux::IDatabaseChanges;
     // Appends the create scripts of the three tables and upgrades 1 to 4, registers the
     // module's access codes, and has the till brand settings create the brand tables.
     void PALLUX_CALL GetUpdateScripts(std::vector<std::string>& scripts) override;

@@ -164,17 +164,17 @@ void TZumvoTransaction::SetInvoicForBaskt(std::int32_t basketID, std::int32_t in
     });
 }
 
-void TZumvoTransaction::SetStatus(std::int32_t transactionID, std::int32_t status) {
+void TZumvoTransaction::SetStatus(std::int32_t transactionID, TTransactionStatus status) {
     Guarded("TZumvoTransaction.SetStatus", [&] {
         Update("UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [ID] = %d",
-               {Arg(status), Arg(transactionID)});
+               {Arg(ToInt(status)), Arg(transactionID)});
     });
 }
 
-void TZumvoTransaction::SetStatusForBasket(std::int32_t basketID, std::int32_t status) {
+void TZumvoTransaction::SetStatusForBasket(std::int32_t basketID, TTransactionStatus status) {
     Guarded("TZumvoTransaction.SetStatusForBasket", [&] {
         Update("UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [BasketID] = %d",
-               {Arg(status), Arg(basketID)});
+               {Arg(ToInt(status)), Arg(basketID)});
     });
 }
 

@@ -14,7 +14,6 @@ namespace zumvo {
 
 class TZumvoTransaction : public pallux::TInterfacedObject<IZumvoTransaction> {
 public:
-    using DefaultIntf = IZumvoTransaction;
     std::int32_t GetTransaction(std::int32_t invoiceNum) override;
     std::int32_t GetBasket(std::int32_t invoiceNum) override;
     std::int32_t AddTransaction() override;
@@ -28,8 +27,8 @@ public:
     void SaveInvoiceNum(std::int32_t transactionID, std::int32_t invoiceNum) override;
     void SetBasketInvoice(std::int32_t basketID, std::int32_t invoiceNum) override;
     void SetInvoicForBaskt(std::int32_t basketID, std::int32_t invoiceNum) override;
-    void SetStatus(std::int32_t transactionID, std::int32_t status) override;
-    void SetStatusForBasket(std::int32_t basketID, std::int32_t status) override;
+    void SetStatus(std::int32_t transactionID, TTransactionStatus status) override;
+    void SetStatusForBasket(std::int32_t basketID, TTransactionStatus status) override;
     bool AddLog(const std::string& logClass, const std::string& message) override;
     void GetBasketDetailsForInvoice(std::int32_t invoiceNum, std::string& details) override;
     void GetBasketDetailsForID(std::int32_t basketID, std::string& details) override;

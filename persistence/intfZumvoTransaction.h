@@ -1,6 +1,7 @@
 // The one store of baskets, provider transactions and database log lines.
 #pragma once
 
+#include "clsTransactionStatus.h"
 #include "intfBase.h"
 
 #include <cstdint>
@@ -25,8 +26,8 @@ public:
     virtual void SaveInvoiceNum(std::int32_t transactionID, std::int32_t invoiceNum) = 0;
     virtual void SetBasketInvoice(std::int32_t basketID, std::int32_t invoiceNum) = 0;
     virtual void SetInvoicForBaskt(std::int32_t basketID, std::int32_t invoiceNum) = 0;
-    virtual void SetStatus(std::int32_t transactionID, std::int32_t status) = 0;
-    virtual void SetStatusForBasket(std::int32_t basketID, std::int32_t status) = 0;
+    virtual void SetStatus(std::int32_t transactionID, TTransactionStatus status) = 0;
+    virtual void SetStatusForBasket(std::int32_t basketID, TTransactionStatus status) = 0;
     virtual bool AddLog(const std::string& logClass, const std::string& message) = 0;
     virtual void GetBasketDetailsForInvoice(std::int32_t invoiceNum, std::string& details) = 0;
     virtual void GetBasketDetailsForID(std::int32_t basketID, std::string& details) = 0;

@@ -21,7 +21,6 @@ inline constexpr const char* MaskedPassword = "********";
 
 class TZumvoAPI : public pallux::TInterfacedObject<IZumvoAPI> {
 public:
-    using DefaultIntf = IZumvoAPI;
 
     void SetServer(const std::string& server, const std::string& url) override;
     void SetCredentials(const std::string& id, const std::string& password) override;

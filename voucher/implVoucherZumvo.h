@@ -14,7 +14,6 @@ namespace zumvo {
 
 class TVoucherZumvo : public pallux::TInterfacedObject<pallux::IVoucher> {
 public:
-    using DefaultIntf = pallux::IVoucher;
     void PALLUX_CALL GetDisplayName(std::string& name) override;
     void PALLUX_CALL GetName(std::string& name) override;
     bool PALLUX_CALL DoVoucher(const std::string&, std::string&, bool) override;

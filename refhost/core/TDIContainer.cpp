@@ -117,7 +117,7 @@ bool TDIContainer::Create(TEntry* factoryEntry, const TGUID& iid, void** service
     // Keep the factory alive while it builds: the new object's constructor may use the
     // container, even unregister this very factory.
     IntfPtr<pallux::IServiceFactory> factory =
-        IntfPtr<IInterface>(factoryEntry->Object).As<pallux::IServiceFactory>();
+        IntfPtr<IInterface>(factoryEntry->Object).as<pallux::IServiceFactory>();
     if (!factory)
         return false;
     IntfPtr<IInterface> object;
@@ -144,8 +144,7 @@ bool TDIContainer::GetSingleton(const TGUID& iid, void** service) {
     if (GetInstance(iid, service))
         return true;
     FEntries.push_back({{iid, {}, TRegistrationKind::Instance}, object, true});
-    *service = object.get();
-    object->AddRef();
+    *service = IntfPtr<IInterface>(object).take();
     return true;
 }
 

@@ -30,7 +30,6 @@ std::string KindText(TRegistrationKind kind);
 // may be about to unload.
 class TDIContainer : public pallux::TInterfacedObject<pallux::IDIContainer> {
 public:
-    using DefaultIntf = pallux::IDIContainer;
 
     void PALLUX_CALL RegisterInstance(const TGUID& iid, IInterface* instance) override;
     void PALLUX_CALL RegisterFactory(const TGUID& iid, pallux::IServiceFactory* factory) override;

@@ -15,7 +15,6 @@ namespace refhost {
 // the event is raised and whenever the event gets a new subscriber, so they do not pile up.
 class TEventManager : public pallux::TInterfacedObject<pallux::IEventManager> {
 public:
-    using DefaultIntf = pallux::IEventManager;
 
     void PALLUX_CALL Subscribe(const std::string& eventName, const pallux::TEventHandler& handler) override;
     void PALLUX_CALL RaiseEvent(const std::string& eventName, const std::string& data,

@@ -169,7 +169,7 @@ void RegisterCoreServices(TDIContainer& container, const std::shared_ptr<THostCo
     RegisterHostFactory<pallux::IStoreIdentity>(container,
                                                 [ctx] { return pallux::MakeIntf<THostIdentity>(ctx); });
     RegisterHostFactory<pallux::ITillIdentity>(
-        container, [ctx] { return pallux::MakeIntf<THostIdentity>(ctx).As<pallux::ITillIdentity>(); });
+        container, [ctx] { return pallux::MakeIntf<THostIdentity>(ctx).as<pallux::ITillIdentity>(); });
     RegisterHostFactory<pallux::IDisplayMessage>(container,
                                                  [ctx] { return pallux::MakeIntf<TDisplayMessage>(ctx); });
     RegisterHostFactory<pallux::IActivityMessage>(container,

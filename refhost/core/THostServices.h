@@ -26,7 +26,6 @@ namespace refhost {
 // number.
 class TINISettings : public pallux::TInterfacedObject<pallux::IINISettings> {
 public:
-    using DefaultIntf = pallux::IINISettings;
     void PALLUX_CALL Open(const std::string& fileName, const std::string& section) override;
     std::string PALLUX_CALL ReadString(const std::string& key, const std::string& profile) override;
     std::int32_t PALLUX_CALL ReadInteger(const std::string& key, const std::string& profile) override;
@@ -42,7 +41,6 @@ private:
 // Store and till numbers from the host configuration's [Host] section (StoreID, TillID).
 class THostIdentity : public pallux::TInterfacedObject<pallux::IStoreIdentity, pallux::ITillIdentity> {
 public:
-    using DefaultIntf = pallux::IStoreIdentity;
     explicit THostIdentity(std::shared_ptr<THostContext> ctx) : FContext(std::move(ctx)) {}
     std::int32_t PALLUX_CALL GetHostStoreID() override;
     std::int32_t PALLUX_CALL GetHostTillID() override;
@@ -55,7 +53,6 @@ private:
 // context's queue and every message goes to the transcript.
 class TDisplayMessage : public pallux::TInterfacedObject<pallux::IDisplayMessage> {
 public:
-    using DefaultIntf = pallux::IDisplayMessage;
     explicit TDisplayMessage(std::shared_ptr<THostContext> ctx) : FContext(std::move(ctx)) {}
     std::int32_t PALLUX_CALL ShowMessage(const std::string& text, std::int32_t msgType,
                                          std::int32_t buttons) override;
@@ -73,7 +70,6 @@ private:
 // A passing status text; it goes away when the caller releases the service.
 class TActivityMessage : public pallux::TInterfacedObject<pallux::IActivityMessage> {
 public:
-    using DefaultIntf = pallux::IActivityMessage;
     explicit TActivityMessage(std::shared_ptr<THostContext> ctx);
     ~TActivityMessage() override;
     void PALLUX_CALL ShowActivity(const std::string& text, std::int32_t number) override;
@@ -88,7 +84,6 @@ private:
 // A factory of host services that builds each object with a function.
 template <class I> class THostFactory : public pallux::TInterfacedObject<pallux::IServiceFactory> {
 public:
-    using DefaultIntf = pallux::IServiceFactory;
     explicit THostFactory(std::function<pallux::IntfPtr<I>()> make) : FMake(std::move(make)) {}
     void PALLUX_CALL CreateService(pallux::IntfPtr<pallux::IInterface>& instance) override {
         pallux::IntfPtr<I> object = FMake();

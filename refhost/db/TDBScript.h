@@ -43,7 +43,6 @@ private:
 
 class TDBScript : public pallux::TInterfacedObject<pallux::IDBScript> {
 public:
-    using DefaultIntf = pallux::IDBScript;
 
     explicit TDBScript(std::shared_ptr<TDatabase> database, std::shared_ptr<TSqlTrace> trace = nullptr);
 
@@ -74,7 +73,6 @@ private:
 // Builds a new script object per request; all of them share the host's connection and trace.
 class TDBScriptFactory : public pallux::TInterfacedObject<pallux::IServiceFactory> {
 public:
-    using DefaultIntf = pallux::IServiceFactory;
 
     // traceFile empty: no statement trace.
     explicit TDBScriptFactory(std::shared_ptr<TDatabase> database,

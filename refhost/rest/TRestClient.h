@@ -20,7 +20,6 @@ struct TRestSettings {
 // answer like any other (Get answers false for it).
 class TRestClient : public pallux::TInterfacedObject<pallux::IRestClient> {
 public:
-    using DefaultIntf = pallux::IRestClient;
     explicit TRestClient(TRestSettings settings = {}) : FSettings(settings) {}
 
     void PALLUX_CALL SetBaseURL(const std::string& url) override { FBaseURL = url; }

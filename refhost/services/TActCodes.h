@@ -13,7 +13,6 @@ namespace refhost {
 
 class TActCodeRegistry : public pallux::TInterfacedObject<pallux::IActCodeRegistry> {
 public:
-    using DefaultIntf = pallux::IActCodeRegistry;
     explicit TActCodeRegistry(std::shared_ptr<TDatabase> db) : FDatabase(std::move(db)) {}
 
     // Adds the code, or updates its description, level and state.
@@ -32,7 +31,6 @@ private:
 // whatever the tables say.
 class TActCodeCheck : public pallux::TInterfacedObject<pallux::IActCodeCheck> {
 public:
-    using DefaultIntf = pallux::IActCodeCheck;
     TActCodeCheck(std::shared_ptr<THostContext> ctx, std::shared_ptr<TDatabase> db)
         : FContext(std::move(ctx)), FDatabase(std::move(db)) {}
 

@@ -23,7 +23,6 @@ struct TMenuEntry {
 // and a scenario clicks it by menu and caption.
 class TMainMenuManager : public pallux::TInterfacedObject<pallux::IMainMenuManager> {
 public:
-    using DefaultIntf = pallux::IMainMenuManager;
     explicit TMainMenuManager(std::shared_ptr<THostContext> ctx) : FContext(std::move(ctx)) {}
 
     void PALLUX_CALL AddMenuItem(const std::string& menuName, const std::string& caption,

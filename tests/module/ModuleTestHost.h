@@ -18,7 +18,6 @@ namespace zumvo::test {
 template <class T, class I>
 class TCountingFactory : public pallux::TInterfacedObject<pallux::IServiceFactory> {
 public:
-    using DefaultIntf = pallux::IServiceFactory;
     explicit TCountingFactory(int* count) : FCount(count) {}
     void PALLUX_CALL CreateService(pallux::IntfPtr<pallux::IInterface>& instance) override {
         ++*FCount;

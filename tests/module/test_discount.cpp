@@ -12,7 +12,6 @@ namespace {
 // Stand-ins that only count how often the hook asks for them.
 class TNoDatabase : public pallux::TInterfacedObject<pallux::IDBScript> {
 public:
-    using DefaultIntf = pallux::IDBScript;
     void PALLUX_CALL Execute(const std::string&) override {}
     std::int32_t PALLUX_CALL ExecuteRowCount(const std::string&) override { return 0; }
     bool PALLUX_CALL ExecuteFmt(const std::string&, const pallux::TSqlArgs&) override { return false; }
@@ -26,7 +25,6 @@ public:
 
 class TNoRest : public pallux::TInterfacedObject<pallux::IRestClient> {
 public:
-    using DefaultIntf = pallux::IRestClient;
     void PALLUX_CALL SetBaseURL(const std::string&) override {}
     void PALLUX_CALL SetBasicAuth(const std::string&, const std::string&) override {}
     bool PALLUX_CALL Get(const std::string&, const pallux::TStringList&, std::string&) override {

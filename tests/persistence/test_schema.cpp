@@ -12,7 +12,6 @@ namespace {
 // An access-code registry that writes down every call.
 class TRecordingRegistry : public pallux::TInterfacedObject<pallux::IActCodeRegistry> {
 public:
-    using DefaultIntf = pallux::IActCodeRegistry;
     explicit TRecordingRegistry(std::vector<std::string>* calls) : FCalls(calls) {}
     void PALLUX_CALL RegisterCode(const std::string& code, const std::string& description, std::int32_t level,
                                   std::int32_t enabled) override {

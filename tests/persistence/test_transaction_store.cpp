@@ -113,11 +113,11 @@ TEST_F(TransactionStoreTest, FinaliseForBasketTouchesRedeemedRowsOnlyAndBasketUp
     std::vector<std::int32_t> ids;
     for (std::int32_t status : {0, 1, -1, -2, -3, 1}) {
         const std::int32_t id = store->AddTransactionToBasket(basket);
-        store->SetStatus(id, status);
+        store->SetStatus(id, static_cast<TTransactionStatus>(status));
         ids.push_back(id);
     }
     const std::int32_t foreign = store->AddTransactionToBasket(otherBasket);
-    store->SetStatus(foreign, 1);
+    store->SetStatus(foreign, TTransactionStatus::Redeemed);
 
     store->SaveFinaliseForBasket(basket);
 
@@ -135,7 +135,7 @@ TEST_F(TransactionStoreTest, FinaliseForBasketTouchesRedeemedRowsOnlyAndBasketUp
     EXPECT_FALSE(Transaction(ids[2])["Timestamp_Finalised"].IsNull());
 
     // Basket-wide status and invoice reach every row of the basket, whatever its status, and no other.
-    store->SetStatusForBasket(basket, -1);
+    store->SetStatusForBasket(basket, TTransactionStatus::Cancelled);
     store->SetInvoicForBaskt(basket, 4711);
     for (std::int32_t id : ids) {
         EXPECT_EQ(Transaction(id)["Status"].AsInteger(), -1);
@@ -272,7 +272,7 @@ TEST_F(TransactionStoreTest, FailuresAreLoggedAndAnsweredWithTheFailureResults) 
     EXPECT_EQ(store->GetBasket(1), 0);
     EXPECT_EQ(store->GetTransaction(1), 0);
     EXPECT_FALSE(store->AddLog("INFO", "x"));
-    store->SetStatus(1, 2);
+    store->SetStatus(1, TTransactionStatus::Finalised);
     EXPECT_FALSE(LinesOf("[TZumvoTransaction.AddTransaction] Error : ").empty());
     EXPECT_FALSE(LinesOf("[TZumvoTransaction.SetStatus] Error : The database refused the statement").empty())
         << "a refused update is not lost silently";

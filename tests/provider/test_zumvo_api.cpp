@@ -32,7 +32,6 @@ struct TRestRecord {
 
 class TRecordingRest : public pallux::TInterfacedObject<pallux::IRestClient> {
 public:
-    using DefaultIntf = pallux::IRestClient;
     explicit TRecordingRest(std::shared_ptr<TRestRecord> r) : R(std::move(r)) {}
     void PALLUX_CALL SetBaseURL(const std::string& url) override { R->BaseURL = url; }
     void PALLUX_CALL SetBasicAuth(const std::string&, const std::string&) override {}

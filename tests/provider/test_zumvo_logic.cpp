@@ -34,7 +34,6 @@ struct TPosted {
 };
 class TRecordingRest : public pallux::TInterfacedObject<pallux::IRestClient> {
 public:
-    using DefaultIntf = pallux::IRestClient;
     explicit TRecordingRest(std::shared_ptr<TPosted> p) : P(std::move(p)) {}
     void PALLUX_CALL SetBaseURL(const std::string& url) override { P->BaseURL = url; }
     void PALLUX_CALL SetBasicAuth(const std::string&, const std::string&) override {}

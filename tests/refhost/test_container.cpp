@@ -23,7 +23,6 @@ int gLiveCounters = 0;
 
 class TCounter : public pallux::TInterfacedObject<ICounter> {
 public:
-    using DefaultIntf = ICounter;
     TCounter() { ++gLiveCounters; }
     ~TCounter() override { --gLiveCounters; }
     int Next() override { return ++FValue; }

@@ -133,7 +133,7 @@ protected:
         IntfPtr<pallux::IServiceFactory> factory = pallux::MakeIntf<TDBScriptFactory>(Database, trace);
         IntfPtr<pallux::IInterface> service;
         factory->CreateService(service);
-        Db = service.As<pallux::IDBScript>();
+        Db = service.as<pallux::IDBScript>();
         ASSERT_TRUE(Db);
     }
     TDBScript& Concrete() { return *static_cast<TDBScript*>(Db.get()); }
