@@ -43,28 +43,39 @@ public:
         FText.append("<").append(name).append("/>").append(CRLF);
     }
     void Leaf(std::string_view name, std::string_view value) {
-        std::string escaped;
+        Indent();
+        FText.append("<").append(name).append(">");
+        const std::size_t from = FText.size();
         try {
-            escaped = XmlEscape(value);
+            AppendXmlEscaped(FText, value);
         } catch (const std::invalid_argument& e) {
             throw std::invalid_argument("The value of " + std::string(name) + " cannot be sent: " + e.what());
         }
-        Indent();
-        FText.append("<").append(name).append(">").append(escaped);
+        if (name == "password") {
+            FPasswordFrom = from;
+            FPasswordLength = FText.size() - from;
+        }
         FText.append("</").append(name).append(">").append(CRLF);
     }
-    void Leaf(std::string_view name, std::int64_t value) { Leaf(name, std::to_string(value)); }
+    void Leaf(std::string_view name, std::int64_t value) {
+        char digits[24];
+        const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
+        Leaf(name, std::string_view(digits, static_cast<std::size_t>(end - digits)));
+    }
     // Lines already written at this writer's current depth.
     void Raw(std::string_view lines) { FText.append(lines); }
     int Depth() const { return FDepth; }
 
     const std::string& Text() const { return FText; }
+    TEnvelope Take() { return {std::move(FText), FPasswordFrom, FPasswordLength}; }
 
 private:
     void Indent() { FText.append(static_cast<std::size_t>(FDepth) * 2, ' '); }
 
     std::string FText;
     int FDepth;
+    std::size_t FPasswordFrom = 0;
+    std::size_t FPasswordLength = 0;
 };
 
 // Depth of the product elements inside the Transaction envelope:
@@ -118,6 +129,11 @@ bool IsBlank(std::string_view text) {
 std::string XmlEscape(std::string_view text) {
     std::string out;
     out.reserve(text.size());
+    AppendXmlEscaped(out, text);
+    return out;
+}
+
+void AppendXmlEscaped(std::string& out, std::string_view text) {
     for (char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
         switch (ch) {
@@ -148,7 +164,6 @@ std::string XmlEscape(std::string_view text) {
             out += ch;
         }
     }
-    return out;
 }
 
 std::int64_t PriceInCents(double price) {
@@ -216,11 +231,11 @@ std::string ProductElements(const std::string& productsJson) {
     return w.Text();
 }
 
-std::string TransactionEnvelope(const TSoapCaller& caller, const std::string& basketID,
-                                const std::string& cashierID, const std::string& trxID,
-                                const std::string& tokenID, const std::string& tokenType,
-                                std::int32_t basketAmount, std::int32_t totalAmount,
-                                const std::string& trxType, const std::string& productElements) {
+TEnvelope BuildTransactionEnvelope(const TSoapCaller& caller, const std::string& basketID,
+                                   const std::string& cashierID, const std::string& trxID,
+                                   const std::string& tokenID, const std::string& tokenType,
+                                   std::int32_t basketAmount, std::int32_t totalAmount,
+                                   const std::string& trxType, const std::string& productElements) {
     TEnvelopeWriter w;
     OpenEnvelope(w, "pos:transaction");
     WriteCredentials(w, caller);
@@ -236,12 +251,22 @@ std::string TransactionEnvelope(const TSoapCaller& caller, const std::string& ba
     w.Leaf("totalAmount", totalAmount);
     w.Leaf("type", trxType);
     CloseEnvelope(w, "pos:transaction");
-    return w.Text();
+    return w.Take();
 }
 
-std::string AdviceEnvelope(const TSoapCaller& caller, const std::string& basketID,
-                           const std::string& cashierID, const std::string& trxID, const std::string& action,
-                           std::int32_t tvTrxID, const std::string& trxType) {
+std::string TransactionEnvelope(const TSoapCaller& caller, const std::string& basketID,
+                                const std::string& cashierID, const std::string& trxID,
+                                const std::string& tokenID, const std::string& tokenType,
+                                std::int32_t basketAmount, std::int32_t totalAmount,
+                                const std::string& trxType, const std::string& productElements) {
+    return BuildTransactionEnvelope(caller, basketID, cashierID, trxID, tokenID, tokenType, basketAmount,
+                                    totalAmount, trxType, productElements)
+        .Text;
+}
+
+TEnvelope BuildAdviceEnvelope(const TSoapCaller& caller, const std::string& basketID,
+                              const std::string& cashierID, const std::string& trxID,
+                              const std::string& action, std::int32_t tvTrxID, const std::string& trxType) {
     TEnvelopeWriter w;
     OpenEnvelope(w, "pos:advise");
     WriteCredentials(w, caller);
@@ -252,38 +277,65 @@ std::string AdviceEnvelope(const TSoapCaller& caller, const std::string& basketI
     w.Leaf("tvTrxId", tvTrxID);
     w.Close("originalTrx");
     CloseEnvelope(w, "pos:advise");
-    return w.Text();
+    return w.Take();
 }
 
-std::string MaskPasswordElements(std::string_view xml) {
-    std::string out;
-    out.reserve(xml.size());
-    std::size_t pos = 0; // copied up to here
+std::string AdviceEnvelope(const TSoapCaller& caller, const std::string& basketID,
+                           const std::string& cashierID, const std::string& trxID, const std::string& action,
+                           std::int32_t tvTrxID, const std::string& trxType) {
+    return BuildAdviceEnvelope(caller, basketID, cashierID, trxID, action, tvTrxID, trxType).Text;
+}
+
+namespace {
+
+// Calls found(from, to) for the text of each password element (any prefix, any case), in order,
+// until it answers false. A text cut off by the end of the input runs to the end.
+template <class Fn> void ForEachPasswordText(std::string_view xml, Fn&& found) {
     std::size_t scan = 0;
     while (true) {
         const std::size_t lt = xml.find('<', scan);
         if (lt == std::string_view::npos)
-            break;
+            return;
         std::size_t nameEnd = lt + 1;
         while (nameEnd < xml.size() && xml[nameEnd] != '>' && xml[nameEnd] != '/' && xml[nameEnd] != ' ' &&
                xml[nameEnd] != '\t' && xml[nameEnd] != '\r' && xml[nameEnd] != '\n')
             ++nameEnd;
         const std::size_t gt = xml.find('>', nameEnd);
         if (gt == std::string_view::npos)
-            break;
+            return;
         const std::string_view name = xml.substr(lt + 1, nameEnd - lt - 1);
         if (!name.empty() && xml[gt - 1] != '/' && pallux::SameText(LocalName(name), "password")) {
-            out.append(xml.substr(pos, gt + 1 - pos));
-            out += MaskedPassword;
             const std::size_t next = xml.find('<', gt + 1);
-            pos = scan =
-                next == std::string_view::npos ? xml.size() : next; // a cut-off text is masked to its end
+            const std::size_t end = next == std::string_view::npos ? xml.size() : next;
+            if (!found(gt + 1, end))
+                return;
+            scan = end;
             continue;
         }
         scan = gt + 1;
     }
-    out.append(xml.substr(std::min(pos, xml.size())));
+}
+
+} // namespace
+
+std::string MaskPasswordElements(std::string_view xml) {
+    std::string out;
+    out.reserve(xml.size());
+    std::size_t copied = 0;
+    ForEachPasswordText(xml, [&](std::size_t from, std::size_t to) {
+        out.append(xml.substr(copied, from - copied));
+        out += MaskedPassword;
+        copied = to;
+        return true;
+    });
+    out.append(xml.substr(std::min(copied, xml.size())));
     return out;
+}
+
+bool HasPasswordElement(std::string_view xml) {
+    bool any = false;
+    ForEachPasswordText(xml, [&](std::size_t, std::size_t) { return !(any = true); });
+    return any;
 }
 
 std::int32_t WholeNumberOr(std::string_view text, std::int32_t fallback) {
@@ -313,17 +365,21 @@ void TZumvoAPI::SetStore(std::int32_t storeID, const std::string& posID) {
     FPosID = posID;
 }
 
-std::string TZumvoAPI::Send(std::string_view classMethod, const std::string& envelope,
-                            const std::string& logged) {
+std::string TZumvoAPI::Send(std::string_view classMethod, const TEnvelope& envelope) {
     const std::string prefix = "[" + std::string(classMethod) + "] ";
-    LogInfo(prefix + "Request : %", logged);
+    LogInfo(prefix + "Request : %",
+            TLogMasked{envelope.Text, envelope.PasswordFrom, envelope.PasswordLength, MaskedPassword});
 
     pallux::IntfPtr<pallux::IRestClient> rest;
     Require(CreateService(rest), "Could not create RestClient");
     rest->SetBaseURL(FServer);
-    std::string answer = rest->Post(FUrl, envelope, {}, 0);
+    std::string answer = rest->Post(FUrl, envelope.Text, {}, 0);
 
-    LogInfo(prefix + "Response : %", MaskPasswordElements(answer));
+    // An answer that echoes a password is masked in a copy; any other is logged as it is.
+    if (HasPasswordElement(answer))
+        LogInfo(prefix + "Response : %", MaskPasswordElements(answer));
+    else
+        LogInfo(prefix + "Response : %", answer);
     FlushLog();
     return answer;
 }
@@ -335,14 +391,10 @@ void TZumvoAPI::Transaction(const std::string& basketID, const std::string& cash
     response.clear();
     Guarded("TZumvoAPI.Transaction", [&] {
         const std::string productElements = ProductElements(products);
-        TSoapCaller caller{FID, FPassword, FStoreID, FPosID};
-        const std::string envelope =
-            TransactionEnvelope(caller, basketID, cashierID, trxID, tokenID, tokenType, basketAmount,
-                                totalAmount, trxType, productElements);
-        caller.Password = MaskedPassword;
-        const std::string logged = TransactionEnvelope(caller, basketID, cashierID, trxID, tokenID, tokenType,
-                                                       basketAmount, totalAmount, trxType, productElements);
-        response = Send("TZumvoAPI.Transaction", envelope, logged);
+        const TSoapCaller caller{FID, FPassword, FStoreID, FPosID};
+        response = Send("TZumvoAPI.Transaction",
+                        BuildTransactionEnvelope(caller, basketID, cashierID, trxID, tokenID, tokenType,
+                                                 basketAmount, totalAmount, trxType, productElements));
     });
 }
 
@@ -351,13 +403,9 @@ void TZumvoAPI::Advice(const std::string& basketID, const std::string& cashierID
                        std::string& response) {
     response.clear();
     Guarded("TZumvoAPI.Advice", [&] {
-        TSoapCaller caller{FID, FPassword, FStoreID, FPosID};
-        const std::string envelope =
-            AdviceEnvelope(caller, basketID, cashierID, trxID, action, tvTrxID, trxType);
-        caller.Password = MaskedPassword;
-        const std::string logged =
-            AdviceEnvelope(caller, basketID, cashierID, trxID, action, tvTrxID, trxType);
-        response = Send("TZumvoAPI.Advice", envelope, logged);
+        const TSoapCaller caller{FID, FPassword, FStoreID, FPosID};
+        response = Send("TZumvoAPI.Advice",
+                        BuildAdviceEnvelope(caller, basketID, cashierID, trxID, action, tvTrxID, trxType));
     });
 }
 

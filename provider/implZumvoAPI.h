@@ -19,9 +19,10 @@ inline constexpr const char* PosNamespace = "http://pos.services.trelvan.com/";
 // What the log shows in place of the API password.
 inline constexpr const char* MaskedPassword = "********";
 
+struct TEnvelope;
+
 class TZumvoAPI : public pallux::TInterfacedObject<IZumvoAPI> {
 public:
-
     void SetServer(const std::string& server, const std::string& url) override;
     void SetCredentials(const std::string& id, const std::string& password) override;
     void SetStore(std::int32_t storeID, const std::string& posID) override;
@@ -43,7 +44,7 @@ private:
     std::string FUrl;
 
     // Logs the request (password masked), posts it and logs the answer.
-    std::string Send(std::string_view classMethod, const std::string& envelope, const std::string& logged);
+    std::string Send(std::string_view classMethod, const TEnvelope& envelope);
 };
 
 class TZumvoAPIFactory : public pallux::TServiceFactory<TZumvoAPI, IZumvoAPI> {};
@@ -53,6 +54,8 @@ class TZumvoAPIFactory : public pallux::TServiceFactory<TZumvoAPI, IZumvoAPI> {}
 // The text escaped for XML element content and attribute values (& < > " ' and CR). Characters
 // that XML 1.0 cannot carry at all (other control characters) raise std::invalid_argument.
 std::string XmlEscape(std::string_view text);
+// The same, appended to out.
+void AppendXmlEscaped(std::string& out, std::string_view text);
 
 // A price in currency units as whole cents, truncated toward zero. Works on the shortest decimal
 // text of the value, so 0.29 gives 29 although 0.29 * 100 is 28.999... in binary. A value that
@@ -75,6 +78,23 @@ struct TSoapCaller {
     std::string PosID;
 };
 
+// An envelope and where the text of its password element lies in it (for the log's mask).
+struct TEnvelope {
+    std::string Text;
+    std::size_t PasswordFrom = 0;
+    std::size_t PasswordLength = 0;
+};
+
+TEnvelope BuildTransactionEnvelope(const TSoapCaller& caller, const std::string& basketID,
+                                   const std::string& cashierID, const std::string& trxID,
+                                   const std::string& tokenID, const std::string& tokenType,
+                                   std::int32_t basketAmount, std::int32_t totalAmount,
+                                   const std::string& trxType, const std::string& productElements);
+TEnvelope BuildAdviceEnvelope(const TSoapCaller& caller, const std::string& basketID,
+                              const std::string& cashierID, const std::string& trxID,
+                              const std::string& action, std::int32_t tvTrxID, const std::string& trxType);
+
+// The texts of the envelopes above.
 std::string TransactionEnvelope(const TSoapCaller& caller, const std::string& basketID,
                                 const std::string& cashierID, const std::string& trxID,
                                 const std::string& tokenID, const std::string& tokenType,
@@ -87,6 +107,8 @@ std::string AdviceEnvelope(const TSoapCaller& caller, const std::string& basketI
 
 // The text with the content of every password element replaced by MaskedPassword, for the log.
 std::string MaskPasswordElements(std::string_view xml);
+// True when MaskPasswordElements would change something: the text holds a password element.
+bool HasPasswordElement(std::string_view xml);
 
 // ---- Reading answer values ----
 

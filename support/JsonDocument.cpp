@@ -1,5 +1,6 @@
 #include "JsonDocument.h"
 
+#include "clsRapidJson.h"
 #include "clsSysUtils.h"
 
 #include <charconv>
@@ -8,8 +9,6 @@
 #include <utility>
 
 #include <rapidjson/error/en.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 namespace zumvo {
 
@@ -18,7 +17,7 @@ namespace detail {
 // The tree of one document. Generation changes whenever the tree's shape changes, which may move
 // nodes in memory; handles then find their node again from the root.
 struct TJSONStore {
-    rapidjson::Document Doc;
+    TRapidDocument Doc;
     std::uint64_t Generation = 1;
 };
 
@@ -45,7 +44,19 @@ int FindFirst(const Value& object, std::string_view name) {
 }
 
 Value MakeString(std::string_view text, rapidjson::Document::AllocatorType& allocator) {
-    return Value(text.data(), static_cast<rapidjson::SizeType>(text.size()), allocator);
+    // An empty view may have no characters at all (nullptr), which must not reach memcpy.
+    return Value(text.empty() ? "" : text.data(), static_cast<rapidjson::SizeType>(text.size()), allocator);
+}
+
+// A deep copy made with this code base's builder (RapidJSON's own copy constructor builds with
+// stacks of its default type; see clsRapidJson.h).
+Value DeepCopy(const Value& from, rapidjson::Document::AllocatorType& allocator) {
+    TRapidDocument copy(&allocator);
+    auto generate = [&](TRapidDocument& out) { return from.Accept(out); };
+    copy.Populate(generate);
+    Value result;
+    result = static_cast<Value&>(copy); // moves the tree; the memory is the allocator's
+    return result;
 }
 
 Value MakeDouble(double v) {
@@ -55,8 +66,8 @@ Value MakeDouble(double v) {
 }
 
 std::string WriteCompact(const Value& v) {
-    rapidjson::StringBuffer buffer;
-    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    TRapidStringBuffer buffer;
+    TRapidWriter writer(buffer);
     if (!v.Accept(writer))
         throw EJSONError("JSON value could not be written");
     return std::string(buffer.GetString(), buffer.GetSize());
@@ -410,7 +421,7 @@ rapidjson::Value TJSONValue::CopyOf(const TJSONValue& source) {
     const Value* from = source.Node();
     if (from == nullptr)
         return Value();
-    return Value(*from, Allocator());
+    return DeepCopy(*from, Allocator());
 }
 
 TJSONValue TJSONValue::AddValue(std::string_view name, rapidjson::Value&& v) {
@@ -595,7 +606,7 @@ TJSONDocument TJSONDocument::NewArray() {
 TJSONDocument TJSONDocument::CopyOf(const TJSONValue& node) {
     auto store = std::make_unique<detail::TJSONStore>();
     if (const rapidjson::Value* from = node.Node())
-        static_cast<rapidjson::Value&>(store->Doc).CopyFrom(*from, store->Doc.GetAllocator());
+        static_cast<rapidjson::Value&>(store->Doc) = DeepCopy(*from, store->Doc.GetAllocator());
     return TJSONDocument(std::move(store));
 }
 

@@ -336,6 +336,11 @@ TEST(ZumvoAPIAnswers, MaskingTouchesOnlyPasswordElements) {
               "<PassWord>********</PassWord><password/><p:password>********");
     EXPECT_EQ(MaskPasswordElements("not xml <password"), "not xml <password");
     EXPECT_EQ(MaskPasswordElements(""), "");
+    // The answer is logged without a masked copy exactly when masking would change nothing.
+    for (const char* xml :
+         {"<a><password>x</password></a>", "<p:PASSWORD>z", "<password></password>",
+          "<a><passwords>y</passwords><b>password</b><password/></a>", "not xml <password", ""})
+        EXPECT_EQ(HasPasswordElement(xml), MaskPasswordElements(xml) != xml) << xml;
 }
 
 // Any text a cashier or a QR code can deliver comes out of the envelope as it went in, and the
