@@ -60,11 +60,35 @@ void EmitText(std::string_view text, auto& out) {
     out.String(text.empty() ? "" : text.data(), static_cast<rapidjson::SizeType>(text.size()), true);
 }
 
+// A node's name without its prefix, and its text, measured in one pass each (pugixml keeps
+// neither length).
+std::string_view LocalNameOf(const char* name) {
+    const char* local = name;
+    const char* p = name;
+    for (; *p; ++p)
+        if (*p == ':' && local == name)
+            local = p + 1;
+    return {local, static_cast<std::size_t>(p - local)};
+}
+
 // The value of one child element: a string for an element without child elements, else an
 // object of its children. Its children are walked once, unless it turns out to be a container.
 template <class THandler> void EmitElement(const pugi::xml_node& element, THandler& out, int depth) {
+    // Parsed with parse_embed_pcdata, an element's first text is its own value, not a child.
+    const char* embedded = element.value();
+    const pugi::xml_node first = element.first_child();
+    if (!first) { // the common leaf: one text, or none
+        EmitText(embedded, out);
+        return;
+    }
+    if (!*embedded && IsText(first.type()) && !first.next_sibling()) {
+        EmitText(first.value(), out);
+        return;
+    }
     TTextRun text;
-    for (pugi::xml_node c = element.first_child(); c; c = c.next_sibling()) {
+    if (*embedded)
+        text.Add(embedded);
+    for (pugi::xml_node c = first; c; c = c.next_sibling()) {
         const pugi::xml_node_type type = c.type();
         if (type == pugi::node_element) {
             EmitChildren(element, out, depth + 1);
@@ -76,6 +100,19 @@ template <class THandler> void EmitElement(const pugi::xml_node& element, THandl
     EmitText(text.Text(), out);
 }
 
+// A run of text between child elements as a member with the empty name, unless it is only
+// whitespace. Answers the number of members written (0 or 1) and empties the run.
+template <class THandler> rapidjson::SizeType EmitRun(TTextRun& run, THandler& out) {
+    rapidjson::SizeType written = 0;
+    if (!IsBlank(run.Text())) {
+        out.Key("", 0, false); // a constant: nothing to copy
+        EmitText(run.Text(), out);
+        written = 1;
+    }
+    run.Clear();
+    return written;
+}
+
 // An object with one member per child element; in mixed content, each run of text that is not
 // only whitespace becomes a member with the empty name.
 template <class THandler> void EmitChildren(const pugi::xml_node& element, THandler& out, int depth) {
@@ -84,19 +121,14 @@ template <class THandler> void EmitChildren(const pugi::xml_node& element, THand
     out.StartObject();
     rapidjson::SizeType members = 0;
     TTextRun run;
-    auto flushRun = [&] {
-        if (!run.Empty() && !IsBlank(run.Text())) {
-            out.Key("", 0, false); // a constant: nothing to copy
-            EmitText(run.Text(), out);
-            ++members;
-        }
-        run.Clear();
-    };
+    if (const char* embedded = element.value(); *embedded) // see EmitElement
+        run.Add(embedded);
     for (pugi::xml_node c = element.first_child(); c; c = c.next_sibling()) {
         const pugi::xml_node_type type = c.type();
         if (type == pugi::node_element) {
-            flushRun();
-            const std::string_view name = LocalName(c.name());
+            if (!run.Empty())
+                members += EmitRun(run, out);
+            const std::string_view name = LocalNameOf(c.name());
             out.Key(name.data(), static_cast<rapidjson::SizeType>(name.size()), true);
             EmitElement(c, out, depth);
             ++members;
@@ -105,7 +137,8 @@ template <class THandler> void EmitChildren(const pugi::xml_node& element, THand
         }
         // Comments and processing instructions neither convert nor split a text run.
     }
-    flushRun();
+    if (!run.Empty())
+        members += EmitRun(run, out);
     out.EndObject(members);
 }
 
@@ -140,7 +173,8 @@ void XmlToJson(const pugi::xml_node& element, TJSONValue target) {
     // Built apart, in the target's memory, so that a failure leaves the target as it was; an
     // empty target (every answer read) takes the result whole instead of having its members
     // appended again.
-    TRapidDocument converted(allocator);
+    TJsonStackAllocator stackAllocator; // the builder's stack needs no allocator object of its own
+    TRapidDocument converted(allocator, 4096, &stackAllocator);
     auto generate = [&](TRapidDocument& out) {
         EmitChildren(element, out, 1);
         return true;
@@ -157,12 +191,7 @@ void XmlToJson(const pugi::xml_node& element, TJSONValue target) {
 
 TJSONDocument ReadSoapAnswer(std::string_view xmlText, std::string_view answerElement) {
     pugi::xml_document xml;
-    // Only what the conversion reads: text with entities and line ends as XML defines them, CDATA
-    // as text. Whitespace-only text is kept only where it is an element's whole content.
-    // Attributes are ignored, so their values are not normalised.
-    const unsigned options =
-        pugi::parse_cdata | pugi::parse_escapes | pugi::parse_eol | pugi::parse_ws_pcdata_single;
-    pugi::xml_parse_result parsed = xml.load_buffer(xmlText.data(), xmlText.size(), options);
+    pugi::xml_parse_result parsed = xml.load_buffer(xmlText.data(), xmlText.size(), AnswerParseOptions);
     if (!parsed)
         throw EXmlError("Invalid XML at offset " + std::to_string(parsed.offset) + ": " +
                         parsed.description());

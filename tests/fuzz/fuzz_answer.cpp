@@ -1,6 +1,7 @@
 // Voucher service answers from arbitrary text. Reading an answer yields an object document of
 // strings and nested objects, or fails with EXmlError; the document's JSON text reads back to the
-// same text. The whole tree is converted too, to reach elements the answer path does not.
+// same text. The whole tree is converted too, to reach elements the answer path does not, parsed
+// both as answers are and with pugixml's defaults, which must give the same document.
 #include "FuzzCheck.h"
 #include "SimpleXMLtoJSON.h"
 
@@ -38,15 +39,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         } catch (const EXmlError&) {
         }
     }
-    pugi::xml_document xml;
-    if (xml.load_buffer(data, size, pugi::parse_default | pugi::parse_ws_pcdata_single)) {
+    // The whole tree, parsed as answers are and with pugixml's defaults: the same document.
+    std::string converted[2];
+    const unsigned options[] = {AnswerParseOptions, pugi::parse_default | pugi::parse_ws_pcdata_single};
+    for (int i = 0; i < 2; ++i) {
+        pugi::xml_document xml;
+        if (!xml.load_buffer(data, size, options[i]))
+            return 0;
         TJSONDocument doc;
         try {
             XmlToJson(xml.document_element(), doc.Root());
             CheckDocument(doc);
+            converted[i] = doc.ToJSON();
         } catch (const EXmlError&) {
             Check(doc._Count() == 0, "a failed conversion leaves its target as it was");
+            converted[i] = "error";
         }
     }
+    Check(converted[0] == converted[1], "both parse options convert alike");
     return 0;
 }

@@ -10,14 +10,19 @@ using ::testing::HasSubstr;
 
 namespace {
 
-// Converts the children of the document element of xml (parsed as answers are).
+// Converts the children of the document element of xml, parsed as answers are; parsed with
+// pugixml's defaults it must convert alike.
 TJSONDocument Convert(const std::string& xml) {
-    pugi::xml_document tree;
-    auto parsed = tree.load_string(xml.c_str(), pugi::parse_default | pugi::parse_ws_pcdata_single);
-    EXPECT_TRUE(parsed) << parsed.description();
-    TJSONDocument doc;
-    XmlToJson(tree.document_element(), doc.Root());
-    return doc;
+    TJSONDocument converted[2];
+    const unsigned options[] = {AnswerParseOptions, pugi::parse_default | pugi::parse_ws_pcdata_single};
+    for (int i = 0; i < 2; ++i) {
+        pugi::xml_document tree;
+        auto parsed = tree.load_string(xml.c_str(), options[i]);
+        EXPECT_TRUE(parsed) << parsed.description();
+        XmlToJson(tree.document_element(), converted[i].Root());
+    }
+    EXPECT_EQ(converted[0].ToJSON(), converted[1].ToJSON()) << xml;
+    return std::move(converted[0]);
 }
 
 std::string Envelope(const std::string& body) {
