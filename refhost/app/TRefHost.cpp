@@ -3,7 +3,9 @@
 #include "HostSchema.h"
 #include "TActCodes.h"
 #include "TDBScript.h"
+#include "THTMLViewer.h"
 #include "THostServices.h"
+#include "TReportCommand.h"
 #include "TRestClient.h"
 #include "intfDatabaseChanges.h"
 #include "intfEventManager.h"
@@ -39,7 +41,11 @@ TCommandLine TCommandLine::Parse(const std::vector<std::string>& args) {
             cl.UpgradeDb = true;
         else if (a == "--refresh-brands")
             cl.RefreshBrands = true;
-        else if (a == "--help" || a == "-h")
+        else if (a == "--report") {
+            cl.Report.push_back(value());
+            if (LooksLikeDate(cl.Report.front()))
+                cl.Report.push_back(value());
+        } else if (a == "--help" || a == "-h")
             cl.Help = true;
         else
             throw std::invalid_argument("Unknown option " + a);
@@ -65,6 +71,10 @@ TRefHost::TRefHost(std::string role, const TCommandLine& options, const std::fil
     rest.RequestTimeoutMs = FContext->Config.ReadInteger("Rest", "RequestTimeoutMs", rest.RequestTimeoutMs);
     RegisterHostFactory<pallux::IRestClient>(*FContainer,
                                              [rest] { return pallux::MakeIntf<TRestClient>(rest); });
+
+    const auto resFolder = programFolder / "Res";
+    RegisterHostFactory<pallux::IHTMLViewer>(
+        *FContainer, [ctx = FContext, resFolder] { return pallux::MakeIntf<THTMLViewer>(ctx, resFolder); });
 
     FMenus = pallux::MakeIntf<TMainMenuManager, TMainMenuManager>(FContext);
     FContainer->RegisterInstance(pallux::IMainMenuManager::IID, FMenus.get());
@@ -183,13 +193,15 @@ namespace {
 
 void PrintUsage(const std::string& role) {
     std::cout << "Usage: " << role << " [--headless] [--config FILE] [--module PATH] [--list-services]"
-              << " [--upgrade-db] [--refresh-brands]\n"
+              << " [--upgrade-db] [--refresh-brands] [--report PERIOD | --report FROM TO]\n"
               << "  --headless        run without a display (messages answered from the scenario)\n"
               << "  --config FILE     the host configuration file (INI)\n"
               << "  --module PATH     load the module from PATH (its settings file and log live there)\n"
               << "  --list-services   load the module, list the container's registrations, unload\n"
               << "  --upgrade-db      run every database-changes provider's scripts\n"
-              << "  --refresh-brands  refresh the till brand lists and print them\n";
+              << "  --refresh-brands  refresh the till brand lists and print them\n"
+              << "  --report ...      the Zumvo report: today, this-week, last-week, this-month,\n"
+              << "                    last-month, or FROM TO (yyyy-mm-dd); prints the page's file\n";
 }
 
 int RunGui(TRefHost& host, int argc, char** argv) {
@@ -228,6 +240,8 @@ int RunRefHost(int argc, char** argv) {
             PrintUsage(role);
             return 0;
         }
+        const auto report =
+            options.Report.empty() ? std::optional<TReportRequest>() : TReportRequest::Parse(options.Report);
         const auto programFolder = std::filesystem::absolute(argv[0]).parent_path();
         TRefHost host(role, options, programFolder);
         host.LoadModule();
@@ -238,7 +252,10 @@ int RunRefHost(int argc, char** argv) {
             rc = 1;
         if (options.RefreshBrands)
             host.RefreshBrands(std::cout);
-        if (!options.Headless && !options.ListServices && !options.UpgradeDb && !options.RefreshBrands)
+        if (report && rc == 0)
+            rc = RunReportCommand(host, *report, std::cout, std::cerr);
+        if (!options.Headless && !options.ListServices && !options.UpgradeDb && !options.RefreshBrands &&
+            !report)
             rc = RunGui(host, argc, argv);
         host.UnloadModule();
         return rc;

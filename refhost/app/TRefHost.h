@@ -24,6 +24,7 @@ struct TCommandLine {
     bool ListServices = false;
     bool UpgradeDb = false;
     bool RefreshBrands = false;
+    std::vector<std::string> Report; // --report PERIOD or --report FROM TO
     bool Help = false;
 
     // Parses the arguments after the program name; an unknown or incomplete option raises an

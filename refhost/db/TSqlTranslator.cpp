@@ -410,6 +410,14 @@ std::string InformationSchemaColumns() {
            "'sqlite!_%' ESCAPE '!')";
 }
 
+// The emulation of sys.indexes (name, object_id as OBJECT_ID answers it) over the SQLite
+// catalogue; the automatic indexes of keys are left out, as they have no name in T-SQL.
+std::string SysIndexes() {
+    return "(SELECT i.name COLLATE NOCASE AS name, t.rootpage AS object_id FROM sqlite_master AS i JOIN "
+           "sqlite_master AS t ON t.type = 'table' AND t.name = i.tbl_name WHERE i.type = 'index' AND i.name "
+           "NOT LIKE 'sqlite!_%' ESCAPE '!')";
+}
+
 std::string InformationSchemaTables() {
     return "(SELECT 'dbo' AS TABLE_SCHEMA, name COLLATE NOCASE AS TABLE_NAME, CASE type WHEN 'view' THEN "
            "'VIEW' "
@@ -582,6 +590,7 @@ private:
     TColumnDef ColumnDef(std::size_t b, std::size_t e, TTableDef& table);
 
     TSqliteStatements CreateTable();
+    TSqliteStatements CreateIndex();
     TSqliteStatements AlterTable();
     TSqliteStatements DropTable();
     TSqliteStatements Truncate();
@@ -645,6 +654,15 @@ std::string TStatementTranslator::Emit(std::size_t b, std::size_t e) {
             i += 3;
             if (!(i < e && (Word(i, "AS") || IsName(i))))
                 Append(out, "AS " + QuoteIdent(view));
+            continue;
+        }
+        if (u == "SYS" && Sym(i + 1, ".") && i + 2 < e) {
+            if (!T[i + 2].Is("indexes"))
+                Fail("sys." + T[i + 2].Text + " is not supported");
+            Append(out, SysIndexes());
+            i += 3;
+            if (!(i < e && (Word(i, "AS") || IsName(i))))
+                Append(out, "AS [indexes]");
             continue;
         }
         if (t.Kind == TKind::Ident) {
@@ -1334,6 +1352,41 @@ TSqliteStatements TStatementTranslator::DropTable() {
     return r;
 }
 
+// CREATE [UNIQUE] [[NON]CLUSTERED] INDEX name ON table ( column [ASC|DESC], ... )
+TSqliteStatements TStatementTranslator::CreateIndex() {
+    std::size_t i = 1; // CREATE
+    const bool unique = Word(i, "UNIQUE");
+    if (unique)
+        ++i;
+    if (Word(i, "CLUSTERED") || Word(i, "NONCLUSTERED"))
+        ++i;
+    ++i; // INDEX
+    if (!IsName(i))
+        Fail("an index name is missing");
+    const std::string name = T[i++].Text;
+    if (!Word(i, "ON"))
+        Fail("CREATE INDEX needs ON and a table");
+    ++i;
+    const std::string table = ObjectName(i);
+    if (!Sym(i, "("))
+        Fail("CREATE INDEX needs a column list");
+    const std::size_t close = Match(i, T.size());
+    std::string columns;
+    for (auto [b, e] : Split(i + 1, close)) {
+        if (!IsName(b) || (e - b > 2) || (e - b == 2 && !Word(b + 1, "ASC") && !Word(b + 1, "DESC")))
+            Fail("CREATE INDEX columns must be plain names");
+        if (!columns.empty())
+            columns += ", ";
+        columns += QuoteIdent(T[b].Text) + (e - b == 2 ? " " + Upper(T[b + 1].Text) : std::string());
+    }
+    if (close + 1 != T.size())
+        Fail("CREATE INDEX options after the column list are not supported");
+    TSqliteStatements r;
+    r.Statements.push_back(std::string("CREATE ") + (unique ? "UNIQUE " : "") + "INDEX " + QuoteIdent(name) +
+                           " ON " + QuoteIdent(table) + " (" + columns + ")");
+    return r;
+}
+
 TSqliteStatements TStatementTranslator::Truncate() {
     std::size_t i = 2; // TRUNCATE TABLE
     const std::string name = ObjectName(i);
@@ -1369,6 +1422,8 @@ TSqliteStatements TStatementTranslator::Statement(TSqlStatementKind kind) {
         return r;
     case TSqlStatementKind::CreateTable:
         return CreateTable();
+    case TSqlStatementKind::CreateIndex:
+        return CreateIndex();
     case TSqlStatementKind::AlterTable:
         return AlterTable();
     case TSqlStatementKind::DropTable:
@@ -1470,6 +1525,15 @@ private:
             return TSqlStatementKind::Delete;
         if (w == "CREATE" && next("TABLE"))
             return TSqlStatementKind::CreateTable;
+        if (w == "CREATE") {
+            std::size_t k = i + 1;
+            if (k < T.size() && T[k].Is("UNIQUE"))
+                ++k;
+            if (k < T.size() && (T[k].Is("CLUSTERED") || T[k].Is("NONCLUSTERED")))
+                ++k;
+            if (k < T.size() && T[k].Is("INDEX"))
+                return TSqlStatementKind::CreateIndex;
+        }
         if (w == "ALTER" && next("TABLE"))
             return TSqlStatementKind::AlterTable;
         if (w == "DROP" && next("TABLE"))

@@ -156,6 +156,11 @@ TEST(SqlTranslate, ExpressionForms) {
     EXPECT_EQ(One("SELECT TOP 1 [ID] FROM t ORDER BY [ID] DESC"),
               "SELECT \"ID\" FROM t ORDER BY \"ID\" DESC LIMIT 1");
     EXPECT_EQ(One("SELECT Total = a + b FROM t"), "SELECT a + b AS \"Total\" FROM t");
+    EXPECT_EQ(One("CREATE NONCLUSTERED INDEX [IX_a] ON [dbo].[t] ( [a], b DESC )"),
+              "CREATE INDEX \"IX_a\" ON \"t\" (\"a\", \"b\" DESC)");
+    EXPECT_EQ(One("CREATE UNIQUE INDEX ix ON t (a)"), "CREATE UNIQUE INDEX \"ix\" ON \"t\" (\"a\")");
+    EXPECT_THAT(One("SELECT 1 FROM sys.indexes WHERE name = 'ix' AND object_id = OBJECT_ID('t')"),
+                ::testing::HasSubstr("FROM (SELECT i.name COLLATE NOCASE AS name, t.rootpage AS object_id"));
 }
 
 TEST(SqlTranslate, FormsBehaveAsOnSqlServer) {
@@ -258,7 +263,11 @@ TEST(SqlTranslate, UnknownFormsFailNamingTheStatement) {
         {"SELECT @x", "variables are not supported"},
         {"UPDATE t SET a = u.a FROM t JOIN u ON u.id = t.id", "UPDATE ... FROM is not supported"},
         {"SELECT a INTO t2 FROM t", "SELECT ... INTO is not supported"},
-        {"CREATE INDEX ix ON t (a)", "statement CREATE is not supported"},
+        {"CREATE VIEW v AS SELECT a FROM t", "statement CREATE is not supported"},
+        {"CREATE INDEX ix ON t (a) INCLUDE (b)",
+         "CREATE INDEX options after the column list are not supported"},
+        {"CREATE INDEX ix ON t (a + 1)", "CREATE INDEX columns must be plain names"},
+        {"SELECT name FROM sys.objects", "sys.objects is not supported"},
         {"CREATE TABLE t ( a INT, UNIQUE (a) )", "table constraint UNIQUE is not supported"},
         {"CREATE TABLE t ( a UNIQUEIDENTIFIER )", "data type UNIQUEIDENTIFIER is not supported"},
         {"SELECT TOP 1 a FROM t UNION SELECT b FROM u", "TOP in a compound SELECT is not supported"},
