@@ -73,6 +73,34 @@ TEST(HostServicesTest, IdentityComesFromTheHostConfiguration) {
     EXPECT_THROW(THostContext::Load(dir / "absent.ini", "Invoicing", true), std::runtime_error);
 }
 
+TEST(HostServicesTest, RestSettingsComeFromTheRestSectionWithSaneDefaults) {
+    const auto dir = TempDir("rest");
+    WriteFile(dir / "none.ini", "[Host]\nStoreID=1\n");
+    const TRestSettings defaults = RestSettingsFromConfig(TIniFile(dir / "none.ini"));
+    EXPECT_EQ(defaults.ConnectTimeoutMs, 5000);
+    EXPECT_EQ(defaults.RequestTimeoutMs, 30000);
+    EXPECT_EQ(defaults.MaxAnswerBytes, 1024u * 1024)
+        << "far above any real answer, far below the log's rotation size";
+
+    WriteFile(dir / "set.ini", "[Rest]\nConnectTimeoutMs=100\nRequestTimeoutMs=200\nMaxAnswerKB=64\n");
+    const TRestSettings set = RestSettingsFromConfig(TIniFile(dir / "set.ini"));
+    EXPECT_EQ(set.ConnectTimeoutMs, 100);
+    EXPECT_EQ(set.RequestTimeoutMs, 200);
+    EXPECT_EQ(set.MaxAnswerBytes, 64u * 1024);
+
+    for (const char* bad : {"MaxAnswerKB=0", "MaxAnswerKB=-5", "MaxAnswerKB=1MB", "RequestTimeoutMs=0"}) {
+        WriteFile(dir / "bad.ini", std::string("[Rest]\n") + bad + "\n");
+        try {
+            RestSettingsFromConfig(TIniFile(dir / "bad.ini"));
+            ADD_FAILURE() << bad << " must be refused";
+        } catch (const std::exception& e) {
+            const std::string key = std::string(bad).substr(0, std::string(bad).find('='));
+            EXPECT_NE(std::string(e.what()).find(key), std::string::npos) << e.what();
+        }
+    }
+    fs::remove_all(dir);
+}
+
 TEST(HostServicesTest, HeadlessMessagesAreAnsweredFromTheQueueAndTranscribed) {
     const auto dir = TempDir("messages");
     WriteFile(dir / "host.ini", "[Headless]\nTranscript=transcript.txt\n");
