@@ -1,6 +1,7 @@
 #include "THostServices.h"
 #include "TRefHost.h"
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -56,6 +57,35 @@ TEST(IniSettingsTest, AMissingFileReadsAsEmptyAndAMalformedOneIsAnError) {
     EXPECT_EQ(s->ReadString("SOAPUrl", "Default"), "");
     WriteFile(dir / "bad.ini", "[Settings]\nthis line has no equals sign\n");
     EXPECT_THROW(s->Open((dir / "bad.ini").string(), "Settings"), std::runtime_error);
+}
+
+TEST(IniSettingsTest, EveryReadSeesTheFileAsItIsNow) {
+    const auto dir = TempDir("ini3");
+    const auto file = dir / "m.ini";
+    WriteFile(file, "[Settings]\nZumvoStoreID=77\n");
+    auto s = pallux::MakeIntf<TINISettings>();
+    s->Open(file.string(), "Settings");
+    ASSERT_EQ(s->ReadInteger("ZumvoStoreID", "Default"), 77);
+
+    WriteFile(file, "[Settings]\nZumvoStoreID=88\n"); // same size, within one clock tick
+    EXPECT_EQ(s->ReadInteger("ZumvoStoreID", "Default"), 88);
+    WriteFile(file, "[Settings]\nZumvoStoreID=5\n[Settings.Default]\nSOAPID=till\n");
+    EXPECT_EQ(s->ReadString("SOAPID", "Default"), "till");
+    EXPECT_EQ(s->ReadInteger("ZumvoStoreID", "Default"), 5);
+
+    // A file whose time stamp goes back with the same size is still read again.
+    WriteFile(file, "[Settings]\nZumvoStoreID=6\n[Settings.Default]\nSOAPID=tilt\n");
+    fs::last_write_time(file, fs::last_write_time(file) - std::chrono::hours(1));
+    EXPECT_EQ(s->ReadString("SOAPID", "Default"), "tilt");
+
+    WriteFile(file, "[Settings]\nno equals sign\n");
+    EXPECT_THROW(s->ReadString("SOAPID", "Default"), std::runtime_error) << "a broken file is an error";
+    WriteFile(file, "[Settings]\nZumvoStoreID=7\n");
+    EXPECT_EQ(s->ReadInteger("ZumvoStoreID", "Default"), 7) << "and is read again once mended";
+
+    fs::remove(file);
+    EXPECT_EQ(s->ReadString("ZumvoStoreID", "Default"), "") << "a removed file reads as empty";
+    fs::remove_all(dir);
 }
 
 TEST(HostServicesTest, IdentityComesFromTheHostConfiguration) {
