@@ -33,6 +33,8 @@ public:
     void GetBasketDetailsForInvoice(std::int32_t invoiceNum, std::string& details) override;
     void GetBasketDetailsForID(std::int32_t basketID, std::string& details) override;
     std::int32_t GetInvoiceTill(std::int32_t invoiceNum) override;
+    void SetStatusForBasketExcept(std::int32_t basketID, TTransactionStatus status,
+                                  TTransactionStatus kept) override;
 };
 
 class TZumvoTransactionFactory : public pallux::TServiceFactory<TZumvoTransaction, IZumvoTransaction> {};

@@ -32,6 +32,11 @@ public:
     virtual void GetBasketDetailsForInvoice(std::int32_t invoiceNum, std::string& details) = 0;
     virtual void GetBasketDetailsForID(std::int32_t basketID, std::string& details) = 0;
     virtual std::int32_t GetInvoiceTill(std::int32_t invoiceNum) = 0;
+    // Like SetStatusForBasket, but rows whose status is kept are left alone: a basket is marked
+    // cancelled without hiding the transactions whose reversal the provider never confirmed.
+    // Errors are logged, never raised.
+    virtual void SetStatusForBasketExcept(std::int32_t basketID, TTransactionStatus status,
+                                          TTransactionStatus kept) = 0;
 };
 
 } // namespace zumvo
