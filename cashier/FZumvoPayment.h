@@ -1,0 +1,38 @@
+// TfrmZumvoPayment: the cashier's payment screen. The cashier types or scans Zumvo codes, each
+// is sent to the voucher provider for the amount still outstanding, and accepted codes are added
+// to the redeemed list that the caller reads after an OK close.
+#pragma once
+
+#include "JsonDocument.h"
+#include "intfBase.h"
+#include "intfINISettings.h"
+
+#include <QDialog>
+
+#include <memory>
+
+namespace zumvo {
+
+class TfrmZumvoPayment : public QDialog {
+public:
+    explicit TfrmZumvoPayment(QWidget* parent = nullptr);
+    ~TfrmZumvoPayment() override;
+
+    // Runs the screen modally for one invoice data document (CurrentAmount in cents, AfterDisc,
+    // BasketID, PalluxStoreID, TvStoreStoreID, CurrentTillID, Cashier, LineItems). True when the
+    // screen closed with OK (some code was accepted and kept); false on Cancel or on an error,
+    // which is logged. One window serves one call.
+    bool GetPayment(const TJSONDocument& invoiceData, pallux::IntfPtr<pallux::IINISettings> settings);
+
+    // The accepted transactions in the order added (array of objects: TransactionID, tvTrxID,
+    // Amount, PaymentAmount, DiscountAmount, Data, Zumvo, Status). Valid after GetPayment.
+    const TJSONDocument& RedeemedList() const;
+    // Sum of the redeemed list's Amount members, in currency units.
+    double ProcessedTotal() const;
+
+private:
+    struct TImpl;
+    std::unique_ptr<TImpl> FImpl;
+};
+
+} // namespace zumvo
