@@ -1,11 +1,13 @@
 // TfrmZumvoPayment: the cashier's payment screen. The cashier types or scans Zumvo codes, each
 // is sent to the voucher provider for the amount still outstanding, and accepted codes are added
-// to the redeemed list that the caller reads after an OK close.
+// to the redeemed list that the caller reads after an OK close. Confirmations go through the
+// host's display-message service.
 #pragma once
 
 #include "JsonDocument.h"
 #include "intfBase.h"
 #include "intfINISettings.h"
+#include "intfZumvoQRDetect.h"
 
 #include <QDialog>
 
@@ -29,6 +31,19 @@ public:
     const TJSONDocument& RedeemedList() const;
     // Sum of the redeemed list's Amount members, in currency units.
     double ProcessedTotal() const;
+
+    // The first half of GetPayment: takes the invoice data and settings and fills the screen,
+    // without running it. For callers that show the screen themselves (the result is then the
+    // dialog's result()).
+    void Prepare(const TJSONDocument& invoiceData, pallux::IntfPtr<pallux::IINISettings> settings);
+    // The QR reader behind Scan; by default the reader program next to the module.
+    void UseQRDetect(pallux::IntfPtr<IZumvoQRDetect> detect);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    // Escape and the window manager's close act as the Cancel button, so nothing accepted is
+    // left behind without the cashier's answer.
+    void reject() override;
 
 private:
     struct TImpl;
