@@ -2,8 +2,8 @@
 
 #include "clsDBAccess.h"
 #include "clsTransactionStatus.h"
+#include "clsVoucherReturn.h" // MoneyText: the system's money format
 
-#include <QLocale>
 #include <QUrl>
 #include <cstdio>
 #include <filesystem>
@@ -287,10 +287,6 @@ std::string HtmlEscape(std::string_view text) {
         }
     }
     return out;
-}
-
-std::string MoneyText(double amount) {
-    return QLocale().toCurrencyString(amount).toStdString();
 }
 
 } // namespace zumvo

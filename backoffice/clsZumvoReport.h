@@ -54,7 +54,5 @@ std::string TransactionStatusText(int status);
 
 // Text with &, <, >, " and ' replaced by their entities.
 std::string HtmlEscape(std::string_view text);
-// An amount in the machine's currency format (symbol and decimals of its regional settings).
-std::string MoneyText(double amount);
 
 } // namespace zumvo

@@ -14,7 +14,6 @@
 #include "implDataChangesZumvo.h"
 
 #include <QApplication>
-#include <QLocale>
 #include <QWidget>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -56,7 +55,6 @@ protected:
         static char* argv[] = {name, nullptr};
         if (!qApp)
             new QApplication(argc, argv); // lives for the whole test program
-        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
 
         auto& c = *host.Container;
         const int brandPort = brandSim.Start();

@@ -3,6 +3,7 @@
 #include "BackOfficeTestHost.h"
 #include "FZumvoReports.h"
 #include "clsDBAccess.h"
+#include "clsVoucherReturn.h"
 
 #include <QDateEdit>
 #include <QPushButton>
@@ -65,14 +66,14 @@ TEST_F(ReportTest, ChromiumShowsOneRowPerJoinedBasketWithItsCellsAndTransactions
     const test::TPageRow expected[] = {
         {"Basket ID", "Time", "Date", "InvoiceNum", "Invoice Total", "Invoice Status", "Payments",
          "Discounts", "Brand", "Shift Num", "Till", "Transactions: ID ", "tvTrxID", "Status"},
-        {Id(withBrand), "14:05", "2026-03-10", "1001", "$30.00", "O/R", "$20.00", "$5.00", "Brand One", "5",
+        {Id(withBrand), "14:05", "2026-03-10", "1001", MoneyText(30), "O/R", MoneyText(20), MoneyText(5), "Brand One", "5",
          "1", "1<br>2<br>", Id(9000 + withBrand * 10 + 1) + "<br>" + Id(9000 + withBrand * 10 + 2) + "<br>",
          "Finalised<br>Finalised<br>"},
         // an invoice with two Zumvo payment rows lists its basket once with each amount
-        {Id(twoPayments), "09:30", "2026-03-11", "1002", "$12.00", "-", "$5.00", "$7.00",
+        {Id(twoPayments), "09:30", "2026-03-11", "1002", MoneyText(12), "-", MoneyText(5), MoneyText(7),
          "&lt;img src=x onerror=alert(1)&gt;&lt;/table&gt;", blank, "2", "3<br>",
          Id(9000 + twoPayments * 10 + 1) + "<br>", "Finalised<br>"},
-        {Id(twoPayments), "09:30", "2026-03-11", "1002", "$12.00", "-", "$7.00", "$5.00",
+        {Id(twoPayments), "09:30", "2026-03-11", "1002", MoneyText(12), "-", MoneyText(7), MoneyText(5),
          "&lt;img src=x onerror=alert(1)&gt;&lt;/table&gt;", blank, "2", "3<br>",
          Id(9000 + twoPayments * 10 + 1) + "<br>", "Finalised<br>"},
         // no invoice: ten blank cells; a code never accepted has no provider number (0)
