@@ -75,9 +75,10 @@ cpu, wall = {}, {}
 for path in glob.glob(os.path.join(sys.argv[1], "*.json")):
     with open(path) as f:
         for b in json.load(f)["benchmarks"]:
-            if b.get("run_type", "iteration") == "iteration":
-                cpu[b["name"]] = time_ns(b)
-                wall[b["name"]] = time_ns(b, "real_time")
+            if b.get("run_type", "iteration") == "iteration" and not b.get("error_occurred"):
+                name = "/".join(b["name"].split("/")[:3])  # without /min_time:... and /real_time
+                cpu[name] = time_ns(b)
+                wall[name] = time_ns(b, "real_time")
 node = os.path.join(sys.argv[1], "node.jsonl")
 if os.path.exists(node):
     with open(node) as f:
@@ -95,6 +96,10 @@ for size in ("small", "1MB"):
         (f"answer_vs_boost_ptree_{size}", f"xml2json/answer/{size}", f"xml2json/boost_ptree/{size}", False),
         (f"answer_vs_fast_xml_parser_{size}", f"xml2json/answer/{size}", f"xml2json/fast_xml_parser/{size}", True),
     ]
+for scheme in ("http", "https"):
+    for conn in ("kept", "new"):
+        RATIOS.append((f"transaction_vs_floor_{scheme}_{conn}", f"request/module/{scheme}_{conn}",
+                       f"request/floor/{scheme}_{conn}", True))
 print()
 for name, ours, reference, use_wall in RATIOS:
     table = wall if use_wall else cpu

@@ -8,9 +8,11 @@
 #include "clsModuleContainer.h"
 #include "intfRestClient.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <stdexcept>
+#include <vector>
 
 namespace zumvo {
 
@@ -288,32 +290,65 @@ std::string AdviceEnvelope(const TSoapCaller& caller, const std::string& basketI
 
 namespace {
 
-// Calls found(from, to) for the text of each password element (any prefix, any case), in order,
-// until it answers false. A text cut off by the end of the input runs to the end.
-template <class Fn> void ForEachPasswordText(std::string_view xml, Fn&& found) {
-    std::size_t scan = 0;
-    while (true) {
-        const std::size_t lt = xml.find('<', scan);
-        if (lt == std::string_view::npos)
-            return;
-        std::size_t nameEnd = lt + 1;
-        while (nameEnd < xml.size() && xml[nameEnd] != '>' && xml[nameEnd] != '/' && xml[nameEnd] != ' ' &&
-               xml[nameEnd] != '\t' && xml[nameEnd] != '\r' && xml[nameEnd] != '\n')
-            ++nameEnd;
-        const std::size_t gt = xml.find('>', nameEnd);
-        if (gt == std::string_view::npos)
-            return;
-        const std::string_view name = xml.substr(lt + 1, nameEnd - lt - 1);
-        if (!name.empty() && xml[gt - 1] != '/' && pallux::SameText(LocalName(name), "password")) {
-            const std::size_t next = xml.find('<', gt + 1);
-            const std::size_t end = next == std::string_view::npos ? xml.size() : next;
-            if (!found(gt + 1, end))
-                return;
-            scan = end;
+bool IsNameEnd(char c) {
+    return c == '>' || c == '/' || c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '=';
+}
+
+bool IsPasswordName(std::string_view qualified) {
+    return pallux::SameText(LocalName(qualified), "password");
+}
+
+// Where the content of a password element that opens before `from` ends: at its closing tag
+// (any prefix, any case), skipping comments and CDATA sections; the end of the text when the
+// element is cut off.
+std::size_t PasswordContentEnd(std::string_view xml, std::size_t from) {
+    std::size_t at = from;
+    while ((at = xml.find('<', at)) != std::string_view::npos) {
+        const std::string_view rest = xml.substr(at);
+        if (rest.starts_with("<!--")) {
+            const std::size_t close = xml.find("-->", at + 4);
+            at = close == std::string_view::npos ? xml.size() : close + 3;
             continue;
         }
-        scan = gt + 1;
+        if (rest.starts_with("<![CDATA[")) {
+            const std::size_t close = xml.find("]]>", at + 9);
+            at = close == std::string_view::npos ? xml.size() : close + 3;
+            continue;
+        }
+        if (rest.starts_with("</")) {
+            std::size_t nameEnd = at + 2;
+            while (nameEnd < xml.size() && !IsNameEnd(xml[nameEnd]))
+                ++nameEnd;
+            if (IsPasswordName(xml.substr(at + 2, nameEnd - at - 2)))
+                return at;
+        }
+        ++at;
     }
+    return xml.size();
+}
+
+// Replaces in `text` every occurrence of `value` by MaskedPassword.
+void MaskOccurrences(std::string& text, std::string_view value) {
+    if (value.empty())
+        return;
+    for (std::size_t at = text.find(value); at != std::string::npos; at = text.find(value, at)) {
+        text.replace(at, value.size(), MaskedPassword);
+        at += std::char_traits<char>::length(MaskedPassword);
+    }
+}
+
+// The text as XmlEscape writes it, control characters kept (they cannot be sent, but may be in
+// a text that is logged).
+std::string EscapeForMasking(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        try {
+            out += XmlEscape(std::string_view(&c, 1));
+        } catch (const std::invalid_argument&) {
+            out += c;
+        }
+    }
+    return out;
 }
 
 } // namespace
@@ -321,21 +356,104 @@ template <class Fn> void ForEachPasswordText(std::string_view xml, Fn&& found) {
 std::string MaskPasswordElements(std::string_view xml) {
     std::string out;
     out.reserve(xml.size());
-    std::size_t copied = 0;
-    ForEachPasswordText(xml, [&](std::size_t from, std::size_t to) {
-        out.append(xml.substr(copied, from - copied));
-        out += MaskedPassword;
-        copied = to;
-        return true;
-    });
-    out.append(xml.substr(std::min(copied, xml.size())));
+    std::size_t pos = 0; // copied up to here
+    std::size_t scan = 0;
+    while (true) {
+        const std::size_t lt = xml.find('<', scan);
+        if (lt == std::string_view::npos)
+            break;
+        std::size_t nameEnd = lt + 1;
+        while (nameEnd < xml.size() && !IsNameEnd(xml[nameEnd]))
+            ++nameEnd;
+        const std::string_view name = xml.substr(lt + 1, nameEnd - lt - 1);
+        if (name.empty() || name.front() == '!' || name.front() == '?') {
+            scan = lt + 1;
+            continue;
+        }
+        // The tag's attributes, up to its '>' (quoted values may hold one); a password
+        // attribute's value is masked.
+        std::size_t at = nameEnd;
+        bool closed = false;
+        while (at < xml.size()) {
+            const char c = xml[at];
+            if (c == '>') {
+                closed = true;
+                break;
+            }
+            if (c == '"' || c == '\'') {
+                const std::size_t close = xml.find(c, at + 1);
+                if (close == std::string_view::npos)
+                    break;
+                std::size_t attrEnd = at; // the attribute's name ends before '=' and blanks
+                while (attrEnd > nameEnd && (xml[attrEnd - 1] == '=' || xml[attrEnd - 1] == ' '))
+                    --attrEnd;
+                std::size_t attrStart = attrEnd;
+                while (attrStart > nameEnd && !IsNameEnd(xml[attrStart - 1]))
+                    --attrStart;
+                if (IsPasswordName(xml.substr(attrStart, attrEnd - attrStart))) {
+                    out.append(xml.substr(pos, at + 1 - pos));
+                    out += MaskedPassword;
+                    pos = close;
+                }
+                at = close + 1;
+                continue;
+            }
+            ++at;
+        }
+        if (!closed)
+            break;
+        const std::size_t gt = at;
+        if (name.front() != '/' && xml[gt - 1] != '/' && IsPasswordName(name)) {
+            out.append(xml.substr(pos, gt + 1 - pos));
+            out += MaskedPassword;
+            pos = scan = PasswordContentEnd(xml, gt + 1);
+            continue;
+        }
+        scan = gt + 1;
+    }
+    out.append(xml.substr(std::min(pos, xml.size())));
     return out;
 }
 
-bool HasPasswordElement(std::string_view xml) {
-    bool any = false;
-    ForEachPasswordText(xml, [&](std::size_t, std::size_t) { return !(any = true); });
-    return any;
+namespace {
+
+// The forms of a password that MaskPassword replaces: as written, as an envelope carries it, and
+// as an echo of an escaped envelope carries it; longer forms first, so that no part of one is
+// left behind. None for an empty password.
+std::vector<std::string> PasswordForms(std::string_view password) {
+    if (password.empty())
+        return {};
+    std::string once = EscapeForMasking(password);
+    std::string twice = EscapeForMasking(once);
+    return {std::move(twice), std::move(once), std::string(password)};
+}
+
+bool HoldsAny(std::string_view text, const std::vector<std::string>& forms) {
+    for (const auto& form : forms)
+        if (text.find(form) != std::string_view::npos)
+            return true;
+    return false;
+}
+
+// True when some letters of the text spell "password" in any case.
+bool NamesPassword(std::string_view text) {
+    constexpr std::string_view word = "password";
+    auto sameLetter = [](char a, char b) { return (a | 0x20) == b; };
+    return std::search(text.begin(), text.end(), word.begin(), word.end(), sameLetter) != text.end();
+}
+
+} // namespace
+
+std::string MaskPassword(std::string_view text, std::string_view password) {
+    std::string out = MaskPasswordElements(text);
+    for (const auto& form : PasswordForms(password))
+        MaskOccurrences(out, form);
+    return out;
+}
+
+bool MayHoldPassword(std::string_view text, std::string_view password) {
+    // MaskPasswordElements only touches what is named password; the rest are the value's forms.
+    return NamesPassword(text) || HoldsAny(text, PasswordForms(password));
 }
 
 std::int32_t WholeNumberOr(std::string_view text, std::int32_t fallback) {
@@ -367,17 +485,25 @@ void TZumvoAPI::SetStore(std::int32_t storeID, const std::string& posID) {
 
 std::string TZumvoAPI::Send(std::string_view classMethod, const TEnvelope& envelope) {
     const std::string prefix = "[" + std::string(classMethod) + "] ";
-    LogInfo(prefix + "Request : %",
-            TLogMasked{envelope.Text, envelope.PasswordFrom, envelope.PasswordLength, MaskedPassword});
+    // The envelope's one password element is masked while the line is written; only a password
+    // that also stands elsewhere in the envelope needs the masked copy.
+    const std::string_view text = envelope.Text;
+    const auto forms = PasswordForms(FPassword);
+    if (HoldsAny(text.substr(0, envelope.PasswordFrom), forms) ||
+        HoldsAny(text.substr(envelope.PasswordFrom + envelope.PasswordLength), forms))
+        LogInfo(prefix + "Request : %", MaskPassword(text, FPassword));
+    else
+        LogInfo(prefix + "Request : %",
+                TLogMasked{text, envelope.PasswordFrom, envelope.PasswordLength, MaskedPassword});
 
     pallux::IntfPtr<pallux::IRestClient> rest;
     Require(CreateService(rest), "Could not create RestClient");
     rest->SetBaseURL(FServer);
     std::string answer = rest->Post(FUrl, envelope.Text, {}, 0);
 
-    // An answer that echoes a password is masked in a copy; any other is logged as it is.
-    if (HasPasswordElement(answer))
-        LogInfo(prefix + "Response : %", MaskPasswordElements(answer));
+    // An answer that may echo a password is masked in a copy; any other is logged as it is.
+    if (MayHoldPassword(answer, FPassword))
+        LogInfo(prefix + "Response : %", MaskPassword(answer, FPassword));
     else
         LogInfo(prefix + "Response : %", answer);
     FlushLog();

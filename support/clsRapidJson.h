@@ -5,7 +5,8 @@
 // stack's top pointer, which is null until the stack first grows: undefined behaviour that
 // clang's sanitizer reports ("applying non-zero offset 16 to null pointer"). Stacks built with
 // the allocator type below measure their free room instead, so they are well defined from the
-// first value on. Use these aliases instead of rapidjson::Document, StringBuffer and Writer.
+// first value on. Use these aliases instead of rapidjson::Document, Reader, StringBuffer and
+// Writer.
 #pragma once
 
 #include <cstddef>
@@ -33,6 +34,7 @@ RAPIDJSON_FORCEINLINE void Stack<zumvo::TJsonStackAllocator>::Reserve(size_t cou
 } // namespace rapidjson::internal
 
 #include <rapidjson/document.h>
+#include <rapidjson/reader.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
@@ -40,6 +42,7 @@ namespace zumvo {
 
 using TRapidDocument =
     rapidjson::GenericDocument<rapidjson::UTF8<>, rapidjson::MemoryPoolAllocator<>, TJsonStackAllocator>;
+using TRapidReader = rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, TJsonStackAllocator>;
 using TRapidStringBuffer = rapidjson::GenericStringBuffer<rapidjson::UTF8<>, TJsonStackAllocator>;
 using TRapidWriter =
     rapidjson::Writer<TRapidStringBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>, TJsonStackAllocator>;

@@ -1,5 +1,7 @@
 #include "TSqliteDatabase.h"
 
+#include "clsSysUtils.h"
+
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -17,10 +19,9 @@ using TStmtPtr = std::unique_ptr<sqlite3_stmt, TStmtCloser>;
 bool IsDateDecl(const char* decl) {
     if (!decl)
         return false;
-    std::string u(decl);
-    for (char& c : u)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return u == "DATETIME" || u == "SMALLDATETIME" || u == "DATETIME2" || u == "DATE";
+    using pallux::SameText;
+    return SameText(decl, "DATETIME") || SameText(decl, "SMALLDATETIME") || SameText(decl, "DATETIME2") ||
+           SameText(decl, "DATE");
 }
 
 } // namespace
@@ -106,6 +107,23 @@ std::optional<TDbResultSet> TSqliteDatabase::ExecuteStatement(const std::string&
     if (columns == 0)
         return std::nullopt;
     return rs;
+}
+
+std::string TSqliteDatabase::QueryPlan(const std::string& query) {
+    const auto statements = FRunner.Translate(query);
+    if (statements.empty())
+        throw EDatabaseError("no statement to explain: " + query);
+    const std::string sql = "EXPLAIN QUERY PLAN " + statements.back();
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(FDb, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
+        throw EDatabaseError(std::string(sqlite3_errmsg(FDb)) + " in statement: " + sql);
+    TStmtPtr stmt(raw);
+    std::string plan;
+    while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
+        const auto* detail = sqlite3_column_text(stmt.get(), 3);
+        plan += (detail ? reinterpret_cast<const char*>(detail) : "") + std::string("\n");
+    }
+    return plan;
 }
 
 } // namespace refhost

@@ -253,9 +253,19 @@ std::string TRestClient::Post(const std::string& resource, const std::string& bo
 }
 
 TRestSettings ReadRestSettings(const TIniFile& config) {
+    const auto positive = [&](const char* key, int fallback) {
+        const int value = config.ReadInteger("Rest", key, fallback);
+        if (value <= 0)
+            throw std::invalid_argument(std::string("[Rest] ") + key + " must be above 0, not " +
+                                        std::to_string(value));
+        return value;
+    };
     TRestSettings rest;
-    rest.ConnectTimeoutMs = config.ReadInteger("Rest", "ConnectTimeoutMs", rest.ConnectTimeoutMs);
-    rest.RequestTimeoutMs = config.ReadInteger("Rest", "RequestTimeoutMs", rest.RequestTimeoutMs);
+    rest.ConnectTimeoutMs = positive("ConnectTimeoutMs", rest.ConnectTimeoutMs);
+    rest.RequestTimeoutMs = positive("RequestTimeoutMs", rest.RequestTimeoutMs);
+    rest.MaxAnswerBytes =
+        static_cast<std::size_t>(positive("MaxAnswerKB", static_cast<int>(rest.MaxAnswerBytes / 1024))) *
+        1024;
     const std::string caFile = config.ReadString("Rest", "CAFile", "");
     if (!caFile.empty()) {
         std::filesystem::path path(caFile);

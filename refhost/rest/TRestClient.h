@@ -39,7 +39,9 @@ private:
 struct TRestSettings {
     std::int32_t ConnectTimeoutMs = 5000;
     std::int32_t RequestTimeoutMs = 30000;
-    std::size_t MaxAnswerBytes = 16u * 1024 * 1024; // a longer answer is a transport error
+    // A longer answer is a transport error. Real answers are a few KB; 1 MB keeps a runaway
+    // answer out of the log (which rotates at 2 MB) and out of memory.
+    std::size_t MaxAnswerBytes = 1024u * 1024;
     // HTTPS: the CA certificates (PEM file) that servers must chain to; empty: the system's.
     // Server certificates are always verified, host name included.
     std::string CAFile;
@@ -86,8 +88,9 @@ private:
                         const pallux::TStringList& headers);
 };
 
-// The [Rest] settings of a host configuration: ConnectTimeoutMs, RequestTimeoutMs and CAFile
-// (relative to the configuration's folder).
+// The [Rest] settings of a host configuration: ConnectTimeoutMs, RequestTimeoutMs, MaxAnswerKB
+// (each above 0, else std::invalid_argument naming the key) and CAFile (relative to the
+// configuration's folder).
 class TIniFile;
 TRestSettings ReadRestSettings(const TIniFile& config);
 
