@@ -392,7 +392,7 @@ TEST(ZumvoAPIEnvelope, ArbitraryValuesRoundTripThroughTheEnvelope) {
         const TSoapCaller caller{text(), "pw" + text(), 17, text()};
         const std::string token = text(), basket = text(), trx = text();
         const std::string envelope =
-            TransactionEnvelope(caller, basket, "9", trx, token, "ZUMVO", 100, 100, "PAYMENT", "");
+            TransactionEnvelope(caller, {basket, "9", trx, token, "ZUMVO", 100, 100, "PAYMENT", ""});
         pugi::xml_document doc;
         ASSERT_TRUE(doc.load_string(envelope.c_str(), pugi::parse_default | pugi::parse_ws_pcdata))
             << envelope;
