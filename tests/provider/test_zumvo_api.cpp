@@ -315,6 +315,8 @@ TEST(ZumvoAPIAmounts, PricesAreTruncatedCentsOfTheDecimalValue) {
     EXPECT_EQ(PriceInCents(4.35), 435); // 434.99999999999994
     EXPECT_EQ(PriceInCents(123456.79), 12345679);
     EXPECT_EQ(PriceInCents(0.009), 0);
+    EXPECT_EQ(PriceInCents(0.01), 1); // the smallest price that is a cent
+    EXPECT_EQ(PriceInCents(-0.01), -1);
     EXPECT_EQ(PriceInCents(0), 0);
     EXPECT_EQ(PriceInCents(7), 700);
     EXPECT_EQ(PriceInCents(-1.999), -199); // toward zero
