@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+class QMainWindow;
+
 namespace refhost {
 
 struct TCommandLine {
@@ -25,6 +27,7 @@ struct TCommandLine {
     bool ListServices = false;
     bool UpgradeDb = false;
     bool RefreshBrands = false;
+    std::filesystem::path Scenario; // Invoicing: run this till scenario (headless)
     bool Help = false;
 
     // Parses the arguments after the program name; an unknown or incomplete option raises an
@@ -62,6 +65,7 @@ public:
 
     TDIContainer& Container() { return *FContainer; }
     THostContext& Context() { return *FContext; }
+    const std::shared_ptr<THostContext>& SharedContext() const { return FContext; }
     TMainMenuManager& Menus() { return *FMenus; }
     const std::shared_ptr<TDatabase>& Database() const { return FDatabase; }
     const std::string& Role() const { return FRole; }
@@ -78,6 +82,10 @@ private:
 
     void OpenDatabase();
 };
+
+// Shows the host's main menus ("Lists", "Preferences", "Plugins") on the window and adds the
+// entries the module asks for from then on.
+void AttachMainMenus(QMainWindow& window, TMainMenuManager& menus);
 
 // The whole program: parses the arguments and runs; answers the exit code.
 int RunRefHost(int argc, char** argv);

@@ -107,6 +107,21 @@ std::int32_t THostIdentity::GetHostTillID() {
 
 // ---- messages
 
+std::string ButtonName(std::int32_t button) {
+    switch (button) {
+    case pallux::mbYes:
+        return "Yes";
+    case pallux::mbNo:
+        return "No";
+    case pallux::mbOK:
+        return "OK";
+    case pallux::mbCancel:
+        return "Cancel";
+    default:
+        return std::to_string(button);
+    }
+}
+
 namespace {
 
 const char* TypeText(std::int32_t msgType) {
@@ -162,12 +177,14 @@ std::int32_t TDisplayMessage::Show(const std::string& text, std::int32_t msgType
     FContext->Transcript.Write("MESSAGE", std::string(TypeText(msgType)) + ": " + text);
     if (!FContext->Headless && qApp)
         return AskQt(text, msgType, buttons);
+    std::int32_t answer = FirstButton(buttons);
     if (!FContext->MessageAnswers.empty()) {
-        const std::int32_t answer = FContext->MessageAnswers.front();
+        answer = FContext->MessageAnswers.front();
         FContext->MessageAnswers.pop_front();
-        return answer;
     }
-    return FirstButton(buttons);
+    if (FContext->TranscribeAnswers)
+        FContext->Transcript.Write("ANSWER", ButtonName(answer));
+    return answer;
 }
 
 std::int32_t TDisplayMessage::ShowMessage(const std::string& text, std::int32_t msgType,

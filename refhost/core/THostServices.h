@@ -68,6 +68,9 @@ private:
     std::shared_ptr<THostContext> FContext;
 };
 
+// "Yes", "No", "OK", "Cancel" for a button bit; other values in decimal.
+std::string ButtonName(std::int32_t button);
+
 // Message boxes: Qt message boxes in GUI mode; in headless mode the answer comes from the
 // context's queue and every message goes to the transcript.
 class TDisplayMessage : public pallux::TInterfacedObject<pallux::IDisplayMessage> {
