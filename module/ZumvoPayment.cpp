@@ -3,6 +3,7 @@
 #include "ZumvoPayment.h"
 
 #include "ZumvoLog.h"
+#include "ZumvoPlatform.h"
 #include "clsModuleContainer.h"
 #include "implCurrentBasket.h"
 #include "implDataChangesZumvo.h"
@@ -17,22 +18,11 @@
 #include "implZumvoManagement.h"
 #include "implZumvoTransaction.h"
 
-#include <cstdlib>
-
 using namespace zumvo;
 using pallux::IntfPtr;
 using pallux::MakeIntf;
 
 namespace {
-
-// Set by a process exit handler. Exit handlers run before the loader finalises the libraries
-// that are still loaded; on an explicit unload this library's finaliser runs before its own
-// exit handlers. So the finaliser sees the flag set only when the process is ending.
-bool gProcessExiting = false;
-
-void MarkProcessExiting() {
-    gProcessExiting = true;
-}
 
 template <class Factory> IntfPtr<pallux::IServiceFactory> NewFactory() {
     return MakeIntf<Factory, pallux::IServiceFactory>();
@@ -40,8 +30,10 @@ template <class Factory> IntfPtr<pallux::IServiceFactory> NewFactory() {
 
 } // namespace
 
-// Library load code.
-__attribute__((constructor)) static void ZumvoPaymentLoad() {
+namespace zumvo {
+
+// Library load code: the module's one log, then its first line.
+void ModuleLoaded() {
     TLogSettings settings;
     settings.DestinationPath = ModuleFilePath().parent_path();
     settings.BaseName = ModuleFilePath().stem().string();
@@ -54,18 +46,19 @@ __attribute__((constructor)) static void ZumvoPaymentLoad() {
     settings.AppendWithHeader = true;
     ConfigureLog(settings);
     LogInfo("Starting Zumvo Payment");
-    std::atexit(MarkProcessExiting);
 }
 
-// Module unload hook: the library is being freed. An explicit unload without FinalModule
-// withdraws every registration; the end of the process does not.
-__attribute__((destructor)) static void ZumvoPaymentUnload() {
-    if (!gProcessExiting)
+// An explicit unload without FinalModule withdraws every registration; the end of the process
+// does not.
+void ModuleUnloading(bool processEnding) {
+    if (!processEnding)
         FinalModule();
     ShutdownLog();
 }
 
-void InitModule(pallux::IDIContainer* container) {
+} // namespace zumvo
+
+void PALLUX_CALL InitModule(pallux::IDIContainer* container) {
     auto& held = ModuleContainer();
     held = IntfPtr<pallux::IDIContainer>(container);
 
@@ -93,7 +86,7 @@ void InitModule(pallux::IDIContainer* container) {
                                     NewFactory<TZumvoDynamicDiscountFactory>().get());
 }
 
-void FinalModule() {
+void PALLUX_CALL FinalModule() {
     auto& held = ModuleContainer();
     if (!held)
         return;
