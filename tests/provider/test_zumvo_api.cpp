@@ -326,6 +326,20 @@ TEST(ZumvoAPIAmounts, PricesAreTruncatedCentsOfTheDecimalValue) {
     EXPECT_THROW(PriceInCents(std::numeric_limits<double>::quiet_NaN()), std::out_of_range);
 }
 
+TEST(ZumvoAPIAmounts, ProductNumbersInAnyJsonSpellingGiveTheirValue) {
+    const std::string elements = ProductElements(R"([{"Code": "A", "Price": 0e100, "Quantity": 2e0},)"
+                                                 R"( {"Code": "B", "Price": 1250e-2, "Quantity": 30E-1},)"
+                                                 R"( {"Code": "C", "Price": 626e-327, "Quantity": 1}])");
+    EXPECT_THAT(
+        elements,
+        HasSubstr("<id>A</id>\r\n          <pricePerUnit>0</pricePerUnit>\r\n          <units>2</units>"));
+    EXPECT_THAT(
+        elements,
+        HasSubstr("<id>B</id>\r\n          <pricePerUnit>1250</pricePerUnit>\r\n          <units>3</units>"));
+    EXPECT_THAT(elements, HasSubstr("<id>C</id>\r\n          <pricePerUnit>0</pricePerUnit>"));
+    EXPECT_THROW(ProductElements(R"([{"Code": "D", "Price": 1e999, "Quantity": 1}])"), EJSONError);
+}
+
 TEST(ZumvoAPIAmounts, UnitsRoundHalfToEven) {
     EXPECT_EQ(RoundUnits(2.5), 2);
     EXPECT_EQ(RoundUnits(3.5), 4);
