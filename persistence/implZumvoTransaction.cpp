@@ -193,6 +193,14 @@ void TZumvoTransaction::SetStatusForBasket(std::int32_t basketID, TTransactionSt
     });
 }
 
+void TZumvoTransaction::SetStatusForBasketExcept(std::int32_t basketID, TTransactionStatus status,
+                                                 TTransactionStatus kept) {
+    Guarded("TZumvoTransaction.SetStatusForBasketExcept", [&] {
+        Update("UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [BasketID] = %d AND [Status] <> %d",
+               {Arg(ToInt(status)), Arg(basketID), Arg(ToInt(kept))});
+    });
+}
+
 bool TZumvoTransaction::AddLog(const std::string& logClass, const std::string& message) {
     bool result = false;
     Guarded("TZumvoTransaction.AddLog", [&] {
