@@ -2,9 +2,11 @@
 
 #include "HostSchema.h"
 #include "TActCodes.h"
+#include "TCashPaymentMethod.h"
 #include "TDBScript.h"
 #include "THostServices.h"
 #include "TRestClient.h"
+#include "TTillApp.h"
 #include "intfDatabaseChanges.h"
 #include "intfEventManager.h"
 #include "intfTillBrandSettings.h"
@@ -39,12 +41,33 @@ TCommandLine TCommandLine::Parse(const std::vector<std::string>& args) {
             cl.UpgradeDb = true;
         else if (a == "--refresh-brands")
             cl.RefreshBrands = true;
+        else if (a == "--scenario")
+            cl.Scenario = value();
         else if (a == "--help" || a == "-h")
             cl.Help = true;
         else
             throw std::invalid_argument("Unknown option " + a);
     }
+    if (!cl.Scenario.empty())
+        cl.Headless = true; // a scenario answers its own message boxes
     return cl;
+}
+
+TRestSettings RestSettingsFromConfig(const TIniFile& config) {
+    const auto positive = [&](const char* key, int fallback) {
+        const int value = config.ReadInteger("Rest", key, fallback);
+        if (value <= 0)
+            throw std::invalid_argument(std::string("[Rest] ") + key + " must be above 0, not " +
+                                        std::to_string(value));
+        return value;
+    };
+    TRestSettings rest;
+    rest.ConnectTimeoutMs = positive("ConnectTimeoutMs", rest.ConnectTimeoutMs);
+    rest.RequestTimeoutMs = positive("RequestTimeoutMs", rest.RequestTimeoutMs);
+    rest.MaxAnswerBytes =
+        static_cast<std::size_t>(positive("MaxAnswerKB", static_cast<int>(rest.MaxAnswerBytes / 1024))) *
+        1024;
+    return rest;
 }
 
 std::string RoleFromProgramPath(const std::filesystem::path& program) {
@@ -60,11 +83,16 @@ TRefHost::TRefHost(std::string role, const TCommandLine& options, const std::fil
     FContainer = pallux::MakeIntf<TDIContainer, TDIContainer>();
     RegisterCoreServices(*FContainer, FContext);
 
-    TRestSettings rest;
-    rest.ConnectTimeoutMs = FContext->Config.ReadInteger("Rest", "ConnectTimeoutMs", rest.ConnectTimeoutMs);
-    rest.RequestTimeoutMs = FContext->Config.ReadInteger("Rest", "RequestTimeoutMs", rest.RequestTimeoutMs);
+    const TRestSettings rest = RestSettingsFromConfig(FContext->Config);
     RegisterHostFactory<pallux::IRestClient>(*FContainer,
                                              [rest] { return pallux::MakeIntf<TRestClient>(rest); });
+
+    // The host's own tender, offered beside the tenders of modules.
+    FContainer->RegisterNamedFactory(pallux::IPaymentMethod::IID, TCashPaymentMethod::Name,
+                                     pallux::MakeIntf<THostFactory<pallux::IPaymentMethod>>(
+                                         std::function<pallux::IntfPtr<pallux::IPaymentMethod>()>(
+                                             [] { return pallux::MakeIntf<TCashPaymentMethod>(); }))
+                                         .get());
 
     FMenus = pallux::MakeIntf<TMainMenuManager, TMainMenuManager>(FContext);
     FContainer->RegisterInstance(pallux::IMainMenuManager::IID, FMenus.get());
@@ -179,27 +207,10 @@ void TRefHost::RefreshBrands(std::ostream& out) {
     out << "Brands: " << brandList << "\nTills: " << tillsList << '\n';
 }
 
-namespace {
-
-void PrintUsage(const std::string& role) {
-    std::cout << "Usage: " << role << " [--headless] [--config FILE] [--module PATH] [--list-services]"
-              << " [--upgrade-db] [--refresh-brands]\n"
-              << "  --headless        run without a display (messages answered from the scenario)\n"
-              << "  --config FILE     the host configuration file (INI)\n"
-              << "  --module PATH     load the module from PATH (its settings file and log live there)\n"
-              << "  --list-services   load the module, list the container's registrations, unload\n"
-              << "  --upgrade-db      run every database-changes provider's scripts\n"
-              << "  --refresh-brands  refresh the till brand lists and print them\n";
-}
-
-int RunGui(TRefHost& host, int argc, char** argv) {
-    QApplication app(argc, argv);
-    app.setApplicationName(QString::fromStdString(host.Role()));
-    QMainWindow window;
-    window.setWindowTitle(QString::fromStdString("[PALLUX] " + host.Role()));
+void AttachMainMenus(QMainWindow& window, TMainMenuManager& menus) {
     for (const char* menu : {"Lists", "Preferences", "Plugins"})
         window.menuBar()->addMenu(menu)->setObjectName(menu);
-    host.Menus().OnAdded = [&window](const TMenuEntry& entry) {
+    menus.OnAdded = [&window](const TMenuEntry& entry) {
         QMenu* menu = window.menuBar()->findChild<QMenu*>(QString::fromStdString(entry.Menu));
         if (!menu)
             menu = window.menuBar()->addMenu(QString::fromStdString(entry.Menu));
@@ -210,6 +221,31 @@ int RunGui(TRefHost& host, int argc, char** argv) {
         QObject::connect(menu->addAction(QString::fromStdString(entry.Caption)), &QAction::triggered,
                          [entry] { ClickEntry(entry); });
     };
+}
+
+namespace {
+
+void PrintUsage(const std::string& role) {
+    std::cout << "Usage: " << role << " [--headless] [--config FILE] [--module PATH] [--list-services]"
+              << " [--upgrade-db] [--refresh-brands] [--scenario FILE]\n"
+              << "  --headless        run without a display (messages answered from the scenario)\n"
+              << "  --config FILE     the host configuration file (INI)\n"
+              << "  --module PATH     load the module from PATH (its settings file and log live there)\n"
+              << "  --list-services   load the module, list the container's registrations, unload\n"
+              << "  --upgrade-db      run every database-changes provider's scripts\n"
+              << "  --refresh-brands  refresh the till brand lists and print them\n"
+              << "  --scenario FILE   Invoicing: run the till scenario FILE (JSON) headless; exit code 1\n"
+              << "                    names the step that failed\n";
+}
+
+int RunGui(TRefHost& host, int argc, char** argv) {
+    if (host.Role() == "Invoicing")
+        return RunTill(host, argc, argv, {});
+    QApplication app(argc, argv);
+    app.setApplicationName(QString::fromStdString(host.Role()));
+    QMainWindow window;
+    window.setWindowTitle(QString::fromStdString("[PALLUX] " + host.Role()));
+    AttachMainMenus(window, host.Menus());
     host.MainFormCreated();
     window.resize(800, 600);
     window.show();
@@ -238,7 +274,11 @@ int RunRefHost(int argc, char** argv) {
             rc = 1;
         if (options.RefreshBrands)
             host.RefreshBrands(std::cout);
-        if (!options.Headless && !options.ListServices && !options.UpgradeDb && !options.RefreshBrands)
+        if (!options.Scenario.empty()) {
+            if (role != "Invoicing")
+                throw std::invalid_argument("--scenario runs the till: use Invoicing");
+            rc = RunTill(host, argc, argv, options.Scenario);
+        } else if (!options.Headless && !options.ListServices && !options.UpgradeDb && !options.RefreshBrands)
             rc = RunGui(host, argc, argv);
         host.UnloadModule();
         return rc;

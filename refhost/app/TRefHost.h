@@ -7,6 +7,7 @@
 #include "THostContext.h"
 #include "TMainMenuManager.h"
 #include "TModuleLoader.h"
+#include "TRestClient.h"
 
 #include <filesystem>
 #include <iosfwd>
@@ -14,6 +15,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+class QMainWindow;
 
 namespace refhost {
 
@@ -24,12 +27,18 @@ struct TCommandLine {
     bool ListServices = false;
     bool UpgradeDb = false;
     bool RefreshBrands = false;
+    std::filesystem::path Scenario; // Invoicing: run this till scenario (headless)
     bool Help = false;
 
     // Parses the arguments after the program name; an unknown or incomplete option raises an
     // error naming it.
     static TCommandLine Parse(const std::vector<std::string>& args);
 };
+
+// The REST client's settings from the [Rest] section of the host configuration:
+// ConnectTimeoutMs, RequestTimeoutMs and MaxAnswerKB (each above 0; a missing key keeps its
+// default). A value that is not a whole number above 0 raises an error naming the key.
+TRestSettings RestSettingsFromConfig(const TIniFile& config);
 
 // "Invoicing" or "BackOffice", from the program's file name (a Windows ".exe" is dropped).
 std::string RoleFromProgramPath(const std::filesystem::path& program);
@@ -56,6 +65,7 @@ public:
 
     TDIContainer& Container() { return *FContainer; }
     THostContext& Context() { return *FContext; }
+    const std::shared_ptr<THostContext>& SharedContext() const { return FContext; }
     TMainMenuManager& Menus() { return *FMenus; }
     const std::shared_ptr<TDatabase>& Database() const { return FDatabase; }
     const std::string& Role() const { return FRole; }
@@ -72,6 +82,10 @@ private:
 
     void OpenDatabase();
 };
+
+// Shows the host's main menus ("Lists", "Preferences", "Plugins") on the window and adds the
+// entries the module asks for from then on.
+void AttachMainMenus(QMainWindow& window, TMainMenuManager& menus);
 
 // The whole program: parses the arguments and runs; answers the exit code.
 int RunRefHost(int argc, char** argv);

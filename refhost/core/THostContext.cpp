@@ -12,13 +12,17 @@ void TTranscript::SetFile(const std::filesystem::path& file) {
 }
 
 void TTranscript::Write(const std::string& kind, const std::string& text) {
-    std::lock_guard lock(FLock);
     std::string line = kind + ": " + text;
-    if (FFile) {
-        FFile << line << '\n';
-        FFile.flush();
+    {
+        std::lock_guard lock(FLock);
+        if (FFile) {
+            FFile << line << '\n';
+            FFile.flush();
+        }
+        FLines.push_back(line);
     }
-    FLines.push_back(std::move(line));
+    if (OnLine)
+        OnLine(line);
 }
 
 std::vector<std::string> TTranscript::Lines() const {

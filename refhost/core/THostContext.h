@@ -8,6 +8,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -23,6 +24,8 @@ public:
     void Write(const std::string& kind, const std::string& text);
     std::vector<std::string> Lines() const;
     void Clear();
+    // Called with every line written (the scenario runner echoes the transcript to stdout).
+    std::function<void(const std::string&)> OnLine;
 
 private:
     mutable std::mutex FLock;
@@ -39,6 +42,8 @@ struct THostContext {
     // Answers (button bits) for the next message boxes of a headless run; when none is queued
     // the first button of the message's set is taken.
     std::deque<std::int32_t> MessageAnswers;
+    // Headless: each answer given to a message box goes to the transcript too ("ANSWER: No").
+    bool TranscribeAnswers = false;
 
     // Loads the host configuration file.
     static std::shared_ptr<THostContext> Load(const std::filesystem::path& configFile,
