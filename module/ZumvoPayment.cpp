@@ -3,6 +3,7 @@
 #include "ZumvoPayment.h"
 
 #include "ZumvoLog.h"
+#include "ZumvoVersion.h"
 #include "clsModuleContainer.h"
 #include "implCurrentBasket.h"
 #include "implDataChangesZumvo.h"
@@ -52,8 +53,10 @@ __attribute__((constructor)) static void ZumvoPaymentLoad() {
     settings.ArchiveAfterDays = 2;
     settings.EndOfLineCRLF = true;
     settings.AppendWithHeader = true;
+    settings.Version = ZUMVO_VERSION;
     ConfigureLog(settings);
     LogInfo("Starting Zumvo Payment");
+    LogInfo("Zumvo Payment version " ZUMVO_VERSION);
     std::atexit(MarkProcessExiting);
 }
 

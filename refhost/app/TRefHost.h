@@ -29,6 +29,7 @@ struct TCommandLine {
     bool RefreshBrands = false;
     std::filesystem::path Scenario; // Invoicing: run this till scenario (headless)
     bool Help = false;
+    bool Version = false;
 
     // Parses the arguments after the program name; an unknown or incomplete option raises an
     // error naming it.
