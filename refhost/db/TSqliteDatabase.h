@@ -29,6 +29,10 @@ public:
         return ExecuteStatement(sql, changes);
     }
 
+    // The query planner's account of a T-SQL query as this database runs it: the details of
+    // EXPLAIN QUERY PLAN for its last statement, one per line.
+    std::string QueryPlan(const std::string& query);
+
 protected:
     TDbBatchResult DoRunBatch(const std::string& batch) override { return FRunner.Run(batch); }
 
