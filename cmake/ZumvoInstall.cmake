@@ -41,8 +41,9 @@ foreach(program Invoicing BackOffice)
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT refhost)
   endif()
 endforeach()
+# The host's style sheets: the host and the module's report look for Res/ beside the program.
 if(EXISTS ${CMAKE_SOURCE_DIR}/refhost/Res)
-  install(DIRECTORY ${CMAKE_SOURCE_DIR}/refhost/Res DESTINATION ${ZUMVO_INSTALL_DATADIR} COMPONENT refhost)
+  install(DIRECTORY ${CMAKE_SOURCE_DIR}/refhost/Res DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT refhost)
 endif()
 install(FILES ${CMAKE_SOURCE_DIR}/refhost/demo/host.ini DESTINATION ${ZUMVO_INSTALL_DATADIR}/refhost
         RENAME host.ini.example COMPONENT refhost)

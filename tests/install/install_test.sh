@@ -29,6 +29,8 @@ for f in "$PREFIX/bin/Invoicing" "$PREFIX/bin/BackOffice" "$PREFIX/bin/zumvo_vou
          "$PREFIX/share/doc/zumvo-payment/CHANGELOG.md"; do
   [ -e "$f" ] || fail "not installed: ${f#$PREFIX/}"
 done
+[ -f "$PREFIX/bin/Res/CashupLists.css" ] || [ ! -d "$BUILD/bin/Res" ] ||
+  fail "the host's Res folder is not installed beside the programs"
 [ -x "$MODDIR/Trelvan_QR_Detect" ] || [ ! -x "$BUILD/bin/Trelvan_QR_Detect" ] ||
   fail "the QR reader is built but not installed next to the module"
 
