@@ -4,6 +4,7 @@
 
 #include "ZumvoLog.h"
 #include "ZumvoPlatform.h"
+#include "ZumvoVersion.h"
 #include "clsModuleContainer.h"
 #include "implCurrentBasket.h"
 #include "implDataChangesZumvo.h"
@@ -44,8 +45,10 @@ void ModuleLoaded() {
     settings.ArchiveAfterDays = 2;
     settings.EndOfLineCRLF = true;
     settings.AppendWithHeader = true;
+    settings.Version = ZUMVO_VERSION;
     ConfigureLog(settings);
     LogInfo("Starting Zumvo Payment");
+    LogInfo("Zumvo Payment version " ZUMVO_VERSION);
 }
 
 // An explicit unload without FinalModule withdraws every registration; the end of the process

@@ -5,7 +5,7 @@
 #     module's scripts (run twice: the second pass changes nothing);
 #  3. BackOffice refreshes the till brand lists from the simulator and prints them;
 #  4. Invoicing lists what the module registered in its service container;
-#  5. the module's log (next to the module) shows what it did.
+#  5. the module's log (next to the module) shows what it did, its version first.
 set -euo pipefail
 BIN=${1:?usage: demo.sh BIN_DIR}
 HERE=$(cd "$(dirname "$0")" && pwd)
@@ -30,6 +30,8 @@ PORT=$(sed -n 's/.*listening on \([0-9]*\).*/\1/p' "$SIM_OUT" | head -n 1)
 sed "s|@BRAND_URL@|http://127.0.0.1:$PORT|" "$HERE/demo/libZumvoPayment.ini" > "$DEMO/libZumvoPayment.ini"
 HOST=(--headless --config "$DEMO/host.ini" --module "$DEMO/libZumvoPayment.so")
 
+echo "== Version: $("$BIN/Invoicing" --version)"
+echo
 echo "== BackOffice --upgrade-db (the module's schema scripts, twice)"
 "$BIN/BackOffice" "${HOST[@]}" --upgrade-db
 "$BIN/BackOffice" "${HOST[@]}" --upgrade-db | head -n 1
