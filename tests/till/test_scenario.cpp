@@ -12,14 +12,6 @@ using till_test::TTillTestHost;
 
 namespace {
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "test_till";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
-
 struct TRunResult {
     int ExitCode;
     std::string Failure;
@@ -27,7 +19,6 @@ struct TRunResult {
 };
 
 TRunResult RunScenario(TTillTestHost& host, const std::string& json) {
-    App();
     TTillWindow window(*host.Till);
     window.show();
     TScenarioRunner runner(TScenario::Parse(json), *host.Till, *host.Context, &window, host.Folder);
@@ -175,4 +166,13 @@ TEST(ScenarioTest, CancelPromptAnsweredYesClosesTheWindowAndTheAnswerIsTranscrib
     ASSERT_NE(message, r.Transcript.end());
     EXPECT_EQ(*(message + 1), "ANSWER: Yes");
     EXPECT_EQ(host.Calls("CancelVoucher").size(), 1u);
+}
+
+int main(int argc, char** argv) {
+    // Discovery runs the program outside CTest's environment: the windows need no display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }
