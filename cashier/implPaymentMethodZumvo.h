@@ -10,7 +10,6 @@ namespace zumvo {
 
 class TPaymentMethodZumvo : public pallux::TInterfacedObject<pallux::IPaymentMethod> {
 public:
-
     void PALLUX_CALL SetAmount(pallux::TCurrency amount) override;
     void PALLUX_CALL SetOnChange(const pallux::TPaymentMethodChangeEvent& event) override;
     void PALLUX_CALL SetSecondAmount(pallux::TCurrency amount) override;

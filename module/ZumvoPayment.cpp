@@ -97,22 +97,23 @@ void FinalModule() {
     auto& held = ModuleContainer();
     if (!held)
         return;
-    Guarded("FinalModule", [&] {
-        auto& c = *held;
-        c.UnregisterNamedFactory(pallux::IVoucher::IID, "Zumvo");
-        c.UnregisterNamedFactory(pallux::IPaymentMethod::IID, "Zumvo");
-        c.UnregisterNamedFactory(pallux::IDynamicDiscount::IID, "ZumvoDiscount");
-        c.UnregisterNamedFactory(pallux::IPrinterAddon::IID, "Zumvo");
-        c.ReleaseInstance(IZumvoManagement::IID);
-        c.UnregisterFactory(IZumvoManagement::IID);
-        c.UnregisterFactory(IZumvoLogic::IID);
-        c.UnregisterFactory(ICurrentBasket::IID);
-        c.UnregisterFactory(IZumvoTransaction::IID);
-        c.ReleaseInstance(IZumvoInfo::IID);
-        c.UnregisterFactory(IZumvoInfo::IID);
-        c.UnregisterNamedFactory(pallux::IDatabaseChanges::IID, "Zumvo");
-        c.UnregisterFactory(IZumvoAPI::IID);
-        c.UnregisterFactory(ITillBrandSettings::IID);
-    });
+    // Every withdrawal is made even when one before it fails: a registration left behind would
+    // point into code the host is about to unload. Each failure is logged on its own.
+    auto& c = *held;
+    const auto withdraw = [&](auto&& step) { Guarded("FinalModule", step); };
+    withdraw([&] { c.UnregisterNamedFactory(pallux::IVoucher::IID, "Zumvo"); });
+    withdraw([&] { c.UnregisterNamedFactory(pallux::IPaymentMethod::IID, "Zumvo"); });
+    withdraw([&] { c.UnregisterNamedFactory(pallux::IDynamicDiscount::IID, "ZumvoDiscount"); });
+    withdraw([&] { c.UnregisterNamedFactory(pallux::IPrinterAddon::IID, "Zumvo"); });
+    withdraw([&] { c.ReleaseInstance(IZumvoManagement::IID); });
+    withdraw([&] { c.UnregisterFactory(IZumvoManagement::IID); });
+    withdraw([&] { c.UnregisterFactory(IZumvoLogic::IID); });
+    withdraw([&] { c.UnregisterFactory(ICurrentBasket::IID); });
+    withdraw([&] { c.UnregisterFactory(IZumvoTransaction::IID); });
+    withdraw([&] { c.ReleaseInstance(IZumvoInfo::IID); });
+    withdraw([&] { c.UnregisterFactory(IZumvoInfo::IID); });
+    withdraw([&] { c.UnregisterNamedFactory(pallux::IDatabaseChanges::IID, "Zumvo"); });
+    withdraw([&] { c.UnregisterFactory(IZumvoAPI::IID); });
+    withdraw([&] { c.UnregisterFactory(ITillBrandSettings::IID); });
     held.reset();
 }

@@ -87,7 +87,10 @@ bool TZumvoLogic::JudgeAdvice(std::string_view classMethod, std::string_view noA
             return;
         }
         const TJSONDocument answer = ReadSoapAnswer(response, "adviseResponse");
-        const std::string codeText = answer["responseCode"].AsString();
+        // An answer without a code is a refusal too (an empty code reads 99999), and the failure
+        // status is written before anything else is read: a refused advice must never stay
+        // recorded as redeemed because its answer lacks a member.
+        const std::string codeText = answer["responseCode"].AsString("");
         const std::int32_t code = ParseResponseCode(codeText);
         result = code == AcceptedCode;
         if (result) {
@@ -95,9 +98,9 @@ bool TZumvoLogic::JudgeAdvice(std::string_view classMethod, std::string_view noA
                 Use(FTransaction, "ZumvoTransaction").SetStatus(transactionID, *acceptedStatus);
             return;
         }
-        LogInfo(prefix + " %: Invalid Finalise Response : % %", transactionID, codeText,
-                answer["responseDesc"].AsString());
         Use(FTransaction, "ZumvoTransaction").SetStatus(transactionID, failedStatus);
+        LogInfo(prefix + " %: Invalid Finalise Response : % %", transactionID, codeText,
+                answer["responseDesc"].AsString(""));
     });
     return result;
 }

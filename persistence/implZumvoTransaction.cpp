@@ -120,6 +120,21 @@ void TZumvoTransaction::SavePayment(std::int32_t transactionID, std::int32_t tvT
     });
 }
 
+void TZumvoTransaction::SaveProviderAnswer(std::int32_t transactionID, std::int32_t tvTrxID,
+                                           const std::string& response) {
+    Guarded("TZumvoTransaction.SaveProviderAnswer", [&] {
+        Update("UPDATE [ZumvoPaymentTransactions] SET [tvTrxID] = %d, [Response] = %s WHERE [ID] = %d",
+               {Arg(tvTrxID), pallux::QuotedStr(response), Arg(transactionID)});
+    });
+}
+
+void TZumvoTransaction::SaveOutcomeUnknown(std::int32_t transactionID, const std::string& note) {
+    Guarded("TZumvoTransaction.SaveOutcomeUnknown", [&] {
+        Update("UPDATE [ZumvoPaymentTransactions] SET [Response] = %s WHERE [ID] = %d",
+               {pallux::QuotedStr(note), Arg(transactionID)});
+    });
+}
+
 void TZumvoTransaction::SaveBasketPayment(std::int32_t basketID, double amount) {
     Guarded("TZumvoTransaction.SaveBasketPayment", [&] {
         Update("UPDATE [ZumvoPaymentBasket] SET [TotalAmount] = %f WHERE [ID] = %d", {amount, Arg(basketID)});
@@ -175,6 +190,14 @@ void TZumvoTransaction::SetStatusForBasket(std::int32_t basketID, TTransactionSt
     Guarded("TZumvoTransaction.SetStatusForBasket", [&] {
         Update("UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [BasketID] = %d",
                {Arg(ToInt(status)), Arg(basketID)});
+    });
+}
+
+void TZumvoTransaction::SetStatusForBasketExcept(std::int32_t basketID, TTransactionStatus status,
+                                                 TTransactionStatus kept) {
+    Guarded("TZumvoTransaction.SetStatusForBasketExcept", [&] {
+        Update("UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [BasketID] = %d AND [Status] <> %d",
+               {Arg(ToInt(status)), Arg(basketID), Arg(ToInt(kept))});
     });
 }
 

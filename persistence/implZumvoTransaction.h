@@ -33,6 +33,11 @@ public:
     void GetBasketDetailsForInvoice(std::int32_t invoiceNum, std::string& details) override;
     void GetBasketDetailsForID(std::int32_t basketID, std::string& details) override;
     std::int32_t GetInvoiceTill(std::int32_t invoiceNum) override;
+    void SetStatusForBasketExcept(std::int32_t basketID, TTransactionStatus status,
+                                  TTransactionStatus kept) override;
+    void SaveProviderAnswer(std::int32_t transactionID, std::int32_t tvTrxID,
+                            const std::string& response) override;
+    void SaveOutcomeUnknown(std::int32_t transactionID, const std::string& note) override;
 };
 
 class TZumvoTransactionFactory : public pallux::TServiceFactory<TZumvoTransaction, IZumvoTransaction> {};

@@ -32,6 +32,20 @@ public:
     virtual void GetBasketDetailsForInvoice(std::int32_t invoiceNum, std::string& details) = 0;
     virtual void GetBasketDetailsForID(std::int32_t basketID, std::string& details) = 0;
     virtual std::int32_t GetInvoiceTill(std::int32_t invoiceNum) = 0;
+    // Like SetStatusForBasket, but rows whose status is kept are left alone: a basket is marked
+    // cancelled without hiding the transactions whose reversal the provider never confirmed.
+    // Errors are logged, never raised.
+    virtual void SetStatusForBasketExcept(std::int32_t basketID, TTransactionStatus status,
+                                          TTransactionStatus kept) = 0;
+    // Records the provider's number and answer (JSON text) on the row of a code the provider has
+    // just accepted, leaving its status as it is: a till that stops before the code is kept still
+    // leaves a row the code can be reversed from. Logs and swallows database errors.
+    virtual void SaveProviderAnswer(std::int32_t transactionID, std::int32_t tvTrxID,
+                                    const std::string& response) = 0;
+    // Marks the row of a request that got no readable answer: its Response becomes the note
+    // (JSON text with the references the provider can look the request up by). Logs and
+    // swallows database errors.
+    virtual void SaveOutcomeUnknown(std::int32_t transactionID, const std::string& note) = 0;
 };
 
 } // namespace zumvo

@@ -255,6 +255,71 @@ std::string AdviceEnvelope(const TSoapCaller& caller, const std::string& basketI
     return w.Text();
 }
 
+namespace {
+
+bool IsNameEnd(char c) {
+    return c == '>' || c == '/' || c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '=';
+}
+
+bool IsPasswordName(std::string_view qualified) {
+    return pallux::SameText(LocalName(qualified), "password");
+}
+
+// Where the content of a password element that opens before `from` ends: at its closing tag
+// (any prefix, any case), skipping comments and CDATA sections; the end of the text when the
+// element is cut off.
+std::size_t PasswordContentEnd(std::string_view xml, std::size_t from) {
+    std::size_t at = from;
+    while ((at = xml.find('<', at)) != std::string_view::npos) {
+        const std::string_view rest = xml.substr(at);
+        if (rest.starts_with("<!--")) {
+            const std::size_t close = xml.find("-->", at + 4);
+            at = close == std::string_view::npos ? xml.size() : close + 3;
+            continue;
+        }
+        if (rest.starts_with("<![CDATA[")) {
+            const std::size_t close = xml.find("]]>", at + 9);
+            at = close == std::string_view::npos ? xml.size() : close + 3;
+            continue;
+        }
+        if (rest.starts_with("</")) {
+            std::size_t nameEnd = at + 2;
+            while (nameEnd < xml.size() && !IsNameEnd(xml[nameEnd]))
+                ++nameEnd;
+            if (IsPasswordName(xml.substr(at + 2, nameEnd - at - 2)))
+                return at;
+        }
+        ++at;
+    }
+    return xml.size();
+}
+
+// Replaces in `text` every occurrence of `value` by MaskedPassword.
+void MaskOccurrences(std::string& text, std::string_view value) {
+    if (value.empty())
+        return;
+    for (std::size_t at = text.find(value); at != std::string::npos; at = text.find(value, at)) {
+        text.replace(at, value.size(), MaskedPassword);
+        at += std::char_traits<char>::length(MaskedPassword);
+    }
+}
+
+// The text as XmlEscape writes it, control characters kept (they cannot be sent, but may be in
+// a text that is logged).
+std::string EscapeForMasking(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        try {
+            out += XmlEscape(std::string_view(&c, 1));
+        } catch (const std::invalid_argument&) {
+            out += c;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
 std::string MaskPasswordElements(std::string_view xml) {
     std::string out;
     out.reserve(xml.size());
@@ -265,24 +330,69 @@ std::string MaskPasswordElements(std::string_view xml) {
         if (lt == std::string_view::npos)
             break;
         std::size_t nameEnd = lt + 1;
-        while (nameEnd < xml.size() && xml[nameEnd] != '>' && xml[nameEnd] != '/' && xml[nameEnd] != ' ' &&
-               xml[nameEnd] != '\t' && xml[nameEnd] != '\r' && xml[nameEnd] != '\n')
+        while (nameEnd < xml.size() && !IsNameEnd(xml[nameEnd]))
             ++nameEnd;
-        const std::size_t gt = xml.find('>', nameEnd);
-        if (gt == std::string_view::npos)
-            break;
         const std::string_view name = xml.substr(lt + 1, nameEnd - lt - 1);
-        if (!name.empty() && xml[gt - 1] != '/' && pallux::SameText(LocalName(name), "password")) {
+        if (name.empty() || name.front() == '!' || name.front() == '?') {
+            scan = lt + 1;
+            continue;
+        }
+        // The tag's attributes, up to its '>' (quoted values may hold one); a password
+        // attribute's value is masked.
+        std::size_t at = nameEnd;
+        bool closed = false;
+        while (at < xml.size()) {
+            const char c = xml[at];
+            if (c == '>') {
+                closed = true;
+                break;
+            }
+            if (c == '"' || c == '\'') {
+                const std::size_t close = xml.find(c, at + 1);
+                if (close == std::string_view::npos)
+                    break;
+                std::size_t attrEnd = at; // the attribute's name ends before '=' and blanks
+                while (attrEnd > nameEnd && (xml[attrEnd - 1] == '=' || xml[attrEnd - 1] == ' '))
+                    --attrEnd;
+                std::size_t attrStart = attrEnd;
+                while (attrStart > nameEnd && !IsNameEnd(xml[attrStart - 1]))
+                    --attrStart;
+                if (IsPasswordName(xml.substr(attrStart, attrEnd - attrStart))) {
+                    out.append(xml.substr(pos, at + 1 - pos));
+                    out += MaskedPassword;
+                    pos = close;
+                }
+                at = close + 1;
+                continue;
+            }
+            ++at;
+        }
+        if (!closed)
+            break;
+        const std::size_t gt = at;
+        if (name.front() != '/' && xml[gt - 1] != '/' && IsPasswordName(name)) {
             out.append(xml.substr(pos, gt + 1 - pos));
             out += MaskedPassword;
-            const std::size_t next = xml.find('<', gt + 1);
-            pos = scan =
-                next == std::string_view::npos ? xml.size() : next; // a cut-off text is masked to its end
+            pos = scan = PasswordContentEnd(xml, gt + 1);
             continue;
         }
         scan = gt + 1;
     }
     out.append(xml.substr(std::min(pos, xml.size())));
+    return out;
+}
+
+std::string MaskPassword(std::string_view text, std::string_view password) {
+    std::string out = MaskPasswordElements(text);
+    if (password.empty())
+        return out;
+    // The value as written, as an envelope carries it, and as an echo of an escaped envelope
+    // carries it. Longer forms first, so that no part of one is left behind.
+    const std::string once = EscapeForMasking(password);
+    const std::string twice = EscapeForMasking(once);
+    MaskOccurrences(out, twice);
+    MaskOccurrences(out, once);
+    MaskOccurrences(out, password);
     return out;
 }
 
@@ -316,14 +426,14 @@ void TZumvoAPI::SetStore(std::int32_t storeID, const std::string& posID) {
 std::string TZumvoAPI::Send(std::string_view classMethod, const std::string& envelope,
                             const std::string& logged) {
     const std::string prefix = "[" + std::string(classMethod) + "] ";
-    LogInfo(prefix + "Request : %", logged);
+    LogInfo(prefix + "Request : %", MaskPassword(logged, FPassword));
 
     pallux::IntfPtr<pallux::IRestClient> rest;
     Require(CreateService(rest), "Could not create RestClient");
     rest->SetBaseURL(FServer);
     std::string answer = rest->Post(FUrl, envelope, {}, 0);
 
-    LogInfo(prefix + "Response : %", MaskPasswordElements(answer));
+    LogInfo(prefix + "Response : %", MaskPassword(answer, FPassword));
     FlushLog();
     return answer;
 }

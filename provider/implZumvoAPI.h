@@ -21,7 +21,6 @@ inline constexpr const char* MaskedPassword = "********";
 
 class TZumvoAPI : public pallux::TInterfacedObject<IZumvoAPI> {
 public:
-
     void SetServer(const std::string& server, const std::string& url) override;
     void SetCredentials(const std::string& id, const std::string& password) override;
     void SetStore(std::int32_t storeID, const std::string& posID) override;
@@ -85,8 +84,15 @@ std::string AdviceEnvelope(const TSoapCaller& caller, const std::string& basketI
                            const std::string& cashierID, const std::string& trxID, const std::string& action,
                            std::int32_t tvTrxID, const std::string& trxType);
 
-// The text with the content of every password element replaced by MaskedPassword, for the log.
+// The text with the content of every password element (up to its closing tag, CDATA and
+// comments included; to the end of a cut-off text) and the value of every password attribute
+// replaced by MaskedPassword, for the log.
 std::string MaskPasswordElements(std::string_view xml);
+
+// MaskPasswordElements, and further every occurrence of the password itself, as written and
+// XML-escaped (once, or twice as in an echo of an escaped envelope), wherever it stands: the
+// form the log shows of a request or answer.
+std::string MaskPassword(std::string_view text, std::string_view password);
 
 // ---- Reading answer values ----
 

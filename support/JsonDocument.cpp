@@ -8,6 +8,8 @@
 #include <utility>
 
 #include <rapidjson/error/en.h>
+#include <rapidjson/memorystream.h>
+#include <rapidjson/reader.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
@@ -204,11 +206,103 @@ bool ToText(const Value* v, std::string& out) {
         return true;
     }
     if (v->IsNumber()) {
+        if (!std::isfinite(v->GetDouble()))
+            return false;
         out = WriteCompact(*v);
         return true;
     }
     return false;
 }
+
+// Which side of the double range a number that from_chars calls out of range lies on: its
+// decimal magnitude (position of the first significant digit, exponent included) is below 0 for
+// a number too small, above 0 for one too large.
+bool TooSmall(std::string_view number) {
+    std::size_t at = number.front() == '-' ? 1 : 0;
+    long long magnitude = 0;
+    bool seenDigit = false, inFraction = false;
+    for (; at < number.size() && number[at] != 'e' && number[at] != 'E'; ++at) {
+        const char c = number[at];
+        if (c == '.') {
+            inFraction = true;
+        } else if (!seenDigit && c == '0') {
+            if (inFraction)
+                --magnitude;
+        } else {
+            seenDigit = true;
+            if (!inFraction)
+                ++magnitude;
+        }
+    }
+    long long exponent = 0;
+    if (at < number.size()) {
+        std::string_view e = number.substr(at + 1);
+        if (!e.empty() && e.front() == '+')
+            e.remove_prefix(1);
+        const auto [ptr, ec] = std::from_chars(e.data(), e.data() + e.size(), exponent);
+        if (ec == std::errc::result_out_of_range)
+            exponent = e.front() == '-' ? -(1LL << 40) : (1LL << 40);
+        (void)ptr;
+    }
+    return magnitude + exponent <= 0;
+}
+
+// The reader's events into a document; a number's text becomes an integer when it is whole and
+// fits 64 bits, else the nearest double (std::from_chars, exactly rounded). A number beyond the
+// largest double stops the parse with an error; one below the smallest reads as 0.
+class TNumberReader {
+public:
+    TNumberReader(rapidjson::Document& doc, std::string& error) : FDoc(doc), FError(error) {}
+
+    bool Null() { return FDoc.Null(); }
+    bool Bool(bool b) { return FDoc.Bool(b); }
+    bool Int(int i) { return FDoc.Int(i); }
+    bool Uint(unsigned u) { return FDoc.Uint(u); }
+    bool Int64(std::int64_t i) { return FDoc.Int64(i); }
+    bool Uint64(std::uint64_t u) { return FDoc.Uint64(u); }
+    bool Double(double d) { return FDoc.Double(d); }
+    bool String(const char* s, rapidjson::SizeType n, bool copy) { return FDoc.String(s, n, copy); }
+    bool StartObject() { return FDoc.StartObject(); }
+    bool Key(const char* s, rapidjson::SizeType n, bool copy) { return FDoc.Key(s, n, copy); }
+    bool EndObject(rapidjson::SizeType members) { return FDoc.EndObject(members); }
+    bool StartArray() { return FDoc.StartArray(); }
+    bool EndArray(rapidjson::SizeType items) { return FDoc.EndArray(items); }
+
+    bool RawNumber(const char* s, rapidjson::SizeType n, bool) {
+        const std::string_view text(s, n);
+        const char* end = s + n;
+        if (text.find_first_of(".eE") == std::string_view::npos) {
+            std::int64_t whole = 0;
+            if (auto [p, ec] = std::from_chars(s, end, whole); ec == std::errc() && p == end)
+                return FDoc.Int64(whole);
+            std::uint64_t positive = 0;
+            if (auto [p, ec] = std::from_chars(s, end, positive); ec == std::errc() && p == end)
+                return FDoc.Uint64(positive);
+        }
+        double d = 0;
+        const auto [p, ec] = std::from_chars(s, end, d, std::chars_format::general);
+        if (p != end || (ec != std::errc() && ec != std::errc::result_out_of_range)) {
+            FError = "the number " + std::string(text) + " cannot be read";
+            return false;
+        }
+        if (ec == std::errc::result_out_of_range) {
+            if (!TooSmall(text)) {
+                FError = "the number " + std::string(text) + " is too large";
+                return false;
+            }
+            d = text.front() == '-' ? -0.0 : 0.0;
+        }
+        if (!std::isfinite(d)) {
+            FError = "the number " + std::string(text) + " is too large";
+            return false;
+        }
+        return FDoc.Double(d);
+    }
+
+private:
+    rapidjson::Document& FDoc;
+    std::string& FError;
+};
 
 } // namespace
 
@@ -572,11 +666,22 @@ TJSONDocument& TJSONDocument::operator=(TJSONDocument&&) noexcept = default;
 
 TJSONDocument TJSONDocument::Parse(std::string_view text) {
     auto store = std::make_unique<detail::TJSONStore>();
-    constexpr unsigned flags = rapidjson::kParseIterativeFlag | rapidjson::kParseFullPrecisionFlag;
-    store->Doc.Parse<flags>(text.data(), text.size());
-    if (store->Doc.HasParseError())
-        throw EJSONError("Invalid JSON at offset " + std::to_string(store->Doc.GetErrorOffset()) + ": " +
-                         rapidjson::GetParseError_En(store->Doc.GetParseError()));
+    // Numbers come from the reader as their text and are converted here (TNumberReader), never
+    // by the reader's own full-precision conversion.
+    constexpr unsigned flags = rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag;
+    rapidjson::Reader reader;
+    rapidjson::MemoryStream bytes(text.data(), text.size());
+    std::string numberError;
+    const auto generate = [&](rapidjson::Document& doc) {
+        TNumberReader handler(doc, numberError);
+        return !reader.Parse<flags>(bytes, handler).IsError();
+    };
+    store->Doc.Populate(generate);
+    if (reader.HasParseError()) {
+        const std::string reason =
+            !numberError.empty() ? numberError : rapidjson::GetParseError_En(reader.GetParseErrorCode());
+        throw EJSONError("Invalid JSON at offset " + std::to_string(reader.GetErrorOffset()) + ": " + reason);
+    }
     if (Depth(store->Doc) > MaxParseDepth)
         throw EJSONError("Invalid JSON: nested deeper than " + std::to_string(MaxParseDepth) + " levels");
     return TJSONDocument(std::move(store));

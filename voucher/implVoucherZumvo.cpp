@@ -1,50 +1,738 @@
 #include "implVoucherZumvo.h"
 
-#include "clsPlaceholder.h"
+#include "FZumvoPayment.h"
+#include "SimpleXMLtoJSON.h"
+#include "ZumvoLog.h"
+#include "clsModuleContainer.h"
+#include "clsSysUtils.h"
+#include "clsVoucherReturn.h"
+#include "implZumvoAPI.h"
+#include "intfDBScript.h"
+#include "intfDisplayMessage.h"
+
+#include <QApplication>
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <limits>
+#include <set>
+#include <stdexcept>
 
 namespace zumvo {
 
+namespace {
+
+constexpr std::int32_t AcceptedCode = -1;
+const std::string RepeatedPressKey = "{F4B9438F-5660-4F41-860C-C320E187B1BD}";
+const std::string NotReappliedKey = "{A3B3DE25-2C4D-4781-A394-996C0DFA3808}";
+
+std::string Repeat(char c, std::size_t n) {
+    return std::string(n, c);
+}
+
+// A null document logs as "null", like a null member.
+std::string JsonText(const std::optional<TJSONDocument>& doc) {
+    return doc ? doc->ToJSON() : std::string("null");
+}
+
+// The stored status number of a transaction element; empty when the element has none.
+std::optional<std::int32_t> StatusOf(const TJSONValue& transaction) {
+    const TJSONValue status = transaction["Status"];
+    if (status.IsNull())
+        return std::nullopt;
+    return status.AsInteger();
+}
+
+bool HasStatus(const TJSONValue& transaction, TTransactionStatus status) {
+    return StatusOf(transaction) == ToInt(status);
+}
+
+// A transaction whose code the provider accepted and that was neither given back nor failed.
+// An element without Status is a screen record of an accepted code. Rows at Started (0) carry
+// no code and no amount: they were made for a code the provider refused or never answered.
+bool IsLive(const TJSONValue& transaction) {
+    const auto status = StatusOf(transaction);
+    return !status || *status == ToInt(TTransactionStatus::Redeemed) ||
+           *status == ToInt(TTransactionStatus::Finalised);
+}
+
+// A number as decimal text in its shortest form ("30", "12.5").
+std::string NumberText(double value) {
+    return fmt::format("{}", value);
+}
+
+// Whole cents for the wire, truncated toward zero; an amount the wire cannot carry is an error.
+std::int32_t WireCents(double amount) {
+    const std::int64_t cents = PriceInCents(amount);
+    if (cents > std::numeric_limits<std::int32_t>::max() || cents < std::numeric_limits<std::int32_t>::min())
+        throw std::out_of_range("Amount " + FixedText(amount) + " is too large to send");
+    return static_cast<std::int32_t>(cents);
+}
+
+std::string Decimal(std::int64_t n) {
+    return std::to_string(n);
+}
+
+// Codes kept once each, sorted without regard to case.
+struct TCaseInsensitiveLess {
+    bool operator()(const std::string& a, const std::string& b) const {
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+            const auto lower = [](char c) {
+                return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+            };
+            return lower(x) < lower(y);
+        });
+    }
+};
+using TCodeList = std::set<std::string, TCaseInsensitiveLess>;
+
+std::string Joined(const TCodeList& codes) {
+    std::string out;
+    for (const auto& code : codes)
+        out += (out.empty() ? "" : ",") + code;
+    return out;
+}
+
+} // namespace
+
+// ---- state and lifecycle
+
+TVoucherZumvo::TVoucherZumvo() {
+    Guarded("TVoucherZumvo.Create", [&] {
+        GetSingletonService(FCurrentBasket);
+        GetSingletonService(FInfo);
+        CreateService(FStore);
+        pallux::IntfPtr<pallux::IEventManager> events;
+        GetInstanceService(events);
+        CreateService(FLogic);
+        Clear();
+        auto& manager = Use(events, "EventManager");
+        manager.Subscribe("Pallux.Invoicing.Transaction.BeforePayment",
+                          FEvents.Bind<&TVoucherZumvo::Event_BeforePayment>(this));
+        manager.Subscribe("Pallux.Invoicing.Transaction.AfterPaymentFailed",
+                          FEvents.Bind<&TVoucherZumvo::Event_PaymentFailed>(this));
+        manager.Subscribe("Pallux.Invoicing.Transaction.AfterPaymentSuccess",
+                          FEvents.Bind<&TVoucherZumvo::Event_PaymentSuccess>(this));
+    });
+}
+
+void TVoucherZumvo::Clear() {
+    Use(FCurrentBasket, "CurrentBasket").ResetBasket();
+    FBasketID = -1;
+    FTransactions = TJSONDocument::NewArray();
+    FLoadedBasket.reset();
+    FLastData.reset();
+    FInPayment = false;
+    FPaymentSucceeded = false;
+    FLastResult.clear();
+    LogInfo("[TVoucherZumvo.Clear] Basket ID      : %", FBasketID);
+    LogInfo("[TVoucherZumvo.Clear] Current Basket : %", FCurrentBasket->GetBasketID());
+    LogInfo("[TVoucherZumvo.Clear] Transactions   : %", FTransactions.ToJSON());
+    LogInfo("[TVoucherZumvo.Clear] Loaded Basket  : %", JsonText(FLoadedBasket));
+}
+
+void PALLUX_CALL TVoucherZumvo::Reset() {
+    Guarded("TVoucherZumvo.Reset", [&] {
+        LogInfo("[TVoucherZumvo.Reset] ....");
+        Clear();
+    });
+}
+
 void PALLUX_CALL TVoucherZumvo::GetDisplayName(std::string& name) {
-    NotAvailable("TVoucherZumvo.GetDisplayName");
     name = "Zumvo Voucher";
 }
 
 void PALLUX_CALL TVoucherZumvo::GetName(std::string& name) {
-    NotAvailable("TVoucherZumvo.GetName");
     name = "Zumvo";
 }
 
-bool PALLUX_CALL TVoucherZumvo::DoVoucher(const std::string&, std::string&, bool) {
-    NotAvailable("TVoucherZumvo.DoVoucher");
-    return false;
-}
-
 std::int32_t PALLUX_CALL TVoucherZumvo::GetVoucherInfo(std::int32_t, std::string& info) {
-    NotAvailable("TVoucherZumvo.GetVoucherInfo");
     info.clear();
     return 0;
 }
 
-bool PALLUX_CALL TVoucherZumvo::CancelVoucher(const std::string&) {
-    NotAvailable("TVoucherZumvo.CancelVoucher");
+void TVoucherZumvo::Event_BeforePayment(const std::string&, const std::string&, std::int64_t) {
+    LogInfo("[TVoucherZumvo.Event_BeforePayment] Starting Payment");
+    FInPayment = true;
+    FPaymentSucceeded = false;
+}
+
+void TVoucherZumvo::Event_PaymentFailed(const std::string&, const std::string&, std::int64_t) {
+    LogInfo("[TVoucherZumvo.Event_PaymentFailed] Payment Done");
+    FInPayment = false;
+    FPaymentSucceeded = false;
+}
+
+void TVoucherZumvo::Event_PaymentSuccess(const std::string&, const std::string&, std::int64_t) {
+    LogInfo("[TVoucherZumvo.Event_PaymentSuccess] Payment Done");
+    FInPayment = false;
+    FPaymentSucceeded = true;
+}
+
+// ---- helpers
+
+std::int32_t TVoucherZumvo::TillOf(const std::optional<TJSONDocument>& basket) {
+    if (!basket || (*basket)["TillID"].IsNull())
+        return -1;
+    return (*basket)["TillID"].AsInteger(-1);
+}
+
+pallux::IntfPtr<IZumvoAPI> TVoucherZumvo::ClientForTill(std::int32_t tillID) {
+    pallux::IntfPtr<IZumvoAPI> client;
+    auto& logic = Use(FLogic, "ZumvoLogic");
+    if (tillID == -1)
+        logic.ZumvoAPI(client);
+    else
+        logic.ZumvoAPIForTill(tillID, client);
+    Use(client, "ZumvoAPI");
+    return client;
+}
+
+std::string TVoucherZumvo::Reference(std::int64_t number) {
+    return Decimal(Use(FInfo, "ZumvoInfo").GetStoreID()) + "-" + Decimal(number);
+}
+
+void TVoucherZumvo::ReloadBasket() {
+    std::string details;
+    Use(FStore, "ZumvoTransaction").GetBasketDetailsForID(FBasketID, details);
+    FLoadedBasket = TJSONDocument::Parse(details);
+    FTransactions = TJSONDocument::CopyOf((*FLoadedBasket)["Transactions"]);
+}
+
+void TVoucherZumvo::GetDiscountCode(std::string& code) {
+    code.clear();
+    Guarded("TVoucherZumvo.GetDiscountCode", [&] {
+        pallux::IntfPtr<pallux::IDBScript> db;
+        Require(CreateService(db), "Could not create DBScript");
+        db->GetValueFmt("SELECT [Code] FROM [Discount] WHERE [DiscRef] = %s ", {pallux::QuotedStr("ZUMVO")},
+                        "Code", code);
+    });
+}
+
+// ---- applying vouchers
+
+bool PALLUX_CALL TVoucherZumvo::DoVoucher(const std::string& invoiceData, std::string& answer,
+                                          bool fromScreen) {
+    bool result = false;
+    answer = FailureAnswer();
+    Guarded("TVoucherZumvo.DoVoucher", [&] {
+        TJSONDocument data = TJSONDocument::Parse(invoiceData);
+        pallux::IntfPtr<pallux::IDisplayMessage> messages;
+        CreateService(messages);
+        pallux::IntfPtr<pallux::IActivityMessage> activity;
+        CreateService(activity);
+
+        LogInfo("[TVoucherZumvo.DoVoucher] " + Repeat('<', 59));
+        LogInfo("[TVoucherZumvo.DoVoucher] FROM UI: %", fromScreen);
+        auto& currentBasket = Use(FCurrentBasket, "CurrentBasket");
+        auto& store = Use(FStore, "ZumvoTransaction");
+        FBasketID = currentBasket.GetBasketID();
+        if (FBasketID == -1) {
+            LogInfo("[TVoucherZumvo.DoVoucher] Adding new basket");
+            FBasketID = currentBasket.NewBasket();
+            store.AddLog("INFO", "New Basket: " + Decimal(FBasketID));
+            std::string details;
+            store.GetBasketDetailsForID(FBasketID, details);
+            FLoadedBasket = TJSONDocument::Parse(details);
+        }
+        LogInfo("[TVoucherZumvo.DoVoucher] Current Basket : %", FBasketID);
+
+        auto& info = Use(FInfo, "ZumvoInfo");
+        data.Add("CurrentTillID", info.GetTillID());
+        data.Add("BasketID", FBasketID);
+        data.Add("PalluxStoreID", info.GetStoreID());
+        data.Add("TvStoreStoreID", info.GetProviderStoreID());
+        data.Add("CurrentAmount", PriceInCents(data["AfterDisc"].AsFloat()));
+        LogInfo("[TVoucherZumvo.DoVoucher] Data : %", data.ToJSON());
+        LogInfo("[TVoucherZumvo.DoVoucher] Transactions : %", FTransactions.ToJSON());
+
+        int validCount = 0;
+        for (int j = 0; j < FTransactions._Count(); ++j) {
+            const TJSONValue transaction = FTransactions[j];
+            LogInfo("[TVoucherZumvo.DoVoucher] % : %", j, transaction["Status"].ToJSON());
+            if (IsLive(transaction))
+                ++validCount;
+        }
+        LogInfo("[TVoucherZumvo.DoVoucher] Valid Count : %", validCount);
+
+        if (validCount == 0) {
+            FirstApplication(data, answer, result);
+        } else {
+            LogInfo("[TVoucherZumvo.DoVoucher] " + Repeat('^', 61));
+            LogInfo("[TVoucherZumvo.DoVoucher] There are already existing transaction. Checking for cancel");
+            LogInfo("[TVoucherZumvo.DoVoucher] Last : %", JsonText(FLastData));
+            LogInfo("[TVoucherZumvo.DoVoucher] Current : %", data.ToJSON());
+            LogInfo("[TVoucherZumvo.DoVoucher] " + Repeat('^', 61));
+            FlushLog();
+            if (fromScreen)
+                RepeatedPress(answer, result);
+            else
+                Reapply(data, answer, result, activity);
+        }
+        if (validCount == 0 || !fromScreen)
+            FLastData = TJSONDocument::Parse(invoiceData);
+    });
+    return result;
+}
+
+void TVoucherZumvo::FirstApplication(TJSONDocument& data, std::string& answer, bool& result) {
+    // Qt needs its application object before any window can exist: a host without a user
+    // interface cannot show the screen.
+    if (!qApp)
+        throw std::runtime_error("The payment screen needs the host's user interface");
+    pallux::IntfPtr<pallux::IINISettings> settings;
+    Use(FInfo, "ZumvoInfo").GetSettings(settings);
+    auto screen = std::make_unique<TfrmZumvoPayment>(QApplication::activeWindow());
+    if (!screen->GetPayment(data, settings)) {
+        answer = FailureAnswer();
+        result = false;
+        return;
+    }
+    auto& store = Use(FStore, "ZumvoTransaction");
+    const double total = screen->ProcessedTotal();
+    LogInfo("[TVoucherZumvo.DoVoucher] Total Amount Processed : %", total);
+    store.AddLog("INFO", "Amount Processed: " + FixedText(total));
+
+    FTransactions = screen->RedeemedList().Clone();
+    LogInfo("[TVoucherZumvo.DoVoucher] Transactions : %", FTransactions.ToJSON());
+    screen.reset();
+
+    double payment = 0;
+    double discount = 0;
+    TJSONDocument reply;
+    TJSONValue codes = reply.AddArray("VoucherCodes");
+    for (int i = 0; i < FTransactions._Count(); ++i) {
+        const TJSONValue record = FTransactions[i];
+        payment += record["PaymentAmount"].AsFloat(0);
+        discount += record["DiscountAmount"].AsFloat(0);
+        LogInfo("[TVoucherZumvo.DoVoucher] Data : %", record["Data"].ToJSON());
+        const std::int32_t transactionID = record["TransactionID"].AsInteger();
+        const std::int32_t tvTrxID = record["tvTrxID"].AsInteger(-1);
+        store.SavePayment(transactionID, tvTrxID, record["Amount"].AsFloat(0), record["Data"].ToJSON());
+        store.AddLog("INFO", "Saved Transaction: " + Decimal(transactionID) + " -> " + Decimal(tvTrxID));
+        codes.Append(record["Zumvo"].AsString(""));
+    }
+
+    const TVoucherKind kind = VoucherKindOf(payment, discount);
+    if (kind == TVoucherKind::Loyalty) {
+        AddLoyaltyMembers(reply.Root());
+        answer = reply.ToJSON();
+    } else if (kind != TVoucherKind::Invalid) {
+        reply.Add("VoucherAmount", total);
+        AddTenderMembers(reply.Root(), kind, payment, discount, [this] {
+            std::string code;
+            GetDiscountCode(code);
+            return code;
+        });
+        answer = reply.ToJSON();
+    }
+    LogInfo("[TVoucherZumvo.DoVoucher] Voucher Result : %", answer);
+    FLastResult = answer;
+    store.SaveBasketPayment(FBasketID, total);
+    store.AddLog("INFO", "Saved Basket: " + Decimal(FBasketID) + " -> " + FixedText(total));
+    result = true;
+}
+
+void TVoucherZumvo::RepeatedPress(std::string& answer, bool& result) {
+    TJSONDocument last = TJSONDocument::Parse(FLastResult);
+    LogInfo("[TVoucherZumvo.DoVoucher] Result: %", last.ToJSON());
+    FlushLog();
+    const std::string text = Decimal(last["VoucherCodes"]._Count()) + " Zumvo voucher(s) for " +
+                             MoneyText(last["VoucherAmount"].AsFloat(0)) +
+                             " already been applied to this order!";
+    pallux::IntfPtr<pallux::IDisplayMessage> messages;
+    CreateService(messages);
+    Use(messages, "DisplayMessage").ShowKeyedMessage(text, RepeatedPressKey, pallux::mbOK, 1);
+    last.Set("Changed", false);
+    answer = last.ToJSON();
+    result = true;
+}
+
+// ---- re-applying vouchers after an invoice change
+
+bool TVoucherZumvo::MustReapply(const TJSONDocument& data) const {
+    if (FLastData)
+        return data["AfterDisc"].AsFloat(0) != (*FLastData)["AfterDisc"].AsFloat(0) ||
+               data["LineItems"]._Count() != (*FLastData)["LineItems"]._Count();
+    return FLoadedBasket.has_value();
+}
+
+void TVoucherZumvo::Reapply(TJSONDocument& data, std::string& answer, bool& result,
+                            pallux::IntfPtr<pallux::IActivityMessage>& activity) {
+    if (!MustReapply(data)) {
+        answer = FLastResult;
+        result = true;
+        return;
+    }
+    LogInfo("[TVoucherZumvo.DoVoucher] Existing transactions need to be cancelled");
+    auto& store = Use(FStore, "ZumvoTransaction");
+    TCodeList codes;
+    double discount = 0;
+    for (int i = 0; i < FTransactions._Count(); ++i) {
+        const TJSONValue transaction = FTransactions[i];
+        LogInfo("[TVoucherZumvo.DoVoucher]  : %", transaction.ToJSON());
+        if (!IsLive(transaction))
+            continue;
+        LogInfo("[TVoucherZumvo.DoVoucher] % % %", transaction["ID"].ToJSON(),
+                transaction["tvTrxId"].ToJSON(), transaction["Zumvo"].AsString(""));
+        codes.insert(transaction["Zumvo"].AsString(""));
+        if (transaction["Data"].Exists("DiscountAmount"))
+            discount += transaction["Data"]["DiscountAmount"].AsFloat(0);
+    }
+    LogInfo("[TVoucherZumvo.DoVoucher] Current Discount : %", discount);
+    const double amount = data["AfterDisc"].AsFloat() + discount;
+    LogInfo("[TVoucherZumvo.DoVoucher] Current AfterDisc : %", amount);
+
+    const std::string cashier = data["Cashier"].AsString("");
+    if (activity)
+        activity->ShowActivity("Cancelling existing voucher(s)", 0);
+    const std::set<std::int32_t> unconfirmed =
+        CancelVoucherTransactions(FBasketID, FTransactions.Root(), cashier, TillOf(FLoadedBasket));
+    // Reversals the provider did not confirm stay "failed to cancel".
+    store.SetStatusForBasketExcept(FBasketID, TTransactionStatus::Cancelled,
+                                   TTransactionStatus::CancelFailed);
+    // A code whose earlier transaction could not be given back still holds the customer's
+    // money: sending it again would take the money twice.
+    for (int i = 0; i < FTransactions._Count(); ++i) {
+        const TJSONValue transaction = FTransactions[i];
+        const std::string code = transaction["Zumvo"].AsString("");
+        if (unconfirmed.count(transaction["TransactionID"].AsInteger(-1)) > 0 && codes.erase(code) > 0)
+            LogInfo("[TVoucherZumvo.DoVoucher] Not re-applied, reversal not confirmed : %", code);
+    }
+    ReloadBasket();
+    LogInfo("[TVoucherZumvo.DoVoucher] Zumvo Details : %", FLoadedBasket->ToJSON());
+    LogInfo("[TVoucherZumvo.DoVoucher] Zumvos (%): %", codes.size(), Joined(codes));
+
+    TJSONDocument results = TJSONDocument::NewArray();
+    for (const auto& code : codes) {
+        if (activity)
+            activity->UpdateActivity("Retrying Zumvo: " + code, 1);
+        LogInfo("[TVoucherZumvo.DoVoucher] Adding : %", code);
+        TJSONDocument record;
+        AddZumvoVoucher(code, cashier, amount, data["LineItems"], record);
+        results.Append(record);
+    }
+    LogInfo("[TVoucherZumvo.DoVoucher]  : %", results.ToJSON());
+
+    for (int i = 0; i < results._Count(); ++i) {
+        const TJSONValue record = results[i];
+        const bool paid = record["PaymentMade"].AsBoolean(false);
+        LogInfo("[TVoucherZumvo.DoVoucher] Result : % - %", record["Zumvo"].AsString(""), paid);
+        if (!paid)
+            continue;
+        LogInfo("[TVoucherZumvo.DoVoucher] Current : %", FTransactions.ToJSON());
+        LogInfo("[TVoucherZumvo.DoVoucher] Adding to transactions : %", record.ToJSON());
+        const std::int32_t transactionID = record["TransactionID"].AsInteger();
+        const std::int32_t tvTrxID = record["tvTrxID"].AsInteger(-1);
+        store.SavePayment(transactionID, tvTrxID, record["Amount"].AsFloat(0), record["Data"].ToJSON());
+        store.AddLog("INFO", "Saved Transaction: " + Decimal(transactionID) + " -> " + Decimal(tvTrxID));
+    }
+
+    ReloadBasket();
+    LogInfo("[TVoucherZumvo.DoVoucher] Zumvo Details : %", FLoadedBasket->ToJSON());
+    LogInfo("[TVoucherZumvo.DoVoucher] FTransactions : %", FTransactions.ToJSON());
+    TJSONDocument reply;
+    GetVoucherReturn(reply);
+    LogInfo("[TVoucherZumvo.DoVoucher] New return : %", reply.ToJSON());
+
+    if (activity)
+        activity->ShowActivity("Saving new Zumvo Basket", 0);
+    const double voucherAmount = reply["VoucherAmount"].AsFloat(0);
+    store.SaveBasketPayment(FBasketID, voucherAmount);
+    store.AddLog("INFO", "Saved Basket: " + Decimal(FBasketID) + " -> " + FixedText(voucherAmount));
+    answer = reply.ToJSON();
+    FLastResult = answer;
+    result = reply["Result"].AsBoolean(false);
+    if (!result) {
+        pallux::IntfPtr<pallux::IDisplayMessage> messages;
+        CreateService(messages);
+        activity.reset(); // the activity text goes before the message shows
+        Use(messages, "DisplayMessage")
+            .ShowKeyedMessage("Vouchers could not be re-applied and the voucher total is now " +
+                                  MoneyText(voucherAmount),
+                              NotReappliedKey, pallux::mbOK, 1);
+    }
+    FlushLog();
+}
+
+void TVoucherZumvo::AddZumvoVoucher(const std::string& code, const std::string& cashier, double amount,
+                                    const TJSONValue& lineItems, TJSONDocument& record) {
+    Guarded("TVoucherZumvo.AddZumvoVoucher", [&] {
+        auto client = ClientForTill(TillOf(FLoadedBasket));
+        TJSONDocument rec;
+        const std::int32_t transactionNo = Use(FStore, "ZumvoTransaction").AddTransactionToBasket(FBasketID);
+        const std::string basketRef = Reference(FBasketID);
+        const std::string transactionRef = Reference(transactionNo);
+        try {
+            const std::int32_t cents = WireCents(amount);
+            std::string reply;
+            client->Transaction(basketRef, cashier, transactionRef, code, "ZUMVO", cents, cents, "PAYMENT",
+                                lineItems.IsNull() ? std::string() : lineItems.ToJSON(), reply);
+            if (!reply.empty()) {
+                const TJSONDocument resp = ReadSoapAnswer(reply, "transactionResponse");
+                const bool paid = ParseResponseCode(resp["responseCode"].AsString("")) == AcceptedCode;
+                rec.Add("PaymentMade", paid);
+                TJSONValue data = rec.Add("Data", resp);
+                rec.Add("Zumvo", code);
+                data.Add("Zumvo", code);
+                rec.Add("Status", ToInt(TTransactionStatus::Redeemed));
+                if (paid) {
+                    rec.Add("TransactionID", transactionNo);
+                    rec.Add("tvTrxID", WholeNumberOr(resp["tvTrxId"].AsString(""), -1));
+                    const std::int64_t total = WholeNumberOr(resp["totalAmountProcessed"].AsString(""), 0);
+                    const std::int64_t settle = WholeNumberOr(resp["amountToSettle"].AsString(""), 0);
+                    const double paymentAmount = static_cast<double>(settle) / 100;
+                    const double discountAmount = static_cast<double>(total - settle) / 100;
+                    rec.Add("Amount", static_cast<double>(total) / 100);
+                    rec.Add("PaymentAmount", paymentAmount);
+                    rec.Add("DiscountAmount", discountAmount);
+                    data.Add("PaymentAmount", NumberText(paymentAmount));
+                    data.Add("DiscountAmount", NumberText(discountAmount));
+                }
+            }
+        } catch (const std::exception& e) {
+            rec.Set("PaymentMade", false);
+            rec.Set("Error", std::string(e.what()));
+        }
+        record = std::move(rec);
+    });
+}
+
+void TVoucherZumvo::GetVoucherReturn(TJSONDocument& document) {
+    document = TJSONDocument();
+    Guarded("TVoucherZumvo.GetVoucherReturn", [&] {
+        double payment = 0;
+        double discount = 0;
+        int count = 0;
+        TJSONDocument codes = TJSONDocument::NewArray();
+        for (int i = 0; i < FTransactions._Count(); ++i) {
+            const TJSONValue transaction = FTransactions[i];
+            if (!IsLive(transaction))
+                continue;
+            payment += transaction["Data"]["PaymentAmount"].AsFloat(0);
+            discount += transaction["Data"]["DiscountAmount"].AsFloat(0);
+            ++count;
+            codes.Append(transaction["Zumvo"].AsString(""));
+        }
+        LogInfo("[TVoucherZumvo.GetVoucherReturn] Payment Amount   : %", payment);
+        LogInfo("[TVoucherZumvo.GetVoucherReturn] Discount Amount  : %", discount);
+        LogInfo("[TVoucherZumvo.GetVoucherReturn] Voucher Codes    : %", codes.ToJSON());
+        LogInfo("[TVoucherZumvo.GetVoucherReturn] Valid Count      : %", count);
+        document.Add("VoucherCodes", codes);
+        document.Add("VoucherAmount", payment + discount);
+        const TVoucherKind kind = VoucherKindOf(payment, discount);
+        if (kind == TVoucherKind::Loyalty) {
+            if (count == 0)
+                document.Add("Result", false);
+            else
+                AddLoyaltyMembers(document.Root());
+            return;
+        }
+        AddTenderMembers(document.Root(), kind, payment, discount, [this] {
+            std::string code;
+            GetDiscountCode(code);
+            return code;
+        });
+    });
+}
+
+// ---- cancelling and reversing vouchers
+
+std::set<std::int32_t> TVoucherZumvo::CancelVoucherTransactions(std::int32_t basketNo,
+                                                                const TJSONValue& transactions,
+                                                                const std::string& cashier,
+                                                                std::int32_t tillID) {
+    std::set<std::int32_t> unconfirmed;
+    Guarded("TVoucherZumvo.CancelVoucherTransactions", [&] {
+        LogInfo("[TVoucherZumvo.CancelVoucherTransactions] Cancelling Transactions for : %", basketNo);
+        auto client = ClientForTill(tillID);
+        auto& logic = Use(FLogic, "ZumvoLogic");
+        auto& store = Use(FStore, "ZumvoTransaction");
+        const std::string basketRef = Reference(basketNo);
+        for (int i = 0; i < transactions._Count(); ++i) {
+            const TJSONValue transaction = transactions[i];
+            LogInfo("[TVoucherZumvo.CancelVoucherTransactions] Transaction : %",
+                    transaction["TransactionID"].ToJSON());
+            if (HasStatus(transaction, TTransactionStatus::Cancelled)) {
+                LogInfo("[TVoucherZumvo.CancelVoucherTransactions] Transaction not ready to be cancelled");
+                continue;
+            }
+            if (transaction["tvTrxID"].IsNull())
+                continue;
+            const std::string transactionID = transaction["TransactionID"].AsString();
+            const std::string transactionRef =
+                Decimal(Use(FInfo, "ZumvoInfo").GetStoreID()) + "-" + transactionID;
+            LogInfo("[TVoucherZumvo.CancelVoucherTransactions] Cancelling : %", transactionRef);
+            std::string reply;
+            client->Advice(basketRef, cashier, transactionRef, "REVERSE",
+                           transaction["tvTrxID"].AsInteger(-1), "PAYMENT", reply);
+            const std::int32_t number = transaction["TransactionID"].AsInteger();
+            if (logic.HandleReverseResponse(number, reply)) {
+                store.AddLog("INFO", "Transaction " + transactionID + " Cancelled");
+            } else {
+                // An answer the provider logic could not read records nothing: the reversal
+                // is still unconfirmed.
+                store.SetStatus(number, TTransactionStatus::CancelFailed);
+                store.AddLog("INFO", "Transaction " + transactionID + " FAILED to be Cancelled");
+                unconfirmed.insert(number);
+            }
+        }
+    });
+    return unconfirmed;
+}
+
+bool PALLUX_CALL TVoucherZumvo::CancelVoucher(const std::string& invoiceData) {
+    Guarded("TVoucherZumvo.CancelVoucher", [&] {
+        if (FInPayment)
+            return;
+        pallux::IntfPtr<pallux::IActivityMessage> activity;
+        CreateService(activity);
+        FBasketID = Use(FCurrentBasket, "CurrentBasket").GetBasketID();
+        if (FBasketID < 0)
+            return;
+        auto& store = Use(FStore, "ZumvoTransaction");
+        if (activity)
+            activity->ShowActivity("Cancelling Zumvo Basket", 0);
+        LogInfo("[TVoucherZumvo.CancelVoucher] Cancelling Transactions in Basket : %", FBasketID);
+        store.AddLog("INFO", "Cancelling Basket: " + Decimal(FBasketID));
+        const TJSONDocument data = TJSONDocument::Parse(invoiceData);
+        CancelVoucherTransactions(FBasketID, FTransactions.Root(), data["Cashier"].AsString(""),
+                                  TillOf(FLoadedBasket));
+        // Reversals the provider did not confirm stay "failed to cancel".
+        store.SetStatusForBasketExcept(FBasketID, TTransactionStatus::Cancelled,
+                                       TTransactionStatus::CancelFailed);
+        // The engine's copy follows the store, so that a second cancel sends nothing twice and
+        // the Voucher button no longer reports codes that were given back.
+        ReloadBasket();
+    });
     return false;
 }
 
-bool PALLUX_CALL TVoucherZumvo::TransactionFinalise(const std::string&, std::string&) {
-    NotAvailable("TVoucherZumvo.TransactionFinalise");
-    return false;
+void PALLUX_CALL TVoucherZumvo::OverringInvoice(std::int32_t, std::int32_t invoiceNum) {
+    Guarded("TVoucherZumvo.OverringInvoice", [&] {
+        LogInfo("[TVoucherZumvo.OverringInvoice] ---- : %");
+        std::string text;
+        Use(FStore, "ZumvoTransaction").GetBasketDetailsForInvoice(invoiceNum, text);
+        LogInfo("[TVoucherZumvo.OverringInvoice] Basket : %", text);
+        FlushLog();
+        const TJSONDocument basket = TJSONDocument::Parse(text);
+        if (!basket.Exists("ID"))
+            return;
+        bool reversible = true;
+        const TJSONValue transactions = basket["Transactions"];
+        for (int i = 0; i < transactions._Count(); ++i) {
+            LogInfo("[TVoucherZumvo.OverringInvoice] Transaction : %", transactions[i].ToJSON());
+            if (HasStatus(transactions[i], TTransactionStatus::Finalised)) {
+                reversible = false;
+                break;
+            }
+        }
+        pallux::IntfPtr<pallux::IDisplayMessage> messages;
+        CreateService(messages);
+        auto& display = Use(messages, "DisplayMessage");
+        if (reversible) {
+            LogInfo("[TVoucherZumvo.OverringInvoice] Can be reversed - displaying message for cashier");
+            display.ShowMessage("The Zumvo transaction has not yet been finalised.\r\n"
+                                "The voucher(s) will now be reversed.\r\n"
+                                "If successful, funds will be returned to the customer",
+                                pallux::mtInformation, pallux::mbOK);
+            // The overridden invoice's own basket and till name the reversals.
+            const std::optional<TJSONDocument> overridden = basket.Clone();
+            CancelVoucherTransactions(basket["ID"].AsInteger(), transactions, "-", TillOf(overridden));
+        } else {
+            LogInfo("[TVoucherZumvo.OverringInvoice] Can't be reversed - displaying message for cashier");
+            display.ShowMessage("The Zumvo transaction has already been finalised.\r\n"
+                                "The voucher(s) CANNOT be reversed.\r\n"
+                                "The funds will not be returned to the customer",
+                                pallux::mtInformation, pallux::mbOK);
+        }
+    });
 }
 
-void PALLUX_CALL TVoucherZumvo::OverringInvoice(std::int32_t, std::int32_t) {
-    NotAvailable("TVoucherZumvo.OverringInvoice");
+// ---- finalisation and invoice population
+
+bool PALLUX_CALL TVoucherZumvo::TransactionFinalise(const std::string& invoiceData, std::string& answer) {
+    bool result = false;
+    pallux::IntfPtr<pallux::IActivityMessage> activity;
+    Guarded("TVoucherZumvo.TransactionFinalise", [&] {
+        CreateService(activity);
+        LogInfo("[TVoucherZumvo.TransactionFinalise] Details : %", invoiceData);
+        FBasketID = Use(FCurrentBasket, "CurrentBasket").GetBasketID();
+        LogInfo("[TVoucherZumvo.TransactionFinalise] Current Basket : %", FBasketID);
+        if (FBasketID > -1) {
+            Guarded("TVoucherZumvo.TransactionFinalise", [&] { FinaliseBasket(invoiceData, activity); });
+            answer = TJSONDocument().ToJSON();
+        }
+        result = true;
+    });
+    return result;
 }
 
-void PALLUX_CALL TVoucherZumvo::PopulateForInvoice(std::int32_t, const std::string&) {
-    NotAvailable("TVoucherZumvo.PopulateForInvoice");
+void TVoucherZumvo::FinaliseBasket(const std::string& invoiceData,
+                                   pallux::IntfPtr<pallux::IActivityMessage>& activity) {
+    const TJSONDocument data = TJSONDocument::Parse(invoiceData);
+    auto& store = Use(FStore, "ZumvoTransaction");
+    const TJSONValue invoiceNum = data["InvoiceNum"];
+    LogInfo("[TVoucherZumvo.TransactionFinalise] Basket : % | Invoice: %", FBasketID, invoiceNum.ToJSON());
+    if (FPaymentSucceeded) {
+        if (activity)
+            activity->ShowActivity("Finalising Zumvo Basket", 0);
+        LogInfo("[TVoucherZumvo.TransactionFinalise] Finalising basket : %", FBasketID);
+        const std::string basketRef = Reference(FBasketID);
+        const std::string cashier = data["Cashier"].AsString("");
+        LogInfo("[TVoucherZumvo.TransactionFinalise] Loaded Basket : %", JsonText(FLoadedBasket));
+        std::int32_t till = TillOf(FLoadedBasket);
+        if (till == -1)
+            till = store.GetInvoiceTill(invoiceNum.AsInteger(-1));
+        auto client = ClientForTill(till);
+        auto& logic = Use(FLogic, "ZumvoLogic");
+        for (int i = 0; i < FTransactions._Count(); ++i) {
+            const TJSONValue transaction = FTransactions[i];
+            const std::int32_t number = transaction.Exists("TransactionID")
+                                            ? transaction["TransactionID"].AsInteger()
+                                            : transaction["ID"].AsInteger();
+            const std::int32_t status = StatusOf(transaction).value_or(ToInt(TTransactionStatus::Redeemed));
+            LogInfo("[TVoucherZumvo.TransactionFinalise] Transaction : % | Status: %", number, status);
+            if (status == ToInt(TTransactionStatus::Finalised)) {
+                LogInfo("[TVoucherZumvo.TransactionFinalise] Transaction already finalised : %", number);
+            } else if (status == ToInt(TTransactionStatus::Redeemed)) {
+                const std::string transactionRef = Reference(number);
+                LogInfo("[TVoucherZumvo.TransactionFinalise] Finalising : %", transactionRef);
+                store.AddLog("INFO", "Finalising Transaction: " + transaction["TransactionID"].AsString(""));
+                try {
+                    std::string reply;
+                    client->Advice(basketRef, cashier, transactionRef, "FINALISE",
+                                   transaction["tvTrxID"].AsInteger(-1), "PAYMENT", reply);
+                    logic.HandleFinaliseResponse(number, reply);
+                } catch (const std::exception& e) {
+                    LogInfo("[TVoucherZumvo.TransactionFinalise] Error finalising : %", e.what());
+                    store.SetStatus(number, TTransactionStatus::FinaliseFailed);
+                }
+            }
+        }
+        store.AddLog("INFO", "Setting Finalise For Basket: " + Decimal(FBasketID));
+        store.SaveFinaliseForBasket(FBasketID);
+    }
+    if (activity)
+        activity->ShowActivity("Zumvo: Finalising Pallux Transaction", 0);
+    store.SetBasketInvoice(FBasketID, invoiceNum.AsInteger());
+    store.SetInvoicForBaskt(FBasketID, invoiceNum.AsInteger());
 }
 
-void PALLUX_CALL TVoucherZumvo::Reset() {
-    NotAvailable("TVoucherZumvo.Reset");
+void PALLUX_CALL TVoucherZumvo::PopulateForInvoice(std::int32_t invoiceNum,
+                                                   const std::string& voucherReturn) {
+    Guarded("TVoucherZumvo.PopulateForInvoice", [&] {
+        LogInfo("[TVoucherZumvo.PopulateForInvoice] " + Repeat('<', 59));
+        LogInfo("[TVoucherZumvo.PopulateForInvoice] Details : % %", invoiceNum, voucherReturn);
+        std::string details;
+        Use(FStore, "ZumvoTransaction").GetBasketDetailsForInvoice(invoiceNum, details);
+        FLoadedBasket = TJSONDocument::Parse(details);
+        LogInfo("[TVoucherZumvo.PopulateForInvoice] Zumvo Details : %", FLoadedBasket->ToJSON());
+        Use(FCurrentBasket, "CurrentBasket").SetBasketID((*FLoadedBasket)["ID"].AsInteger());
+        FTransactions = TJSONDocument::CopyOf((*FLoadedBasket)["Transactions"]);
+        FLastResult = voucherReturn;
+    });
 }
 
 } // namespace zumvo

@@ -1,28 +1,120 @@
-// TVoucherZumvo: not available in this build yet; every operation logs that and returns its
-// results as they stood.
+// TVoucherZumvo: the till's voucher handler. It applies Zumvo codes to the invoice being rung up
+// (through the payment screen), re-applies them when the invoice changes, reverses them when the
+// cashier cancels or a completed invoice is overridden, and finalises them when the invoice is
+// completed. Its state mirrors what the transaction store holds for the current basket.
 #pragma once
 
+#include "JsonDocument.h"
 #include "clsInterfacedObject.h"
+#include "intfActivityMessage.h"
+#include "intfCurrentBasket.h"
+#include "intfEventManager.h"
 #include "intfServiceFactory.h"
 #include "intfVoucher.h"
+#include "intfZumvoInfo.h"
+#include "intfZumvoLogic.h"
+#include "intfZumvoTransaction.h"
 
 #include <cstdint>
+#include <optional>
+#include <set>
 #include <string>
-#include <vector>
 
 namespace zumvo {
 
 class TVoucherZumvo : public pallux::TInterfacedObject<pallux::IVoucher> {
 public:
+    // Looks up the services, clears the state (which makes the shared current basket forget its
+    // basket) and subscribes to the three payment events. Never fails: errors are logged.
+    TVoucherZumvo();
+
+    // Always "Zumvo Voucher".
     void PALLUX_CALL GetDisplayName(std::string& name) override;
+    // Always "Zumvo".
     void PALLUX_CALL GetName(std::string& name) override;
-    bool PALLUX_CALL DoVoucher(const std::string&, std::string&, bool) override;
-    std::int32_t PALLUX_CALL GetVoucherInfo(std::int32_t, std::string& info) override;
-    bool PALLUX_CALL CancelVoucher(const std::string&) override;
-    bool PALLUX_CALL TransactionFinalise(const std::string&, std::string&) override;
-    void PALLUX_CALL OverringInvoice(std::int32_t, std::int32_t) override;
-    void PALLUX_CALL PopulateForInvoice(std::int32_t, const std::string&) override;
+    // Applies codes: the payment screen for a basket without live transactions; the last answer
+    // again (with Changed false) for a repeated press; re-application when the host calls
+    // without the cashier and the invoice changed. answer is a voucher-return document; the
+    // result is false when nothing was applied or an error occurred (logged).
+    bool PALLUX_CALL DoVoucher(const std::string& invoiceData, std::string& answer, bool fromScreen) override;
+    // Always 0 and an empty text.
+    std::int32_t PALLUX_CALL GetVoucherInfo(std::int32_t value, std::string& info) override;
+    // Reverses the current basket's transactions (nothing while the host takes payment) and marks
+    // the basket cancelled; transactions whose reversal was not confirmed stay "failed to
+    // cancel". Always false.
+    bool PALLUX_CALL CancelVoucher(const std::string& invoiceData) override;
+    // Ties the current basket to the invoice; after a successful payment first finalises every
+    // redeemed transaction with the provider. answer is "{}" when a basket was open. False only
+    // when an error occurred outside the basket processing.
+    bool PALLUX_CALL TransactionFinalise(const std::string& invoiceData, std::string& answer) override;
+    // For a completed invoice with a Zumvo basket: tells the cashier whether its codes can still
+    // be reversed and reverses them when none is finalised.
+    void PALLUX_CALL OverringInvoice(std::int32_t value, std::int32_t invoiceNum) override;
+    // Makes the basket stored for the invoice the current one, with the answer given for it.
+    void PALLUX_CALL PopulateForInvoice(std::int32_t invoiceNum, const std::string& voucherReturn) override;
+    // Forgets the current basket.
     void PALLUX_CALL Reset() override;
+
+    // Sends a REVERSE advice for each transaction of the list whose status is not -1 and that has
+    // a provider number, and records the answers (-1 confirmed, -3 otherwise). The basket number
+    // names the basket reference; the till selects the provider set-up (-1: this till). Answers
+    // the transaction numbers whose reversal was not confirmed.
+    std::set<std::int32_t> CancelVoucherTransactions(std::int32_t basketNo, const TJSONValue& transactions,
+                                                     const std::string& cashier, std::int32_t tillID);
+    // Sends one code as a PAYMENT transaction for the amount (currency units) in a new row of the
+    // current basket and fills record with what the provider answered.
+    void AddZumvoVoucher(const std::string& code, const std::string& cashier, double amount,
+                         const TJSONValue& lineItems, TJSONDocument& record);
+    // The voucher-return document rebuilt from the basket's live transactions.
+    void GetVoucherReturn(TJSONDocument& document);
+    // The host's discount code for Zumvo discounts; empty when there is none.
+    void GetDiscountCode(std::string& code);
+
+    void Event_BeforePayment(const std::string& eventName, const std::string& data, std::int64_t param);
+    void Event_PaymentFailed(const std::string& eventName, const std::string& data, std::int64_t param);
+    void Event_PaymentSuccess(const std::string& eventName, const std::string& data, std::int64_t param);
+
+    // Read-only views of the state, for diagnostics and tests.
+    std::int32_t BasketID() const { return FBasketID; }
+    const TJSONDocument& Transactions() const { return FTransactions; }
+    const std::optional<TJSONDocument>& LoadedBasket() const { return FLoadedBasket; }
+    const std::optional<TJSONDocument>& LastData() const { return FLastData; }
+    const std::string& LastResult() const { return FLastResult; }
+    bool InPayment() const { return FInPayment; }
+    bool PaymentSucceeded() const { return FPaymentSucceeded; }
+
+private:
+    pallux::IntfPtr<ICurrentBasket> FCurrentBasket;
+    pallux::IntfPtr<IZumvoInfo> FInfo;
+    pallux::IntfPtr<IZumvoTransaction> FStore;
+    pallux::IntfPtr<IZumvoLogic> FLogic;
+    std::int32_t FBasketID = -1;
+    TJSONDocument FTransactions = TJSONDocument::NewArray();
+    std::optional<TJSONDocument> FLoadedBasket; // empty: null
+    std::optional<TJSONDocument> FLastData;     // empty: null
+    std::string FLastResult;
+    bool FInPayment = false;
+    bool FPaymentSucceeded = false;
+    pallux::TEventSubscriberToken FEvents;
+
+    void Clear();
+    // The branches of DoVoucher.
+    void FirstApplication(TJSONDocument& data, std::string& answer, bool& result);
+    void RepeatedPress(std::string& answer, bool& result);
+    void Reapply(TJSONDocument& data, std::string& answer, bool& result,
+                 pallux::IntfPtr<pallux::IActivityMessage>& activity);
+    bool MustReapply(const TJSONDocument& data) const;
+    // FLoadedBasket and FTransactions read again from the store for the current basket.
+    void ReloadBasket();
+    // TransactionFinalise's work on an open basket: the FINALISE advices after a successful
+    // payment, then the invoice number on the basket and its transactions.
+    void FinaliseBasket(const std::string& invoiceData, pallux::IntfPtr<pallux::IActivityMessage>& activity);
+    // The till of a basket-details document (its TillID), -1 when it names none.
+    static std::int32_t TillOf(const std::optional<TJSONDocument>& basket);
+    // A SOAP client for the till (-1: this till).
+    pallux::IntfPtr<IZumvoAPI> ClientForTill(std::int32_t tillID);
+    // "<store>-<number>": the provider's reference of a basket or a transaction row.
+    std::string Reference(std::int64_t number);
 };
 
 class TVoucherZumvoFactory : public pallux::TServiceFactory<TVoucherZumvo, pallux::IVoucher> {};

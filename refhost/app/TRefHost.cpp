@@ -53,6 +53,23 @@ TCommandLine TCommandLine::Parse(const std::vector<std::string>& args) {
     return cl;
 }
 
+TRestSettings RestSettingsFromConfig(const TIniFile& config) {
+    const auto positive = [&](const char* key, int fallback) {
+        const int value = config.ReadInteger("Rest", key, fallback);
+        if (value <= 0)
+            throw std::invalid_argument(std::string("[Rest] ") + key + " must be above 0, not " +
+                                        std::to_string(value));
+        return value;
+    };
+    TRestSettings rest;
+    rest.ConnectTimeoutMs = positive("ConnectTimeoutMs", rest.ConnectTimeoutMs);
+    rest.RequestTimeoutMs = positive("RequestTimeoutMs", rest.RequestTimeoutMs);
+    rest.MaxAnswerBytes =
+        static_cast<std::size_t>(positive("MaxAnswerKB", static_cast<int>(rest.MaxAnswerBytes / 1024))) *
+        1024;
+    return rest;
+}
+
 std::string RoleFromProgramPath(const std::filesystem::path& program) {
     std::string name = program.filename().string();
     if (name.size() > 4 && name.ends_with(".exe"))
@@ -66,9 +83,7 @@ TRefHost::TRefHost(std::string role, const TCommandLine& options, const std::fil
     FContainer = pallux::MakeIntf<TDIContainer, TDIContainer>();
     RegisterCoreServices(*FContainer, FContext);
 
-    TRestSettings rest;
-    rest.ConnectTimeoutMs = FContext->Config.ReadInteger("Rest", "ConnectTimeoutMs", rest.ConnectTimeoutMs);
-    rest.RequestTimeoutMs = FContext->Config.ReadInteger("Rest", "RequestTimeoutMs", rest.RequestTimeoutMs);
+    const TRestSettings rest = RestSettingsFromConfig(FContext->Config);
     RegisterHostFactory<pallux::IRestClient>(*FContainer,
                                              [rest] { return pallux::MakeIntf<TRestClient>(rest); });
 

@@ -7,6 +7,7 @@
 #include "THostContext.h"
 #include "TMainMenuManager.h"
 #include "TModuleLoader.h"
+#include "TRestClient.h"
 
 #include <filesystem>
 #include <iosfwd>
@@ -33,6 +34,11 @@ struct TCommandLine {
     // error naming it.
     static TCommandLine Parse(const std::vector<std::string>& args);
 };
+
+// The REST client's settings from the [Rest] section of the host configuration:
+// ConnectTimeoutMs, RequestTimeoutMs and MaxAnswerKB (each above 0; a missing key keeps its
+// default). A value that is not a whole number above 0 raises an error naming the key.
+TRestSettings RestSettingsFromConfig(const TIniFile& config);
 
 // "Invoicing" or "BackOffice", from the program's file name (a Windows ".exe" is dropped).
 std::string RoleFromProgramPath(const std::filesystem::path& program);

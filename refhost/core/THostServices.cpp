@@ -5,18 +5,68 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
+#include <chrono>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace refhost {
 
 // ---- settings
 
+namespace {
+
+std::string ReadWholeFile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A write can land within one tick of the file system's coarse clock after the file was read,
+// keeping time and size (ZumvoStoreID=77 -> 88): within this margin the text is compared.
+constexpr auto RacyMargin = std::chrono::seconds(2);
+
+} // namespace
+
 void TINISettings::Open(const std::string& fileName, const std::string& section) {
     FFile = TIniFile(fileName);
     FRoot = section;
+    FStamp = {};
+    Load();
 }
 
-std::optional<std::string> TINISettings::Lookup(const std::string& key, const std::string& profile) const {
+TINISettings::TFileStamp TINISettings::StampOf(const std::filesystem::path& file) {
+    std::error_code ec;
+    TFileStamp stamp;
+    stamp.Time = std::filesystem::last_write_time(file, ec);
+    stamp.Exists = !ec;
+    stamp.Size = stamp.Exists ? std::filesystem::file_size(file, ec) : 0;
+    return ec ? TFileStamp{} : stamp;
+}
+
+void TINISettings::Load() {
+    const auto& file = FFile.FileName();
+    const TFileStamp stamp = StampOf(file);
+    const auto now = std::filesystem::file_time_type::clock::now();
+    std::string text = stamp.Exists ? ReadWholeFile(file) : std::string();
+    if (stamp == FStamp && text == FText) {
+        FReadAt = now;
+        return;
+    }
+    FFile = TIniFile(file); // raises for a malformed file; the old values then stay unread
+    FStamp = stamp;
+    FText = std::move(text);
+    FReadAt = now;
+}
+
+void TINISettings::Refresh() {
+    const TFileStamp now = StampOf(FFile.FileName());
+    const bool racy = now.Exists && now.Time + RacyMargin >= FReadAt;
+    if (now != FStamp || racy)
+        Load();
+}
+
+std::optional<std::string> TINISettings::Lookup(const std::string& key, const std::string& profile) {
+    Refresh();
     if (!profile.empty())
         if (auto v = FFile.Read(FRoot + "." + profile, key))
             return v;
@@ -38,8 +88,11 @@ std::int32_t TINISettings::ReadInteger(const std::string& key, const std::string
 }
 
 void TINISettings::WriteString(const std::string& key, const std::string& profile, const std::string& value) {
+    Refresh();
     FFile.Write(profile.empty() ? FRoot : FRoot + "." + profile, key, value);
     FFile.Save();
+    FStamp = {};
+    Load();
 }
 
 // ---- identity

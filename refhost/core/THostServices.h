@@ -12,6 +12,7 @@
 #include "intfINISettings.h"
 #include "intfServiceFactory.h"
 
+#include <filesystem>
 #include <functional>
 
 class QLabel;
@@ -23,7 +24,8 @@ namespace refhost {
 // Settings over an INI file. Open(file, root) reads the file; ReadString(key, profile) looks
 // the key up in section [root.profile] first, then in section [root]. A missing key reads as
 // the empty text; ReadInteger raises an error for a missing key or a value that is not a whole
-// number.
+// number. Every read sees the file as it is now: it is read again when its modification time
+// or size changed (or, within the file system's time-stamp granularity of a write, its text).
 class TINISettings : public pallux::TInterfacedObject<pallux::IINISettings> {
 public:
     void PALLUX_CALL Open(const std::string& fileName, const std::string& section) override;
@@ -33,9 +35,26 @@ public:
                                  const std::string& value) override;
 
 private:
+    // What tells a changed file from the one read last.
+    struct TFileStamp {
+        bool Exists = false;
+        std::filesystem::file_time_type Time{};
+        std::uintmax_t Size = 0;
+        bool operator==(const TFileStamp&) const = default;
+    };
+
     TIniFile FFile;
     std::string FRoot;
-    std::optional<std::string> Lookup(const std::string& key, const std::string& profile) const;
+    TFileStamp FStamp;
+    std::string FText; // the text FFile was read from
+    std::filesystem::file_time_type FReadAt{};
+
+    static TFileStamp StampOf(const std::filesystem::path& file);
+    // Reads the file when its stamp or text differs from the one read last.
+    void Load();
+    // Load, when the stamp changed or the last write is too recent for the stamp to tell.
+    void Refresh();
+    std::optional<std::string> Lookup(const std::string& key, const std::string& profile);
 };
 
 // Store and till numbers from the host configuration's [Host] section (StoreID, TillID).

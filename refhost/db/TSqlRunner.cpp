@@ -2,20 +2,7 @@
 
 #include "clsSysUtils.h"
 
-#include <algorithm>
-#include <cctype>
-
 namespace refhost {
-
-namespace {
-
-std::string Upper(std::string s) {
-    for (char& c : s)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
-} // namespace
 
 std::optional<TDbResultSet> TSqlRunner::Exec(const std::string& sql, std::int64_t& changes) const {
     return FExec.ExecuteStatement(sql, changes);
@@ -113,7 +100,8 @@ std::optional<TSqlTableInfo> TSqlRunner::FindTable(const std::string& name) cons
         return std::nullopt;
     TSqlTableInfo info;
     info.Name = tables->Rows[0][0].AsText();
-    info.AutoIncrement = Upper(tables->Rows[0][1].AsText()).find("AUTOINCREMENT") != std::string::npos;
+    info.AutoIncrement =
+        pallux::UpperCase(tables->Rows[0][1].AsText()).find("AUTOINCREMENT") != std::string::npos;
     const auto columns = Exec("SELECT name, type, \"notnull\", dflt_value, pk FROM pragma_table_info(" +
                                   pallux::QuotedStr(info.Name) + ") ORDER BY cid",
                               changes);

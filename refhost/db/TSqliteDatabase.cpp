@@ -1,5 +1,7 @@
 #include "TSqliteDatabase.h"
 
+#include "clsSysUtils.h"
+
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -17,10 +19,9 @@ using TStmtPtr = std::unique_ptr<sqlite3_stmt, TStmtCloser>;
 bool IsDateDecl(const char* decl) {
     if (!decl)
         return false;
-    std::string u(decl);
-    for (char& c : u)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return u == "DATETIME" || u == "SMALLDATETIME" || u == "DATETIME2" || u == "DATE";
+    using pallux::SameText;
+    return SameText(decl, "DATETIME") || SameText(decl, "SMALLDATETIME") || SameText(decl, "DATETIME2") ||
+           SameText(decl, "DATE");
 }
 
 } // namespace

@@ -12,7 +12,9 @@ namespace refhost {
 struct TRestSettings {
     std::int32_t ConnectTimeoutMs = 5000;
     std::int32_t RequestTimeoutMs = 30000;
-    std::size_t MaxAnswerBytes = 16u * 1024 * 1024; // a longer answer is a transport error
+    // A longer answer is a transport error. Real answers are a few KB; 1 MB keeps a runaway
+    // answer out of the log (which rotates at 2 MB) and out of memory.
+    std::size_t MaxAnswerBytes = 1024u * 1024;
 };
 
 // GET and POST against a base address. A transport failure (no connection, time-out, an answer

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -115,6 +116,31 @@ TEST_F(ModuleLifecycleTest, RegistersTwelveServicesInOrderAndWithdrawsThemInOrde
     EXPECT_TRUE(ops.empty()) << "a second FinalModule does nothing";
     loader.Unload();
     EXPECT_TRUE(ops.empty()) << "unloading after FinalModule withdraws nothing more";
+}
+
+TEST_F(ModuleLifecycleTest, AFailedWithdrawalDoesNotStopTheOthers) {
+    {
+        TModuleLoader loader(module);
+        loader.Init(*container);
+        ops.clear();
+        // The host refuses two withdrawals (its hook raises after each was made).
+        container->OnOperation = [this](const std::string& op, const pallux::TGUID& iid,
+                                        const std::string& name) {
+            ops.push_back(op + " " + iid.ToString() + " " + name);
+            if (ops.back() == kWithdrawals[0] || ops.back() == kWithdrawals[9])
+                throw std::runtime_error("refused " + op);
+        };
+        loader.Final();
+        container->OnOperation = nullptr;
+        EXPECT_EQ(ops, kWithdrawals) << "every withdrawal, in order";
+        EXPECT_EQ(container->Registrations().size(), 6u) << "nothing of the module is left behind";
+    }
+    // The module is unloaded now; releasing the container touches nothing of it.
+    container.reset();
+    int errors = 0;
+    for (const auto& l : LogLines())
+        errors += l.find("[FinalModule] Error : refused ") != std::string::npos;
+    EXPECT_EQ(errors, 2) << "each failure is logged";
 }
 
 TEST_F(ModuleLifecycleTest, UnloadWithoutFinalModuleWithdrawsEverything) {

@@ -46,6 +46,17 @@ TEST_F(ZumvoInfoTest, ReadsAndLogsTheIdentityOnce) {
                                                   "[TZumvoInfo.Create] Got TvStoreID : 77"}));
 }
 
+TEST_F(ZumvoInfoTest, CalculationSeesTheSettingsFileAsItIsNow) {
+    WriteSettings("[Settings]\nZumvoStoreID=77\n");
+    auto info = pallux::MakeIntf<TZumvoInfo>();
+    ASSERT_EQ(info->GetProviderStoreID(), 77);
+    WriteSettings("[Settings]\nZumvoStoreID=88\n"); // same size, most likely the same time stamp
+    EXPECT_EQ(info->CalcZumvoStoreID(3), 88);
+    EXPECT_EQ(info->GetProviderStoreID(), 77) << "the value of start-up stays until the next load";
+    WriteSettings("[Settings]\nZumvoStoreID=9\n");
+    EXPECT_EQ(info->CalcZumvoStoreID(-1), 9);
+}
+
 TEST_F(ZumvoInfoTest, MissingStoreSettingGivesMinusOneAndLogsTheError) {
     WriteSettings("[Settings]\n");
     auto info = pallux::MakeIntf<TZumvoInfo>();

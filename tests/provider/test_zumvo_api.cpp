@@ -259,6 +259,22 @@ TEST_F(ZumvoAPITest, PasswordEchoedByTheServerIsMaskedInTheLogButReturnedUnchang
     EXPECT_EQ(Advice("REVERSE"), rest->Answer);
     EXPECT_THAT(LogText(), HasSubstr("<ns2:password a=\"1\">********</ns2:password><p>ok</p>"));
     EXPECT_THAT(LogText(), Not(HasSubstr(Password)));
+
+    // Every form an echo can take: CDATA, a comment first, an escaped echo of the request, an
+    // attribute, the value inside some other text.
+    const std::string echoes[] = {
+        "<password><![CDATA[" + Password + "]]></password>",
+        "<password><!-- echo -->" + Password + "</password>",
+        "<password>x<b/>" + Password + "</password>",
+        "<fault>&lt;password&gt;" + Password + "&lt;/password&gt;</fault>",
+        "<login password=\"" + Password + "\"/>",
+        "<desc>credentials pos/" + Password + " refused</desc>",
+    };
+    for (const std::string& echo : echoes) {
+        rest->Answer = "<Envelope><Body>" + echo + "</Body></Envelope>";
+        EXPECT_EQ(Transaction("ZV-1", "[]"), rest->Answer) << "the caller gets the answer as it came";
+        EXPECT_THAT(LogText(), Not(HasSubstr(Password))) << echo;
+    }
 }
 
 TEST_F(ZumvoAPITest, FailuresAreLoggedAndLeaveTheResponseEmpty) {
@@ -336,6 +352,28 @@ TEST(ZumvoAPIAnswers, MaskingTouchesOnlyPasswordElements) {
               "<PassWord>********</PassWord><password/><p:password>********");
     EXPECT_EQ(MaskPasswordElements("not xml <password"), "not xml <password");
     EXPECT_EQ(MaskPasswordElements(""), "");
+    EXPECT_EQ(MaskPasswordElements("<password><![CDATA[x</password>]]>y</password><b>z</b>"),
+              "<password>********</password><b>z</b>")
+        << "the content ends at the real closing tag";
+    EXPECT_EQ(MaskPasswordElements("<p:Login user='u' p:password = 'x>y' other=\"z\">w</p:Login>"),
+              "<p:Login user='u' p:password = '********' other=\"z\">w</p:Login>");
+}
+
+TEST(ZumvoAPIAnswers, TheConfiguredPasswordIsMaskedInEveryFormItCanTake) {
+    const std::string pw = "a<b&c";
+    struct TCase {
+        std::string Text, Masked;
+    };
+    const TCase cases[] = {
+        {"raw a<b&c here", "raw ******** here"},
+        {"<x>a&lt;b&amp;c</x>", "<x>********</x>"},
+        {"&lt;x&gt;a&amp;lt;b&amp;amp;c&lt;/x&gt;", "&lt;x&gt;********&lt;/x&gt;"},
+        {"<password>a&lt;b&amp;c</password> and a<b&c", "<password>********</password> and ********"},
+        {"nothing to hide", "nothing to hide"},
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(MaskPassword(c.Text, pw), c.Masked) << c.Text;
+    EXPECT_EQ(MaskPassword("<a>x</a>", ""), "<a>x</a>") << "no password: only the elements";
 }
 
 // Any text a cashier or a QR code can deliver comes out of the envelope as it went in, and the

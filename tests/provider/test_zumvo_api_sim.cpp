@@ -52,7 +52,8 @@ protected:
         refhost::TRestSettings rest;
         rest.ConnectTimeoutMs = 1000;
         rest.RequestTimeoutMs = RequestTimeoutMs;
-        rest.MaxAnswerBytes = 1024 * 1024;
+        // The answer size limit keeps its default: the simulator's default oversized answer
+        // must be refused by it.
         refhost::RegisterHostFactory<pallux::IRestClient>(
             *host.Container, [rest] { return pallux::MakeIntf<refhost::TRestClient>(rest); });
         host.Container->RegisterFactory(IZumvoAPI::IID,

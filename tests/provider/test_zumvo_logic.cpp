@@ -227,10 +227,19 @@ TEST_F(ZumvoLogicTest, RefusedAndMissingAnswersMarkTheTransactionFailed) {
     struct TCase {
         std::string Answer, Code, Desc;
     };
-    const TCase refused[] = {{AdviseAnswer("0", "Refused"), "0", "Refused"},
-                             {AdviseAnswer("OK", "Odd code"), "OK", "Odd code"},
-                             {AdviseAnswer(" -1", "Blank"), " -1", "Blank"},
-                             {AdviseAnswer("-1.0", "Fraction"), "-1.0", "Fraction"}};
+    const TCase refused[] = {
+        {AdviseAnswer("0", "Refused"), "0", "Refused"},
+        {AdviseAnswer("OK", "Odd code"), "OK", "Odd code"},
+        {AdviseAnswer(" -1", "Blank"), " -1", "Blank"},
+        {AdviseAnswer("-1.0", "Fraction"), "-1.0", "Fraction"},
+        // An answer lacking a member is still a refusal.
+        {"<Envelope><Body><adviseResponse><response><responseCode>3</responseCode>"
+         "</response></adviseResponse></Body></Envelope>",
+         "3", ""},
+        {"<Envelope><Body><adviseResponse><response><responseDesc>No code</responseDesc>"
+         "</response></adviseResponse></Body></Envelope>",
+         "", "No code"},
+        {"<Envelope><Body><adviseResponse><response/></adviseResponse></Body></Envelope>", "", ""}};
     for (const TCase& c : refused) {
         const std::int32_t f = RedeemedRow();
         const std::int32_t r = RedeemedRow();
@@ -263,10 +272,7 @@ TEST_F(ZumvoLogicTest, UnreadableAnswersAreLoggedAndWriteNoStatus) {
         "<html><body>500 Internal Server Error</body></html>", "not xml at all",
         "<soap:Envelope><soap:Body><adviseResponse><response><responseCode>-1</responseCode>",
         "<soap:Envelope><soap:Body><soap:Fault><faultcode>soap:Server</faultcode></soap:Fault></soap:Body>"
-        "</soap:Envelope>",
-        // Refused without a description: the description cannot be read.
-        "<Envelope><Body><adviseResponse><response><responseCode>3</responseCode></response></adviseResponse>"
-        "</Body></Envelope>"};
+        "</soap:Envelope>"};
     for (const std::string& answer : unreadable) {
         const std::int32_t f = RedeemedRow();
         const std::int32_t r = RedeemedRow();

@@ -1,6 +1,7 @@
 #include "THostServices.h"
 #include "TRefHost.h"
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -58,6 +59,35 @@ TEST(IniSettingsTest, AMissingFileReadsAsEmptyAndAMalformedOneIsAnError) {
     EXPECT_THROW(s->Open((dir / "bad.ini").string(), "Settings"), std::runtime_error);
 }
 
+TEST(IniSettingsTest, EveryReadSeesTheFileAsItIsNow) {
+    const auto dir = TempDir("ini3");
+    const auto file = dir / "m.ini";
+    WriteFile(file, "[Settings]\nZumvoStoreID=77\n");
+    auto s = pallux::MakeIntf<TINISettings>();
+    s->Open(file.string(), "Settings");
+    ASSERT_EQ(s->ReadInteger("ZumvoStoreID", "Default"), 77);
+
+    WriteFile(file, "[Settings]\nZumvoStoreID=88\n"); // same size, within one clock tick
+    EXPECT_EQ(s->ReadInteger("ZumvoStoreID", "Default"), 88);
+    WriteFile(file, "[Settings]\nZumvoStoreID=5\n[Settings.Default]\nSOAPID=till\n");
+    EXPECT_EQ(s->ReadString("SOAPID", "Default"), "till");
+    EXPECT_EQ(s->ReadInteger("ZumvoStoreID", "Default"), 5);
+
+    // A file whose time stamp goes back with the same size is still read again.
+    WriteFile(file, "[Settings]\nZumvoStoreID=6\n[Settings.Default]\nSOAPID=tilt\n");
+    fs::last_write_time(file, fs::last_write_time(file) - std::chrono::hours(1));
+    EXPECT_EQ(s->ReadString("SOAPID", "Default"), "tilt");
+
+    WriteFile(file, "[Settings]\nno equals sign\n");
+    EXPECT_THROW(s->ReadString("SOAPID", "Default"), std::runtime_error) << "a broken file is an error";
+    WriteFile(file, "[Settings]\nZumvoStoreID=7\n");
+    EXPECT_EQ(s->ReadInteger("ZumvoStoreID", "Default"), 7) << "and is read again once mended";
+
+    fs::remove(file);
+    EXPECT_EQ(s->ReadString("ZumvoStoreID", "Default"), "") << "a removed file reads as empty";
+    fs::remove_all(dir);
+}
+
 TEST(HostServicesTest, IdentityComesFromTheHostConfiguration) {
     const auto dir = TempDir("identity");
     WriteFile(dir / "host.ini", "[Host]\nStoreID=12\nTillID=3\n");
@@ -71,6 +101,34 @@ TEST(HostServicesTest, IdentityComesFromTheHostConfiguration) {
     EXPECT_EQ(store->GetHostStoreID(), 12);
     EXPECT_EQ(till->GetHostTillID(), 3);
     EXPECT_THROW(THostContext::Load(dir / "absent.ini", "Invoicing", true), std::runtime_error);
+}
+
+TEST(HostServicesTest, RestSettingsComeFromTheRestSectionWithSaneDefaults) {
+    const auto dir = TempDir("rest");
+    WriteFile(dir / "none.ini", "[Host]\nStoreID=1\n");
+    const TRestSettings defaults = RestSettingsFromConfig(TIniFile(dir / "none.ini"));
+    EXPECT_EQ(defaults.ConnectTimeoutMs, 5000);
+    EXPECT_EQ(defaults.RequestTimeoutMs, 30000);
+    EXPECT_EQ(defaults.MaxAnswerBytes, 1024u * 1024)
+        << "far above any real answer, far below the log's rotation size";
+
+    WriteFile(dir / "set.ini", "[Rest]\nConnectTimeoutMs=100\nRequestTimeoutMs=200\nMaxAnswerKB=64\n");
+    const TRestSettings set = RestSettingsFromConfig(TIniFile(dir / "set.ini"));
+    EXPECT_EQ(set.ConnectTimeoutMs, 100);
+    EXPECT_EQ(set.RequestTimeoutMs, 200);
+    EXPECT_EQ(set.MaxAnswerBytes, 64u * 1024);
+
+    for (const char* bad : {"MaxAnswerKB=0", "MaxAnswerKB=-5", "MaxAnswerKB=1MB", "RequestTimeoutMs=0"}) {
+        WriteFile(dir / "bad.ini", std::string("[Rest]\n") + bad + "\n");
+        try {
+            RestSettingsFromConfig(TIniFile(dir / "bad.ini"));
+            ADD_FAILURE() << bad << " must be refused";
+        } catch (const std::exception& e) {
+            const std::string key = std::string(bad).substr(0, std::string(bad).find('='));
+            EXPECT_NE(std::string(e.what()).find(key), std::string::npos) << e.what();
+        }
+    }
+    fs::remove_all(dir);
 }
 
 TEST(HostServicesTest, HeadlessMessagesAreAnsweredFromTheQueueAndTranscribed) {

@@ -110,6 +110,62 @@ TEST(JsonDocument, InvalidTextRaisesClearError) {
     EXPECT_NO_THROW(TJSONDocument::Parse(std::string(100, '[') + std::string(100, ']')));
 }
 
+// Every number is read to the nearest double (or exactly, when whole and within 64 bits); one
+// beyond the double range is an error, one below it reads as 0, never as some other value.
+TEST(JsonDocument, NumbersReadAsTheirNearestValueOrAClearError) {
+    struct TCase {
+        const char* Text;
+        const char* Written; // ToJSON of the value
+    };
+    const TCase cases[] = {
+        {"0e100", "0.0"},
+        {"0e200", "0.0"},
+        {"0e-23", "0.0"},
+        {"-0e5", "-0.0"},
+        {"626e-327", "0.0"},
+        {"-1e-400", "-0.0"},
+        {"5e-324", "5e-324"},
+        {"0.29", "0.29"},
+        {"12.50", "12.5"},
+        {"1e2", "100.0"},
+        {"-0", "0"},
+        {"42", "42"},
+        {"-9223372036854775808", "-9223372036854775808"},
+        {"18446744073709551615", "18446744073709551615"},
+        {"18446744073709551616", "18446744073709553000.0"},
+        {"1.7976931348623157e308", "1.7976931348623157e308"},
+        {"2.2250738585072011e-308", "2.225073858507201e-308"},
+        {"0.1000000000000000055511151231257827", "0.1"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Text);
+        const auto doc = TJSONDocument::Parse(std::string("[") + c.Text + "]");
+        EXPECT_TRUE(doc[0].IsNumber());
+        EXPECT_EQ(doc[0].ToJSON(), c.Written);
+        EXPECT_EQ(doc[0].AsString("fallback"), c.Written);
+        EXPECT_EQ(TJSONDocument::Parse(doc.ToJSON()).ToJSON(), doc.ToJSON()) << "written text reads back";
+    }
+    EXPECT_EQ(TJSONDocument::Parse(R"({"p": 0e100})")["p"].AsFloat(), 0.0);
+    EXPECT_EQ(TJSONDocument::Parse(R"({"p": 626e-327})")["p"].AsInteger(-1), 0);
+
+    for (const char* tooLarge : {"1.8e308", "-2e308", "1e400", "1" /* then 400 zeros */}) {
+        std::string text = tooLarge;
+        if (text == "1")
+            text += std::string(400, '0');
+        try {
+            TJSONDocument::Parse("{\"p\": " + text + "}");
+            ADD_FAILURE() << "accepted " << text;
+        } catch (const EJSONError& e) {
+            EXPECT_THAT(e.what(), HasSubstr("Invalid JSON at offset")) << text;
+        }
+    }
+    try {
+        TJSONDocument::Parse(R"({"p": 1.8e308})");
+    } catch (const EJSONError& e) {
+        EXPECT_STREQ(e.what(), "Invalid JSON at offset 6: the number 1.8e308 is too large");
+    }
+}
+
 TEST(JsonDocument, TypedReadsAndFallbacks) {
     auto doc = TJSONDocument::Parse(
         R"({"neg":"-1","blank":" 12 ","frac":"12.5","word":"abc","i":42,"whole":12.0,"half":12.5,)"

@@ -1,0 +1,53 @@
+#include "ZumvoQRDetect.h"
+
+#include "FRunProcess.h"
+#include "ZumvoLog.h"
+#include "clsModuleContainer.h"
+
+#include <QApplication>
+
+namespace zumvo {
+
+std::filesystem::path QRReaderProgramFile() {
+    return ModuleFilePath().parent_path() / QRReaderProgramName;
+}
+
+bool ParseQRReaderOutput(const std::vector<std::string>& lines, std::string& codeType, std::string& code) {
+    if (lines.empty() || lines[0] != "READY" || lines.size() < 2)
+        return false;
+    const std::string& line = lines[1];
+    const auto colon = line.find(':');
+    if (colon == std::string::npos) {
+        codeType.clear();
+        code = line;
+    } else {
+        codeType = line.substr(0, colon);
+        code = line.substr(colon + 1);
+    }
+    return true;
+}
+
+TZumvoQRDetect::TZumvoQRDetect(std::filesystem::path program) : FProgram(std::move(program)) {}
+
+bool TZumvoQRDetect::GetQRCode(std::string& codeType, std::string& code) {
+    bool result = false;
+    Guarded("TZumvoQRDetect.GetQRCode", [&] {
+        std::vector<std::string> lines;
+        {
+            TfrmRunProcess window(QApplication::activeWindow());
+            window.setWindowTitle("Getting Zumvo QR Code");
+            // Quoted, so a module folder with blanks in its name still names one program.
+            window.CommandToRun = "\"" + FProgram.string() + "\"";
+            window.ExecuteCommand();
+            lines = window.CommandOutput;
+        }
+        result = ParseQRReaderOutput(lines, codeType, code);
+    });
+    return result;
+}
+
+pallux::IntfPtr<IZumvoQRDetect> CreateQRDetect() {
+    return pallux::MakeIntf<TZumvoQRDetect>();
+}
+
+} // namespace zumvo

@@ -1,0 +1,294 @@
+// The batch parser: splits a T-SQL batch into steps (statements, IF with its branches,
+// BEGIN ... END and EXEC blocks) and checks the form of every statement before any runs.
+#include "TSqlStatementTranslator.h"
+
+#include <algorithm>
+
+namespace refhost::tsql {
+
+namespace {
+
+class TBatchParser {
+public:
+    explicit TBatchParser(const std::string& source) : FSource(source), FTokens(TokenizeTSql(source)) {}
+
+    std::vector<TSqlStep> Run() {
+        std::size_t i = 0;
+        auto steps = Steps(i, false);
+        return steps;
+    }
+
+private:
+    const std::string& FSource;
+    TTokens FTokens;
+
+    [[noreturn]] void Fail(const std::string& reason, std::size_t b, std::size_t e) const {
+        throw ESqlTranslateError(reason + " in statement: " + Text(b, e));
+    }
+
+    std::string Text(std::size_t b, std::size_t e) const {
+        e = std::min(e, FTokens.size());
+        if (b >= FTokens.size() || e <= b)
+            return std::string();
+        return FSource.substr(FTokens[b].Pos, FTokens[e - 1].End - FTokens[b].Pos);
+    }
+
+    bool IsGo(std::size_t i) const { return FTokens[i].Is("GO") && FTokens[i].LineStart; }
+
+    std::vector<TSqlStep> Steps(std::size_t& i, bool inBlock) {
+        std::vector<TSqlStep> steps;
+        while (i < FTokens.size()) {
+            if (FTokens[i].IsSymbol(";") || IsGo(i)) {
+                ++i;
+                continue;
+            }
+            if (inBlock && FTokens[i].Is("END"))
+                return steps;
+            steps.push_back(Step(i));
+        }
+        if (inBlock)
+            throw ESqlTranslateError("BEGIN without END");
+        return steps;
+    }
+
+    std::optional<TSqlStatementKind> Classify(std::size_t i) const {
+        const std::string w = pallux::UpperCase(FTokens[i].Text);
+        const auto next = [&](std::string_view word) {
+            return i + 1 < FTokens.size() && FTokens[i + 1].Is(word);
+        };
+        if (FTokens[i].Kind != TKind::Word)
+            return std::nullopt;
+        if (w == "SELECT")
+            return TSqlStatementKind::Select;
+        if (w == "INSERT")
+            return TSqlStatementKind::Insert;
+        if (w == "UPDATE")
+            return TSqlStatementKind::Update;
+        if (w == "DELETE")
+            return TSqlStatementKind::Delete;
+        if (w == "CREATE" && next("TABLE"))
+            return TSqlStatementKind::CreateTable;
+        if (w == "ALTER" && next("TABLE"))
+            return TSqlStatementKind::AlterTable;
+        if (w == "DROP" && next("TABLE"))
+            return TSqlStatementKind::DropTable;
+        if (w == "TRUNCATE" && next("TABLE"))
+            return TSqlStatementKind::Truncate;
+        if (w == "SET" && i + 2 < FTokens.size() && (FTokens[i + 2].Is("ON") || FTokens[i + 2].Is("OFF")) &&
+            (next("NOCOUNT") || next("ANSI_NULLS") || next("QUOTED_IDENTIFIER") || next("ANSI_WARNINGS") ||
+             next("ANSI_PADDING") || next("ARITHABORT")))
+            return TSqlStatementKind::NoOp;
+        if (w == "WITH") {
+            // a common table expression before the statement it serves
+            int depth = 0;
+            for (std::size_t k = i + 1; k < FTokens.size(); ++k) {
+                if (FTokens[k].IsSymbol("("))
+                    ++depth;
+                else if (FTokens[k].IsSymbol(")"))
+                    --depth;
+                else if (depth == 0 && FTokens[k].Is("SELECT"))
+                    return TSqlStatementKind::Select;
+                else if (depth == 0 && FTokens[k].Is("INSERT"))
+                    return TSqlStatementKind::Insert;
+                else if (depth == 0 && FTokens[k].Is("UPDATE"))
+                    return TSqlStatementKind::Update;
+                else if (depth == 0 && FTokens[k].Is("DELETE"))
+                    return TSqlStatementKind::Delete;
+            }
+        }
+        return std::nullopt;
+    }
+
+    // The end (exclusive) of the plain statement that starts at i.
+    std::size_t StatementEnd(std::size_t i, std::optional<TSqlStatementKind> kind) const {
+        int depth = 0;
+        int cases = 0;
+        bool sawSet = false;
+        bool sawRows = false; // INSERT: VALUES or SELECT seen
+        bool sawMain = false; // WITH: the statement after the expressions seen
+        const bool with = FTokens[i].Is("WITH");
+        for (std::size_t j = i + 1; j < FTokens.size(); ++j) {
+            const TSqlToken& t = FTokens[j];
+            if (t.IsSymbol("(")) {
+                ++depth;
+                continue;
+            }
+            if (t.IsSymbol(")")) {
+                if (--depth < 0)
+                    Fail("unbalanced parentheses", i, j + 1);
+                continue;
+            }
+            if (depth > 0)
+                continue;
+            if (t.IsSymbol(";"))
+                return j;
+            if (t.Kind != TKind::Word)
+                continue;
+            const std::string w = pallux::UpperCase(t.Text);
+            if (w == "GO" && t.LineStart)
+                return j;
+            if (w == "CASE") {
+                ++cases;
+                continue;
+            }
+            if (w == "END") {
+                if (cases > 0) {
+                    --cases;
+                    continue;
+                }
+                return j;
+            }
+            if (w == "ELSE") {
+                if (cases > 0)
+                    continue;
+                return j;
+            }
+            if (w == "VALUES" && kind == TSqlStatementKind::Insert)
+                sawRows = true;
+            if (!IsStatementStart(w))
+                continue;
+            const TSqlToken& prev = FTokens[j - 1];
+            const bool nextIs =
+                j + 1 < FTokens.size() && (FTokens[j + 1].Is("COLUMN") || FTokens[j + 1].Is("CONSTRAINT"));
+            if (w == "SELECT" &&
+                (prev.Is("UNION") || prev.Is("ALL") || prev.Is("EXCEPT") || prev.Is("INTERSECT")))
+                continue;
+            if (with && !sawMain && (w == "SELECT" || w == "INSERT" || w == "UPDATE" || w == "DELETE")) {
+                sawMain = true;
+                continue;
+            }
+            if (w == "SELECT" && kind == TSqlStatementKind::Insert && !sawRows) {
+                sawRows = true;
+                continue;
+            }
+            if ((w == "UPDATE" || w == "DELETE") && prev.Is("ON"))
+                continue;
+            if (w == "SET" && kind == TSqlStatementKind::Update && !sawSet) {
+                sawSet = true;
+                continue;
+            }
+            if ((w == "ALTER" || w == "DROP") && nextIs && kind == TSqlStatementKind::AlterTable)
+                continue;
+            if (w == "IF" && prev.Is("TABLE"))
+                continue;
+            return j;
+        }
+        return FTokens.size();
+    }
+
+    static std::vector<TSqlToken> Slice(const TTokens& t, std::size_t b, std::size_t e) {
+        return std::vector<TSqlToken>(t.begin() + static_cast<std::ptrdiff_t>(b),
+                                      t.begin() + static_cast<std::ptrdiff_t>(e));
+    }
+
+    TSqlStep Step(std::size_t& i) {
+        const std::size_t start = i;
+        const TSqlToken& t = FTokens[i];
+        TSqlStep step;
+        if (t.Is("IF")) {
+            std::size_t j = i + 1;
+            for (int depth = 0; j < FTokens.size(); ++j) {
+                if (FTokens[j].IsSymbol("("))
+                    ++depth;
+                else if (FTokens[j].IsSymbol(")"))
+                    --depth;
+                else if (depth == 0 && FTokens[j].Kind == TKind::Word && IsStatementStart(FTokens[j].Text))
+                    break;
+                else if (depth == 0 && FTokens[j].IsSymbol(";"))
+                    Fail("IF without a statement", start, j);
+            }
+            if (j == i + 1)
+                Fail("IF without a condition", start, j + 1);
+            if (j >= FTokens.size())
+                Fail("IF without a statement", start, j);
+            step.Kind = TSqlStepKind::If;
+            step.Tokens = Slice(FTokens, i + 1, j);
+            i = j;
+            step.Then.push_back(Step(i));
+            std::size_t k = i;
+            while (k < FTokens.size() && FTokens[k].IsSymbol(";"))
+                ++k;
+            if (k < FTokens.size() && FTokens[k].Is("ELSE")) {
+                i = k + 1;
+                if (i >= FTokens.size())
+                    Fail("ELSE without a statement", start, i);
+                step.Else.push_back(Step(i));
+            }
+            step.Source = Text(start, i);
+            // the condition's form is checked now, like every statement's
+            TStatementTranslator(step.Tokens, step.Source, nullptr).Condition();
+            return step;
+        }
+        if (t.Is("BEGIN")) {
+            if (i + 1 < FTokens.size() &&
+                (FTokens[i + 1].Is("TRAN") || FTokens[i + 1].Is("TRANSACTION") ||
+                 FTokens[i + 1].Is("DISTRIBUTED") || FTokens[i + 1].Is("TRY") || FTokens[i + 1].Is("CATCH")))
+                Fail("BEGIN " + FTokens[i + 1].Text + " is not supported (a batch runs as one transaction)",
+                     i, i + 2);
+            ++i;
+            step.Kind = TSqlStepKind::Block;
+            step.Then = Steps(i, true);
+            if (i >= FTokens.size())
+                Fail("BEGIN without END", start, i);
+            ++i; // END
+            step.Source = Text(start, i);
+            return step;
+        }
+        if (t.Is("EXEC") || t.Is("EXECUTE")) {
+            ++i;
+            std::string text;
+            if (i < FTokens.size() && FTokens[i].IsSymbol("(")) {
+                ++i;
+                bool expectString = true;
+                while (i < FTokens.size() && !FTokens[i].IsSymbol(")")) {
+                    if (expectString && FTokens[i].Kind == TKind::String)
+                        text += FTokens[i].Text;
+                    else if (expectString || !FTokens[i].IsSymbol("+"))
+                        Fail("EXEC needs literal texts", start, i + 1);
+                    expectString = !expectString;
+                    ++i;
+                }
+                if (i >= FTokens.size() || expectString)
+                    Fail("bad EXEC text", start, std::min(i + 1, FTokens.size()));
+                ++i;
+            } else if (i < FTokens.size() && FTokens[i].Is("sp_executesql") && i + 1 < FTokens.size() &&
+                       FTokens[i + 1].Kind == TKind::String) {
+                text = FTokens[i + 1].Text;
+                i += 2;
+                if (i < FTokens.size() && FTokens[i].IsSymbol(","))
+                    Fail("sp_executesql with parameters is not supported", start, i + 1);
+            } else {
+                Fail("EXEC of a stored procedure is not supported", start, std::min(i + 1, FTokens.size()));
+            }
+            step.Kind = TSqlStepKind::Block;
+            step.Source = Text(start, i);
+            step.Then = TSqlTranslator::Parse(text);
+            return step;
+        }
+        if (t.Is("ELSE") || t.Is("END"))
+            Fail(t.Text + " without IF or BEGIN", i, i + 1);
+        const auto kind = Classify(i);
+        const std::size_t end = StatementEnd(i, kind);
+        if (!kind)
+            Fail("statement " + t.Text + " is not supported", i, end);
+        step.Kind = TSqlStepKind::Statement;
+        step.Statement = *kind;
+        step.Tokens = Slice(FTokens, i, end);
+        step.Source = Text(i, end);
+        i = end;
+        TStatementTranslator(step.Tokens, step.Source, nullptr).Statement(step.Statement);
+        return step;
+    }
+};
+
+} // namespace
+
+} // namespace refhost::tsql
+
+namespace refhost {
+
+std::vector<TSqlStep> TSqlTranslator::Parse(const std::string& batch) {
+    return tsql::TBatchParser(batch).Run();
+}
+
+} // namespace refhost

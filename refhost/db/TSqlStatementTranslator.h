@@ -1,0 +1,87 @@
+// The translation of one T-SQL statement (or an IF condition) into SQLite statements. Without a
+// catalogue it only checks the statement's form, as the batch parser does for every statement
+// before any of them runs; with one it also consults the tables as they stand.
+//
+// The work is spread by stage: expressions and SELECT (TSqlExpressions.cpp), functions
+// (TSqlFunctions.cpp), schema statements (TSqlSchemaStatements.cpp), and the token navigation
+// and dispatch that they share (TSqlStatementTranslator.cpp).
+#pragma once
+
+#include "TSqlSchema.h"
+#include "TSqlText.h"
+#include "clsSysUtils.h"
+
+#include <cstddef>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace refhost::tsql {
+
+class TFunctionCall;
+
+class TStatementTranslator {
+public:
+    // catalog may be null: then only the form is checked. tokens and source must outlive this.
+    TStatementTranslator(const TTokens& tokens, const std::string& source, const ISqlCatalog* catalog);
+
+    // Throws ESqlTranslateError naming the statement.
+    [[noreturn]] void Fail(const std::string& reason) const {
+        throw ESqlTranslateError(reason + " in statement: " + FSource);
+    }
+
+    // The SQLite statements of a plain statement of that kind.
+    TSqliteStatements Statement(TSqlStatementKind kind);
+    // A SELECT answering 1 when the tokens, read as a condition, hold; else 0.
+    std::string Condition() { return "SELECT CASE WHEN " + Emit(0, FTokens.size()) + " THEN 1 ELSE 0 END"; }
+
+private:
+    friend class TFunctionCall;
+    using TRanges = std::vector<std::pair<std::size_t, std::size_t>>;
+    enum class TOperand { Text, Number, Unknown };
+
+    const TTokens& FTokens;
+    const std::string& FSource;
+    const ISqlCatalog* FCatalog;                                   // null: only check the form
+    std::map<std::string, std::string, pallux::TTextLess> FTables; // alias or name -> table name
+
+    bool Word(std::size_t i, std::string_view w) const { return i < FTokens.size() && FTokens[i].Is(w); }
+    bool Sym(std::size_t i, std::string_view s) const { return i < FTokens.size() && FTokens[i].IsSymbol(s); }
+    bool IsName(std::size_t i) const {
+        return i < FTokens.size() && (FTokens[i].Kind == TKind::Ident ||
+                                      (FTokens[i].Kind == TKind::Word && !IsReservedWord(FTokens[i])));
+    }
+
+    // Token navigation (TSqlStatementTranslator.cpp).
+    std::size_t Match(std::size_t open, std::size_t end) const; // the ')' closing the '(' at open
+    TRanges Split(std::size_t b, std::size_t e) const;          // the comma-separated parts
+    std::string ObjectName(std::size_t& i) const;               // [dbo.]name at i: the name; i moves past it
+    void CollectTables();
+    std::optional<TSqlColumnInfo> FindColumn(const TSqlTableInfo& t, const std::string& column) const;
+    // The type of a plain column reference ([qualifier .] column), when the catalogue knows it.
+    std::optional<TSqlType> ColumnType(std::size_t b, std::size_t e) const;
+    TOperand Operand(std::size_t b, std::size_t e) const;
+    // The simple operand (literal, column, alias.column) before or after the operator at i.
+    TOperand OperandBefore(std::size_t i, std::size_t b) const;
+    TOperand OperandAfter(std::size_t i, std::size_t e) const;
+    TSqlType ParseType(std::size_t& i, std::size_t e) const;
+
+    // Expressions (TSqlExpressions.cpp) and functions (TSqlFunctions.cpp).
+    std::string Emit(std::size_t b, std::size_t e);
+    std::string EmitSelect(std::size_t b, std::size_t e);
+    std::string EmitFunction(std::size_t i, std::size_t close);
+    std::string CastTo(const std::string& expr, std::size_t b, std::size_t e);
+
+    // Schema statements (TSqlSchemaStatements.cpp).
+    std::string DefaultExpr(std::size_t& i, std::size_t e);
+    TColumnDef ColumnDef(std::size_t b, std::size_t e, TTableDef& table);
+    TSqliteStatements CreateTable();
+    TSqliteStatements AlterTable();
+    TSqliteStatements DropTable();
+    TSqliteStatements Truncate();
+};
+
+} // namespace refhost::tsql

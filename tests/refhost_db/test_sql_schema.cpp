@@ -1,0 +1,60 @@
+// Schema statements: tables keep SQL Server's rules on SQLite, and a table SQLite cannot alter
+// in place is rebuilt keeping its rows.
+#include "SqlTranslatorTesting.h"
+
+using namespace sqltest;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+TEST(SqlSchema, CreateTableKeepsSqlServerRules) {
+    const auto out = TSqlTranslator::TranslateBatch(
+        "CREATE TABLE [zumvoPaymentLog] ( [ID] INT IDENTITY(1,1) NOT NULL PRIMARY KEY, [Timestamp] DATETIME "
+        "NOT NULL, "
+        "[Class] VARCHAR(10) NOT NULL, [Message] VARCHAR(1000) NOT NULL, [Body] VARCHAR(MAX) NULL )",
+        TFakeCatalog());
+    ASSERT_GE(out.size(), 1u);
+    EXPECT_THAT(out[0], HasSubstr("\"ID\" INTEGER NOT NULL PRIMARY KEY AUTOINCREMENT"));
+    EXPECT_THAT(out[0], HasSubstr("CHECK (length(\"Class\") <= 10)"));
+    EXPECT_THAT(out[0], HasSubstr("CHECK (length(\"Message\") <= 1000)"));
+    EXPECT_THAT(out[0], HasSubstr("\"Body\" VARCHAR(-1) COLLATE NOCASE"));
+    EXPECT_THAT(out[0], Not(HasSubstr("length(\"Body\")")));
+
+    // composite keys, defaults in SQL Server's parentheses, signed defaults
+    const std::string groups = One(
+        "CREATE TABLE g ( [Code] VARCHAR(10) NOT NULL, [N] INT NOT NULL DEFAULT ((0)), [M] INT DEFAULT -1, "
+        "CONSTRAINT PK_g PRIMARY KEY CLUSTERED ( [Code], [N] ) )");
+    EXPECT_THAT(groups, HasSubstr("\"N\" INT NOT NULL DEFAULT 0"));
+    EXPECT_THAT(groups, HasSubstr("\"M\" INT DEFAULT -1"));
+    EXPECT_THAT(groups, HasSubstr("PRIMARY KEY (\"Code\", \"N\")"));
+}
+
+TEST(SqlSchema, AlterColumnRebuildsTheTableKeepingRows) {
+    TFakeCatalog catalog;
+    catalog.Add("T",
+                {{"ID", "INTEGER", true, {}, 1},
+                 {"Response", "VARCHAR(500)", false, {}, 0},
+                 {"Status", "INT", true, "0", 0}},
+                true);
+    const auto out =
+        TSqlTranslator::TranslateBatch("ALTER TABLE [T] ALTER COLUMN [Response] VARCHAR(MAX) NULL", catalog);
+    ASSERT_GE(out.size(), 4u);
+    EXPECT_THAT(out[0], HasSubstr("\"Response\" VARCHAR(-1)"));
+    EXPECT_THAT(out[0], HasSubstr("\"Status\" INT NOT NULL DEFAULT 0"));
+    EXPECT_THAT(out[0], HasSubstr("AUTOINCREMENT"));
+    EXPECT_THAT(out[1], HasSubstr("SELECT \"ID\", \"Response\", \"Status\" FROM \"T\""));
+
+    // a column SQLite can add in place is added in place
+    const auto add =
+        TSqlTranslator::TranslateBatch("ALTER TABLE [T] ADD [TillID] INT NOT NULL DEFAULT -1", catalog);
+    ASSERT_EQ(add.size(), 1u);
+    EXPECT_EQ(add[0], "ALTER TABLE \"T\" ADD COLUMN \"TillID\" INT NOT NULL DEFAULT -1");
+    // one with a computed default needs the rebuild
+    EXPECT_GT(TSqlTranslator::TranslateBatch("ALTER TABLE [T] ADD [At] DATETIME NOT NULL DEFAULT GETDATE()",
+                                             catalog)
+                  .size(),
+              1u);
+}
+
+TEST(SqlSchema, UnknownFormsFailNamingTheStatement) {
+    ExpectRefused({{"CREATE TABLE t ( a INT, UNIQUE (a) )", "table constraint UNIQUE is not supported"}});
+}

@@ -1,0 +1,38 @@
+// Trelvan_QR_Detect: reads a QR code (or another barcode) from an image and writes
+//   READY<CR><LF>
+//   <type>:<code><CR><LF>
+// where type is "QR" for a QR code and the barcode format's name otherwise. Without a code only
+// the READY line is written.
+//
+//   Trelvan_QR_Detect [--image FILE]
+//
+// Without --image the image comes from Trelvan_QR_Detect.ini next to the program: Image=FILE,
+// or Folder=DIR for the newest image in that folder. Exit code 0: a code was found; 1: no code
+// in the image; 2: no usable image or a bad command line.
+//
+// The payment module reads standard output and standard error through one pipe and takes any
+// second line as a code, so the reason for exit code 2 goes to standard error only when that
+// is a terminal.
+#include "QRReader.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::error_code ec;
+    std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec)
+        program = std::filesystem::absolute(argv[0]);
+    std::string out;
+    std::string err;
+    const int code = qrreader::RunReader(args, program, out, err);
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    std::fflush(stdout);
+    if (!err.empty() && isatty(STDERR_FILENO))
+        std::fputs(err.c_str(), stderr);
+    return code;
+}

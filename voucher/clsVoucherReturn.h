@@ -1,0 +1,46 @@
+// The voucher-return document: what the voucher engine answers the till after codes were
+// applied (VoucherCodes, VoucherAmount, VoucherType and the tender and discount members), and
+// the texts its messages and store-log lines show amounts in.
+#pragma once
+
+#include "JsonDocument.h"
+
+#include <functional>
+#include <string>
+
+namespace zumvo {
+
+// What the payment and discount parts of a set of codes make of the answer.
+enum class TVoucherKind {
+    Loyalty,         // neither payment nor discount
+    Payment,         // payment only
+    Discount,        // discount only
+    PaymentDiscount, // both
+    Invalid,         // a negative part: no answer can be built
+};
+
+// The kind for the summed parts; the comparisons with zero are exact.
+TVoucherKind VoucherKindOf(double payment, double discount);
+
+// The answer given when no code was applied: {"Result":false}.
+std::string FailureAnswer();
+
+// Adds the members that follow VoucherAmount in a Payment, Discount or PaymentDiscount answer:
+// VoucherType, PaymentType / PaymentAmount, DiscountAmount, DiscountIsPercent, DiscountOverride,
+// DiscountCode (asked of discountCode only when a discount is present) and Result true. Other
+// kinds add nothing.
+void AddTenderMembers(TJSONValue document, TVoucherKind kind, double payment, double discount,
+                      const std::function<std::string()>& discountCode);
+
+// Adds the members of a Loyalty answer: VoucherType "Loyalty", VoucherAmount 0 (replacing one
+// already present), PaymentAmount 0, DiscountAmount 0 and Result true.
+void AddLoyaltyMembers(TJSONValue document);
+
+// An amount in the system's money format (currency symbol, its position, the currency's
+// decimals), as cashier messages show it.
+std::string MoneyText(double amount);
+
+// An amount with two decimals, as store-log lines show it ("12.50").
+std::string FixedText(double amount);
+
+} // namespace zumvo
