@@ -25,16 +25,7 @@
 #include <string>
 #include <vector>
 
-// The cases that redeem codes through the payment screen need its controls; until the screen
-// has them those cases are reported as skipped, never as passed.
-#define REQUIRE_PAYMENT_SCREEN()                                                                             \
-    if (!::zumvo::test::PaymentScreenBuilt())                                                                \
-    GTEST_SKIP() << "the payment screen has no txtVoucherCode yet"
-
 namespace zumvo::test {
-
-// True when the payment screen carries the controls the cashier uses.
-bool PaymentScreenBuilt();
 
 // One action of the cashier on the payment screen.
 struct TScreenStep {

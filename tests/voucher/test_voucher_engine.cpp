@@ -72,7 +72,6 @@ TEST_F(VoucherEngineTest, NewEngineForgetsTheBasketAndFollowsThePaymentEvents) {
 // First application through the screen: the answer by voucher kind, the amount asked in
 // cents (truncated), and what is stored.
 TEST_F(VoucherEngineTest, FirstApplicationAnswersByVoucherKind) {
-    REQUIRE_PAYMENT_SCREEN();
     struct TCase {
         std::string Code;
         double AfterDisc;
@@ -125,7 +124,6 @@ TEST_F(VoucherEngineTest, FirstApplicationAnswersByVoucherKind) {
 }
 
 TEST_F(VoucherEngineTest, RepeatedPressShowsWhatIsAppliedWithoutTheScreen) {
-    REQUIRE_PAYMENT_SCREEN();
     auto engine = NewEngine();
     const TJSONDocument first = ApplyCodes(*engine, {"SPLIT-50", "PAY-100"}, 80.0);
     EXPECT_EQ(first["VoucherAmount"].AsFloat(), 80.0) << "the screen's processed total";
@@ -147,7 +145,6 @@ TEST_F(VoucherEngineTest, RepeatedPressShowsWhatIsAppliedWithoutTheScreen) {
 // after a change every live code is reversed once and sent again once for the total before
 // the earlier Zumvo discounts.
 TEST_F(VoucherEngineTest, RecalculationReappliesOnlyWhenTheInvoiceChanged) {
-    REQUIRE_PAYMENT_SCREEN();
     auto engine = NewEngine();
     const TJSONDocument first = ApplyCodes(*engine, {"SPLIT-50", "SPLIT-50"}, 100.0);
     ASSERT_EQ(first["DiscountAmount"].AsFloat(), 40.0);
@@ -187,7 +184,6 @@ TEST_F(VoucherEngineTest, RecalculationReappliesOnlyWhenTheInvoiceChanged) {
 // Rows the provider refused or never answered (status 0) carry no code: a basket whose codes
 // could not be sent again answers Result false and tells the cashier.
 TEST_F(VoucherEngineTest, ReapplicationThatPlacesNoCodeAnswersFalse) {
-    REQUIRE_PAYMENT_SCREEN();
     auto engine = NewEngine();
     ApplyCodes(*engine, {"PAY-100"}, 30.0);
     AddFault(R"({"fault": "http500", "request": "transaction", "code": "PAY-100"})");
