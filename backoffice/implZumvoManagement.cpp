@@ -1,8 +1,11 @@
 #include "implZumvoManagement.h"
 
+#include "FTillBrandSettings.h"
+#include "FZumvoReports.h"
+#include "ZumvoLog.h"
 #include "clsModuleContainer.h"
-#include "clsPlaceholder.h"
 #include "clsSysUtils.h"
+#include "intfActCodes.h"
 #include "intfMainMenuManager.h"
 
 #include <filesystem>
@@ -50,12 +53,26 @@ void TZumvoPaymentManagement::Event_MainFormCreate(const std::string& eventName,
     }
 }
 
+// The actions are called from the host's menus: an error is logged rather than thrown across.
 void TZumvoPaymentManagement::ReportClick() {
-    NotAvailable("TZumvoPaymentManagement.ReportClick");
+    Guarded("TZumvoPaymentManagement.ReportClick", [] {
+        pallux::IntfPtr<pallux::IActCodeCheck> access;
+        if (!CreateService(access) || !access)
+            return;
+        std::string userName;
+        std::int32_t userID = 0;
+        if (!access->CheckAccess("AM012", userName, userID, 1, 0))
+            return;
+        TfrmZumvoReports form;
+        form.exec();
+    });
 }
 
 void TZumvoPaymentManagement::BrandSettingsClick() {
-    NotAvailable("TZumvoPaymentManagement.BrandSettingsClick");
+    Guarded("TZumvoPaymentManagement.BrandSettingsClick", [] {
+        TfrmTillBrandSettings form;
+        form.exec();
+    });
 }
 
 } // namespace zumvo

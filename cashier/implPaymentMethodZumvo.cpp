@@ -1,52 +1,118 @@
 #include "implPaymentMethodZumvo.h"
 
-#include "clsPlaceholder.h"
+#include "JsonDocument.h"
+#include "ZumvoLog.h"
+#include "clsModuleContainer.h"
+#include "clsTransactionStatus.h"
+#include "intfDisplayMessage.h"
 
 namespace zumvo {
 
-void TPaymentMethodZumvo::SetAmount(pallux::TCurrency) {
-    NotAvailable("TPaymentMethodZumvo.SetAmount");
+namespace {
+
+const char* const PaymentCode = "PAYMENT:ZUMVO";
+
+} // namespace
+
+TPaymentMethodZumvo::TPaymentMethodZumvo() {
+    Guarded("TPaymentMethodZumvo.Create", [&] {
+        Require(CreateService(FSettings) && FSettings, "Could not make INISettings");
+        FSettings->Open(ModuleSettingsFile(), "Settings");
+        GetSingletonService(FInfo);
+        CreateService(FStore);
+        GetSingletonService(FBasket);
+        CreateService(FLogic);
+    });
 }
-void TPaymentMethodZumvo::SetOnChange(const pallux::TPaymentMethodChangeEvent&) {
-    NotAvailable("TPaymentMethodZumvo.SetOnChange");
+
+void TPaymentMethodZumvo::Changed() {
+    if (FOnChange)
+        FOnChange(static_cast<pallux::IPaymentMethod*>(this));
 }
-void TPaymentMethodZumvo::SetSecondAmount(pallux::TCurrency) {
-    NotAvailable("TPaymentMethodZumvo.SetSecondAmount");
-}
-pallux::TCurrency TPaymentMethodZumvo::GetAmount() {
-    NotAvailable("TPaymentMethodZumvo.GetAmount");
-    return 0;
-}
-pallux::TPaymentMethodChangeEvent TPaymentMethodZumvo::GetOnChange() {
-    NotAvailable("TPaymentMethodZumvo.GetOnChange");
-    return {};
-}
-pallux::TCurrency TPaymentMethodZumvo::GetSecondAmount() {
-    NotAvailable("TPaymentMethodZumvo.GetSecondAmount");
-    return 0;
-}
-pallux::IntfPtr<pallux::IStringConfigList> TPaymentMethodZumvo::GetConfigList() {
-    NotAvailable("TPaymentMethodZumvo.GetConfigList");
-    return {};
-}
-void TPaymentMethodZumvo::SetTextValue(const std::string&) {
-    NotAvailable("TPaymentMethodZumvo.SetTextValue");
-}
+
 bool TPaymentMethodZumvo::Pay() {
-    NotAvailable("TPaymentMethodZumvo.Pay");
+    Guarded("TPaymentMethodZumvo.Pay", [&] {
+        pallux::IntfPtr<pallux::IDisplayMessage> messages;
+        CreateService(messages);
+        Use(messages, "DisplayMessage")
+            .ShowMessage("Please use the Voucher button during a transaction to apply a Zumvo",
+                         pallux::mtInformation, pallux::mbOK);
+    });
     return false;
 }
-void TPaymentMethodZumvo::Reset() {
-    NotAvailable("TPaymentMethodZumvo.Reset");
+
+void TPaymentMethodZumvo::FinaliseCurrentBasket(std::int32_t invoiceNum) {
+    auto& basket = Use(FBasket, "CurrentBasket");
+    if (!(basket.DriverCashupStarted() && basket.DriverCashupPaying() && basket.DriverCashupInserting()))
+        return;
+    const std::int32_t basketID = basket.GetBasketID();
+    if (basketID < 0)
+        return;
+
+    auto& store = Use(FStore, "ZumvoTransaction");
+    auto& info = Use(FInfo, "ZumvoInfo");
+    std::string detailsText;
+    store.GetBasketDetailsForID(basketID, detailsText);
+    const TJSONDocument details = TJSONDocument::Parse(detailsText);
+    LogInfo("[TPaymentMethodZumvo.AddCashupEntry] : %", details.ToJSON());
+
+    const std::string storePrefix = std::to_string(info.GetStoreID()) + "-";
+    const std::string basketRef = storePrefix + std::to_string(basketID);
+    const std::string cashier = "-";
+
+    std::int32_t till = details.Exists("TillID") ? details["TillID"].AsInteger() : -1;
+    if (till == -1)
+        till = store.GetInvoiceTill(invoiceNum);
+    pallux::IntfPtr<IZumvoAPI> client;
+    auto& logic = Use(FLogic, "ZumvoLogic");
+    if (till != -1)
+        logic.ZumvoAPIForTill(till, client);
+    else
+        logic.ZumvoAPI(client);
+
+    const TJSONValue transactions = details["Transactions"];
+    for (int i = 0; i < transactions._Count(); ++i) {
+        const TJSONValue trx = transactions[i];
+        LogInfo("[TPaymentMethodZumvo.AddCashupEntry] Transaction : % | Status: %", trx["ID"].AsString(""),
+                trx["Status"].AsString(""));
+        if (trx["Status"].AsInteger() != ToInt(TTransactionStatus::Redeemed))
+            continue;
+        const std::string transactionID = trx["TransactionID"].AsString();
+        const std::string trxRef = storePrefix + transactionID;
+        LogInfo("[TPaymentMethodZumvo.AddCashupEntry] Needs finalise : %", trxRef);
+        store.AddLog("INFO", "Finalising Transaction: " + transactionID);
+        std::string answer;
+        Use(client, "ZumvoAPI")
+            .Advice(basketRef, cashier, trxRef, "FINALISE", trx["TvTrxID"].AsInteger(), "PAYMENT", answer);
+        logic.HandleFinaliseResponse(trx["TransactionID"].AsInteger(), answer);
+    }
+
+    LogInfo("[TPaymentMethodZumvo.AddCashupEntry] Calling Finalise for basket : %", basketID);
+    store.AddLog("INFO", "Setting Finalise For Basket: " + std::to_string(basketID));
+    store.SaveFinaliseForBasket(basketID);
 }
-void TPaymentMethodZumvo::AddCashupEntry(std::int32_t, std::int32_t, const pallux::TAddCashupEntryProc&) {
-    NotAvailable("TPaymentMethodZumvo.AddCashupEntry");
+
+void TPaymentMethodZumvo::AddCashupEntry(std::int32_t a, std::int32_t invoiceNum,
+                                         const pallux::TAddCashupEntryProc& proc) {
+    Guarded("TPaymentMethodZumvo.AddCashupEntry", [&] { FinaliseCurrentBasket(invoiceNum); });
+    // The amount is offered whatever happened above. The host's callback takes its invoice
+    // number first.
+    Guarded("TPaymentMethodZumvo.AddCashupEntry", [&] {
+        if (proc && FAmount.IsPositive())
+            proc(invoiceNum, a, PaymentCode, 0, 0, FAmount.ToDouble(), 0, 0);
+    });
 }
-void TPaymentMethodZumvo::ReportPaymentCode(std::int32_t, std::int32_t, const pallux::TPaymentCodeProc&) {
-    NotAvailable("TPaymentMethodZumvo.ReportPaymentCode");
+
+void TPaymentMethodZumvo::ReportPaymentCode(std::int32_t a, std::int32_t b,
+                                            const pallux::TPaymentCodeProc& proc) {
+    Guarded("TPaymentMethodZumvo.ReportPaymentCode", [&] {
+        if (proc && !FAmount.IsZero())
+            proc(b, a, PaymentCode);
+    });
 }
+
 void TPaymentMethodZumvo::DoOverringInvoice() {
-    NotAvailable("TPaymentMethodZumvo.DoOverringInvoice");
+    LogInfo("[TPaymentMethodZumvo.DoOverringInvoice] ---- : %");
 }
 
 } // namespace zumvo

@@ -60,6 +60,16 @@ const char* const AddTillIDColumn = R"(-- Zumvo Payment Basket Till
 IF NOT EXISTS ( SELECT 1 FROM INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = 'ZumvoPaymentBasket' AND COLUMN_NAME = 'TillID' )
     ALTER TABLE [ZumvoPaymentBasket] ADD [TillID] INT NOT NULL DEFAULT -1)";
 
+// The receipt, the report and the basket details select by these columns; without indexes every
+// look-up scans the tables, and a till slows down as they grow.
+const char* const AddLookupIndexes = R"(-- Zumvo Look-up Indexes
+IF NOT EXISTS ( SELECT 1 FROM sys.indexes WHERE name = 'IX_ZumvoPaymentTransactions_BasketID' AND object_id = OBJECT_ID('ZumvoPaymentTransactions') )
+    CREATE INDEX [IX_ZumvoPaymentTransactions_BasketID] ON [ZumvoPaymentTransactions] ( [BasketID] );
+IF NOT EXISTS ( SELECT 1 FROM sys.indexes WHERE name = 'IX_ZumvoPaymentBasket_InvoiceNum' AND object_id = OBJECT_ID('ZumvoPaymentBasket') )
+    CREATE INDEX [IX_ZumvoPaymentBasket_InvoiceNum] ON [ZumvoPaymentBasket] ( [InvoiceNum] );
+IF NOT EXISTS ( SELECT 1 FROM sys.indexes WHERE name = 'IX_ZumvoPaymentBasket_Timestamp_Created' AND object_id = OBJECT_ID('ZumvoPaymentBasket') )
+    CREATE INDEX [IX_ZumvoPaymentBasket_Timestamp_Created] ON [ZumvoPaymentBasket] ( [Timestamp_Created] ))";
+
 } // namespace
 
 void PALLUX_CALL TDatabaseChangesZumvo::GetUpdateScripts(std::vector<std::string>& scripts) {
@@ -81,6 +91,7 @@ void PALLUX_CALL TDatabaseChangesZumvo::GetUpdateScripts(std::vector<std::string
         scripts.emplace_back(AddBasketIDColumn);
         scripts.emplace_back(WidenResponseColumn);
         scripts.emplace_back(AddTillIDColumn);
+        scripts.emplace_back(AddLookupIndexes);
 
         pallux::IntfPtr<ITillBrandSettings> brands;
         CreateService(brands);

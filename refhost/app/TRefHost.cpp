@@ -4,7 +4,9 @@
 #include "TActCodes.h"
 #include "TCashPaymentMethod.h"
 #include "TDBScript.h"
+#include "THTMLViewer.h"
 #include "THostServices.h"
+#include "TReportCommand.h"
 #include "TRestClient.h"
 #include "TTillApp.h"
 #include "intfDatabaseChanges.h"
@@ -41,7 +43,11 @@ TCommandLine TCommandLine::Parse(const std::vector<std::string>& args) {
             cl.UpgradeDb = true;
         else if (a == "--refresh-brands")
             cl.RefreshBrands = true;
-        else if (a == "--scenario")
+        else if (a == "--report") {
+            cl.Report.push_back(value());
+            if (LooksLikeDate(cl.Report.front()))
+                cl.Report.push_back(value());
+        } else if (a == "--scenario")
             cl.Scenario = value();
         else if (a == "--help" || a == "-h")
             cl.Help = true;
@@ -86,6 +92,10 @@ TRefHost::TRefHost(std::string role, const TCommandLine& options, const std::fil
     const TRestSettings rest = RestSettingsFromConfig(FContext->Config);
     RegisterHostFactory<pallux::IRestClient>(*FContainer,
                                              [rest] { return pallux::MakeIntf<TRestClient>(rest); });
+
+    const auto resFolder = programFolder / "Res";
+    RegisterHostFactory<pallux::IHTMLViewer>(
+        *FContainer, [ctx = FContext, resFolder] { return pallux::MakeIntf<THTMLViewer>(ctx, resFolder); });
 
     // The host's own tender, offered beside the tenders of modules.
     RegisterCashTender(*FContainer);
@@ -224,6 +234,7 @@ namespace {
 void PrintUsage(const std::string& role) {
     std::cout << "Usage: " << role << " [--headless] [--config FILE] [--module PATH] [--list-services]"
               << " [--upgrade-db] [--refresh-brands] [--scenario FILE]\n"
+              << "       [--report PERIOD | --report FROM TO]\n"
               << "  --headless        run without a display (messages answered from the scenario)\n"
               << "  --config FILE     the host configuration file (INI)\n"
               << "  --module PATH     load the module from PATH (its settings file and log live there)\n"
@@ -231,7 +242,9 @@ void PrintUsage(const std::string& role) {
               << "  --upgrade-db      run every database-changes provider's scripts\n"
               << "  --refresh-brands  refresh the till brand lists and print them\n"
               << "  --scenario FILE   Invoicing: run the till scenario FILE (JSON) headless; exit code 1\n"
-              << "                    names the step that failed\n";
+              << "                    names the step that failed\n"
+              << "  --report ...      the Zumvo report: today, this-week, last-week, this-month,\n"
+              << "                    last-month, or FROM TO (yyyy-mm-dd); prints the page's file\n";
 }
 
 int RunGui(TRefHost& host, int argc, char** argv) {
@@ -260,6 +273,8 @@ int RunRefHost(int argc, char** argv) {
             PrintUsage(role);
             return 0;
         }
+        const auto report =
+            options.Report.empty() ? std::optional<TReportRequest>() : TReportRequest::Parse(options.Report);
         const auto programFolder = std::filesystem::absolute(argv[0]).parent_path();
         TRefHost host(role, options, programFolder);
         host.LoadModule();
@@ -274,8 +289,11 @@ int RunRefHost(int argc, char** argv) {
             if (role != "Invoicing")
                 throw std::invalid_argument("--scenario runs the till: use Invoicing");
             rc = RunTill(host, argc, argv, options.Scenario);
-        } else if (!options.Headless && !options.ListServices && !options.UpgradeDb && !options.RefreshBrands)
+        } else if (!options.Headless && !options.ListServices && !options.UpgradeDb &&
+                   !options.RefreshBrands && !report)
             rc = RunGui(host, argc, argv);
+        if (report && rc == 0)
+            rc = RunReportCommand(host, *report, std::cout, std::cerr);
         host.UnloadModule();
         return rc;
     } catch (const std::exception& e) {

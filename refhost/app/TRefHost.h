@@ -27,7 +27,8 @@ struct TCommandLine {
     bool ListServices = false;
     bool UpgradeDb = false;
     bool RefreshBrands = false;
-    std::filesystem::path Scenario; // Invoicing: run this till scenario (headless)
+    std::vector<std::string> Report; // --report PERIOD or --report FROM TO
+    std::filesystem::path Scenario;  // Invoicing: run this till scenario (headless)
     bool Help = false;
 
     // Parses the arguments after the program name; an unknown or incomplete option raises an

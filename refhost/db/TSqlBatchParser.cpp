@@ -68,6 +68,15 @@ private:
             return TSqlStatementKind::Delete;
         if (w == "CREATE" && next("TABLE"))
             return TSqlStatementKind::CreateTable;
+        if (w == "CREATE") {
+            std::size_t k = i + 1;
+            if (k < FTokens.size() && FTokens[k].Is("UNIQUE"))
+                ++k;
+            if (k < FTokens.size() && (FTokens[k].Is("CLUSTERED") || FTokens[k].Is("NONCLUSTERED")))
+                ++k;
+            if (k < FTokens.size() && FTokens[k].Is("INDEX"))
+                return TSqlStatementKind::CreateIndex;
+        }
         if (w == "ALTER" && next("TABLE"))
             return TSqlStatementKind::AlterTable;
         if (w == "DROP" && next("TABLE"))

@@ -67,6 +67,15 @@ std::string TStatementTranslator::Emit(std::size_t b, std::size_t e) {
                 Append(out, "AS " + QuoteIdent(view));
             continue;
         }
+        if (u == "SYS" && Sym(i + 1, ".") && i + 2 < e) {
+            if (!FTokens[i + 2].Is("indexes"))
+                Fail("sys." + FTokens[i + 2].Text + " is not supported");
+            Append(out, SysIndexes());
+            i += 3;
+            if (!(i < e && (Word(i, "AS") || IsName(i))))
+                Append(out, "AS [indexes]");
+            continue;
+        }
         if (t.Kind == TKind::Ident) {
             Append(out, QuoteIdent(t.Text));
             ++i;

@@ -120,4 +120,8 @@ std::optional<TSqlTableInfo> TSqlRunner::FindTable(const std::string& name) cons
     return info;
 }
 
+std::vector<std::string> TSqlRunner::Translate(const std::string& batch) const {
+    return TSqlTranslator::TranslateBatch(batch, *this);
+}
+
 } // namespace refhost

@@ -31,6 +31,8 @@ class TSqlRunner : private ISqlCatalog {
 public:
     explicit TSqlRunner(ISqliteExecutor& executor) : FExec(executor) {}
     TDbBatchResult Run(const std::string& batch);
+    // The SQLite statements a batch of plain statements becomes (no IF, BEGIN or EXEC).
+    std::vector<std::string> Translate(const std::string& batch) const;
 
 private:
     std::optional<TSqlTableInfo> FindTable(const std::string& name) const override;

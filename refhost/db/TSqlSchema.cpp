@@ -159,4 +159,10 @@ std::string InformationSchemaTables() {
            "LIKE 'sqlite!_%' ESCAPE '!')";
 }
 
+std::string SysIndexes() {
+    return "(SELECT i.name COLLATE NOCASE AS name, t.rootpage AS object_id FROM sqlite_master AS i JOIN "
+           "sqlite_master AS t ON t.type = 'table' AND t.name = i.tbl_name WHERE i.type = 'index' AND i.name "
+           "NOT LIKE 'sqlite!_%' ESCAPE '!')";
+}
+
 } // namespace refhost::tsql

@@ -64,5 +64,8 @@ std::vector<std::string> RebuildSql(const TTableDef& oldDef, const TTableDef& ne
 // The emulations of INFORMATION_SCHEMA.COLUMNS and .TABLES over the SQLite catalogue.
 std::string InformationSchemaColumns();
 std::string InformationSchemaTables();
+// The emulation of sys.indexes (name, and object_id as OBJECT_ID answers it); the automatic
+// indexes of keys are left out, as they have no name in T-SQL.
+std::string SysIndexes();
 
 } // namespace refhost::tsql

@@ -173,6 +173,42 @@ TSqliteStatements TStatementTranslator::CreateTable() {
     return r;
 }
 
+// CREATE [UNIQUE] [[NON]CLUSTERED] INDEX name ON table ( column [ASC|DESC], ... )
+TSqliteStatements TStatementTranslator::CreateIndex() {
+    std::size_t i = 1; // CREATE
+    const bool unique = Word(i, "UNIQUE");
+    if (unique)
+        ++i;
+    if (Word(i, "CLUSTERED") || Word(i, "NONCLUSTERED"))
+        ++i;
+    ++i; // INDEX
+    if (!IsName(i))
+        Fail("an index name is missing");
+    const std::string name = FTokens[i++].Text;
+    if (!Word(i, "ON"))
+        Fail("CREATE INDEX needs ON and a table");
+    ++i;
+    const std::string table = ObjectName(i);
+    if (!Sym(i, "("))
+        Fail("CREATE INDEX needs a column list");
+    const std::size_t close = Match(i, FTokens.size());
+    std::string columns;
+    for (auto [b, e] : Split(i + 1, close)) {
+        if (!IsName(b) || (e - b > 2) || (e - b == 2 && !Word(b + 1, "ASC") && !Word(b + 1, "DESC")))
+            Fail("CREATE INDEX columns must be plain names");
+        if (!columns.empty())
+            columns += ", ";
+        columns +=
+            QuoteIdent(FTokens[b].Text) + (e - b == 2 ? " " + pallux::UpperCase(FTokens[b + 1].Text) : "");
+    }
+    if (close + 1 != FTokens.size())
+        Fail("CREATE INDEX options after the column list are not supported");
+    TSqliteStatements r;
+    r.Statements.push_back(std::string("CREATE ") + (unique ? "UNIQUE " : "") + "INDEX " + QuoteIdent(name) +
+                           " ON " + QuoteIdent(table) + " (" + columns + ")");
+    return r;
+}
+
 TSqliteStatements TStatementTranslator::AlterTable() {
     std::size_t i = 2; // ALTER TABLE
     const std::string name = ObjectName(i);

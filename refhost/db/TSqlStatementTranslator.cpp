@@ -174,6 +174,8 @@ TSqliteStatements TStatementTranslator::Statement(TSqlStatementKind kind) {
         return r;
     case TSqlStatementKind::CreateTable:
         return CreateTable();
+    case TSqlStatementKind::CreateIndex:
+        return CreateIndex();
     case TSqlStatementKind::AlterTable:
         return AlterTable();
     case TSqlStatementKind::DropTable:

@@ -79,6 +79,7 @@ private:
     std::string DefaultExpr(std::size_t& i, std::size_t e);
     TColumnDef ColumnDef(std::size_t b, std::size_t e, TTableDef& table);
     TSqliteStatements CreateTable();
+    TSqliteStatements CreateIndex();
     TSqliteStatements AlterTable();
     TSqliteStatements DropTable();
     TSqliteStatements Truncate();

@@ -73,6 +73,7 @@ enum class TSqlStatementKind {
     Update,
     Delete,
     CreateTable,
+    CreateIndex,
     AlterTable,
     DropTable,
     Truncate,

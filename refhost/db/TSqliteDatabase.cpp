@@ -109,4 +109,21 @@ std::optional<TDbResultSet> TSqliteDatabase::ExecuteStatement(const std::string&
     return rs;
 }
 
+std::string TSqliteDatabase::QueryPlan(const std::string& query) {
+    const auto statements = FRunner.Translate(query);
+    if (statements.empty())
+        throw EDatabaseError("no statement to explain: " + query);
+    const std::string sql = "EXPLAIN QUERY PLAN " + statements.back();
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(FDb, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
+        throw EDatabaseError(std::string(sqlite3_errmsg(FDb)) + " in statement: " + sql);
+    TStmtPtr stmt(raw);
+    std::string plan;
+    while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
+        const auto* detail = sqlite3_column_text(stmt.get(), 3);
+        plan += (detail ? reinterpret_cast<const char*>(detail) : "") + std::string("\n");
+    }
+    return plan;
+}
+
 } // namespace refhost

@@ -20,6 +20,10 @@ public:
 
     std::string Description() const override { return "SQLite " + FPath; }
 
+    // The query planner's account of a T-SQL query as this database runs it: the details of
+    // EXPLAIN QUERY PLAN for its last statement, one per line.
+    std::string QueryPlan(const std::string& query);
+
 protected:
     TDbBatchResult DoRunBatch(const std::string& batch) override { return FRunner.Run(batch); }
 

@@ -1,6 +1,7 @@
 #include "TActCodes.h"
 
 #include "TDBScript.h"
+#include "THostServices.h"
 
 #include <sstream>
 
@@ -49,8 +50,23 @@ void TActCodeRegistry::AssignCode(const std::string& code, const std::string& gr
                    pallux::QuotedStr(group)}));
 }
 
+std::string TActCodeCheck::UserGroup() const {
+    const auto& cfg = FContext->Config;
+    const std::string user = cfg.ReadString("Access", "User", "Cashier");
+    const std::string listed = cfg.ReadString("Users", user);
+    return listed.empty() ? cfg.ReadString("Access", "Group", "FRCH") : listed;
+}
+
+std::string TActCodeCheck::CodeDescription(const std::string& code) const {
+    const auto result = FDatabase->RunBatch(
+        FormatSql("SELECT [Description] FROM [ActCodes] WHERE [Code] = %s", {pallux::QuotedStr(code)}));
+    if (result.ResultSets.empty() || result.ResultSets[0].Rows.empty())
+        return {};
+    return result.ResultSets[0].Rows[0][0].AsText();
+}
+
 bool TActCodeCheck::CheckAccess(const std::string& code, std::string& userName, std::int32_t& userID,
-                                std::int32_t, std::int32_t) {
+                                std::int32_t askIfDenied, std::int32_t) {
     const auto& cfg = FContext->Config;
     userName = cfg.ReadString("Access", "User", "Cashier");
     userID = cfg.ReadInteger("Access", "UserID", 1);
@@ -63,11 +79,18 @@ bool TActCodeCheck::CheckAccess(const std::string& code, std::string& userName, 
         const auto result = FDatabase->RunBatch(FormatSql(
             "SELECT COUNT(*) AS [N] FROM [ActCodes] C INNER JOIN [ActCodeGroups] G ON G.[Code] = C.[Code] "
             "WHERE C.[Code] = %s AND C.[Enabled] = 1 AND G.[GroupName] = %s",
-            {pallux::QuotedStr(code), pallux::QuotedStr(cfg.ReadString("Access", "Group", "FRCH"))}));
+            {pallux::QuotedStr(code), pallux::QuotedStr(UserGroup())}));
         granted = !result.ResultSets.empty() && !result.ResultSets[0].Rows.empty() &&
                   result.ResultSets[0].Rows[0][0].Int > 0;
     }
     FContext->Transcript.Write("ACCESS", code + (granted ? " granted to " : " refused to ") + userName);
+    if (!granted && askIfDenied != 0) {
+        const std::string description = CodeDescription(code);
+        pallux::MakeIntf<TDisplayMessage>(FContext)->ShowMessage(
+            "Access denied: " + userName + " does not hold the access code " + code +
+                (description.empty() ? std::string() : " (" + description + ")") + ".",
+            pallux::mtWarning, pallux::mbOK);
+    }
     return granted;
 }
 

@@ -25,10 +25,12 @@ private:
     std::shared_ptr<TDatabase> FDatabase;
 };
 
-// The current user is the host configuration's [Access] User (name), UserID and Group. A code is
-// granted when it is registered, enabled and assigned to the user's group, unless the
-// configuration's [Access] Deny lists it (comma-separated); [Access] Grant lists codes granted
-// whatever the tables say.
+// The current user is the host configuration's [Access] User (name) and UserID. The user's group
+// is the user's entry in the [Users] section (name=group) when there is one, else [Access] Group
+// (default FRCH). A code is granted when it is registered, enabled and assigned to the user's
+// group, unless the configuration's [Access] Deny lists it (comma-separated); [Access] Grant
+// lists codes granted whatever the tables say. A refusal with askIfDenied set shows the host's
+// refusal message.
 class TActCodeCheck : public pallux::TInterfacedObject<pallux::IActCodeCheck> {
 public:
     TActCodeCheck(std::shared_ptr<THostContext> ctx, std::shared_ptr<TDatabase> db)
@@ -37,9 +39,14 @@ public:
     bool PALLUX_CALL CheckAccess(const std::string& code, std::string& userName, std::int32_t& userID,
                                  std::int32_t askIfDenied, std::int32_t flags) override;
 
+    // The group of the configured user.
+    std::string UserGroup() const;
+
 private:
     std::shared_ptr<THostContext> FContext;
     std::shared_ptr<TDatabase> FDatabase;
+
+    std::string CodeDescription(const std::string& code) const;
 };
 
 } // namespace refhost

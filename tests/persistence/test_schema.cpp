@@ -1,8 +1,10 @@
 #include "LogCapture.h"
 #include "PersistenceTestHost.h"
+#include "TSqliteDatabase.h"
 #include "implDataChangesZumvo.h"
 #include "intfActCodes.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 using namespace zumvo;
@@ -72,7 +74,7 @@ protected:
 TEST_F(SchemaTest, EmptyDatabaseGetsEveryTableAndColumnAndASecondPassChangesNothing) {
     RegisterRegistry();
     const auto scripts = Scripts();
-    ASSERT_EQ(scripts.size(), 7u);
+    ASSERT_EQ(scripts.size(), 8u);
     EXPECT_EQ(scripts[0].rfind("-- Zumvo Transaction Table\n", 0), 0u);
     EXPECT_EQ(scripts[1].rfind("-- Zumvo Payment Basket\n", 0), 0u);
     EXPECT_EQ(scripts[2].rfind("-- Zumvo Log Table\n", 0), 0u);
@@ -172,7 +174,7 @@ TEST_F(SchemaTest, ResponseColumnAlreadyWidenedIsKept) {
 
 TEST_F(SchemaTest, WithoutRegistryAllScriptsAreDeliveredAndAFailingBrandStepKeepsThem) {
     auto scripts = Scripts();
-    EXPECT_EQ(scripts.size(), 7u) << "no access-code registry: the scripts all the same";
+    EXPECT_EQ(scripts.size(), 8u) << "no access-code registry: the scripts all the same";
     EXPECT_FALSE(test::LogContains(log, "Error : ")) << "skipping the codes is silent";
 
     // Without the till brand settings the last step fails; the items already appended stay, and
@@ -180,9 +182,30 @@ TEST_F(SchemaTest, WithoutRegistryAllScriptsAreDeliveredAndAFailingBrandStepKeep
     host.Container->UnregisterFactory(ITillBrandSettings::IID);
     std::vector<std::string> list{"-- the host's own script"};
     pallux::MakeIntf<TDatabaseChangesZumvo>()->GetUpdateScripts(list);
-    ASSERT_EQ(list.size(), 8u);
+    ASSERT_EQ(list.size(), 9u);
     EXPECT_EQ(list[0], "-- the host's own script");
     EXPECT_EQ(std::vector<std::string>(list.begin() + 1, list.end()), scripts);
     EXPECT_TRUE(
         log.Has("[TDatabaseChangesZumvo.GetUpdateScripts] Error : TillBrandSettings is not available"));
+}
+
+TEST_F(SchemaTest, LookupIndexesAreCreatedOnceAndUsedByTheLookups) {
+    const auto scripts = Scripts();
+    ASSERT_EQ(scripts.back().rfind("-- Zumvo Look-up Indexes\n", 0), 0u);
+    const std::string count = "SELECT COUNT(*) FROM sys.indexes WHERE name LIKE 'IX_Zumvo%'";
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const auto& script : scripts)
+            host.Run(script);
+        EXPECT_EQ(host.Value(count), "3") << "pass " << pass;
+    }
+    // The query planner picks them for the receipt's and the report's look-ups.
+    auto& sqlite = dynamic_cast<refhost::TSqliteDatabase&>(*host.Database);
+    const auto plan = [&](const std::string& sql) { return sqlite.QueryPlan(sql); };
+    const std::pair<std::string, std::string> lookups[] = {
+        {"SELECT * FROM ZumvoPaymentTransactions WHERE BasketID = 5", "IX_ZumvoPaymentTransactions_BasketID"},
+        {"SELECT * FROM ZumvoPaymentBasket WHERE InvoiceNum = 5", "IX_ZumvoPaymentBasket_InvoiceNum"},
+        {"SELECT * FROM ZumvoPaymentBasket WHERE Timestamp_Created BETWEEN '2026-01-01' AND '2026-01-02'",
+         "IX_ZumvoPaymentBasket_Timestamp_Created"}};
+    for (const auto& [sql, index] : lookups)
+        EXPECT_THAT(plan(sql), ::testing::HasSubstr(index)) << sql;
 }

@@ -1,6 +1,7 @@
 // The host programs run as a user runs them: BackOffice --headless with a configuration file, the
 // module copied into its own folder, a real SQLite database and the brand service simulator.
 #include "BrandSim.h"
+#include "RunProgram.h"
 #include "TDatabase.h"
 
 #include <array>
@@ -14,23 +15,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TRun {
-    int Status;
-    std::string Output; // standard output and error
-};
-
-TRun RunProgram(const std::string& commandLine) {
-    FILE* p = popen((commandLine + " 2>&1").c_str(), "r");
-    if (!p)
-        return {-1, "popen failed"};
-    std::string out;
-    std::array<char, 4096> buf{};
-    std::size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0)
-        out.append(buf.data(), n);
-    const int status = pclose(p);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-}
+using zumvo::test::RunProgram;
+using zumvo::test::TRun;
 
 class HostProgramTest : public ::testing::Test {
 protected:
@@ -70,7 +56,7 @@ TEST_F(HostProgramTest, UpgradeRunsEveryScriptAndASecondPassChangesNothing) {
     WriteModuleSettings("[Settings]\nZumvoStoreID=401\n");
     const auto first = BackOffice("--upgrade-db");
     ASSERT_EQ(first.Status, 0) << first.Output;
-    EXPECT_NE(first.Output.find("Database changes \"Zumvo\": 7 scripts"), std::string::npos) << first.Output;
+    EXPECT_NE(first.Output.find("Database changes \"Zumvo\": 8 scripts"), std::string::npos) << first.Output;
     const std::string schema = Schema();
     for (const char* table :
          {"ZumvoPaymentTransactions", "ZumvoPaymentBasket", "zumvoPaymentLog", "Brands", "TillsBrand"})

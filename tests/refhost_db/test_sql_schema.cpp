@@ -56,5 +56,17 @@ TEST(SqlSchema, AlterColumnRebuildsTheTableKeepingRows) {
 }
 
 TEST(SqlSchema, UnknownFormsFailNamingTheStatement) {
-    ExpectRefused({{"CREATE TABLE t ( a INT, UNIQUE (a) )", "table constraint UNIQUE is not supported"}});
+    ExpectRefused({{"CREATE TABLE t ( a INT, UNIQUE (a) )", "table constraint UNIQUE is not supported"},
+                   {"CREATE INDEX ix ON t (a) INCLUDE (b)",
+                    "CREATE INDEX options after the column list are not supported"},
+                   {"CREATE INDEX ix ON t (a + 1)", "CREATE INDEX columns must be plain names"},
+                   {"SELECT name FROM sys.objects", "sys.objects is not supported"}});
+}
+
+TEST(SqlSchema, IndexesAndTheirCatalogue) {
+    EXPECT_EQ(One("CREATE NONCLUSTERED INDEX [IX_a] ON [dbo].[t] ( [a], b DESC )"),
+              "CREATE INDEX \"IX_a\" ON \"t\" (\"a\", \"b\" DESC)");
+    EXPECT_EQ(One("CREATE UNIQUE INDEX ix ON t (a)"), "CREATE UNIQUE INDEX \"ix\" ON \"t\" (\"a\")");
+    EXPECT_THAT(One("SELECT 1 FROM sys.indexes WHERE name = 'ix' AND object_id = OBJECT_ID('t')"),
+                HasSubstr("FROM (SELECT i.name COLLATE NOCASE AS name, t.rootpage AS object_id"));
 }
