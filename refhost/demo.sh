@@ -6,8 +6,8 @@
 #  3. Invoicing runs the demo sales (refhost/demo/scenarios) through the real payment screen:
 #     each sale's steps, the messages and answers, the receipt with its Zumvo block, the cash-up
 #     entries;
-#  4. the provider's ledger beside the module's transactions, where the pictures were written,
-#     and the module's log.
+#  4. the provider's ledger beside the module's transactions, BackOffice's report of the day's
+#     baskets, where the pictures were written, and the module's log.
 set -euo pipefail
 BIN=${1:?usage: demo.sh BIN_DIR [--gui]}
 GUI=0
@@ -80,6 +80,16 @@ echo
 echo "== The provider's ledger beside the module's transactions"
 python3 "$HERE/demo/ledger.py" "$VOUCHER_PORT" "$DEMO/host.db" "$(sed -n 's/^StoreID=//p' "$DEMO/host.ini")" ||
   failed=1
+
+echo
+echo "== BackOffice --report today: the module's report of today's baskets"
+REPORT=$("$BIN/BackOffice" "${HOST[@]}" --report today 2> "$DEMO/backoffice.err") || {
+  failed=1
+  cat "$DEMO/backoffice.err"
+}
+echo "$REPORT"
+PAGE=${REPORT#Report page: }
+[ -f "$PAGE" ] && python3 "$HERE/demo/page_text.py" "$PAGE" | sed 's/^/  /'
 
 echo
 echo "== Invoices and payments in the host database"
