@@ -101,11 +101,7 @@ TRefHost::TRefHost(std::string role, const TCommandLine& options, const std::fil
         *FContainer, [ctx = FContext, resFolder] { return pallux::MakeIntf<THTMLViewer>(ctx, resFolder); });
 
     // The host's own tender, offered beside the tenders of modules.
-    FContainer->RegisterNamedFactory(pallux::IPaymentMethod::IID, TCashPaymentMethod::Name,
-                                     pallux::MakeIntf<THostFactory<pallux::IPaymentMethod>>(
-                                         std::function<pallux::IntfPtr<pallux::IPaymentMethod>()>(
-                                             [] { return pallux::MakeIntf<TCashPaymentMethod>(); }))
-                                         .get());
+    RegisterCashTender(*FContainer);
 
     FMenus = pallux::MakeIntf<TMainMenuManager, TMainMenuManager>(FContext);
     FContainer->RegisterInstance(pallux::IMainMenuManager::IID, FMenus.get());
