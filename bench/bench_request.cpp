@@ -122,8 +122,8 @@ void Floor(benchmark::State& state, bool tls, bool kept) {
         return;
     }
     const zumvo::TSoapCaller caller{"zumvo", "zumvo-secret", 12, "Till-1"};
-    const std::string envelope =
-        zumvo::TransactionEnvelope(caller, "12-5", "9", "12-1", "PAY-100", "ZUMVO", 100, 100, "PAYMENT", "");
+    const std::string envelope = zumvo::TransactionEnvelope(
+        caller, {"12-5", "9", "12-1", "PAY-100", "ZUMVO", 100, 100, "PAYMENT", ""});
     const std::string url = rig.Base(tls) + sim::DefaultSoapPath;
     const std::string caFile = rig.CAFile();
     CURL* h = curl_easy_init();

@@ -233,59 +233,45 @@ std::string ProductElements(const std::string& productsJson) {
     return w.Text();
 }
 
-TEnvelope BuildTransactionEnvelope(const TSoapCaller& caller, const std::string& basketID,
-                                   const std::string& cashierID, const std::string& trxID,
-                                   const std::string& tokenID, const std::string& tokenType,
-                                   std::int32_t basketAmount, std::int32_t totalAmount,
-                                   const std::string& trxType, const std::string& productElements) {
+TEnvelope BuildTransactionEnvelope(const TSoapCaller& caller, const TTransactionRequest& r) {
     TEnvelopeWriter w;
     OpenEnvelope(w, "pos:transaction");
     WriteCredentials(w, caller);
-    w.Leaf("basketAmount", basketAmount);
+    w.Leaf("basketAmount", r.BasketAmount);
     if (w.Depth() != ProductDepth)
         throw std::logic_error("product elements are written at the wrong depth");
-    w.Raw(productElements);
-    WriteStoreTrxDetails(w, caller, basketID, cashierID, trxID);
+    w.Raw(r.ProductElements);
+    WriteStoreTrxDetails(w, caller, r.BasketID, r.CashierID, r.TrxID);
     w.Open("token");
-    w.Leaf("id", tokenID);
-    w.Leaf("type", tokenType);
+    w.Leaf("id", r.TokenID);
+    w.Leaf("type", r.TokenType);
     w.Close("token");
-    w.Leaf("totalAmount", totalAmount);
-    w.Leaf("type", trxType);
+    w.Leaf("totalAmount", r.TotalAmount);
+    w.Leaf("type", r.TrxType);
     CloseEnvelope(w, "pos:transaction");
     return w.Take();
 }
 
-std::string TransactionEnvelope(const TSoapCaller& caller, const std::string& basketID,
-                                const std::string& cashierID, const std::string& trxID,
-                                const std::string& tokenID, const std::string& tokenType,
-                                std::int32_t basketAmount, std::int32_t totalAmount,
-                                const std::string& trxType, const std::string& productElements) {
-    return BuildTransactionEnvelope(caller, basketID, cashierID, trxID, tokenID, tokenType, basketAmount,
-                                    totalAmount, trxType, productElements)
-        .Text;
+std::string TransactionEnvelope(const TSoapCaller& caller, const TTransactionRequest& request) {
+    return BuildTransactionEnvelope(caller, request).Text;
 }
 
-TEnvelope BuildAdviceEnvelope(const TSoapCaller& caller, const std::string& basketID,
-                              const std::string& cashierID, const std::string& trxID,
-                              const std::string& action, std::int32_t tvTrxID, const std::string& trxType) {
+TEnvelope BuildAdviceEnvelope(const TSoapCaller& caller, const TAdviceRequest& r) {
     TEnvelopeWriter w;
     OpenEnvelope(w, "pos:advise");
     WriteCredentials(w, caller);
-    w.Leaf("action", action);
+    w.Leaf("action", r.Action);
     w.Open("originalTrx");
-    WriteStoreTrxDetails(w, caller, basketID, cashierID, trxID);
-    w.Leaf("type", trxType);
-    w.Leaf("tvTrxId", tvTrxID);
+    WriteStoreTrxDetails(w, caller, r.BasketID, r.CashierID, r.TrxID);
+    w.Leaf("type", r.TrxType);
+    w.Leaf("tvTrxId", r.TvTrxID);
     w.Close("originalTrx");
     CloseEnvelope(w, "pos:advise");
     return w.Take();
 }
 
-std::string AdviceEnvelope(const TSoapCaller& caller, const std::string& basketID,
-                           const std::string& cashierID, const std::string& trxID, const std::string& action,
-                           std::int32_t tvTrxID, const std::string& trxType) {
-    return BuildAdviceEnvelope(caller, basketID, cashierID, trxID, action, tvTrxID, trxType).Text;
+std::string AdviceEnvelope(const TSoapCaller& caller, const TAdviceRequest& request) {
+    return BuildAdviceEnvelope(caller, request).Text;
 }
 
 namespace {
@@ -516,11 +502,10 @@ void TZumvoAPI::Transaction(const std::string& basketID, const std::string& cash
                             const std::string& trxType, const std::string& products, std::string& response) {
     response.clear();
     Guarded("TZumvoAPI.Transaction", [&] {
-        const std::string productElements = ProductElements(products);
-        const TSoapCaller caller{FID, FPassword, FStoreID, FPosID};
-        response = Send("TZumvoAPI.Transaction",
-                        BuildTransactionEnvelope(caller, basketID, cashierID, trxID, tokenID, tokenType,
-                                                 basketAmount, totalAmount, trxType, productElements));
+        const TTransactionRequest request{basketID,    cashierID, trxID,
+                                          tokenID,     tokenType, basketAmount,
+                                          totalAmount, trxType,   ProductElements(products)};
+        response = Send("TZumvoAPI.Transaction", BuildTransactionEnvelope(Caller(), request));
     });
 }
 
@@ -529,10 +514,13 @@ void TZumvoAPI::Advice(const std::string& basketID, const std::string& cashierID
                        std::string& response) {
     response.clear();
     Guarded("TZumvoAPI.Advice", [&] {
-        const TSoapCaller caller{FID, FPassword, FStoreID, FPosID};
-        response = Send("TZumvoAPI.Advice",
-                        BuildAdviceEnvelope(caller, basketID, cashierID, trxID, action, tvTrxID, trxType));
+        const TAdviceRequest request{basketID, cashierID, trxID, action, tvTrxID, trxType};
+        response = Send("TZumvoAPI.Advice", BuildAdviceEnvelope(Caller(), request));
     });
+}
+
+TSoapCaller TZumvoAPI::Caller() const {
+    return {FID, FPassword, FStoreID, FPosID};
 }
 
 } // namespace zumvo

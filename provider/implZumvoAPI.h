@@ -20,6 +20,7 @@ inline constexpr const char* PosNamespace = "http://pos.services.trelvan.com/";
 inline constexpr const char* MaskedPassword = "********";
 
 struct TEnvelope;
+struct TSoapCaller;
 
 class TZumvoAPI : public pallux::TInterfacedObject<IZumvoAPI> {
 public:
@@ -43,6 +44,8 @@ private:
     std::string FServer;
     std::string FUrl;
 
+    // The caller values of the setters.
+    TSoapCaller Caller() const;
     // Logs the request (password masked), posts it and logs the answer.
     std::string Send(std::string_view classMethod, const TEnvelope& envelope);
 };
@@ -71,6 +74,7 @@ std::int64_t RoundUnits(double quantity);
 // Quantity raises an error.
 std::string ProductElements(const std::string& productsJson);
 
+// Who sends a request: the values every envelope carries from the client's setters.
 struct TSoapCaller {
     std::string ID;
     std::string Password;
@@ -85,25 +89,36 @@ struct TEnvelope {
     std::size_t PasswordLength = 0;
 };
 
-TEnvelope BuildTransactionEnvelope(const TSoapCaller& caller, const std::string& basketID,
-                                   const std::string& cashierID, const std::string& trxID,
-                                   const std::string& tokenID, const std::string& tokenType,
-                                   std::int32_t basketAmount, std::int32_t totalAmount,
-                                   const std::string& trxType, const std::string& productElements);
-TEnvelope BuildAdviceEnvelope(const TSoapCaller& caller, const std::string& basketID,
-                              const std::string& cashierID, const std::string& trxID,
-                              const std::string& action, std::int32_t tvTrxID, const std::string& trxType);
+// The values of one Transaction request (amounts in cents).
+struct TTransactionRequest {
+    std::string BasketID;
+    std::string CashierID;
+    std::string TrxID;
+    std::string TokenID;
+    std::string TokenType;
+    std::int32_t BasketAmount = 0;
+    std::int32_t TotalAmount = 0;
+    std::string TrxType;
+    std::string ProductElements; // as ProductElements writes them
+};
 
-// The texts of the envelopes above.
-std::string TransactionEnvelope(const TSoapCaller& caller, const std::string& basketID,
-                                const std::string& cashierID, const std::string& trxID,
-                                const std::string& tokenID, const std::string& tokenType,
-                                std::int32_t basketAmount, std::int32_t totalAmount,
-                                const std::string& trxType, const std::string& productElements);
+// The values of one Advice request.
+struct TAdviceRequest {
+    std::string BasketID;
+    std::string CashierID;
+    std::string TrxID;
+    std::string Action; // "FINALISE" or "REVERSE"
+    std::int32_t TvTrxID = 0;
+    std::string TrxType;
+};
 
-std::string AdviceEnvelope(const TSoapCaller& caller, const std::string& basketID,
-                           const std::string& cashierID, const std::string& trxID, const std::string& action,
-                           std::int32_t tvTrxID, const std::string& trxType);
+// The envelopes as sent, one element per line with CR LF; every value XML-escaped. A value that
+// XML cannot carry raises std::invalid_argument naming its element.
+std::string TransactionEnvelope(const TSoapCaller& caller, const TTransactionRequest& request);
+std::string AdviceEnvelope(const TSoapCaller& caller, const TAdviceRequest& request);
+// The same envelopes with where their password element's text lies.
+TEnvelope BuildTransactionEnvelope(const TSoapCaller& caller, const TTransactionRequest& request);
+TEnvelope BuildAdviceEnvelope(const TSoapCaller& caller, const TAdviceRequest& request);
 
 // The text with the content of every password element (up to its closing tag, CDATA and
 // comments included; to the end of a cut-off text) and the value of every password attribute
