@@ -7,7 +7,7 @@
 #     each sale's steps, the messages and answers, the receipt with its Zumvo block, the cash-up
 #     entries;
 #  4. the provider's ledger beside the module's transactions, BackOffice's report of the day's
-#     baskets, where the pictures were written, and the module's log.
+#     baskets, where the pictures were written, and the module's log (its version first).
 set -euo pipefail
 BIN=${1:?usage: demo.sh BIN_DIR [--gui]}
 GUI=0
@@ -45,6 +45,7 @@ sed -e "s|@BRAND_URL@|http://127.0.0.1:$BRAND_PORT|" -e "s|@SOAP_SERVER@|http://
   "$HERE/demo/libZumvoPayment.ini" > "$DEMO/libZumvoPayment.ini"
 HOST=(--headless --config "$DEMO/host.ini" --module "$DEMO/libZumvoPayment.so")
 
+echo "== Version: $("$BIN/Invoicing" --version)"
 echo "== Simulators: voucher service on port $VOUCHER_PORT, brand service on port $BRAND_PORT"
 echo
 echo "== BackOffice --upgrade-db (the module's schema scripts, twice)"
