@@ -30,6 +30,7 @@ struct TCommandLine {
     std::vector<std::string> Report; // --report PERIOD or --report FROM TO
     std::filesystem::path Scenario;  // Invoicing: run this till scenario (headless)
     bool Help = false;
+    bool Version = false;
 
     // Parses the arguments after the program name; an unknown or incomplete option raises an
     // error naming it.
