@@ -1,4 +1,5 @@
 #include "VoucherService.h"
+#include "clsRapidJson.h"
 
 #include <algorithm>
 #include <charconv>
@@ -7,7 +8,7 @@ namespace sim {
 
 namespace {
 
-using TWriter = rapidjson::Writer<rapidjson::StringBuffer>;
+using TWriter = zumvo::TRapidWriter;
 
 void Str(TWriter& w, const char* key, const std::string& value) {
     w.Key(key);
@@ -276,7 +277,7 @@ std::optional<std::int64_t> TVoucherService::Available(const std::string& code) 
 
 std::string TVoucherService::LedgerJson() const {
     std::lock_guard lock(FMutex);
-    rapidjson::StringBuffer buffer;
+    zumvo::TRapidStringBuffer buffer;
     TWriter w(buffer);
     w.StartArray();
     for (const TLedgerEntry& e : FLedger) {
@@ -307,7 +308,7 @@ std::string TVoucherService::LedgerJson() const {
 
 std::string TVoucherService::AdvicesJson() const {
     std::lock_guard lock(FMutex);
-    rapidjson::StringBuffer buffer;
+    zumvo::TRapidStringBuffer buffer;
     TWriter w(buffer);
     w.StartArray();
     for (const TAdviceRecord& a : FAdvices)
@@ -318,7 +319,7 @@ std::string TVoucherService::AdvicesJson() const {
 
 std::string TVoucherService::FaultsJson() const {
     std::lock_guard lock(FMutex);
-    rapidjson::StringBuffer buffer;
+    zumvo::TRapidStringBuffer buffer;
     TWriter w(buffer);
     w.StartObject();
     w.Key("faults");
@@ -337,7 +338,7 @@ std::string TVoucherService::FaultsJson() const {
 
 std::string TVoucherService::CodesJson() const {
     std::lock_guard lock(FMutex);
-    rapidjson::StringBuffer buffer;
+    zumvo::TRapidStringBuffer buffer;
     TWriter w(buffer);
     w.StartArray();
     for (const TVoucherCode& c : FCatalogue.Codes()) {
