@@ -45,3 +45,6 @@ echo "== Invoicing --list-services (GUID, name, kind)"
 echo
 echo "== The module's log next to the module: $(ls "$DEMO"/*.log)"
 tr -d '\r' < "$DEMO"/*.log | grep -v "^====" | cut -c 25- | head -n 40
+
+echo
+"$HERE/demo/held_funds.sh" "$BIN" "$DEMO"
