@@ -81,6 +81,8 @@ void TfrmZumvoHeldFunds::Refresh() {
     lblSummary->setText(FRows.empty()
                             ? QString("No transaction holds funds.")
                             : QString("%1 transaction(s) may hold a customer's money").arg(FRows.size()));
+    // The rows are new: nothing stays chosen, so the buttons and the selection agree.
+    grdHeldFunds->clearSelection();
     btnRetry->setEnabled(false);
     btnReverse->setEnabled(false);
     btnRetryAll->setEnabled(!FRows.empty());

@@ -3,8 +3,14 @@
 // sale that never reached an invoice and requests whose answer was lost are given back.
 #include "VoucherEngineFixture.h"
 
+#include "FZumvoHeldFunds.h"
 #include "clsAdviceRetry.h"
 
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+#include <gmock/gmock.h>
 #include <httplib.h>
 
 using namespace std::chrono_literals;
@@ -186,6 +192,46 @@ TEST_F(AdviceRetryTest, AbandonedSalesAndLostAnswersAreGivenBack) {
     EXPECT_EQ(StatusOf(lost), -1);
     EXPECT_EQ(Ledger()[Ledger()._Count() - 1]["state"].AsString(), "released");
     third->Reset();
+}
+
+// The held-funds screen: a row is retried or reversed only after the person confirms it.
+TEST_F(AdviceRetryTest, HeldFundsScreenActsOnTheChosenRowOnlyWhenConfirmed) {
+    const std::int32_t first = FailedAdvice(true, InvoiceNum + 1);
+    const std::int32_t second = FailedAdvice(true, InvoiceNum + 2);
+    ClearFaults(port);
+    TfrmZumvoHeldFunds form;
+    auto* grid = form.findChild<QTableWidget*>("grdHeldFunds");
+    auto* retry = form.findChild<QPushButton*>("btnRetry");
+    auto* reverse = form.findChild<QPushButton*>("btnReverse");
+    auto* retryAll = form.findChild<QPushButton*>("btnRetryAll");
+    ASSERT_TRUE(grid && retry && reverse && retryAll);
+    ASSERT_EQ(grid->rowCount(), 2);
+    EXPECT_EQ(grid->item(0, 7)->text().toStdString(), "Failed to finalise");
+    EXPECT_FALSE(retry->isEnabled()) << "nothing chosen yet";
+    const int advices = Advices()._Count();
+
+    grid->selectRow(0);
+    AnswerMessages({pallux::mbNo});
+    QTest::mouseClick(reverse, Qt::LeftButton);
+    EXPECT_EQ(Advices()._Count(), advices) << "not confirmed: nothing sent";
+    EXPECT_EQ(StatusOf(first), -2);
+
+    grid->selectRow(0);
+    AnswerMessages({pallux::mbYes, pallux::mbOK});
+    QTest::mouseClick(reverse, Qt::LeftButton);
+    EXPECT_EQ(StatusOf(first), -1) << "a person may give back a failed finalise";
+    EXPECT_EQ(Ledger()[0]["state"].AsString(), "released");
+    ASSERT_EQ(grid->rowCount(), 1);
+    EXPECT_EQ(StatusOf(second), -2) << "the other row is left alone";
+
+    grid->selectRow(0);
+    AnswerMessages({pallux::mbYes, pallux::mbOK});
+    QTest::mouseClick(retry, Qt::LeftButton);
+    EXPECT_EQ(StatusOf(second), 2);
+    EXPECT_EQ(Ledger()[1]["state"].AsString(), "settled");
+    EXPECT_EQ(grid->rowCount(), 0);
+    EXPECT_FALSE(retryAll->isEnabled());
+    EXPECT_THAT(Messages(), ::testing::Contains(::testing::HasSubstr("1 advice(s) sent: 1 confirmed")));
 }
 
 } // namespace zumvo::test
