@@ -39,11 +39,12 @@ public:
     // The QR reader behind Scan; by default the reader program next to the module.
     void UseQRDetect(pallux::IntfPtr<IZumvoQRDetect> detect);
 
+    // Escape, the window manager's close and callers' reject() act as the Cancel button, so
+    // nothing accepted is left behind without the cashier's answer.
+    void reject() override;
+
 protected:
     void showEvent(QShowEvent* event) override;
-    // Escape and the window manager's close act as the Cancel button, so nothing accepted is
-    // left behind without the cashier's answer.
-    void reject() override;
 
 private:
     struct TImpl;

@@ -13,7 +13,8 @@ std::filesystem::path QRReaderProgramFile() {
 }
 
 bool ParseQRReaderOutput(const std::vector<std::string>& lines, std::string& codeType, std::string& code) {
-    if (lines.empty() || lines[0] != "READY" || lines.size() < 2)
+    // An empty second line (the reader ended its READY line and found nothing) is no code.
+    if (lines.empty() || lines[0] != "READY" || lines.size() < 2 || lines[1].empty())
         return false;
     const std::string& line = lines[1];
     const auto colon = line.find(':');

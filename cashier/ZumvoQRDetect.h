@@ -22,7 +22,7 @@ inline constexpr const char* QRReaderProgramName = "Trelvan_QR_Detect";
 std::filesystem::path QRReaderProgramFile();
 
 // Reads the reader's output lines: true with type and code when the first line is exactly
-// "READY" and a second line exists; the second line is split at its first ':' (no ':' gives an
+// "READY" and a second, non-empty line exists; the second line is split at its first ':' (no ':' gives an
 // empty type and the whole line as code).
 bool ParseQRReaderOutput(const std::vector<std::string>& lines, std::string& codeType, std::string& code);
 

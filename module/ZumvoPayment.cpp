@@ -3,6 +3,8 @@
 #include "ZumvoPayment.h"
 
 #include "ZumvoLog.h"
+#include "ZumvoPlatform.h"
+#include "ZumvoVersion.h"
 #include "clsModuleContainer.h"
 #include "implCurrentBasket.h"
 #include "implDataChangesZumvo.h"
@@ -17,22 +19,11 @@
 #include "implZumvoManagement.h"
 #include "implZumvoTransaction.h"
 
-#include <cstdlib>
-
 using namespace zumvo;
 using pallux::IntfPtr;
 using pallux::MakeIntf;
 
 namespace {
-
-// Set by a process exit handler. Exit handlers run before the loader finalises the libraries
-// that are still loaded; on an explicit unload this library's finaliser runs before its own
-// exit handlers. So the finaliser sees the flag set only when the process is ending.
-bool gProcessExiting = false;
-
-void MarkProcessExiting() {
-    gProcessExiting = true;
-}
 
 template <class Factory> IntfPtr<pallux::IServiceFactory> NewFactory() {
     return MakeIntf<Factory, pallux::IServiceFactory>();
@@ -40,8 +31,10 @@ template <class Factory> IntfPtr<pallux::IServiceFactory> NewFactory() {
 
 } // namespace
 
-// Library load code.
-__attribute__((constructor)) static void ZumvoPaymentLoad() {
+namespace zumvo {
+
+// Library load code: the module's one log, then its first line.
+void ModuleLoaded() {
     TLogSettings settings;
     settings.DestinationPath = ModuleFilePath().parent_path();
     settings.BaseName = ModuleFilePath().stem().string();
@@ -52,20 +45,23 @@ __attribute__((constructor)) static void ZumvoPaymentLoad() {
     settings.ArchiveAfterDays = 2;
     settings.EndOfLineCRLF = true;
     settings.AppendWithHeader = true;
+    settings.Version = ZUMVO_VERSION;
     ConfigureLog(settings);
     LogInfo("Starting Zumvo Payment");
-    std::atexit(MarkProcessExiting);
+    LogInfo("Zumvo Payment version " ZUMVO_VERSION);
 }
 
-// Module unload hook: the library is being freed. An explicit unload without FinalModule
-// withdraws every registration; the end of the process does not.
-__attribute__((destructor)) static void ZumvoPaymentUnload() {
-    if (!gProcessExiting)
+// An explicit unload without FinalModule withdraws every registration; the end of the process
+// does not.
+void ModuleUnloading(bool processEnding) {
+    if (!processEnding)
         FinalModule();
     ShutdownLog();
 }
 
-void InitModule(pallux::IDIContainer* container) {
+} // namespace zumvo
+
+void PALLUX_CALL InitModule(pallux::IDIContainer* container) {
     auto& held = ModuleContainer();
     held = IntfPtr<pallux::IDIContainer>(container);
 
@@ -93,7 +89,7 @@ void InitModule(pallux::IDIContainer* container) {
                                     NewFactory<TZumvoDynamicDiscountFactory>().get());
 }
 
-void FinalModule() {
+void PALLUX_CALL FinalModule() {
     auto& held = ModuleContainer();
     if (!held)
         return;

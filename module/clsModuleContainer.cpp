@@ -1,6 +1,5 @@
 #include "clsModuleContainer.h"
 
-#include <dlfcn.h>
 #include <stdexcept>
 
 namespace zumvo {
@@ -15,14 +14,6 @@ pallux::IDIContainer& Container() {
     if (!c)
         throw std::runtime_error("The module holds no service container");
     return *c;
-}
-
-std::filesystem::path ModuleFilePath() {
-    // The loader's name for the object that holds this function: the module itself.
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<const void*>(&ModuleFilePath), &info) != 0 && info.dli_fname)
-        return std::filesystem::absolute(info.dli_fname);
-    return {};
 }
 
 std::string ModuleSettingsFile() {

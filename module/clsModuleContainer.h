@@ -1,6 +1,7 @@
 // The module-wide reference to the host's service container, and the module file's own path.
 #pragma once
 
+#include "ZumvoPlatform.h"
 #include "intfDI.h"
 
 #include <filesystem>
@@ -16,8 +17,6 @@ pallux::IntfPtr<pallux::IDIContainer>& ModuleContainer();
 // The container, or an error when the module holds none.
 pallux::IDIContainer& Container();
 
-// The full path of the module file itself (not of the host program).
-std::filesystem::path ModuleFilePath();
 // The module's settings file: its own path with the extension ".ini".
 std::string ModuleSettingsFile();
 

@@ -77,8 +77,9 @@ std::int32_t TZumvoTransaction::GetBasket(std::int32_t invoiceNum) {
 std::int32_t TZumvoTransaction::AddTransaction() {
     std::int32_t result = -1;
     Guarded("TZumvoTransaction.AddTransaction", [&] {
-        result = InsertReturningID("INSERT INTO [ZumvoPaymentTransactions] ( [Timestamp_Created] ) VALUES ( "
-                                   "GETDATE() ); SELECT CAST( SCOPE_IDENTITY() AS INT ) AS [ID]",
+        result = InsertReturningID("INSERT INTO [ZumvoPaymentTransactions] ( [Timestamp_Created] ) "
+                                   "VALUES ( GETDATE() ); "
+                                   "SELECT CAST( SCOPE_IDENTITY() AS INT ) AS [ID]",
                                    {});
     });
     return result;
@@ -89,7 +90,8 @@ std::int32_t TZumvoTransaction::AddTransactionToBasket(std::int32_t basketID) {
     Guarded("TZumvoTransaction.AddTransactionToBasket", [&] {
         result =
             InsertReturningID("INSERT INTO [ZumvoPaymentTransactions] ( [Timestamp_Created], [BasketID] ) "
-                              "VALUES ( GETDATE(), %d ); SELECT CAST( SCOPE_IDENTITY() AS INT ) AS [ID]",
+                              "VALUES ( GETDATE(), %d ); "
+                              "SELECT CAST( SCOPE_IDENTITY() AS INT ) AS [ID]",
                               {Arg(basketID)});
     });
     return result;
@@ -103,10 +105,10 @@ std::int32_t TZumvoTransaction::AddBasket(std::int32_t tillID) {
             Require(GetSingletonService(info) && info, "Could not create ZumvoInfo");
             tillID = info->GetTillID();
         }
-        result =
-            InsertReturningID("INSERT INTO [ZumvoPaymentBasket] ( [Timestamp_Created], [TillID] ) VALUES ( "
-                              "GETDATE(), %d ); SELECT CAST( SCOPE_IDENTITY() AS INT ) AS [ID]",
-                              {Arg(tillID)});
+        result = InsertReturningID("INSERT INTO [ZumvoPaymentBasket] ( [Timestamp_Created], [TillID] ) "
+                                   "VALUES ( GETDATE(), %d ); "
+                                   "SELECT CAST( SCOPE_IDENTITY() AS INT ) AS [ID]",
+                                   {Arg(tillID)});
     });
     return result;
 }
@@ -115,7 +117,8 @@ void TZumvoTransaction::SavePayment(std::int32_t transactionID, std::int32_t tvT
                                     const std::string& response) {
     Guarded("TZumvoTransaction.SavePayment", [&] {
         Update("UPDATE [ZumvoPaymentTransactions] SET [Timestamp_Payment] = GETDATE(), [tvTrxID] = %d, "
-               "[Response] = %s, [Status] = 1, [Amount] = %f WHERE [ID] = %d",
+               "[Response] = %s, [Status] = 1, [Amount] = %f "
+               "WHERE [ID] = %d",
                {Arg(tvTrxID), pallux::QuotedStr(response), amount, Arg(transactionID)});
     });
 }
@@ -172,17 +175,16 @@ void TZumvoTransaction::SaveBasketPayment(std::int32_t basketID, double amount) 
 
 void TZumvoTransaction::SaveFinalise(std::int32_t transactionID) {
     Guarded("TZumvoTransaction.SaveFinalise", [&] {
-        Update("UPDATE [ZumvoPaymentTransactions] SET [Timestamp_Finalised] = GETDATE(), [Status] = 2 WHERE "
-               "[ID] "
-               "= %d",
+        Update("UPDATE [ZumvoPaymentTransactions] SET [Timestamp_Finalised] = GETDATE(), [Status] = 2 "
+               "WHERE [ID] = %d",
                {Arg(transactionID)});
     });
 }
 
 void TZumvoTransaction::SaveFinaliseForBasket(std::int32_t basketID) {
     Guarded("TZumvoTransaction.SaveFinaliseForBasket", [&] {
-        Update("UPDATE [ZumvoPaymentTransactions] SET [Timestamp_Finalised] = GETDATE(), [Status] = 2 WHERE "
-               "[BasketID] = %d AND [Status] = 1",
+        Update("UPDATE [ZumvoPaymentTransactions] SET [Timestamp_Finalised] = GETDATE(), [Status] = 2 "
+               "WHERE [BasketID] = %d AND [Status] = 1",
                {Arg(basketID)});
     });
 }
@@ -234,9 +236,9 @@ bool TZumvoTransaction::AddLog(const std::string& logClass, const std::string& m
     bool result = false;
     Guarded("TZumvoTransaction.AddLog", [&] {
         auto db = NewDBScript();
-        result = db->ExecuteFmt("INSERT INTO [zumvoPaymentLog] ( [Timestamp], [Class], [Message] ) VALUES ( "
-                                "GETDATE(), %s, %s )",
-                                {pallux::QuotedStr(logClass), pallux::QuotedStr(message)});
+        result = db->ExecuteFmt(
+            "INSERT INTO [zumvoPaymentLog] ( [Timestamp], [Class], [Message] ) VALUES ( GETDATE(), %s, %s )",
+            {pallux::QuotedStr(logClass), pallux::QuotedStr(message)});
     });
     return result;
 }
@@ -263,6 +265,8 @@ void TZumvoTransaction::GetBasketDetailsForInvoice(std::int32_t invoiceNum, std:
             LogInfo("[TZumvoTransaction.GetBasketDetailsForInvoice] Response Blank : %", responseBlank);
             LogInfo("[TZumvoTransaction.GetBasketDetailsForInvoice] Invalid Response : %", invalid);
             if (!invalid) {
+                // The bare "1" and "2" lines mark which branch a row took. Kept on purpose: they are
+                // the lines this operation has always logged, and readers of the log rely on them.
                 LogInfo("[TZumvoTransaction.GetBasketDetailsForInvoice] 1");
                 FlushLog();
                 const TJSONDocument data = TJSONDocument::Parse(ResponseText(row));

@@ -1,4 +1,8 @@
 // The one store of baskets, provider transactions and database log lines.
+//
+// Every operation catches its own errors: a database failure is logged as
+// "[TZumvoTransaction.<operation>] Error : ..." and the operation answers the value stated below
+// (texts are left unchanged on failure). Nothing is raised to the caller.
 #pragma once
 
 #include "clsTransactionStatus.h"
@@ -13,24 +17,47 @@ class IZumvoTransaction : public pallux::IInterface {
 public:
     static constexpr pallux::TGUID IID{"{1E155008-98DB-4678-9533-EA1AFBBAE1D3}"};
 
+    // The ID of the first transaction row of the invoice, or of a new row when it has none;
+    // 0 when the look-up fails, -1 when the insert does.
     virtual std::int32_t GetTransaction(std::int32_t invoiceNum) = 0;
+    // The ID of the first basket of the invoice, or of a new basket of the current till when it
+    // has none; 0 when the look-up fails, -1 when the insert does.
     virtual std::int32_t GetBasket(std::int32_t invoiceNum) = 0;
+    // Inserts a transaction row (status 0, no basket); its ID, or -1 on failure.
     virtual std::int32_t AddTransaction() = 0;
+    // Inserts a transaction row of the basket (status 0); its ID, or -1 on failure.
     virtual std::int32_t AddTransactionToBasket(std::int32_t basketID) = 0;
+    // Inserts a basket of the till (-1: the current till); its ID, or -1 on failure.
     virtual std::int32_t AddBasket(std::int32_t tillID) = 0;
+    // Records an accepted code: provider number, answer (JSON text), amount, status 1 (redeemed).
     virtual void SavePayment(std::int32_t transactionID, std::int32_t tvTrxID, double amount,
                              const std::string& response) = 0;
+    // Writes the basket's total amount (currency units).
     virtual void SaveBasketPayment(std::int32_t basketID, double amount) = 0;
+    // Marks the row finalised (status 2) with the time of finalising.
     virtual void SaveFinalise(std::int32_t transactionID) = 0;
+    // Marks every redeemed row (status 1) of the basket finalised; other rows are left alone.
     virtual void SaveFinaliseForBasket(std::int32_t basketID) = 0;
+    // Writes the invoice number on one transaction row.
     virtual void SaveInvoiceNum(std::int32_t transactionID, std::int32_t invoiceNum) = 0;
+    // Writes the invoice number on the basket row.
     virtual void SetBasketInvoice(std::int32_t basketID, std::int32_t invoiceNum) = 0;
+    // Writes the invoice number on every transaction row of the basket. The name's spelling is
+    // kept on purpose: it is the name hosts and existing callers know the operation by.
     virtual void SetInvoicForBaskt(std::int32_t basketID, std::int32_t invoiceNum) = 0;
+    // Writes the status of one transaction row.
     virtual void SetStatus(std::int32_t transactionID, TTransactionStatus status) = 0;
+    // Writes the status of every transaction row of the basket.
     virtual void SetStatusForBasket(std::int32_t basketID, TTransactionStatus status) = 0;
+    // Appends a line to the database log; true when it was written, false on failure.
     virtual bool AddLog(const std::string& logClass, const std::string& message) = 0;
+    // The basket-details document (JSON text) of the invoice's first basket with the invoice's
+    // transactions, or "{}" when the invoice has no basket; details unchanged on failure.
     virtual void GetBasketDetailsForInvoice(std::int32_t invoiceNum, std::string& details) = 0;
+    // The basket-details document (JSON text) of the basket; details unchanged when the basket
+    // does not exist or on failure (logged).
     virtual void GetBasketDetailsForID(std::int32_t basketID, std::string& details) = 0;
+    // The till number (INVOICES.fkTillID) of the invoice; -1 when unknown or on failure.
     virtual std::int32_t GetInvoiceTill(std::int32_t invoiceNum) = 0;
     // Like SetStatusForBasket, but rows whose status is kept are left alone: a basket is marked
     // cancelled without hiding the transactions whose reversal the provider never confirmed.

@@ -216,40 +216,34 @@ std::string ProductElements(const std::string& productsJson) {
     return w.Text();
 }
 
-std::string TransactionEnvelope(const TSoapCaller& caller, const std::string& basketID,
-                                const std::string& cashierID, const std::string& trxID,
-                                const std::string& tokenID, const std::string& tokenType,
-                                std::int32_t basketAmount, std::int32_t totalAmount,
-                                const std::string& trxType, const std::string& productElements) {
+std::string TransactionEnvelope(const TSoapCaller& caller, const TTransactionRequest& r) {
     TEnvelopeWriter w;
     OpenEnvelope(w, "pos:transaction");
     WriteCredentials(w, caller);
-    w.Leaf("basketAmount", basketAmount);
+    w.Leaf("basketAmount", r.BasketAmount);
     if (w.Depth() != ProductDepth)
         throw std::logic_error("product elements are written at the wrong depth");
-    w.Raw(productElements);
-    WriteStoreTrxDetails(w, caller, basketID, cashierID, trxID);
+    w.Raw(r.ProductElements);
+    WriteStoreTrxDetails(w, caller, r.BasketID, r.CashierID, r.TrxID);
     w.Open("token");
-    w.Leaf("id", tokenID);
-    w.Leaf("type", tokenType);
+    w.Leaf("id", r.TokenID);
+    w.Leaf("type", r.TokenType);
     w.Close("token");
-    w.Leaf("totalAmount", totalAmount);
-    w.Leaf("type", trxType);
+    w.Leaf("totalAmount", r.TotalAmount);
+    w.Leaf("type", r.TrxType);
     CloseEnvelope(w, "pos:transaction");
     return w.Text();
 }
 
-std::string AdviceEnvelope(const TSoapCaller& caller, const std::string& basketID,
-                           const std::string& cashierID, const std::string& trxID, const std::string& action,
-                           std::int32_t tvTrxID, const std::string& trxType) {
+std::string AdviceEnvelope(const TSoapCaller& caller, const TAdviceRequest& r) {
     TEnvelopeWriter w;
     OpenEnvelope(w, "pos:advise");
     WriteCredentials(w, caller);
-    w.Leaf("action", action);
+    w.Leaf("action", r.Action);
     w.Open("originalTrx");
-    WriteStoreTrxDetails(w, caller, basketID, cashierID, trxID);
-    w.Leaf("type", trxType);
-    w.Leaf("tvTrxId", tvTrxID);
+    WriteStoreTrxDetails(w, caller, r.BasketID, r.CashierID, r.TrxID);
+    w.Leaf("type", r.TrxType);
+    w.Leaf("tvTrxId", r.TvTrxID);
     w.Close("originalTrx");
     CloseEnvelope(w, "pos:advise");
     return w.Text();
@@ -444,15 +438,11 @@ void TZumvoAPI::Transaction(const std::string& basketID, const std::string& cash
                             const std::string& trxType, const std::string& products, std::string& response) {
     response.clear();
     Guarded("TZumvoAPI.Transaction", [&] {
-        const std::string productElements = ProductElements(products);
-        TSoapCaller caller{FID, FPassword, FStoreID, FPosID};
-        const std::string envelope =
-            TransactionEnvelope(caller, basketID, cashierID, trxID, tokenID, tokenType, basketAmount,
-                                totalAmount, trxType, productElements);
-        caller.Password = MaskedPassword;
-        const std::string logged = TransactionEnvelope(caller, basketID, cashierID, trxID, tokenID, tokenType,
-                                                       basketAmount, totalAmount, trxType, productElements);
-        response = Send("TZumvoAPI.Transaction", envelope, logged);
+        const TTransactionRequest request{basketID,    cashierID, trxID,
+                                          tokenID,     tokenType, basketAmount,
+                                          totalAmount, trxType,   ProductElements(products)};
+        response = Send("TZumvoAPI.Transaction", TransactionEnvelope(Caller(), request),
+                        TransactionEnvelope(Caller(MaskedPassword), request));
     });
 }
 
@@ -461,14 +451,14 @@ void TZumvoAPI::Advice(const std::string& basketID, const std::string& cashierID
                        std::string& response) {
     response.clear();
     Guarded("TZumvoAPI.Advice", [&] {
-        TSoapCaller caller{FID, FPassword, FStoreID, FPosID};
-        const std::string envelope =
-            AdviceEnvelope(caller, basketID, cashierID, trxID, action, tvTrxID, trxType);
-        caller.Password = MaskedPassword;
-        const std::string logged =
-            AdviceEnvelope(caller, basketID, cashierID, trxID, action, tvTrxID, trxType);
-        response = Send("TZumvoAPI.Advice", envelope, logged);
+        const TAdviceRequest request{basketID, cashierID, trxID, action, tvTrxID, trxType};
+        response = Send("TZumvoAPI.Advice", AdviceEnvelope(Caller(), request),
+                        AdviceEnvelope(Caller(MaskedPassword), request));
     });
+}
+
+TSoapCaller TZumvoAPI::Caller(std::optional<std::string_view> password) const {
+    return {FID, std::string(password.value_or(FPassword)), FStoreID, FPosID};
 }
 
 } // namespace zumvo

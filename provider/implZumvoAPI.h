@@ -7,6 +7,7 @@
 #include "intfZumvoAPI.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,8 @@ inline constexpr const char* PosNamespace = "http://pos.services.trelvan.com/";
 
 // What the log shows in place of the API password.
 inline constexpr const char* MaskedPassword = "********";
+
+struct TSoapCaller;
 
 class TZumvoAPI : public pallux::TInterfacedObject<IZumvoAPI> {
 public:
@@ -41,6 +44,8 @@ private:
     std::string FServer;
     std::string FUrl;
 
+    // The caller values of the setters; with a password, that one in place of the real one.
+    TSoapCaller Caller(std::optional<std::string_view> password = std::nullopt) const;
     // Logs the request (password masked), posts it and logs the answer.
     std::string Send(std::string_view classMethod, const std::string& envelope, const std::string& logged);
 };
@@ -67,6 +72,7 @@ std::int64_t RoundUnits(double quantity);
 // Quantity raises an error.
 std::string ProductElements(const std::string& productsJson);
 
+// Who sends a request: the values every envelope carries from the client's setters.
 struct TSoapCaller {
     std::string ID;
     std::string Password;
@@ -74,15 +80,33 @@ struct TSoapCaller {
     std::string PosID;
 };
 
-std::string TransactionEnvelope(const TSoapCaller& caller, const std::string& basketID,
-                                const std::string& cashierID, const std::string& trxID,
-                                const std::string& tokenID, const std::string& tokenType,
-                                std::int32_t basketAmount, std::int32_t totalAmount,
-                                const std::string& trxType, const std::string& productElements);
+// The values of one Transaction request (amounts in cents).
+struct TTransactionRequest {
+    std::string BasketID;
+    std::string CashierID;
+    std::string TrxID;
+    std::string TokenID;
+    std::string TokenType;
+    std::int32_t BasketAmount = 0;
+    std::int32_t TotalAmount = 0;
+    std::string TrxType;
+    std::string ProductElements; // as ProductElements writes them
+};
 
-std::string AdviceEnvelope(const TSoapCaller& caller, const std::string& basketID,
-                           const std::string& cashierID, const std::string& trxID, const std::string& action,
-                           std::int32_t tvTrxID, const std::string& trxType);
+// The values of one Advice request.
+struct TAdviceRequest {
+    std::string BasketID;
+    std::string CashierID;
+    std::string TrxID;
+    std::string Action; // "FINALISE" or "REVERSE"
+    std::int32_t TvTrxID = 0;
+    std::string TrxType;
+};
+
+// The envelopes as sent, one element per line with CR LF; every value XML-escaped. A value that
+// XML cannot carry raises std::invalid_argument naming its element.
+std::string TransactionEnvelope(const TSoapCaller& caller, const TTransactionRequest& request);
+std::string AdviceEnvelope(const TSoapCaller& caller, const TAdviceRequest& request);
 
 // The text with the content of every password element (up to its closing tag, CDATA and
 // comments included; to the end of a cut-off text) and the value of every password attribute

@@ -12,15 +12,22 @@ class IZumvoAPI : public pallux::IInterface {
 public:
     static constexpr pallux::TGUID IID{"{95A6DCCD-6735-44E9-8F05-1CBE25D4D754}"};
 
+    // The base address given to the REST client and the resource requests are posted to.
     virtual void SetServer(const std::string& server, const std::string& url) = 0;
+    // The API credentials sent with every request; the password never reaches the log.
     virtual void SetCredentials(const std::string& id, const std::string& password) = 0;
+    // The provider store number and point-of-sale identifier sent with every request.
     virtual void SetStore(std::int32_t storeID, const std::string& posID) = 0;
-    // Products is a JSON array of line items (Code, Price, Quantity), as JSON text.
+    // Redeems a code: response is the raw answer text, or empty when no answer came (the error is
+    // logged, never raised). Products is a JSON array of line items (Code, Price, Quantity), as
+    // JSON text.
     virtual void Transaction(const std::string& basketID, const std::string& cashierID,
                              const std::string& trxID, const std::string& tokenID,
                              const std::string& tokenType, std::int32_t basketAmount,
                              std::int32_t totalAmount, const std::string& trxType,
                              const std::string& products, std::string& response) = 0;
+    // Settles ("FINALISE") or gives back ("REVERSE") an earlier transaction: response is the raw
+    // answer text, or empty when no answer came (the error is logged, never raised).
     virtual void Advice(const std::string& basketID, const std::string& cashierID, const std::string& trxID,
                         const std::string& action, std::int32_t tvTrxID, const std::string& trxType,
                         std::string& response) = 0;

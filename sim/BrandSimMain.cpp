@@ -1,9 +1,16 @@
 // zumvo_brand_sim: the brand service simulator as a program.
 #include "BrandSim.h"
 
+#include "ZumvoVersion.h"
+
 #include <iostream>
+#include <string_view>
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        std::cout << "zumvo_brand_sim " ZUMVO_VERSION "\n";
+        return 0;
+    }
     sim::TBrandSimOptions options;
     try {
         options = sim::ParseBrandSimArgs(sim::TArgs(argc, argv));

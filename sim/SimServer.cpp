@@ -73,6 +73,9 @@ int TSimServer::Start(const std::string& host, int port) {
         if (FRequestLog)
             std::cerr << req.method << ' ' << req.path << " -> " << res.status << std::endl;
     });
+    // An answer goes out in more than one write; with Nagle's algorithm the second waits for the
+    // client's delayed acknowledgement (about 40 ms) on a kept-alive connection.
+    FServer.set_tcp_nodelay(true);
     // httplib's default also sets SO_REUSEPORT, which lets a second server share a port that is
     // in use; a simulator that asks for a busy port must fail instead.
     FServer.set_socket_options([](socket_t sock) {

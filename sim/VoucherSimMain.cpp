@@ -1,9 +1,16 @@
 // zumvo_voucher_sim: the voucher service simulator as a program.
 #include "VoucherSim.h"
 
+#include "ZumvoVersion.h"
+
 #include <iostream>
+#include <string_view>
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        std::cout << "zumvo_voucher_sim " ZUMVO_VERSION "\n";
+        return 0;
+    }
     sim::TVoucherSimOptions options;
     try {
         options = sim::ParseVoucherSimArgs(sim::TArgs(argc, argv));

@@ -7,6 +7,9 @@
 //   a scalar or on null) yields a null value, never an error, so chains such as
 //   doc["a"]["b"][3] are safe.
 // - Writing is compact; an empty object is written "{}".
+// - A number is read from its text: a whole number within 64 bits exactly, any other as the
+//   nearest double. One beyond the double range makes the parse fail (EJSONError); one below the
+//   smallest double reads as 0.
 //
 // TJSONValue is a light handle to one node of a TJSONDocument. It stays valid while its document
 // lives, also when the tree grows around it (a handle re-finds its node after containers have
@@ -52,7 +55,8 @@ public:
     bool IsInteger() const; // a number stored without a fraction part
     bool IsBool() const;
 
-    // Number of items (array) or members (object); 0 for scalars and null.
+    // Number of items (array) or members (object); 0 for scalars and null. The name, leading
+    // underscore included, is kept on purpose: it is the documented name callers use.
     int _Count() const;
     // Item of an array, or value of the index-th member of an object; null when out of range.
     TJSONValue operator[](int index) const;

@@ -26,6 +26,7 @@ struct TLogSettings {
     int ArchiveAfterDays = 2;                  // rotated files older than this are archived
     bool EndOfLineCRLF = true;
     bool AppendWithHeader = true;              // an existing file is appended to after a header
+    std::string Version;                       // when set, the header names it
 };
 
 // The log file's full name for these settings:

@@ -193,8 +193,9 @@ void TRotatingArchiveSink::Open(bool withHeader) {
     // A new file starts with the first line itself; an existing one gets a header first.
     if (withHeader && FSize > 0) {
         std::string computer = FSettings.ComputerName.empty() ? LocalComputerName() : FSettings.ComputerName;
-        std::string header =
-            fmt::format("==== Log opened {} (pid {}, {}) ===={}", OpenedStamp(), getpid(), computer, FEol);
+        const std::string version = FSettings.Version.empty() ? "" : ", version " + FSettings.Version;
+        std::string header = fmt::format("==== Log opened {} (pid {}, {}{}) ===={}", OpenedStamp(), getpid(),
+                                         computer, version, FEol);
         Write(header.data(), header.size());
     }
 }

@@ -5,6 +5,7 @@
 // the READY line is written.
 //
 //   Trelvan_QR_Detect [--image FILE]
+//   Trelvan_QR_Detect --version
 //
 // Without --image the image comes from Trelvan_QR_Detect.ini next to the program: Image=FILE,
 // or Folder=DIR for the newest image in that folder. Exit code 0: a code was found; 1: no code
@@ -14,6 +15,7 @@
 // second line as a code, so the reason for exit code 2 goes to standard error only when that
 // is a terminal.
 #include "QRReader.h"
+#include "ZumvoVersion.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -23,6 +25,10 @@
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 1 && args[0] == "--version") {
+        std::fputs("Trelvan_QR_Detect " ZUMVO_VERSION "\n", stdout);
+        return 0;
+    }
     std::error_code ec;
     std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (ec)

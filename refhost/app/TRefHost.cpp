@@ -10,6 +10,7 @@
 #include "TReportCommand.h"
 #include "TRestClient.h"
 #include "TTillApp.h"
+#include "ZumvoVersion.h"
 #include "intfDatabaseChanges.h"
 #include "intfEventManager.h"
 #include "intfTillBrandSettings.h"
@@ -55,6 +56,8 @@ TCommandLine TCommandLine::Parse(const std::vector<std::string>& args) {
             cl.Scenario = value();
         else if (a == "--help" || a == "-h")
             cl.Help = true;
+        else if (a == "--version")
+            cl.Version = true;
         else
             throw std::invalid_argument("Unknown option " + a);
     }
@@ -102,11 +105,7 @@ TRefHost::TRefHost(std::string role, const TCommandLine& options, const std::fil
         *FContainer, [ctx = FContext, resFolder] { return pallux::MakeIntf<THTMLViewer>(ctx, resFolder); });
 
     // The host's own tender, offered beside the tenders of modules.
-    FContainer->RegisterNamedFactory(pallux::IPaymentMethod::IID, TCashPaymentMethod::Name,
-                                     pallux::MakeIntf<THostFactory<pallux::IPaymentMethod>>(
-                                         std::function<pallux::IntfPtr<pallux::IPaymentMethod>()>(
-                                             [] { return pallux::MakeIntf<TCashPaymentMethod>(); }))
-                                         .get());
+    RegisterCashTender(*FContainer);
 
     FMenus = pallux::MakeIntf<TMainMenuManager, TMainMenuManager>(FContext);
     FContainer->RegisterInstance(pallux::IMainMenuManager::IID, FMenus.get());
@@ -150,10 +149,16 @@ void TRefHost::LoadModule() {
     std::filesystem::path file = FOptions.Module;
     if (file.empty()) {
         file = FContext->Config.ReadString("Host", "Module");
-        if (file.empty())
+        if (file.empty()) {
             file = FProgramFolder / "libZumvoPayment.so";
-        else if (file.is_relative() && !FContext->ConfigFile.empty())
+#ifdef ZUMVO_MODULE_FROM_PROGRAM
+            // installed: the module's folder, given relative to the programs' folder
+            if (!std::filesystem::exists(file))
+                file = (FProgramFolder / ZUMVO_MODULE_FROM_PROGRAM / "libZumvoPayment.so").lexically_normal();
+#endif
+        } else if (file.is_relative() && !FContext->ConfigFile.empty()) {
             file = FContext->ConfigFile.parent_path() / file;
+        }
     }
     FModule = std::make_unique<TModuleLoader>(file);
     FModule->Init(*FContainer);
@@ -242,7 +247,7 @@ namespace {
 void PrintUsage(const std::string& role) {
     std::cout << "Usage: " << role << " [--headless] [--config FILE] [--module PATH] [--list-services]"
               << " [--upgrade-db] [--refresh-brands] [--scenario FILE]\n"
-              << "       [--report PERIOD | --report FROM TO]\n"
+              << "       [--report PERIOD | --report FROM TO] [--version]\n"
               << "  --headless        run without a display (messages answered from the scenario)\n"
               << "  --config FILE     the host configuration file (INI)\n"
               << "  --module PATH     load the module from PATH (its settings file and log live there)\n"
@@ -254,7 +259,8 @@ void PrintUsage(const std::string& role) {
               << "  --held-funds [retry] BackOffice: list the transactions that may hold funds (retry:\n"
               << "                    send their advices again first)\n"
               << "  --report ...      the Zumvo report: today, this-week, last-week, this-month,\n"
-              << "                    last-month, or FROM TO (yyyy-mm-dd); prints the page's file\n";
+              << "                    last-month, or FROM TO (yyyy-mm-dd); prints the page's file\n"
+              << "  --version         print the version and stop\n";
 }
 
 int RunGui(TRefHost& host, int argc, char** argv) {
@@ -283,9 +289,18 @@ int RunRefHost(int argc, char** argv) {
             PrintUsage(role);
             return 0;
         }
+        if (options.Version) {
+            std::cout << role << " " << ZUMVO_VERSION << '\n';
+            return 0;
+        }
+        // the running program's own folder: argv[0] may be a bare name found on the PATH
+        std::error_code ec;
+        std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
+        if (ec)
+            program = std::filesystem::absolute(argv[0]);
+        const auto programFolder = program.parent_path();
         const auto report =
             options.Report.empty() ? std::optional<TReportRequest>() : TReportRequest::Parse(options.Report);
-        const auto programFolder = std::filesystem::absolute(argv[0]).parent_path();
         TRefHost host(role, options, programFolder);
         host.LoadModule();
         int rc = 0;

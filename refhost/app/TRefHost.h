@@ -31,6 +31,7 @@ struct TCommandLine {
     std::string HeldFunds;           // --held-funds [list|retry]: the action, empty when not asked
     std::filesystem::path Scenario;  // Invoicing: run this till scenario (headless)
     bool Help = false;
+    bool Version = false;
 
     // Parses the arguments after the program name; an unknown or incomplete option raises an
     // error naming it.

@@ -52,7 +52,7 @@ void TINISettings::Load() {
         FReadAt = now;
         return;
     }
-    FFile = TIniFile(file); // raises for a malformed file; the old values then stay unread
+    FFile = TIniFile(file); // a malformed file raises: this read fails, the next one reads again
     FStamp = stamp;
     FText = std::move(text);
     FReadAt = now;

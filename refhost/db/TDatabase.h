@@ -65,8 +65,7 @@ public:
 protected:
     virtual TDbBatchResult DoRunBatch(const std::string& batch) = 0;
 
-private:
-    std::mutex FLock;
+    std::mutex FLock; // one batch at a time on the connection
 };
 
 // Opens the database named by a connection text:

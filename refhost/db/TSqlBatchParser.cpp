@@ -23,7 +23,7 @@ private:
     TTokens FTokens;
 
     [[noreturn]] void Fail(const std::string& reason, std::size_t b, std::size_t e) const {
-        throw ESqlTranslateError(reason + " in statement: " + Text(b, e));
+        throw ESqlTranslateError(reason + " in statement: " + ShowNul(Text(b, e)));
     }
 
     std::string Text(std::size_t b, std::size_t e) const {

@@ -12,7 +12,7 @@ std::string TStatementTranslator::Emit(std::size_t b, std::size_t e) {
         const TSqlToken& t = FTokens[i];
         switch (t.Kind) {
         case TKind::String:
-            Append(out, pallux::QuotedStr(t.Text));
+            Append(out, SqliteText(t.Text));
             ++i;
             continue;
         case TKind::Number:

@@ -83,13 +83,12 @@ std::string IsNull(TFunctionCall& f) {
                     if (*endp != '\0')
                         f.Fail("conversion of '" + text + "' to a number fails");
                 }
-                fallback = "CAST(" + pallux::QuotedStr(text) + " AS " +
+                fallback = "CAST(" + SqliteText(text) + " AS " +
                            (type->Family == TFamily::Integer ? "INTEGER" : "REAL") + ")";
                 break;
             }
             case TFamily::DateTime:
-                fallback =
-                    text.empty() ? "'1900-01-01 00:00:00'" : "datetime(" + pallux::QuotedStr(text) + ")";
+                fallback = text.empty() ? "'1900-01-01 00:00:00'" : "datetime(" + SqliteText(text) + ")";
                 break;
             default:
                 break;
@@ -211,7 +210,7 @@ std::string ObjectId(TFunctionCall& f) {
             f.Fail("OBJECT_ID type '" + type + "' is not supported");
     }
     return "(SELECT rootpage FROM sqlite_master WHERE type IN " + types +
-           " AND name = " + pallux::QuotedStr(object) + " COLLATE NOCASE)";
+           " AND name = " + SqliteText(object) + " COLLATE NOCASE)";
 }
 
 // Functions SQLite has under the same name: only their argument count is checked, and the name

@@ -1,5 +1,6 @@
 #include "TSqlRunner.h"
 
+#include "TSqlText.h"
 #include "clsSysUtils.h"
 
 namespace refhost {
@@ -50,7 +51,8 @@ void TSqlRunner::RunSteps(const std::vector<TSqlStep>& steps, TDbBatchResult& re
                 try {
                     rs = Exec(TSqlTranslator::TranslateCondition(step, *this), changes);
                 } catch (const EDatabaseError& e) {
-                    throw EDatabaseError(std::string(e.what()) + " in statement: " + step.Source);
+                    throw EDatabaseError(std::string(e.what()) +
+                                         " in statement: " + tsql::ShowNul(step.Source));
                 }
                 const bool holds =
                     rs && !rs->Rows.empty() && !rs->Rows[0].empty() && rs->Rows[0][0].AsText() == "1";
@@ -86,7 +88,7 @@ void TSqlRunner::RunSteps(const std::vector<TSqlStep>& steps, TDbBatchResult& re
         } catch (const EDatabaseError& e) {
             if (step.Kind != TSqlStepKind::Statement)
                 throw; // the inner statement already named itself
-            throw EDatabaseError(std::string(e.what()) + " in statement: " + step.Source);
+            throw EDatabaseError(std::string(e.what()) + " in statement: " + tsql::ShowNul(step.Source));
         }
     }
 }

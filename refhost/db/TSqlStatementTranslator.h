@@ -30,7 +30,7 @@ public:
 
     // Throws ESqlTranslateError naming the statement.
     [[noreturn]] void Fail(const std::string& reason) const {
-        throw ESqlTranslateError(reason + " in statement: " + FSource);
+        throw ESqlTranslateError(reason + " in statement: " + ShowNul(FSource));
     }
 
     // The SQLite statements of a plain statement of that kind.

@@ -42,6 +42,33 @@ void Append(std::string& out, std::string_view piece) {
     out += piece;
 }
 
+std::string SqliteText(std::string_view value) {
+    if (value.find('\0') == std::string_view::npos)
+        return pallux::QuotedStr(value);
+    std::string out = "(";
+    for (std::size_t start = 0;;) {
+        const std::size_t nul = value.find('\0', start);
+        out += pallux::QuotedStr(value.substr(start, nul == std::string_view::npos ? nul : nul - start));
+        if (nul == std::string_view::npos)
+            break;
+        out += " || char(0) || ";
+        start = nul + 1;
+    }
+    return out + ")";
+}
+
+std::string ShowNul(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c == '\0')
+            out += "\\0";
+        else
+            out += c;
+    }
+    return out;
+}
+
 bool IsReserved(std::string_view word) {
     static const std::set<std::string_view, pallux::TTextLess> words{
         "ADD",    "ALL",       "ALTER", "AND",    "ANY",        "AS",       "ASC",    "BEGIN",   "BETWEEN",

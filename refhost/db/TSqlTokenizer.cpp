@@ -27,14 +27,17 @@ std::vector<TSqlToken> TokenizeTSql(const std::string& text) {
     const std::size_t n = text.size();
     std::size_t i = 0;
     bool lineStart = true;
+    std::size_t lineBegin = 0; // where the current line starts
     const auto fail = [&](const std::string& what, std::size_t at) {
-        throw ESqlTranslateError(what + " in statement: " + text.substr(at, 200));
+        throw ESqlTranslateError(what + " in statement: " + tsql::ShowNul(text.substr(at, 200)));
     };
     // Reads a quoted text or name from first up to its closing character (doubled inside it),
     // appending the content; answers the position after the close.
     const auto readQuoted = [&](std::size_t start, std::size_t first, char close, std::string& content,
                                 const char* unterminated) {
         for (std::size_t j = first; j < n; ++j) {
+            if (text[j] == '\0' && close != '\'')
+                fail("a NUL byte in a name", lineBegin);
             if (text[j] != close) {
                 content += text[j];
                 continue;
@@ -54,9 +57,11 @@ std::vector<TSqlToken> TokenizeTSql(const std::string& text) {
         const char next = i + 1 < n ? text[i + 1] : '\0';
         if (c == '\n') {
             lineStart = true;
-            ++i;
+            lineBegin = ++i;
             continue;
         }
+        if (c == '\0') // SQLite would stop reading the statement here and run what comes before
+            fail("a NUL byte outside a text value", lineBegin);
         if (std::isspace(static_cast<unsigned char>(c))) {
             ++i;
             continue;

@@ -1,5 +1,6 @@
 #include "TSqliteDatabase.h"
 
+#include "TSqlText.h"
 #include "clsSysUtils.h"
 
 #include <sqlite3.h>
@@ -22,6 +23,25 @@ bool IsDateDecl(const char* decl) {
     using pallux::SameText;
     return SameText(decl, "DATETIME") || SameText(decl, "SMALLDATETIME") || SameText(decl, "DATETIME2") ||
            SameText(decl, "DATE");
+}
+
+// True when nothing but blanks, semicolons and comments follows position from.
+bool OnlyBlanksAndComments(const std::string& sql, std::size_t from) {
+    std::size_t i = from;
+    while (i < sql.size()) {
+        const char c = sql[i];
+        if (c == ';' || (c != '\0' && std::isspace(static_cast<unsigned char>(c)))) {
+            ++i;
+        } else if (sql.compare(i, 2, "--") == 0) {
+            i = sql.find('\n', i);
+        } else if (sql.compare(i, 2, "/*") == 0) {
+            const std::size_t close = sql.find("*/", i + 2);
+            i = close == std::string::npos ? sql.size() : close + 2; // SQLite ends an open comment at the end
+        } else {
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -65,6 +85,12 @@ std::optional<TDbResultSet> TSqliteDatabase::ExecuteStatement(const std::string&
     if (sqlite3_prepare_v2(FDb, sql.c_str(), static_cast<int>(sql.size()), &raw, &tail) != SQLITE_OK)
         throw EDatabaseError(sqlite3_errmsg(FDb));
     TStmtPtr stmt(raw);
+    // SQLite prepares the first statement only and stops at a NUL byte: refuse, before anything
+    // runs, a text of which it would silently run only the start.
+    if (const std::size_t end = static_cast<std::size_t>(tail - sql.c_str());
+        !OnlyBlanksAndComments(sql, end))
+        throw EDatabaseError("the text from byte " + std::to_string(end) +
+                             " on would not run (a NUL byte or a second statement): " + tsql::ShowNul(sql));
     if (!stmt)
         return std::nullopt; // nothing but blanks
     const int columns = sqlite3_column_count(raw);

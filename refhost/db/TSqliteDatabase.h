@@ -20,6 +20,15 @@ public:
 
     std::string Description() const override { return "SQLite " + FPath; }
 
+    // Runs one statement of SQLite's own dialect, as written (no translation, no batch
+    // transaction): for maintenance. Throws EDatabaseError when SQLite refuses it, or when text
+    // other than blanks, semicolons and comments follows it (SQLite would leave that unrun).
+    std::optional<TDbResultSet> RunSqlite(const std::string& sql) {
+        std::lock_guard lock(FLock);
+        std::int64_t changes = 0;
+        return ExecuteStatement(sql, changes);
+    }
+
     // The query planner's account of a T-SQL query as this database runs it: the details of
     // EXPLAIN QUERY PLAN for its last statement, one per line.
     std::string QueryPlan(const std::string& query);

@@ -3,6 +3,7 @@
 #include "clsSysUtils.h"
 #include "intfDisplayMessage.h"
 
+#include <cstdio>
 #include <fstream>
 #include <initializer_list>
 #include <sstream>
@@ -65,6 +66,53 @@ std::string TScenarioStep::Title() const {
         if (Args.Exists(key))
             t += " " + Args[key].AsString("");
     return t + ")";
+}
+
+std::string TScenarioStep::Describe() const {
+    const auto q = [](const std::string& t) { return "\"" + t + "\""; };
+    const auto money = [&](const char* name) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%.2f", Real(name, 0));
+        return std::string(buf);
+    };
+    switch (Kind) {
+    case TStepKind::Add:
+        return "add " + Args["quantity"].AsString("1") + " x " + Text("code") +
+               (Args.Exists("description") ? " " + q(Text("description")) : "") + " at " + money("price");
+    case TStepKind::Remove:
+        return "remove the line " + Text("code");
+    case TStepKind::Quantity:
+        return "set the quantity of " + Text("code") + " to " + Args["quantity"].AsString("");
+    case TStepKind::Discount:
+        return "apply the discount " + q(Text("name"));
+    case TStepKind::Pay:
+        return "pay with " + Text("tender") +
+               (Args.Exists("amount") ? " " + money("amount") : " what is outstanding");
+    case TStepKind::Complete:
+        return Args["driver"].AsBoolean(false) ? "complete as a driver's invoice" : "complete the sale";
+    case TStepKind::Recall:
+        return "recall invoice " + Args["invoice"].AsString("(the last one completed)");
+    case TStepKind::Cashup:
+        return "driver cash-up of invoice " + Args["invoice"].AsString("(the last one completed)");
+    case TStepKind::Type:
+        return "type " + q(Text("text")) + " into " + Text("control");
+    case TStepKind::Click:
+        return "click " + Text("control");
+    case TStepKind::Answer:
+        return "answer the next message box with " + Text("button");
+    case TStepKind::Screenshot:
+        return "take a picture: " + Text("file");
+    case TStepKind::Expect: {
+        std::string what;
+        for (int i = 0; i < Args._Count(); ++i)
+            if (Args.MemberName(i) != "step")
+                what +=
+                    (what.empty() ? "" : ", ") + Args.MemberName(i) + " " + Args[Args.MemberName(i)].ToJSON();
+        return "expect " + what;
+    }
+    default:
+        return Info(Kind).Name;
+    }
 }
 
 bool TScenarioStep::OnScreen() const {

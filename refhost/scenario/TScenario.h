@@ -53,6 +53,8 @@ struct TScenarioStep {
 
     // "step 4 (click btnCheck)".
     std::string Title() const;
+    // What the step does, for the transcript: "type \"PAY-100\" into txtVoucherCode".
+    std::string Describe() const;
     // Steps that act on a window of the module (or on the till window's controls) rather than
     // on the sale: they may run while a module window is open.
     bool OnScreen() const;

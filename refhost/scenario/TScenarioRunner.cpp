@@ -153,7 +153,7 @@ void TScenarioRunner::Tick() {
 void TScenarioRunner::Run(std::size_t index) {
     const TScenarioStep& step = FScenario.Steps[index];
     FActive.push_back(index);
-    FContext.Transcript.Write("STEP", std::to_string(step.Number) + ": " + step.Args.ToJSON());
+    FContext.Transcript.Write("STEP", std::to_string(step.Number) + ". " + step.Describe());
     ScheduleTick(); // keeps the pump going inside a window this step opens
     try {
         Execute(step);

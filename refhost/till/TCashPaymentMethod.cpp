@@ -1,5 +1,7 @@
 #include "TCashPaymentMethod.h"
 
+#include "THostServices.h"
+
 namespace refhost {
 
 std::string TStringConfigList::GetValue(const std::string& name) {
@@ -45,6 +47,14 @@ void TCashPaymentMethod::ReportPaymentCode(std::int32_t a, std::int32_t b,
                                            const pallux::TPaymentCodeProc& proc) {
     if (proc && FAmount != 0)
         proc(b, a, PaymentCode);
+}
+
+void RegisterCashTender(TDIContainer& container) {
+    container.RegisterNamedFactory(pallux::IPaymentMethod::IID, TCashPaymentMethod::Name,
+                                   pallux::MakeIntf<THostFactory<pallux::IPaymentMethod>>(
+                                       std::function<pallux::IntfPtr<pallux::IPaymentMethod>()>(
+                                           [] { return pallux::MakeIntf<TCashPaymentMethod>(); }))
+                                       .get());
 }
 
 } // namespace refhost

@@ -63,4 +63,8 @@ private:
     std::string FText;
 };
 
+class TDIContainer;
+// Registers the Cash tender as a named tender of the container.
+void RegisterCashTender(TDIContainer& container);
+
 } // namespace refhost

@@ -124,19 +124,18 @@ std::optional<TStoredInvoice> TInvoiceStore::Load(std::int32_t invoiceNum) const
     inv.TillID = static_cast<std::int32_t>(head.Rows[0][0].Int);
     inv.Status = static_cast<TInvoiceStatus>(head.Rows[0][1].Int);
     inv.AfterDisc = ToCents(AsDouble(head.Rows[0][2]));
-    for (const auto& r : Query("SELECT [Code], [Description], [Price], [Quantity] FROM [InvoiceLines] "
-                               "WHERE [InvoiceNum] = " +
-                               num + " ORDER BY [LineNo]")
-                             .Rows)
+    const auto lines = Query("SELECT [Code], [Description], [Price], [Quantity] FROM [InvoiceLines] "
+                             "WHERE [InvoiceNum] = " +
+                             num + " ORDER BY [LineNo]");
+    for (const auto& r : lines.Rows)
         inv.Lines.push_back({r[0].AsText(), r[1].AsText(), ToCents(AsDouble(r[2])), AsDouble(r[3])});
-    for (const auto& r :
-         Query(
-             "SELECT [Code], [Name], [Amount], [FromVoucher] FROM [InvoiceDiscounts] WHERE [InvoiceNum] = " +
-             num)
-             .Rows)
+    const auto discounts = Query(
+        "SELECT [Code], [Name], [Amount], [FromVoucher] FROM [InvoiceDiscounts] WHERE [InvoiceNum] = " + num);
+    for (const auto& r : discounts.Rows)
         inv.Discounts.push_back({r[0].AsText(), r[1].AsText(), ToCents(AsDouble(r[2])), r[3].Int != 0});
-    for (const auto& r :
-         Query("SELECT [PaymentType], [Amount] FROM [InvoicesPayment] WHERE [InvoiceNum] = " + num).Rows)
+    const auto payments =
+        Query("SELECT [PaymentType], [Amount] FROM [InvoicesPayment] WHERE [InvoiceNum] = " + num);
+    for (const auto& r : payments.Rows)
         inv.Payments.push_back({r[0].AsText(), ToCents(AsDouble(r[1])), false});
     const auto voucher =
         Query("SELECT [Cashier], [VoucherReturn] FROM [InvoiceVoucher] WHERE [InvoiceNum] = " + num);
@@ -165,10 +164,10 @@ void TInvoiceStore::AddCashupEntry(const TCashupEntry& e) {
 
 std::vector<TCashupEntry> TInvoiceStore::CashupEntries(std::int32_t invoiceNum) const {
     std::vector<TCashupEntry> out;
-    for (const auto& r : Query("SELECT [InvoiceNum], [TillID], [PaymentCode], [Amount] FROM [DriverCashup] "
-                               "WHERE [InvoiceNum] = " +
-                               Int(invoiceNum) + " ORDER BY [ID]")
-                             .Rows)
+    const auto rows = Query("SELECT [InvoiceNum], [TillID], [PaymentCode], [Amount] FROM [DriverCashup] "
+                            "WHERE [InvoiceNum] = " +
+                            Int(invoiceNum) + " ORDER BY [ID]");
+    for (const auto& r : rows.Rows)
         out.push_back({static_cast<std::int32_t>(r[0].Int), static_cast<std::int32_t>(r[1].Int),
                        r[2].AsText(), AsDouble(r[3])});
     return out;

@@ -214,6 +214,23 @@ TEST_F(TillBrandsTest, TillsAreLinkedByRowIdentifierAndLookedUpByTillNumber) {
     brands->GetBrandForTill(4, code);
     EXPECT_EQ(code, "") << "4 is a row identifier, not a till number";
     EXPECT_EQ(log.Lines().size(), before) << "a till number not in the list logs nothing";
+
+    // Two rows of one till number: the first row's brand, one line logged.
+    host.Run("INSERT INTO [TILLS] ( [Computer Name], [TILLID] ) VALUES ( 'TILL-11A', 11 );"
+             "INSERT INTO [TILLS] ( [Computer Name], [TILLID] ) VALUES ( 'TILL-11B', 11 )");
+    brands->LinkBrandToTill(2, 5);
+    brands->LinkBrandToTill(1, 6);
+    brands->GetTillsList();
+    const auto found = [&] {
+        int n = 0;
+        for (const auto& l : log.Lines())
+            n += l.find("[TTillBrandSettings.GetBrandForTill] Found Brand : ") != std::string::npos;
+        return n;
+    };
+    const int foundBefore = found();
+    brands->GetBrandForTill(11, code);
+    EXPECT_EQ(code, "BR2");
+    EXPECT_EQ(found(), foundBefore + 1);
 }
 
 TEST_F(TillBrandsTest, DatabaseFailuresAreLoggedUnderEachOperation) {

@@ -11,9 +11,10 @@ using ::testing::HasSubstr;
 namespace {
 
 // Converts the children of the document element of xml (parsed as answers are).
-TJSONDocument Convert(const std::string& xml) {
+TJSONDocument Convert(const std::string& xml,
+                      unsigned options = pugi::parse_default | pugi::parse_ws_pcdata_single) {
     pugi::xml_document tree;
-    auto parsed = tree.load_string(xml.c_str(), pugi::parse_default | pugi::parse_ws_pcdata_single);
+    auto parsed = tree.load_string(xml.c_str(), options);
     EXPECT_TRUE(parsed) << parsed.description();
     TJSONDocument doc;
     XmlToJson(tree.document_element(), doc.Root());
@@ -71,6 +72,13 @@ TEST(XmlToJson, MixedContentKeepsTextRunsAsUnnamedMembers) {
                        "<list>\n  <i>1</i>\n  <i>2</i>\n</list></r>");
     EXPECT_EQ(doc["note"].ToJSON(), R"({"":"Hello ","b":"dear","":" customer again","br":""})");
     EXPECT_EQ(doc["list"].ToJSON(), R"({"i":"1","i":"2"})");
+
+    // Blank text between elements is never a member, also when the parser keeps it.
+    for (const unsigned options :
+         {pugi::parse_default | pugi::parse_ws_pcdata_single, pugi::parse_default | pugi::parse_ws_pcdata}) {
+        EXPECT_EQ(Convert("<r><a>1</a>&#32;<b>2</b></r>", options).ToJSON(), R"({"a":"1","b":"2"})");
+        EXPECT_EQ(Convert("<r>\r\n <a>1</a>\n\t<b>2</b> </r>", options).ToJSON(), R"({"a":"1","b":"2"})");
+    }
 }
 
 TEST(XmlToJson, AppendsToTargetAndRefusesBadInput) {

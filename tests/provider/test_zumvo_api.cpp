@@ -315,6 +315,8 @@ TEST(ZumvoAPIAmounts, PricesAreTruncatedCentsOfTheDecimalValue) {
     EXPECT_EQ(PriceInCents(4.35), 435); // 434.99999999999994
     EXPECT_EQ(PriceInCents(123456.79), 12345679);
     EXPECT_EQ(PriceInCents(0.009), 0);
+    EXPECT_EQ(PriceInCents(0.01), 1); // the smallest price that is a cent
+    EXPECT_EQ(PriceInCents(-0.01), -1);
     EXPECT_EQ(PriceInCents(0), 0);
     EXPECT_EQ(PriceInCents(7), 700);
     EXPECT_EQ(PriceInCents(-1.999), -199); // toward zero
@@ -322,6 +324,20 @@ TEST(ZumvoAPIAmounts, PricesAreTruncatedCentsOfTheDecimalValue) {
     EXPECT_EQ(PriceInCents(99999999999.99), 9999999999999);
     EXPECT_THROW(PriceInCents(1e13), std::out_of_range);
     EXPECT_THROW(PriceInCents(std::numeric_limits<double>::quiet_NaN()), std::out_of_range);
+}
+
+TEST(ZumvoAPIAmounts, ProductNumbersInAnyJsonSpellingGiveTheirValue) {
+    const std::string elements = ProductElements(R"([{"Code": "A", "Price": 0e100, "Quantity": 2e0},)"
+                                                 R"( {"Code": "B", "Price": 1250e-2, "Quantity": 30E-1},)"
+                                                 R"( {"Code": "C", "Price": 626e-327, "Quantity": 1}])");
+    EXPECT_THAT(
+        elements,
+        HasSubstr("<id>A</id>\r\n          <pricePerUnit>0</pricePerUnit>\r\n          <units>2</units>"));
+    EXPECT_THAT(
+        elements,
+        HasSubstr("<id>B</id>\r\n          <pricePerUnit>1250</pricePerUnit>\r\n          <units>3</units>"));
+    EXPECT_THAT(elements, HasSubstr("<id>C</id>\r\n          <pricePerUnit>0</pricePerUnit>"));
+    EXPECT_THROW(ProductElements(R"([{"Code": "D", "Price": 1e999, "Quantity": 1}])"), EJSONError);
 }
 
 TEST(ZumvoAPIAmounts, UnitsRoundHalfToEven) {
@@ -392,7 +408,7 @@ TEST(ZumvoAPIEnvelope, ArbitraryValuesRoundTripThroughTheEnvelope) {
         const TSoapCaller caller{text(), "pw" + text(), 17, text()};
         const std::string token = text(), basket = text(), trx = text();
         const std::string envelope =
-            TransactionEnvelope(caller, basket, "9", trx, token, "ZUMVO", 100, 100, "PAYMENT", "");
+            TransactionEnvelope(caller, {basket, "9", trx, token, "ZUMVO", 100, 100, "PAYMENT", ""});
         pugi::xml_document doc;
         ASSERT_TRUE(doc.load_string(envelope.c_str(), pugi::parse_default | pugi::parse_ws_pcdata))
             << envelope;

@@ -12,12 +12,25 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path TempDir(const std::string& name) {
-    auto dir = fs::temp_directory_path() / ("zumvo_refhost_" + name + "_" + std::to_string(getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
+// A folder of its own for one test, removed with everything in it when the test ends.
+class TTempDir {
+public:
+    explicit TTempDir(const std::string& name)
+        : FPath(fs::temp_directory_path() / ("zumvo_refhost_" + name + "_" + std::to_string(getpid()))) {
+        fs::remove_all(FPath);
+        fs::create_directories(FPath);
+    }
+    ~TTempDir() {
+        std::error_code ec;
+        fs::remove_all(FPath, ec);
+    }
+    TTempDir(const TTempDir&) = delete;
+    TTempDir& operator=(const TTempDir&) = delete;
+    fs::path operator/(const fs::path& name) const { return FPath / name; }
+
+private:
+    fs::path FPath;
+};
 
 void WriteFile(const fs::path& file, const std::string& text) {
     std::ofstream(file) << text;
@@ -26,7 +39,7 @@ void WriteFile(const fs::path& file, const std::string& text) {
 } // namespace
 
 TEST(IniSettingsTest, ReadsTheRootSectionAndLetsAProfileSectionOverrideIt) {
-    const auto dir = TempDir("ini");
+    const TTempDir dir("ini");
     WriteFile(dir / "m.ini", "; module settings\n[Settings]\nSOAPServer = http://x:1\nZumvoStoreID=17\n"
                              "BrandLinks={\"BR1\": 23, \"BR2\": 5}\nBad=12x\n"
                              "[Settings.Default]\nsoapserver=http://override\n");
@@ -51,7 +64,7 @@ TEST(IniSettingsTest, ReadsTheRootSectionAndLetsAProfileSectionOverrideIt) {
 }
 
 TEST(IniSettingsTest, AMissingFileReadsAsEmptyAndAMalformedOneIsAnError) {
-    const auto dir = TempDir("ini2");
+    const TTempDir dir("ini2");
     auto s = pallux::MakeIntf<TINISettings>();
     s->Open((dir / "none.ini").string(), "Settings");
     EXPECT_EQ(s->ReadString("SOAPUrl", "Default"), "");
@@ -60,7 +73,7 @@ TEST(IniSettingsTest, AMissingFileReadsAsEmptyAndAMalformedOneIsAnError) {
 }
 
 TEST(IniSettingsTest, EveryReadSeesTheFileAsItIsNow) {
-    const auto dir = TempDir("ini3");
+    const TTempDir dir("ini3");
     const auto file = dir / "m.ini";
     WriteFile(file, "[Settings]\nZumvoStoreID=77\n");
     auto s = pallux::MakeIntf<TINISettings>();
@@ -85,11 +98,10 @@ TEST(IniSettingsTest, EveryReadSeesTheFileAsItIsNow) {
 
     fs::remove(file);
     EXPECT_EQ(s->ReadString("ZumvoStoreID", "Default"), "") << "a removed file reads as empty";
-    fs::remove_all(dir);
 }
 
 TEST(HostServicesTest, IdentityComesFromTheHostConfiguration) {
-    const auto dir = TempDir("identity");
+    const TTempDir dir("identity");
     WriteFile(dir / "host.ini", "[Host]\nStoreID=12\nTillID=3\n");
     auto ctx = THostContext::Load(dir / "host.ini", "Invoicing", true);
     auto c = pallux::MakeIntf<TDIContainer, TDIContainer>();
@@ -104,7 +116,7 @@ TEST(HostServicesTest, IdentityComesFromTheHostConfiguration) {
 }
 
 TEST(HostServicesTest, RestSettingsComeFromTheRestSectionWithSaneDefaults) {
-    const auto dir = TempDir("rest");
+    const TTempDir dir("rest");
     WriteFile(dir / "none.ini", "[Host]\nStoreID=1\n");
     const TRestSettings defaults = RestSettingsFromConfig(TIniFile(dir / "none.ini"));
     EXPECT_EQ(defaults.ConnectTimeoutMs, 5000);
@@ -128,11 +140,10 @@ TEST(HostServicesTest, RestSettingsComeFromTheRestSectionWithSaneDefaults) {
             EXPECT_NE(std::string(e.what()).find(key), std::string::npos) << e.what();
         }
     }
-    fs::remove_all(dir);
 }
 
 TEST(HostServicesTest, HeadlessMessagesAreAnsweredFromTheQueueAndTranscribed) {
-    const auto dir = TempDir("messages");
+    const TTempDir dir("messages");
     WriteFile(dir / "host.ini", "[Headless]\nTranscript=transcript.txt\n");
     auto ctx = THostContext::Load(dir / "host.ini", "Invoicing", true);
     auto c = pallux::MakeIntf<TDIContainer, TDIContainer>();

@@ -4,6 +4,7 @@
 #include "HostSchema.h"
 #include "TDBScript.h"
 #include "TDatabase.h"
+#include "TSqliteDatabase.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 using namespace refhost;
@@ -22,6 +24,7 @@ using pallux::TSqlArgs;
 using ::testing::HasSubstr;
 
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 
 namespace {
 
@@ -429,6 +432,61 @@ TEST_F(DBScriptTest, IdentityRowCountAndAtomicBatches) {
         EXPECT_THAT(e.what(), HasSubstr("function DATEDIFF is not supported in statement: SELECT DATEDIFF"));
     }
     EXPECT_EQ(Value("SELECT COUNT(*) AS N FROM [T]", "N"), "3");
+}
+
+// A NUL byte must neither cut a statement short (SQLite stops reading at it, and would run what
+// comes before it) nor make a stored text unstorable.
+TEST_F(DBScriptTest, NulBytesNeitherShortenAStatementNorGetLost) {
+    Db->Execute("CREATE TABLE [T] ( [ID] INT IDENTITY(1,1) PRIMARY KEY, [Status] INT NOT NULL DEFAULT 0, "
+                "[Response] VARCHAR(MAX) NULL )");
+    Db->Execute("INSERT INTO [T] ( [Response] ) VALUES ( 'first' ); INSERT INTO [T] ( [Response] ) VALUES ( "
+                "'second' )");
+    std::ifstream seed(fs::path(ZUMVO_SOURCE_DIR) / "tests/fuzz/corpus/sql/nul-cuts-where-clause.sql",
+                       std::ios::binary);
+    const std::string cut((std::istreambuf_iterator<char>(seed)), std::istreambuf_iterator<char>());
+    ASSERT_NE(cut.find('\0'), std::string::npos) << "the seed file holds the NUL byte";
+    const std::vector<std::string> refused{
+        cut,
+        "UPDATE [T] SET [Status] = 1\0, [Response] = 'never' WHERE [ID] = 999"s,
+        "UPDATE [T] SET [St\0atus] = 1 WHERE [ID] = 999"s, // inside a name
+    };
+    for (const auto& batch : refused) {
+        try {
+            Db->Execute(batch);
+            ADD_FAILURE() << "a batch holding a NUL byte ran";
+        } catch (const std::runtime_error& e) {
+            EXPECT_THAT(e.what(), HasSubstr("NUL byte"));
+            EXPECT_THAT(e.what(), HasSubstr("in statement: UPDATE [T] SET"));
+        }
+    }
+    EXPECT_EQ(Value("SELECT COUNT(*) AS N FROM [T] WHERE [Status] <> 0 OR [Response] = 'never'", "N"), "0");
+
+    // a NUL inside a text value is stored and read back whole
+    const std::string withNul = "ab\0c'd"s;
+    ASSERT_TRUE(Db->ExecuteFmt("UPDATE [T] SET [Response] = %s WHERE [ID] = 2", {QuotedStr(withNul)}));
+    EXPECT_EQ(Value("SELECT [Response] FROM [T] WHERE [ID] = 2", "Response"), withNul);
+    EXPECT_EQ(Value("SELECT [Response] FROM [T] WHERE [ID] = 1", "Response"), "first");
+    EXPECT_EQ(ValueFmt("SELECT COUNT(*) AS N FROM [T] WHERE [Response] = %s", {QuotedStr(withNul)}, "N"), "1");
+}
+
+TEST(SqliteConnection, RefusesTextAfterTheStatementThatWouldNotRun) {
+    TSqliteDatabase db(":memory:");
+    db.RunSqlite("CREATE TABLE t (a INT)");
+    for (const std::string& sql : {"INSERT INTO t VALUES (1)\0 INSERT INTO t VALUES (2)"s,
+                                  "INSERT INTO t VALUES (1); INSERT INTO t VALUES (2)"s}) {
+        try {
+            db.RunSqlite(sql);
+            ADD_FAILURE() << "a statement with unrun text after it ran: " << sql;
+        } catch (const EDatabaseError& e) {
+            EXPECT_THAT(e.what(), HasSubstr("not run")) << sql;
+            EXPECT_THAT(e.what(), HasSubstr("INSERT INTO t VALUES (1)")) << sql;
+        }
+    }
+    // blanks, semicolons and comments after a statement are fine
+    db.RunSqlite("INSERT INTO t VALUES (3) ; -- done\n /* really */ ");
+    const auto rs = db.RunSqlite("SELECT group_concat(a) FROM t");
+    ASSERT_TRUE(rs && rs->Rows.size() == 1);
+    EXPECT_EQ(rs->Rows[0][0].AsText(), "3");
 }
 
 TEST_F(DBScriptTest, Substitution) {

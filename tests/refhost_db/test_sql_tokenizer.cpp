@@ -21,3 +21,29 @@ TEST(SqlTokenizer, NamesStringsAndComments) {
     EXPECT_THROW(TokenizeTSql("SELECT [open"), ESqlTranslateError);
     EXPECT_THROW(TokenizeTSql("SELECT 1 /* open"), ESqlTranslateError);
 }
+
+// SQLite stops reading a statement at a NUL byte: one outside a text value is refused with the
+// statement shown, one inside a text value is kept and reaches SQLite as char(0).
+TEST(SqlTokenizer, NulBytes) {
+    using namespace std::string_literals;
+    const std::map<std::string, std::string> refused{
+        {"UPDATE [T] SET [Status] = 1\0, [Response] = 'never' WHERE [ID] = 999"s,
+         "a NUL byte outside a text value in statement: UPDATE [T] SET [Status] = 1\\0, [Response]"},
+        {"SELECT 1\nSELECT [a\0b] FROM t"s, "a NUL byte in a name in statement: SELECT [a\\0b] FROM t"},
+        {"SELECT 1 AS \"x\0\""s, "a NUL byte in a name in statement: SELECT 1 AS \"x\\0\""},
+    };
+    for (const auto& [sql, message] : refused) {
+        try {
+            TokenizeTSql(sql);
+            ADD_FAILURE() << "accepted: " << sql;
+        } catch (const ESqlTranslateError& e) {
+            EXPECT_THAT(e.what(), HasSubstr(message));
+        }
+    }
+    const auto t = TokenizeTSql("SELECT N'a\0b' -- \0 in a comment is dropped"s);
+    ASSERT_EQ(t.size(), 2u);
+    EXPECT_EQ(t[1].Text, "a\0b"s);
+    const std::string sql = One("SELECT 'a\0b''\0' + 'c'"s);
+    EXPECT_EQ(sql, "SELECT ('a' || char(0) || 'b''' || char(0) || '') || 'c'");
+    EXPECT_EQ(RunOnSqlite({"SELECT length(CAST(" + sql.substr(7) + " AS BLOB))"}), "6");
+}

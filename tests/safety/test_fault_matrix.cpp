@@ -122,7 +122,7 @@ const std::string AddAndDone = R"(,
   {"step": "click", "control": "btnOK"},
   {"step": "click", "control": "btnDone"})";
 
-// The scenario of a case, and the transcript line after which a killed till is killed.
+// The scenario of a case, and for a killed till the transcript line of the click it is killed after.
 std::pair<std::string, std::string> ScenarioFor(TOn on) {
     switch (on) {
     case TOn::Transaction: // the first request fails; the cashier tries again and it goes through
@@ -152,13 +152,13 @@ std::pair<std::string, std::string> ScenarioFor(TOn on) {
     case TOn::KillAccepted: // a sale step waits behind the open screen until the till is killed
         return {SaleScenario("", R"(,
   {"step": "add", "code": "MILK", "description": "Milk", "price": 1.00})"),
-                "STEP: 4:"};
+                "CLICK: btnCheck"};
     case TOn::KillAdded:
         return {SaleScenario(R"(,
   {"step": "click", "control": "btnOK"})",
                              R"(,
   {"step": "add", "code": "MILK", "description": "Milk", "price": 1.00})"),
-                "STEP: 5:"};
+                "CLICK: btnOK"};
     }
     return {};
 }

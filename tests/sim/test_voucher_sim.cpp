@@ -238,6 +238,7 @@ TEST_F(VoucherSimTest, CatalogueKindsSetCoveredAndSettledAmounts) {
     EXPECT_EQ(vsp["vsp.responseDesc"], "Partner OK");
     EXPECT_EQ(vsp["vsp.name"], "Acme");
     EXPECT_EQ(FSim->Service().Ledger().size(), 7u);
+    EXPECT_EQ(Transaction({"SPLIT", 1001})["amountToSettle"], "600") << "60% of 1001 rounded down";
 }
 
 TEST_F(VoucherSimTest, RefusedCodesAndAmountsLeaveNoLedgerEntry) {

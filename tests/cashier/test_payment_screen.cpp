@@ -1,0 +1,391 @@
+// The payment screen on a real SQLite database against the voucher service simulator, driven
+// through its controls as a cashier (or the host's scenario runner) drives it. Each test that
+// moves money ends with the ledger check.
+#include "CashierTestHost.h"
+#include "ZumvoQRDetect.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QTimer>
+
+using namespace zumvo;
+using namespace zumvo::test;
+using ::testing::HasSubstr;
+
+namespace {
+
+class PaymentScreenTest : public ::testing::Test {
+protected:
+    TCashierTestHost host;
+    TLogCapture log{host.Folder};
+    std::unique_ptr<TfrmZumvoPayment> form;
+
+    void SetUp() override { Open(2550); }
+    void TearDown() override {
+        form.reset();
+        EXPECT_EQ(host.LedgerMismatches(), "");
+    }
+
+    void Open(std::int64_t cents) {
+        form = std::make_unique<TfrmZumvoPayment>();
+        form->Prepare(host.InvoiceData(cents), host.Settings());
+        form->show();
+    }
+    void Type(const QString& code) {
+        auto* box = Control<QLineEdit>(*form, "txtVoucherCode");
+        box->clear();
+        QTest::keyClicks(box, code);
+    }
+    void Click(const char* name) { QTest::mouseClick(Control<QPushButton>(*form, name), Qt::LeftButton); }
+    void Redeem(const QString& code) {
+        Type(code);
+        Click("btnCheck");
+    }
+    bool Shown(const char* name) { return !Control<QWidget>(*form, name)->isHidden(); }
+    std::string Caption(const char* name) { return Control<QPushButton>(*form, name)->text().toStdString(); }
+    void Answer(std::int32_t button) { host.Context->MessageAnswers.push_back(button); }
+    // What the engine does with the screen's list after an OK close.
+    void SaveRedeemed() {
+        const TJSONDocument& list = form->RedeemedList();
+        for (int i = 0; i < list._Count(); ++i)
+            host.Store->SavePayment(list[i]["TransactionID"].AsInteger(), list[i]["tvTrxID"].AsInteger(),
+                                    list[i]["Amount"].AsFloat(), list[i]["Data"].ToJSON());
+    }
+    int Status(int row) { return host.TransactionRows()[row]["Status"].AsInteger(); }
+};
+
+TEST_F(PaymentScreenTest, CodesAreSentForWhatIsStillOutstanding) {
+    EXPECT_EQ(Text(*form, "lblOutstanding"), "25.50");
+    EXPECT_EQ(Text(*form, "lblInvoiceTotal"), "25.50");
+    EXPECT_EQ(Caption("btnDone"), "Done");
+
+    Redeem("PA Y1 0"); // typed with blanks: sent, and shown, without them
+    EXPECT_EQ(Control<QLineEdit>(*form, "txtVoucherCode")->text(), "PAY10");
+    EXPECT_TRUE(Shown("pnlVoucher"));
+    EXPECT_FALSE(Control<QPushButton>(*form, "btnCheck")->isEnabled());
+    EXPECT_EQ(Caption("btnCheck"), "Redeem");
+    EXPECT_EQ(Caption("btnOK"), "Add");
+    Click("btnOK");
+    EXPECT_FALSE(Shown("pnlVoucher"));
+    EXPECT_EQ(Text(*form, "lblOutstanding"), "15.50");
+    EXPECT_EQ(Text(*form, "lblBasketTotal"), "10.00");
+    EXPECT_EQ(Text(*form, "lblTransactions"), "Transactions (1)");
+
+    Redeem("PAY10");
+    Click("btnOK");
+    EXPECT_EQ(Text(*form, "lblOutstanding"), "5.50");
+    EXPECT_EQ(Text(*form, "lblTransactionList"), "-\r\nPAY10 :: 10.00\r\nPAY10 :: 10.00");
+
+    const TJSONDocument ledger = host.Ledger();
+    ASSERT_EQ(ledger._Count(), 2);
+    EXPECT_EQ(ledger[0]["code"].AsString(), "PAY10");
+    EXPECT_EQ(ledger[0]["requested"].AsInteger(), 2550);
+    EXPECT_EQ(ledger[1]["requested"].AsInteger(), 1550);
+    EXPECT_EQ(ledger[0]["basketId"].AsString(), "12-" + std::to_string(host.BasketID));
+
+    Click("btnDone");
+    EXPECT_EQ(form->result(), QDialog::Accepted);
+    EXPECT_DOUBLE_EQ(form->ProcessedTotal(), 20.0);
+    const TJSONDocument& list = form->RedeemedList();
+    ASSERT_EQ(list._Count(), 2);
+    EXPECT_EQ(list[0]["tvTrxID"].AsInteger(), ledger[0]["tvTrxId"].AsInteger());
+    EXPECT_EQ(list[0]["Status"].AsInteger(), 1);
+    // Each accepted code's row already holds the provider's number and answer, status still 0.
+    const TJSONDocument rows = host.TransactionRows();
+    ASSERT_EQ(rows._Count(), 2);
+    EXPECT_EQ(rows[0]["Status"].AsInteger(), 0);
+    EXPECT_EQ(rows[0]["tvTrxID"].AsInteger(), ledger[0]["tvTrxId"].AsInteger());
+    const TJSONDocument stored = TJSONDocument::Parse(rows[0]["Response"].AsString());
+    EXPECT_EQ(stored["Zumvo"].AsString(), "PAY10");
+    EXPECT_EQ(stored["PaymentAmount"].AsString(), "10");
+    SaveRedeemed();
+}
+
+TEST_F(PaymentScreenTest, BlankCodesSendNothing) {
+    for (const QString code : {"", "   "}) {
+        Redeem(code);
+        EXPECT_FALSE(Shown("pnlVoucher"));
+        EXPECT_TRUE(Control<QPushButton>(*form, "btnCheck")->isEnabled());
+    }
+    EXPECT_EQ(host.TransactionRows()._Count(), 0);
+    EXPECT_EQ(host.Ledger()._Count(), 0);
+}
+
+TEST_F(PaymentScreenTest, EachKindOfAnswerIsShown) {
+    struct TCase {
+        const char* Code;
+        bool Valid;
+        std::string Response, Amount, Payment, Discount, VSPDesc, VSPResponse, Details;
+    };
+    const TCase cases[] = {
+        {"PAY10", true, "Approved", "10.00", "10.00", "0.00", "", "", ""},
+        {"SPLIT10", true, "Approved", "10.00", "6.00", "4.00", "", "", ""},
+        {"VSP10", true, "Approved", "10.00", "10.00", "0.00", "Acme RewardsResponse:", "Partner approved",
+         ""},
+        {"LOYAL", true, "Approved", "0.00", "0.00", "0.00", "", "", "Coffee Club earned: 1 stamp"},
+        {"BLOCKED", false, "12 : Voucher blocked", "", "", "", "", "", ""},
+        {"NOSUCH", false, "2 : ", "", "", "", "", "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Code);
+        Open(2550);
+        Redeem(c.Code);
+        ASSERT_TRUE(Shown("pnlVoucher"));
+        EXPECT_THAT(Text(*form, "lblResponse"), HasSubstr(c.Response));
+        EXPECT_EQ(Caption("btnOK"), c.Valid ? "Add" : "Retry");
+        const QColor colour = Control<QLabel>(*form, "lblResponse")->palette().color(QPalette::WindowText);
+        EXPECT_EQ(colour == QColor(Qt::red), !c.Valid);
+        for (const char* name :
+             {"lblAmount", "lblPaymentAmount", "lblDiscountAmount", "lblDetails", "lblAmountCaption"})
+            EXPECT_EQ(Shown(name), c.Valid) << name;
+        EXPECT_EQ(Shown("lblVSPDesc"), !c.VSPDesc.empty());
+        if (!c.Valid) {
+            EXPECT_EQ(Text(*form, "lblAmount"), "");
+            continue;
+        }
+        EXPECT_EQ(Text(*form, "lblAmount"), c.Amount);
+        EXPECT_EQ(Text(*form, "lblPaymentAmount"), c.Payment);
+        EXPECT_EQ(Text(*form, "lblDiscountAmount"), c.Discount);
+        EXPECT_EQ(Text(*form, "lblDetails"), c.Details);
+        if (!c.VSPDesc.empty()) {
+            EXPECT_EQ(Text(*form, "lblVSPDesc"), c.VSPDesc);
+            EXPECT_EQ(Text(*form, "lblVSPResponse"), c.VSPResponse);
+        }
+        Click("btnOK");
+        Click("btnDone");
+        const TJSONValue item = form->RedeemedList()[0];
+        if (std::string(c.Code) == "SPLIT10") {
+            EXPECT_EQ(item["Data"]["PaymentAmount"].AsString(), "6");
+            EXPECT_EQ(item["Data"]["DiscountAmount"].AsString(), "4");
+            EXPECT_DOUBLE_EQ(item["DiscountAmount"].AsFloat(), 4.0);
+        }
+        SaveRedeemed();
+    }
+}
+
+TEST_F(PaymentScreenTest, RefusedCodeKeepsItsRowForTheNextTry) {
+    Redeem("BLOCKED");
+    Click("btnOK"); // Retry
+    Redeem("BLOCKED");
+    Click("btnOK");
+    Redeem("PAY10");
+    Click("btnOK");
+    const TJSONDocument rows = host.TransactionRows();
+    ASSERT_EQ(rows._Count(), 1);
+    const TJSONDocument ledger = host.Ledger();
+    ASSERT_EQ(ledger._Count(), 1);
+    EXPECT_EQ(ledger[0]["trxId"].AsString(), "12-" + rows[0]["ID"].AsString());
+    Click("btnDone");
+    SaveRedeemed();
+}
+
+// A request without a readable answer may still have been carried out: its row keeps a note
+// with the references the provider knows it by, and the next try gets a new row.
+TEST_F(PaymentScreenTest, UnansweredRequestLeavesItsRowMarkedAndTheNextTryGetsANewOne) {
+    struct TCase {
+        const char* Fault;
+        bool
+            AnswerShown; // the cashier is told and offered Retry, whether no answer came or an unreadable one
+    };
+    for (const TCase& c :
+         {TCase{R"({"fault": "drop", "request": "transaction", "count": 1, "process": true})", true},
+          TCase{R"({"fault": "truncated", "request": "transaction", "count": 1, "process": true})", true},
+          TCase{R"({"fault": "http500", "request": "transaction", "count": 1})", true}}) {
+        SCOPED_TRACE(c.Fault);
+        Open(2550);
+        const int before = host.TransactionRows()._Count();
+        Redeem("BLOCKED"); // a refusal first: its row is the one the faulted request uses
+        Click("btnOK");
+        host.AddFault(c.Fault);
+        const std::string previousResponse = Text(*form, "lblResponse");
+        Redeem("PAY10");
+        EXPECT_EQ(Shown("pnlVoucher"), c.AnswerShown);
+        if (c.AnswerShown) {
+            EXPECT_EQ(Text(*form, "lblResponse"), previousResponse); // labels unchanged
+            EXPECT_EQ(Caption("btnOK"), "Retry");
+            Click("btnOK");
+        }
+        EXPECT_TRUE(Control<QPushButton>(*form, "btnCheck")->isEnabled());
+        const TJSONDocument rows = host.TransactionRows();
+        ASSERT_EQ(rows._Count(), before + 1);
+        const TJSONDocument note = TJSONDocument::Parse(rows[before]["Response"].AsString());
+        EXPECT_EQ(note["Outcome"].AsString(), "Unknown");
+        EXPECT_EQ(note["TrxID"].AsString(), "12-" + rows[before]["ID"].AsString());
+        EXPECT_EQ(note["Zumvo"].AsString(), "PAY10");
+        EXPECT_EQ(note["TotalAmount"].AsInteger(), 2550);
+
+        Redeem("PAY10");
+        ASSERT_EQ(Caption("btnOK"), "Add");
+        const TJSONDocument after = host.TransactionRows();
+        ASSERT_EQ(after._Count(), before + 2);
+        EXPECT_EQ(form->findChild<QLabel*>("lblAmount")->text(), "10.00");
+        Click("btnCancel"); // the code in progress is given back
+    }
+    EXPECT_TRUE(log.Has("[TfrmZumvoPayment.btnCheckClick] Outcome unknown for transaction " +
+                        host.TransactionRows()[0]["ID"].AsString() + " : no answer"));
+}
+
+TEST_F(PaymentScreenTest, DoneWithACodeNotAdded) {
+    struct TCase {
+        bool AddFirst;
+        std::int32_t Answer;
+        bool StaysOpen;
+        QDialog::DialogCode Result;
+    };
+    for (const TCase& c : {TCase{false, pallux::mbNo, true, QDialog::Rejected},
+                           TCase{false, pallux::mbYes, false, QDialog::Rejected},
+                           TCase{true, pallux::mbYes, false, QDialog::Accepted}}) {
+        SCOPED_TRACE(std::to_string(c.AddFirst) + "/" + std::to_string(c.Answer));
+        Open(2550);
+        if (c.AddFirst) {
+            Redeem("PAY10");
+            Click("btnOK");
+        }
+        Redeem("SPLIT10"); // accepted, not added
+        const int advices = host.Advices()._Count();
+        Answer(c.Answer);
+        Click("btnDone");
+        EXPECT_EQ(form->isVisible(), c.StaysOpen);
+        if (c.StaysOpen) {
+            EXPECT_EQ(host.Advices()._Count(), advices);
+            EXPECT_TRUE(Shown("pnlVoucher"));
+            Answer(pallux::mbYes);
+            Click("btnCancel"); // leaves the way the next case expects: everything given back
+            continue;
+        }
+        EXPECT_EQ(form->result(), c.Result);
+        const TJSONDocument sent = host.Advices();
+        ASSERT_EQ(sent._Count(), advices + 1);
+        EXPECT_EQ(sent[advices]["action"].AsString(), "REVERSE");
+        EXPECT_EQ(form->RedeemedList()._Count(), c.AddFirst ? 1 : 0);
+        SaveRedeemed();
+    }
+    EXPECT_TRUE(log.Has("[TfrmZumvoPayment.CancelCurrent] Cancelling the current transaction : " +
+                        host.TransactionRows()[1]["ID"].AsString()));
+}
+
+TEST_F(PaymentScreenTest, CancelGivesEveryAcceptedCodeBack) {
+    Redeem("PAY10");
+    Click("btnOK");
+    Redeem("SPLIT10");
+    Click("btnOK");
+    Redeem("VSP10"); // in progress
+
+    Answer(pallux::mbNo); // keep the code in progress: nothing happens
+    Click("btnCancel");
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(host.Advices()._Count(), 0);
+
+    Answer(pallux::mbYes); // give back the code in progress...
+    Answer(pallux::mbNo);  // ...but not the basket: the window stays
+    Click("btnCancel");
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(host.Advices()._Count(), 1);
+    EXPECT_EQ(Status(2), -1);
+
+    Answer(pallux::mbYes);
+    QTest::keyClick(form.get(), Qt::Key_Escape); // the same as Cancel
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(form->result(), QDialog::Rejected);
+    const TJSONDocument advices = host.Advices();
+    ASSERT_EQ(advices._Count(), 3);
+    const TJSONDocument rows = host.TransactionRows();
+    EXPECT_EQ(advices[1]["trxId"].AsString(), "12-" + rows[0]["ID"].AsString()); // in list order
+    EXPECT_EQ(advices[2]["trxId"].AsString(), "12-" + rows[1]["ID"].AsString());
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(rows[i]["Status"].AsInteger(), -1);
+    EXPECT_EQ(form->RedeemedList()._Count(), 0);
+}
+
+// A reversal the provider refused or never answered leaves the money held there: the row says
+// so (failed to cancel) instead of claiming it was given back.
+TEST_F(PaymentScreenTest, UnconfirmedReversalIsRecordedAsFailedToCancel) {
+    for (const char* fault : {R"({"fault": "drop", "request": "advise", "count": 1})",
+                              R"({"fault": "malformed", "request": "advise", "count": 1})"}) {
+        SCOPED_TRACE(fault);
+        Open(2550);
+        Redeem("PAY10");
+        Click("btnOK");
+        Redeem("PAY10");
+        host.AddFault(fault);
+        Answer(pallux::mbYes);
+        Answer(pallux::mbYes);
+        Click("btnCancel");
+        EXPECT_EQ(form->result(), QDialog::Rejected);
+    }
+    const TJSONDocument rows = host.TransactionRows();
+    ASSERT_EQ(rows._Count(), 4);
+    // The code in progress got the faulted answer; the added one was given back.
+    EXPECT_EQ(rows[1]["Status"].AsInteger(), -3);
+    EXPECT_EQ(rows[0]["Status"].AsInteger(), -1);
+    EXPECT_EQ(rows[3]["Status"].AsInteger(), -3);
+    EXPECT_EQ(rows[2]["Status"].AsInteger(), -1);
+    const TJSONDocument ledger = host.Ledger();
+    EXPECT_EQ(ledger[1]["state"].AsString(), "held");
+}
+
+TEST_F(PaymentScreenTest, ScanFillsTheCodeBoxOnlyForQRCodes) {
+    const auto script = host.Folder / "reader.sh";
+    struct TCase {
+        const char* Output;
+        QString Expected;
+    };
+    for (const TCase& c :
+         {TCase{R"(READY\r\nQR:PAY10\r\n)", "PAY10"}, TCase{R"(READY\r\nEAN-13:12345\r\n)", "typed"},
+          TCase{R"(ready\r\nQR:PAY10\r\n)", "typed"}}) {
+        std::ofstream(script) << "#!/bin/sh\nprintf '" << c.Output << "'\n";
+        std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+        form->UseQRDetect(pallux::MakeIntf<TZumvoQRDetect>(script));
+        Type("typed");
+        Click("btnScan");
+        EXPECT_EQ(Control<QLineEdit>(*form, "txtVoucherCode")->text(), c.Expected);
+        EXPECT_FALSE(Shown("pnlVoucher")); // never redeemed by itself
+    }
+    EXPECT_EQ(host.Ledger()._Count(), 0);
+}
+
+TEST_F(PaymentScreenTest, GetPaymentRunsTheScreenModally) {
+    form = std::make_unique<TfrmZumvoPayment>();
+    QTimer::singleShot(0, [&] {
+        Redeem("PAY10");
+        Click("btnOK");
+        Click("btnDone");
+    });
+    EXPECT_TRUE(form->GetPayment(host.InvoiceData(), host.Settings()));
+    EXPECT_EQ(form->RedeemedList()._Count(), 1);
+    SaveRedeemed();
+
+    form = std::make_unique<TfrmZumvoPayment>();
+    QTimer::singleShot(0, [&] { Click("btnDone"); });
+    EXPECT_FALSE(form->GetPayment(host.InvoiceData(), host.Settings()));
+}
+
+TEST_F(PaymentScreenTest, ScreenshotsOfEachState) {
+    const std::filesystem::path folder = std::filesystem::path(ZUMVO_BUILD_DIR) / "screenshots";
+    std::filesystem::create_directories(folder);
+    auto shoot = [&](const char* state) {
+        const QImage image = form->grab().toImage();
+        const auto file = folder / (std::string("payment_screen_") + state + ".png");
+        ASSERT_TRUE(image.save(QString::fromStdString(file.string())));
+        const QImage back(QString::fromStdString(file.string()));
+        EXPECT_EQ(back.size(), QSize(814, 461)) << state;
+        std::set<QRgb> colours;
+        for (int y = 0; y < back.height(); y += 3)
+            for (int x = 0; x < back.width(); x += 3)
+                colours.insert(back.pixel(x, y));
+        EXPECT_GT(colours.size(), 20u) << state << ": the picture looks blank";
+    };
+    shoot("entry");
+    Redeem("VSP10");
+    shoot("accepted");
+    Click("btnOK");
+    Redeem("BLOCKED");
+    shoot("refused");
+    Click("btnOK");
+    Click("btnDone");
+    SaveRedeemed();
+}
+
+} // namespace

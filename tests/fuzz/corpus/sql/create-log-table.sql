@@ -1,0 +1,7 @@
+IF OBJECT_ID('zumvoPaymentLog', 'U') IS NULL
+CREATE TABLE [zumvoPaymentLog] (
+  [ID] INT IDENTITY(1,1) NOT NULL PRIMARY KEY,
+  [Timestamp] DATETIME NOT NULL,
+  [Class] VARCHAR(10) NOT NULL,
+  [Message] VARCHAR(1000) NOT NULL
+)

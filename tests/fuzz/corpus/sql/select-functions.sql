@@ -1,0 +1,1 @@
+SELECT TOP 1 ISNULL( B.Description, '-' ) AS BrandDesc, DATEADD( MONTH, -1, GETDATE() ) AS D FROM dbo.Brands B WITH (NOLOCK) ORDER BY B.BrandID DESC

@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# install_test.sh BUILD_DIR VERSION CMAKE: installs the build into a scratch root and runs the
+# installed programs from there only. Every check prints what failed; the scratch root is
+# removed at the end.
+set -euo pipefail
+BUILD=${1:?build folder}
+VERSION=${2:?version}
+CMAKE=${3:-cmake}
+ROOT=$(mktemp -d "${TMPDIR:-/tmp}/zumvo_install_XXXXXX")
+SIM_PID=""
+cleanup() {
+  [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null || true
+  rm -rf "$ROOT"
+}
+trap cleanup EXIT
+fail() { echo "FAILED: $*" >&2; exit 1; }
+
+PREFIX="$ROOT/usr"
+"$CMAKE" --install "$BUILD" --prefix "$PREFIX" > "$ROOT/install.log" || { cat "$ROOT/install.log"; fail "cmake --install"; }
+
+# Where things are: found, not assumed, so a changed LIBDIR does not break the test.
+MODULE=$(find "$PREFIX" -name libZumvoPayment.so -type f)
+[ -n "$MODULE" ] || fail "no libZumvoPayment.so installed"
+MODDIR=$(dirname "$MODULE")
+for f in "$PREFIX/bin/Invoicing" "$PREFIX/bin/BackOffice" "$PREFIX/bin/zumvo_voucher_sim" \
+         "$PREFIX/bin/zumvo_brand_sim" "$MODDIR/libZumvoPayment.ini.example" \
+         "$PREFIX/share/zumvo/sim/catalogue.json" "$PREFIX/share/zumvo/sim/brands.json" \
+         "$PREFIX/share/zumvo/refhost/host.ini.example" "$PREFIX/include/zumvo/intfDI.h" \
+         "$PREFIX/share/doc/zumvo-payment/CHANGELOG.md"; do
+  [ -e "$f" ] || fail "not installed: ${f#$PREFIX/}"
+done
+[ -f "$PREFIX/bin/Res/CashupLists.css" ] || [ ! -d "$BUILD/bin/Res" ] ||
+  fail "the host's Res folder is not installed beside the programs"
+[ -x "$MODDIR/Trelvan_QR_Detect" ] || [ ! -x "$BUILD/bin/Trelvan_QR_Detect" ] ||
+  fail "the QR reader is built but not installed next to the module"
+
+# Nothing points back into the build tree.
+for f in "$PREFIX"/bin/* "$MODDIR"/*; do
+  if [ -f "$f" ] && readelf -d "$f" 2>/dev/null | grep -E "R(UN)?PATH" | grep -q "$BUILD"; then
+    fail "${f#$PREFIX/} has a run path into the build tree"
+  fi
+done
+
+# --version on every program.
+for p in "$PREFIX/bin/Invoicing" "$PREFIX/bin/BackOffice" "$PREFIX/bin/zumvo_voucher_sim" \
+         "$PREFIX/bin/zumvo_brand_sim" "$MODDIR/Trelvan_QR_Detect"; do
+  [ -x "$p" ] || continue
+  out=$("$p" --version) || fail "$(basename "$p") --version"
+  [ "$out" = "$(basename "$p") $VERSION" ] || fail "$(basename "$p") --version said '$out'"
+done
+
+# The host, called by its bare name from the PATH, finds the installed module relative to itself.
+WORK="$ROOT/till"
+mkdir -p "$WORK"
+cp "$PREFIX/share/zumvo/refhost/host.ini.example" "$WORK/host.ini"
+cp "$MODDIR/libZumvoPayment.ini.example" "$MODDIR/libZumvoPayment.ini"
+cd "$WORK"
+PATH="$PREFIX/bin:$PATH" Invoicing --headless --config host.ini --list-services > services.txt 2>&1 ||
+  { cat services.txt; fail "Invoicing --list-services"; }
+grep -q "Zumvo" services.txt || { cat services.txt; fail "the module registered nothing named Zumvo"; }
+LOG=$(ls "$MODDIR"/*.log 2>/dev/null | head -n 1)
+[ -n "$LOG" ] || fail "no module log next to the installed module"
+grep -q "Zumvo Payment version $VERSION" "$LOG" || fail "the module log does not name version $VERSION"
+# a second start reopens the log: its header names the version
+PATH="$PREFIX/bin:$PATH" Invoicing --headless --config host.ini --list-services > /dev/null 2>&1 ||
+  fail "second Invoicing --list-services"
+grep -q "==== Log opened .*version $VERSION) ====" "$LOG" || fail "the log header does not name version $VERSION"
+
+# A till scenario from the installed files only.
+SCENARIO="$PREFIX/share/zumvo/refhost/scenarios/cash-sale.json"
+[ -f "$SCENARIO" ] || fail "the example scenario is not installed"
+PATH="$PREFIX/bin:$PATH" Invoicing --headless --config host.ini --scenario "$SCENARIO" > scenario.txt 2>&1 ||
+  { cat scenario.txt; fail "the installed scenario failed"; }
+grep -q "SCENARIO: passed" scenario.txt || { cat scenario.txt; fail "the scenario did not pass"; }
+
+# The voucher simulator starts from its installed catalogue.
+"$PREFIX/bin/zumvo_voucher_sim" --port 0 --catalogue "$PREFIX/share/zumvo/sim/catalogue.json" > sim.txt 2>&1 &
+SIM_PID=$!
+for _ in $(seq 1 100); do
+  grep -q "listening on" sim.txt 2>/dev/null && break
+  sleep 0.05
+done
+grep -q "listening on" sim.txt || { cat sim.txt; fail "the installed voucher simulator did not start"; }
+
+# A host vendor's project builds against the installed SDK with find_package(ZumvoHostSDK).
+mkdir -p "$ROOT/vendor"
+cat > "$ROOT/vendor/CMakeLists.txt" <<'CMAKE'
+cmake_minimum_required(VERSION 3.25)
+project(VendorHost LANGUAGES CXX)
+find_package(ZumvoHostSDK 1.0 REQUIRED)
+add_executable(vendor_host main.cpp)
+target_link_libraries(vendor_host PRIVATE Zumvo::HostSDK)
+CMAKE
+cat > "$ROOT/vendor/main.cpp" <<'CPP'
+#include <intfDI.h>
+#include <clsSysUtils.h>
+int main() { return pallux::SameText("Zumvo", "ZUMVO") ? 0 : 1; }
+CPP
+"$CMAKE" -S "$ROOT/vendor" -B "$ROOT/vendor/build" -DCMAKE_PREFIX_PATH="$PREFIX" > "$ROOT/vendor.log" 2>&1 &&
+  "$CMAKE" --build "$ROOT/vendor/build" >> "$ROOT/vendor.log" 2>&1 && "$ROOT/vendor/build/vendor_host" ||
+  { cat "$ROOT/vendor.log"; fail "a project using find_package(ZumvoHostSDK)"; }
+
+echo "installed tree: programs, module, scenario, simulator and SDK all work from $PREFIX"

@@ -1,0 +1,214 @@
+// The till's sale actions against fakes of the module's extension points: what it asks of the
+// module, in which order, and what it writes to the host database.
+#include "TillTestHost.h"
+
+#include <algorithm>
+
+using namespace refhost;
+using till_test::TTillTestHost;
+
+namespace {
+
+const std::string PaymentDiscount =
+    R"({"VoucherCodes":["A"],"VoucherAmount":12,"VoucherType":"PaymentDiscount","PaymentType":"Zumvo",)"
+    R"("PaymentAmount":8,"DiscountAmount":4,"DiscountIsPercent":false,"DiscountOverride":false,)"
+    R"("DiscountCode":"ZUMVO-DISC","Result":true})";
+
+// Positions of the calls in the journal, which must be increasing.
+void ExpectInOrder(const till_test::TJournal& journal, const std::vector<std::string>& prefixes) {
+    std::size_t at = 0;
+    for (const auto& p : prefixes) {
+        const auto it = std::find_if(journal.begin() + static_cast<std::ptrdiff_t>(at), journal.end(),
+                                     [&](const std::string& j) { return j.starts_with(p); });
+        ASSERT_NE(it, journal.end()) << "\"" << p << "\" missing (or out of order) in the journal";
+        at = static_cast<std::size_t>(it - journal.begin()) + 1;
+    }
+}
+
+} // namespace
+
+TEST(TillTest, PaidSaleRunsThePaymentRoundThenFinalisesWritesAndPrints) {
+    TTillTestHost host;
+    host.Answers.push_back(PaymentDiscount);
+    auto& till = *host.Till;
+    till.AddLine({"BREAD", "Bread", 1000, 2});
+    EXPECT_TRUE(till.Voucher());
+    EXPECT_EQ(till.Invoice().AfterDisc(), 1600);
+    EXPECT_EQ(till.Invoice().Outstanding(), 800);
+    EXPECT_TRUE(till.Pay("cash"));
+    till.Complete();
+
+    ExpectInOrder(host.Journal,
+                  {"DoVoucher true {\"AfterDisc\":20.0", "event Pallux.Invoicing.Transaction.BeforePayment",
+                   "event Pallux.Invoicing.Transaction.AfterPaymentSuccess",
+                   "TransactionFinalise {\"AfterDisc\":16.0", "Initialise {\"AfterDisc\":16.0", "Reset"});
+    EXPECT_NE(host.Journal.front().find("\"InvoiceNum\":1,\"InvID\":1"), std::string::npos)
+        << host.Journal.front();
+    EXPECT_EQ(host.Rows("SELECT [InvoiceNum], [fkTillID], [STATUS], [AFTERDISC], [SHIFTNUM] FROM [INVOICES]"),
+              std::vector<std::string>{"1|3|0|16|7"});
+    EXPECT_EQ(host.Rows("SELECT [PaymentType], [Amount] FROM [InvoicesPayment] ORDER BY [PaymentType]"),
+              (std::vector<std::string>{"Cash|8", "Zumvo|8"}));
+    EXPECT_EQ(host.Rows("SELECT [SHIFTNUM], [POSTED], [TILLID] FROM [TILLPOST]"),
+              std::vector<std::string>{"7|0|3"});
+    std::string receipt;
+    for (const auto& l : till.LastReceipt())
+        receipt += l + "\n";
+    EXPECT_NE(receipt.find("Discount ZUMVO-DISC (Zumvo voucher)"), std::string::npos) << receipt;
+    EXPECT_NE(receipt.find("-4.00\nTOTAL"), std::string::npos) << receipt;
+    EXPECT_NE(receipt.find("\n**** Fake block ****\nfor {"), std::string::npos) << receipt;
+    EXPECT_EQ(till.Invoice().InvoiceNum(), 2);
+    EXPECT_TRUE(till.Invoice().Empty());
+}
+
+TEST(TillTest, SaleFullyPaidByVouchersStillRaisesASuccessfulPaymentBeforeFinalising) {
+    TTillTestHost host;
+    host.Answers.push_back(
+        R"({"VoucherCodes":["P"],"VoucherAmount":5,"VoucherType":"Payment","PaymentType":"Zumvo","PaymentAmount":5,"Result":true})");
+    host.Till->AddLine({"X", "", 500, 1});
+    host.Till->Voucher();
+    host.Till->Complete();
+    ExpectInOrder(host.Journal,
+                  {"event Pallux.Invoicing.Transaction.BeforePayment",
+                   "event Pallux.Invoicing.Transaction.AfterPaymentSuccess", "TransactionFinalise"});
+}
+
+TEST(TillTest, LineChangesWithVouchersAppliedRecalculateAndTheNewAnswerReplacesTheOld) {
+    TTillTestHost host;
+    host.Answers = {
+        PaymentDiscount,
+        R"({"VoucherCodes":["A"],"VoucherAmount":6,"VoucherType":"Payment","PaymentType":"Zumvo","PaymentAmount":6,"Result":true})",
+        R"({"VoucherCodes":[],"VoucherAmount":0,"Result":false})"};
+    auto& till = *host.Till;
+    till.AddLine({"A", "", 1000, 1});
+    EXPECT_TRUE(host.Calls("DoVoucher false").empty()) << "no vouchers yet: nothing to recalculate";
+    till.AddLine({"B", "", 1000, 1});
+    till.Voucher();
+    till.AddLine({"C", "", 500, 1});
+    ASSERT_EQ(host.Calls("DoVoucher false").size(), 1u);
+    EXPECT_NE(host.Calls("DoVoucher false")[0].find("\"AfterDisc\":21.0"), std::string::npos)
+        << "the new total after the earlier Zumvo discount: " << host.Calls("DoVoucher false")[0];
+    EXPECT_EQ(till.Invoice().AfterDisc(), 2500);
+    EXPECT_EQ(till.Invoice().Paid(), 600);
+    till.RemoveLine("C");
+    EXPECT_EQ(host.Calls("DoVoucher false").size(), 2u);
+    EXPECT_FALSE(till.Invoice().HasVouchers()) << "no codes left after the recalculation";
+    EXPECT_EQ(till.Invoice().Paid(), 0);
+    till.AddLine({"D", "", 100, 1});
+    EXPECT_EQ(host.Calls("DoVoucher false").size(), 2u);
+}
+
+TEST(TillTest, CancelInvoiceCancelsTheVouchersThenResetsAndWritesNothing) {
+    TTillTestHost host;
+    host.Answers.push_back(PaymentDiscount);
+    host.Till->AddLine({"A", "", 2000, 1});
+    host.Till->Voucher();
+    host.Till->CancelInvoice();
+    ExpectInOrder(host.Journal, {"CancelVoucher {\"AfterDisc\":16.0", "Reset"});
+    EXPECT_TRUE(host.Rows("SELECT * FROM [INVOICES]").empty());
+    EXPECT_EQ(host.Till->Invoice().InvoiceNum(), 1);
+    EXPECT_TRUE(host.Till->Invoice().Empty());
+}
+
+TEST(TillTest, RecallPopulatesFromTheStoredAnswerAndOverrideReversesOnce) {
+    TTillTestHost host;
+    host.Answers.push_back(PaymentDiscount);
+    auto& till = *host.Till;
+    till.AddLine({"A", "Apple", 2000, 1});
+    till.Voucher();
+    till.Pay("Cash");
+    till.Complete();
+    till.Recall(1);
+    EXPECT_EQ(host.Calls("PopulateForInvoice"),
+              std::vector<std::string>{"PopulateForInvoice 1 " + PaymentDiscount});
+    EXPECT_EQ(till.Invoice().AfterDisc(), 1600);
+    EXPECT_EQ(till.Invoice().Lines().at(0).Description, "Apple");
+    EXPECT_THROW(till.AddLine({"B", "", 1, 1}), ETillError);
+    EXPECT_THROW(till.Complete(), ETillError);
+    till.Override();
+    ExpectInOrder(host.Journal, {"PopulateForInvoice", "OverringInvoice 1", "DoOverringInvoice", "Reset"});
+    EXPECT_EQ(host.Rows("SELECT [STATUS] FROM [INVOICES] WHERE [InvoiceNum] = 1"),
+              std::vector<std::string>{"1"});
+    till.Recall(1);
+    EXPECT_THROW(till.Override(), ETillError);
+    EXPECT_EQ(host.Calls("OverringInvoice").size(), 1u);
+}
+
+TEST(TillTest, DriverCashupRaisesTheFourEventsAndRecordsEveryTendersEntries) {
+    TTillTestHost host;
+    host.Answers.push_back(PaymentDiscount);
+    auto& till = *host.Till;
+    till.AddLine({"A", "", 2000, 1});
+    till.Voucher();
+    EXPECT_THROW(till.Complete(), ETillError) << "8.00 is still to pay";
+    till.Complete(true);
+    EXPECT_TRUE(host.Calls("event Pallux.Invoicing.Transaction.AfterPaymentSuccess").empty())
+        << "a driver's invoice is not paid at the till";
+    const auto entries = till.DriverCashup(1);
+    ExpectInOrder(host.Journal,
+                  {"PopulateForInvoice 1", "event Pallux.Cashup.DriverCashup.Start",
+                   "event Pallux.Cashup.DriverCashup.Payment",
+                   "event Pallux.Cashup.DriverCashup.InsertCashup", "AddCashupEntry 3 1 80000",
+                   "ReportPaymentCode 3 1", "event Pallux.Cashup.DriverCashup.Complete", "Reset"});
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].PaymentCode, "PAYMENT:CASH");
+    EXPECT_DOUBLE_EQ(entries[0].Amount, 8.0);
+    EXPECT_EQ(entries[1].PaymentCode, "PAYMENT:ZUMVO");
+    EXPECT_EQ(entries[1].InvoiceNum, 1);
+    EXPECT_EQ(entries[1].TillID, 3);
+    EXPECT_EQ(
+        host.Rows("SELECT [InvoiceNum], [TillID], [PaymentCode], [Amount] FROM [DriverCashup] ORDER BY [ID]"),
+        (std::vector<std::string>{"1|3|PAYMENT:CASH|8", "1|3|PAYMENT:ZUMVO|8"}));
+    EXPECT_EQ(host.Rows("SELECT [PaymentType], [Amount] FROM [InvoicesPayment] ORDER BY [PaymentType]"),
+              (std::vector<std::string>{"Cash|8", "Zumvo|8"}));
+    EXPECT_THROW(till.DriverCashup(1), ETillError) << "an invoice is cashed up once";
+}
+
+TEST(TillTest, ATenderThatRefusesEndsThePaymentAsFailed) {
+    TTillTestHost host;
+    host.Till->AddLine({"A", "", 1000, 1});
+    EXPECT_FALSE(host.Till->Pay("Zumvo"));
+    ExpectInOrder(host.Journal, {"event Pallux.Invoicing.Transaction.BeforePayment", "Pay 100000",
+                                 "event Pallux.Invoicing.Transaction.AfterPaymentFailed"});
+    EXPECT_EQ(host.Till->Invoice().Paid(), 0);
+    EXPECT_TRUE(host.Till->Pay("Cash", 400));
+    EXPECT_EQ(host.Calls("event Pallux.Invoicing.Transaction.AfterPaymentSuccess").size(), 0u)
+        << "4.00 of 10.00 is not a finished payment";
+    EXPECT_TRUE(host.Till->Pay("Cash", 2000));
+    EXPECT_EQ(host.Till->Invoice().Paid(), 1000) << "the change is not kept";
+    EXPECT_EQ(host.Calls("event Pallux.Invoicing.Transaction.AfterPaymentSuccess").size(), 1u);
+}
+
+TEST(TillTest, ActionsThatCannotBeCarriedOutAreRefusedWithTheReason) {
+    TTillTestHost host;
+    auto& till = *host.Till;
+    const struct {
+        const char* Name;
+        std::function<void()> Action;
+        const char* Reason;
+    } cases[] = {
+        {"voucher on an empty invoice", [&] { till.Voucher(); }, "Ring up a line"},
+        {"complete an empty invoice", [&] { till.Complete(); }, "no lines"},
+        {"recall an unknown invoice", [&] { till.Recall(99); }, "There is no invoice 99"},
+        {"override without recall", [&] { till.Override(); }, "Recall a completed invoice"},
+        {"cash-up of an unknown invoice", [&] { till.DriverCashup(7); }, "There is no invoice 7"},
+        {"unknown tender",
+         [&] {
+             till.AddLine({"A", "", 100, 1}), till.Pay("Cheque");
+         },
+         "tenders: Cash, Zumvo"},
+        {"complete with money outstanding", [&] { till.Complete(); }, "1.00 is still to pay"},
+        {"unknown discount", [&] { till.Discount("Staff"); }, "No discount \"Staff\""},
+        {"remove a line that is not there", [&] { till.RemoveLine("Z"); }, "no line Z"},
+        {"recall during a sale", [&] { till.Recall(1); }, "Complete or cancel invoice 1"},
+        {"cash-up during a sale", [&] { till.DriverCashup(1); }, "Finish the open sale"},
+    };
+    for (const auto& c : cases) {
+        try {
+            c.Action();
+            ADD_FAILURE() << c.Name << ": not refused";
+        } catch (const ETillError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.Reason), std::string::npos) << c.Name << ": " << e.what();
+        }
+    }
+    EXPECT_TRUE(host.Calls("event").empty()) << "nothing refused reached the module";
+}
