@@ -234,4 +234,28 @@ TEST_F(AdviceRetryTest, HeldFundsScreenActsOnTheChosenRowOnlyWhenConfirmed) {
     EXPECT_THAT(Messages(), ::testing::Contains(::testing::HasSubstr("1 advice(s) sent: 1 confirmed")));
 }
 
+// The till's own moments: a completed sale retries earlier failures (never its own), and a
+// cash-up gives back the codes of this till's sales that never reached an invoice.
+TEST_F(AdviceRetryTest, CompletedSalesAndCashupsRunTheRetryThemselves) {
+    WriteModuleSettings("AdviceRetryAttempts=3\nAdviceRetryIntervalSeconds=0\n");
+    auto engine = NewEngine();
+    ApplyCodes(*engine, {"PAY-100"}, 30.0);
+    const std::int32_t abandoned = Rows()._Count();
+    engine->Reset();
+    Raise("Pallux.Cashup.DriverCashup.Complete");
+    EXPECT_EQ(StatusOf(abandoned), -1);
+    EXPECT_EQ(Ledger()[0]["state"].AsString(), "released");
+
+    const std::int32_t failed = FailedAdvice(true, InvoiceNum + 3);
+    EXPECT_EQ(StatusOf(failed), -2) << "the sale's own failure waits for a later moment";
+    EXPECT_EQ(Attempts(failed), 0);
+    ClearFaults(port);
+    std::string answer;
+    EXPECT_TRUE(NewEngine()->TransactionFinalise(Invoice(5.0, 1, InvoiceNum + 4), answer));
+    EXPECT_EQ(StatusOf(failed), 2);
+    EXPECT_EQ(Attempts(failed), 1);
+    EXPECT_THAT(StoreLog(),
+                ::testing::Contains("Advice retry FINALISE " + std::to_string(failed) + ": confirmed"));
+}
+
 } // namespace zumvo::test
