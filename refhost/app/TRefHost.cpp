@@ -80,6 +80,13 @@ TRestSettings RestSettingsFromConfig(const TIniFile& config) {
     rest.MaxAnswerBytes =
         static_cast<std::size_t>(positive("MaxAnswerKB", static_cast<int>(rest.MaxAnswerBytes / 1024))) *
         1024;
+    const std::string caFile = config.ReadString("Rest", "CAFile", "");
+    if (!caFile.empty()) {
+        std::filesystem::path path(caFile);
+        if (path.is_relative())
+            path = config.FileName().parent_path() / path;
+        rest.CAFile = path.string();
+    }
     return rest;
 }
 

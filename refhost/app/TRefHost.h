@@ -40,7 +40,8 @@ struct TCommandLine {
 
 // The REST client's settings from the [Rest] section of the host configuration:
 // ConnectTimeoutMs, RequestTimeoutMs and MaxAnswerKB (each above 0; a missing key keeps its
-// default). A value that is not a whole number above 0 raises an error naming the key.
+// default) and CAFile (relative to the configuration's folder; empty: the system's CA store).
+// A value that is not a whole number above 0 raises an error naming the key.
 TRestSettings RestSettingsFromConfig(const TIniFile& config);
 
 // "Invoicing" or "BackOffice", from the program's file name (a Windows ".exe" is dropped).

@@ -1,7 +1,6 @@
 #include "TDBScript.h"
 
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
+#include "clsRapidJson.h"
 
 #include <algorithm>
 #include <cctype>
@@ -142,8 +141,8 @@ void TSqlTrace::Append(const std::string& batch) {
 }
 
 std::string ResultSetToJson(const TDbResultSet& rs) {
-    rapidjson::StringBuffer buffer;
-    rapidjson::Writer<rapidjson::StringBuffer> w(buffer);
+    zumvo::TRapidStringBuffer buffer;
+    zumvo::TRapidWriter w(buffer);
     std::vector<std::string> names;
     for (const auto& c : rs.Columns)
         names.push_back(ToUtf8(c));

@@ -139,9 +139,10 @@ std::string DateAdd(TFunctionCall& f) {
     const auto [ub, ue] = f.Ranges()[0];
     if (ue - ub != 1 || f.Token(ub).Kind != TKind::Word)
         f.Fail("DATEADD needs a date part");
-    const auto* part = std::find_if(std::begin(KDateParts), std::end(KDateParts), [&](const TDatePart& p) {
-        return pallux::SameText(p.Name, f.Token(ub).Text);
-    });
+    const auto* part =
+        std::find_if(std::begin(KDateParts), std::end(KDateParts), [&f, ub = ub](const TDatePart& p) {
+            return pallux::SameText(p.Name, f.Token(ub).Text);
+        });
     if (part == std::end(KDateParts))
         f.Fail("DATEADD date part " + f.Token(ub).Text + " is not supported");
     std::string unit(part->Unit);

@@ -1,7 +1,5 @@
 #include "TRestClient.h"
 
-#include "TIniFile.h"
-
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -250,30 +248,6 @@ bool TRestClient::Get(const std::string& resource, const pallux::TStringList& he
 std::string TRestClient::Post(const std::string& resource, const std::string& body,
                               const pallux::TStringList& headers, std::int32_t) {
     return Perform("POST", resource, &body, headers);
-}
-
-TRestSettings ReadRestSettings(const TIniFile& config) {
-    const auto positive = [&](const char* key, int fallback) {
-        const int value = config.ReadInteger("Rest", key, fallback);
-        if (value <= 0)
-            throw std::invalid_argument(std::string("[Rest] ") + key + " must be above 0, not " +
-                                        std::to_string(value));
-        return value;
-    };
-    TRestSettings rest;
-    rest.ConnectTimeoutMs = positive("ConnectTimeoutMs", rest.ConnectTimeoutMs);
-    rest.RequestTimeoutMs = positive("RequestTimeoutMs", rest.RequestTimeoutMs);
-    rest.MaxAnswerBytes =
-        static_cast<std::size_t>(positive("MaxAnswerKB", static_cast<int>(rest.MaxAnswerBytes / 1024))) *
-        1024;
-    const std::string caFile = config.ReadString("Rest", "CAFile", "");
-    if (!caFile.empty()) {
-        std::filesystem::path path(caFile);
-        if (path.is_relative())
-            path = config.FileName().parent_path() / path;
-        rest.CAFile = path.string();
-    }
-    return rest;
 }
 
 } // namespace refhost

@@ -88,10 +88,4 @@ private:
                         const pallux::TStringList& headers);
 };
 
-// The [Rest] settings of a host configuration: ConnectTimeoutMs, RequestTimeoutMs, MaxAnswerKB
-// (each above 0, else std::invalid_argument naming the key) and CAFile (relative to the
-// configuration's folder).
-class TIniFile;
-TRestSettings ReadRestSettings(const TIniFile& config);
-
 } // namespace refhost

@@ -129,6 +129,13 @@ TEST(HostServicesTest, RestSettingsComeFromTheRestSectionWithSaneDefaults) {
     EXPECT_EQ(set.ConnectTimeoutMs, 100);
     EXPECT_EQ(set.RequestTimeoutMs, 200);
     EXPECT_EQ(set.MaxAnswerBytes, 64u * 1024);
+    EXPECT_EQ(set.CAFile, "") << "no CAFile: the system's CA store";
+
+    // A relative CA file is found beside the configuration, wherever the program runs.
+    WriteFile(dir / "ca.ini", "[Rest]\nCAFile=certs/ca.pem\n");
+    EXPECT_EQ(fs::path(RestSettingsFromConfig(TIniFile(dir / "ca.ini")).CAFile), dir / "certs/ca.pem");
+    WriteFile(dir / "abs.ini", "[Rest]\nCAFile=/etc/zumvo/ca.pem\n");
+    EXPECT_EQ(RestSettingsFromConfig(TIniFile(dir / "abs.ini")).CAFile, "/etc/zumvo/ca.pem");
 
     for (const char* bad : {"MaxAnswerKB=0", "MaxAnswerKB=-5", "MaxAnswerKB=1MB", "RequestTimeoutMs=0"}) {
         WriteFile(dir / "bad.ini", std::string("[Rest]\n") + bad + "\n");

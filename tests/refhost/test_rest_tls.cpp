@@ -1,6 +1,5 @@
 // The host's REST client over kept connections and HTTPS, against loopback servers: certificates
 // come from a throw-away CA made with the openssl command for this run.
-#include "TIniFile.h"
 #include "TRestClient.h"
 #include "VoucherSim.h"
 
@@ -183,17 +182,6 @@ TEST_F(RestTlsTest, TheVoucherSimulatorServesHttps) {
     sim::TVoucherSim broken{sim::TVoucherCatalogue()};
     EXPECT_THROW(broken.UseTls((Folder / "missing.pem").string(), (Folder / "server.key").string()),
                  std::runtime_error);
-}
-
-TEST(RestSettingsTest, CAFileIsReadRelativeToTheConfiguration) {
-    const fs::path folder = fs::temp_directory_path() / ("zumvo_rest_ini_" + std::to_string(getpid()));
-    fs::create_directories(folder);
-    std::ofstream(folder / "host.ini") << "[Rest]\nConnectTimeoutMs=1500\nCAFile=certs/ca.pem\n";
-    const TRestSettings s = ReadRestSettings(TIniFile(folder / "host.ini"));
-    EXPECT_EQ(s.ConnectTimeoutMs, 1500);
-    EXPECT_EQ(s.RequestTimeoutMs, TRestSettings().RequestTimeoutMs);
-    EXPECT_EQ(fs::path(s.CAFile), folder / "certs/ca.pem");
-    fs::remove_all(folder);
 }
 
 TEST_F(RestTlsTest, ARequestTheServerDroppedAfterReadingItIsNotSentAgain) {
