@@ -1,4 +1,5 @@
 #include "VoucherService.h"
+#include "clsRapidJson.h"
 
 #include <algorithm>
 #include <charconv>
@@ -7,7 +8,7 @@ namespace sim {
 
 namespace {
 
-using TWriter = rapidjson::Writer<rapidjson::StringBuffer>;
+using TWriter = zumvo::TRapidWriter;
 
 void Str(TWriter& w, const char* key, const std::string& value) {
     w.Key(key);
@@ -297,7 +298,7 @@ std::optional<std::int64_t> TVoucherService::Available(const std::string& code) 
 
 std::string TVoucherService::LedgerJson() const {
     std::lock_guard lock(FMutex);
-    rapidjson::StringBuffer buffer;
+    zumvo::TRapidStringBuffer buffer;
     TWriter w(buffer);
     w.StartArray();
     for (const TLedgerEntry& e : FLedger) {
@@ -328,7 +329,7 @@ std::string TVoucherService::LedgerJson() const {
 
 std::string TVoucherService::AdvicesJson() const {
     std::lock_guard lock(FMutex);
-    rapidjson::StringBuffer buffer;
+    zumvo::TRapidStringBuffer buffer;
     TWriter w(buffer);
     w.StartArray();
     for (const TAdviceRecord& a : FAdvices)
@@ -339,7 +340,7 @@ std::string TVoucherService::AdvicesJson() const {
 
 std::string TVoucherService::FaultsJson() const {
     std::lock_guard lock(FMutex);
-    rapidjson::StringBuffer buffer;
+    zumvo::TRapidStringBuffer buffer;
     TWriter w(buffer);
     w.StartObject();
     w.Key("faults");
@@ -358,7 +359,7 @@ std::string TVoucherService::FaultsJson() const {
 
 std::string TVoucherService::CodesJson() const {
     std::lock_guard lock(FMutex);
-    rapidjson::StringBuffer buffer;
+    zumvo::TRapidStringBuffer buffer;
     TWriter w(buffer);
     w.StartArray();
     for (const TVoucherCode& c : FCatalogue.Codes()) {
