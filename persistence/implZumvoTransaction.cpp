@@ -227,8 +227,11 @@ void TZumvoTransaction::SetStatusForBasket(std::int32_t basketID, TTransactionSt
 void TZumvoTransaction::SetStatusForBasketExcept(std::int32_t basketID, TTransactionStatus status,
                                                  TTransactionStatus kept) {
     Guarded("TZumvoTransaction.SetStatusForBasketExcept", [&] {
-        Update("UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [BasketID] = %d AND [Status] <> %d",
-               {Arg(ToInt(status)), Arg(basketID), Arg(ToInt(kept))});
+        // A row of unknown outcome was never reversed: it keeps its note, so that it stays listed.
+        Update("UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [BasketID] = %d AND [Status] <> %d "
+               "AND NOT ( [Status] = 0 AND [Response] IS NOT NULL AND [Response] LIKE %s )",
+               {Arg(ToInt(status)), Arg(basketID), Arg(ToInt(kept)),
+                pallux::QuotedStr(R"(%"Outcome":"Unknown"%)")});
     });
 }
 

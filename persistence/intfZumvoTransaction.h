@@ -59,8 +59,9 @@ public:
     virtual void GetBasketDetailsForID(std::int32_t basketID, std::string& details) = 0;
     // The till number (INVOICES.fkTillID) of the invoice; -1 when unknown or on failure.
     virtual std::int32_t GetInvoiceTill(std::int32_t invoiceNum) = 0;
-    // Like SetStatusForBasket, but rows whose status is kept are left alone: a basket is marked
-    // cancelled without hiding the transactions whose reversal the provider never confirmed.
+    // Like SetStatusForBasket, but rows whose status is kept, and rows whose request got no
+    // readable answer, are left alone: a basket is marked cancelled without hiding the
+    // transactions whose reversal the provider never confirmed or that it may hold unanswered.
     // Errors are logged, never raised.
     virtual void SetStatusForBasketExcept(std::int32_t basketID, TTransactionStatus status,
                                           TTransactionStatus kept) = 0;

@@ -183,6 +183,9 @@ TEST_F(AdviceRetryTest, AbandonedSalesAndLostAnswersAreGivenBack) {
     const std::int32_t lost = Rows()._Count();
     EXPECT_NE(Rows()[lost - 1]["Response"].AsString("").find(R"("Outcome":"Unknown")"), std::string::npos);
     EXPECT_EQ(Ledger()[Ledger()._Count() - 1]["state"].AsString(), "held");
+    // Cancelling the sale does not hide it: nothing was reversed for it.
+    EXPECT_FALSE(third->CancelVoucher(Invoice(30.0)));
+    EXPECT_EQ(StatusOf(lost), 0);
     ClearFaults(port);
     const auto held = endOfDay.HeldFunds(At(TRetryTrigger::AfterSale));
     ASSERT_FALSE(held.empty());
