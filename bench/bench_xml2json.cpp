@@ -1,10 +1,22 @@
-// Reading of voucher service answers: parse plus conversion into a JSON document, measured beside
-// the XML parse alone on the same text (the baseline).
+// Reading of voucher service answers: parse plus conversion into a JSON document (and its JSON
+// text), beside pugixml's parse alone on the same text (the baseline) and beside
+// Boost.PropertyTree's reading of the same text into its tree.
+//   bench_xml2json --write-inputs DIR   writes the inputs (answer_small.xml, answer_1MB.xml) for
+//                                       the reference parsers of other languages, then ends
 #include "SimpleXMLtoJSON.h"
 
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <string_view>
 
 #include <benchmark/benchmark.h>
+
+#if __has_include(<boost/property_tree/xml_parser.hpp>)
+#include <boost/property_tree/ptree.hpp>
+#include <boost/property_tree/xml_parser.hpp>
+#define ZUMVO_HAVE_PTREE 1
+#endif
 
 namespace {
 
@@ -30,13 +42,18 @@ std::string Answer(int products) {
     return xml;
 }
 
-constexpr int SmallProducts = 2;    // about 1 KB
+constexpr int SmallProducts = 2;    // about 1 KB: the answer the module's callers read
 constexpr int LargeProducts = 7600; // about 1 MB
 
 const std::string& Input(int products) {
     static const std::string small = Answer(SmallProducts);
     static const std::string large = Answer(LargeProducts);
     return products == SmallProducts ? small : large;
+}
+
+void Bytes(benchmark::State& state, const std::string& xml) {
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(xml.size()));
 }
 
 void ParseOnly(benchmark::State& state, int products) {
@@ -47,8 +64,7 @@ void ParseOnly(benchmark::State& state, int products) {
             tree.load_buffer(xml.data(), xml.size(), pugi::parse_default | pugi::parse_ws_pcdata_single);
         benchmark::DoNotOptimize(parsed.status);
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                            static_cast<std::int64_t>(xml.size()));
+    Bytes(state, xml);
     state.SetLabel("baseline");
 }
 
@@ -58,21 +74,60 @@ void Convert(benchmark::State& state, int products) {
         zumvo::TJSONDocument doc = zumvo::ReadSoapAnswer(xml, "transactionResponse");
         benchmark::DoNotOptimize(doc._Count());
     }
-    state.counters["input_bytes"] = static_cast<double>(xml.size());
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                            static_cast<std::int64_t>(xml.size()));
+    Bytes(state, xml);
 }
 
-// Names are group/variant/size; run_benchmarks.sh compares each variant with the baseline.
-const bool registered = [] {
-    for (auto [size, products] : {std::pair{"small", SmallProducts}, std::pair{"1MB", LargeProducts}}) {
-        benchmark::RegisterBenchmark((std::string("xml2json/parse_only/") + size).c_str(), ParseOnly,
-                                     products);
-        benchmark::RegisterBenchmark((std::string("xml2json/convert/") + size).c_str(), Convert, products);
+void ConvertToText(benchmark::State& state, int products) {
+    const std::string& xml = Input(products);
+    for (auto _ : state) {
+        std::string text = zumvo::ReadSoapAnswer(xml, "transactionResponse").ToJSON();
+        benchmark::DoNotOptimize(text.data());
     }
-    return true;
-}();
+    Bytes(state, xml);
+}
+
+#ifdef ZUMVO_HAVE_PTREE
+void PropertyTree(benchmark::State& state, int products) {
+    const std::string& xml = Input(products);
+    for (auto _ : state) {
+        std::istringstream in(xml);
+        boost::property_tree::ptree tree;
+        boost::property_tree::read_xml(in, tree);
+        benchmark::DoNotOptimize(tree.size());
+    }
+    Bytes(state, xml);
+}
+#endif
+
+// Names are group/variant/size; run_benchmarks.sh compares each variant with the baseline.
+void Register() {
+    for (auto [size, products] : {std::pair{"small", SmallProducts}, std::pair{"1MB", LargeProducts}}) {
+        auto add = [&](const char* variant, void (*fn)(benchmark::State&, int)) {
+            benchmark::RegisterBenchmark((std::string("xml2json/") + variant + "/" + size).c_str(), fn,
+                                         products);
+        };
+        add("pugixml_parse", ParseOnly);
+        add("answer", Convert);
+        add("answer_json_text", ConvertToText);
+#ifdef ZUMVO_HAVE_PTREE
+        add("boost_ptree", PropertyTree);
+#endif
+    }
+}
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    if (argc == 3 && std::string_view(argv[1]) == "--write-inputs") {
+        std::ofstream(std::string(argv[2]) + "/answer_small.xml", std::ios::binary) << Input(SmallProducts);
+        std::ofstream(std::string(argv[2]) + "/answer_1MB.xml", std::ios::binary) << Input(LargeProducts);
+        return 0;
+    }
+    Register();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,5 +1,6 @@
 #include "SimpleXMLtoJSON.h"
 
+#include "clsRapidJson.h"
 #include "clsSysUtils.h"
 
 #include <cstring>
@@ -15,79 +16,130 @@ using TAllocator = TJSONValue::TRawAllocator;
 // Answers are shallow; anything deeper is refused rather than risking the stack.
 constexpr int MaxDepth = 500;
 
-bool IsText(const pugi::xml_node& node) {
-    return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
-}
-
-bool HasChildElement(const pugi::xml_node& node) {
-    for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling())
-        if (c.type() == pugi::node_element)
-            return true;
-    return false;
+bool IsText(pugi::xml_node_type type) {
+    return type == pugi::node_pcdata || type == pugi::node_cdata;
 }
 
 bool IsBlank(std::string_view text) {
     return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
 }
 
-Value MakeString(std::string_view text, TAllocator& allocator) {
-    return Value(text.data(), static_cast<rapidjson::SizeType>(text.size()), allocator);
-}
-
-// The text of an element without child elements: all its text and CDATA parts, in order.
-Value LeafText(const pugi::xml_node& element, TAllocator& allocator) {
-    const char* single = nullptr;
-    std::string joined;
-    int parts = 0;
-    for (pugi::xml_node c = element.first_child(); c; c = c.next_sibling()) {
-        if (!IsText(c))
-            continue;
-        if (parts == 0)
-            single = c.value();
+// Text parts gathered in one walk: a single part as it stands (no copy), several joined.
+class TTextRun {
+public:
+    void Add(std::string_view part) {
+        if (FParts++ == 0)
+            FFirst = part;
         else {
-            if (parts == 1)
-                joined = single;
-            joined += c.value();
+            if (FParts == 2)
+                FJoined.assign(FFirst);
+            FJoined.append(part);
         }
-        ++parts;
     }
-    if (parts == 0)
-        return MakeString("", allocator);
-    return parts == 1 ? MakeString(single, allocator) : MakeString(joined, allocator);
+    std::string_view Text() const { return FParts > 1 ? std::string_view(FJoined) : FFirst; }
+    bool Empty() const { return FParts == 0; }
+    void Clear() {
+        FParts = 0;
+        FFirst = {};
+        FJoined.clear();
+    }
+
+private:
+    int FParts = 0;
+    std::string_view FFirst;
+    std::string FJoined;
+};
+
+// The conversion speaks RapidJSON's SAX interface to a document builder, which keeps the values
+// of an object on its stack and gives the object exactly its members once it ends: each object is
+// allocated once, at its final size, and every name and text is copied once, into the document.
+template <class THandler> void EmitChildren(const pugi::xml_node& element, THandler& out, int depth);
+
+void EmitText(std::string_view text, auto& out) {
+    // An empty view may have no characters at all (nullptr), which must not reach memcpy.
+    out.String(text.empty() ? "" : text.data(), static_cast<rapidjson::SizeType>(text.size()), true);
 }
 
-void ConvertChildren(const pugi::xml_node& element, Value& target, TAllocator& allocator, int depth) {
+// A node's name without its prefix, and its text, measured in one pass each (pugixml keeps
+// neither length).
+std::string_view LocalNameOf(const char* name) {
+    const char* local = name;
+    const char* p = name;
+    for (; *p; ++p)
+        if (*p == ':' && local == name)
+            local = p + 1;
+    return {local, static_cast<std::size_t>(p - local)};
+}
+
+// The value of one child element: a string for an element without child elements, else an
+// object of its children. Its children are walked once, unless it turns out to be a container.
+template <class THandler> void EmitElement(const pugi::xml_node& element, THandler& out, int depth) {
+    // Parsed with parse_embed_pcdata, an element's first text is its own value, not a child.
+    const char* embedded = element.value();
+    const pugi::xml_node first = element.first_child();
+    if (!first) { // the common leaf: one text, or none
+        EmitText(embedded, out);
+        return;
+    }
+    if (!*embedded && IsText(first.type()) && !first.next_sibling()) {
+        EmitText(first.value(), out);
+        return;
+    }
+    TTextRun text;
+    if (*embedded)
+        text.Add(embedded);
+    for (pugi::xml_node c = first; c; c = c.next_sibling()) {
+        const pugi::xml_node_type type = c.type();
+        if (type == pugi::node_element) {
+            EmitChildren(element, out, depth + 1);
+            return;
+        }
+        if (IsText(type))
+            text.Add(c.value());
+    }
+    EmitText(text.Text(), out);
+}
+
+// A run of text between child elements as a member with the empty name, unless it is only
+// whitespace. Answers the number of members written (0 or 1) and empties the run.
+template <class THandler> rapidjson::SizeType EmitRun(TTextRun& run, THandler& out) {
+    rapidjson::SizeType written = 0;
+    if (!IsBlank(run.Text())) {
+        out.Key("", 0, false); // a constant: nothing to copy
+        EmitText(run.Text(), out);
+        written = 1;
+    }
+    run.Clear();
+    return written;
+}
+
+// An object with one member per child element; in mixed content, each run of text that is not
+// only whitespace becomes a member with the empty name.
+template <class THandler> void EmitChildren(const pugi::xml_node& element, THandler& out, int depth) {
     if (depth > MaxDepth)
         throw EXmlError("XML nested deeper than " + std::to_string(MaxDepth) + " levels");
-    // Text counts only in mixed content: in an element that also has child elements.
-    const bool container = HasChildElement(element);
-    std::string run;
-    auto flushRun = [&] {
-        if (!run.empty() && !IsBlank(run)) {
-            Value name = MakeString("", allocator);
-            Value text = MakeString(run, allocator);
-            target.AddMember(name, text, allocator);
-        }
-        run.clear();
-    };
+    out.StartObject();
+    rapidjson::SizeType members = 0;
+    TTextRun run;
+    if (const char* embedded = element.value(); *embedded) // see EmitElement
+        run.Add(embedded);
     for (pugi::xml_node c = element.first_child(); c; c = c.next_sibling()) {
-        if (c.type() == pugi::node_element) {
-            flushRun();
-            Value name = MakeString(LocalName(c.name()), allocator);
-            if (HasChildElement(c)) {
-                Value nested(rapidjson::kObjectType);
-                ConvertChildren(c, nested, allocator, depth + 1);
-                target.AddMember(name, nested, allocator);
-            } else {
-                Value text = LeafText(c, allocator);
-                target.AddMember(name, text, allocator);
-            }
-        } else if (container && IsText(c)) {
-            run += c.value();
+        const pugi::xml_node_type type = c.type();
+        if (type == pugi::node_element) {
+            if (!run.Empty())
+                members += EmitRun(run, out);
+            const std::string_view name = LocalNameOf(c.name());
+            out.Key(name.data(), static_cast<rapidjson::SizeType>(name.size()), true);
+            EmitElement(c, out, depth);
+            ++members;
+        } else if (IsText(type)) {
+            run.Add(c.value());
         }
         // Comments and processing instructions neither convert nor split a text run.
     }
-    flushRun();
+    if (!run.Empty())
+        members += EmitRun(run, out);
+    out.EndObject(members);
 }
 
 std::string FaultText(const pugi::xml_node& body) {
@@ -118,18 +170,28 @@ void XmlToJson(const pugi::xml_node& element, TJSONValue target) {
         throw EJSONError("XmlToJson: the target is not a JSON object");
     TAllocator* allocator = nullptr;
     Value* node = target.RawNodeForWrite(allocator);
-    // Built apart and moved in, so that a failure leaves the target as it was.
-    Value converted(rapidjson::kObjectType);
-    ConvertChildren(element, converted, *allocator, 1);
-    for (auto it = converted.MemberBegin(); it != converted.MemberEnd(); ++it)
-        node->AddMember(it->name, it->value, *allocator);
+    // Built apart, in the target's memory, so that a failure leaves the target as it was; an
+    // empty target (every answer read) takes the result whole instead of having its members
+    // appended again.
+    TJsonStackAllocator stackAllocator; // the builder's stack needs no allocator object of its own
+    TRapidDocument converted(allocator, 4096, &stackAllocator);
+    auto generate = [&](TRapidDocument& out) {
+        EmitChildren(element, out, 1);
+        return true;
+    };
+    converted.Populate(generate);
+    Value& result = converted;
+    if (node->MemberCount() == 0) {
+        *node = std::move(result);
+        return;
+    }
+    for (auto& member : result.GetObject())
+        node->AddMember(member.name, member.value, *allocator);
 }
 
 TJSONDocument ReadSoapAnswer(std::string_view xmlText, std::string_view answerElement) {
     pugi::xml_document xml;
-    // Whitespace-only text is kept only where it is an element's whole content.
-    const unsigned options = pugi::parse_default | pugi::parse_ws_pcdata_single;
-    pugi::xml_parse_result parsed = xml.load_buffer(xmlText.data(), xmlText.size(), options);
+    pugi::xml_parse_result parsed = xml.load_buffer(xmlText.data(), xmlText.size(), AnswerParseOptions);
     if (!parsed)
         throw EXmlError("Invalid XML at offset " + std::to_string(parsed.offset) + ": " +
                         parsed.description());

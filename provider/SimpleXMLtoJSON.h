@@ -17,6 +17,13 @@
 
 namespace zumvo {
 
+// How answers are parsed: only what the conversion reads (text with entities and line ends as
+// XML defines them, CDATA as text); whitespace-only text kept only where it is an element's whole
+// content; an element's first text kept in the element itself (half the nodes of an answer).
+// XmlToJson converts a tree parsed with these options or with pugixml's defaults alike.
+inline constexpr unsigned AnswerParseOptions = pugi::parse_cdata | pugi::parse_escapes | pugi::parse_eol |
+                                               pugi::parse_ws_pcdata_single | pugi::parse_embed_pcdata;
+
 // Answer text that is not well-formed XML, or an answer without the expected elements.
 class EXmlError : public std::runtime_error {
 public:

@@ -8,9 +8,11 @@
 #include "clsModuleContainer.h"
 #include "intfRestClient.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <stdexcept>
+#include <vector>
 
 namespace zumvo {
 
@@ -43,28 +45,39 @@ public:
         FText.append("<").append(name).append("/>").append(CRLF);
     }
     void Leaf(std::string_view name, std::string_view value) {
-        std::string escaped;
+        Indent();
+        FText.append("<").append(name).append(">");
+        const std::size_t from = FText.size();
         try {
-            escaped = XmlEscape(value);
+            AppendXmlEscaped(FText, value);
         } catch (const std::invalid_argument& e) {
             throw std::invalid_argument("The value of " + std::string(name) + " cannot be sent: " + e.what());
         }
-        Indent();
-        FText.append("<").append(name).append(">").append(escaped);
+        if (name == "password") {
+            FPasswordFrom = from;
+            FPasswordLength = FText.size() - from;
+        }
         FText.append("</").append(name).append(">").append(CRLF);
     }
-    void Leaf(std::string_view name, std::int64_t value) { Leaf(name, std::to_string(value)); }
+    void Leaf(std::string_view name, std::int64_t value) {
+        char digits[24];
+        const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
+        Leaf(name, std::string_view(digits, static_cast<std::size_t>(end - digits)));
+    }
     // Lines already written at this writer's current depth.
     void Raw(std::string_view lines) { FText.append(lines); }
     int Depth() const { return FDepth; }
 
     const std::string& Text() const { return FText; }
+    TEnvelope Take() { return {std::move(FText), FPasswordFrom, FPasswordLength}; }
 
 private:
     void Indent() { FText.append(static_cast<std::size_t>(FDepth) * 2, ' '); }
 
     std::string FText;
     int FDepth;
+    std::size_t FPasswordFrom = 0;
+    std::size_t FPasswordLength = 0;
 };
 
 // Depth of the product elements inside the Transaction envelope:
@@ -118,6 +131,11 @@ bool IsBlank(std::string_view text) {
 std::string XmlEscape(std::string_view text) {
     std::string out;
     out.reserve(text.size());
+    AppendXmlEscaped(out, text);
+    return out;
+}
+
+void AppendXmlEscaped(std::string& out, std::string_view text) {
     for (char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
         switch (ch) {
@@ -148,7 +166,6 @@ std::string XmlEscape(std::string_view text) {
             out += ch;
         }
     }
-    return out;
 }
 
 std::int64_t PriceInCents(double price) {
@@ -216,7 +233,7 @@ std::string ProductElements(const std::string& productsJson) {
     return w.Text();
 }
 
-std::string TransactionEnvelope(const TSoapCaller& caller, const TTransactionRequest& r) {
+TEnvelope BuildTransactionEnvelope(const TSoapCaller& caller, const TTransactionRequest& r) {
     TEnvelopeWriter w;
     OpenEnvelope(w, "pos:transaction");
     WriteCredentials(w, caller);
@@ -232,10 +249,14 @@ std::string TransactionEnvelope(const TSoapCaller& caller, const TTransactionReq
     w.Leaf("totalAmount", r.TotalAmount);
     w.Leaf("type", r.TrxType);
     CloseEnvelope(w, "pos:transaction");
-    return w.Text();
+    return w.Take();
 }
 
-std::string AdviceEnvelope(const TSoapCaller& caller, const TAdviceRequest& r) {
+std::string TransactionEnvelope(const TSoapCaller& caller, const TTransactionRequest& request) {
+    return BuildTransactionEnvelope(caller, request).Text;
+}
+
+TEnvelope BuildAdviceEnvelope(const TSoapCaller& caller, const TAdviceRequest& r) {
     TEnvelopeWriter w;
     OpenEnvelope(w, "pos:advise");
     WriteCredentials(w, caller);
@@ -246,7 +267,11 @@ std::string AdviceEnvelope(const TSoapCaller& caller, const TAdviceRequest& r) {
     w.Leaf("tvTrxId", r.TvTrxID);
     w.Close("originalTrx");
     CloseEnvelope(w, "pos:advise");
-    return w.Text();
+    return w.Take();
+}
+
+std::string AdviceEnvelope(const TSoapCaller& caller, const TAdviceRequest& request) {
+    return BuildAdviceEnvelope(caller, request).Text;
 }
 
 namespace {
@@ -376,18 +401,45 @@ std::string MaskPasswordElements(std::string_view xml) {
     return out;
 }
 
+namespace {
+
+// The forms of a password that MaskPassword replaces: as written, as an envelope carries it, and
+// as an echo of an escaped envelope carries it; longer forms first, so that no part of one is
+// left behind. None for an empty password.
+std::vector<std::string> PasswordForms(std::string_view password) {
+    if (password.empty())
+        return {};
+    std::string once = EscapeForMasking(password);
+    std::string twice = EscapeForMasking(once);
+    return {std::move(twice), std::move(once), std::string(password)};
+}
+
+bool HoldsAny(std::string_view text, const std::vector<std::string>& forms) {
+    for (const auto& form : forms)
+        if (text.find(form) != std::string_view::npos)
+            return true;
+    return false;
+}
+
+// True when some letters of the text spell "password" in any case.
+bool NamesPassword(std::string_view text) {
+    constexpr std::string_view word = "password";
+    auto sameLetter = [](char a, char b) { return (a | 0x20) == b; };
+    return std::search(text.begin(), text.end(), word.begin(), word.end(), sameLetter) != text.end();
+}
+
+} // namespace
+
 std::string MaskPassword(std::string_view text, std::string_view password) {
     std::string out = MaskPasswordElements(text);
-    if (password.empty())
-        return out;
-    // The value as written, as an envelope carries it, and as an echo of an escaped envelope
-    // carries it. Longer forms first, so that no part of one is left behind.
-    const std::string once = EscapeForMasking(password);
-    const std::string twice = EscapeForMasking(once);
-    MaskOccurrences(out, twice);
-    MaskOccurrences(out, once);
-    MaskOccurrences(out, password);
+    for (const auto& form : PasswordForms(password))
+        MaskOccurrences(out, form);
     return out;
+}
+
+bool MayHoldPassword(std::string_view text, std::string_view password) {
+    // MaskPasswordElements only touches what is named password; the rest are the value's forms.
+    return NamesPassword(text) || HoldsAny(text, PasswordForms(password));
 }
 
 std::int32_t WholeNumberOr(std::string_view text, std::int32_t fallback) {
@@ -417,17 +469,29 @@ void TZumvoAPI::SetStore(std::int32_t storeID, const std::string& posID) {
     FPosID = posID;
 }
 
-std::string TZumvoAPI::Send(std::string_view classMethod, const std::string& envelope,
-                            const std::string& logged) {
+std::string TZumvoAPI::Send(std::string_view classMethod, const TEnvelope& envelope) {
     const std::string prefix = "[" + std::string(classMethod) + "] ";
-    LogInfo(prefix + "Request : %", MaskPassword(logged, FPassword));
+    // The envelope's one password element is masked while the line is written; only a password
+    // that also stands elsewhere in the envelope needs the masked copy.
+    const std::string_view text = envelope.Text;
+    const auto forms = PasswordForms(FPassword);
+    if (HoldsAny(text.substr(0, envelope.PasswordFrom), forms) ||
+        HoldsAny(text.substr(envelope.PasswordFrom + envelope.PasswordLength), forms))
+        LogInfo(prefix + "Request : %", MaskPassword(text, FPassword));
+    else
+        LogInfo(prefix + "Request : %",
+                TLogMasked{text, envelope.PasswordFrom, envelope.PasswordLength, MaskedPassword});
 
     pallux::IntfPtr<pallux::IRestClient> rest;
     Require(CreateService(rest), "Could not create RestClient");
     rest->SetBaseURL(FServer);
-    std::string answer = rest->Post(FUrl, envelope, {}, 0);
+    std::string answer = rest->Post(FUrl, envelope.Text, {}, 0);
 
-    LogInfo(prefix + "Response : %", MaskPassword(answer, FPassword));
+    // An answer that may echo a password is masked in a copy; any other is logged as it is.
+    if (MayHoldPassword(answer, FPassword))
+        LogInfo(prefix + "Response : %", MaskPassword(answer, FPassword));
+    else
+        LogInfo(prefix + "Response : %", answer);
     FlushLog();
     return answer;
 }
@@ -441,8 +505,7 @@ void TZumvoAPI::Transaction(const std::string& basketID, const std::string& cash
         const TTransactionRequest request{basketID,    cashierID, trxID,
                                           tokenID,     tokenType, basketAmount,
                                           totalAmount, trxType,   ProductElements(products)};
-        response = Send("TZumvoAPI.Transaction", TransactionEnvelope(Caller(), request),
-                        TransactionEnvelope(Caller(MaskedPassword), request));
+        response = Send("TZumvoAPI.Transaction", BuildTransactionEnvelope(Caller(), request));
     });
 }
 
@@ -452,13 +515,12 @@ void TZumvoAPI::Advice(const std::string& basketID, const std::string& cashierID
     response.clear();
     Guarded("TZumvoAPI.Advice", [&] {
         const TAdviceRequest request{basketID, cashierID, trxID, action, tvTrxID, trxType};
-        response = Send("TZumvoAPI.Advice", AdviceEnvelope(Caller(), request),
-                        AdviceEnvelope(Caller(MaskedPassword), request));
+        response = Send("TZumvoAPI.Advice", BuildAdviceEnvelope(Caller(), request));
     });
 }
 
-TSoapCaller TZumvoAPI::Caller(std::optional<std::string_view> password) const {
-    return {FID, std::string(password.value_or(FPassword)), FStoreID, FPosID};
+TSoapCaller TZumvoAPI::Caller() const {
+    return {FID, FPassword, FStoreID, FPosID};
 }
 
 } // namespace zumvo

@@ -7,7 +7,6 @@
 #include "intfZumvoAPI.h"
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,6 +19,7 @@ inline constexpr const char* PosNamespace = "http://pos.services.trelvan.com/";
 // What the log shows in place of the API password.
 inline constexpr const char* MaskedPassword = "********";
 
+struct TEnvelope;
 struct TSoapCaller;
 
 class TZumvoAPI : public pallux::TInterfacedObject<IZumvoAPI> {
@@ -44,10 +44,10 @@ private:
     std::string FServer;
     std::string FUrl;
 
-    // The caller values of the setters; with a password, that one in place of the real one.
-    TSoapCaller Caller(std::optional<std::string_view> password = std::nullopt) const;
+    // The caller values of the setters.
+    TSoapCaller Caller() const;
     // Logs the request (password masked), posts it and logs the answer.
-    std::string Send(std::string_view classMethod, const std::string& envelope, const std::string& logged);
+    std::string Send(std::string_view classMethod, const TEnvelope& envelope);
 };
 
 class TZumvoAPIFactory : public pallux::TServiceFactory<TZumvoAPI, IZumvoAPI> {};
@@ -57,6 +57,8 @@ class TZumvoAPIFactory : public pallux::TServiceFactory<TZumvoAPI, IZumvoAPI> {}
 // The text escaped for XML element content and attribute values (& < > " ' and CR). Characters
 // that XML 1.0 cannot carry at all (other control characters) raise std::invalid_argument.
 std::string XmlEscape(std::string_view text);
+// The same, appended to out.
+void AppendXmlEscaped(std::string& out, std::string_view text);
 
 // A price in currency units as whole cents, truncated toward zero. Works on the shortest decimal
 // text of the value, so 0.29 gives 29 although 0.29 * 100 is 28.999... in binary. A value that
@@ -78,6 +80,13 @@ struct TSoapCaller {
     std::string Password;
     std::int32_t StoreID = 0;
     std::string PosID;
+};
+
+// An envelope and where the text of its password element lies in it (for the log's mask).
+struct TEnvelope {
+    std::string Text;
+    std::size_t PasswordFrom = 0;
+    std::size_t PasswordLength = 0;
 };
 
 // The values of one Transaction request (amounts in cents).
@@ -107,6 +116,9 @@ struct TAdviceRequest {
 // XML cannot carry raises std::invalid_argument naming its element.
 std::string TransactionEnvelope(const TSoapCaller& caller, const TTransactionRequest& request);
 std::string AdviceEnvelope(const TSoapCaller& caller, const TAdviceRequest& request);
+// The same envelopes with where their password element's text lies.
+TEnvelope BuildTransactionEnvelope(const TSoapCaller& caller, const TTransactionRequest& request);
+TEnvelope BuildAdviceEnvelope(const TSoapCaller& caller, const TAdviceRequest& request);
 
 // The text with the content of every password element (up to its closing tag, CDATA and
 // comments included; to the end of a cut-off text) and the value of every password attribute
@@ -117,6 +129,9 @@ std::string MaskPasswordElements(std::string_view xml);
 // XML-escaped (once, or twice as in an echo of an escaped envelope), wherever it stands: the
 // form the log shows of a request or answer.
 std::string MaskPassword(std::string_view text, std::string_view password);
+// False when MaskPassword(text, password) is sure to change nothing (nothing in the text is named
+// password, and the password does not occur): the text can then be logged as it is.
+bool MayHoldPassword(std::string_view text, std::string_view password);
 
 // ---- Reading answer values ----
 

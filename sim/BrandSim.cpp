@@ -1,4 +1,5 @@
 #include "BrandSim.h"
+#include "clsRapidJson.h"
 
 #include "SoapMessages.h"
 
@@ -15,7 +16,7 @@ namespace sim {
 
 namespace {
 
-using TWriter = rapidjson::Writer<rapidjson::StringBuffer>;
+using TWriter = zumvo::TRapidWriter;
 
 constexpr std::pair<TBrandMode, const char*> ModeNames[] = {
     {TBrandMode::Normal, "normal"}, {TBrandMode::Empty, "empty"}, {TBrandMode::NonArray, "nonarray"},
@@ -30,8 +31,8 @@ std::optional<std::int64_t> ParseStore(std::string_view text) {
     return value;
 }
 
-rapidjson::Document ParseJson(const std::string& text, const std::string& what) {
-    rapidjson::Document doc;
+zumvo::TRapidDocument ParseJson(const std::string& text, const std::string& what) {
+    zumvo::TRapidDocument doc;
     doc.Parse(text.c_str(), text.size());
     if (doc.HasParseError())
         throw std::invalid_argument(
@@ -91,7 +92,7 @@ bool Authorised(const httplib::Request& req, const std::string& user, const std:
 } // namespace
 
 TBrandTable BrandTableFromJson(const std::string& text) {
-    rapidjson::Document doc = ParseJson(text, "brand file");
+    zumvo::TRapidDocument doc = ParseJson(text, "brand file");
     if (!doc.IsObject())
         throw std::invalid_argument("brand file must be an object of store numbers");
     TBrandTable table;
@@ -120,7 +121,7 @@ std::vector<TBrand> BrandListFromJson(const std::string& text) {
 }
 
 std::string BrandListToJson(const std::vector<TBrand>& brands) {
-    rapidjson::StringBuffer buffer;
+    zumvo::TRapidStringBuffer buffer;
     TWriter w(buffer);
     WriteBrands(w, brands);
     return buffer.GetString();
@@ -202,7 +203,7 @@ void TBrandSim::SetBrands(std::int64_t store, std::vector<TBrand> brands) {
 
 std::string TBrandSim::ModesJson() const {
     std::lock_guard lock(FMutex);
-    rapidjson::StringBuffer buffer;
+    zumvo::TRapidStringBuffer buffer;
     TWriter w(buffer);
     w.StartObject();
     w.Key("mode");
@@ -226,7 +227,7 @@ void TBrandSim::Routes(httplib::Server& http) {
     http.Get("/mode",
              [this](const httplib::Request&, httplib::Response& res) { ReplyJson(res, 200, ModesJson()); });
     http.Post("/mode", [this](const httplib::Request& req, httplib::Response& res) {
-        rapidjson::Document doc;
+        zumvo::TRapidDocument doc;
         doc.Parse(req.body.c_str(), req.body.size());
         if (doc.HasParseError() || !doc.IsObject())
             return ReplyError(res, 400, "body must be a JSON object {\"store\": N, \"mode\": NAME}");

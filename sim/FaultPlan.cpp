@@ -1,4 +1,5 @@
 #include "FaultPlan.h"
+#include "clsRapidJson.h"
 
 #include <array>
 #include <stdexcept>
@@ -104,7 +105,7 @@ TFaultRule ParseFaultRule(const rapidjson::Value& value) {
     return rule;
 }
 
-void WriteFaultRule(rapidjson::Writer<rapidjson::StringBuffer>& writer, const TFaultRule& rule) {
+void WriteFaultRule(zumvo::TRapidWriter& writer, const TFaultRule& rule) {
     writer.StartObject();
     writer.Key("fault");
     writer.String(FaultKindName(rule.Kind));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "SoapMessages.h"
+#include "clsRapidJson.h"
 
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
@@ -36,7 +37,7 @@ struct TFaultRule {
 // Reads one rule: {"fault": name, "ms", "bytes", "code", "request", "count", "process"}.
 // Throws std::invalid_argument with a message naming the problem.
 TFaultRule ParseFaultRule(const rapidjson::Value& value);
-void WriteFaultRule(rapidjson::Writer<rapidjson::StringBuffer>& writer, const TFaultRule& rule);
+void WriteFaultRule(zumvo::TRapidWriter& writer, const TFaultRule& rule);
 
 // An ordered list of rules; the first match wins and spends one of its count. Not locked: the
 // voucher service guards it.

@@ -1,4 +1,5 @@
 #include "SimServer.h"
+#include "clsRapidJson.h"
 
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
@@ -48,6 +49,18 @@ bool EndpointOf(const sockaddr_storage& addr, TEndpoint& out) {
 
 } // namespace
 
+TSimServer::TSimServer() : FServer(std::make_unique<httplib::Server>()) {}
+
+void TSimServer::UseTls(const std::string& certFile, const std::string& keyFile) {
+    if (FStarted)
+        throw std::runtime_error("TLS must be chosen before the server starts");
+    auto tls = std::make_unique<httplib::SSLServer>(certFile.c_str(), keyFile.c_str());
+    if (!tls->is_valid())
+        throw std::runtime_error("cannot serve TLS with certificate " + certFile + " and key " + keyFile);
+    FServer = std::move(tls);
+    FTls = true;
+}
+
 TSimServer::~TSimServer() {
     Stop();
 }
@@ -57,35 +70,36 @@ int TSimServer::Start(const std::string& host, int port) {
         throw std::runtime_error("server already started");
     FStarted = true;
     IgnoreSigpipe();
-    Routes(FServer);
-    FServer.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr ep) {
-        std::string message = "unknown error";
-        try {
-            if (ep)
-                std::rethrow_exception(ep);
-        } catch (const std::exception& e) {
-            message = e.what();
-        } catch (...) {
-        }
-        ReplyError(res, 500, message);
-    });
-    FServer.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+    Routes(*FServer);
+    FServer->set_exception_handler(
+        [](const httplib::Request&, httplib::Response& res, std::exception_ptr ep) {
+            std::string message = "unknown error";
+            try {
+                if (ep)
+                    std::rethrow_exception(ep);
+            } catch (const std::exception& e) {
+                message = e.what();
+            } catch (...) {
+            }
+            ReplyError(res, 500, message);
+        });
+    FServer->set_logger([this](const httplib::Request& req, const httplib::Response& res) {
         if (FRequestLog)
             std::cerr << req.method << ' ' << req.path << " -> " << res.status << std::endl;
     });
     // An answer goes out in more than one write; with Nagle's algorithm the second waits for the
     // client's delayed acknowledgement (about 40 ms) on a kept-alive connection.
-    FServer.set_tcp_nodelay(true);
+    FServer->set_tcp_nodelay(true);
     // httplib's default also sets SO_REUSEPORT, which lets a second server share a port that is
     // in use; a simulator that asks for a busy port must fail instead.
-    FServer.set_socket_options([](socket_t sock) {
+    FServer->set_socket_options([](socket_t sock) {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
     int bound = -1;
     if (port == 0)
-        bound = FServer.bind_to_any_port(host);
-    else if (FServer.bind_to_port(host, port))
+        bound = FServer->bind_to_any_port(host);
+    else if (FServer->bind_to_port(host, port))
         bound = port;
     if (bound <= 0)
         throw std::runtime_error("cannot listen on " + host + ":" + std::to_string(port));
@@ -93,11 +107,11 @@ int TSimServer::Start(const std::string& host, int port) {
     // The socket already listens: connections made from here on wait in its backlog until the
     // thread below accepts them.
     FThread = std::thread([this] {
-        FServer.listen_after_bind();
+        FServer->listen_after_bind();
         FListenEnded = true;
     });
     // httplib's stop() only acts on a running server: wait until the accept loop runs.
-    while (!FServer.is_running() && !FListenEnded)
+    while (!FServer->is_running() && !FListenEnded)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return FPort;
 }
@@ -109,7 +123,7 @@ void TSimServer::Stop() {
     }
     FStopSignal.notify_all();
     if (FThread.joinable()) {
-        FServer.stop();
+        FServer->stop();
         FThread.join();
     }
 }
@@ -160,8 +174,8 @@ void TSimServer::ReplyJson(httplib::Response& res, int status, const std::string
 }
 
 void TSimServer::ReplyError(httplib::Response& res, int status, const std::string& message) {
-    rapidjson::StringBuffer buffer;
-    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    zumvo::TRapidStringBuffer buffer;
+    zumvo::TRapidWriter writer(buffer);
     writer.StartObject();
     writer.Key("error");
     writer.String(message.c_str(), static_cast<rapidjson::SizeType>(message.size()));

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -17,7 +18,7 @@ namespace sim {
 
 class TSimServer {
 public:
-    TSimServer() = default;
+    TSimServer();
     virtual ~TSimServer();
     TSimServer(const TSimServer&) = delete;
     TSimServer& operator=(const TSimServer&) = delete;
@@ -26,6 +27,10 @@ public:
     // bound port. Throws std::runtime_error when the address cannot be bound or the server was
     // already started.
     int Start(const std::string& host = "127.0.0.1", int port = 0);
+    // Serves HTTPS instead of HTTP with this certificate chain and private key (PEM files).
+    // Call before Start; throws std::runtime_error when the files do not make a TLS server.
+    void UseTls(const std::string& certFile, const std::string& keyFile);
+    bool Tls() const { return FTls; }
     // Stops serving: wakes delayed answers, closes the listening socket and joins the thread.
     // Safe to call more than once. The destructor calls it, but a subclass whose handlers use
     // its own members must call it in its own destructor, before those members go.
@@ -52,7 +57,8 @@ protected:
     static void ReplyError(httplib::Response& res, int status, const std::string& message);
 
 private:
-    httplib::Server FServer;
+    std::unique_ptr<httplib::Server> FServer; // an httplib::SSLServer with UseTls
+    bool FTls = false;
     std::thread FThread;
     int FPort = 0;
     bool FStarted = false;

@@ -1,4 +1,5 @@
 #include "VoucherCatalogue.h"
+#include "clsRapidJson.h"
 
 #include "SimServer.h"
 
@@ -175,7 +176,7 @@ const char* CodeKindName(TCodeKind kind) {
 }
 
 TVoucherCatalogue TVoucherCatalogue::FromJson(const std::string& text) {
-    rapidjson::Document doc;
+    zumvo::TRapidDocument doc;
     doc.Parse(text.c_str(), text.size());
     if (doc.HasParseError())
         throw std::invalid_argument(std::string("catalogue is not valid JSON: ") +

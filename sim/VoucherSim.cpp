@@ -1,4 +1,5 @@
 #include "VoucherSim.h"
+#include "clsRapidJson.h"
 
 #include <rapidjson/error/en.h>
 
@@ -42,6 +43,10 @@ TVoucherSimOptions ParseVoucherSimArgs(const TArgs& args) {
             options.Config.Stores = SplitList(value);
         else if (name == "path")
             options.Path = value;
+        else if (name == "cert")
+            options.CertFile = value;
+        else if (name == "key")
+            options.KeyFile = value;
         else if (name == "quiet")
             options.Quiet = true;
         else if (name == "help")
@@ -51,6 +56,8 @@ TVoucherSimOptions ParseVoucherSimArgs(const TArgs& args) {
     });
     if (options.Path.empty() || options.Path.front() != '/')
         throw std::invalid_argument("--path must start with '/'");
+    if (options.CertFile.empty() != options.KeyFile.empty())
+        throw std::invalid_argument("--cert and --key go together");
     return options;
 }
 
@@ -58,8 +65,9 @@ std::string VoucherSimUsage() {
     return "usage: zumvo_voucher_sim [--port N] [--host ADDR] [--catalogue FILE] [--api-id ID]\n"
            "                         [--api-password PWD] [--stores 17,23] [--path "
            "/pos/services/PosService]\n"
-           "                         [--quiet]\n"
-           "Plays the voucher service over SOAP on HTTP. --port 0 (the default) picks a free port;\n"
+           "                         [--cert FILE --key FILE] [--quiet]\n"
+           "Plays the voucher service over SOAP on HTTP, or HTTPS with a certificate and key (PEM). --port 0 "
+           "(the default) picks a free port;\n"
            "the port is printed as \"listening on PORT\". See sim/README.md.\n";
 }
 
@@ -91,7 +99,7 @@ void TVoucherSim::Routes(httplib::Server& http) {
         ReplyJson(res, 200, FService.FaultsJson());
     });
     http.Post("/faults", [this](const httplib::Request& req, httplib::Response& res) {
-        rapidjson::Document doc;
+        zumvo::TRapidDocument doc;
         doc.Parse(req.body.c_str(), req.body.size());
         if (doc.HasParseError())
             return ReplyError(res, 400,

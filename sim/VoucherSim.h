@@ -17,6 +17,8 @@ struct TVoucherSimOptions {
     int Port = 0;
     std::string CataloguePath; // empty: no codes
     std::string Path = DefaultSoapPath;
+    std::string CertFile; // with KeyFile: serve HTTPS
+    std::string KeyFile;
     TVoucherSimConfig Config;
     bool Quiet = false;
     bool Help = false;

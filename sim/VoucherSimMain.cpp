@@ -28,6 +28,8 @@ int main(int argc, char** argv) {
             catalogue = sim::TVoucherCatalogue::FromFile(options.CataloguePath);
         sim::TVoucherSim server(std::move(catalogue), options.Config, options.Path);
         server.SetRequestLog(!options.Quiet);
+        if (!options.CertFile.empty())
+            server.UseTls(options.CertFile, options.KeyFile);
         return sim::RunUntilSignalled(server, options.Host, options.Port);
     } catch (const std::exception& e) {
         std::cerr << "error: " << e.what() << "\n";

@@ -1,5 +1,6 @@
 #include "JsonDocument.h"
 
+#include "clsRapidJson.h"
 #include "clsSysUtils.h"
 
 #include <charconv>
@@ -10,8 +11,6 @@
 #include <rapidjson/error/en.h>
 #include <rapidjson/memorystream.h>
 #include <rapidjson/reader.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 namespace zumvo {
 
@@ -20,7 +19,7 @@ namespace detail {
 // The tree of one document. Generation changes whenever the tree's shape changes, which may move
 // nodes in memory; handles then find their node again from the root.
 struct TJSONStore {
-    rapidjson::Document Doc;
+    TRapidDocument Doc;
     std::uint64_t Generation = 1;
 };
 
@@ -47,7 +46,19 @@ int FindFirst(const Value& object, std::string_view name) {
 }
 
 Value MakeString(std::string_view text, rapidjson::Document::AllocatorType& allocator) {
-    return Value(text.data(), static_cast<rapidjson::SizeType>(text.size()), allocator);
+    // An empty view may have no characters at all (nullptr), which must not reach memcpy.
+    return Value(text.empty() ? "" : text.data(), static_cast<rapidjson::SizeType>(text.size()), allocator);
+}
+
+// A deep copy made with this code base's builder (RapidJSON's own copy constructor builds with
+// stacks of its default type; see clsRapidJson.h).
+Value DeepCopy(const Value& from, rapidjson::Document::AllocatorType& allocator) {
+    TRapidDocument copy(&allocator);
+    auto generate = [&](TRapidDocument& out) { return from.Accept(out); };
+    copy.Populate(generate);
+    Value result;
+    result = static_cast<Value&>(copy); // moves the tree; the memory is the allocator's
+    return result;
 }
 
 Value MakeDouble(double v) {
@@ -57,8 +68,8 @@ Value MakeDouble(double v) {
 }
 
 std::string WriteCompact(const Value& v) {
-    rapidjson::StringBuffer buffer;
-    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    TRapidStringBuffer buffer;
+    TRapidWriter writer(buffer);
     if (!v.Accept(writer))
         throw EJSONError("JSON value could not be written");
     return std::string(buffer.GetString(), buffer.GetSize());
@@ -252,7 +263,7 @@ bool TooSmall(std::string_view number) {
 // largest double stops the parse with an error; one below the smallest reads as 0.
 class TNumberReader {
 public:
-    TNumberReader(rapidjson::Document& doc, std::string& error) : FDoc(doc), FError(error) {}
+    TNumberReader(TRapidDocument& doc, std::string& error) : FDoc(doc), FError(error) {}
 
     bool Null() { return FDoc.Null(); }
     bool Bool(bool b) { return FDoc.Bool(b); }
@@ -300,7 +311,7 @@ public:
     }
 
 private:
-    rapidjson::Document& FDoc;
+    TRapidDocument& FDoc;
     std::string& FError;
 };
 
@@ -504,7 +515,7 @@ rapidjson::Value TJSONValue::CopyOf(const TJSONValue& source) {
     const Value* from = source.Node();
     if (from == nullptr)
         return Value();
-    return Value(*from, Allocator());
+    return DeepCopy(*from, Allocator());
 }
 
 TJSONValue TJSONValue::AddValue(std::string_view name, rapidjson::Value&& v) {
@@ -669,10 +680,10 @@ TJSONDocument TJSONDocument::Parse(std::string_view text) {
     // Numbers come from the reader as their text and are converted here (TNumberReader), never
     // by the reader's own full-precision conversion.
     constexpr unsigned flags = rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag;
-    rapidjson::Reader reader;
+    TRapidReader reader;
     rapidjson::MemoryStream bytes(text.data(), text.size());
     std::string numberError;
-    const auto generate = [&](rapidjson::Document& doc) {
+    const auto generate = [&](TRapidDocument& doc) {
         TNumberReader handler(doc, numberError);
         return !reader.Parse<flags>(bytes, handler).IsError();
     };
@@ -700,7 +711,7 @@ TJSONDocument TJSONDocument::NewArray() {
 TJSONDocument TJSONDocument::CopyOf(const TJSONValue& node) {
     auto store = std::make_unique<detail::TJSONStore>();
     if (const rapidjson::Value* from = node.Node())
-        static_cast<rapidjson::Value&>(store->Doc).CopyFrom(*from, store->Doc.GetAllocator());
+        static_cast<rapidjson::Value&>(store->Doc) = DeepCopy(*from, store->Doc.GetAllocator());
     return TJSONDocument(std::move(store));
 }
 

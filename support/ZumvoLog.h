@@ -4,8 +4,8 @@
 
 #include <cstdint>
 #include <exception>
-#include <stdexcept>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -16,17 +16,17 @@ namespace zumvo {
 
 // The log's settings, named as the load code sets them.
 struct TLogSettings {
-    std::filesystem::path DestinationPath;     // folder of the log file
-    std::string BaseName = "ZumvoPayment";     // file name before the computer name part
+    std::filesystem::path DestinationPath; // folder of the log file
+    std::string BaseName = "ZumvoPayment"; // file name before the computer name part
     std::string DefaultExtension = ".log";
     bool IncludeComputerNameInFileName = true;
-    std::string ComputerName;                  // empty: this machine's host name
-    std::uint64_t RotateFileSizeKB = 2048;     // a new file is started after this size
-    int RotateFileCount = 10;                  // rotated files kept
-    int ArchiveAfterDays = 2;                  // rotated files older than this are archived
+    std::string ComputerName;              // empty: this machine's host name
+    std::uint64_t RotateFileSizeKB = 2048; // a new file is started after this size
+    int RotateFileCount = 10;              // rotated files kept
+    int ArchiveAfterDays = 2;              // rotated files older than this are archived
     bool EndOfLineCRLF = true;
-    bool AppendWithHeader = true;              // an existing file is appended to after a header
-    std::string Version;                       // when set, the header names it
+    bool AppendWithHeader = true; // an existing file is appended to after a header
+    std::string Version;          // when set, the header names it
 };
 
 // The log file's full name for these settings:
@@ -54,32 +54,84 @@ std::string ToLogText(double v);
 std::string ToLogText(std::int64_t v);
 std::string ToLogText(std::uint64_t v);
 template <class T>
-    requires std::is_integral_v<T>
-std::string ToLogText(T v) {
+requires std::is_integral_v<T> std::string ToLogText(T v) {
     if constexpr (std::is_signed_v<T>)
         return ToLogText(static_cast<std::int64_t>(v));
     else
         return ToLogText(static_cast<std::uint64_t>(v));
 }
-inline std::string ToLogText(float v) { return ToLogText(static_cast<double>(v)); }
+inline std::string ToLogText(float v) {
+    return ToLogText(static_cast<double>(v));
+}
 void WriteInfo(std::string line);
 void WriteException(std::string line);
+} // namespace detail
+
+// A log argument written with one range of its text replaced (a password inside a request),
+// so that the masked text is never built apart from the log line.
+struct TLogMasked {
+    std::string_view Text;
+    std::size_t From = 0;   // start of the range replaced
+    std::size_t Length = 0; // 0: nothing replaced
+    std::string_view Mask;
+};
+
+namespace detail {
+
+// One argument of a log line as it is written into the line: texts are not copied, numbers are
+// written into the argument itself. Lives only for the LogInfo call that makes it.
+class TLogArg {
+public:
+    TLogArg(std::string_view v) : FParts{v} {}
+    TLogArg(const std::string& v) : FParts{v} {}
+    TLogArg(const char* v) : FParts{v ? std::string_view(v) : std::string_view()} {}
+    TLogArg(bool v) : FParts{v ? "True" : "False"} {}
+    TLogArg(double v);
+    TLogArg(float v) : TLogArg(static_cast<double>(v)) {}
+    TLogArg(std::int64_t v);
+    TLogArg(std::uint64_t v);
+    template <class T>
+    requires(std::is_integral_v<T> && !std::is_same_v<T, bool>) TLogArg(T v)
+        : TLogArg(static_cast<std::conditional_t<std::is_signed_v<T>, std::int64_t, std::uint64_t>>(v)) {}
+    TLogArg(const TLogMasked& v);
+    TLogArg(const TLogArg&) = delete;
+    TLogArg& operator=(const TLogArg&) = delete;
+
+    std::size_t Size() const;
+    void AppendTo(std::string& line) const;
+
+private:
+    std::string_view FParts[3];
+    char FNumber[32] = {};
+    std::size_t FNumberSize = 0; // > 0: the argument is FNumber
+};
+
+// Fills the placeholders of text with args into the log line buffer and writes it.
+void WriteInfoLine(std::string_view text, const TLogArg* args, std::size_t count);
+
 } // namespace detail
 
 // Fills each % of the text with the next argument, in order. Placeholders without an argument
 // stay as they are; surplus arguments are ignored.
 std::string FillPlaceholders(std::string_view text, const std::vector<std::string>& args);
 
-// An information line: LogInfo("[TZumvoInfo.Create] Got StoreID : %", storeID).
-template <class... Args>
-void LogInfo(std::string_view text, const Args&... args) {
-    detail::WriteInfo(FillPlaceholders(text, {detail::ToLogText(args)...}));
+// An information line: LogInfo("[TZumvoInfo.Create] Got StoreID : %", storeID). The line is
+// put together once, without copies of its arguments, and handed to the file sink as it stands.
+template <class... Args> void LogInfo(std::string_view text, const Args&... args) {
+    if constexpr (sizeof...(Args) == 0) {
+        detail::WriteInfoLine(text, nullptr, 0);
+    } else {
+        const detail::TLogArg list[] = {detail::TLogArg(args)...};
+        detail::WriteInfoLine(text, list, sizeof...(Args));
+    }
 }
 
 // An exception line: "[Class.Method] Error : message", at the exception level (spdlog's
 // critical level, tagged EXCEPTION in the file). Never throws.
 void LogError(std::string_view classMethod, std::string_view message);
-inline void LogError(std::string_view classMethod, const std::exception& e) { LogError(classMethod, e.what()); }
+inline void LogError(std::string_view classMethod, const std::exception& e) {
+    LogError(classMethod, e.what());
+}
 
 // The failure of a required service or condition ("Could not create DBScript").
 class EAssertionFailed : public std::runtime_error {
@@ -93,8 +145,7 @@ inline void Require(bool condition, const char* message) {
 
 // Runs fn; any exception is logged as "[classMethod] Error : message" and swallowed.
 // Answers true when fn completed. Every service operation's catch-all is this one call.
-template <class Fn>
-bool Guarded(std::string_view classMethod, Fn&& fn) noexcept {
+template <class Fn> bool Guarded(std::string_view classMethod, Fn&& fn) noexcept {
     try {
         std::forward<Fn>(fn)();
         return true;

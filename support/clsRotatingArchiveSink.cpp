@@ -208,7 +208,9 @@ void TRotatingArchiveSink::Write(const char* data, std::size_t size) {
 }
 
 void TRotatingArchiveSink::sink_it_(const spdlog::details::log_msg& msg) {
-    spdlog::memory_buf_t line;
+    // The sink's own buffer, kept from line to line (base_sink holds the lock).
+    spdlog::memory_buf_t& line = FLine;
+    line.clear();
     formatter_->format(msg, line);
     NormaliseLineEnds(line, FEol);
     if (!FFile)

@@ -76,6 +76,7 @@ private:
     std::vector<std::pair<int, std::filesystem::path>> RotatedFiles() const;
     std::filesystem::path ArchiveNameFor(const std::filesystem::path& rotated) const;
 
+    spdlog::memory_buf_t FLine; // the line being written, reused
     TLogSettings FSettings;
     std::filesystem::path FFileName;
     std::string FEol;

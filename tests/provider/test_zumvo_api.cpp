@@ -390,6 +390,14 @@ TEST(ZumvoAPIAnswers, TheConfiguredPasswordIsMaskedInEveryFormItCanTake) {
     for (const TCase& c : cases)
         EXPECT_EQ(MaskPassword(c.Text, pw), c.Masked) << c.Text;
     EXPECT_EQ(MaskPassword("<a>x</a>", ""), "<a>x</a>") << "no password: only the elements";
+    // A text is logged without a masked copy only when masking is sure to change nothing.
+    for (const TCase& c : cases)
+        EXPECT_TRUE(MayHoldPassword(c.Text, pw) || c.Text == c.Masked) << c.Text;
+    for (const char* text : {"<a><passwords>y</passwords><b>password</b><password/></a>", "not xml <PassWord",
+                             "<p:Login p:password='x'/>"})
+        EXPECT_TRUE(MayHoldPassword(text, "")) << text;
+    EXPECT_FALSE(MayHoldPassword("<a>nothing to hide</a>", pw));
+    EXPECT_FALSE(MayHoldPassword("", ""));
 }
 
 // Any text a cashier or a QR code can deliver comes out of the envelope as it went in, and the

@@ -78,7 +78,11 @@ TEST(RestClientTest, TransportFailuresAreErrorsNamingTheAddress) {
     });
     srv.Start();
 
-    auto rest = pallux::MakeIntf<TRestClient>(TRestSettings{1000, 300, 1024});
+    TRestSettings settings;
+    settings.ConnectTimeoutMs = 1000;
+    settings.RequestTimeoutMs = 300;
+    settings.MaxAnswerBytes = 1024;
+    auto rest = pallux::MakeIntf<TRestClient>(settings);
     rest->SetBaseURL(srv.Base());
     try {
         rest->Post("/slow", "x", {}, 0);

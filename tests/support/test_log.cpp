@@ -423,3 +423,32 @@ TEST_F(LogTest, ConcurrentWritersLoseNothing) {
 }
 
 } // namespace
+
+TEST_F(LogTest, ArgumentsAreWrittenAsTheyAreAndMaskedRangesReplaced) {
+    ConfigureLog(Settings);
+    const std::string request = "<id>u</id><password>s3cret</password>";
+    struct TCase {
+        TLogMasked Masked;
+        const char* Expected;
+    };
+    const TCase cases[] = {
+        {{request, 20, 6, "***"}, "<id>u</id><password>***</password>"},
+        {{request, 0, 0, "***"}, "<id>u</id><password>s3cret</password>"},   // nothing to mask
+        {{request, 30, 100, "***"}, "<id>u</id><password>s3cret</pa***"},    // range past the end
+        {{request, 500, 3, "***"}, "<id>u</id><password>s3cret</password>"}, // range outside
+    };
+    for (const auto& c : cases)
+        LogInfo("[T.M] % | % % %", c.Masked, -7, std::uint64_t{18446744073709551615u}, 2.5);
+    LogInfo("[T.M] %% and %", "50%", "x"); // a % inside an argument is not a placeholder
+    LogInfo("[T.M] more % than % args", true);
+    ShutdownLog();
+
+    const auto lines = CrLfLines(ReadAll(File()));
+    ASSERT_EQ(lines.size(), std::size(cases) + 2);
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_TRUE(
+            lines[i].ends_with(std::string("[T.M] ") + cases[i].Expected + " | -7 18446744073709551615 2.5"))
+            << lines[i];
+    EXPECT_TRUE(lines[4].ends_with("[T.M] 50%x and %")) << lines[4];
+    EXPECT_TRUE(lines[5].ends_with("[T.M] more True than % args")) << lines[5];
+}

@@ -1,0 +1,3 @@
+DELETE FROM [zumvoPaymentLog] WHERE [ID] < 10
+GO
+TRUNCATE TABLE [zumvoPaymentLog]

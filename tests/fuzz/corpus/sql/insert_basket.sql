@@ -1,0 +1,1 @@
+INSERT INTO [ZumvoPaymentBasket] ( Timestamp_Created, TillID ) VALUES ( GETDATE(), 3 ); SELECT CAST( SCOPE_IDENTITY() AS INT ) AS [ID]

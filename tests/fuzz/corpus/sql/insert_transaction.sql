@@ -1,0 +1,1 @@
+INSERT INTO [ZumvoPaymentTransactions] ( Timestamp_Created, BasketID, Response, Status ) VALUES ( GETDATE(), 1, 'ABC''123', 0 ); SELECT CAST( SCOPE_IDENTITY() AS INT ) AS [ID]

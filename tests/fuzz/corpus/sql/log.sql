@@ -1,0 +1,1 @@
+INSERT INTO [zumvoPaymentLog] ( [Timestamp], [Class], [Message] ) VALUES ( GETDATE(), 'INFO', 'Basket 1 created' )

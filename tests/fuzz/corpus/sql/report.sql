@@ -1,0 +1,1 @@
+SELECT b.[ID], b.[Timestamp_Created], t.[tvTrxID], t.[Amount], CONVERT(VARCHAR(10), t.[Timestamp_Created], 120) AS [Day] FROM [ZumvoPaymentBasket] b LEFT JOIN [ZumvoPaymentTransactions] t ON t.[BasketID] = b.[ID] WHERE b.[Timestamp_Created] BETWEEN '2024-01-01' AND '2024-12-31' ORDER BY b.[ID] DESC

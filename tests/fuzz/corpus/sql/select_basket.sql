@@ -1,0 +1,1 @@
+SELECT * FROM [ZumvoPaymentBasket] WHERE [ID] = 1

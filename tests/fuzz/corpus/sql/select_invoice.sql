@@ -1,0 +1,1 @@
+SELECT [InvoiceNum], [fkTillID] FROM [INVOICES] WHERE [InvoiceNum] = 77

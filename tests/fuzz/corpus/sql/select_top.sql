@@ -1,0 +1,1 @@
+SELECT TOP 1 [ID], ISNULL([InvoiceNum], 0) AS [Num], LEN([Response]) + 1 AS [L] FROM [ZumvoPaymentTransactions] WHERE [Status] IN (0, 1) AND [Response] LIKE '%A%'

@@ -1,0 +1,1 @@
+UPDATE [ZumvoPaymentTransactions] SET [InvoiceNum] = 77 WHERE [BasketID] = 1

@@ -1,0 +1,1 @@
+UPDATE [ZumvoPaymentTransactions] SET [Timestamp_Payment] = GETDATE(), [tvTrxID] = 1001, [Amount] = 12.500000, [Status] = 1 WHERE [ID] = 1

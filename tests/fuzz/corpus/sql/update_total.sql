@@ -1,0 +1,1 @@
+UPDATE [ZumvoPaymentBasket] SET [TotalAmount] = 25.000000 WHERE [ID] = 1

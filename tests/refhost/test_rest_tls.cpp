@@ -1,0 +1,226 @@
+// The host's REST client over kept connections and HTTPS, against loopback servers: certificates
+// come from a throw-away CA made with the openssl command for this run.
+#include "TIniFile.h"
+#include "TRestClient.h"
+#include "VoucherSim.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace refhost;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A loopback server (HTTP, or HTTPS with a certificate) counting the requests it answers.
+class TCountingServer {
+public:
+    explicit TCountingServer(const fs::path& cert = {}, const fs::path& key = {}, int port = 0) {
+        if (cert.empty())
+            FServer = std::make_unique<httplib::Server>();
+        else
+            FServer = std::make_unique<httplib::SSLServer>(cert.c_str(), key.c_str());
+        FServer->Post("/echo", [this](const httplib::Request& req, httplib::Response& res) {
+            ++Requests;
+            res.set_content("echo:" + req.body, "text/plain");
+        });
+        Port = port == 0 ? FServer->bind_to_any_port("127.0.0.1") : port;
+        if (port != 0 && !FServer->bind_to_port("127.0.0.1", port))
+            Port = -1;
+        FThread = std::thread([this] { FServer->listen_after_bind(); });
+        while (Port > 0 && !FServer->is_running())
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ~TCountingServer() { Stop(); }
+    void Stop() {
+        FServer->stop();
+        if (FThread.joinable())
+            FThread.join();
+    }
+    std::string Base(const char* scheme = "http") const {
+        return std::string(scheme) + "://127.0.0.1:" + std::to_string(Port);
+    }
+
+    std::atomic<int> Requests = 0;
+    int Port = 0;
+
+private:
+    std::unique_ptr<httplib::Server> FServer;
+    std::thread FThread;
+};
+
+class RestTlsTest : public ::testing::Test {
+protected:
+    static inline fs::path Folder;
+
+    // ca.pem signs server.pem (for 127.0.0.1 and localhost) and elsewhere.pem (another name);
+    // other.pem is a CA that signed nothing.
+    static void SetUpTestSuite() {
+        Folder = fs::temp_directory_path() / ("zumvo_rest_tls_" + std::to_string(getpid()));
+        fs::create_directories(Folder);
+        const std::string f = Folder.string();
+        const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+        std::ofstream(Folder / "ext.cnf") << "subjectAltName=IP:127.0.0.1,DNS:localhost\n"
+                                             "basicConstraints=CA:FALSE\n";
+        std::ofstream(Folder / "elsewhere.cnf") << "subjectAltName=DNS:elsewhere.example\n";
+        const std::string script =
+            "cd '" + f + "' && " + "openssl req -x509" + key +
+            " -keyout ca.key -out ca.pem -days 2 -subj '/CN=Zumvo Test CA' && " + "openssl req -x509" + key +
+            " -keyout other.key -out other.pem -days 2 -subj '/CN=Other CA' && " + "openssl req" + key +
+            " -keyout server.key -out server.csr -subj '/CN=127.0.0.1' && " +
+            "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem"
+            " -days 2 -extfile ext.cnf && " +
+            "openssl req" + key +
+            " -keyout elsewhere.key -out elsewhere.csr -subj '/CN=elsewhere.example' && " +
+            "openssl x509 -req -in elsewhere.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out elsewhere.pem"
+            " -days 2 -extfile elsewhere.cnf";
+        ASSERT_EQ(std::system(("(" + script + ") >/dev/null 2>&1").c_str()), 0) << "openssl: " << script;
+    }
+    static void TearDownTestSuite() { fs::remove_all(Folder); }
+
+    static pallux::IntfPtr<TRestClient> Client(const std::string& caFile,
+                                               std::shared_ptr<TRestConnections> connections) {
+        TRestSettings s;
+        s.CAFile = caFile;
+        s.Connections = std::move(connections);
+        s.ConnectTimeoutMs = 3000;
+        s.RequestTimeoutMs = 5000;
+        return pallux::MakeIntf<TRestClient, TRestClient>(s);
+    }
+};
+
+} // namespace
+
+TEST_F(RestTlsTest, NewClientObjectsReuseTheConnectionOverHttpAndHttps) {
+    for (bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "https" : "http");
+        TCountingServer server =
+            tls ? TCountingServer(Folder / "server.pem", Folder / "server.key") : TCountingServer();
+        ASSERT_GT(server.Port, 0);
+        auto connections = std::make_shared<TRestConnections>();
+        for (int i = 0; i < 3; ++i) {
+            auto rest = Client((Folder / "ca.pem").string(), connections);
+            rest->SetBaseURL(server.Base(tls ? "https" : "http"));
+            EXPECT_EQ(rest->Post("/echo", "n" + std::to_string(i), {}, 0), "echo:n" + std::to_string(i));
+            EXPECT_EQ(rest->LastNewConnections(), i == 0 ? 1 : 0) << "request " << i;
+        }
+        EXPECT_EQ(server.Requests, 3);
+    }
+}
+
+TEST_F(RestTlsTest, AServerThatDoesNotVerifyIsRefusedBeforeAnythingIsSent) {
+    struct TCase {
+        const char* Name;
+        std::string CAFile;
+        const char* Certificate;
+    };
+    const TCase cases[] = {
+        {"signed by a CA not trusted", (Folder / "other.pem").string(), "server"},
+        {"the system's CAs only", "", "server"},
+        {"a name the certificate does not hold", (Folder / "ca.pem").string(), "elsewhere"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TCountingServer server(Folder / (std::string(c.Certificate) + ".pem"),
+                               Folder / (std::string(c.Certificate) + ".key"));
+        ASSERT_GT(server.Port, 0);
+        auto rest = Client(c.CAFile, std::make_shared<TRestConnections>());
+        rest->SetBaseURL(server.Base("https"));
+        try {
+            rest->Post("/echo", "secret", {}, 0);
+            ADD_FAILURE() << "the request went through";
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find("the server 127.0.0.1 could not be verified"),
+                      std::string::npos)
+                << e.what();
+        }
+        EXPECT_EQ(server.Requests, 0) << "nothing reaches a server that did not verify";
+    }
+}
+
+TEST_F(RestTlsTest, AKeptConnectionTheServerClosedIsReplacedByANewOne) {
+    for (bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "https" : "http");
+        const char* scheme = tls ? "https" : "http";
+        auto connections = std::make_shared<TRestConnections>();
+        auto server = tls ? std::make_unique<TCountingServer>(Folder / "server.pem", Folder / "server.key")
+                          : std::make_unique<TCountingServer>();
+        const int port = server->Port;
+        auto rest = Client((Folder / "ca.pem").string(), connections);
+        rest->SetBaseURL(server->Base(scheme));
+        EXPECT_EQ(rest->Post("/echo", "first", {}, 0), "echo:first");
+
+        // The server goes away with the kept connection and comes back on the same port.
+        server.reset();
+        server = tls ? std::make_unique<TCountingServer>(Folder / "server.pem", Folder / "server.key", port)
+                     : std::make_unique<TCountingServer>(fs::path(), fs::path(), port);
+        ASSERT_EQ(server->Port, port);
+        auto again = Client((Folder / "ca.pem").string(), connections);
+        again->SetBaseURL(server->Base(scheme));
+        EXPECT_EQ(again->Post("/echo", "second", {}, 0), "echo:second");
+        EXPECT_EQ(again->LastNewConnections(), 1);
+        EXPECT_EQ(server->Requests, 1) << "the request reached the new server once";
+    }
+}
+
+TEST_F(RestTlsTest, TheVoucherSimulatorServesHttps) {
+    sim::TVoucherSim voucherSim{sim::TVoucherCatalogue()};
+    voucherSim.UseTls((Folder / "server.pem").string(), (Folder / "server.key").string());
+    const int port = voucherSim.Start();
+    auto rest = Client((Folder / "ca.pem").string(), std::make_shared<TRestConnections>());
+    rest->SetBaseURL("https://127.0.0.1:" + std::to_string(port));
+    const std::string answer = rest->Post(voucherSim.Path(), "not a request", {}, 0);
+    EXPECT_EQ(rest->GetLastStatus(), 500);
+    EXPECT_NE(answer.find("Fault"), std::string::npos) << answer;
+
+    sim::TVoucherSim broken{sim::TVoucherCatalogue()};
+    EXPECT_THROW(broken.UseTls((Folder / "missing.pem").string(), (Folder / "server.key").string()),
+                 std::runtime_error);
+}
+
+TEST(RestSettingsTest, CAFileIsReadRelativeToTheConfiguration) {
+    const fs::path folder = fs::temp_directory_path() / ("zumvo_rest_ini_" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    std::ofstream(folder / "host.ini") << "[Rest]\nConnectTimeoutMs=1500\nCAFile=certs/ca.pem\n";
+    const TRestSettings s = ReadRestSettings(TIniFile(folder / "host.ini"));
+    EXPECT_EQ(s.ConnectTimeoutMs, 1500);
+    EXPECT_EQ(s.RequestTimeoutMs, TRestSettings().RequestTimeoutMs);
+    EXPECT_EQ(fs::path(s.CAFile), folder / "certs/ca.pem");
+    fs::remove_all(folder);
+}
+
+TEST_F(RestTlsTest, ARequestTheServerDroppedAfterReadingItIsNotSentAgain) {
+    sim::TVoucherSim voucherSim{
+        sim::TVoucherCatalogue::FromFile(ZUMVO_SOURCE_DIR "/sim/data/catalogue.json")};
+    const int port = voucherSim.Start();
+    std::ifstream in(ZUMVO_SOURCE_DIR "/tests/fuzz/corpus/voucher_sim/transaction.xml", std::ios::binary);
+    const std::string request((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto connections = std::make_shared<TRestConnections>();
+    auto first = Client("", connections);
+    first->SetBaseURL("http://127.0.0.1:" + std::to_string(port));
+    EXPECT_NE(first->Post(voucherSim.Path(), request, {}, 0).find("<responseCode>-1</responseCode>"),
+              std::string::npos);
+
+    // Carried out, then the kept connection closes without an answer.
+    sim::TFaultRule drop;
+    drop.Kind = sim::TFaultKind::Drop;
+    drop.Process = true;
+    drop.Remaining = 1;
+    voucherSim.Service().AddFault(drop);
+    auto second = Client("", connections);
+    second->SetBaseURL("http://127.0.0.1:" + std::to_string(port));
+    try {
+        second->Post(voucherSim.Path(), request, {}, 0);
+        ADD_FAILURE() << "a dropped answer must raise";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("it is not sent again"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(voucherSim.Service().Ledger().size(), 2u) << "the dropped request was carried out once";
+}
