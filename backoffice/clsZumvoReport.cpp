@@ -1,15 +1,11 @@
 #include "clsZumvoReport.h"
 
 #include "clsDBAccess.h"
-#include "clsTransactionStatus.h"
-#include "clsVoucherReturn.h" // MoneyText: the system's money format
 
 #include <QUrl>
 #include <cstdio>
 #include <filesystem>
 #include <stdexcept>
-#include <unordered_map>
-#include <vector>
 
 namespace zumvo {
 
@@ -38,93 +34,8 @@ const char* const TransactionQuery =
     "SELECT ID, Timestamp_Created, Timestamp_Payment, Timestamp_Finalised, ISNULL( tvTrxID, '' ) tvTrxID, "
     "Amount, Status, BasketID FROM ZumvoPaymentTransactions WHERE BasketID IN ( %s ) ORDER BY BasketID, ID";
 
-const char* const HeaderCells[] = {
-    "Basket ID", "Time",  "Date",      "InvoiceNum", "Invoice Total",     "Invoice Status", "Payments",
-    "Discounts", "Brand", "Shift Num", "Till",       "Transactions: ID ", "tvTrxID",        "Status"};
-
-const char* const BlankCell = "<td>&nbsp;</td>";
-
 sys_days Days(TReportDate d) {
     return sys_days(d);
-}
-
-// A value as the page shows it: its text, escaped; null and non-scalars as nothing.
-std::string Plain(const TJSONValue& v) {
-    if (v.IsNull() || v.IsObject() || v.IsArray())
-        return {};
-    return HtmlEscape(v.AsString());
-}
-
-void Cell(std::string& page, const std::string& escaped) {
-    page += "<td>";
-    page += escaped.empty() ? "&nbsp;" : escaped;
-    page += "</td>";
-}
-
-// The two parts of an ISO 8601 date and time ("2026-05-01T10:15:00", with T or a blank):
-// "10:15" and "2026-05-01". Empty texts when the value is not such a date.
-std::pair<std::string, std::string> TimeAndDate(const TJSONValue& v) {
-    if (!v.IsString())
-        return {};
-    const std::string s = v.AsString();
-    const auto digits = [&](std::size_t from, std::size_t n) {
-        for (std::size_t k = from; k < from + n; ++k)
-            if (k >= s.size() || s[k] < '0' || s[k] > '9')
-                return false;
-        return true;
-    };
-    if (!(digits(0, 4) && s[4] == '-' && digits(5, 2) && s[7] == '-' && digits(8, 2)))
-        return {};
-    std::string time;
-    if (s.size() >= 16 && (s[10] == 'T' || s[10] == ' ') && digits(11, 2) && s[13] == ':' && digits(14, 2))
-        time = s.substr(11, 5);
-    else if (s.size() == 10)
-        time = "00:00";
-    return {time, s.substr(0, 10)};
-}
-
-std::string Money(const TJSONValue& v) {
-    return v.IsNumber() || v.IsString() ? HtmlEscape(MoneyText(v.AsFloat(0))) : std::string();
-}
-
-// A provider number that came back as the empty text (a null one) counts as 0, as the integer
-// column type makes of it on SQL Server.
-std::string ProviderNumber(const TJSONValue& v) {
-    const std::string text = v.IsNull() ? std::string() : Plain(v);
-    return text.empty() ? "0" : text;
-}
-
-void WriteBasketRow(std::string& page, const TJSONValue& row, const std::vector<int>* transactions,
-                    const TJSONDocument& all) {
-    page += "<tr style=\"vertical-align:top\">";
-    Cell(page, Plain(row["BasketID"]));
-    if (row["InvoiceNum"].IsNull()) {
-        for (int k = 0; k < 10; ++k)
-            page += BlankCell;
-    } else {
-        const auto [time, date] = TimeAndDate(row["InvoiceDate"]);
-        Cell(page, time);
-        Cell(page, date);
-        Cell(page, Plain(row["InvoiceNum"]));
-        Cell(page, Money(row["InvoiceTotal"]));
-        const TJSONValue status = row["InvoiceStatus"];
-        Cell(page, status.IsNull() ? std::string() : HtmlEscape(InvoiceStatusText(status.AsInteger(-99))));
-        Cell(page, Money(row["PaymentAmount"]));
-        Cell(page, Money(row["DiscountAmount"]));
-        Cell(page, Plain(row["BrandDesc"]));
-        Cell(page, Plain(row["InvoiceShift"]));
-        Cell(page, Plain(row["TillRungUp"]));
-    }
-    std::string ids, numbers, statuses;
-    if (transactions)
-        for (int index : *transactions) {
-            const TJSONValue trx = all[index];
-            ids += Plain(trx["ID"]) + "<br>";
-            numbers += ProviderNumber(trx["tvTrxID"]) + "<br>";
-            statuses += HtmlEscape(TransactionStatusText(trx["Status"].AsInteger(-99))) + "<br>";
-        }
-    page += "<td>" + ids + "</td><td>" + numbers + "</td><td>" + statuses + "</td>";
-    page += "</tr>";
 }
 
 } // namespace
@@ -180,113 +91,11 @@ TZumvoReportData QueryZumvoReport(pallux::IDBScript& db, TReportDate from, TRepo
     return data;
 }
 
-std::string BuildZumvoReportPage(const TZumvoReportData& data, TReportDate from, TReportDate to,
-                                 const std::string& resFolderURL, std::string* partial) {
-    // The transactions of each basket, by basket ID, in query order.
-    std::unordered_map<std::string, std::vector<int>> byBasket;
-    const int transactionCount = data.Transactions._Count();
-    for (int i = 0; i < transactionCount; ++i)
-        byBasket[data.Transactions[i]["BasketID"].AsString("")].push_back(i);
-
-    std::string page;
-    page.reserve(512 + static_cast<std::size_t>(data.Baskets._Count()) * 400);
-    page += "<html><head><base href=\"" + HtmlEscape(resFolderURL) + "\">";
-    page += "<link href=\"CashupLists.css\" rel=\"stylesheet\" /></head>";
-    page += "<body> ";
-    page += "<h1>Zumvo Payment Transactions</h1>";
-    if (from == to)
-        page += "<h2>Zumvo Baskets: " + DateText(from) + " </h2>";
-    else
-        page += "<h2>Zumvo Baskets: " + DateText(from) + " - " + DateText(to) + " </h2>";
-    page += "<table border=1 style=\"border:1px solid black\">";
-    page += "<tr style=\"padding:5px\">";
-    for (const char* header : HeaderCells)
-        page += std::string("<th>") + header + "</th>";
-    page += "</tr>";
-
-    const auto close = [&] { page += "</table></body></html>"; };
-    try {
-        const int basketCount = data.Baskets._Count();
-        for (int i = 0; i < basketCount; ++i) {
-            const TJSONValue row = data.Baskets[i];
-            const auto found = byBasket.find(row["BasketID"].AsString(""));
-            WriteBasketRow(page, row, found == byBasket.end() ? nullptr : &found->second, data.Transactions);
-        }
-    } catch (...) {
-        close();
-        if (partial)
-            *partial = page;
-        throw;
-    }
-    close();
-    return page;
-}
-
 std::string HostResFolderURL() {
     std::error_code ec;
     const auto program = std::filesystem::read_symlink("/proc/self/exe", ec);
     const auto folder = (program.parent_path() / "Res").string() + "/";
     return QUrl::fromLocalFile(QString::fromStdString(folder)).toString(QUrl::FullyEncoded).toStdString();
-}
-
-std::string InvoiceStatusText(int status) {
-    switch (status) {
-    case 0:
-        return "-";
-    case 1:
-    case 2:
-        return "O/R";
-    default:
-        return {};
-    }
-}
-
-std::string TransactionStatusText(int status) {
-    const auto known = ToTransactionStatus(status);
-    if (!known)
-        return {};
-    switch (*known) {
-    case TTransactionStatus::Started:
-        return "Started";
-    case TTransactionStatus::Redeemed:
-        return "Redeemed";
-    case TTransactionStatus::Finalised:
-        return "Finalised";
-    case TTransactionStatus::Cancelled:
-        return "Transaction Cancelled";
-    case TTransactionStatus::FinaliseFailed:
-        return "Failed to finalise";
-    case TTransactionStatus::CancelFailed:
-        return "Failed to cancel";
-    }
-    return {};
-}
-
-std::string HtmlEscape(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&#39;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
 }
 
 } // namespace zumvo

@@ -1,6 +1,7 @@
 #include "implZumvoManagement.h"
 
 #include "FTillBrandSettings.h"
+#include "FZumvoHeldFunds.h"
 #include "FZumvoReports.h"
 #include "ZumvoLog.h"
 #include "clsModuleContainer.h"
@@ -44,6 +45,10 @@ void TZumvoPaymentManagement::Event_MainFormCreate(const std::string& eventName,
     const auto brandSettings =
         pallux::TNotifyHandler::Bind<&TZumvoPaymentManagement::BrandSettingsClick>(FEvents, this);
     addEntry("Lists", "Zumvo Reports", report);
+    // Beside the report, under the same separator.
+    menus->AddMenuItem("Lists", "Zumvo Held Funds",
+                       pallux::TNotifyHandler::Bind<&TZumvoPaymentManagement::HeldFundsClick>(FEvents, this),
+                       -1);
     const std::string program = ProgramName();
     if (pallux::SameText(program, "BackOffice")) {
         if (eventName == "Pallux.BackOffice.MainForm.Create")
@@ -53,17 +58,35 @@ void TZumvoPaymentManagement::Event_MainFormCreate(const std::string& eventName,
     }
 }
 
+namespace {
+
+// Whether the current user holds the access code; the host tells a refused user why.
+bool UserMay(const char* code) {
+    pallux::IntfPtr<pallux::IActCodeCheck> access;
+    if (!CreateService(access) || !access)
+        return false;
+    std::string userName;
+    std::int32_t userID = 0;
+    return access->CheckAccess(code, userName, userID, 1, 0);
+}
+
+} // namespace
+
 // The actions are called from the host's menus: an error is logged rather than thrown across.
 void TZumvoPaymentManagement::ReportClick() {
     Guarded("TZumvoPaymentManagement.ReportClick", [] {
-        pallux::IntfPtr<pallux::IActCodeCheck> access;
-        if (!CreateService(access) || !access)
-            return;
-        std::string userName;
-        std::int32_t userID = 0;
-        if (!access->CheckAccess("AM012", userName, userID, 1, 0))
+        if (!UserMay("AM012"))
             return;
         TfrmZumvoReports form;
+        form.exec();
+    });
+}
+
+void TZumvoPaymentManagement::HeldFundsClick() {
+    Guarded("TZumvoPaymentManagement.HeldFundsClick", [] {
+        if (!UserMay("AM012"))
+            return;
+        TfrmZumvoHeldFunds form;
         form.exec();
     });
 }

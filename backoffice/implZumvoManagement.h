@@ -17,6 +17,8 @@ public:
 
     void Event_MainFormCreate(const std::string& eventName, const std::string& data, std::int64_t param);
     void ReportClick();
+    // The held-funds list, behind access code AM012 like the report.
+    void HeldFundsClick();
     void BrandSettingsClick();
 
 private:

@@ -6,6 +6,7 @@
 #include "clsButtonProgress.h"
 #include "clsJpegImage.h"
 #include "clsModuleContainer.h"
+#include "clsOutcomeUnknown.h"
 #include "implZumvoAPI.h"
 #include "intfCurrentBasket.h"
 #include "intfDisplayMessage.h"
@@ -36,9 +37,8 @@ constexpr const char* CancelBasketQuestion =
     "You have added Zumvo to your payment, do you want to continue and cancel them?";
 constexpr const char* ConnectionErrorText = "There was an error connecting to the server:";
 
-// Marks the stored answer of a row whose request got no readable answer; the rest of the JSON
-// carries what the provider can look the request up by.
-constexpr const char* OutcomeUnknown = "Unknown";
+constexpr const char* NotRecordedText =
+    "The Zumvo could not be recorded in the database and has been given back to the customer.";
 
 constexpr int LargeTextPixels = 21;
 
@@ -147,6 +147,8 @@ struct TfrmZumvoPayment::TImpl {
     void Reverse(const char* classMethod, std::int32_t transactionID, std::int32_t tvTrxID);
     // The row of a request that got no readable answer keeps a note of it and is not reused.
     void MarkOutcomeUnknown(const std::string& reason, const std::string& code, std::int64_t cents);
+    // Reverses an accepted code whose row could not be written, and tells the cashier.
+    void GiveBackUnrecorded(std::int32_t tvTrxID);
     void FillCurrentTransaction(const std::string& code);
     void ShowAnswer();
 };
@@ -321,16 +323,11 @@ void TfrmZumvoPayment::TImpl::MarkOutcomeUnknown(const std::string& reason, cons
                                                  std::int64_t cents) {
     if (TransactionID == -1)
         return;
-    TJSONDocument note;
-    note.Add("Outcome", OutcomeUnknown);
-    note.Add("Reason", reason);
-    note.Add("Request", "Transaction");
-    note.Add("BasketID", BasketReference());
-    note.Add("TrxID", TransactionReference(TransactionID));
-    note.Add("Zumvo", code);
-    note.Add("TotalAmount", cents);
     LogInfo("[TfrmZumvoPayment.btnCheckClick] Outcome unknown for transaction % : %", TransactionID, reason);
-    Use(Transactions, "ZumvoTransaction").SaveOutcomeUnknown(TransactionID, note.ToJSON());
+    Use(Transactions, "ZumvoTransaction")
+        .SaveOutcomeUnknown(
+            TransactionID,
+            OutcomeUnknownNote(reason, BasketReference(), TransactionReference(TransactionID), code, cents));
     // The provider may hold money under this row's reference: the next attempt gets a new row.
     TransactionID = -1;
 }
@@ -428,15 +425,24 @@ void TfrmZumvoPayment::TImpl::btnCheckClick() {
             answerText.clear();
         }
 
-        if (answerText.empty()) {
+        bool readable = !answerText.empty();
+        if (!readable) {
             MarkOutcomeUnknown("no answer", token, cents);
         } else {
             try {
                 Answer = ReadSoapAnswer(answerText, "transactionResponse");
             } catch (const std::exception& e) {
+                // An answer that cannot be read is no answer: the cashier is told, as for a
+                // connection error, and may try again on a new row.
                 MarkOutcomeUnknown(std::string("unreadable answer: ") + e.what(), token, cents);
-                throw;
+                pallux::IntfPtr<pallux::IDisplayMessage> messages;
+                if (CreateService(messages))
+                    messages->ShowMessage(std::string(ConnectionErrorText) + "\r\n" + e.what(),
+                                          pallux::mtError, pallux::mbOK);
+                readable = false;
             }
+        }
+        if (readable) {
             Valid = ParseResponseCode(Answer["responseCode"].AsString("")) == -1;
             AnyValid = AnyValid || Valid;
             HasProviderDetail = Answer.Exists("vsp");
@@ -445,9 +451,10 @@ void TfrmZumvoPayment::TImpl::btnCheckClick() {
                 FillCurrentTransaction(token);
                 // Recorded at once: the row can be reversed even if the till stops before the
                 // code is kept. Its status stays until the caller saves the payment.
-                Use(Transactions, "ZumvoTransaction")
-                    .SaveProviderAnswer(TransactionID, CurrentTransaction["tvTrxID"].AsInteger(-1),
-                                        CurrentTransaction["Data"].ToJSON());
+                const std::int32_t tvTrxID = CurrentTransaction["tvTrxID"].AsInteger(-1);
+                if (!Use(Transactions, "ZumvoTransaction")
+                         .SaveProviderAnswer(TransactionID, tvTrxID, CurrentTransaction["Data"].ToJSON()))
+                    GiveBackUnrecorded(tvTrxID);
             }
             ShowAnswer();
         }
@@ -521,6 +528,20 @@ void TfrmZumvoPayment::TImpl::Reverse(const char* classMethod, std::int32_t tran
     const bool confirmed = CreateService(logic) && logic->HandleReverseResponse(transactionID, response);
     if (!confirmed)
         Use(Transactions, "ZumvoTransaction").SetStatus(transactionID, TTransactionStatus::CancelFailed);
+}
+
+void TfrmZumvoPayment::TImpl::GiveBackUnrecorded(std::int32_t tvTrxID) {
+    // A code the database cannot record would hold money nobody could find: it is not kept.
+    LogInfo("[TfrmZumvoPayment.btnCheckClick] Transaction % could not be recorded, reversing %",
+            TransactionID, tvTrxID);
+    Reverse("TfrmZumvoPayment.btnCheckClick", TransactionID, tvTrxID);
+    Valid = false;
+    AnyValid = RedeemedList._Count() > 0;
+    TransactionID = -1;
+    CurrentTransaction = TJSONDocument::NewObject();
+    pallux::IntfPtr<pallux::IDisplayMessage> messages;
+    if (CreateService(messages))
+        messages->ShowMessage(NotRecordedText, pallux::mtError, pallux::mbOK);
 }
 
 void TfrmZumvoPayment::TImpl::CancelCurrent() {

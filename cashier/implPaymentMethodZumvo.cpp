@@ -84,7 +84,10 @@ void TPaymentMethodZumvo::FinaliseCurrentBasket(std::int32_t invoiceNum) {
         std::string answer;
         Use(client, "ZumvoAPI")
             .Advice(basketRef, cashier, trxRef, "FINALISE", trx["TvTrxID"].AsInteger(), "PAYMENT", answer);
-        logic.HandleFinaliseResponse(trx["TransactionID"].AsInteger(), answer);
+        // An answer the provider logic could not read records nothing; left at 1, the row would
+        // be marked finalised below while the provider still holds the money.
+        if (!logic.HandleFinaliseResponse(trx["TransactionID"].AsInteger(), answer))
+            store.SetStatus(trx["TransactionID"].AsInteger(), TTransactionStatus::FinaliseFailed);
     }
 
     LogInfo("[TPaymentMethodZumvo.AddCashupEntry] Calling Finalise for basket : %", basketID);

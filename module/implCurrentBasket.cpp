@@ -1,6 +1,7 @@
 #include "implCurrentBasket.h"
 
 #include "ZumvoLog.h"
+#include "clsAdviceRetry.h"
 #include "clsModuleContainer.h"
 
 namespace zumvo {
@@ -62,6 +63,14 @@ void TCurrentBasket::Event_DriverCashupInsertCashup(const std::string&, const st
 void TCurrentBasket::Event_DriverCashupComplete(const std::string&, const std::string& data, std::int64_t) {
     LogInfo("[TCurrentBasket.Event_DriverCashupComplete] Driver Cashup Complete : %", data);
     FDriverCashupStarted = FDriverCashupPaying = FDriverCashupInserting = false;
+    // The cash-up's own work is done: a moment that costs nobody anything to send the advices
+    // that are due, and to give back the codes of this till's sales that never reached an invoice.
+    Guarded("TCurrentBasket.Event_DriverCashupComplete", [&] {
+        TRetryRequest request;
+        request.Trigger = TRetryTrigger::Cashup;
+        request.CashupTill = Use(FInfo, "ZumvoInfo").GetTillID();
+        RetryAdvices(request);
+    });
 }
 
 void TCurrentBasket::Event_BeforePayment(const std::string&, const std::string&, std::int64_t) {

@@ -70,6 +70,15 @@ IF NOT EXISTS ( SELECT 1 FROM sys.indexes WHERE name = 'IX_ZumvoPaymentBasket_In
 IF NOT EXISTS ( SELECT 1 FROM sys.indexes WHERE name = 'IX_ZumvoPaymentBasket_Timestamp_Created' AND object_id = OBJECT_ID('ZumvoPaymentBasket') )
     CREATE INDEX [IX_ZumvoPaymentBasket_Timestamp_Created] ON [ZumvoPaymentBasket] ( [Timestamp_Created] ))";
 
+// What the advice retry counts on each row: attempts, the last one's time and the error it met.
+const char* const AddAdviceRetryColumns = R"(-- Zumvo Advice Retry
+IF NOT EXISTS ( SELECT 1 FROM INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = 'ZumvoPaymentTransactions' AND COLUMN_NAME = 'AdviceAttempts' )
+    ALTER TABLE [ZumvoPaymentTransactions] ADD [AdviceAttempts] INT NOT NULL DEFAULT 0
+IF NOT EXISTS ( SELECT 1 FROM INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = 'ZumvoPaymentTransactions' AND COLUMN_NAME = 'AdviceLastAttempt' )
+    ALTER TABLE [ZumvoPaymentTransactions] ADD [AdviceLastAttempt] DATETIME NULL
+IF NOT EXISTS ( SELECT 1 FROM INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = 'ZumvoPaymentTransactions' AND COLUMN_NAME = 'AdviceLastError' )
+    ALTER TABLE [ZumvoPaymentTransactions] ADD [AdviceLastError] VARCHAR(500) NULL)";
+
 } // namespace
 
 void PALLUX_CALL TDatabaseChangesZumvo::GetUpdateScripts(std::vector<std::string>& scripts) {
@@ -92,6 +101,7 @@ void PALLUX_CALL TDatabaseChangesZumvo::GetUpdateScripts(std::vector<std::string
         scripts.emplace_back(WidenResponseColumn);
         scripts.emplace_back(AddTillIDColumn);
         scripts.emplace_back(AddLookupIndexes);
+        scripts.emplace_back(AddAdviceRetryColumns);
 
         pallux::IntfPtr<ITillBrandSettings> brands;
         CreateService(brands);

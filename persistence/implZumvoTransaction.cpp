@@ -123,11 +123,40 @@ void TZumvoTransaction::SavePayment(std::int32_t transactionID, std::int32_t tvT
     });
 }
 
-void TZumvoTransaction::SaveProviderAnswer(std::int32_t transactionID, std::int32_t tvTrxID,
+bool TZumvoTransaction::SaveProviderAnswer(std::int32_t transactionID, std::int32_t tvTrxID,
                                            const std::string& response) {
+    bool saved = false;
     Guarded("TZumvoTransaction.SaveProviderAnswer", [&] {
         Update("UPDATE [ZumvoPaymentTransactions] SET [tvTrxID] = %d, [Response] = %s WHERE [ID] = %d",
                {Arg(tvTrxID), pallux::QuotedStr(response), Arg(transactionID)});
+        saved = true;
+    });
+    return saved;
+}
+
+void TZumvoTransaction::RecordAdviceAttempt(std::int32_t transactionID, const std::string& error) {
+    Guarded("TZumvoTransaction.RecordAdviceAttempt", [&] {
+        Update("UPDATE [ZumvoPaymentTransactions] SET [AdviceAttempts] = [AdviceAttempts] + 1, "
+               "[AdviceLastAttempt] = GETDATE(), [AdviceLastError] = %s WHERE [ID] = %d",
+               {error.empty() ? std::string("NULL") : pallux::QuotedStr(error.substr(0, 500)),
+                Arg(transactionID)});
+    });
+}
+
+void TZumvoTransaction::GetHeldFunds(std::string& rows) {
+    Guarded("TZumvoTransaction.GetHeldFunds", [&] {
+        auto db = NewDBScript();
+        rows =
+            QueryRows(*db,
+                      "SELECT T.[ID], T.[Timestamp_Created], T.[Timestamp_Payment], T.[InvoiceNum], "
+                      "T.[tvTrxID], T.[Response], T.[Amount], T.[Status], T.[BasketID], T.[AdviceAttempts], "
+                      "T.[AdviceLastAttempt], T.[AdviceLastError], B.[TillID] AS [BasketTillID], "
+                      "B.[InvoiceNum] AS [BasketInvoice], B.[Timestamp_Created] AS [BasketCreated] "
+                      "FROM [ZumvoPaymentTransactions] T LEFT JOIN [ZumvoPaymentBasket] B ON B.[ID] = "
+                      "T.[BasketID] WHERE T.[Status] IN ( -2, -3 ) OR ( T.[Status] = 0 AND T.[Response] "
+                      "LIKE '%\"Outcome\":\"Unknown\"%' ) OR ( T.[Status] IN ( 0, 1 ) AND "
+                      "T.[BasketID] IS NOT NULL AND B.[InvoiceNum] IS NULL ) ORDER BY T.[ID]")
+                .ToJSON();
     });
 }
 
@@ -198,8 +227,11 @@ void TZumvoTransaction::SetStatusForBasket(std::int32_t basketID, TTransactionSt
 void TZumvoTransaction::SetStatusForBasketExcept(std::int32_t basketID, TTransactionStatus status,
                                                  TTransactionStatus kept) {
     Guarded("TZumvoTransaction.SetStatusForBasketExcept", [&] {
-        Update("UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [BasketID] = %d AND [Status] <> %d",
-               {Arg(ToInt(status)), Arg(basketID), Arg(ToInt(kept))});
+        // A row of unknown outcome was never reversed: it keeps its note, so that it stays listed.
+        Update("UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [BasketID] = %d AND [Status] <> %d "
+               "AND NOT ( [Status] = 0 AND [Response] IS NOT NULL AND [Response] LIKE %s )",
+               {Arg(ToInt(status)), Arg(basketID), Arg(ToInt(kept)),
+                pallux::QuotedStr(R"(%"Outcome":"Unknown"%)")});
     });
 }
 

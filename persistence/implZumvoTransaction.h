@@ -35,9 +35,11 @@ public:
     std::int32_t GetInvoiceTill(std::int32_t invoiceNum) override;
     void SetStatusForBasketExcept(std::int32_t basketID, TTransactionStatus status,
                                   TTransactionStatus kept) override;
-    void SaveProviderAnswer(std::int32_t transactionID, std::int32_t tvTrxID,
+    bool SaveProviderAnswer(std::int32_t transactionID, std::int32_t tvTrxID,
                             const std::string& response) override;
     void SaveOutcomeUnknown(std::int32_t transactionID, const std::string& note) override;
+    void RecordAdviceAttempt(std::int32_t transactionID, const std::string& error) override;
+    void GetHeldFunds(std::string& rows) override;
 };
 
 class TZumvoTransactionFactory : public pallux::TServiceFactory<TZumvoTransaction, IZumvoTransaction> {};

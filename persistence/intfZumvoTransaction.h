@@ -59,20 +59,31 @@ public:
     virtual void GetBasketDetailsForID(std::int32_t basketID, std::string& details) = 0;
     // The till number (INVOICES.fkTillID) of the invoice; -1 when unknown or on failure.
     virtual std::int32_t GetInvoiceTill(std::int32_t invoiceNum) = 0;
-    // Like SetStatusForBasket, but rows whose status is kept are left alone: a basket is marked
-    // cancelled without hiding the transactions whose reversal the provider never confirmed.
+    // Like SetStatusForBasket, but rows whose status is kept, and rows whose request got no
+    // readable answer, are left alone: a basket is marked cancelled without hiding the
+    // transactions whose reversal the provider never confirmed or that it may hold unanswered.
     // Errors are logged, never raised.
     virtual void SetStatusForBasketExcept(std::int32_t basketID, TTransactionStatus status,
                                           TTransactionStatus kept) = 0;
     // Records the provider's number and answer (JSON text) on the row of a code the provider has
     // just accepted, leaving its status as it is: a till that stops before the code is kept still
-    // leaves a row the code can be reversed from. Logs and swallows database errors.
-    virtual void SaveProviderAnswer(std::int32_t transactionID, std::int32_t tvTrxID,
+    // leaves a row the code can be reversed from. Logs and swallows database errors; false when
+    // the row could not be written (the caller must then not keep the code).
+    virtual bool SaveProviderAnswer(std::int32_t transactionID, std::int32_t tvTrxID,
                                     const std::string& response) = 0;
     // Marks the row of a request that got no readable answer: its Response becomes the note
     // (JSON text with the references the provider can look the request up by). Logs and
     // swallows database errors.
     virtual void SaveOutcomeUnknown(std::int32_t transactionID, const std::string& note) = 0;
+    // Counts one more attempt of a repeated advice on the row, with its time and the error it
+    // met (empty: it was confirmed, the error is cleared). Logs and swallows database errors.
+    virtual void RecordAdviceAttempt(std::int32_t transactionID, const std::string& error) = 0;
+    // Every row that may hold money at the provider or still need an advice, with its basket's
+    // till, invoice and creation time (BasketTillID, BasketInvoice, BasketCreated), as a JSON
+    // array text in row order: failed finalises and cancels, rows whose request went unanswered,
+    // and started or redeemed rows of baskets that never reached an invoice. Leaves rows unset on
+    // an error (logged).
+    virtual void GetHeldFunds(std::string& rows) = 0;
 };
 
 } // namespace zumvo

@@ -106,4 +106,7 @@ echo
 LOG=$(ls "$DEMO"/libZumvoPayment*.log)
 echo "== The module's log next to the module: $LOG ($(grep -c . "$LOG") lines); the till's transcript: $DEMO/transcript.txt"
 tr -d '\r' < "$LOG" | grep -v "^====" | cut -c 25- | sed -n '1,8p' | sed 's/^/  /'
+
+echo
+"$HERE/demo/held_funds.sh" "$BIN" "$DEMO" || failed=1
 exit $failed

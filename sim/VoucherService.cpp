@@ -44,6 +44,8 @@ void WriteAdvice(TWriter& w, const TAdviceRecord& a) {
     Str(w, "trxId", a.TrxId);
     Str(w, "responseCode", a.ResponseCode);
     Str(w, "responseDesc", a.ResponseDesc);
+    w.Key("moved");
+    w.Bool(a.Moved);
     w.EndObject();
 }
 
@@ -110,6 +112,13 @@ TLedgerEntry* TVoucherService::FindLocked(std::int64_t tvTrxId) {
     return nullptr;
 }
 
+TLedgerEntry* TVoucherService::FindByReferenceLocked(const std::string& storeId, const std::string& trxId) {
+    for (auto it = FLedger.rbegin(); it != FLedger.rend(); ++it)
+        if (it->StoreId == storeId && it->TrxId == trxId)
+            return &*it;
+    return nullptr;
+}
+
 TAnswer TVoucherService::Transaction(const TTransactionRequest& request) {
     std::lock_guard lock(FMutex);
     if (auto refused = CheckCaller(request.Credentials, request.Store.StoreId)) {
@@ -172,8 +181,13 @@ TAnswer TVoucherService::Transaction(const TTransactionRequest& request) {
 TAnswer TVoucherService::Advice(const TAdviceRequest& request) {
     std::lock_guard lock(FMutex);
     TLedgerEntry* entry = nullptr;
-    if (auto id = ParseCents(request.TvTrxId))
+    const std::optional<std::int64_t> id = ParseCents(request.TvTrxId);
+    const bool byReference = id == 0 && request.Action == "REVERSE";
+    if (byReference)
+        entry = FindByReferenceLocked(request.Store.StoreId, request.Store.TrxId);
+    else if (id)
         entry = FindLocked(*id);
+    bool moved = false;
 
     auto decide = [&]() -> TAnswer {
         if (auto refused = CheckCaller(request.Credentials, request.Store.StoreId))
@@ -182,6 +196,8 @@ TAnswer TVoucherService::Advice(const TAdviceRequest& request) {
             return MakeAnswer(code::InvalidRequest, "Unsupported transaction type " + request.Type);
         if (request.Action != "FINALISE" && request.Action != "REVERSE")
             return MakeAnswer(code::InvalidRequest, "Unknown action " + request.Action);
+        if (!entry && byReference)
+            return MakeAnswer(code::Accepted, "No transaction to reverse");
         if (!entry)
             return MakeAnswer(code::AdviceRefused, "Unknown transaction " + request.TvTrxId);
         if (entry->StoreId != request.Store.StoreId || entry->TrxId != request.Store.TrxId)
@@ -198,14 +214,16 @@ TAnswer TVoucherService::Advice(const TAdviceRequest& request) {
                                                        ? "Transaction was reversed and cannot be finalised"
                                                        : "Transaction was finalised and cannot be reversed");
         entry->State = target;
+        moved = true;
         return MakeAnswer(code::Accepted, finalise ? "Transaction finalised" : "Transaction reversed");
     };
 
     TAnswer answer = decide();
     if (entry)
         answer.TvTrxId = entry->TvTrxId;
-    TAdviceRecord record{request.TvTrxId,     request.Action,      request.Store.StoreId,
-                         request.Store.TrxId, answer.ResponseCode, answer.ResponseDesc};
+    TAdviceRecord record{
+        request.TvTrxId,     request.Action, request.Store.StoreId, request.Store.TrxId, answer.ResponseCode,
+        answer.ResponseDesc, moved};
     FAdvices.push_back(record);
     if (entry)
         entry->Advices.push_back(std::move(record));
@@ -223,7 +241,10 @@ std::optional<TFaultRule> TVoucherService::TakeFault(const TSoapRequest& request
     if (request.Kind == TRequestKind::Transaction) {
         codeConcerned = request.Transaction.TokenId;
     } else if (auto id = ParseCents(request.Advice.TvTrxId)) {
-        if (const TLedgerEntry* entry = FindLocked(*id))
+        const TLedgerEntry* entry =
+            *id == 0 ? FindByReferenceLocked(request.Advice.Store.StoreId, request.Advice.Store.TrxId)
+                     : FindLocked(*id);
+        if (entry)
             codeConcerned = entry->Code;
     }
     if (auto rule = FFaults.Take(request.Kind, codeConcerned))

@@ -47,6 +47,7 @@ struct TAdviceRecord {
     std::string TrxId;
     std::string ResponseCode;
     std::string ResponseDesc;
+    bool Moved = false; // the advice changed the transaction's state (a repeat or refusal does not)
 };
 
 struct TLedgerEntry {
@@ -72,6 +73,9 @@ public:
     // Judges and, when accepted, records a transaction.
     TAnswer Transaction(const TTransactionRequest& request);
     // Settles (FINALISE) or releases (REVERSE) a held transaction; every advice is recorded.
+    // A REVERSE whose tvTrxId is 0 names the transaction by its store and trxId instead (the
+    // reversal of a request whose answer never arrived); when no transaction carries that
+    // reference there is nothing to give back and the answer is -1 as well.
     TAnswer Advice(const TAdviceRequest& request);
     TAnswer Handle(const TSoapRequest& request);
 
@@ -103,6 +107,8 @@ private:
     std::int64_t AvailableLocked(const TVoucherCode& code) const;
     bool InUseLocked(const std::string& code) const;
     TLedgerEntry* FindLocked(std::int64_t tvTrxId);
+    // The latest transaction of the store with that trxId.
+    TLedgerEntry* FindByReferenceLocked(const std::string& storeId, const std::string& trxId);
     void RestoreCodeFaultsLocked();
 
     const TVoucherCatalogue FCatalogue;

@@ -37,8 +37,11 @@ void AddTenderMembers(TJSONValue document, TVoucherKind kind, double payment, do
 void AddLoyaltyMembers(TJSONValue document);
 
 // An amount in the system's money format (currency symbol, its position, the currency's
-// decimals), as cashier messages show it.
+// decimals), as cashier messages show it: QLocale::system()'s currency text.
 std::string MoneyText(double amount);
+// The same text appended to `out`, for texts made in bulk such as a report page. The format is
+// read from the system's locale once per process, so amounts below 1000 cost no locale call.
+void AppendMoneyText(std::string& out, double amount);
 
 // An amount with two decimals, as store-log lines show it ("12.50").
 std::string FixedText(double amount);

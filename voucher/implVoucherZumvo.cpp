@@ -3,7 +3,9 @@
 #include "FZumvoPayment.h"
 #include "SimpleXMLtoJSON.h"
 #include "ZumvoLog.h"
+#include "clsAdviceRetry.h"
 #include "clsModuleContainer.h"
+#include "clsOutcomeUnknown.h"
 #include "clsSysUtils.h"
 #include "clsVoucherReturn.h"
 #include "implZumvoAPI.h"
@@ -464,11 +466,18 @@ void TVoucherZumvo::AddZumvoVoucher(const std::string& code, const std::string& 
         const std::int32_t transactionNo = Use(FStore, "ZumvoTransaction").AddTransactionToBasket(FBasketID);
         const std::string basketRef = Reference(FBasketID);
         const std::string transactionRef = Reference(transactionNo);
+        auto& store = Use(FStore, "ZumvoTransaction");
+        std::int32_t cents = 0;
+        bool sent = false;
         try {
-            const std::int32_t cents = WireCents(amount);
+            cents = WireCents(amount);
             std::string reply;
+            sent = true;
             client->Transaction(basketRef, cashier, transactionRef, code, "ZUMVO", cents, cents, "PAYMENT",
                                 lineItems.IsNull() ? std::string() : lineItems.ToJSON(), reply);
+            if (reply.empty())
+                store.SaveOutcomeUnknown(
+                    transactionNo, OutcomeUnknownNote("no answer", basketRef, transactionRef, code, cents));
             if (!reply.empty()) {
                 const TJSONDocument resp = ReadSoapAnswer(reply, "transactionResponse");
                 const bool paid = ParseResponseCode(resp["responseCode"].AsString("")) == AcceptedCode;
@@ -489,14 +498,37 @@ void TVoucherZumvo::AddZumvoVoucher(const std::string& code, const std::string& 
                     rec.Add("DiscountAmount", discountAmount);
                     data.Add("PaymentAmount", NumberText(paymentAmount));
                     data.Add("DiscountAmount", NumberText(discountAmount));
+                    // Recorded at once, before the other codes are sent: the row can be reversed
+                    // whatever happens next. A code that cannot be recorded is given back.
+                    const std::int32_t tvTrxID = rec["tvTrxID"].AsInteger(-1);
+                    if (!store.SaveProviderAnswer(transactionNo, tvTrxID, data.ToJSON())) {
+                        GiveBackUnrecorded(transactionNo, tvTrxID, basketRef, cashier);
+                        rec.Set("PaymentMade", false);
+                        rec.Set("Error", std::string("The transaction could not be recorded"));
+                    }
                 }
             }
         } catch (const std::exception& e) {
             rec.Set("PaymentMade", false);
             rec.Set("Error", std::string(e.what()));
+            // Sent without a readable answer: the provider may hold the code under this row.
+            if (sent && !rec.Exists("Data"))
+                store.SaveOutcomeUnknown(transactionNo,
+                                         OutcomeUnknownNote(std::string("unreadable answer: ") + e.what(),
+                                                            basketRef, transactionRef, code, cents));
         }
         record = std::move(rec);
     });
+}
+
+void TVoucherZumvo::GiveBackUnrecorded(std::int32_t transactionNo, std::int32_t tvTrxID,
+                                       const std::string& basketRef, const std::string& cashier) {
+    LogInfo("[TVoucherZumvo.AddZumvoVoucher] Transaction % could not be recorded, reversing %", transactionNo,
+            tvTrxID);
+    auto client = ClientForTill(TillOf(FLoadedBasket));
+    std::string reply;
+    client->Advice(basketRef, cashier, Reference(transactionNo), "REVERSE", tvTrxID, "PAYMENT", reply);
+    Use(FLogic, "ZumvoLogic").HandleReverseResponse(transactionNo, reply);
 }
 
 void TVoucherZumvo::GetVoucherReturn(TJSONDocument& document) {
@@ -666,7 +698,18 @@ bool PALLUX_CALL TVoucherZumvo::TransactionFinalise(const std::string& invoiceDa
         }
         result = true;
     });
+    RetryAdvicesAfterSale();
     return result;
+}
+
+void TVoucherZumvo::RetryAdvicesAfterSale() {
+    // The sale's own advices went out above; earlier failures that are due are sent now, leaving
+    // this sale's basket alone (its failures are retried at a later moment, so the cashier
+    // never waits twice).
+    TRetryRequest request;
+    request.Trigger = TRetryTrigger::AfterSale;
+    request.CurrentBasket = FBasketID;
+    RetryAdvices(request);
 }
 
 void TVoucherZumvo::FinaliseBasket(const std::string& invoiceData,
@@ -704,7 +747,10 @@ void TVoucherZumvo::FinaliseBasket(const std::string& invoiceData,
                     std::string reply;
                     client->Advice(basketRef, cashier, transactionRef, "FINALISE",
                                    transaction["tvTrxID"].AsInteger(-1), "PAYMENT", reply);
-                    logic.HandleFinaliseResponse(number, reply);
+                    // An unreadable answer records nothing: without this the row would be marked
+                    // finalised below while the provider still holds the money.
+                    if (!logic.HandleFinaliseResponse(number, reply))
+                        store.SetStatus(number, TTransactionStatus::FinaliseFailed);
                 } catch (const std::exception& e) {
                     LogInfo("[TVoucherZumvo.TransactionFinalise] Error finalising : %", e.what());
                     store.SetStatus(number, TTransactionStatus::FinaliseFailed);

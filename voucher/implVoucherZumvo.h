@@ -109,6 +109,11 @@ private:
     // TransactionFinalise's work on an open basket: the FINALISE advices after a successful
     // payment, then the invoice number on the basket and its transactions.
     void FinaliseBasket(const std::string& invoiceData, pallux::IntfPtr<pallux::IActivityMessage>& activity);
+    // Reverses a code the provider accepted for a row that could not be written.
+    void GiveBackUnrecorded(std::int32_t transactionNo, std::int32_t tvTrxID, const std::string& basketRef,
+                            const std::string& cashier);
+    // Sends the advices that are due for earlier failures, after a sale's own work is done.
+    void RetryAdvicesAfterSale();
     // The till of a basket-details document (its TillID), -1 when it names none.
     static std::int32_t TillOf(const std::optional<TJSONDocument>& basket);
     // A SOAP client for the till (-1: this till).

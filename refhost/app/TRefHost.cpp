@@ -5,6 +5,7 @@
 #include "TCashPaymentMethod.h"
 #include "TDBScript.h"
 #include "THTMLViewer.h"
+#include "THeldFundsCommand.h"
 #include "THostServices.h"
 #include "TReportCommand.h"
 #include "TRestClient.h"
@@ -48,6 +49,9 @@ TCommandLine TCommandLine::Parse(const std::vector<std::string>& args) {
             cl.Report.push_back(value());
             if (LooksLikeDate(cl.Report.front()))
                 cl.Report.push_back(value());
+        } else if (a == "--held-funds") {
+            // An optional action follows; anything that looks like an option is the next option.
+            cl.HeldFunds = (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) ? args[++i] : "list";
         } else if (a == "--scenario")
             cl.Scenario = value();
         else if (a == "--help" || a == "-h")
@@ -259,6 +263,8 @@ void PrintUsage(const std::string& role) {
               << "  --refresh-brands  refresh the till brand lists and print them\n"
               << "  --scenario FILE   Invoicing: run the till scenario FILE (JSON) headless; exit code 1\n"
               << "                    names the step that failed\n"
+              << "  --held-funds [retry] BackOffice: list the transactions that may hold funds (retry:\n"
+              << "                    send their advices again first)\n"
               << "  --report ...      the Zumvo report: today, this-week, last-week, this-month,\n"
               << "                    last-month, or FROM TO (yyyy-mm-dd); prints the page's file\n"
               << "  --version         print the version and stop\n";
@@ -316,10 +322,12 @@ int RunRefHost(int argc, char** argv) {
                 throw std::invalid_argument("--scenario runs the till: use Invoicing");
             rc = RunTill(host, argc, argv, options.Scenario);
         } else if (!options.Headless && !options.ListServices && !options.UpgradeDb &&
-                   !options.RefreshBrands && !report)
+                   !options.RefreshBrands && !report && options.HeldFunds.empty())
             rc = RunGui(host, argc, argv);
         if (report && rc == 0)
             rc = RunReportCommand(host, *report, std::cout, std::cerr);
+        if (!options.HeldFunds.empty() && rc == 0)
+            rc = RunHeldFundsCommand(host, options.HeldFunds, std::cout, std::cerr);
         host.UnloadModule();
         return rc;
     } catch (const std::exception& e) {

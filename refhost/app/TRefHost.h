@@ -28,6 +28,7 @@ struct TCommandLine {
     bool UpgradeDb = false;
     bool RefreshBrands = false;
     std::vector<std::string> Report; // --report PERIOD or --report FROM TO
+    std::string HeldFunds;           // --held-funds [list|retry]: the action, empty when not asked
     std::filesystem::path Scenario;  // Invoicing: run this till scenario (headless)
     bool Help = false;
     bool Version = false;

@@ -24,7 +24,24 @@ QDate ParseDate(const std::string& text) {
     return date;
 }
 
-// The transcript lines of one kind written since line `from`, without their "KIND: " prefix.
+} // namespace
+
+std::unique_ptr<QApplication> HeadlessApplication() {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // QApplication keeps references to these for its lifetime.
+    static int argc = 1;
+    static char name[] = "refhost";
+    static char* argv[] = {name, nullptr};
+    return qApp ? nullptr : std::make_unique<QApplication>(argc, argv);
+}
+
+QWidget* OpenWindow(const char* objectName) {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == objectName && w->isVisible())
+            return w;
+    return nullptr;
+}
+
 std::vector<std::string> LinesOf(const THostContext& ctx, std::size_t from, const std::string& kind) {
     std::vector<std::string> found;
     const auto lines = ctx.Transcript.Lines();
@@ -34,14 +51,7 @@ std::vector<std::string> LinesOf(const THostContext& ctx, std::size_t from, cons
     return found;
 }
 
-QWidget* OpenReportForm() {
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->objectName() == "frmZumvoReports" && w->isVisible())
-            return w;
-    return nullptr;
-}
-
-} // namespace
+namespace {} // namespace
 
 bool LooksLikeDate(const std::string& text) {
     if (text.size() != 10 || text[4] != '-' || text[7] != '-')
@@ -80,13 +90,7 @@ TReportRequest TReportRequest::Parse(const std::vector<std::string>& values) {
 
 int RunReportCommand(TRefHost& host, const TReportRequest& request, std::ostream& out, std::ostream& err) {
     // The report form is a real window; without a display it runs on Qt's offscreen platform.
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    int argc = 1;
-    char name[] = "refhost";
-    char* argv[] = {name, nullptr};
-    std::unique_ptr<QApplication> app;
-    if (!qApp)
-        app = std::make_unique<QApplication>(argc, argv);
+    const auto app = HeadlessApplication();
 
     auto& ctx = host.Context();
     const std::size_t start = ctx.Transcript.Lines().size();
@@ -96,7 +100,7 @@ int RunReportCommand(TRefHost& host, const TReportRequest& request, std::ostream
     bool formSeen = false;
     std::string problem;
     QTimer::singleShot(0, [&] {
-        QWidget* form = OpenReportForm();
+        QWidget* form = OpenWindow("frmZumvoReports");
         if (!form)
             return;
         formSeen = true;

@@ -6,12 +6,26 @@
 #pragma once
 
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
+
+class QApplication;
+class QWidget;
 
 namespace refhost {
 
 class TRefHost;
+struct THostContext;
+
+// A Qt application for a headless menu command, on Qt's offscreen platform unless another is
+// set; empty when the program has one already.
+std::unique_ptr<QApplication> HeadlessApplication();
+// The visible top-level window with that object name; null when there is none.
+QWidget* OpenWindow(const char* objectName);
+
+// The transcript lines of one kind written since line `from`, without their "KIND: " prefix.
+std::vector<std::string> LinesOf(const THostContext& ctx, std::size_t from, const std::string& kind);
 
 struct TReportRequest {
     std::string Button;   // the report form's button to press

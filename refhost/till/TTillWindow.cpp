@@ -92,7 +92,7 @@ TTillWindow::TTillWindow(TTill& till, QWidget* parent) : QMainWindow(parent), FT
     FGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
     FGrid->setSelectionMode(QAbstractItemView::SingleSelection);
     FGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    left->addWidget(FGrid, 3);
+    left->addWidget(FGrid, 2);
 
     FAdjustments = new QListWidget;
     FAdjustments->setObjectName("lstAdjustments");
@@ -108,7 +108,7 @@ TTillWindow::TTillWindow(TTill& till, QWidget* parent) : QMainWindow(parent), FT
     mono.setPixelSize(13);
     FReceipt->setFont(mono);
     receiptLayout->addWidget(FReceipt);
-    left->addWidget(receiptBox, 2);
+    left->addWidget(receiptBox, 3);
     columns->addLayout(left, 3);
 
     // Right: invoice, totals, the sale buttons.

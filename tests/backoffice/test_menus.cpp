@@ -30,9 +30,11 @@ TEST_F(MenuTest, EachProgramGetsItsEntries) {
         std::vector<std::string> Menus;
     } cases[] = {
         {"BackOffice",
-         {"Lists / -", "Lists / Zumvo Reports", "Preferences / -", "Preferences / Zumvo Brand Settings"}},
+         {"Lists / -", "Lists / Zumvo Reports", "Lists / Zumvo Held Funds", "Preferences / -",
+          "Preferences / Zumvo Brand Settings"}},
         {"Invoicing",
-         {"Lists / -", "Lists / Zumvo Reports", "Plugins / -", "Plugins / Zumvo Brand Settings"}},
+         {"Lists / -", "Lists / Zumvo Reports", "Lists / Zumvo Held Funds", "Plugins / -",
+          "Plugins / Zumvo Brand Settings"}},
     };
     for (const auto& c : cases) {
         std::filesystem::remove(host.Folder / "transcript.txt");
@@ -53,7 +55,8 @@ TEST_F(MenuTest, AnotherProgramGetsTheReportEntryOnlyAndARefusedUserNoReport) {
     std::vector<std::string> added;
     for (const auto& e : menus->Entries())
         added.push_back(e.Menu + " / " + e.Caption);
-    EXPECT_EQ(added, (std::vector<std::string>{"Lists / -", "Lists / Zumvo Reports"}));
+    EXPECT_EQ(added,
+              (std::vector<std::string>{"Lists / -", "Lists / Zumvo Reports", "Lists / Zumvo Held Funds"}));
 
     // A user whose group lacks AM012: the host's refusal, no form, no page.
     host.Context->Config.Write("Access", "User", "Clerk");

@@ -280,6 +280,25 @@ TEST_F(CashierTest, DriverCashupFinalisesOnlyRedeemedCodesAndASecondCashupSendsN
     EXPECT_EQ(entries.size(), 3u);
 }
 
+// A FINALISE answered with something that is no advice answer confirms nothing: the code stays
+// "failed to finalise" (where the retry finds it), never finalised while the provider holds it.
+TEST_F(CashierTest, UnreadableFinaliseAnswerAtCashupLeavesTheCodeFailedToFinalise) {
+    StartSimulator();
+    const std::int32_t basket = store->AddBasket(3);
+    const std::int32_t row = store->AddTransactionToBasket(basket);
+    Redeem(basket, row, 1000);
+    refhost::TRestClient control(refhost::TRestSettings{});
+    control.SetBaseURL(simURL);
+    control.Post("/faults", R"({"fault": "malformed", "request": "advise"})", {}, 0);
+    pallux::IntfPtr<ICurrentBasket> hub;
+    ASSERT_TRUE(GetSingletonService(hub));
+    hub->SetBasketID(basket);
+    RaiseCashupEvents({"Start", "Payment", "InsertCashup"});
+    NewTender()->AddCashupEntry(1, 900, {});
+    EXPECT_EQ(Status(row), "-2");
+    EXPECT_EQ(SimGet("/ledger")[0]["state"].AsString(), "held");
+}
+
 TEST_F(CashierTest, ReceiptBlockOfBasketSeventeenByteForByte) {
     host.Run(
         "INSERT INTO [ZumvoPaymentBasket] ( [Timestamp_Created], [InvoiceNum], [TotalAmount], [TillID] ) "

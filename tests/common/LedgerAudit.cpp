@@ -103,7 +103,12 @@ std::string LedgerMismatches(const TJSONDocument& rows, const TJSONDocument& led
         int reversed = 0;
         const TJSONValue advices = entry["adviceLog"];
         for (int a = 0; a < advices._Count(); ++a) {
-            if (advices[a]["responseCode"].AsString("") != "-1")
+            // A repeated advice is answered -1 again without moving anything: only the advices
+            // that changed the state count (older ledgers without "moved": every accepted one).
+            const TJSONValue advice = advices[a];
+            const bool moved = advice.Exists("moved") ? advice["moved"].AsBoolean(false)
+                                                      : advice["responseCode"].AsString("") == "-1";
+            if (!moved)
                 continue;
             const std::string action = advices[a]["action"].AsString("");
             finalised += action == "FINALISE";

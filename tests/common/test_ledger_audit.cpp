@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 using zumvo::TJSONDocument;
 using zumvo::test::LedgerMismatches;
 
@@ -20,8 +22,11 @@ std::string Entry(const std::string& trxId, const std::string& state, const std:
            state + R"(","adviceLog":[)" + advices + "]}";
 }
 
-std::string Advice(const std::string& action, const std::string& code = "-1") {
-    return R"({"action":")" + action + R"(","responseCode":")" + code + R"("})";
+// moved: written when given, as the simulator writes it; absent in older ledgers.
+std::string Advice(const std::string& action, const std::string& code = "-1",
+                   std::optional<bool> moved = {}) {
+    return R"({"action":")" + action + R"(","responseCode":")" + code + R"(")" +
+           (moved ? std::string(R"(,"moved":)") + (*moved ? "true" : "false") : std::string()) + "}";
 }
 
 } // namespace
@@ -68,6 +73,18 @@ TEST(LedgerAudit, OrphansNumbersAndDoubleAdvices) {
          "released 2 times"},
         {"[" + Row(9, -1) + "]",
          "[" + Entry("12-9", "released", Advice("FINALISE", "1") + "," + Advice("REVERSE")) + "]", ""},
+        // A repeated advice answered -1 without moving anything is no second settlement.
+        {"[" + Row(9, 2) + "]",
+         "[" +
+             Entry("12-9", "settled",
+                   Advice("FINALISE", "-1", true) + "," + Advice("FINALISE", "-1", false)) +
+             "]",
+         ""},
+        {"[" + Row(9, -1) + "]",
+         "[" +
+             Entry("12-9", "released", Advice("REVERSE", "-1", true) + "," + Advice("REVERSE", "-1", true)) +
+             "]",
+         "released 2 times"},
     };
     for (const TCase& c : cases) {
         const std::string found =

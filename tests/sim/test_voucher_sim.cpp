@@ -342,6 +342,24 @@ TEST_F(VoucherSimTest, AdviceMovesHeldFundsOnceAndRepeatsAreIdempotent) {
     EXPECT_STREQ(advices[6]["tvTrxId"].GetString(), "4242");
 }
 
+// A reversal whose answer was lost names the transaction by its reference (tvTrxId 0): it
+// releases the latest transaction with that store and trxId once; with none there is nothing to
+// give back, which is an accepted answer too. Only advices that moved funds are marked "moved".
+TEST_F(VoucherSimTest, ReversalByReferenceReleasesOnceAndAcceptsWhenNothingIsHeld) {
+    Transaction({"PAY", 500, "17", "17-8"});
+    EXPECT_EQ(Advice("REVERSE", 0, "17-9")["responseCode"], "-1"); // never accepted: nothing held
+    EXPECT_EQ(Advice("FINALISE", 0, "17-8")["responseCode"], code::AdviceRefused); // reference: REVERSE only
+    EXPECT_EQ(Advice("REVERSE", 0, "17-8")["responseCode"], "-1");
+    EXPECT_EQ(Advice("REVERSE", 0, "17-8")["responseCode"], "-1"); // repeated
+    rapidjson::Document ledger = GetJson("/ledger");
+    ASSERT_EQ(ledger.Size(), 1u);
+    EXPECT_STREQ(ledger[0]["state"].GetString(), "released");
+    ASSERT_EQ(ledger[0]["adviceLog"].Size(), 2u);
+    EXPECT_TRUE(ledger[0]["adviceLog"][0]["moved"].GetBool());
+    EXPECT_FALSE(ledger[0]["adviceLog"][1]["moved"].GetBool());
+    EXPECT_EQ(GetJson("/ledger/advices").Size(), 4u);
+}
+
 TEST_F(VoucherSimTest, ResetClearsTheLedgerAndRestoresValuesButNotNumbers) {
     Accept("GIFT", 3000);
     const auto once = Accept("ONCE");

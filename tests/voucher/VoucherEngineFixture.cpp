@@ -48,8 +48,9 @@ void VoucherEngineTest::SetUp() {
     port = AnnouncedPort(simulator->ReadLine());
     ASSERT_GT(port, 0) << "the voucher simulator did not start";
 
-    host.WriteSettings("[Settings]\nZumvoStoreID=17\nSOAPServer=http://127.0.0.1:" + std::to_string(port) +
-                       "\nSOAPUrl=/pos/services/PosService\nSOAPID=zumvo\nSOAPPWD=zumvo-secret\n");
+    // The engine's documented behaviour is checked without the automatic advice retry, which has
+    // suites of its own (they turn it on with WriteModuleSettings).
+    WriteModuleSettings("AdviceRetryAttempts=0\n");
     std::vector<std::string> scripts;
     pallux::MakeIntf<TDatabaseChangesZumvo>()->GetUpdateScripts(scripts);
     for (const auto& s : scripts)
@@ -69,6 +70,11 @@ void VoucherEngineTest::SetUp() {
     FScreenWatch = std::make_unique<QTimer>();
     QObject::connect(FScreenWatch.get(), &QTimer::timeout, [this] { WatchScreens(); });
     FScreenWatch->start(5);
+}
+
+void VoucherEngineTest::WriteModuleSettings(const std::string& extra) {
+    host.WriteSettings("[Settings]\nZumvoStoreID=17\nSOAPServer=http://127.0.0.1:" + std::to_string(port) +
+                       "\nSOAPUrl=/pos/services/PosService\nSOAPID=zumvo\nSOAPPWD=zumvo-secret\n" + extra);
 }
 
 void VoucherEngineTest::TearDown() {

@@ -48,6 +48,9 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
+    // The module's settings file: the simulator's address and credentials, then extra lines.
+    void WriteModuleSettings(const std::string& extra);
+
     // A new engine object, as the host gets one from the container.
     pallux::IntfPtr<TVoucherZumvo> NewEngine();
 

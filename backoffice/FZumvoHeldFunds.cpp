@@ -1,0 +1,146 @@
+#include "FZumvoHeldFunds.h"
+
+#include "ZumvoLog.h"
+#include "clsHeldFundsReport.h"
+#include "clsModuleContainer.h"
+#include "clsZumvoReport.h"
+#include "intfDisplayMessage.h"
+#include "intfHTMLViewer.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+
+namespace zumvo {
+
+namespace {
+
+QPushButton* Button(QWidget* parent, const char* name, const char* text, int left) {
+    auto* button = new QPushButton(QString::fromUtf8(text), parent);
+    button->setObjectName(name);
+    button->setGeometry(left, 452, 150, 40);
+    return button;
+}
+
+pallux::IntfPtr<pallux::IDisplayMessage> Messages() {
+    pallux::IntfPtr<pallux::IDisplayMessage> messages;
+    CreateService(messages);
+    return messages;
+}
+
+} // namespace
+
+TfrmZumvoHeldFunds::TfrmZumvoHeldFunds(QWidget* parent) : QDialog(parent) {
+    setObjectName("frmZumvoHeldFunds");
+    setWindowTitle("Zumvo Held Funds");
+    setFixedSize(980, 500);
+    lblSummary = new QLabel(this);
+    lblSummary->setObjectName("lblSummary");
+    lblSummary->setGeometry(10, 6, 960, 26);
+    grdHeldFunds = new QTableWidget(0, static_cast<int>(std::size(HeldFundsColumns)), this);
+    grdHeldFunds->setObjectName("grdHeldFunds");
+    grdHeldFunds->setGeometry(10, 36, 960, 408);
+    QStringList headers;
+    for (const char* h : HeldFundsColumns)
+        headers << h;
+    grdHeldFunds->setHorizontalHeaderLabels(headers);
+    grdHeldFunds->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grdHeldFunds->setSelectionMode(QAbstractItemView::SingleSelection);
+    grdHeldFunds->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grdHeldFunds->verticalHeader()->hide();
+    btnRefresh = Button(this, "btnRefresh", "Refresh", 10);
+    btnRetry = Button(this, "btnRetry", "Retry", 170);
+    btnReverse = Button(this, "btnReverse", "Reverse", 330);
+    btnRetryAll = Button(this, "btnRetryAll", "Retry All", 490);
+    btnClose = Button(this, "btnClose", "Close", 820);
+    connect(btnRefresh, &QPushButton::clicked, this,
+            [this] { Guarded("TfrmZumvoHeldFunds.btnRefreshClick", [this] { Refresh(); }); });
+    connect(btnRetry, &QPushButton::clicked, this, [this] { btnRetryClick(); });
+    connect(btnReverse, &QPushButton::clicked, this, [this] { btnReverseClick(); });
+    connect(btnRetryAll, &QPushButton::clicked, this, [this] { btnRetryAllClick(); });
+    connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
+    connect(grdHeldFunds, &QTableWidget::itemSelectionChanged, this, [this] {
+        btnRetry->setEnabled(SelectedID() != -1);
+        btnReverse->setEnabled(SelectedID() != -1);
+    });
+    Guarded("TfrmZumvoHeldFunds.FormCreate", [this] { Refresh(); });
+}
+
+void TfrmZumvoHeldFunds::Refresh() {
+    TRetryRequest request;
+    request.Trigger = TRetryTrigger::OnDemand;
+    FRows = TAdviceRetry().HeldFunds(request);
+    grdHeldFunds->setRowCount(static_cast<int>(FRows.size()));
+    for (int r = 0; r < static_cast<int>(FRows.size()); ++r) {
+        const auto cells = HeldFundsCells(FRows[static_cast<std::size_t>(r)]);
+        for (int c = 0; c < static_cast<int>(cells.size()); ++c)
+            grdHeldFunds->setItem(
+                r, c, new QTableWidgetItem(QString::fromStdString(cells[static_cast<std::size_t>(c)])));
+    }
+    lblSummary->setText(FRows.empty()
+                            ? QString("No transaction holds funds.")
+                            : QString("%1 transaction(s) may hold a customer's money").arg(FRows.size()));
+    // The rows are new: nothing stays chosen, so the buttons and the selection agree.
+    grdHeldFunds->clearSelection();
+    btnRetry->setEnabled(false);
+    btnReverse->setEnabled(false);
+    btnRetryAll->setEnabled(!FRows.empty());
+    pallux::IntfPtr<pallux::IHTMLViewer> viewer;
+    if (CreateService(viewer) && viewer) {
+        viewer->SetCaption("Zumvo Held Funds");
+        viewer->ShowHTML(BuildHeldFundsPage(FRows, HostResFolderURL()));
+    }
+}
+
+std::int32_t TfrmZumvoHeldFunds::SelectedID() const {
+    const auto selected = grdHeldFunds->selectionModel()->selectedRows();
+    if (selected.isEmpty())
+        return -1;
+    const auto index = static_cast<std::size_t>(selected.first().row());
+    return index < FRows.size() ? FRows[index].ID : -1;
+}
+
+void TfrmZumvoHeldFunds::Act(const char* classMethod, const std::string& question,
+                             std::optional<std::int32_t> only, bool reverse) {
+    Guarded(classMethod, [&] {
+        auto messages = Messages();
+        auto& display = Use(messages, "DisplayMessage");
+        if (display.ShowMessage(question, pallux::mtConfirmation, pallux::mbYes | pallux::mbNo) ==
+            pallux::mbNo)
+            return;
+        TRetryRequest request;
+        request.Trigger = TRetryTrigger::OnDemand;
+        request.Reverse = reverse;
+        if (only)
+            request.Only = std::set<std::int32_t>{*only};
+        const TRetryResult result = TAdviceRetry().Run(request);
+        display.ShowMessage(std::to_string(result.Attempted) +
+                                " advice(s) sent: " + std::to_string(result.Confirmed) + " confirmed, " +
+                                std::to_string(result.Failed) + " not confirmed",
+                            pallux::mtInformation, pallux::mbOK);
+        Refresh();
+    });
+}
+
+void TfrmZumvoHeldFunds::btnRetryClick() {
+    const std::int32_t id = SelectedID();
+    if (id != -1)
+        Act("TfrmZumvoHeldFunds.btnRetryClick",
+            "Send the advice of transaction " + std::to_string(id) + " again?", id, false);
+}
+
+void TfrmZumvoHeldFunds::btnReverseClick() {
+    const std::int32_t id = SelectedID();
+    if (id != -1)
+        Act("TfrmZumvoHeldFunds.btnReverseClick",
+            "Reverse transaction " + std::to_string(id) + "? The funds go back to the customer.", id, true);
+}
+
+void TfrmZumvoHeldFunds::btnRetryAllClick() {
+    Act("TfrmZumvoHeldFunds.btnRetryAllClick",
+        "Send the advice of every listed transaction again (" + std::to_string(FRows.size()) + ")?",
+        std::nullopt, false);
+}
+
+} // namespace zumvo

@@ -1,0 +1,314 @@
+#include "clsAdviceRetry.h"
+
+#include "SimpleXMLtoJSON.h"
+#include "ZumvoLog.h"
+#include "clsModuleContainer.h"
+#include "clsOutcomeUnknown.h"
+#include "implZumvoAPI.h"
+#include "intfZumvoInfo.h"
+#include "intfZumvoLogic.h"
+#include "intfZumvoTransaction.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <ctime>
+#include <stdexcept>
+
+namespace zumvo {
+
+namespace {
+
+constexpr std::int32_t AcceptedCode = -1;
+constexpr std::size_t LogMessageLimit = 1000; // zumvoPaymentLog.Message
+
+// A whole number >= minimum from a setting's text; none when empty; logged and none when invalid.
+std::optional<long long> SettingNumber(pallux::IINISettings& settings, const char* key, long long minimum) {
+    const std::string text = settings.ReadString(key, "Default");
+    if (text.empty())
+        return std::nullopt;
+    long long value = 0;
+    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || ptr != text.data() + text.size() || value < minimum) {
+        LogInfo("[TRetrySettings.Read] Ignoring % = %: not a whole number of at least %", key, text, minimum);
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::string Text(const TJSONValue& v) {
+    return v.IsNull() ? std::string() : v.AsString("");
+}
+
+std::int32_t IntOr(const TJSONValue& v, std::int32_t fallback) {
+    return v.IsNull() ? fallback : v.AsInteger(fallback);
+}
+
+// The local calendar day of a time point.
+std::tm LocalDay(TTimePoint t) {
+    const std::time_t tt = TClock::to_time_t(t);
+    std::tm tm{};
+    localtime_r(&tt, &tm);
+    return tm;
+}
+
+struct TJudgement {
+    bool Confirmed = false;
+    std::string Error; // empty when confirmed
+};
+
+// Reads an advice answer: confirmed only on responseCode -1; anything else names its reason.
+TJudgement JudgeAnswer(const std::string& reply) {
+    if (reply.empty())
+        return {false, "No answer from the provider"};
+    try {
+        const TJSONDocument answer = ReadSoapAnswer(reply, "adviseResponse");
+        const std::string code = answer["responseCode"].AsString("");
+        if (ParseResponseCode(code) == AcceptedCode)
+            return {true, {}};
+        return {false, "Refused: " + code + " " + answer["responseDesc"].AsString("")};
+    } catch (const std::exception& e) {
+        return {false, std::string("Unreadable answer: ") + e.what()};
+    }
+}
+
+} // namespace
+
+TRetrySettings TRetrySettings::Read(pallux::IINISettings& settings) {
+    TRetrySettings s;
+    if (auto n = SettingNumber(settings, "AdviceRetryAttempts", 0))
+        s.MaxAttempts = static_cast<int>(std::min<long long>(*n, 1000));
+    if (auto n = SettingNumber(settings, "AdviceRetryIntervalSeconds", 0))
+        s.FirstInterval = std::min(std::chrono::seconds(*n), LongestInterval);
+    if (auto n = SettingNumber(settings, "AbandonedAfterMinutes", 0))
+        s.AbandonedAfter = std::chrono::minutes(std::min<long long>(*n, 60LL * 24 * 366));
+    return s;
+}
+
+std::chrono::seconds RetryInterval(const TRetrySettings& settings, int attemptsMade) {
+    std::chrono::seconds interval = settings.FirstInterval;
+    for (int i = 1; i < attemptsMade && interval < TRetrySettings::LongestInterval; ++i)
+        interval *= 2;
+    return std::min(interval, TRetrySettings::LongestInterval);
+}
+
+bool RetryDue(const TRetrySettings& settings, int attemptsMade, std::optional<TTimePoint> lastAttempt,
+              TTimePoint now) {
+    if (attemptsMade >= settings.MaxAttempts)
+        return false;
+    if (attemptsMade <= 0 || !lastAttempt)
+        return true;
+    return now >= *lastAttempt + RetryInterval(settings, attemptsMade);
+}
+
+bool IsAbandoned(TTimePoint opened, TTimePoint now, const std::optional<std::chrono::minutes>& age,
+                 std::optional<TTimePoint> cashupAt) {
+    if (cashupAt && opened <= *cashupAt)
+        return true;
+    if (age)
+        return now - opened >= *age;
+    const std::tm a = LocalDay(opened);
+    const std::tm b = LocalDay(now);
+    return a.tm_year < b.tm_year || (a.tm_year == b.tm_year && a.tm_yday < b.tm_yday);
+}
+
+std::optional<TTimePoint> ParseTimestamp(const std::string& text) {
+    std::tm tm{};
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    char sep = ' ';
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d", &year, &month, &day, &sep, &hour, &minute,
+                    &second) != 7 ||
+        (sep != ' ' && sep != 'T'))
+        return std::nullopt;
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    tm.tm_isdst = -1;
+    const std::time_t t = std::mktime(&tm);
+    if (t == static_cast<std::time_t>(-1))
+        return std::nullopt;
+    return TClock::from_time_t(t);
+}
+
+const char* HeldKindText(THeldKind kind) {
+    switch (kind) {
+    case THeldKind::None:
+        return "Nothing held";
+    case THeldKind::FinaliseFailed:
+        return "Failed to finalise";
+    case THeldKind::CancelFailed:
+        return "Failed to cancel";
+    case THeldKind::OutcomeUnknown:
+        return "Outcome unknown";
+    case THeldKind::Abandoned:
+        return "Abandoned sale";
+    case THeldKind::InProgress:
+        return "Sale in progress";
+    }
+    return "?";
+}
+
+THeldRow ReadHeldRow(const TJSONValue& row, const TRetrySettings& settings, const TRetryRequest& request) {
+    THeldRow r;
+    r.ID = IntOr(row["ID"], 0);
+    r.BasketID = IntOr(row["BasketID"], -1);
+    r.InvoiceNum = IntOr(row["BasketInvoice"], IntOr(row["InvoiceNum"], -1));
+    r.TillID = IntOr(row["BasketTillID"], -1);
+    if (!row["tvTrxID"].IsNull())
+        r.TvTrxID = row["tvTrxID"].AsInteger();
+    r.Amount = row["Amount"].IsNull() ? 0 : row["Amount"].AsFloat(0);
+    r.Status = IntOr(row["Status"], 0);
+    r.Created = Text(row["Timestamp_Created"]);
+    r.Attempts = IntOr(row["AdviceAttempts"], 0);
+    r.LastAttempt = Text(row["AdviceLastAttempt"]);
+    r.LastError = Text(row["AdviceLastError"]);
+    r.BudgetSpent = r.Attempts >= settings.MaxAttempts;
+    const std::string response = Text(row["Response"]);
+    try {
+        if (!response.empty()) {
+            const TJSONDocument data = TJSONDocument::Parse(response);
+            if (data.IsObject() && data.Exists("Zumvo"))
+                r.Code = data["Zumvo"].AsString("");
+        }
+    } catch (const std::exception&) {
+        // A stored answer that is no JSON names no code; the row is listed all the same.
+    }
+    const auto created = ParseTimestamp(r.Created);
+    if (created)
+        r.AgeMinutes = std::chrono::duration_cast<std::chrono::minutes>(request.Now - *created).count();
+
+    if (r.Status == -2) {
+        r.Kind = THeldKind::FinaliseFailed;
+    } else if (r.Status == -3) {
+        r.Kind = THeldKind::CancelFailed;
+    } else if (r.Status == 0 && IsOutcomeUnknown(response)) {
+        r.Kind = THeldKind::OutcomeUnknown;
+    } else if ((r.Status == 0 || r.Status == 1) && r.BasketID != -1 && r.InvoiceNum == -1) {
+        const auto opened = ParseTimestamp(Text(row["BasketCreated"]));
+        const bool cashup = request.Trigger == TRetryTrigger::Cashup && r.TillID == request.CashupTill;
+        const bool abandoned =
+            r.BasketID != request.CurrentBasket &&
+            IsAbandoned(opened.value_or(created.value_or(request.Now)), request.Now, settings.AbandonedAfter,
+                        cashup ? std::optional<TTimePoint>(request.Now) : std::nullopt);
+        r.Kind = abandoned ? THeldKind::Abandoned : THeldKind::InProgress;
+    }
+    return r;
+}
+
+TAdviceRetry::TAdviceRetry() {
+    Guarded("TAdviceRetry.Create", [&] {
+        pallux::IntfPtr<IZumvoInfo> info;
+        pallux::IntfPtr<pallux::IINISettings> settings;
+        if (GetSingletonService(info) && info)
+            info->GetSettings(settings);
+        if (settings)
+            FSettings = TRetrySettings::Read(*settings);
+    });
+}
+
+std::vector<THeldRow> TAdviceRetry::HeldFunds(const TRetryRequest& request) const {
+    std::vector<THeldRow> held;
+    Guarded("TAdviceRetry.HeldFunds", [&] {
+        pallux::IntfPtr<IZumvoTransaction> store;
+        CreateService(store);
+        std::string text;
+        Use(store, "ZumvoTransaction").GetHeldFunds(text);
+        if (text.empty())
+            return;
+        const TJSONDocument rows = TJSONDocument::Parse(text);
+        for (int i = 0; i < rows._Count(); ++i) {
+            THeldRow row = ReadHeldRow(rows[i], FSettings, request);
+            if (row.Kind != THeldKind::None)
+                held.push_back(std::move(row));
+        }
+    });
+    return held;
+}
+
+TRetryResult TAdviceRetry::Run(const TRetryRequest& request) {
+    TRetryResult result;
+    Guarded("TAdviceRetry.Run", [&] {
+        const bool onDemand = request.Trigger == TRetryTrigger::OnDemand;
+        for (const THeldRow& row : HeldFunds(request)) {
+            if (row.Kind == THeldKind::InProgress)
+                continue;
+            if (request.Only && request.Only->count(row.ID) == 0)
+                continue;
+            if (!onDemand) {
+                if (row.BasketID == request.CurrentBasket && row.BasketID != -1)
+                    continue;
+                if (!RetryDue(FSettings, row.Attempts, ParseTimestamp(row.LastAttempt), request.Now))
+                    continue;
+            }
+            ++result.Attempted;
+            if (Attempt(row, onDemand && request.Reverse))
+                ++result.Confirmed;
+            else
+                ++result.Failed;
+        }
+        if (result.Attempted > 0)
+            LogInfo("[TAdviceRetry.Run] Attempted % advice(s): % confirmed, % failed", result.Attempted,
+                    result.Confirmed, result.Failed);
+    });
+    return result;
+}
+
+bool TAdviceRetry::Attempt(const THeldRow& row, bool reverse) {
+    pallux::IntfPtr<IZumvoTransaction> storeRef;
+    pallux::IntfPtr<IZumvoLogic> logicRef;
+    pallux::IntfPtr<IZumvoInfo> infoRef;
+    CreateService(storeRef);
+    CreateService(logicRef);
+    GetSingletonService(infoRef);
+    auto& store = Use(storeRef, "ZumvoTransaction");
+    auto& logic = Use(logicRef, "ZumvoLogic");
+    const bool finalise = row.Kind == THeldKind::FinaliseFailed && !reverse;
+    const std::string action = finalise ? "FINALISE" : "REVERSE";
+    // Without the provider's number a reversal names the request by its reference (tvTrxId 0).
+    const std::int32_t tvTrxID = row.TvTrxID.value_or(0);
+
+    TJudgement judged;
+    try {
+        if (finalise && !row.TvTrxID)
+            throw std::runtime_error("No provider transaction number to finalise");
+        pallux::IntfPtr<IZumvoAPI> client;
+        if (row.TillID == -1)
+            logic.ZumvoAPI(client);
+        else
+            logic.ZumvoAPIForTill(row.TillID, client);
+        const std::string store_ = std::to_string(Use(infoRef, "ZumvoInfo").GetStoreID());
+        std::string reply;
+        Use(client, "ZumvoAPI")
+            .Advice(store_ + "-" + std::to_string(row.BasketID), "-", store_ + "-" + std::to_string(row.ID),
+                    action, tvTrxID, "PAYMENT", reply);
+        judged = JudgeAnswer(reply);
+    } catch (const std::exception& e) {
+        judged = {false, e.what()};
+    }
+
+    if (judged.Confirmed) {
+        if (finalise)
+            store.SaveFinalise(row.ID);
+        else
+            store.SetStatus(row.ID, TTransactionStatus::Cancelled);
+    } else if (row.Kind != THeldKind::FinaliseFailed) {
+        // An unconfirmed reversal is a failed cancel, whatever the row was before.
+        store.SetStatus(row.ID, TTransactionStatus::CancelFailed);
+    }
+    store.RecordAdviceAttempt(row.ID, judged.Error);
+    const std::string outcome = judged.Confirmed ? std::string("confirmed") : judged.Error;
+    LogInfo("[TAdviceRetry.Attempt] % transaction % (%, tvTrxID %, attempt %): %", action, row.ID,
+            HeldKindText(row.Kind), tvTrxID, row.Attempts + 1, outcome);
+    store.AddLog("INFO", ("Advice retry " + action + " " + std::to_string(row.ID) + ": " + outcome)
+                             .substr(0, LogMessageLimit));
+    return judged.Confirmed;
+}
+
+void RetryAdvices(const TRetryRequest& request) {
+    Guarded("TAdviceRetry.RetryAdvices", [&] { TAdviceRetry().Run(request); });
+}
+
+} // namespace zumvo

@@ -1,0 +1,130 @@
+// Store and forward for the provider's advices. A FINALISE or REVERSE that failed, a transaction
+// request that got no readable answer and the codes of a sale that never reached an invoice
+// leave money held at the provider; TAdviceRetry finds those rows, sends the advice again within
+// a budget (a number of attempts, with an interval that doubles after each one) and records
+// every attempt on the row. A row whose budget is spent stays listed for a person, who may
+// retry or reverse it on demand.
+#pragma once
+
+#include "JsonDocument.h"
+#include "intfINISettings.h"
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace zumvo {
+
+using TClock = std::chrono::system_clock;
+using TTimePoint = TClock::time_point;
+
+// The module's settings for the retry, from its settings file.
+struct TRetrySettings {
+    int MaxAttempts = 10;                               // AdviceRetryAttempts
+    std::chrono::seconds FirstInterval{300};            // AdviceRetryIntervalSeconds
+    std::optional<std::chrono::minutes> AbandonedAfter; // AbandonedAfterMinutes; none: end of the trading day
+    static constexpr std::chrono::seconds LongestInterval{24 * 60 * 60};
+
+    // Missing, empty or invalid keys keep the defaults (an invalid one is logged).
+    static TRetrySettings Read(pallux::IINISettings& settings);
+};
+
+// How long after attempt number `attemptsMade` (1 = the first retry) the next one is due: the
+// first interval, doubled after every further attempt, at most a day.
+std::chrono::seconds RetryInterval(const TRetrySettings& settings, int attemptsMade);
+
+// Whether an automatic attempt is due now: never once the budget is spent; at once when none
+// was made yet; else after the interval since the last attempt.
+bool RetryDue(const TRetrySettings& settings, int attemptsMade, std::optional<TTimePoint> lastAttempt,
+              TTimePoint now);
+
+// Whether a basket opened at `opened` that never reached an invoice is abandoned: after the
+// configured age, or (without one) once its trading day is over (a later calendar day, local
+// time); a cash-up on the basket's till after it was opened ends its day too.
+bool IsAbandoned(TTimePoint opened, TTimePoint now, const std::optional<std::chrono::minutes>& age,
+                 std::optional<TTimePoint> cashupAt);
+
+// A database time stamp ("2026-12-07 10:38:06", optionally with fractions or a 'T'), local time.
+std::optional<TTimePoint> ParseTimestamp(const std::string& text);
+
+// Why a row may hold money.
+enum class THeldKind {
+    None,           // nothing to do
+    FinaliseFailed, // -2: FINALISE again
+    CancelFailed,   // -3: REVERSE again
+    OutcomeUnknown, // request without a readable answer: REVERSE by reference
+    Abandoned,      // accepted codes of a sale that never reached an invoice: REVERSE
+    InProgress      // accepted codes of a sale that may still be rung up: nothing yet
+};
+const char* HeldKindText(THeldKind kind);
+
+// What a retry is run for.
+enum class TRetryTrigger {
+    AfterSale, // a sale was completed on this till (its own basket is left alone)
+    Cashup,    // a cash-up on CashupTill: that till's open baskets are abandoned
+    OnDemand   // a person asked: budget and interval do not apply
+};
+
+struct TRetryRequest {
+    TRetryTrigger Trigger = TRetryTrigger::AfterSale;
+    std::int32_t CurrentBasket = -1;            // the basket of the sale on this till: never touched
+    std::int32_t CashupTill = -1;               // Cashup only
+    std::optional<std::set<std::int32_t>> Only; // OnDemand: these rows only
+    bool Reverse = false;                       // OnDemand: give the money back, even of a failed finalise
+    TTimePoint Now = TClock::now();
+};
+
+// One row that may hold money, as the report shows it.
+struct THeldRow {
+    std::int32_t ID = 0;
+    std::int32_t BasketID = -1;
+    std::int32_t InvoiceNum = -1; // -1: none
+    std::int32_t TillID = -1;
+    std::string Code;
+    std::optional<std::int32_t> TvTrxID;
+    double Amount = 0;
+    std::int32_t Status = 0;
+    std::string Created;
+    std::int64_t AgeMinutes = 0;
+    int Attempts = 0;
+    std::string LastAttempt;
+    std::string LastError;
+    THeldKind Kind = THeldKind::None;
+    bool BudgetSpent = false;
+};
+
+// Classifies one row of the store's held-funds list (IZumvoTransaction::GetHeldFunds).
+THeldRow ReadHeldRow(const TJSONValue& row, const TRetrySettings& settings, const TRetryRequest& request);
+
+struct TRetryResult {
+    int Attempted = 0;
+    int Confirmed = 0;
+    int Failed = 0;
+};
+
+class TAdviceRetry {
+public:
+    // Reads the settings through the module's identity (defaults when they cannot be read).
+    TAdviceRetry();
+    explicit TAdviceRetry(TRetrySettings settings) : FSettings(settings) {}
+
+    // Every row that may hold money, with what would be done about it.
+    std::vector<THeldRow> HeldFunds(const TRetryRequest& request) const;
+    // Sends the advices that are due (all of the chosen rows on demand); logs and records each
+    // attempt. Never raises: errors are logged.
+    TRetryResult Run(const TRetryRequest& request);
+
+    const TRetrySettings& Settings() const { return FSettings; }
+
+private:
+    TRetrySettings FSettings;
+    bool Attempt(const THeldRow& row, bool reverse);
+};
+
+// The retry for the hooks of the till (after a sale, at cash-up): logged, never raised.
+void RetryAdvices(const TRetryRequest& request);
+
+} // namespace zumvo

@@ -1,0 +1,135 @@
+// The rules of the advice retry without a provider: the attempt budget with its growing
+// interval, the age at which a sale counts as abandoned, and what each stored row calls for.
+#include "clsAdviceRetry.h"
+#include "clsHeldFundsReport.h"
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+using namespace zumvo;
+
+namespace {
+
+TTimePoint At(const char* text) {
+    return ParseTimestamp(text).value();
+}
+
+} // namespace
+
+TEST(AdviceRetryRules, IntervalDoublesUpToADayAndBudgetEndsAutomaticAttempts) {
+    TRetrySettings s;
+    s.MaxAttempts = 4;
+    s.FirstInterval = 60s;
+    EXPECT_EQ(RetryInterval(s, 1), 60s);
+    EXPECT_EQ(RetryInterval(s, 2), 120s);
+    EXPECT_EQ(RetryInterval(s, 4), 480s);
+    EXPECT_EQ(RetryInterval(s, 40), TRetrySettings::LongestInterval);
+
+    const TTimePoint last = At("2026-03-02 10:00:00");
+    struct TCase {
+        int Made;
+        std::optional<TTimePoint> Last;
+        TTimePoint Now;
+        bool Due;
+    };
+    const TCase cases[] = {
+        {0, std::nullopt, last, true}, // never tried: at once
+        {1, last, last + 59s, false},  {1, last, last + 60s, true},    {3, last, last + 239s, false},
+        {3, last, last + 240s, true},  {4, last, last + 1000h, false}, // budget spent
+        {2, std::nullopt, last, true},                                 // attempts without a time: due
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(RetryDue(s, c.Made, c.Last, c.Now), c.Due) << c.Made;
+    s.MaxAttempts = 0; // retry switched off
+    EXPECT_FALSE(RetryDue(s, 0, std::nullopt, last));
+}
+
+TEST(AdviceRetryRules, AbandonedAfterTheAgeTheTradingDayOrACashup) {
+    const TTimePoint opened = At("2026-03-02 22:30:00");
+    struct TCase {
+        const char* Now;
+        std::optional<std::chrono::minutes> Age;
+        std::optional<const char*> Cashup;
+        bool Abandoned;
+    };
+    const TCase cases[] = {
+        {"2026-03-02 23:59:59", std::nullopt, std::nullopt, false}, // same trading day
+        {"2026-03-03 00:00:01", std::nullopt, std::nullopt, true},  // the day is over
+        {"2027-01-01 00:00:00", std::nullopt, std::nullopt, true},
+        {"2026-03-02 23:00:00", 30min, std::nullopt, true}, // exactly the age
+        {"2026-03-02 22:50:00", 30min, std::nullopt, false},
+        {"2026-03-02 22:31:00", 0min, std::nullopt, true},
+        {"2026-03-02 22:40:00", std::nullopt, "2026-03-02 22:35:00", true},  // a cash-up after it
+        {"2026-03-02 22:40:00", std::nullopt, "2026-03-02 22:00:00", false}, // one before it
+    };
+    for (const TCase& c : cases) {
+        const std::optional<TTimePoint> cashup = c.Cashup ? std::optional(At(*c.Cashup)) : std::nullopt;
+        EXPECT_EQ(IsAbandoned(opened, At(c.Now), c.Age, cashup), c.Abandoned) << c.Now;
+    }
+    EXPECT_TRUE(ParseTimestamp("2026-03-02T22:30:00.123").has_value());
+    EXPECT_FALSE(ParseTimestamp("22:30 yesterday").has_value());
+}
+
+TEST(AdviceRetryRules, EachStoredRowCallsForItsAdvice) {
+    const std::string unknown = R"({\"Outcome\":\"Unknown\",\"TrxID\":\"12-4\",\"Zumvo\":\"PAY\"})";
+    const std::string paid = R"({\"responseCode\":\"-1\",\"Zumvo\":\"PAY\"})";
+    struct TCase {
+        int Status;
+        std::string Response;
+        std::string BasketInvoice; // "null": never invoiced
+        int Basket;
+        THeldKind Kind;
+    };
+    const TCase cases[] = {
+        {-2, paid, "77", 5, THeldKind::FinaliseFailed},
+        {-3, paid, "77", 5, THeldKind::CancelFailed},
+        {0, unknown, "77", 5, THeldKind::OutcomeUnknown},
+        {0, unknown, "null", 9, THeldKind::OutcomeUnknown},
+        {1, paid, "null", 5, THeldKind::Abandoned},
+        {0, "", "null", 5, THeldKind::Abandoned},
+        {1, paid, "null", 9, THeldKind::InProgress}, // the sale being rung up
+        {1, paid, "77", 5, THeldKind::None},
+        {2, paid, "77", 5, THeldKind::None},
+        {-1, paid, "null", 5, THeldKind::None},
+    };
+    TRetrySettings s;
+    s.MaxAttempts = 2;
+    s.AbandonedAfter = 60min;
+    TRetryRequest request;
+    request.CurrentBasket = 9;
+    request.Now = At("2026-03-02 12:00:00");
+    for (const TCase& c : cases) {
+        const std::string response = c.Response.empty() ? "null" : "\"" + c.Response + "\"";
+        const auto row = TJSONDocument::Parse(
+            R"({"ID":4,"Status":)" + std::to_string(c.Status) + R"(,"Response":)" + response +
+            R"(,"BasketID":)" + std::to_string(c.Basket) + R"(,"BasketInvoice":)" + c.BasketInvoice +
+            R"(,"BasketTillID":3,"tvTrxID":1004,"Amount":12.5,"AdviceAttempts":2,)"
+            R"("Timestamp_Created":"2026-03-02 10:00:00","BasketCreated":"2026-03-02 10:00:00"})");
+        const THeldRow held = ReadHeldRow(row.Root(), s, request);
+        EXPECT_EQ(held.Kind, c.Kind) << c.Status << " " << c.Response << " " << c.BasketInvoice;
+        EXPECT_TRUE(held.BudgetSpent);
+        EXPECT_EQ(held.AgeMinutes, 120);
+        EXPECT_EQ(held.TillID, 3);
+        if (!c.Response.empty()) {
+            EXPECT_EQ(held.Code, "PAY");
+        }
+    }
+}
+
+// The held-funds page shows every stored text as text.
+TEST(AdviceRetryRules, HeldFundsPageEscapesWhatTheRowsHold) {
+    THeldRow row;
+    row.ID = 7;
+    row.Code = "<script>alert('x')</script>";
+    row.LastError = "Refused: 1 \"Unknown\" & gone";
+    row.Kind = THeldKind::CancelFailed;
+    const std::string page = BuildHeldFundsPage({row}, "file:///res/");
+    EXPECT_EQ(page.find("<script>"), std::string::npos);
+    EXPECT_NE(page.find("&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;"), std::string::npos) << page;
+    EXPECT_NE(page.find("Refused: 1 &quot;Unknown&quot; &amp; gone"), std::string::npos) << page;
+    EXPECT_NE(page.find("<td>REVERSE</td>"), std::string::npos);
+    row.Attempts = 99;
+    row.BudgetSpent = true;
+    EXPECT_EQ(HeldFundsAction(row), "A person: retries spent");
+    EXPECT_NE(BuildHeldFundsPage({}, "file:///res/").find("No transaction holds funds."), std::string::npos);
+}

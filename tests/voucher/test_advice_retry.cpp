@@ -1,0 +1,264 @@
+// The advice retry against the voucher simulator: failed finalises and cancels sent again until
+// the provider confirms them, within the attempt budget and its growing interval; codes of a
+// sale that never reached an invoice and requests whose answer was lost are given back.
+#include "VoucherEngineFixture.h"
+
+#include "FZumvoHeldFunds.h"
+#include "clsAdviceRetry.h"
+
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+#include <gmock/gmock.h>
+#include <httplib.h>
+
+using namespace std::chrono_literals;
+
+namespace zumvo::test {
+
+namespace {
+
+const std::string BeforePayment = "Pallux.Invoicing.Transaction.BeforePayment";
+const std::string PaymentSuccess = "Pallux.Invoicing.Transaction.AfterPaymentSuccess";
+
+void ClearFaults(int port) {
+    httplib::Client client("127.0.0.1", port);
+    ASSERT_TRUE(client.Post("/faults/clear", "", "application/json"));
+}
+
+TRetrySettings Budget(int attempts, std::chrono::seconds interval,
+                      std::optional<std::chrono::minutes> abandonAfter = std::nullopt) {
+    TRetrySettings s;
+    s.MaxAttempts = attempts;
+    s.FirstInterval = interval;
+    s.AbandonedAfter = abandonAfter;
+    return s;
+}
+
+TRetryRequest At(TRetryTrigger trigger, TTimePoint now = TClock::now()) {
+    TRetryRequest r;
+    r.Trigger = trigger;
+    r.Now = now;
+    return r;
+}
+
+} // namespace
+
+class AdviceRetryTest : public VoucherEngineTest {
+protected:
+    int Attempts(std::int32_t row) {
+        return std::stoi(host.Value("SELECT [AdviceAttempts] FROM [ZumvoPaymentTransactions] WHERE [ID] = " +
+                                    std::to_string(row)));
+    }
+    std::string LastError(std::int32_t row) {
+        return host.Value("SELECT [AdviceLastError] FROM [ZumvoPaymentTransactions] WHERE [ID] = " +
+                          std::to_string(row));
+    }
+    // A completed invoice with one accepted code whose FINALISE (or, cancelled, REVERSE) the
+    // provider never hears of; answers the row.
+    std::int32_t FailedAdvice(bool finalise, std::int32_t invoice) {
+        auto engine = NewEngine();
+        SeedInvoice(*engine, {"PAY-100"}, 30.0, invoice);
+        const std::int32_t row = Rows()._Count();
+        AddFault(R"({"fault": "drop", "request": "advise"})");
+        std::string answer;
+        if (finalise) {
+            Raise(BeforePayment);
+            Raise(PaymentSuccess);
+            engine->TransactionFinalise(Invoice(30.0, 1, invoice), answer);
+        } else {
+            engine->CancelVoucher(Invoice(30.0));
+        }
+        engine->Reset();
+        return row;
+    }
+};
+
+TEST_F(AdviceRetryTest, FailedAdvicesAreSentAgainUntilConfirmed) {
+    struct TCase {
+        bool Finalise;
+        int Before, After;
+        const char* LedgerState;
+    };
+    std::int32_t invoice = InvoiceNum;
+    for (const TCase c : {TCase{true, -2, 2, "settled"}, TCase{false, -3, -1, "released"}}) {
+        const std::int32_t row = FailedAdvice(c.Finalise, ++invoice);
+        ASSERT_EQ(StatusOf(row), c.Before);
+        TAdviceRetry retry(Budget(3, 0s));
+        // Still failing: counted, the error kept, the status unchanged.
+        EXPECT_EQ(retry.Run(At(TRetryTrigger::AfterSale)).Failed, 1);
+        EXPECT_EQ(StatusOf(row), c.Before);
+        EXPECT_EQ(Attempts(row), 1);
+        EXPECT_NE(LastError(row).find("No answer"), std::string::npos) << LastError(row);
+        ClearFaults(port);
+        const TRetryResult done = retry.Run(At(TRetryTrigger::AfterSale));
+        EXPECT_EQ(done.Confirmed, 1);
+        EXPECT_EQ(StatusOf(row), c.After);
+        EXPECT_EQ(Attempts(row), 2);
+        EXPECT_EQ(LastError(row), "");
+        EXPECT_EQ(Ledger()[row - 1]["state"].AsString(), c.LedgerState);
+        EXPECT_EQ(retry.Run(At(TRetryTrigger::AfterSale)).Attempted, 0) << "nothing left to do";
+        EXPECT_EQ(LedgerCheck(), "");
+    }
+}
+
+TEST_F(AdviceRetryTest, BudgetAndGrowingIntervalLimitAutomaticRetriesButNotAPerson) {
+    const std::int32_t row = FailedAdvice(true, InvoiceNum);
+    TAdviceRetry retry(Budget(3, 3600s));
+    const TTimePoint now = TClock::now();
+    // Every attempt is stamped with the database's clock (about now); the steps look from later.
+    struct TStep {
+        TRetryTrigger Trigger;
+        std::chrono::minutes Later;
+        int Attempted;
+    };
+    const TStep steps[] = {
+        {TRetryTrigger::AfterSale, 0min, 1}, // the first retry is due at once
+        {TRetryTrigger::AfterSale, 0min, 0}, // the next one an hour after it
+        {TRetryTrigger::Cashup, 30min, 0},
+        {TRetryTrigger::AfterSale, 70min, 1}, // second attempt; the next waits two hours
+        {TRetryTrigger::AfterSale, 100min, 0},
+        {TRetryTrigger::AfterSale, 130min, 1}, // third: the budget is spent
+        {TRetryTrigger::AfterSale, 6000min, 0},
+        {TRetryTrigger::OnDemand, 0min, 1}, // a person may always try
+    };
+    int made = 0;
+    for (const TStep& s : steps) {
+        EXPECT_EQ(retry.Run(At(s.Trigger, now + s.Later)).Attempted, s.Attempted)
+            << "after " << s.Later.count();
+        made += s.Attempted;
+        EXPECT_EQ(Attempts(row), made);
+    }
+    const auto held = retry.HeldFunds(At(TRetryTrigger::OnDemand));
+    ASSERT_EQ(held.size(), 1u);
+    EXPECT_TRUE(held[0].BudgetSpent);
+    EXPECT_EQ(held[0].Kind, THeldKind::FinaliseFailed);
+    EXPECT_EQ(held[0].Code, "PAY-100");
+    ClearFaults(port);
+    TRetryRequest reverse = At(TRetryTrigger::OnDemand);
+    reverse.Reverse = true; // a person chooses to give the money back instead
+    EXPECT_EQ(retry.Run(reverse).Confirmed, 1);
+    EXPECT_EQ(StatusOf(row), -1);
+    EXPECT_EQ(Ledger()[0]["state"].AsString(), "released");
+}
+
+TEST_F(AdviceRetryTest, AbandonedSalesAndLostAnswersAreGivenBack) {
+    // A sale whose codes were accepted and that never reached an invoice.
+    auto engine = NewEngine();
+    ApplyCodes(*engine, {"PAY-100"}, 30.0);
+    const std::int32_t abandoned = Rows()._Count();
+    const std::int32_t basket = engine->BasketID();
+    TAdviceRetry endOfDay(Budget(3, 0s));
+    TRetryRequest sale = At(TRetryTrigger::AfterSale);
+    sale.CurrentBasket = basket;
+    EXPECT_EQ(endOfDay.Run(sale).Attempted, 0) << "the sale being rung up is never touched";
+    EXPECT_EQ(endOfDay.Run(At(TRetryTrigger::AfterSale)).Attempted, 0) << "its trading day is not over";
+    EXPECT_EQ(endOfDay.HeldFunds(At(TRetryTrigger::AfterSale))[0].Kind, THeldKind::InProgress);
+    EXPECT_EQ(endOfDay.Run(At(TRetryTrigger::AfterSale, TClock::now() + 24h)).Confirmed, 1) << "the next day";
+    EXPECT_EQ(StatusOf(abandoned), -1);
+
+    // A cash-up on the sale's till ends its day; a cash-up on another till does not.
+    engine->Reset();
+    auto second = NewEngine();
+    ApplyCodes(*second, {"SPLIT-50"}, 30.0);
+    const std::int32_t sold = Rows()._Count();
+    TRetryRequest other = At(TRetryTrigger::Cashup);
+    other.CashupTill = 99;
+    EXPECT_EQ(endOfDay.Run(other).Attempted, 0);
+    TRetryRequest cashup = At(TRetryTrigger::Cashup);
+    cashup.CashupTill = std::stoi(host.Value("SELECT [TillID] FROM [ZumvoPaymentBasket] WHERE [ID] = " +
+                                             std::to_string(second->BasketID())));
+    EXPECT_EQ(endOfDay.Run(cashup).Confirmed, 1);
+    EXPECT_EQ(StatusOf(sold), -1);
+
+    // Re-application whose request is accepted but whose answer is lost: the row says so, a new
+    // row is used next time, and the retry reverses the code by its reference.
+    second->Reset();
+    auto third = NewEngine();
+    SeedInvoice(*third, {"PAY-100"}, 30.0, InvoiceNum + 7);
+    AddFault(R"({"fault": "oversized", "request": "transaction", "bytes": 2000000})");
+    std::string answer;
+    EXPECT_FALSE(third->DoVoucher(Invoice(30.0, 2, InvoiceNum + 7), answer, false));
+    const std::int32_t lost = Rows()._Count();
+    EXPECT_NE(Rows()[lost - 1]["Response"].AsString("").find(R"("Outcome":"Unknown")"), std::string::npos);
+    EXPECT_EQ(Ledger()[Ledger()._Count() - 1]["state"].AsString(), "held");
+    // Cancelling the sale does not hide it: nothing was reversed for it.
+    EXPECT_FALSE(third->CancelVoucher(Invoice(30.0)));
+    EXPECT_EQ(StatusOf(lost), 0);
+    ClearFaults(port);
+    const auto held = endOfDay.HeldFunds(At(TRetryTrigger::AfterSale));
+    ASSERT_FALSE(held.empty());
+    EXPECT_EQ(held.back().Kind, THeldKind::OutcomeUnknown);
+    EXPECT_EQ(held.back().Code, "PAY-100");
+    EXPECT_EQ(endOfDay.Run(At(TRetryTrigger::AfterSale)).Confirmed, 1);
+    EXPECT_EQ(StatusOf(lost), -1);
+    EXPECT_EQ(Ledger()[Ledger()._Count() - 1]["state"].AsString(), "released");
+    third->Reset();
+}
+
+// The held-funds screen: a row is retried or reversed only after the person confirms it.
+TEST_F(AdviceRetryTest, HeldFundsScreenActsOnTheChosenRowOnlyWhenConfirmed) {
+    const std::int32_t first = FailedAdvice(true, InvoiceNum + 1);
+    const std::int32_t second = FailedAdvice(true, InvoiceNum + 2);
+    ClearFaults(port);
+    TfrmZumvoHeldFunds form;
+    auto* grid = form.findChild<QTableWidget*>("grdHeldFunds");
+    auto* retry = form.findChild<QPushButton*>("btnRetry");
+    auto* reverse = form.findChild<QPushButton*>("btnReverse");
+    auto* retryAll = form.findChild<QPushButton*>("btnRetryAll");
+    ASSERT_TRUE(grid && retry && reverse && retryAll);
+    ASSERT_EQ(grid->rowCount(), 2);
+    EXPECT_EQ(grid->item(0, 7)->text().toStdString(), "Failed to finalise");
+    EXPECT_FALSE(retry->isEnabled()) << "nothing chosen yet";
+    const int advices = Advices()._Count();
+
+    grid->selectRow(0);
+    AnswerMessages({pallux::mbNo});
+    QTest::mouseClick(reverse, Qt::LeftButton);
+    EXPECT_EQ(Advices()._Count(), advices) << "not confirmed: nothing sent";
+    EXPECT_EQ(StatusOf(first), -2);
+
+    grid->selectRow(0);
+    AnswerMessages({pallux::mbYes, pallux::mbOK});
+    QTest::mouseClick(reverse, Qt::LeftButton);
+    EXPECT_EQ(StatusOf(first), -1) << "a person may give back a failed finalise";
+    EXPECT_EQ(Ledger()[0]["state"].AsString(), "released");
+    ASSERT_EQ(grid->rowCount(), 1);
+    EXPECT_EQ(StatusOf(second), -2) << "the other row is left alone";
+
+    grid->selectRow(0);
+    AnswerMessages({pallux::mbYes, pallux::mbOK});
+    QTest::mouseClick(retry, Qt::LeftButton);
+    EXPECT_EQ(StatusOf(second), 2);
+    EXPECT_EQ(Ledger()[1]["state"].AsString(), "settled");
+    EXPECT_EQ(grid->rowCount(), 0);
+    EXPECT_FALSE(retryAll->isEnabled());
+    EXPECT_THAT(Messages(), ::testing::Contains(::testing::HasSubstr("1 advice(s) sent: 1 confirmed")));
+}
+
+// The till's own moments: a completed sale retries earlier failures (never its own), and a
+// cash-up gives back the codes of this till's sales that never reached an invoice.
+TEST_F(AdviceRetryTest, CompletedSalesAndCashupsRunTheRetryThemselves) {
+    WriteModuleSettings("AdviceRetryAttempts=3\nAdviceRetryIntervalSeconds=0\n");
+    auto engine = NewEngine();
+    ApplyCodes(*engine, {"PAY-100"}, 30.0);
+    const std::int32_t abandoned = Rows()._Count();
+    engine->Reset();
+    Raise("Pallux.Cashup.DriverCashup.Complete");
+    EXPECT_EQ(StatusOf(abandoned), -1);
+    EXPECT_EQ(Ledger()[0]["state"].AsString(), "released");
+
+    const std::int32_t failed = FailedAdvice(true, InvoiceNum + 3);
+    EXPECT_EQ(StatusOf(failed), -2) << "the sale's own failure waits for a later moment";
+    EXPECT_EQ(Attempts(failed), 0);
+    ClearFaults(port);
+    std::string answer;
+    EXPECT_TRUE(NewEngine()->TransactionFinalise(Invoice(5.0, 1, InvoiceNum + 4), answer));
+    EXPECT_EQ(StatusOf(failed), 2);
+    EXPECT_EQ(Attempts(failed), 1);
+    EXPECT_THAT(StoreLog(),
+                ::testing::Contains("Advice retry FINALISE " + std::to_string(failed) + ": confirmed"));
+}
+
+} // namespace zumvo::test
