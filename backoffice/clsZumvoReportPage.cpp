@@ -399,8 +399,8 @@ void WriteBasketRow(std::string& page, const TBasketRows& row, TTransactionRows&
             page += BlankCell;
     } else {
         const auto [time, date] = TimeAndDate(row.Raw(bcInvoiceDate));
-        Cell(page, [&] { page += time; });
-        Cell(page, [&] { page += date; });
+        Cell(page, [&page, &time = time] { page += time; });
+        Cell(page, [&page, &date = date] { page += date; });
         Cell(page, [&] { row.AppendText(page, bcInvoiceNum, true); });
         Cell(page, [&] { AppendMoney(page, row, bcInvoiceTotal, scratch.Money); });
         Cell(page, [&] {
