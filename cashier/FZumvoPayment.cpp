@@ -71,6 +71,13 @@ void SetTextColour(QWidget* w, const QColor& colour) {
     w->setPalette(p);
 }
 
+// The logo as the screen shows it: decoded and scaled once, not for every screen a code opens.
+const QImage& ScaledLogo() {
+    static const QImage logo =
+        DecodeJpeg(ZumvoLogoJpeg()).scaled(223, 96, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return logo;
+}
+
 } // namespace
 
 struct TfrmZumvoPayment::TImpl {
@@ -194,8 +201,7 @@ void TfrmZumvoPayment::TImpl::BuildControls() {
     // Left: logo, totals, the list of added codes, Done and Cancel.
     pnlBasket = panel(&Form, "pnlBasket", QRect(0, 0, 225, 461));
     img1 = label(pnlBasket, "img1", {}, QRect(1, 1, 223, 96), small, Qt::AlignCenter);
-    const QImage logo = DecodeJpeg(ZumvoLogoJpeg());
-    img1->setPixmap(QPixmap::fromImage(logo.scaled(223, 96, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    img1->setPixmap(QPixmap::fromImage(ScaledLogo()));
     const auto right = Qt::AlignRight | Qt::AlignVCenter;
     label(pnlBasket, "lblInvoiceTotalCaption", "Invoice Total", QRect(4, 106, 112, 28), small, right);
     lblInvoiceTotal = label(pnlBasket, "lblInvoiceTotal", "0.00", QRect(118, 106, 102, 28), large, right);
