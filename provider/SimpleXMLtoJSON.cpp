@@ -60,15 +60,13 @@ void EmitText(std::string_view text, auto& out) {
     out.String(text.empty() ? "" : text.data(), static_cast<rapidjson::SizeType>(text.size()), true);
 }
 
-// A node's name without its prefix, and its text, measured in one pass each (pugixml keeps
-// neither length).
+// A node's name without its prefix (pugixml keeps no length; strlen and memchr scan many
+// characters per step, a loop of our own one).
 std::string_view LocalNameOf(const char* name) {
-    const char* local = name;
-    const char* p = name;
-    for (; *p; ++p)
-        if (*p == ':' && local == name)
-            local = p + 1;
-    return {local, static_cast<std::size_t>(p - local)};
+    const std::size_t length = std::strlen(name);
+    const auto* colon = static_cast<const char*>(std::memchr(name, ':', length));
+    const char* local = colon ? colon + 1 : name;
+    return {local, length - static_cast<std::size_t>(local - name)};
 }
 
 // The value of one child element: a string for an element without child elements, else an
@@ -160,7 +158,7 @@ std::string_view LocalName(std::string_view qualifiedName) {
 
 pugi::xml_node ChildByLocalName(const pugi::xml_node& node, std::string_view name) {
     for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling())
-        if (c.type() == pugi::node_element && pallux::SameText(LocalName(c.name()), name))
+        if (c.type() == pugi::node_element && pallux::SameText(LocalNameOf(c.name()), name))
             return c;
     return {};
 }

@@ -80,6 +80,8 @@ void TSqliteDatabase::BeginBatch() {
 }
 
 std::optional<TDbResultSet> TSqliteDatabase::ExecuteStatement(const std::string& sql, std::int64_t& changes) {
+    if (FWatcher)
+        FWatcher(sql);
     sqlite3_stmt* raw = nullptr;
     const char* tail = nullptr;
     if (sqlite3_prepare_v2(FDb, sql.c_str(), static_cast<int>(sql.size()), &raw, &tail) != SQLITE_OK)

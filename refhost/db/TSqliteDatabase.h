@@ -5,6 +5,7 @@
 #include "TDatabase.h"
 #include "TSqlRunner.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -33,6 +34,13 @@ public:
     // EXPLAIN QUERY PLAN for its last statement, one per line.
     std::string QueryPlan(const std::string& query);
 
+    // Called with each SQLite statement before it runs (translated batches, maintenance
+    // statements and the batches' own BEGIN and COMMIT alike); empty: nobody watches.
+    void WatchStatements(std::function<void(const std::string&)> watcher) {
+        std::lock_guard lock(FLock);
+        FWatcher = std::move(watcher);
+    }
+
 protected:
     TDbBatchResult DoRunBatch(const std::string& batch) override { return FRunner.Run(batch); }
 
@@ -43,6 +51,7 @@ private:
     std::string FPath;
     sqlite3* FDb = nullptr;
     TSqlRunner FRunner{*this};
+    std::function<void(const std::string&)> FWatcher;
 };
 
 } // namespace refhost
