@@ -398,9 +398,9 @@ void WriteBasketRow(std::string& page, const TBasketRows& row, TTransactionRows&
         for (int k = 0; k < 10; ++k)
             page += BlankCell;
     } else {
-        const auto [time, date] = TimeAndDate(row.Raw(bcInvoiceDate));
-        Cell(page, [&page, &time = time] { page += time; });
-        Cell(page, [&page, &date = date] { page += date; });
+        const auto timeAndDate = TimeAndDate(row.Raw(bcInvoiceDate));
+        Cell(page, [&] { page += timeAndDate.first; });
+        Cell(page, [&] { page += timeAndDate.second; });
         Cell(page, [&] { row.AppendText(page, bcInvoiceNum, true); });
         Cell(page, [&] { AppendMoney(page, row, bcInvoiceTotal, scratch.Money); });
         Cell(page, [&] {

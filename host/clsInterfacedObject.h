@@ -54,7 +54,7 @@ public:
 private:
     // Points *obj at the first listed interface whose IID is iid; leaves it null otherwise.
     void MatchListedInterface(const TGUID& iid, void** obj) {
-        ((iid == Intfs::IID ? (*obj = static_cast<Intfs*>(this), true) : false) || ...);
+        (void)((iid == Intfs::IID ? (*obj = static_cast<Intfs*>(this), true) : false) || ...);
     }
 
     std::atomic<std::int32_t> FRefCount{1};

@@ -4,6 +4,7 @@
 // the provider's ledger against the module's transaction rows.
 #include "ChildProgram.h"
 #include "LedgerAudit.h"
+#include "RunProgram.h"
 #include "TDatabase.h"
 
 #include <QImage>
@@ -18,24 +19,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TRun {
-    int Status;
-    std::string Output;
-    bool Has(const std::string& text) const { return Output.find(text) != std::string::npos; }
-};
-
-TRun RunProgram(const std::string& commandLine) {
-    FILE* p = popen((commandLine + " 2>&1").c_str(), "r");
-    if (!p)
-        return {-1, "popen failed"};
-    std::string out;
-    std::array<char, 4096> buf{};
-    std::size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0)
-        out.append(buf.data(), n);
-    const int status = pclose(p);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-}
+using zumvo::test::RunProgram;
+using zumvo::test::TRun;
 
 // The demo catalogue plus a code whose answer is lost after the provider took it.
 const char* const LateCode = R"({"code": "LATE-10", "kind": "payment", "value": 1000,

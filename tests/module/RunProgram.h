@@ -11,6 +11,7 @@ namespace zumvo::test {
 struct TRun {
     int Status;
     std::string Output; // standard output and error
+    bool Has(const std::string& text) const { return Output.find(text) != std::string::npos; }
 };
 
 inline TRun RunProgram(const std::string& commandLine) {
