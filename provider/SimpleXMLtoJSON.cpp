@@ -3,7 +3,9 @@
 #include "clsRapidJson.h"
 #include "clsSysUtils.h"
 
+#include <cstdint>
 #include <cstring>
+#include <span>
 #include <string>
 
 namespace zumvo {
@@ -52,13 +54,36 @@ private:
 
 // The conversion speaks RapidJSON's SAX interface to a document builder, which keeps the values
 // of an object on its stack and gives the object exactly its members once it ends: each object is
-// allocated once, at its final size, and every name and text is copied once, into the document.
-template <class THandler> void EmitChildren(const pugi::xml_node& element, THandler& out, int depth);
+// allocated once, at its final size. Names and texts that lie in text the document keeps (an
+// answer parsed in place) are referred to; all others are copied once, into the document.
+class TOutput {
+public:
+    TOutput(TRapidDocument& builder, std::span<const char> kept) : FBuilder(builder), FKept(kept) {}
 
-void EmitText(std::string_view text, auto& out) {
+    void StartObject() { FBuilder.StartObject(); }
+    void EndObject(rapidjson::SizeType members) { FBuilder.EndObject(members); }
+    void Key(std::string_view name) { FBuilder.Key(Chars(name), Size(name), !IsKept(name)); }
+    void Text(std::string_view text) { FBuilder.String(Chars(text), Size(text), !IsKept(text)); }
+
+private:
     // An empty view may have no characters at all (nullptr), which must not reach memcpy.
-    out.String(text.empty() ? "" : text.data(), static_cast<rapidjson::SizeType>(text.size()), true);
-}
+    static const char* Chars(std::string_view text) { return text.empty() ? "" : text.data(); }
+    static rapidjson::SizeType Size(std::string_view text) {
+        return static_cast<rapidjson::SizeType>(text.size());
+    }
+    // Kept text parsed in place: every name and text in it ends with a NUL, as RapidJSON's
+    // references expect.
+    bool IsKept(std::string_view text) const {
+        const auto at = reinterpret_cast<std::uintptr_t>(text.data());
+        const auto begin = reinterpret_cast<std::uintptr_t>(FKept.data());
+        return !text.empty() && at >= begin && at < begin + FKept.size();
+    }
+
+    TRapidDocument& FBuilder;
+    std::span<const char> FKept;
+};
+
+void EmitChildren(const pugi::xml_node& element, TOutput& out, int depth);
 
 // A node's name without its prefix (pugixml keeps no length; strlen and memchr scan many
 // characters per step, a loop of our own one).
@@ -71,16 +96,16 @@ std::string_view LocalNameOf(const char* name) {
 
 // The value of one child element: a string for an element without child elements, else an
 // object of its children. Its children are walked once, unless it turns out to be a container.
-template <class THandler> void EmitElement(const pugi::xml_node& element, THandler& out, int depth) {
+void EmitElement(const pugi::xml_node& element, TOutput& out, int depth) {
     // Parsed with parse_embed_pcdata, an element's first text is its own value, not a child.
     const char* embedded = element.value();
     const pugi::xml_node first = element.first_child();
     if (!first) { // the common leaf: one text, or none
-        EmitText(embedded, out);
+        out.Text(embedded);
         return;
     }
     if (!*embedded && IsText(first.type()) && !first.next_sibling()) {
-        EmitText(first.value(), out);
+        out.Text(first.value());
         return;
     }
     TTextRun text;
@@ -95,16 +120,16 @@ template <class THandler> void EmitElement(const pugi::xml_node& element, THandl
         if (IsText(type))
             text.Add(c.value());
     }
-    EmitText(text.Text(), out);
+    out.Text(text.Text());
 }
 
 // A run of text between child elements as a member with the empty name, unless it is only
 // whitespace. Answers the number of members written (0 or 1) and empties the run.
-template <class THandler> rapidjson::SizeType EmitRun(TTextRun& run, THandler& out) {
+rapidjson::SizeType EmitRun(TTextRun& run, TOutput& out) {
     rapidjson::SizeType written = 0;
     if (!IsBlank(run.Text())) {
-        out.Key("", 0, false); // a constant: nothing to copy
-        EmitText(run.Text(), out);
+        out.Key({});
+        out.Text(run.Text());
         written = 1;
     }
     run.Clear();
@@ -113,7 +138,7 @@ template <class THandler> rapidjson::SizeType EmitRun(TTextRun& run, THandler& o
 
 // An object with one member per child element; in mixed content, each run of text that is not
 // only whitespace becomes a member with the empty name.
-template <class THandler> void EmitChildren(const pugi::xml_node& element, THandler& out, int depth) {
+void EmitChildren(const pugi::xml_node& element, TOutput& out, int depth) {
     if (depth > MaxDepth)
         throw EXmlError("XML nested deeper than " + std::to_string(MaxDepth) + " levels");
     out.StartObject();
@@ -126,8 +151,7 @@ template <class THandler> void EmitChildren(const pugi::xml_node& element, THand
         if (type == pugi::node_element) {
             if (!run.Empty())
                 members += EmitRun(run, out);
-            const std::string_view name = LocalNameOf(c.name());
-            out.Key(name.data(), static_cast<rapidjson::SizeType>(name.size()), true);
+            out.Key(LocalNameOf(c.name()));
             EmitElement(c, out, depth);
             ++members;
         } else if (IsText(type)) {
@@ -138,6 +162,33 @@ template <class THandler> void EmitChildren(const pugi::xml_node& element, THand
     if (!run.Empty())
         members += EmitRun(run, out);
     out.EndObject(members);
+}
+
+// Converts element's children into target (see XmlToJson); names and texts inside kept are
+// referred to instead of copied.
+void Convert(const pugi::xml_node& element, TJSONValue target, std::span<const char> kept) {
+    if (!target.IsObject())
+        throw EJSONError("XmlToJson: the target is not a JSON object");
+    TAllocator* allocator = nullptr;
+    Value* node = target.RawNodeForWrite(allocator);
+    // Built apart, in the target's memory, so that a failure leaves the target as it was; an
+    // empty target (every answer read) takes the result whole instead of having its members
+    // appended again.
+    TJsonStackAllocator stackAllocator; // the builder's stack needs no allocator object of its own
+    TRapidDocument converted(allocator, 4096, &stackAllocator);
+    auto generate = [&](TRapidDocument& builder) {
+        TOutput out(builder, kept);
+        EmitChildren(element, out, 1);
+        return true;
+    };
+    converted.Populate(generate);
+    Value& result = converted;
+    if (node->MemberCount() == 0) {
+        *node = std::move(result);
+        return;
+    }
+    for (auto& member : result.GetObject())
+        node->AddMember(member.name, member.value, *allocator);
 }
 
 std::string FaultText(const pugi::xml_node& body) {
@@ -164,32 +215,16 @@ pugi::xml_node ChildByLocalName(const pugi::xml_node& node, std::string_view nam
 }
 
 void XmlToJson(const pugi::xml_node& element, TJSONValue target) {
-    if (!target.IsObject())
-        throw EJSONError("XmlToJson: the target is not a JSON object");
-    TAllocator* allocator = nullptr;
-    Value* node = target.RawNodeForWrite(allocator);
-    // Built apart, in the target's memory, so that a failure leaves the target as it was; an
-    // empty target (every answer read) takes the result whole instead of having its members
-    // appended again.
-    TJsonStackAllocator stackAllocator; // the builder's stack needs no allocator object of its own
-    TRapidDocument converted(allocator, 4096, &stackAllocator);
-    auto generate = [&](TRapidDocument& out) {
-        EmitChildren(element, out, 1);
-        return true;
-    };
-    converted.Populate(generate);
-    Value& result = converted;
-    if (node->MemberCount() == 0) {
-        *node = std::move(result);
-        return;
-    }
-    for (auto& member : result.GetObject())
-        node->AddMember(member.name, member.value, *allocator);
+    Convert(element, target, {});
 }
 
 TJSONDocument ReadSoapAnswer(std::string_view xmlText, std::string_view answerElement) {
+    // The answer is parsed in place in a copy that the document keeps, so that its names and
+    // texts need not be copied again.
+    TJSONDocument document;
+    const std::span<char> text = document.KeepText(xmlText);
     pugi::xml_document xml;
-    pugi::xml_parse_result parsed = xml.load_buffer(xmlText.data(), xmlText.size(), AnswerParseOptions);
+    pugi::xml_parse_result parsed = xml.load_buffer_inplace(text.data(), text.size(), AnswerParseOptions);
     if (!parsed)
         throw EXmlError("Invalid XML at offset " + std::to_string(parsed.offset) + ": " +
                         parsed.description());
@@ -205,8 +240,7 @@ TJSONDocument ReadSoapAnswer(std::string_view xmlText, std::string_view answerEl
     if (!response)
         throw EXmlError("The answer has no response element in " + std::string(answerElement));
 
-    TJSONDocument document;
-    XmlToJson(response, document.Root());
+    Convert(response, document.Root(), text);
     return document;
 }
 

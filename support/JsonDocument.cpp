@@ -5,6 +5,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -19,7 +20,18 @@ namespace detail {
 // The tree of one document. Generation changes whenever the tree's shape changes, which may move
 // nodes in memory; handles then find their node again from the root.
 struct TJSONStore {
-    TRapidDocument Doc;
+    // A document's first memory lives in the store itself: the small documents read and written
+    // for every request (answers, settings, log entries) need no allocation of their own, and
+    // larger ones grow in chunks of RapidJSON's usual size.
+    // User-provided, so that a new store is not zero-filled first (FirstChunk needs no zeros).
+    TJSONStore() {}
+    TJSONStore(const TJSONStore&) = delete;
+    TJSONStore& operator=(const TJSONStore&) = delete;
+
+    static constexpr std::size_t FirstChunkSize = 4096;
+    alignas(std::max_align_t) char FirstChunk[FirstChunkSize];
+    rapidjson::MemoryPoolAllocator<> Pool{FirstChunk, FirstChunkSize};
+    TRapidDocument Doc{&Pool};
     std::uint64_t Generation = 1;
 };
 
@@ -50,11 +62,38 @@ Value MakeString(std::string_view text, rapidjson::Document::AllocatorType& allo
     return Value(text.empty() ? "" : text.data(), static_cast<rapidjson::SizeType>(text.size()), allocator);
 }
 
+// Builds a copy that owns all its characters: RapidJSON hands strings that a document refers to
+// (kept text, see TJSONDocument::KeepText) to the builder as "do not copy".
+class TCopyingBuilder {
+public:
+    explicit TCopyingBuilder(TRapidDocument& doc) : FDoc(doc) {}
+    bool Null() { return FDoc.Null(); }
+    bool Bool(bool b) { return FDoc.Bool(b); }
+    bool Int(int i) { return FDoc.Int(i); }
+    bool Uint(unsigned u) { return FDoc.Uint(u); }
+    bool Int64(std::int64_t i) { return FDoc.Int64(i); }
+    bool Uint64(std::uint64_t u) { return FDoc.Uint64(u); }
+    bool Double(double d) { return FDoc.Double(d); }
+    bool RawNumber(const char* s, rapidjson::SizeType n, bool) { return FDoc.RawNumber(s, n, true); }
+    bool String(const char* s, rapidjson::SizeType n, bool) { return FDoc.String(s, n, true); }
+    bool StartObject() { return FDoc.StartObject(); }
+    bool Key(const char* s, rapidjson::SizeType n, bool) { return FDoc.Key(s, n, true); }
+    bool EndObject(rapidjson::SizeType members) { return FDoc.EndObject(members); }
+    bool StartArray() { return FDoc.StartArray(); }
+    bool EndArray(rapidjson::SizeType items) { return FDoc.EndArray(items); }
+
+private:
+    TRapidDocument& FDoc;
+};
+
 // A deep copy made with this code base's builder (RapidJSON's own copy constructor builds with
 // stacks of its default type; see clsRapidJson.h).
 Value DeepCopy(const Value& from, rapidjson::Document::AllocatorType& allocator) {
     TRapidDocument copy(&allocator);
-    auto generate = [&](TRapidDocument& out) { return from.Accept(out); };
+    auto generate = [&](TRapidDocument& out) {
+        TCopyingBuilder builder(out);
+        return from.Accept(builder);
+    };
     copy.Populate(generate);
     Value result;
     result = static_cast<Value&>(copy); // moves the tree; the memory is the allocator's
@@ -713,6 +752,19 @@ TJSONDocument TJSONDocument::CopyOf(const TJSONValue& node) {
     if (const rapidjson::Value* from = node.Node())
         static_cast<rapidjson::Value&>(store->Doc) = DeepCopy(*from, store->Doc.GetAllocator());
     return TJSONDocument(std::move(store));
+}
+
+std::span<char> TJSONDocument::KeepText(std::string_view text) {
+    if (!FStore)
+        throw EJSONError("KeepText on a moved-from JSON document");
+    // From the document's own memory: it lives exactly as long as the values that refer to it.
+    auto* copy = static_cast<char*>(FStore->Pool.Malloc(text.size() + 1));
+    if (copy == nullptr)
+        throw std::bad_alloc();
+    if (!text.empty())
+        std::memcpy(copy, text.data(), text.size());
+    copy[text.size()] = '\0';
+    return {copy, text.size()};
 }
 
 TJSONDocument TJSONDocument::Clone() const {

@@ -19,6 +19,7 @@
 #include <concepts>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -240,6 +241,12 @@ public:
     TJSONValue AppendNull() { return Root().AppendNull(); }
     TJSONValue AppendObject() { return Root().AppendObject(); }
     TJSONValue AppendArray() { return Root().AppendArray(); }
+
+    // For converters of other formats that parse in place: a writable copy of text, followed by a
+    // NUL, kept until the document is destroyed. String values built by RapidJSON without copying
+    // (copy = false) may refer to it, provided they end with a NUL; copies of such values into
+    // other documents (CopyOf, Clone, Add/Set/Append of a value) always copy the characters.
+    std::span<char> KeepText(std::string_view text);
 
 private:
     explicit TJSONDocument(std::unique_ptr<detail::TJSONStore> store);

@@ -1,5 +1,7 @@
 #include "SimpleXMLtoJSON.h"
 
+#include <algorithm>
+#include <memory>
 #include <string>
 
 #include <gmock/gmock.h>
@@ -149,6 +151,32 @@ TEST(ReadSoapAnswer, PrefixedTransactionAnswer) {
                                           "</response></p:adviseResponse>"),
                                  "adviseResponse");
     EXPECT_EQ(advice.ToJSON(), R"({"responseCode":"-1","responseDesc":"Done"})");
+}
+
+// An answer's names and texts may refer to the document's own copy of the text: nothing of the
+// caller's text is referred to, and copies into other documents own their characters (the
+// sanitizer build sees any read of freed memory).
+TEST(ReadSoapAnswer, DocumentOutlivesTheTextAndCopiesOutliveTheDocument) {
+    auto text = std::make_unique<std::string>(
+        Envelope("<p:transactionResponse xmlns:p=\"urn:p\"><response><tvTrxId>987654</tvTrxId>"
+                 "<vsp><name>Partner &amp; Co</name><kind>a<![CDATA[b]]>c</kind></vsp>"
+                 "</response></p:transactionResponse>"));
+    TJSONDocument answer = ReadSoapAnswer(*text, "transactionResponse");
+    const std::string expected = R"({"tvTrxId":"987654","vsp":{"name":"Partner & Co","kind":"abc"}})";
+    std::fill(text->begin(), text->end(), 'x');
+    text.reset();
+    EXPECT_EQ(answer.ToJSON(), expected);
+
+    TJSONDocument vsp = TJSONDocument::CopyOf(answer["vsp"]);
+    TJSONDocument clone = answer.Clone();
+    TJSONDocument other;
+    other.Add("copied", answer["vsp"]);
+    TJSONDocument moved = std::move(answer);
+    EXPECT_EQ(moved.ToJSON(), expected);
+    moved = TJSONDocument();
+    EXPECT_EQ(vsp.ToJSON(), R"({"name":"Partner & Co","kind":"abc"})");
+    EXPECT_EQ(clone.ToJSON(), expected);
+    EXPECT_EQ(other["copied"]["name"].AsString(), "Partner & Co");
 }
 
 TEST(ReadSoapAnswer, Latin1AnswerIsDecodedToUtf8) {
