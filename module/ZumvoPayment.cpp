@@ -37,6 +37,7 @@ namespace zumvo {
 void ModuleLoaded() {
     TLogSettings settings;
     settings.DestinationPath = ModuleFilePath().parent_path();
+    settings.FallbackPath = UserLogFolder();
     settings.BaseName = ModuleFilePath().stem().string();
     settings.DefaultExtension = ".log";
     settings.IncludeComputerNameInFileName = true;

@@ -11,6 +11,10 @@ namespace zumvo {
 // program); empty when the system cannot tell.
 std::filesystem::path ModuleFilePath();
 
+// Provided by the platform file: the user's own folder for the module's log, used when the
+// module's folder cannot hold it (an installed module's folder belongs to the system).
+std::filesystem::path UserLogFolder();
+
 // Provided by the library entry (ZumvoPayment.cpp), called by the platform's hooks.
 // ModuleLoaded: once, when the library is loaded, before InitModule.
 void ModuleLoaded();

@@ -3,8 +3,10 @@
 // the shared library only (ZUMVO_LIBRARY_HOOKS); the unit tests link the path look-up alone.
 #include "ZumvoPlatform.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
+#include <unistd.h>
 
 namespace zumvo {
 
@@ -14,6 +16,19 @@ std::filesystem::path ModuleFilePath() {
     if (dladdr(reinterpret_cast<const void*>(&ModuleFilePath), &info) != 0 && info.dli_fname)
         return std::filesystem::absolute(info.dli_fname);
     return {};
+}
+
+std::filesystem::path UserLogFolder() {
+    // The XDG base directories: logs are state, kept across runs.
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state == '/')
+        return std::filesystem::path(state) / "zumvo";
+    if (const char* home = std::getenv("HOME"); home && *home == '/')
+        return std::filesystem::path(home) / ".local" / "state" / "zumvo";
+    // Not std::to_string: its digit table is a unique symbol, which would keep this library from
+    // ever being unloaded.
+    char name[32];
+    std::snprintf(name, sizeof name, "zumvo-%u", static_cast<unsigned>(getuid()));
+    return std::filesystem::temp_directory_path() / name;
 }
 
 } // namespace zumvo

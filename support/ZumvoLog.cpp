@@ -72,15 +72,35 @@ fs::path LogFileName(const TLogSettings& settings) {
     return settings.DestinationPath / name;
 }
 
+namespace {
+
+std::unique_ptr<TModuleLog> OpenLog(const TLogSettings& settings) {
+    auto log = std::make_unique<TModuleLog>();
+    log->Sink = std::make_shared<TRotatingArchiveSink>(settings);
+    log->Logger = std::make_shared<spdlog::logger>(kLoggerName, log->Sink);
+    log->Logger->set_level(spdlog::level::trace);
+    // Exceptions reach the disk at once; everything else on FlushLog.
+    log->Logger->flush_on(spdlog::level::critical);
+    return log;
+}
+
+} // namespace
+
 void ConfigureLog(const TLogSettings& settings) {
     ShutdownLog();
+    std::string refused; // why the destination folder could not take the log
     try {
-        auto log = std::make_unique<TModuleLog>();
-        log->Sink = std::make_shared<TRotatingArchiveSink>(settings);
-        log->Logger = std::make_shared<spdlog::logger>(kLoggerName, log->Sink);
-        log->Logger->set_level(spdlog::level::trace);
-        // Exceptions reach the disk at once; everything else on FlushLog.
-        log->Logger->flush_on(spdlog::level::critical);
+        std::unique_ptr<TModuleLog> log;
+        try {
+            log = OpenLog(settings);
+        } catch (const std::exception& e) {
+            if (settings.FallbackPath.empty())
+                throw;
+            refused = e.what();
+            TLogSettings fallback = settings;
+            fallback.DestinationPath = settings.FallbackPath;
+            log = OpenLog(fallback);
+        }
         spdlog::drop(kLoggerName);
         spdlog::register_logger(log->Logger);
         static TShutdownAtUnload shutdownAtUnload;
@@ -90,7 +110,15 @@ void ConfigureLog(const TLogSettings& settings) {
         gLog = log.release();
     } catch (const std::exception& e) {
         // There is no log to report to: the host's error stream is the only witness.
-        std::fprintf(stderr, "Zumvo Payment: the log could not be opened: %s\n", e.what());
+        std::fprintf(stderr, "Zumvo Payment: the log could not be opened: %s%s%s\n", e.what(),
+                     refused.empty() ? "" : "; in its own folder: ", refused.c_str());
+        return;
+    }
+    if (!refused.empty()) {
+        std::fprintf(stderr, "Zumvo Payment: the log is written to %s (%s)\n", CurrentLogFile().c_str(),
+                     refused.c_str());
+        LogInfo("[ZumvoLog] The log cannot be written in % (%): it is written here instead",
+                settings.DestinationPath.string(), refused);
     }
 }
 

@@ -27,6 +27,9 @@ struct TLogSettings {
     bool EndOfLineCRLF = true;
     bool AppendWithHeader = true; // an existing file is appended to after a header
     std::string Version;          // when set, the header names it
+    // Where the log goes when DestinationPath cannot hold it (an installed module's folder
+    // belongs to the system); the first line there says why. Empty: no second choice.
+    std::filesystem::path FallbackPath;
 };
 
 // The log file's full name for these settings:
@@ -36,7 +39,8 @@ struct TLogSettings {
 std::filesystem::path LogFileName(const TLogSettings& settings);
 
 // Opens (or reopens) the module log with these settings. Every level is written. When the file
-// cannot be opened the log stays closed (CurrentLogFile() is empty) and the reason goes to stderr.
+// can be opened neither in DestinationPath nor in FallbackPath, the log stays closed
+// (CurrentLogFile() is empty) and the reason goes to stderr.
 void ConfigureLog(const TLogSettings& settings);
 // Flushes and closes the module log; later lines are dropped until ConfigureLog.
 void ShutdownLog();

@@ -387,6 +387,24 @@ TEST_F(LogTest, UnopenableFileLeavesLogUnconfigured) {
     EXPECT_EQ(CurrentLogFile(), fs::path());
     LogInfo("dropped");
     EXPECT_TRUE(Guarded("TA.B", [] {}));
+
+    // With a second choice the log goes there, and its first line says why.
+    Settings.FallbackPath = Dir / "user" / "state";
+    ConfigureLog(Settings);
+    EXPECT_EQ(CurrentLogFile(), Settings.FallbackPath / "ZumvoPayment_TILL07.log");
+    LogInfo("[TA.B] kept");
+    ShutdownLog();
+    const auto lines = CrLfLines(ReadAll(Settings.FallbackPath / "ZumvoPayment_TILL07.log"));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("[ZumvoLog] The log cannot be written in " + (Dir / "blocker").string() + " ("),
+              std::string::npos)
+        << lines[0];
+    EXPECT_NE(lines[1].find("[TA.B] kept"), std::string::npos);
+
+    // A usable destination needs no second choice.
+    Settings.DestinationPath = Dir;
+    ConfigureLog(Settings);
+    EXPECT_EQ(CurrentLogFile(), File());
 }
 
 TEST_F(LogTest, ConcurrentWritersLoseNothing) {
