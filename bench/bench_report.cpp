@@ -18,6 +18,7 @@
 #include "implDataChangesZumvo.h"
 #include "implPrinterAddonZumvo.h"
 #include "implTillBrandSettings.h"
+#include "implZumvoTransaction.h"
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -157,9 +158,10 @@ const TDatabases& Databases(int baskets) {
     {
         sqlite3* db = nullptr;
         sqlite3_open(copy.string().c_str(), &db);
-        Exec(db,
-             "DROP INDEX IX_ZumvoPaymentTransactions_BasketID; DROP INDEX IX_ZumvoPaymentBasket_InvoiceNum; "
-             "DROP INDEX IX_ZumvoPaymentBasket_Timestamp_Created");
+        Exec(
+            db,
+            "DROP INDEX IX_ZumvoPaymentTransactions_BasketID; DROP INDEX IX_ZumvoPaymentBasket_InvoiceNum; "
+            "DROP INDEX IX_ZumvoPaymentBasket_Timestamp_Created; DROP INDEX IX_ZumvoPaymentTransactions_Status");
         sqlite3_close(db);
     }
     return made[baskets] = {refhost::OpenDatabase(file.string()), refhost::OpenDatabase(copy.string())};
@@ -223,6 +225,22 @@ void Receipt(benchmark::State& state, bool indexed) {
         state.SetLabel("baseline");
 }
 
+// The look-up of rows still holding money that follows every completed sale.
+void HeldFunds(benchmark::State& state, bool indexed) {
+    const auto& dbs = Databases(int(state.range(0)));
+    UseDatabase(indexed ? dbs.Indexed : dbs.Unindexed);
+    auto store = pallux::MakeIntf<TZumvoTransaction>();
+    for (auto _ : state) {
+        std::string rows;
+        store->GetHeldFunds(rows);
+        if (rows.empty())
+            state.SkipWithError("the held-funds look-up failed");
+        benchmark::DoNotOptimize(rows);
+    }
+    if (!indexed)
+        state.SetLabel("baseline");
+}
+
 void PrintPlans() {
     auto& db = dynamic_cast<refhost::TSqliteDatabase&>(*Databases(1000).Indexed);
     const char* const lookups[] = {
@@ -230,7 +248,10 @@ void PrintPlans() {
         "SELECT * FROM [ZumvoPaymentTransactions] WHERE [BasketID] = 500",
         "SELECT WPB.ID FROM ZumvoPaymentBasket WPB WHERE WPB.Timestamp_Created BETWEEN '2026-03-01' AND "
         "DATEADD( DAY, 1, '2026-03-31' ) ORDER BY WPB.ID",
-        "SELECT ID FROM ZumvoPaymentTransactions WHERE BasketID IN ( 1,2,3 ) ORDER BY BasketID, ID"};
+        "SELECT ID FROM ZumvoPaymentTransactions WHERE BasketID IN ( 1,2,3 ) ORDER BY BasketID, ID",
+        "SELECT T.ID FROM ZumvoPaymentTransactions T LEFT JOIN ZumvoPaymentBasket B ON B.ID = T.BasketID WHERE "
+        "T.Status IN ( -2, -3 ) OR ( T.Status = 0 AND T.Response LIKE '%Unknown%' ) OR ( T.Status IN ( 0, 1 ) "
+        "AND T.BasketID IS NOT NULL AND B.InvoiceNum IS NULL ) ORDER BY T.ID"};
     std::cout << "EXPLAIN QUERY PLAN of the look-ups (1k baskets):\n";
     for (const char* sql : lookups)
         std::cout << "  " << sql << "\n    " << db.QueryPlan(sql);
@@ -254,6 +275,19 @@ BENCHMARK_CAPTURE(Receipt, noindex, false)
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(Receipt, lookup, true)
     ->Name("receipt/lookup")
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMicrosecond);
+
+BENCHMARK_CAPTURE(HeldFunds, noindex, false)
+    ->Name("heldfunds/noindex")
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(HeldFunds, lookup, true)
+    ->Name("heldfunds/lookup")
     ->Arg(1000)
     ->Arg(10000)
     ->Arg(100000)

@@ -70,14 +70,17 @@ IF NOT EXISTS ( SELECT 1 FROM sys.indexes WHERE name = 'IX_ZumvoPaymentBasket_In
 IF NOT EXISTS ( SELECT 1 FROM sys.indexes WHERE name = 'IX_ZumvoPaymentBasket_Timestamp_Created' AND object_id = OBJECT_ID('ZumvoPaymentBasket') )
     CREATE INDEX [IX_ZumvoPaymentBasket_Timestamp_Created] ON [ZumvoPaymentBasket] ( [Timestamp_Created] ))";
 
-// What the advice retry counts on each row: attempts, the last one's time and the error it met.
+// What the advice retry counts on each row: attempts, the last one's time and the error it met;
+// and the index by which it finds the rows still open after every sale without reading them all.
 const char* const AddAdviceRetryColumns = R"(-- Zumvo Advice Retry
 IF NOT EXISTS ( SELECT 1 FROM INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = 'ZumvoPaymentTransactions' AND COLUMN_NAME = 'AdviceAttempts' )
     ALTER TABLE [ZumvoPaymentTransactions] ADD [AdviceAttempts] INT NOT NULL DEFAULT 0
 IF NOT EXISTS ( SELECT 1 FROM INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = 'ZumvoPaymentTransactions' AND COLUMN_NAME = 'AdviceLastAttempt' )
     ALTER TABLE [ZumvoPaymentTransactions] ADD [AdviceLastAttempt] DATETIME NULL
 IF NOT EXISTS ( SELECT 1 FROM INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = 'ZumvoPaymentTransactions' AND COLUMN_NAME = 'AdviceLastError' )
-    ALTER TABLE [ZumvoPaymentTransactions] ADD [AdviceLastError] VARCHAR(500) NULL)";
+    ALTER TABLE [ZumvoPaymentTransactions] ADD [AdviceLastError] VARCHAR(500) NULL
+IF NOT EXISTS ( SELECT 1 FROM sys.indexes WHERE name = 'IX_ZumvoPaymentTransactions_Status' AND object_id = OBJECT_ID('ZumvoPaymentTransactions') )
+    CREATE INDEX [IX_ZumvoPaymentTransactions_Status] ON [ZumvoPaymentTransactions] ( [Status] ))";
 
 } // namespace
 
