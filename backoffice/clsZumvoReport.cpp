@@ -80,14 +80,31 @@ std::string DateText(TReportDate date) {
 TZumvoReportData QueryZumvoReport(pallux::IDBScript& db, TReportDate from, TReportDate to) {
     TZumvoReportData data;
     data.Baskets = QueryRows(db, BasketQuery, {DateText(from), DateText(to)});
-    std::string list;
+    // The baskets come in ID order, a basket joined to several payments once per payment: each ID
+    // is asked for once, so the groups' answers follow one another in basket order.
+    std::string list, previous;
+    int listed = 0;
+    const auto ask = [&] {
+        TJSONDocument rows = QueryRows(db, TransactionQuery, {list});
+        if (data.Transactions._Count() == 0)
+            data.Transactions = std::move(rows);
+        else
+            for (int i = 0; i < rows._Count(); ++i)
+                data.Transactions.Append(rows[i]);
+        list.clear();
+        listed = 0;
+    };
     for (int i = 0; i < data.Baskets._Count(); ++i) {
-        if (!list.empty())
-            list += ',';
-        list += data.Baskets[i]["BasketID"].AsString();
+        std::string id = data.Baskets[i]["BasketID"].AsString();
+        if (id == previous)
+            continue;
+        list += (listed++ == 0 ? "" : ",") + id;
+        previous = std::move(id);
+        if (listed == ReportBasketsPerQuery)
+            ask();
     }
-    if (!list.empty())
-        data.Transactions = QueryRows(db, TransactionQuery, {list});
+    if (listed > 0)
+        ask();
     return data;
 }
 

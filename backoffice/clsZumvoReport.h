@@ -33,9 +33,13 @@ struct TZumvoReportData {
 };
 
 // Runs the basket query for baskets created from the start of `from` up to the start of the
-// day after `to` (inclusive), then the transaction query for their IDs. Raises what the
-// database raises.
+// day after `to` (inclusive), then the transaction query for their IDs, ReportBasketsPerQuery
+// baskets at a time. Raises what the database raises.
 TZumvoReportData QueryZumvoReport(pallux::IDBScript& db, TReportDate from, TReportDate to);
+
+// The transactions are asked for this many baskets at a time: a list of every basket of a long
+// period is more than SQL Server accepts in one IN ( … ).
+inline constexpr int ReportBasketsPerQuery = 1000;
 
 // Builds the page. Every value taken from the rows is escaped, so texts from the database or
 // the brand service show as text. resFolderURL is the base the style sheet is found under

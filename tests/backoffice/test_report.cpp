@@ -66,8 +66,9 @@ TEST_F(ReportTest, ChromiumShowsOneRowPerJoinedBasketWithItsCellsAndTransactions
     const test::TPageRow expected[] = {
         {"Basket ID", "Time", "Date", "InvoiceNum", "Invoice Total", "Invoice Status", "Payments",
          "Discounts", "Brand", "Shift Num", "Till", "Transactions: ID ", "tvTrxID", "Status"},
-        {Id(withBrand), "14:05", "2026-03-10", "1001", MoneyText(30), "O/R", MoneyText(20), MoneyText(5), "Brand One", "5",
-         "1", "1<br>2<br>", Id(9000 + withBrand * 10 + 1) + "<br>" + Id(9000 + withBrand * 10 + 2) + "<br>",
+        {Id(withBrand), "14:05", "2026-03-10", "1001", MoneyText(30), "O/R", MoneyText(20), MoneyText(5),
+         "Brand One", "5", "1", "1<br>2<br>",
+         Id(9000 + withBrand * 10 + 1) + "<br>" + Id(9000 + withBrand * 10 + 2) + "<br>",
          "Finalised<br>Finalised<br>"},
         // an invoice with two Zumvo payment rows lists its basket once with each amount
         {Id(twoPayments), "09:30", "2026-03-11", "1002", MoneyText(12), "-", MoneyText(5), MoneyText(7),
@@ -90,6 +91,37 @@ TEST_F(ReportTest, ChromiumShowsOneRowPerJoinedBasketWithItsCellsAndTransactions
     EXPECT_EQ(dom.find("</table>"), dom.rfind("</table>")) << "one table only";
 
     Screenshot(page, "report_page.png");
+}
+
+// A long period's baskets are asked for in groups; a basket joined to two payments straddles the
+// first group's end, and still every transaction comes once, in basket order.
+TEST_F(ReportTest, LongPeriodsAreReadInGroupsWithEveryTransactionOnce) {
+    const int fillers = ReportBasketsPerQuery - 2; // then withBrand, twoPayments | twoPayments, ...
+    std::string baskets, transactions;
+    for (int i = 1; i <= fillers; ++i) {
+        const std::string id = std::to_string(i - fillers - 1); // below every real basket's ID
+        baskets += std::string(baskets.empty() ? "" : ", ") + "( " + id + ", 4, '2026-03-10 08:00:00' )";
+        transactions += std::string(transactions.empty() ? "" : ", ") + "( " + id + ", " + id +
+                        ", 2, '2026-03-10 08:00:00' )";
+    }
+    host.Run("INSERT INTO [ZumvoPaymentBasket] ( [ID], [TillID], [Timestamp_Created] ) VALUES " + baskets);
+    host.Run(
+        "INSERT INTO [ZumvoPaymentTransactions] ( [ID], [BasketID], [Status], [Timestamp_Created] ) VALUES " +
+        transactions);
+
+    auto db = NewDBScript();
+    const TZumvoReportData data = QueryZumvoReport(*db, Mar2026(10), Mar2026(11));
+    ASSERT_EQ(data.Baskets._Count(), fillers + 5); // twoPayments joins twice; midnight is in
+    EXPECT_EQ(data.Baskets[fillers + 1]["BasketID"].AsInteger(0), twoPayments);
+    EXPECT_EQ(data.Baskets[fillers + 2]["BasketID"].AsInteger(0), twoPayments);
+    ASSERT_EQ(data.Transactions._Count(), fillers + 6);
+    std::pair<int, int> last{INT32_MIN, INT32_MIN};
+    for (int i = 0; i < data.Transactions._Count(); ++i) {
+        const std::pair<int, int> key{data.Transactions[i]["BasketID"].AsInteger(0),
+                                      data.Transactions[i]["ID"].AsInteger(0)};
+        EXPECT_LT(last, key) << "row " << i;
+        last = key;
+    }
 }
 
 TEST_F(ReportTest, HeadingsAndEmptyPeriods) {
