@@ -81,6 +81,28 @@ for _ in $(seq 1 100); do
   sleep 0.05
 done
 grep -q "listening on" sim.txt || { cat sim.txt; fail "the installed voucher simulator did not start"; }
+SIM_PORT=$(sed -n 's/.*listening on \([0-9]*\).*/\1/p' sim.txt | head -n 1)
+
+# A voucher sale with the installed module, its example settings pointed at that simulator, and
+# the module's tables made by the installed back office; the provider's ledger shows the code
+# settled for the sale's amount.
+sed -e "s|^SOAPServer=.*|SOAPServer=http://127.0.0.1:$SIM_PORT|" -e "s|^SOAPUrl=.*|SOAPUrl=/pos/services/PosService|" \
+  -e "s|^SOAPID=.*|SOAPID=zumvo|" -e "s|^SOAPPWD=.*|SOAPPWD=zumvo-secret|" \
+  "$MODDIR/libZumvoPayment.ini.example" > "$MODDIR/libZumvoPayment.ini"
+PATH="$PREFIX/bin:$PATH" BackOffice --headless --config host.ini --upgrade-db > upgrade.txt 2>&1 ||
+  { cat upgrade.txt; fail "BackOffice --upgrade-db"; }
+SCENARIO="$PREFIX/share/zumvo/refhost/scenarios/voucher-sale.json"
+[ -f "$SCENARIO" ] || fail "the voucher sale scenario is not installed"
+PATH="$PREFIX/bin:$PATH" Invoicing --headless --config host.ini --scenario "$SCENARIO" > voucher.txt 2>&1 ||
+  { cat voucher.txt; fail "the installed voucher sale failed"; }
+grep -q "SCENARIO: passed" voucher.txt || { cat voucher.txt; fail "the voucher sale did not pass"; }
+python3 - "$SIM_PORT" <<'PY' || fail "the provider's ledger does not show the sale's code settled"
+import json, sys, urllib.request
+ledger = json.load(urllib.request.urlopen(f"http://127.0.0.1:{sys.argv[1]}/ledger", timeout=10))
+entries = [(e["code"], e["amount"], e["state"]) for e in ledger]
+print("ledger:", entries)
+sys.exit(0 if entries == [("PAY-100", 615, "settled")] else 1)
+PY
 
 # A host vendor's project builds against the installed SDK with find_package(ZumvoHostSDK).
 mkdir -p "$ROOT/vendor"
@@ -100,4 +122,4 @@ CPP
   "$CMAKE" --build "$ROOT/vendor/build" >> "$ROOT/vendor.log" 2>&1 && "$ROOT/vendor/build/vendor_host" ||
   { cat "$ROOT/vendor.log"; fail "a project using find_package(ZumvoHostSDK)"; }
 
-echo "installed tree: programs, module, scenario, simulator and SDK all work from $PREFIX"
+echo "installed tree: programs, module, cash and voucher sales, simulator and SDK all work from $PREFIX"
