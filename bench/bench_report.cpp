@@ -262,35 +262,34 @@ void PrintPlans() {
 
 BENCHMARK(ReportQuery)
     ->Name("report/query")
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Arg(100000)
+    ->RangeMultiplier(10)
+    ->Range(1000, 100000)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(ReportPage)->Name("report/page")->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(ReportPage)
+    ->Name("report/page")
+    ->RangeMultiplier(10)
+    ->Range(1000, 100000)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Receipt, noindex, false)
     ->Name("receipt/noindex")
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Arg(100000)
+    ->RangeMultiplier(10)
+    ->Range(1000, 100000)
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(Receipt, lookup, true)
     ->Name("receipt/lookup")
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Arg(100000)
+    ->RangeMultiplier(10)
+    ->Range(1000, 100000)
     ->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_CAPTURE(HeldFunds, noindex, false)
     ->Name("heldfunds/noindex")
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Arg(100000)
+    ->RangeMultiplier(10)
+    ->Range(1000, 100000)
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(HeldFunds, lookup, true)
     ->Name("heldfunds/lookup")
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Arg(100000)
+    ->RangeMultiplier(10)
+    ->Range(1000, 100000)
     ->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv) {

@@ -62,8 +62,9 @@ Value MakeString(std::string_view text, rapidjson::Document::AllocatorType& allo
     return Value(text.empty() ? "" : text.data(), static_cast<rapidjson::SizeType>(text.size()), allocator);
 }
 
-// Builds a copy that owns all its characters: RapidJSON hands strings that a document refers to
-// (kept text, see TJSONDocument::KeepText) to the builder as "do not copy".
+// Events of a reader or of a tree, into a document builder, with every string copied: RapidJSON
+// hands strings that a document refers to (kept text, see TJSONDocument::KeepText) on as "do not
+// copy", and a copy must own its characters.
 class TCopyingBuilder {
 public:
     explicit TCopyingBuilder(TRapidDocument& doc) : FDoc(doc) {}
@@ -82,7 +83,7 @@ public:
     bool StartArray() { return FDoc.StartArray(); }
     bool EndArray(rapidjson::SizeType items) { return FDoc.EndArray(items); }
 
-private:
+protected:
     TRapidDocument& FDoc;
 };
 
@@ -300,24 +301,11 @@ bool TooSmall(std::string_view number) {
 // The reader's events into a document; a number's text becomes an integer when it is whole and
 // fits 64 bits, else the nearest double (std::from_chars, exactly rounded). A number beyond the
 // largest double stops the parse with an error; one below the smallest reads as 0.
-class TNumberReader {
+class TNumberReader : public TCopyingBuilder {
 public:
-    TNumberReader(TRapidDocument& doc, std::string& error) : FDoc(doc), FError(error) {}
+    TNumberReader(TRapidDocument& doc, std::string& error) : TCopyingBuilder(doc), FError(error) {}
 
-    bool Null() { return FDoc.Null(); }
-    bool Bool(bool b) { return FDoc.Bool(b); }
-    bool Int(int i) { return FDoc.Int(i); }
-    bool Uint(unsigned u) { return FDoc.Uint(u); }
-    bool Int64(std::int64_t i) { return FDoc.Int64(i); }
-    bool Uint64(std::uint64_t u) { return FDoc.Uint64(u); }
-    bool Double(double d) { return FDoc.Double(d); }
-    bool String(const char* s, rapidjson::SizeType n, bool copy) { return FDoc.String(s, n, copy); }
-    bool StartObject() { return FDoc.StartObject(); }
-    bool Key(const char* s, rapidjson::SizeType n, bool copy) { return FDoc.Key(s, n, copy); }
-    bool EndObject(rapidjson::SizeType members) { return FDoc.EndObject(members); }
-    bool StartArray() { return FDoc.StartArray(); }
-    bool EndArray(rapidjson::SizeType items) { return FDoc.EndArray(items); }
-
+    // The reader calls the handler's own members: this one hides the builder's.
     bool RawNumber(const char* s, rapidjson::SizeType n, bool) {
         const std::string_view text(s, n);
         const char* end = s + n;
@@ -350,7 +338,6 @@ public:
     }
 
 private:
-    TRapidDocument& FDoc;
     std::string& FError;
 };
 
