@@ -238,6 +238,28 @@ TEST_F(TillEndToEndTest, AnUnansweredCodeIsNotAppliedAndItsHeldMoneyIsTheOnlyDis
               std::string::npos);
 }
 
+// The provider took LATE-10 but its answer was lost, and the cashier then cancelled the sale: the
+// cancelled sale does not hide the row, and the next completed sale gives the money back.
+TEST_F(TillEndToEndTest, AnUnansweredCodeOfACancelledSaleIsReversedAfterTheNextSale) {
+    const auto run = Scenario("unanswered-cancelled.json", R"({"steps": [
+        {"step": "add", "code": "A", "price": 30},
+        {"step": "voucher"},
+        {"step": "type", "control": "txtVoucherCode", "text": "LATE-10"},
+        {"step": "click", "control": "btnCheck"},
+        {"step": "expect", "control": "btnCheck", "enabled": false},
+        {"step": "click", "control": "btnOK"},
+        {"step": "click", "control": "btnDone"},
+        {"step": "expect", "total": 30, "outstanding": 30},
+        {"step": "cancel"},
+        {"step": "add", "code": "B", "price": 5},
+        {"step": "pay", "tender": "Cash"},
+        {"step": "complete"}]})");
+    ASSERT_EQ(run.Status, 0) << run.Output;
+    EXPECT_EQ(LedgerStates(), std::vector<std::string>{"LATE-10 released"});
+    EXPECT_EQ(Rows("SELECT [Status] FROM [ZumvoPaymentTransactions]"), std::vector<std::string>{"-1"});
+    EXPECT_EQ(LedgerCheck(), "");
+}
+
 TEST_F(TillEndToEndTest, CancelPromptsAnsweredNoKeepTheWindowOpenAndTheRunEndsNamingTheStep) {
     const auto run = Scenario("cancel-no.json", R"({"timeoutMs": 1000, "steps": [
         {"step": "add", "code": "A", "price": 40},
