@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <utility>
 
 #include <rapidjson/error/en.h>
@@ -20,14 +21,14 @@ namespace detail {
 // The tree of one document. Generation changes whenever the tree's shape changes, which may move
 // nodes in memory; handles then find their node again from the root.
 struct TJSONStore {
-    // A document's first memory lives in the store itself: the small documents read and written
-    // for every request (answers, settings, log entries) need no allocation of their own, and
-    // larger ones grow in chunks of RapidJSON's usual size.
     // User-provided, so that a new store is not zero-filled first (FirstChunk needs no zeros).
     TJSONStore() {}
     TJSONStore(const TJSONStore&) = delete;
     TJSONStore& operator=(const TJSONStore&) = delete;
 
+    // A document's first memory lives in the store itself: the small documents read and written
+    // for every request (answers, settings, log entries) need no allocation of their own, and
+    // larger ones grow in chunks of RapidJSON's usual size.
     static constexpr std::size_t FirstChunkSize = 4096;
     alignas(std::max_align_t) char FirstChunk[FirstChunkSize];
     rapidjson::MemoryPoolAllocator<> Pool{FirstChunk, FirstChunkSize};
