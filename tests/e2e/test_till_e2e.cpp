@@ -3,6 +3,7 @@
 // simulator. Each test checks the transcript, the host's and the module's tables, and ends with
 // the provider's ledger against the module's transaction rows.
 #include "ChildProgram.h"
+#include "DatabaseRows.h"
 #include "LedgerAudit.h"
 #include "RunProgram.h"
 #include "TDatabase.h"
@@ -81,16 +82,7 @@ protected:
         return Scenario(folder / name);
     }
     std::vector<std::string> Rows(const std::string& sql) const {
-        auto db = refhost::OpenDatabase((folder / "host.db").string());
-        const auto result = db->RunBatch(sql);
-        std::vector<std::string> out;
-        for (const auto& row : result.ResultSets.at(0).Rows) {
-            std::string line;
-            for (const auto& v : row)
-                line += (line.empty() ? "" : "|") + v.AsText();
-            out.push_back(line);
-        }
-        return out;
+        return zumvo::test::RowTexts(*refhost::OpenDatabase((folder / "host.db").string()), sql);
     }
     // The module's transaction rows against the simulator's ledger.
     std::string LedgerCheck() const {

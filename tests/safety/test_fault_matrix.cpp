@@ -78,15 +78,8 @@ public:
     }
     // The exit status as waitpid gives it; the program is killed after timeoutMs.
     int Wait(int timeoutMs = 60000) {
-        int status = 0;
-        for (int waited = 0; waitpid(FPid, &status, WNOHANG) == 0; waited += 10) {
-            if (waited >= timeoutMs) {
-                kill(FPid, SIGKILL);
-                waitpid(FPid, &status, 0);
-                break;
-            }
-            usleep(10'000);
-        }
+        bool killed = false;
+        const int status = WaitOrKill(FPid, timeoutMs, killed);
         FPid = -1;
         return status;
     }

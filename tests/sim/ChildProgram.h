@@ -10,6 +10,23 @@
 #include <unistd.h>
 #include <vector>
 
+// Waits up to timeoutMs for the child to end, then kills it; answers its exit status as waitpid
+// gives it, and whether it had to be killed.
+inline int WaitOrKill(pid_t pid, int timeoutMs, bool& killed) {
+    int status = 0;
+    killed = false;
+    for (int waited = 0; waitpid(pid, &status, WNOHANG) == 0; waited += 10) {
+        if (waited >= timeoutMs) {
+            killed = true;
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            break;
+        }
+        usleep(10'000);
+    }
+    return status;
+}
+
 class TChildProgram {
 public:
     TChildProgram(const std::string& program, const std::vector<std::string>& args) {
@@ -63,16 +80,10 @@ public:
     }
     // Waits for the child to end; after timeoutMs it is killed and the test fails.
     int Wait(int timeoutMs = 20000) {
-        int status = 0;
-        for (int waited = 0; waitpid(FPid, &status, WNOHANG) == 0; waited += 10) {
-            if (waited >= timeoutMs) {
-                ADD_FAILURE() << "child did not end within " << timeoutMs << " ms";
-                kill(FPid, SIGKILL);
-                waitpid(FPid, &status, 0);
-                break;
-            }
-            usleep(10'000);
-        }
+        bool killed = false;
+        const int status = WaitOrKill(FPid, timeoutMs, killed);
+        if (killed)
+            ADD_FAILURE() << "child did not end within " << timeoutMs << " ms";
         FPid = -1;
         return status;
     }

@@ -3,6 +3,7 @@
 // tests can check what the till asked of the module and in which order.
 #pragma once
 
+#include "DatabaseRows.h"
 #include "HostSchema.h"
 #include "TCashPaymentMethod.h"
 #include "TDIContainer.h"
@@ -214,17 +215,7 @@ public:
         std::filesystem::remove_all(Folder);
     }
 
-    std::vector<std::string> Rows(const std::string& sql) {
-        std::vector<std::string> out;
-        const auto result = Database->RunBatch(sql);
-        for (const auto& row : result.ResultSets.at(0).Rows) {
-            std::string line;
-            for (const auto& v : row)
-                line += (line.empty() ? "" : "|") + v.AsText();
-            out.push_back(line);
-        }
-        return out;
-    }
+    std::vector<std::string> Rows(const std::string& sql) { return zumvo::test::RowTexts(*Database, sql); }
     // Journal entries that start with the prefix.
     std::vector<std::string> Calls(const std::string& prefix) const {
         std::vector<std::string> out;

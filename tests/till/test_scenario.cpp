@@ -167,12 +167,3 @@ TEST(ScenarioTest, CancelPromptAnsweredYesClosesTheWindowAndTheAnswerIsTranscrib
     EXPECT_EQ(*(message + 1), "ANSWER: Yes");
     EXPECT_EQ(host.Calls("CancelVoucher").size(), 1u);
 }
-
-int main(int argc, char** argv) {
-    // Discovery runs the program outside CTest's environment: the windows need no display.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -407,12 +407,3 @@ TEST_F(VoucherEngineTest, PopulatedInvoiceIsReappliedOnRecalculation) {
     EXPECT_EQ(basket->GetBasketID(), 1);
     EXPECT_THAT(log.Lines().back(), HasSubstr("[TVoucherZumvo.PopulateForInvoice] Error : "));
 }
-
-int main(int argc, char** argv) {
-    // Discovery runs the program outside CTest's environment: the screens need no display.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -1,5 +1,5 @@
-// The screens need one application object for the whole test program; without a display
-// (test discovery at build time, CI) it uses the offscreen platform.
+// The main of every test program with Qt windows: one application object for the whole program;
+// without a display (test discovery at build time, CI) it uses the offscreen platform.
 #include <QApplication>
 #include <gtest/gtest.h>
 
