@@ -10,10 +10,10 @@
 #include <chrono>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -41,6 +41,29 @@ std::string Gunzip(const fs::path& p) {
     EXPECT_EQ(n, 0) << "gzread failed on " << p;
     EXPECT_EQ(gzclose(f), Z_OK);
     return out;
+}
+
+// True when text has the shape of pattern: '#' stands for one digit, '*' for one or more digits,
+// '~' for a sign (+ or -), every other character for itself.
+bool HasShape(std::string_view text, std::string_view pattern) {
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    std::size_t i = 0;
+    for (const char p : pattern) {
+        if (p == '*') {
+            const std::size_t start = i;
+            while (i < text.size() && digit(text[i]))
+                ++i;
+            if (i == start)
+                return false;
+            continue;
+        }
+        if (i == text.size())
+            return false;
+        const char c = text[i++];
+        if (p == '#' ? !digit(c) : p == '~' ? c != '+' && c != '-' : c != p)
+            return false;
+    }
+    return i == text.size();
 }
 
 // Lines without their CR LF; fails the test on a bare LF or an unterminated last line.
@@ -119,16 +142,11 @@ TEST_F(LogTest, LinesHaveTimeStampTagTextAndCrLf) {
 
     auto lines = CrLfLines(ReadAll(File()));
     ASSERT_EQ(lines.size(), 4u) << "a new file has no header";
-    const std::string stamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )";
-    EXPECT_TRUE(
-        std::regex_match(lines[0], std::regex(stamp + R"(INFO      \[TTest\.Run\] value 42 of \{\} x)")))
-        << lines[0];
-    EXPECT_TRUE(std::regex_match(lines[1], std::regex(stamp + R"(INFO      \[TTest\.Run\] two)")))
-        << lines[1];
+    const std::string stamp = "####-##-## ##:##:##.### ";
+    EXPECT_TRUE(HasShape(lines[0], stamp + "INFO      [TTest.Run] value 42 of {} x")) << lines[0];
+    EXPECT_TRUE(HasShape(lines[1], stamp + "INFO      [TTest.Run] two")) << lines[1];
     EXPECT_EQ(lines[2], "lines");
-    EXPECT_TRUE(std::regex_match(
-        lines[3], std::regex(stamp + R"(EXCEPTION \[TVoucherZumvo\.DoVoucher\] Error : boom)")))
-        << lines[3];
+    EXPECT_TRUE(HasShape(lines[3], stamp + "EXCEPTION [TVoucherZumvo.DoVoucher] Error : boom")) << lines[3];
 }
 
 TEST_F(LogTest, ReopeningAppendsAfterHeaderAndKeepsOldLines) {
@@ -142,10 +160,7 @@ TEST_F(LogTest, ReopeningAppendsAfterHeaderAndKeepsOldLines) {
     auto lines = CrLfLines(ReadAll(File()));
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_TRUE(lines[0].ends_with(" first run")) << "a new file starts with its first line";
-    EXPECT_TRUE(std::regex_match(
-        lines[1],
-        std::regex(
-            R"(==== Log opened \d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d{4} \(pid \d+, TILL07\) ====)")))
+    EXPECT_TRUE(HasShape(lines[1], "==== Log opened ####-##-##T##:##:##.###~#### (pid *, TILL07) ===="))
         << lines[1];
     EXPECT_TRUE(lines[2].ends_with(" second run"));
 
@@ -429,10 +444,11 @@ TEST_F(LogTest, ConcurrentWritersLoseNothing) {
     for (const auto& line : AllLines(30)) {
         if (IsHeader(line))
             continue;
-        std::smatch m;
-        ASSERT_TRUE(std::regex_search(line, m, std::regex(R"(INFO      \[TThread\.Run\] t(\d) i(\d+) end$)")))
-            << line;
-        int t = std::stoi(m[1]), i = std::stoi(m[2]);
+        const std::size_t tag = line.find("INFO      [TThread.Run] t");
+        ASSERT_NE(tag, std::string::npos) << line;
+        const std::string_view rest = std::string_view(line).substr(tag + 25);
+        ASSERT_TRUE(HasShape(rest, "# i* end")) << line;
+        const int t = rest[0] - '0', i = std::stoi(std::string(rest.substr(3)));
         ASSERT_EQ(i, next[t]) << "thread " << t;
         ++next[t];
         ++seen;
