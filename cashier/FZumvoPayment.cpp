@@ -15,6 +15,7 @@
 #include "intfZumvoLogic.h"
 #include "intfZumvoTransaction.h"
 
+#include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -41,6 +42,8 @@ constexpr const char* NotRecordedText =
     "The Zumvo could not be recorded in the database and has been given back to the customer.";
 
 constexpr int LargeTextPixels = 21;
+// The smallest a caption's font shrinks to so that a long partner name still shows whole.
+constexpr int SmallestCaptionPixels = 12;
 
 // Whole cents of an amount in currency units, halves to the even neighbour.
 std::int64_t CentsHalfEven(double amount) {
@@ -69,6 +72,24 @@ void SetTextColour(QWidget* w, const QColor& colour) {
     p.setColor(QPalette::WindowText, colour);
     p.setColor(QPalette::ButtonText, colour);
     w->setPalette(p);
+}
+
+// Shows a caption whole in its fixed box: in a smaller font when it is too wide in the screen's
+// large one, on two lines when even the smallest is too wide. The whole text is its tool tip too.
+void SetFittedCaption(QLabel* label, const QString& text) {
+    const QRect box = label->contentsRect();
+    const int alignment = static_cast<int>(label->alignment());
+    const auto fits = [&](const QFont& font) {
+        return box.contains(QFontMetrics(font).boundingRect(box, alignment, text));
+    };
+    QFont font = label->font();
+    font.setPixelSize(LargeTextPixels);
+    while (font.pixelSize() > SmallestCaptionPixels && !fits(font))
+        font.setPixelSize(font.pixelSize() - 1);
+    label->setFont(font);
+    label->setWordWrap(!fits(font));
+    label->setText(text);
+    label->setToolTip(text);
 }
 
 // The logo as the screen shows it: decoded and scaled once, not for every screen a code opens.
@@ -365,7 +386,7 @@ void TfrmZumvoPayment::TImpl::ShowAnswer() {
         lblResponse->setText(Q(Answer["responseDesc"].AsString("")));
         if (hasVsp) {
             lblVSPResponse->setText(Q(vsp["responseDesc"].AsString("")));
-            lblVSPDesc->setText(Q(vsp["name"].AsString("") + "Response:"));
+            SetFittedCaption(lblVSPDesc, Q(vsp["name"].AsString("") + "Response:"));
         }
         if (Answer.Exists("loyalty")) {
             const TJSONValue loyalty = Answer["loyalty"];
@@ -382,7 +403,7 @@ void TfrmZumvoPayment::TImpl::ShowAnswer() {
         if (hasVsp) {
             lblVSPResponse->setText(
                 Q(vsp["responseCode"].AsString("") + " : " + vsp["responseDesc"].AsString("")));
-            lblVSPDesc->setText(Q(vsp["name"].AsString("") + "Response:"));
+            SetFittedCaption(lblVSPDesc, Q(vsp["name"].AsString("") + "Response:"));
         } else {
             lblVSPResponse->clear();
             lblVSPDesc->clear();

@@ -30,6 +30,9 @@ inline constexpr const char* ScreenCatalogue = R"({"codes": [
   {"code": "SPLIT10", "kind": "split", "value": 1000, "paymentPercent": 60},
   {"code": "VSP10", "kind": "payment", "value": 1000,
    "vsp": {"responseCode": "0", "responseDesc": "Partner approved", "name": "Acme Rewards"}},
+  {"code": "VSPLONG", "kind": "payment", "value": 1000,
+   "vsp": {"responseCode": "0", "responseDesc": "Partner approved",
+           "name": "Northwind Fuel and Grocery Loyalty Partners "}},
   {"code": "LOYAL", "kind": "loyalty", "loyalty": {"name": "Coffee Club", "earned": "1 stamp"}},
   {"code": "BLOCKED", "kind": "refused", "responseCode": "12", "responseDesc": "Voucher blocked"}
 ]})";

@@ -124,6 +124,8 @@ TEST_F(PaymentScreenTest, EachKindOfAnswerIsShown) {
         {"SPLIT10", true, "Approved", "10.00", "6.00", "4.00", "", "", ""},
         {"VSP10", true, "Approved", "10.00", "10.00", "0.00", "Acme RewardsResponse:", "Partner approved",
          ""},
+        {"VSPLONG", true, "Approved", "10.00", "10.00", "0.00",
+         "Northwind Fuel and Grocery Loyalty Partners Response:", "Partner approved", ""},
         {"LOYAL", true, "Approved", "0.00", "0.00", "0.00", "", "", "Coffee Club earned: 1 stamp"},
         {"BLOCKED", false, "12 : Voucher blocked", "", "", "", "", "", ""},
         {"NOSUCH", false, "2 : ", "", "", "", "", "", ""},
@@ -151,6 +153,14 @@ TEST_F(PaymentScreenTest, EachKindOfAnswerIsShown) {
         EXPECT_EQ(Text(*form, "lblDetails"), c.Details);
         if (!c.VSPDesc.empty()) {
             EXPECT_EQ(Text(*form, "lblVSPDesc"), c.VSPDesc);
+            // The partner's name shows whole in the caption's box, however long.
+            const QLabel* caption = Control<QLabel>(*form, "lblVSPDesc");
+            const QRect box = caption->contentsRect();
+            const int flags =
+                static_cast<int>(caption->alignment()) | (caption->wordWrap() ? Qt::TextWordWrap : 0);
+            EXPECT_TRUE(box.contains(caption->fontMetrics().boundingRect(box, flags, caption->text())))
+                << caption->font().pixelSize() << " px";
+            EXPECT_EQ(caption->toolTip(), caption->text());
             EXPECT_EQ(Text(*form, "lblVSPResponse"), c.VSPResponse);
         }
         Click("btnOK");
