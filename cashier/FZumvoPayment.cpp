@@ -42,7 +42,7 @@ constexpr const char* NotRecordedText =
     "The Zumvo could not be recorded in the database and has been given back to the customer.";
 
 constexpr int LargeTextPixels = 21;
-// The smallest a caption's font shrinks to so that a long partner name still shows whole.
+// The smallest a label's font shrinks to so that a long text of the provider still shows whole.
 constexpr int SmallestCaptionPixels = 12;
 
 // Whole cents of an amount in currency units, halves to the even neighbour.
@@ -74,9 +74,10 @@ void SetTextColour(QWidget* w, const QColor& colour) {
     w->setPalette(p);
 }
 
-// Shows a caption whole in its fixed box: in a smaller font when it is too wide in the screen's
-// large one, on two lines when even the smallest is too wide. The whole text is its tool tip too.
-void SetFittedCaption(QLabel* label, const QString& text) {
+// Shows a text of the provider's whole in its label's fixed box: in a smaller font when it is too
+// wide in the screen's large one, on two lines when even the smallest is too wide. The whole text
+// is the label's tool tip too.
+void SetWholeText(QLabel* label, const QString& text) {
     const QRect box = label->contentsRect();
     const int alignment = static_cast<int>(label->alignment());
     const auto fits = [&](const QFont& font) {
@@ -380,35 +381,28 @@ void TfrmZumvoPayment::TImpl::FillCurrentTransaction(const std::string& code) {
 }
 
 void TfrmZumvoPayment::TImpl::ShowAnswer() {
+    // A valid answer shows its description, a refusal its code and description.
+    const auto status = [&](const TJSONValue& part) {
+        const std::string desc = part["responseDesc"].AsString("");
+        return Q(Valid ? desc : part["responseCode"].AsString("") + " : " + desc);
+    };
     const bool hasVsp = Answer.Exists("vsp");
     const TJSONValue vsp = Answer["vsp"];
+    const TJSONValue loyalty = Answer["loyalty"];
+    // Every text is set for every answer: nothing of the code before stays on the screen.
+    SetWholeText(lblResponse, status(Answer.Root()));
+    SetWholeText(lblVSPResponse, hasVsp ? status(vsp) : QString());
+    SetWholeText(lblVSPDesc, hasVsp ? Q(vsp["name"].AsString("") + "Response:") : QString());
+    SetWholeText(lblDetails,
+                 Valid && Answer.Exists("loyalty")
+                     ? Q(loyalty["name"].AsString("") + " earned: " + loyalty["earned"].AsString(""))
+                     : QString());
     if (Valid) {
-        lblResponse->setText(Q(Answer["responseDesc"].AsString("")));
-        if (hasVsp) {
-            lblVSPResponse->setText(Q(vsp["responseDesc"].AsString("")));
-            SetFittedCaption(lblVSPDesc, Q(vsp["name"].AsString("") + "Response:"));
-        }
-        if (Answer.Exists("loyalty")) {
-            const TJSONValue loyalty = Answer["loyalty"];
-            lblDetails->setText(
-                Q(loyalty["name"].AsString("") + " earned: " + loyalty["earned"].AsString("")));
-        }
         lblAmount->setText(MoneyText(CurrentTransaction["Amount"].AsFloat(0)));
         lblPaymentAmount->setText(MoneyText(CurrentTransaction["PaymentAmount"].AsFloat(0)));
         lblDiscountAmount->setText(MoneyText(CurrentTransaction["DiscountAmount"].AsFloat(0)));
     } else {
-        lblResponse->setText(
-            Q(Answer["responseCode"].AsString("") + " : " + Answer["responseDesc"].AsString("")));
         lblAmount->clear();
-        if (hasVsp) {
-            lblVSPResponse->setText(
-                Q(vsp["responseCode"].AsString("") + " : " + vsp["responseDesc"].AsString("")));
-            SetFittedCaption(lblVSPDesc, Q(vsp["name"].AsString("") + "Response:"));
-        } else {
-            lblVSPResponse->clear();
-            lblVSPDesc->clear();
-        }
-        lblDetails->clear();
     }
     const QColor colour = Valid ? Form.palette().color(QPalette::WindowText) : QColor(Qt::red);
     SetTextColour(lblResponse, colour);

@@ -31,8 +31,10 @@ inline constexpr const char* ScreenCatalogue = R"({"codes": [
   {"code": "VSP10", "kind": "payment", "value": 1000,
    "vsp": {"responseCode": "0", "responseDesc": "Partner approved", "name": "Acme Rewards"}},
   {"code": "VSPLONG", "kind": "payment", "value": 1000,
-   "vsp": {"responseCode": "0", "responseDesc": "Partner approved",
+   "vsp": {"responseCode": "0", "responseDesc": "Partner approved the whole amount at this store",
            "name": "Northwind Fuel and Grocery Loyalty Partners "}},
+  {"code": "EXPIRED", "kind": "refused", "responseCode": "14",
+   "responseDesc": "Voucher expired on 30 November and cannot be redeemed"},
   {"code": "LOYAL", "kind": "loyalty", "loyalty": {"name": "Coffee Club", "earned": "1 stamp"}},
   {"code": "BLOCKED", "kind": "refused", "responseCode": "12", "responseDesc": "Voucher blocked"}
 ]})";

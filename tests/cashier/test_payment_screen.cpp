@@ -16,6 +16,16 @@ using ::testing::HasSubstr;
 
 namespace {
 
+// A label's text fits its box as the label lays it out, and its tool tip holds it too.
+void ExpectWhole(const QLabel& label) {
+    const QRect box = label.contentsRect();
+    const int flags = static_cast<int>(label.alignment()) | (label.wordWrap() ? Qt::TextWordWrap : 0);
+    EXPECT_TRUE(box.contains(label.fontMetrics().boundingRect(box, flags, label.text())))
+        << label.objectName().toStdString() << " at " << label.font().pixelSize()
+        << " px: " << label.text().toStdString();
+    EXPECT_EQ(label.toolTip(), label.text()) << label.objectName().toStdString();
+}
+
 class PaymentScreenTest : public ::testing::Test {
 protected:
     TCashierTestHost host;
@@ -125,7 +135,10 @@ TEST_F(PaymentScreenTest, EachKindOfAnswerIsShown) {
         {"VSP10", true, "Approved", "10.00", "10.00", "0.00", "Acme RewardsResponse:", "Partner approved",
          ""},
         {"VSPLONG", true, "Approved", "10.00", "10.00", "0.00",
-         "Northwind Fuel and Grocery Loyalty Partners Response:", "Partner approved", ""},
+         "Northwind Fuel and Grocery Loyalty Partners Response:",
+         "Partner approved the whole amount at this store", ""},
+        {"EXPIRED", false, "14 : Voucher expired on 30 November and cannot be redeemed", "", "", "", "", "",
+         ""},
         {"LOYAL", true, "Approved", "0.00", "0.00", "0.00", "", "", "Coffee Club earned: 1 stamp"},
         {"BLOCKED", false, "12 : Voucher blocked", "", "", "", "", "", ""},
         {"NOSUCH", false, "2 : ", "", "", "", "", "", ""},
@@ -143,6 +156,10 @@ TEST_F(PaymentScreenTest, EachKindOfAnswerIsShown) {
              {"lblAmount", "lblPaymentAmount", "lblDiscountAmount", "lblDetails", "lblAmountCaption"})
             EXPECT_EQ(Shown(name), c.Valid) << name;
         EXPECT_EQ(Shown("lblVSPDesc"), !c.VSPDesc.empty());
+        // The provider's texts show whole in their boxes, however long.
+        for (const char* name : {"lblResponse", "lblVSPDesc", "lblVSPResponse", "lblDetails"})
+            if (Shown(name))
+                ExpectWhole(*Control<QLabel>(*form, name));
         if (!c.Valid) {
             EXPECT_EQ(Text(*form, "lblAmount"), "");
             continue;
@@ -153,14 +170,6 @@ TEST_F(PaymentScreenTest, EachKindOfAnswerIsShown) {
         EXPECT_EQ(Text(*form, "lblDetails"), c.Details);
         if (!c.VSPDesc.empty()) {
             EXPECT_EQ(Text(*form, "lblVSPDesc"), c.VSPDesc);
-            // The partner's name shows whole in the caption's box, however long.
-            const QLabel* caption = Control<QLabel>(*form, "lblVSPDesc");
-            const QRect box = caption->contentsRect();
-            const int flags =
-                static_cast<int>(caption->alignment()) | (caption->wordWrap() ? Qt::TextWordWrap : 0);
-            EXPECT_TRUE(box.contains(caption->fontMetrics().boundingRect(box, flags, caption->text())))
-                << caption->font().pixelSize() << " px";
-            EXPECT_EQ(caption->toolTip(), caption->text());
             EXPECT_EQ(Text(*form, "lblVSPResponse"), c.VSPResponse);
         }
         Click("btnOK");
@@ -173,6 +182,23 @@ TEST_F(PaymentScreenTest, EachKindOfAnswerIsShown) {
         }
         SaveRedeemed();
     }
+}
+
+// Each answer shows only its own details: nothing of a code added before stays on the screen.
+TEST_F(PaymentScreenTest, NextCodeShowsNoDetailOfTheOneBefore) {
+    Redeem("LOYAL");
+    EXPECT_EQ(Text(*form, "lblDetails"), "Coffee Club earned: 1 stamp");
+    Click("btnOK");
+    Redeem("VSP10");
+    EXPECT_EQ(Text(*form, "lblDetails"), "");
+    EXPECT_TRUE(Control<QLabel>(*form, "lblDetails")->toolTip().isEmpty());
+    Click("btnOK");
+    Redeem("PAY10");
+    EXPECT_FALSE(Shown("lblVSPDesc"));
+    EXPECT_FALSE(Shown("lblVSPResponse"));
+    Click("btnOK");
+    Click("btnDone");
+    SaveRedeemed();
 }
 
 TEST_F(PaymentScreenTest, RefusedCodeKeepsItsRowForTheNextTry) {
