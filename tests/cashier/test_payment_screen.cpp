@@ -417,6 +417,9 @@ TEST_F(PaymentScreenTest, ScreenshotsOfEachState) {
     Redeem("VSP10");
     shoot("accepted");
     Click("btnOK");
+    Redeem("VSPLONG");
+    shoot("long_partner_name");
+    Click("btnOK");
     Redeem("BLOCKED");
     shoot("refused");
     Click("btnOK");
