@@ -406,13 +406,22 @@ void TVoucherZumvo::Reapply(TJSONDocument& data, std::string& answer, bool& resu
     LogInfo("[TVoucherZumvo.DoVoucher] Zumvo Details : %", FLoadedBasket->ToJSON());
     LogInfo("[TVoucherZumvo.DoVoucher] Zumvos (%): %", codes.size(), Joined(codes));
 
+    // Each code is sent for what the codes before it left to pay, as the screen does: sending every
+    // code for the whole total would take more than the invoice from the customer.
+    double outstanding = amount;
     TJSONDocument results = TJSONDocument::NewArray();
     for (const auto& code : codes) {
+        if (PriceInCents(outstanding) <= 0) {
+            LogInfo("[TVoucherZumvo.DoVoucher] Not re-applied, nothing left to pay : %", code);
+            continue;
+        }
         if (activity)
             activity->UpdateActivity("Retrying Zumvo: " + code, 1);
         LogInfo("[TVoucherZumvo.DoVoucher] Adding : %", code);
         TJSONDocument record;
-        AddZumvoVoucher(code, cashier, amount, data["LineItems"], record);
+        AddZumvoVoucher(code, cashier, outstanding, data["LineItems"], record);
+        if (record["PaymentMade"].AsBoolean(false))
+            outstanding -= record["Amount"].AsFloat(0);
         results.Append(record);
     }
     LogInfo("[TVoucherZumvo.DoVoucher]  : %", results.ToJSON());

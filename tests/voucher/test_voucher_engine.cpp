@@ -181,6 +181,47 @@ TEST_F(VoucherEngineTest, RecalculationReappliesOnlyWhenTheInvoiceChanged) {
     EXPECT_EQ(Ledger()._Count(), 3);
 }
 
+// Several codes re-applied together take no more than the invoice: each is sent for what the
+// codes before it (in code order) left to pay, and a code with nothing left is not sent.
+TEST_F(VoucherEngineTest, ReappliedCodesShareTheTotalInsteadOfEachTakingIt) {
+    struct TCase {
+        std::vector<std::string> Codes;
+        double FirstTotal, NewAfterDisc;       // the new AfterDisc: the host took the discount off
+        std::vector<std::int64_t> NewRequests; // cents asked for each code sent again
+        double VoucherAmount;
+    };
+    const TCase cases[] = {
+        // 30.00: DISC-5 takes 5.00 off, PAY-100 pays 25.00; a 10.00 line more makes 40.00.
+        {{"DISC-5", "PAY-100"}, 30.0, 35.0, {4000, 3500}, 40.0},
+        // 70.00: SPLIT-50 covers 50.00 (20.00 of it discount), PAY-100 20.00; 80.00 after a
+        // 10.00 line: PAY-100 covers it all and SPLIT-50 is given back, not sent again.
+        {{"SPLIT-50", "PAY-100"}, 70.0, 60.0, {8000}, 80.0},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Codes.front());
+        const int caseStart = Ledger()._Count(); // a new basket, a new engine for each case
+        auto engine = NewEngine();
+        ApplyCodes(*engine, c.Codes, c.FirstTotal);
+        const int sentBefore = Ledger()._Count();
+        std::string answer;
+        EXPECT_TRUE(engine->DoVoucher(Invoice(c.NewAfterDisc, 2), answer, false));
+        const auto ledger = Ledger();
+        ASSERT_EQ(ledger._Count(), sentBefore + static_cast<int>(c.NewRequests.size()));
+        std::int64_t taken = 0;
+        for (int i = caseStart; i < ledger._Count(); ++i) {
+            if (i < sentBefore) {
+                EXPECT_EQ(ledger[i]["state"].AsString(), "released");
+                continue;
+            }
+            EXPECT_EQ(ledger[i]["requested"].AsInt64(),
+                      c.NewRequests[static_cast<std::size_t>(i - sentBefore)]);
+            taken += ledger[i]["amount"].AsInt64();
+        }
+        EXPECT_EQ(taken, PriceInCents(c.VoucherAmount)) << "the invoice's total, no more";
+        EXPECT_EQ(TJSONDocument::Parse(answer)["VoucherAmount"].AsFloat(), c.VoucherAmount);
+    }
+}
+
 // Rows the provider refused or never answered (status 0) carry no code: a basket whose codes
 // could not be sent again answers Result false and tells the cashier.
 TEST_F(VoucherEngineTest, ReapplicationThatPlacesNoCodeAnswersFalse) {
