@@ -107,7 +107,7 @@ void TfrmZumvoHeldFunds::Act(const char* classMethod, const std::string& questio
         auto messages = Messages();
         auto& display = Use(messages, "DisplayMessage");
         if (display.ShowMessage(question, pallux::mtConfirmation, pallux::mbYes | pallux::mbNo) ==
-            pallux::mbNo)
+            pallux::mrNo)
             return;
         TRetryRequest request;
         request.Trigger = TRetryTrigger::OnDemand;

@@ -24,6 +24,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <string>
 
 namespace zumvo {
@@ -38,6 +39,7 @@ constexpr const char* CancelBasketQuestion =
     "You have added Zumvo to your payment, do you want to continue and cancel them?";
 constexpr const char* ConnectionErrorText = "There was an error connecting to the server:";
 
+constexpr const char* NoAnswerText = "No answer from the Zumvo server";
 constexpr const char* NotRecordedText =
     "The Zumvo could not be recorded in the database and has been given back to the customer.";
 
@@ -171,6 +173,8 @@ struct TfrmZumvoPayment::TImpl {
     std::string TransactionReference(std::int32_t transactionID) const;
     // Asks the cashier through the host; false only when the answer is No.
     bool Confirm(const char* question);
+    // Tells the cashier of an error in a message box with an OK button.
+    void ShowError(const std::string& text);
     // Reverses one accepted code at the provider; its row ends at -1 when the provider confirmed
     // the reversal and at -3 otherwise.
     void Reverse(const char* classMethod, std::int32_t transactionID, std::int32_t tvTrxID);
@@ -180,6 +184,10 @@ struct TfrmZumvoPayment::TImpl {
     void GiveBackUnrecorded(std::int32_t tvTrxID);
     void FillCurrentTransaction(const std::string& code);
     void ShowAnswer();
+    // The panel for a request that got no readable answer: nothing of an earlier answer stays.
+    void ShowNoAnswer();
+    // Back to code entry: the code box emptied, no code in progress, the answer panel hidden.
+    void ReturnToEntry();
 };
 
 void TfrmZumvoPayment::TImpl::BuildControls() {
@@ -319,7 +327,13 @@ bool TfrmZumvoPayment::TImpl::Confirm(const char* question) {
     pallux::IntfPtr<pallux::IDisplayMessage> messages;
     Require(CreateService(messages), "Could not create DisplayMessage");
     return messages->ShowMessage(question, pallux::mtConfirmation, pallux::mbYes | pallux::mbNo) !=
-           pallux::mbNo;
+           pallux::mrNo;
+}
+
+void TfrmZumvoPayment::TImpl::ShowError(const std::string& text) {
+    pallux::IntfPtr<pallux::IDisplayMessage> messages;
+    if (CreateService(messages))
+        messages->ShowMessage(text, pallux::mtError, pallux::mbOK);
 }
 
 void TfrmZumvoPayment::TImpl::ProcessVisibility() {
@@ -410,6 +424,18 @@ void TfrmZumvoPayment::TImpl::ShowAnswer() {
     btnOK->setText(Valid ? "Add" : "Retry");
 }
 
+void TfrmZumvoPayment::TImpl::ShowNoAnswer() {
+    HasProviderDetail = false;
+    ProcessVisibility();
+    SetWholeText(lblResponse, NoAnswerText);
+    for (QLabel* l : {lblVSPResponse, lblVSPDesc, lblDetails})
+        SetWholeText(l, QString());
+    lblAmount->clear();
+    SetTextColour(lblResponse, Qt::red);
+    SetTextColour(lblResponseCaption, Qt::red);
+    btnOK->setText("Retry");
+}
+
 void TfrmZumvoPayment::TImpl::btnCheckClick() {
     Guarded("TfrmZumvoPayment.btnCheckClick", [&] {
         const QString code = txtVoucherCode->text().remove(' ');
@@ -424,13 +450,21 @@ void TfrmZumvoPayment::TImpl::btnCheckClick() {
         Valid = false;
         client = NewClient();
 
+        const std::int64_t cents = CentsHalfEven(Outstanding);
+        if (cents > std::numeric_limits<std::int32_t>::max() ||
+            cents < std::numeric_limits<std::int32_t>::min()) {
+            // The request carries cents as a 32-bit number: a larger amount would be sent wrapped.
+            LogInfo("[TfrmZumvoPayment.btnCheckClick] Amount % cents is too large to send", cents);
+            ShowError("The amount " + MoneyText(Outstanding).toStdString() +
+                      " is too large to send to Zumvo.");
+            return;
+        }
         if (TransactionID == -1) {
             TransactionID = Use(Transactions, "ZumvoTransaction")
                                 .AddTransactionToBasket(InvoiceData["BasketID"].AsInteger(-1));
             // Without a row the provider's answer could not be recorded: nothing is sent.
             Require(TransactionID != -1, "Could not record the transaction");
         }
-        const std::int64_t cents = CentsHalfEven(Outstanding);
         std::string answerText;
         try {
             const TJSONValue lineItems = InvoiceData["LineItems"];
@@ -439,10 +473,7 @@ void TfrmZumvoPayment::TImpl::btnCheckClick() {
                                 static_cast<std::int32_t>(cents), static_cast<std::int32_t>(cents), "PAYMENT",
                                 lineItems.IsNull() ? "" : lineItems.ToJSON(), answerText);
         } catch (const std::exception& e) {
-            pallux::IntfPtr<pallux::IDisplayMessage> messages;
-            if (CreateService(messages))
-                messages->ShowMessage(std::string(ConnectionErrorText) + "\r\n" + e.what(), pallux::mtError,
-                                      pallux::mbOK);
+            ShowError(std::string(ConnectionErrorText) + "\r\n" + e.what());
             answerText.clear();
         }
 
@@ -456,10 +487,7 @@ void TfrmZumvoPayment::TImpl::btnCheckClick() {
                 // An answer that cannot be read is no answer: the cashier is told, as for a
                 // connection error, and may try again on a new row.
                 MarkOutcomeUnknown(std::string("unreadable answer: ") + e.what(), token, cents);
-                pallux::IntfPtr<pallux::IDisplayMessage> messages;
-                if (CreateService(messages))
-                    messages->ShowMessage(std::string(ConnectionErrorText) + "\r\n" + e.what(),
-                                          pallux::mtError, pallux::mbOK);
+                ShowError(std::string(ConnectionErrorText) + "\r\n" + e.what());
                 readable = false;
             }
         }
@@ -478,6 +506,8 @@ void TfrmZumvoPayment::TImpl::btnCheckClick() {
                     GiveBackUnrecorded(tvTrxID);
             }
             ShowAnswer();
+        } else {
+            ShowNoAnswer();
         }
         progress.reset();
         btnCheck->setEnabled(false);
@@ -492,11 +522,16 @@ void TfrmZumvoPayment::TImpl::btnOKClick() {
             ProcessVisibility();
             TransactionID = -1;
         }
-        txtVoucherCode->clear();
-        CurrentTransaction = TJSONDocument::NewObject();
-        pnlVoucher->hide();
-        btnCheck->setEnabled(true);
+        ReturnToEntry();
     });
+}
+
+void TfrmZumvoPayment::TImpl::ReturnToEntry() {
+    txtVoucherCode->clear();
+    CurrentTransaction = TJSONDocument::NewObject();
+    Valid = false;
+    pnlVoucher->hide();
+    btnCheck->setEnabled(true);
 }
 
 void TfrmZumvoPayment::TImpl::btnScanClick() {
@@ -560,9 +595,7 @@ void TfrmZumvoPayment::TImpl::GiveBackUnrecorded(std::int32_t tvTrxID) {
     AnyValid = RedeemedList._Count() > 0;
     TransactionID = -1;
     CurrentTransaction = TJSONDocument::NewObject();
-    pallux::IntfPtr<pallux::IDisplayMessage> messages;
-    if (CreateService(messages))
-        messages->ShowMessage(NotRecordedText, pallux::mtError, pallux::mbOK);
+    ShowError(NotRecordedText);
 }
 
 void TfrmZumvoPayment::TImpl::CancelCurrent() {
@@ -575,6 +608,8 @@ void TfrmZumvoPayment::TImpl::CancelCurrent() {
         Reverse("TfrmZumvoPayment.CancelCurrent", TransactionID, CurrentTransaction["tvTrxID"].AsInteger(-1));
         TransactionID = -1;
         AnyValid = RedeemedList._Count() > 0;
+        // The code given back cannot be added any more, should the window stay open.
+        ReturnToEntry();
     });
 }
 

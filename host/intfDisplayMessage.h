@@ -14,11 +14,17 @@ inline constexpr std::int32_t mtError = 1;
 inline constexpr std::int32_t mtInformation = 2;
 inline constexpr std::int32_t mtConfirmation = 3;
 
-// Button bit set; the answer of a message is the bit of the button pressed.
+// The buttons a message offers, as a bit set.
 inline constexpr std::int32_t mbYes = 1;
 inline constexpr std::int32_t mbNo = 2;
 inline constexpr std::int32_t mbOK = 4;
 inline constexpr std::int32_t mbCancel = 8;
+
+// The answer of a message: which button was pressed.
+inline constexpr std::int32_t mrOK = 1;
+inline constexpr std::int32_t mrCancel = 2;
+inline constexpr std::int32_t mrYes = 6;
+inline constexpr std::int32_t mrNo = 7;
 
 class IDisplayMessage : public IInterface {
 public:

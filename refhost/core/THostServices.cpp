@@ -139,6 +139,20 @@ const char* TypeText(std::int32_t msgType) {
     }
 }
 
+// The answer a message gives for the button pressed.
+std::int32_t AnswerOf(std::int32_t button) {
+    switch (button) {
+    case pallux::mbYes:
+        return pallux::mrYes;
+    case pallux::mbNo:
+        return pallux::mrNo;
+    case pallux::mbCancel:
+        return pallux::mrCancel;
+    default:
+        return pallux::mrOK;
+    }
+}
+
 std::int32_t FirstButton(std::int32_t buttons) {
     for (std::int32_t bit = 1; bit <= buttons; bit <<= 1)
         if (buttons & bit)
@@ -176,15 +190,15 @@ std::int32_t AskQt(const std::string& text, std::int32_t msgType, std::int32_t b
 std::int32_t TDisplayMessage::Show(const std::string& text, std::int32_t msgType, std::int32_t buttons) {
     FContext->Transcript.Write("MESSAGE", std::string(TypeText(msgType)) + ": " + text);
     if (!FContext->Headless && qApp)
-        return AskQt(text, msgType, buttons);
-    std::int32_t answer = FirstButton(buttons);
+        return AnswerOf(AskQt(text, msgType, buttons));
+    std::int32_t pressed = FirstButton(buttons);
     if (!FContext->MessageAnswers.empty()) {
-        answer = FContext->MessageAnswers.front();
+        pressed = FContext->MessageAnswers.front();
         FContext->MessageAnswers.pop_front();
     }
     if (FContext->TranscribeAnswers)
-        FContext->Transcript.Write("ANSWER", ButtonName(answer));
-    return answer;
+        FContext->Transcript.Write("ANSWER", ButtonName(pressed));
+    return AnswerOf(pressed);
 }
 
 std::int32_t TDisplayMessage::ShowMessage(const std::string& text, std::int32_t msgType,

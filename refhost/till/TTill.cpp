@@ -118,7 +118,7 @@ void TTill::Raise(const std::string& event, const std::string& data) {
 std::int32_t TTill::Ask(const std::string& text, std::int32_t msgType, std::int32_t buttons) {
     pallux::IntfPtr<pallux::IDisplayMessage> messages;
     if (!FContainer.CreateInstance(messages))
-        return pallux::mbOK;
+        return pallux::mrOK;
     return messages->ShowMessage(text, msgType, buttons);
 }
 

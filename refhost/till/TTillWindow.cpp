@@ -307,7 +307,7 @@ void TTillWindow::CompleteSale() {
             FTill.Ask(MoneyText(FTill.Invoice().Outstanding()) +
                           " is still to pay. Complete it as a driver's invoice, paid at the driver cash-up?",
                       pallux::mtConfirmation, pallux::mbYes | pallux::mbNo);
-        if (answer != pallux::mbYes)
+        if (answer != pallux::mrYes)
             return;
         driver = true;
     }

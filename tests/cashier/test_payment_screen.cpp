@@ -217,6 +217,33 @@ TEST_F(PaymentScreenTest, RefusedCodeKeepsItsRowForTheNextTry) {
     SaveRedeemed();
 }
 
+// After an accepted code, a request that gets no answer must not look accepted: no "Approved", no
+// amounts, no "Add"; and the amount too large for the request is refused before anything is sent.
+TEST_F(PaymentScreenTest, NoAnswerAndTooLargeAmountsAreShownAsSuch) {
+    Redeem("PAY10");
+    Click("btnOK");
+    host.AddFault(R"({"fault": "http500", "request": "transaction", "count": 1})");
+    Redeem("PAY10");
+    EXPECT_EQ(Text(*form, "lblResponse"), "No answer from the Zumvo server");
+    EXPECT_EQ(Control<QLabel>(*form, "lblResponse")->palette().color(QPalette::WindowText), QColor(Qt::red));
+    EXPECT_FALSE(Shown("lblAmount"));
+    EXPECT_EQ(Caption("btnOK"), "Retry");
+    Click("btnOK");
+    EXPECT_EQ(Text(*form, "lblTransactions"), "Transactions (1)");
+    Click("btnDone");
+    SaveRedeemed();
+
+    // 30,000,000.00 is more cents than the request's 32-bit amount holds.
+    Open(3'000'000'000);
+    const int rows = host.TransactionRows()._Count(), sent = host.Ledger()._Count();
+    Redeem("PAY10");
+    EXPECT_FALSE(Shown("pnlVoucher"));
+    EXPECT_EQ(host.TransactionRows()._Count(), rows);
+    EXPECT_EQ(host.Ledger()._Count(), sent);
+    EXPECT_THAT(host.Context->Transcript.Lines(),
+                ::testing::Contains("MESSAGE: error: The amount 30000000.00 is too large to send to Zumvo."));
+}
+
 // A request without a readable answer may still have been carried out: its row keeps a note
 // with the references the provider knows it by, and the next try gets a new row.
 TEST_F(PaymentScreenTest, UnansweredRequestLeavesItsRowMarkedAndTheNextTryGetsANewOne) {
@@ -235,11 +262,12 @@ TEST_F(PaymentScreenTest, UnansweredRequestLeavesItsRowMarkedAndTheNextTryGetsAN
         Redeem("BLOCKED"); // a refusal first: its row is the one the faulted request uses
         Click("btnOK");
         host.AddFault(c.Fault);
-        const std::string previousResponse = Text(*form, "lblResponse");
         Redeem("PAY10");
         EXPECT_EQ(Shown("pnlVoucher"), c.AnswerShown);
         if (c.AnswerShown) {
-            EXPECT_EQ(Text(*form, "lblResponse"), previousResponse); // labels unchanged
+            // Nothing of the answer before stays: the cashier is told that none came.
+            EXPECT_EQ(Text(*form, "lblResponse"), "No answer from the Zumvo server");
+            EXPECT_FALSE(Shown("lblAmount"));
             EXPECT_EQ(Caption("btnOK"), "Retry");
             Click("btnOK");
         }
@@ -320,6 +348,10 @@ TEST_F(PaymentScreenTest, CancelGivesEveryAcceptedCodeBack) {
     EXPECT_TRUE(form->isVisible());
     EXPECT_EQ(host.Advices()._Count(), 1);
     EXPECT_EQ(Status(2), -1);
+    // The code given back is gone from the screen: it cannot be added to the payment any more.
+    EXPECT_FALSE(Shown("pnlVoucher"));
+    EXPECT_TRUE(Control<QPushButton>(*form, "btnCheck")->isEnabled());
+    EXPECT_EQ(Text(*form, "lblTransactions"), "Transactions (2)");
 
     Answer(pallux::mbYes);
     QTest::keyClick(form.get(), Qt::Key_Escape); // the same as Cancel

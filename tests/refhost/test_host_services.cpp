@@ -159,8 +159,8 @@ TEST(HostServicesTest, HeadlessMessagesAreAnsweredFromTheQueueAndTranscribed) {
     ASSERT_TRUE(c->CreateInstance(msg));
     ctx->MessageAnswers.push_back(pallux::mbNo);
     EXPECT_EQ(msg->ShowMessage("Reverse?", pallux::mtConfirmation, pallux::mbYes | pallux::mbNo),
-              pallux::mbNo);
-    EXPECT_EQ(msg->ShowKeyedMessage("Done", "{X}", pallux::mbOK, 1), pallux::mbOK)
+              pallux::mrNo);
+    EXPECT_EQ(msg->ShowKeyedMessage("Done", "{X}", pallux::mbOK, 1), pallux::mrOK)
         << "no answer queued: first button";
     {
         pallux::IntfPtr<pallux::IActivityMessage> activity;

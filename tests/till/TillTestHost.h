@@ -102,7 +102,7 @@ private:
             pallux::IntfPtr<pallux::IDisplayMessage> messages;
             FContainer->CreateInstance(messages);
             if (messages->ShowMessage("Cancel them?", pallux::mtConfirmation, pallux::mbYes | pallux::mbNo) ==
-                pallux::mbYes)
+                pallux::mrYes)
                 dialog.reject();
         });
         return dialog.exec() == QDialog::Accepted;
