@@ -45,7 +45,7 @@ constexpr const char* NotRecordedText =
 
 constexpr int LargeTextPixels = 21;
 // The smallest a label's font shrinks to so that a long text of the provider still shows whole.
-constexpr int SmallestCaptionPixels = 12;
+constexpr int SmallestTextPixels = 12;
 
 // Whole cents of an amount in currency units, halves to the even neighbour.
 std::int64_t CentsHalfEven(double amount) {
@@ -87,7 +87,7 @@ void SetWholeText(QLabel* label, const QString& text) {
     };
     QFont font = label->font();
     font.setPixelSize(LargeTextPixels);
-    while (font.pixelSize() > SmallestCaptionPixels && !fits(font))
+    while (font.pixelSize() > SmallestTextPixels && !fits(font))
         font.setPixelSize(font.pixelSize() - 1);
     label->setFont(font);
     label->setWordWrap(!fits(font));
@@ -450,6 +450,14 @@ void TfrmZumvoPayment::TImpl::btnCheckClick() {
         Valid = false;
         client = NewClient();
 
+        try {
+            XmlEscape(token);
+        } catch (const std::invalid_argument& e) {
+            // A scanned code may hold characters the request cannot carry: nothing is sent.
+            LogInfo("[TfrmZumvoPayment.btnCheckClick] The code cannot be sent : %", e.what());
+            ShowError(std::string("The code cannot be sent to Zumvo: ") + e.what());
+            return;
+        }
         const std::int64_t cents = CentsHalfEven(Outstanding);
         if (cents > std::numeric_limits<std::int32_t>::max() ||
             cents < std::numeric_limits<std::int32_t>::min()) {

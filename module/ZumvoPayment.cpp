@@ -105,6 +105,9 @@ void PALLUX_CALL FinalModule() {
     withdraw([&] { c.ReleaseInstance(IZumvoManagement::IID); });
     withdraw([&] { c.UnregisterFactory(IZumvoManagement::IID); });
     withdraw([&] { c.UnregisterFactory(IZumvoLogic::IID); });
+    // The current basket is a singleton: released first, so that no host keeps it (and its event
+    // handlers) past the unload of its code.
+    withdraw([&] { c.ReleaseInstance(ICurrentBasket::IID); });
     withdraw([&] { c.UnregisterFactory(ICurrentBasket::IID); });
     withdraw([&] { c.UnregisterFactory(IZumvoTransaction::IID); });
     withdraw([&] { c.ReleaseInstance(IZumvoInfo::IID); });

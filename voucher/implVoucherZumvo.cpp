@@ -244,7 +244,9 @@ bool PALLUX_CALL TVoucherZumvo::DoVoucher(const std::string& invoiceData, std::s
         data.Add("CurrentTillID", info.GetTillID());
         data.Add("BasketID", FBasketID);
         data.Add("PalluxStoreID", info.GetStoreID());
-        data.Add("TvStoreStoreID", info.GetProviderStoreID());
+        // The provider's store as the settings name it now, as the advices that settle or give back
+        // these codes will name it: a store read once at start-up would differ after an edit.
+        data.Add("TvStoreStoreID", info.CalcZumvoStoreID(-1));
         data.Add("CurrentAmount", PriceInCents(data["AfterDisc"].AsFloat()));
         LogInfo("[TVoucherZumvo.DoVoucher] Data : %", data.ToJSON());
         LogInfo("[TVoucherZumvo.DoVoucher] Transactions : %", FTransactions.ToJSON());

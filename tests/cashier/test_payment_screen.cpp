@@ -218,8 +218,9 @@ TEST_F(PaymentScreenTest, RefusedCodeKeepsItsRowForTheNextTry) {
 }
 
 // After an accepted code, a request that gets no answer must not look accepted: no "Approved", no
-// amounts, no "Add"; and the amount too large for the request is refused before anything is sent.
-TEST_F(PaymentScreenTest, NoAnswerAndTooLargeAmountsAreShownAsSuch) {
+// amounts, no "Add"; an amount too large for the request, or a code it cannot carry, is refused
+// before anything is sent.
+TEST_F(PaymentScreenTest, NoAnswerAndUnsendableRequestsAreShownAsSuch) {
     Redeem("PAY10");
     Click("btnOK");
     host.AddFault(R"({"fault": "http500", "request": "transaction", "count": 1})");
@@ -242,6 +243,18 @@ TEST_F(PaymentScreenTest, NoAnswerAndTooLargeAmountsAreShownAsSuch) {
     EXPECT_EQ(host.Ledger()._Count(), sent);
     EXPECT_THAT(host.Context->Transcript.Lines(),
                 ::testing::Contains("MESSAGE: error: The amount 30000000.00 is too large to send to Zumvo."));
+
+    // A scanned code with a character the request cannot carry is refused the same way.
+    Open(2550);
+    Control<QLineEdit>(*form, "txtVoucherCode")->setText(QString("PAY") + QChar(1) + "10");
+    Click("btnCheck");
+    EXPECT_FALSE(Shown("pnlVoucher"));
+    EXPECT_EQ(host.TransactionRows()._Count(), rows);
+    EXPECT_EQ(host.Ledger()._Count(), sent);
+    EXPECT_THAT(
+        host.Context->Transcript.Lines(),
+        ::testing::Contains("MESSAGE: error: The code cannot be sent to Zumvo: control character 0x01 "
+                            "is not allowed in XML"));
 }
 
 // A request without a readable answer may still have been carried out: its row keeps a note

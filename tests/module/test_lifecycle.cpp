@@ -42,6 +42,7 @@ const std::vector<std::string> kWithdrawals = {
     "ReleaseInstance {4668AAA9-7DFA-49C0-A431-A8E8C1DA6F87} ",
     "UnregisterFactory {4668AAA9-7DFA-49C0-A431-A8E8C1DA6F87} ",
     "UnregisterFactory {E54CCCBA-1827-4B9A-9958-688322F63ABA} ",
+    "ReleaseInstance {2F7BD419-078E-43BF-982C-66AA7EEDF203} ",
     "UnregisterFactory {2F7BD419-078E-43BF-982C-66AA7EEDF203} ",
     "UnregisterFactory {1E155008-98DB-4678-9533-EA1AFBBAE1D3} ",
     "ReleaseInstance {C477BCB1-F216-4D90-8C9F-55FD6416FD37} ",
@@ -127,7 +128,7 @@ TEST_F(ModuleLifecycleTest, AFailedWithdrawalDoesNotStopTheOthers) {
         container->OnOperation = [this](const std::string& op, const pallux::TGUID& iid,
                                         const std::string& name) {
             ops.push_back(op + " " + iid.ToString() + " " + name);
-            if (ops.back() == kWithdrawals[0] || ops.back() == kWithdrawals[9])
+            if (ops.back() == kWithdrawals[0] || ops.back() == kWithdrawals[10])
                 throw std::runtime_error("refused " + op);
         };
         loader.Final();

@@ -373,6 +373,26 @@ TEST_F(VoucherEngineTest, OverringInvoiceReversesOnlyWhenNothingIsFinalised) {
 
 // Finalising after a successful payment settles each paid code (a FINALISE the provider never
 // answers leaves -2); after a failed payment nothing is sent. Both tie the basket to the invoice.
+// A store changed in the settings while the till runs holds for the whole next sale: its codes
+// are taken and settled under the same store, which the provider requires.
+TEST_F(VoucherEngineTest, ChangedStoreHoldsForTheWholeNextSale) {
+    ApplyCodes(*NewEngine(), {"PAY-100"}, 10.0); // the module has read store 17 at start-up
+    host.WriteSettings("[Settings]\nZumvoStoreID=18\nAdviceRetryAttempts=0\nSOAPServer=http://127.0.0.1:" +
+                       std::to_string(port) +
+                       "\nSOAPUrl=/pos/services/PosService\nSOAPID=zumvo\nSOAPPWD=zumvo-secret\n");
+    auto engine = NewEngine();
+    ApplyCodes(*engine, {"PAY-100"}, 10.0, 1);
+    Raise(BeforePayment);
+    Raise(PaymentSuccess);
+    std::string answer;
+    EXPECT_TRUE(engine->TransactionFinalise(Invoice(10.0), answer));
+    const auto ledger = Ledger();
+    ASSERT_EQ(ledger._Count(), 2);
+    EXPECT_EQ(ledger[1]["storeId"].AsString(), "18");
+    EXPECT_EQ(ledger[1]["state"].AsString(), "settled");
+    EXPECT_EQ(Statuses().back(), 2);
+}
+
 TEST_F(VoucherEngineTest, TransactionFinaliseSettlesOnlyAfterASuccessfulPayment) {
     struct TCase {
         std::string LastEvent;
