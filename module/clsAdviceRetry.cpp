@@ -66,9 +66,11 @@ TJudgement JudgeAnswer(const std::string& reply) {
         const std::string code = answer["responseCode"].AsString("");
         if (ParseResponseCode(code) == AcceptedCode)
             return {true, {}};
-        return {false, "Refused: " + code + " " + answer["responseDesc"].AsString("")};
+        // The reason is kept on the row and in the database's log: no password a provider's text
+        // repeats goes there.
+        return {false, MaskedAsInLog("Refused: " + code + " " + answer["responseDesc"].AsString(""))};
     } catch (const std::exception& e) {
-        return {false, std::string("Unreadable answer: ") + e.what()};
+        return {false, MaskedAsInLog(std::string("Unreadable answer: ") + e.what())};
     }
 }
 

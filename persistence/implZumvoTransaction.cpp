@@ -241,7 +241,7 @@ bool TZumvoTransaction::AddLog(const std::string& logClass, const std::string& m
         auto db = NewDBScript();
         result = db->ExecuteFmt(
             "INSERT INTO [zumvoPaymentLog] ( [Timestamp], [Class], [Message] ) VALUES ( GETDATE(), %s, %s )",
-            {pallux::QuotedStr(logClass), pallux::QuotedStr(message)});
+            {pallux::QuotedStr(logClass), pallux::QuotedStr(MaskedAsInLog(message))});
     });
     return result;
 }

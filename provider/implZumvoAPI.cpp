@@ -462,6 +462,10 @@ void TZumvoAPI::SetServer(const std::string& server, const std::string& url) {
 void TZumvoAPI::SetCredentials(const std::string& id, const std::string& password) {
     FID = id;
     FPassword = password;
+    // Any line of the log may quote an answer that repeats the password (a refusal's text, a
+    // SOAP fault): none shows it, in whichever form it comes.
+    for (const auto& form : PasswordForms(password))
+        MaskInLog(form);
 }
 
 void TZumvoAPI::SetStore(std::int32_t storeID, const std::string& posID) {

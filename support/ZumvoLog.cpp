@@ -32,6 +32,30 @@ struct TModuleLog {
 constinit std::mutex gLogMutex;
 constinit TModuleLog* gLog = nullptr;
 
+// The texts MaskInLog took, longest first (so that no part of a longer form is left behind);
+// guarded by gLogMutex. A bounded few: a password and its escaped forms.
+struct TLogSecrets {
+    static constexpr std::size_t Most = 16;
+    std::vector<std::string> Texts;
+};
+constinit TLogSecrets* gSecrets = nullptr;
+
+bool HoldsSecretLocked(std::string_view text) {
+    if (!gSecrets)
+        return false;
+    for (const auto& secret : gSecrets->Texts)
+        if (text.find(secret) != std::string_view::npos)
+            return true;
+    return false;
+}
+
+void MaskSecretsLocked(std::string& text) {
+    for (const auto& secret : gSecrets->Texts)
+        for (std::size_t at = text.find(secret); at != std::string::npos;
+             at = text.find(secret, at + std::char_traits<char>::length(LogMaskText)))
+            text.replace(at, secret.size(), LogMaskText);
+}
+
 std::shared_ptr<spdlog::logger> CurrentLogger() noexcept {
     std::lock_guard<std::mutex> lock(gLogMutex);
     return gLog ? gLog->Logger : nullptr;
@@ -39,8 +63,20 @@ std::shared_ptr<spdlog::logger> CurrentLogger() noexcept {
 
 void Write(spdlog::level::level_enum level, std::string_view line) noexcept {
     try {
-        if (auto logger = CurrentLogger())
-            logger->log(level, line);
+        std::shared_ptr<spdlog::logger> logger;
+        std::string masked;
+        {
+            std::lock_guard<std::mutex> lock(gLogMutex);
+            if (!gLog)
+                return;
+            logger = gLog->Logger;
+            if (HoldsSecretLocked(line)) {
+                masked = line;
+                MaskSecretsLocked(masked);
+                line = masked;
+            }
+        }
+        logger->log(level, line);
     } catch (...) {
         // A log line is never worth a failure of the caller.
     }
@@ -127,6 +163,8 @@ void ShutdownLog() {
     {
         std::lock_guard<std::mutex> lock(gLogMutex);
         std::swap(log, gLog);
+        delete gSecrets;
+        gSecrets = nullptr;
     }
     if (!log)
         return;
@@ -145,6 +183,28 @@ void FlushLog() {
             logger->flush();
     } catch (...) {
     }
+}
+
+void MaskInLog(std::string_view secret) {
+    if (secret.size() < LogSecretMinimum)
+        return;
+    static TShutdownAtUnload shutdownAtUnload; // the texts leave with the library
+    std::lock_guard<std::mutex> lock(gLogMutex);
+    if (!gSecrets)
+        gSecrets = new TLogSecrets;
+    auto& texts = gSecrets->Texts;
+    if (texts.size() >= TLogSecrets::Most || std::find(texts.begin(), texts.end(), secret) != texts.end())
+        return;
+    texts.emplace_back(secret);
+    std::stable_sort(texts.begin(), texts.end(),
+                     [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+}
+
+std::string MaskedAsInLog(std::string text) {
+    std::lock_guard<std::mutex> lock(gLogMutex);
+    if (HoldsSecretLocked(text))
+        MaskSecretsLocked(text);
+    return text;
 }
 
 fs::path CurrentLogFile() {

@@ -49,6 +49,16 @@ void FlushLog();
 // The file the log currently writes to (empty when not configured).
 std::filesystem::path CurrentLogFile();
 
+// A text no line of the log may show (the provider's password, in each form an answer may carry
+// it): from now until ShutdownLog, every occurrence in a line is written as LogMaskText. Texts of
+// fewer than LogSecretMinimum characters are not taken: masking them would blank ordinary words.
+inline constexpr const char* LogMaskText = "********";
+inline constexpr std::size_t LogSecretMinimum = 4;
+void MaskInLog(std::string_view secret);
+// The text as a log line would show it: every text given to MaskInLog replaced (for texts that
+// are kept elsewhere, such as the database's log table).
+std::string MaskedAsInLog(std::string text);
+
 namespace detail {
 std::string ToLogText(std::string_view v);
 std::string ToLogText(const std::string& v);

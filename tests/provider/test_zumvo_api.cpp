@@ -275,6 +275,17 @@ TEST_F(ZumvoAPITest, PasswordEchoedByTheServerIsMaskedInTheLogButReturnedUnchang
         EXPECT_EQ(Transaction("ZV-1", "[]"), rest->Answer) << "the caller gets the answer as it came";
         EXPECT_THAT(LogText(), Not(HasSubstr(Password))) << echo;
     }
+
+    // Lines that quote such an answer elsewhere (a refusal's text, a SOAP fault), and the texts
+    // kept in the database's log, show no password either.
+    LogInfo("[TZumvoLogic.HandleFinaliseResponse] %: Invalid Finalise Response : % %", 1, 0,
+            "credentials pos/" + Password + " refused");
+    LogError("TZumvoLogic.HandleReverseResponse", "(SOAP Fault " + Password + ".xyz: )");
+    EXPECT_THAT(LogText(), HasSubstr("Invalid Finalise Response : 0 credentials pos/******** refused"));
+    EXPECT_THAT(LogText(), HasSubstr("(SOAP Fault ********.xyz: )"));
+    EXPECT_THAT(LogText(), Not(HasSubstr(Password)));
+    EXPECT_EQ(MaskedAsInLog("Refused: 1 " + Password + " and Pw-9f3k&amp;"),
+              "Refused: 1 ******** and ********&amp;");
 }
 
 TEST_F(ZumvoAPITest, FailuresAreLoggedAndLeaveTheResponseEmpty) {

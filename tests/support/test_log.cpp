@@ -486,3 +486,26 @@ TEST_F(LogTest, ArgumentsAreWrittenAsTheyAreAndMaskedRangesReplaced) {
     EXPECT_TRUE(lines[4].ends_with("[T.M] 50%x and %")) << lines[4];
     EXPECT_TRUE(lines[5].ends_with("[T.M] more True than % args")) << lines[5];
 }
+
+TEST_F(LogTest, SecretsAreMaskedInEveryLineUntilTheLogCloses) {
+    ConfigureLog(Settings);
+    MaskInLog("abc"); // too short: masking it would blank ordinary words
+    MaskInLog("hunter22");
+    MaskInLog("hunter22&x"); // a longer form is masked whole, not left with "&x"
+    LogInfo("[T.M] % abc %", "hunter22&x", "hunter22hunter22");
+    LogError("T.M", "hunter22");
+    EXPECT_EQ(MaskedAsInLog("pw hunter22."), "pw ********.");
+    ShutdownLog();
+    ConfigureLog(Settings); // a closed log forgets them
+    LogInfo("[T.M] hunter22");
+    ShutdownLog();
+
+    std::vector<std::string> lines;
+    for (const auto& line : CrLfLines(ReadAll(File())))
+        if (!IsHeader(line))
+            lines.push_back(line);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_TRUE(lines[0].ends_with("[T.M] ******** abc ****************")) << lines[0];
+    EXPECT_TRUE(lines[1].ends_with("[T.M] Error : ********")) << lines[1];
+    EXPECT_TRUE(lines[2].ends_with("[T.M] hunter22")) << lines[2];
+}
