@@ -188,8 +188,10 @@ void FlushLog() {
 void MaskInLog(std::string_view secret) {
     if (secret.size() < LogSecretMinimum)
         return;
-    static TShutdownAtUnload shutdownAtUnload; // the texts leave with the library
     std::lock_guard<std::mutex> lock(gLogMutex);
+    // Kept with the open log (ShutdownLog forgets them): without a log no line shows them.
+    if (!gLog)
+        return;
     if (!gSecrets)
         gSecrets = new TLogSecrets;
     auto& texts = gSecrets->Texts;

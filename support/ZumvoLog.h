@@ -50,7 +50,8 @@ void FlushLog();
 std::filesystem::path CurrentLogFile();
 
 // A text no line of the log may show (the provider's password, in each form an answer may carry
-// it): from now until ShutdownLog, every occurrence in a line is written as LogMaskText. Texts of
+// it): from now until ShutdownLog, every occurrence in a line is written as LogMaskText. Taken
+// only while the log is open. Texts of
 // fewer than LogSecretMinimum characters are not taken: masking them would blank ordinary words.
 inline constexpr const char* LogMaskText = "********";
 inline constexpr std::size_t LogSecretMinimum = 4;
