@@ -33,6 +33,12 @@ IF OBJECT_ID('InvoiceVoucher', 'U') IS NULL
     [Cashier] VARCHAR(50) NULL,
     [VoucherReturn] VARCHAR(MAX) NULL
   );
+IF OBJECT_ID('InvoiceNumbers', 'U') IS NULL
+  CREATE TABLE [InvoiceNumbers] (
+    [InvoiceNum] INT NOT NULL PRIMARY KEY,
+    [TillID] INT NOT NULL,
+    [Reserved] DATETIME NOT NULL DEFAULT GETDATE()
+  );
 IF OBJECT_ID('DriverCashup', 'U') IS NULL
   CREATE TABLE [DriverCashup] (
     [ID] INT IDENTITY(1,1) NOT NULL PRIMARY KEY,
@@ -78,11 +84,26 @@ TDbResultSet TInvoiceStore::Query(const std::string& sql) const {
     return std::move(result.ResultSets.front());
 }
 
-std::int32_t TInvoiceStore::NextInvoiceNum() const {
-    const auto rs = Query("SELECT ISNULL(MAX([InvoiceNum]), 0) + 1 AS [Next] FROM [INVOICES]");
-    if (rs.Rows.empty())
-        return 1;
-    return static_cast<std::int32_t>(std::max<std::int64_t>(1, rs.Rows[0][0].Int));
+std::int32_t TInvoiceStore::ReserveInvoiceNum(std::int32_t tillID) {
+    const auto highest = [&](const char* table) -> std::int64_t {
+        const auto rs = Query(std::string("SELECT ISNULL(MAX([InvoiceNum]), 0) AS [N] FROM [") + table + "]");
+        return rs.Rows.empty() ? 0 : rs.Rows[0][0].Int;
+    };
+    // The till's earlier reservation is done with: used by a stored invoice, or by a sale that ended
+    // without one (its number is then given again, as when a single till counts on its own).
+    FDatabase->RunBatch("DELETE FROM [InvoiceNumbers] WHERE [TillID] = " + Int(tillID));
+    std::string refused;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        const std::int64_t next = std::max<std::int64_t>(highest("INVOICES"), highest("InvoiceNumbers")) + 1;
+        try {
+            FDatabase->RunBatch("INSERT INTO [InvoiceNumbers] ( [InvoiceNum], [TillID] ) VALUES ( " +
+                                Int(next) + ", " + Int(tillID) + " )");
+            return static_cast<std::int32_t>(next);
+        } catch (const std::exception& e) {
+            refused = e.what(); // another till reserved it first: the next one
+        }
+    }
+    throw ETillError("No invoice number could be reserved: " + refused);
 }
 
 void TInvoiceStore::Save(const TInvoice& invoice, std::int32_t tillID, std::int32_t shiftNum) {

@@ -36,8 +36,11 @@ public:
     // Creates the till's own tables when they are missing (the host tables exist already).
     explicit TInvoiceStore(std::shared_ptr<TDatabase> database);
 
-    // The number the next invoice gets: one above the highest stored, at least 1.
-    std::int32_t NextInvoiceNum() const;
+    // Reserves the number of this till's next invoice: one above the highest stored or reserved by
+    // any till, at least 1. Tills sharing the database never get the same number (the reservation
+    // is a row whose key is the number). The till's earlier reservation is dropped first, so a sale
+    // that ended without an invoice leaves no gap when the till is the only one counting.
+    std::int32_t ReserveInvoiceNum(std::int32_t tillID);
     // Writes a completed invoice in one batch: its INVOICES row (status Normal), one
     // InvoicesPayment row per payment, its lines, discounts and voucher answer. An invoice
     // number that exists already is refused (EDatabaseError) and nothing is written.

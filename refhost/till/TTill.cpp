@@ -85,7 +85,7 @@ TTill::TTill(TDIContainer& container, std::shared_ptr<THostContext> ctx, std::sh
       FTillID(FContext->Config.ReadInteger("Host", "TillID", 1)),
       FShiftNum(FContext->Config.ReadInteger("Host", "ShiftNum", 1)),
       FCashier(FContext->Config.ReadString("Access", "User", "Cashier")),
-      FInvoice(FStore.NextInvoiceNum(), FCashier) {
+      FInvoice(FStore.ReserveInvoiceNum(FTillID), FCashier) {
     FStore.OpenShift(FShiftNum, FTillID);
 }
 
@@ -321,17 +321,19 @@ void TTill::Complete(bool driverInvoice) {
         Raise(EventPaymentSuccess, FInvoice.DataDocument());
         FPaid = true;
     }
-    const std::string data = FInvoice.DataDocument();
-    for (const auto& [name, voucher] : Vouchers()) {
-        std::string answer;
-        const bool ok = voucher->TransactionFinalise(data, answer);
-        Log("FINALISE", name + (ok ? " answered true: " : " answered false: ") + answer);
-    }
+    // The invoice is stored before its vouchers are settled: money never moves for an invoice that
+    // could not be saved.
     try {
         FStore.Save(FInvoice, FTillID, FShiftNum);
     } catch (const std::exception& e) {
         throw ETillError("Invoice " + std::to_string(FInvoice.InvoiceNum()) +
                          " could not be saved: " + e.what());
+    }
+    const std::string data = FInvoice.DataDocument();
+    for (const auto& [name, voucher] : Vouchers()) {
+        std::string answer;
+        const bool ok = voucher->TransactionFinalise(data, answer);
+        Log("FINALISE", name + (ok ? " answered true: " : " answered false: ") + answer);
     }
     Log("COMPLETE", "invoice " + std::to_string(FInvoice.InvoiceNum()) + " total " +
                         MoneyText(FInvoice.AfterDisc()) +
@@ -392,7 +394,7 @@ void TTill::StartNewSale() {
     ResetVouchers();
     FRecalled.reset();
     FPaid = false;
-    FInvoice = TInvoice(FStore.NextInvoiceNum(), FCashier);
+    FInvoice = TInvoice(FStore.ReserveInvoiceNum(FTillID), FCashier);
     Changed();
 }
 

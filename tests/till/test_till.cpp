@@ -212,3 +212,35 @@ TEST(TillTest, ActionsThatCannotBeCarriedOutAreRefusedWithTheReason) {
     }
     EXPECT_TRUE(host.Calls("event").empty()) << "nothing refused reached the module";
 }
+
+// Tills sharing one database never number two invoices alike, and an invoice that cannot be
+// stored moves no voucher money: it is saved before its vouchers are settled.
+TEST(TillTest, TillsSharingTheDatabaseNumberApartAndSaveBeforeSettling) {
+    TTillTestHost host;
+    std::ofstream(host.Folder / "till4.ini") << "[Host]\nStoreID=12\nTillID=4\nShiftNum=7\n";
+    TTill second(*host.Container, THostContext::Load(host.Folder / "till4.ini", "Invoicing", true),
+                 host.Database);
+    auto& first = *host.Till;
+    EXPECT_EQ(first.Invoice().InvoiceNum(), 1);
+    EXPECT_EQ(second.Invoice().InvoiceNum(), 2);
+    for (TTill* till : {&second, &first}) {
+        till->AddLine({"A", "", 100, 1});
+        EXPECT_TRUE(till->Pay("cash"));
+        till->Complete();
+    }
+    EXPECT_EQ(host.Rows("SELECT [InvoiceNum], [fkTillID] FROM [INVOICES] ORDER BY [InvoiceNum]"),
+              (std::vector<std::string>{"1|3", "2|4"}));
+    EXPECT_EQ(second.Invoice().InvoiceNum(), 3); // the next sale of each: the next free number
+    EXPECT_EQ(first.Invoice().InvoiceNum(), 4);
+
+    // Another program stored invoice 4 meanwhile: the save fails and nothing is settled.
+    host.Database->RunBatch("INSERT INTO [INVOICES] ( [InvoiceNum], [fkTillID], [STATUS], [AFTERDISC], "
+                            "[SHIFTNUM], [DATE] ) VALUES ( 4, 9, 0, 1.0, 1, GETDATE() )");
+    host.Answers.push_back(PaymentDiscount);
+    first.AddLine({"BREAD", "Bread", 1000, 2});
+    EXPECT_TRUE(first.Voucher());
+    EXPECT_TRUE(first.Pay("cash"));
+    const auto finalisesBefore = host.Calls("TransactionFinalise").size();
+    EXPECT_THROW(first.Complete(), ETillError);
+    EXPECT_EQ(host.Calls("TransactionFinalise").size(), finalisesBefore);
+}
