@@ -201,6 +201,12 @@ bool TTill::Voucher() {
         throw ETillError("Ring up a line before applying vouchers");
     if (Vouchers().empty())
         throw ETillError("No voucher handler is registered");
+    // A voucher is asked for the invoice's total: after another tender has taken part of it, the
+    // customer would pay that part twice.
+    for (const auto& p : FInvoice.Payments())
+        if (!p.FromVoucher)
+            throw ETillError("Apply vouchers before other payments: " + p.Type + " " + MoneyText(p.Amount) +
+                             " is already taken");
     bool all = true;
     for (const auto& [name, voucher] : Vouchers()) {
         std::string answer;

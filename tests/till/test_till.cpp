@@ -244,3 +244,19 @@ TEST(TillTest, TillsSharingTheDatabaseNumberApartAndSaveBeforeSettling) {
     EXPECT_THROW(first.Complete(), ETillError);
     EXPECT_EQ(host.Calls("TransactionFinalise").size(), finalisesBefore);
 }
+
+// A voucher is asked for the invoice's total: once another tender has taken part of it, vouchers
+// are refused rather than have the customer pay that part twice.
+TEST(TillTest, VouchersAfterAnotherTenderAreRefused) {
+    TTillTestHost host;
+    auto& till = *host.Till;
+    till.AddLine({"A", "", 3000, 1});
+    EXPECT_TRUE(till.Pay("cash", 1000));
+    try {
+        till.Voucher();
+        ADD_FAILURE() << "not refused";
+    } catch (const ETillError& e) {
+        EXPECT_STREQ(e.what(), "Apply vouchers before other payments: Cash 10.00 is already taken");
+    }
+    EXPECT_TRUE(host.Calls("DoVoucher").empty());
+}
