@@ -153,6 +153,24 @@ const char* HeldKindText(THeldKind kind) {
     return "?";
 }
 
+namespace {
+
+// What a row without an Amount holds, by its stored answer: the cents the provider processed for
+// an accepted code not yet saved with its payment, or for a request without an answer the cents
+// it asked for (the most the provider may hold).
+double AmountInAnswer(const TJSONDocument& data) {
+    for (const char* name : {"totalAmountProcessed", "TotalAmount"}) {
+        const TJSONValue value = data[name];
+        if (value.IsNumber())
+            return value.AsFloat(0) / 100;
+        if (value.IsString())
+            return WholeNumberOr(value.AsString(""), 0) / 100.0;
+    }
+    return 0;
+}
+
+} // namespace
+
 THeldRow ReadHeldRow(const TJSONValue& row, const TRetrySettings& settings, const TRetryRequest& request) {
     THeldRow r;
     r.ID = IntOr(row["ID"], 0);
@@ -174,6 +192,8 @@ THeldRow ReadHeldRow(const TJSONValue& row, const TRetrySettings& settings, cons
             const TJSONDocument data = TJSONDocument::Parse(response);
             if (data.IsObject() && data.Exists("Zumvo"))
                 r.Code = data["Zumvo"].AsString("");
+            if (data.IsObject() && row["Amount"].IsNull())
+                r.Amount = AmountInAnswer(data);
         }
     } catch (const std::exception&) {
         // A stored answer that is no JSON names no code; the row is listed all the same.

@@ -116,6 +116,27 @@ TEST(AdviceRetryRules, EachStoredRowCallsForItsAdvice) {
     }
 }
 
+// A row whose payment was not saved yet has no Amount: the list shows what its stored answer says
+// the provider holds, not 0.00.
+TEST(AdviceRetryRules, HeldAmountComesFromTheAnswerWhenTheRowHasNone) {
+    const struct {
+        const char* Amount;
+        const char* Response;
+        double Held;
+    } cases[] = {
+        {"12.5", R"("{\"totalAmountProcessed\":\"3000\"}")", 12.5},
+        {"null", R"("{\"responseCode\":\"-1\",\"totalAmountProcessed\":\"3000\",\"Zumvo\":\"PAY\"}")", 30.0},
+        {"null", R"("{\"Outcome\":\"Unknown\",\"TotalAmount\":1500,\"Zumvo\":\"PAY\"}")", 15.0},
+        {"null", "null", 0.0},
+    };
+    for (const auto& c : cases) {
+        const auto row = TJSONDocument::Parse(std::string(R"({"ID":4,"Status":-3,"Amount":)") + c.Amount +
+                                              R"(,"Response":)" + c.Response + "}");
+        EXPECT_DOUBLE_EQ(ReadHeldRow(row.Root(), TRetrySettings{}, TRetryRequest{}).Amount, c.Held)
+            << c.Response;
+    }
+}
+
 // The held-funds page shows every stored text as text.
 TEST(AdviceRetryRules, HeldFundsPageEscapesWhatTheRowsHold) {
     THeldRow row;
