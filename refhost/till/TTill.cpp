@@ -469,6 +469,11 @@ std::vector<TCashupEntry> TTill::DriverCashup(std::int32_t invoiceNum) {
         throw ETillError("There is no invoice " + std::to_string(invoiceNum));
     if (!FStore.CashupEntries(invoiceNum).empty())
         throw ETillError("Invoice " + std::to_string(invoiceNum) + " was cashed up already");
+    // An overridden or refunded invoice's payments were given back: there is nothing to collect.
+    if (stored->Status != TInvoiceStatus::Normal)
+        throw ETillError("Invoice " + std::to_string(invoiceNum) + " was " +
+                         (stored->Status == TInvoiceStatus::Overridden ? "overridden" : "refunded") +
+                         ": there is nothing to collect");
 
     for (const auto& [name, voucher] : Vouchers())
         voucher->PopulateForInvoice(invoiceNum, stored->VoucherReturn);

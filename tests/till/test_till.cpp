@@ -131,6 +131,10 @@ TEST(TillTest, RecallPopulatesFromTheStoredAnswerAndOverrideReversesOnce) {
     till.Recall(1);
     EXPECT_THROW(till.Override(), ETillError);
     EXPECT_EQ(host.Calls("OverringInvoice").size(), 1u);
+    // An overridden invoice has nothing to collect: no cash-up records its (given back) payments.
+    till.NewSale();
+    EXPECT_THROW(till.DriverCashup(1), ETillError);
+    EXPECT_TRUE(host.Calls("event Pallux.Cashup").empty());
 }
 
 TEST(TillTest, DriverCashupRaisesTheFourEventsAndRecordsEveryTendersEntries) {
