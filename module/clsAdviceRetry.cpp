@@ -66,11 +66,9 @@ TJudgement JudgeAnswer(const std::string& reply) {
         const std::string code = answer["responseCode"].AsString("");
         if (ParseResponseCode(code) == AcceptedCode)
             return {true, {}};
-        // The reason is kept on the row and in the database's log: no password a provider's text
-        // repeats goes there.
-        return {false, MaskedAsInLog("Refused: " + code + " " + answer["responseDesc"].AsString(""))};
+        return {false, "Refused: " + code + " " + answer["responseDesc"].AsString("")};
     } catch (const std::exception& e) {
-        return {false, MaskedAsInLog(std::string("Unreadable answer: ") + e.what())};
+        return {false, std::string("Unreadable answer: ") + e.what()};
     }
 }
 

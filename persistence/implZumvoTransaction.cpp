@@ -12,6 +12,28 @@ namespace zumvo {
 
 namespace {
 
+// Widths of the text columns the store fills from texts that may quote the provider.
+constexpr std::size_t LogMessageColumn = 1000; // zumvoPaymentLog.Message
+constexpr std::size_t AdviceErrorColumn = 500; // ZumvoPaymentTransactions.AdviceLastError
+
+// At most limit bytes of the text, cut between UTF-8 characters.
+std::string Utf8Prefix(std::string text, std::size_t limit) {
+    if (text.size() <= limit)
+        return text;
+    std::size_t end = limit;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    text.resize(end);
+    return text;
+}
+
+// The text as the log file shows it (passwords masked). Masking may lengthen it: a text that fit
+// its column still does.
+std::string MaskedForColumn(const std::string& text, std::size_t width) {
+    std::string out = MaskedAsInLog(text);
+    return text.size() <= width ? Utf8Prefix(std::move(out), width) : out;
+}
+
 using pallux::TSqlArgs;
 
 std::int64_t Arg(std::int32_t v) {
@@ -138,7 +160,8 @@ void TZumvoTransaction::RecordAdviceAttempt(std::int32_t transactionID, const st
     Guarded("TZumvoTransaction.RecordAdviceAttempt", [&] {
         Update("UPDATE [ZumvoPaymentTransactions] SET [AdviceAttempts] = [AdviceAttempts] + 1, "
                "[AdviceLastAttempt] = GETDATE(), [AdviceLastError] = %s WHERE [ID] = %d",
-               {error.empty() ? std::string("NULL") : pallux::QuotedStr(error.substr(0, 500)),
+               {error.empty() ? std::string("NULL")
+                              : pallux::QuotedStr(Utf8Prefix(MaskedAsInLog(error), AdviceErrorColumn)),
                 Arg(transactionID)});
     });
 }
@@ -241,7 +264,7 @@ bool TZumvoTransaction::AddLog(const std::string& logClass, const std::string& m
         auto db = NewDBScript();
         result = db->ExecuteFmt(
             "INSERT INTO [zumvoPaymentLog] ( [Timestamp], [Class], [Message] ) VALUES ( GETDATE(), %s, %s )",
-            {pallux::QuotedStr(logClass), pallux::QuotedStr(MaskedAsInLog(message))});
+            {pallux::QuotedStr(logClass), pallux::QuotedStr(MaskedForColumn(message, LogMessageColumn))});
     });
     return result;
 }

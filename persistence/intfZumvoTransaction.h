@@ -49,7 +49,9 @@ public:
     virtual void SetStatus(std::int32_t transactionID, TTransactionStatus status) = 0;
     // Writes the status of every transaction row of the basket.
     virtual void SetStatusForBasket(std::int32_t basketID, TTransactionStatus status) = 0;
-    // Appends a line to the database log; true when it was written, false on failure.
+    // Appends a line to the database log; true when it was written, false on failure (a message
+    // over the column's 1000 bytes). The message is stored as the log file shows it (passwords
+    // masked); one that fits before masking still fits after.
     virtual bool AddLog(const std::string& logClass, const std::string& message) = 0;
     // The basket-details document (JSON text) of the invoice's first basket with the invoice's
     // transactions, or "{}" when the invoice has no basket; details unchanged on failure.
@@ -76,7 +78,8 @@ public:
     // swallows database errors.
     virtual void SaveOutcomeUnknown(std::int32_t transactionID, const std::string& note) = 0;
     // Counts one more attempt of a repeated advice on the row, with its time and the error it
-    // met (empty: it was confirmed, the error is cleared). Logs and swallows database errors.
+    // met (empty: it was confirmed, the error is cleared), passwords masked, cut to 500 bytes
+    // between characters. Logs and swallows database errors.
     virtual void RecordAdviceAttempt(std::int32_t transactionID, const std::string& error) = 0;
     // Every row that may hold money at the provider or still need an advice, with its basket's
     // till, invoice and creation time (BasketTillID, BasketInvoice, BasketCreated), as a JSON

@@ -169,6 +169,19 @@ TEST_F(TransactionStoreTest, AddLogStoresTheTextsOrAnswersFalse) {
     EXPECT_EQ(rows[1]["Message"].AsString(), "Cancelling 'quoted' code");
     EXPECT_EQ(rows[2]["Message"].AsString().size(), 1000u);
     EXPECT_FALSE(rows[0]["Timestamp"].IsNull());
+
+    // A message that fits keeps fitting once a password in it is masked (8 characters for 6),
+    // cut between characters; the advice's last error is cut to its 500 bytes the same way.
+    MaskInLog("pw-123");
+    const std::string near = std::string(994, 'm') + "pw-123";
+    EXPECT_TRUE(store->AddLog("INFO", near));
+    const std::int32_t row = store->AddTransactionToBasket(store->AddBasket(3));
+    store->RecordAdviceAttempt(row, std::string(497, 'e') + "\xC3\xA9\xC3\xA9 pw-123");
+    const TJSONDocument logs = host.Rows("SELECT [Message] FROM [zumvoPaymentLog] ORDER BY [ID] DESC");
+    EXPECT_EQ(logs[0]["Message"].AsString(), std::string(994, 'm') + "******");
+    const TJSONDocument errors = host.Rows(
+        "SELECT [AdviceLastError] FROM [ZumvoPaymentTransactions] WHERE [ID] = " + std::to_string(row));
+    EXPECT_EQ(errors[0]["AdviceLastError"].AsString(), std::string(497, 'e') + "\xC3\xA9");
 }
 
 TEST_F(TransactionStoreTest, InvoiceTillComesFromTheHostsInvoices) {
