@@ -209,8 +209,12 @@ THeldRow ReadHeldRow(const TJSONValue& row, const TRetrySettings& settings, cons
     } else if ((r.Status == 0 || r.Status == 1) && r.BasketID != -1 && r.InvoiceNum == -1) {
         const auto opened = ParseTimestamp(Text(row["BasketCreated"]));
         const bool cashup = request.Trigger == TRetryTrigger::Cashup && r.TillID == request.CashupTill;
+        // After a sale, a till judges only its own earlier sales: another till's basket may be the
+        // sale its cashier is ringing up now (a sale begun before midnight, say). That till, its
+        // cash-up or the back office gives it back.
+        const bool otherTill = request.Trigger == TRetryTrigger::AfterSale && r.TillID != request.Till;
         const bool abandoned =
-            r.BasketID != request.CurrentBasket &&
+            r.BasketID != request.CurrentBasket && !otherTill &&
             IsAbandoned(opened.value_or(created.value_or(request.Now)), request.Now, settings.AbandonedAfter,
                         cashup ? std::optional<TTimePoint>(request.Now) : std::nullopt);
         r.Kind = abandoned ? THeldKind::Abandoned : THeldKind::InProgress;

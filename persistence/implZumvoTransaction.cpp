@@ -149,9 +149,18 @@ bool TZumvoTransaction::SaveProviderAnswer(std::int32_t transactionID, std::int3
                                            const std::string& response) {
     bool saved = false;
     Guarded("TZumvoTransaction.SaveProviderAnswer", [&] {
-        Update("UPDATE [ZumvoPaymentTransactions] SET [tvTrxID] = %d, [Response] = %s WHERE [ID] = %d",
-               {Arg(tvTrxID), pallux::QuotedStr(response), Arg(transactionID)});
-        saved = true;
+        // Only a row still waiting for its answer takes it: one given back meanwhile (the advice
+        // retry judged its sale abandoned) must not be kept as paid.
+        auto db = NewDBScript();
+        saved = db->ExecuteRowCount(
+                    db->Format("UPDATE [ZumvoPaymentTransactions] SET [tvTrxID] = %d, "
+                               "[Response] = %s WHERE [ID] = %d AND [Status] = 0",
+                               {Arg(tvTrxID), pallux::QuotedStr(response), Arg(transactionID)})) == 1;
+        if (!saved)
+            LogInfo(
+                "[TZumvoTransaction.SaveProviderAnswer] Transaction % is no longer waiting for an answer: "
+                "not kept",
+                transactionID);
     });
     return saved;
 }

@@ -69,8 +69,9 @@ public:
                                           TTransactionStatus kept) = 0;
     // Records the provider's number and answer (JSON text) on the row of a code the provider has
     // just accepted, leaving its status as it is: a till that stops before the code is kept still
-    // leaves a row the code can be reversed from. Logs and swallows database errors; false when
-    // the row could not be written (the caller must then not keep the code).
+    // leaves a row the code can be reversed from. Only a row still waiting for its answer (status
+    // 0) takes it. Logs and swallows database errors; false when the row could not be written or
+    // was no longer waiting (the caller must then not keep the code).
     virtual bool SaveProviderAnswer(std::int32_t transactionID, std::int32_t tvTrxID,
                                     const std::string& response) = 0;
     // Marks the row of a request that got no readable answer: its Response becomes the note

@@ -720,6 +720,7 @@ void TVoucherZumvo::RetryAdvicesAfterSale() {
     TRetryRequest request;
     request.Trigger = TRetryTrigger::AfterSale;
     request.CurrentBasket = FBasketID;
+    request.Till = Use(FInfo, "ZumvoInfo").GetTillID();
     RetryAdvices(request);
 }
 

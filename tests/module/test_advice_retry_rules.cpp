@@ -97,6 +97,7 @@ TEST(AdviceRetryRules, EachStoredRowCallsForItsAdvice) {
     s.AbandonedAfter = 60min;
     TRetryRequest request;
     request.CurrentBasket = 9;
+    request.Till = 3;
     request.Now = At("2026-03-02 12:00:00");
     for (const TCase& c : cases) {
         const std::string response = c.Response.empty() ? "null" : "\"" + c.Response + "\"";
@@ -113,6 +114,11 @@ TEST(AdviceRetryRules, EachStoredRowCallsForItsAdvice) {
         if (!c.Response.empty()) {
             EXPECT_EQ(held.Code, "PAY");
         }
+        // After a sale on another till, that till's open sales are in progress, whatever their age.
+        TRetryRequest elsewhere = request;
+        elsewhere.Till = 4;
+        const THeldKind kind = ReadHeldRow(row.Root(), s, elsewhere).Kind;
+        EXPECT_EQ(kind, c.Kind == THeldKind::Abandoned ? THeldKind::InProgress : c.Kind);
     }
 }
 

@@ -100,6 +100,15 @@ TEST_F(TransactionStoreTest, SavedPaymentKeepsTheAnswerIntact) {
     EXPECT_TRUE(row["Timestamp_Finalised"].IsNull());
     EXPECT_DOUBLE_EQ(Basket(basket)["TotalAmount"].AsFloat(), 12.34);
 
+    // The provider's answer is kept only on a row still waiting for it (status 0).
+    const std::int32_t waiting = store->AddTransactionToBasket(basket);
+    EXPECT_TRUE(store->SaveProviderAnswer(waiting, 555, answer));
+    EXPECT_EQ(Transaction(waiting)["tvTrxID"].AsInteger(), 555);
+    const std::int32_t givenBack = store->AddTransactionToBasket(basket);
+    store->SetStatus(givenBack, TTransactionStatus::Cancelled);
+    EXPECT_FALSE(store->SaveProviderAnswer(givenBack, 556, answer));
+    EXPECT_TRUE(Transaction(givenBack)["tvTrxID"].IsNull());
+
     // An answer longer than the first Response column fits since it was widened.
     const std::string longAnswer = R"({"Zumvo":"X","pad":")" + std::string(4000, 'p') + "\"}";
     store->SavePayment(trx, 1, 0.5, longAnswer);
