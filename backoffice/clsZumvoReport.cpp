@@ -27,7 +27,7 @@ const char* const BasketQuery =
     "LEFT JOIN TILLS T ON T.TillID = I.fkTillID "
     "LEFT JOIN TillsBrand TB ON TB.TillID = T.TILLSID "
     "LEFT JOIN Brands B ON B.BrandID = TB.BrandID "
-    "WHERE WPB.Timestamp_Created BETWEEN '%s' AND DATEADD( DAY, 1, '%s' ) "
+    "WHERE WPB.Timestamp_Created BETWEEN CAST( '%sT00:00:00' AS DATETIME ) AND DATEADD( DAY, 1, CAST( '%sT00:00:00' AS DATETIME ) ) "
     "ORDER BY WPB.ID";
 
 const char* const TransactionQuery =

@@ -446,8 +446,7 @@ TEST_F(DBScriptTest, NulBytesNeitherShortenAStatementNorGetLost) {
     const std::string cut((std::istreambuf_iterator<char>(seed)), std::istreambuf_iterator<char>());
     ASSERT_NE(cut.find('\0'), std::string::npos) << "the seed file holds the NUL byte";
     const std::vector<std::string> refused{
-        cut,
-        "UPDATE [T] SET [Status] = 1\0, [Response] = 'never' WHERE [ID] = 999"s,
+        cut, "UPDATE [T] SET [Status] = 1\0, [Response] = 'never' WHERE [ID] = 999"s,
         "UPDATE [T] SET [St\0atus] = 1 WHERE [ID] = 999"s, // inside a name
     };
     for (const auto& batch : refused) {
@@ -466,14 +465,15 @@ TEST_F(DBScriptTest, NulBytesNeitherShortenAStatementNorGetLost) {
     ASSERT_TRUE(Db->ExecuteFmt("UPDATE [T] SET [Response] = %s WHERE [ID] = 2", {QuotedStr(withNul)}));
     EXPECT_EQ(Value("SELECT [Response] FROM [T] WHERE [ID] = 2", "Response"), withNul);
     EXPECT_EQ(Value("SELECT [Response] FROM [T] WHERE [ID] = 1", "Response"), "first");
-    EXPECT_EQ(ValueFmt("SELECT COUNT(*) AS N FROM [T] WHERE [Response] = %s", {QuotedStr(withNul)}, "N"), "1");
+    EXPECT_EQ(ValueFmt("SELECT COUNT(*) AS N FROM [T] WHERE [Response] = %s", {QuotedStr(withNul)}, "N"),
+              "1");
 }
 
 TEST(SqliteConnection, RefusesTextAfterTheStatementThatWouldNotRun) {
     TSqliteDatabase db(":memory:");
     db.RunSqlite("CREATE TABLE t (a INT)");
     for (const std::string& sql : {"INSERT INTO t VALUES (1)\0 INSERT INTO t VALUES (2)"s,
-                                  "INSERT INTO t VALUES (1); INSERT INTO t VALUES (2)"s}) {
+                                   "INSERT INTO t VALUES (1); INSERT INTO t VALUES (2)"s}) {
         try {
             db.RunSqlite(sql);
             ADD_FAILURE() << "a statement with unrun text after it ran: " << sql;
@@ -606,7 +606,7 @@ TEST_F(DBScriptTest, ReportQueries) {
         "LEFT JOIN TILLS T ON T.TillID = I.fkTillID "
         "LEFT JOIN TillsBrand TB ON TB.TillID = T.TILLSID "
         "LEFT JOIN Brands B ON B.BrandID = TB.BrandID "
-        "WHERE WPB.Timestamp_Created BETWEEN '%s' AND DATEADD( DAY, 1, '%s' ) ORDER BY WPB.ID";
+        "WHERE WPB.Timestamp_Created BETWEEN CAST( '%sT00:00:00' AS DATETIME ) AND DATEADD( DAY, 1, CAST( '%sT00:00:00' AS DATETIME ) ) ORDER BY WPB.ID";
     auto rows = RowsFmt(query, {"2024-05-01", "2024-05-01"});
     ASSERT_EQ(rows.Size(), 4u); // basket 2 twice: one row per Zumvo payment row
     EXPECT_EQ(rows[0]["BasketID"].GetInt(), 2);
