@@ -209,10 +209,12 @@ THeldRow ReadHeldRow(const TJSONValue& row, const TRetrySettings& settings, cons
     } else if ((r.Status == 0 || r.Status == 1) && r.BasketID != -1 && r.InvoiceNum == -1) {
         const auto opened = ParseTimestamp(Text(row["BasketCreated"]));
         const bool cashup = request.Trigger == TRetryTrigger::Cashup && r.TillID == request.CashupTill;
-        // After a sale, a till judges only its own earlier sales: another till's basket may be the
-        // sale its cashier is ringing up now (a sale begun before midnight, say). That till, its
-        // cash-up or the back office gives it back.
-        const bool otherTill = request.Trigger == TRetryTrigger::AfterSale && r.TillID != request.Till;
+        // A till (after a sale or at its cash-up) judges only its own earlier sales: another till's
+        // basket may be the sale its cashier is ringing up now (a sale begun before midnight, say).
+        // That till, or a person in the back office, gives it back.
+        const std::int32_t self =
+            request.Trigger == TRetryTrigger::Cashup ? request.CashupTill : request.Till;
+        const bool otherTill = request.Trigger != TRetryTrigger::OnDemand && r.TillID != self;
         const bool abandoned =
             r.BasketID != request.CurrentBasket && !otherTill &&
             IsAbandoned(opened.value_or(created.value_or(request.Now)), request.Now, settings.AbandonedAfter,
@@ -326,8 +328,10 @@ bool TAdviceRetry::Attempt(const THeldRow& row, bool reverse) {
     const std::string outcome = judged.Confirmed ? std::string("confirmed") : judged.Error;
     LogInfo("[TAdviceRetry.Attempt] % transaction % (%, tvTrxID %, attempt %): %", action, row.ID,
             HeldKindText(row.Kind), tvTrxID, row.Attempts + 1, outcome);
-    store.AddLog("INFO", ("Advice retry " + action + " " + std::to_string(row.ID) + ": " + outcome)
-                             .substr(0, LogMessageLimit));
+    // Masked before it is cut to the column: a password cut in two would no longer be found.
+    store.AddLog("INFO", Utf8Prefix(MaskedAsInLog("Advice retry " + action + " " + std::to_string(row.ID) +
+                                                  ": " + outcome),
+                                    LogMessageLimit));
     return judged.Confirmed;
 }
 

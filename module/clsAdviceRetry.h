@@ -71,7 +71,7 @@ enum class TRetryTrigger {
 struct TRetryRequest {
     TRetryTrigger Trigger = TRetryTrigger::AfterSale;
     std::int32_t CurrentBasket = -1;            // the basket of the sale on this till: never touched
-    std::int32_t Till = -1;                     // AfterSale: this till; other tills' open sales are theirs
+    std::int32_t Till = -1;                     // AfterSale: this till (at a cash-up: CashupTill)
     std::int32_t CashupTill = -1;               // Cashup only
     std::optional<std::set<std::int32_t>> Only; // OnDemand: these rows only
     bool Reverse = false;                       // OnDemand: give the money back, even of a failed finalise

@@ -16,17 +16,6 @@ namespace {
 constexpr std::size_t LogMessageColumn = 1000; // zumvoPaymentLog.Message
 constexpr std::size_t AdviceErrorColumn = 500; // ZumvoPaymentTransactions.AdviceLastError
 
-// At most limit bytes of the text, cut between UTF-8 characters.
-std::string Utf8Prefix(std::string text, std::size_t limit) {
-    if (text.size() <= limit)
-        return text;
-    std::size_t end = limit;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
-        --end;
-    text.resize(end);
-    return text;
-}
-
 // The text as the log file shows it (passwords masked). Masking may lengthen it: a text that fit
 // its column still does.
 std::string MaskedForColumn(const std::string& text, std::size_t width) {

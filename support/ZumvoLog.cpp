@@ -32,10 +32,12 @@ struct TModuleLog {
 constinit std::mutex gLogMutex;
 constinit TModuleLog* gLog = nullptr;
 
-// The texts MaskInLog took, longest first (so that no part of a longer form is left behind);
-// guarded by gLogMutex. A bounded few: a password and its escaped forms.
+// The texts MaskInLog took, guarded by gLogMutex: the latest few (a password and its escaped
+// forms, and the ones before an edit of the settings), in the order taken, and longest first for
+// masking (so that no part of a longer form is left behind).
 struct TLogSecrets {
     static constexpr std::size_t Most = 16;
+    std::vector<std::string> Taken;
     std::vector<std::string> Texts;
 };
 constinit TLogSecrets* gSecrets = nullptr;
@@ -194,10 +196,14 @@ void MaskInLog(std::string_view secret) {
         return;
     if (!gSecrets)
         gSecrets = new TLogSecrets;
-    auto& texts = gSecrets->Texts;
-    if (texts.size() >= TLogSecrets::Most || std::find(texts.begin(), texts.end(), secret) != texts.end())
+    auto& taken = gSecrets->Taken;
+    if (std::find(taken.begin(), taken.end(), secret) != taken.end())
         return;
-    texts.emplace_back(secret);
+    if (taken.size() == TLogSecrets::Most)
+        taken.erase(taken.begin()); // the oldest makes room: the password in use is always masked
+    taken.emplace_back(secret);
+    auto& texts = gSecrets->Texts;
+    texts = taken;
     std::stable_sort(texts.begin(), texts.end(),
                      [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
 }
@@ -206,6 +212,16 @@ std::string MaskedAsInLog(std::string text) {
     std::lock_guard<std::mutex> lock(gLogMutex);
     if (HoldsSecretLocked(text))
         MaskSecretsLocked(text);
+    return text;
+}
+
+std::string Utf8Prefix(std::string text, std::size_t bytes) {
+    if (text.size() <= bytes)
+        return text;
+    std::size_t end = bytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end; // a continuation byte: the character began before
+    text.resize(end);
     return text;
 }
 

@@ -59,6 +59,8 @@ void MaskInLog(std::string_view secret);
 // The text as a log line would show it: every text given to MaskInLog replaced (for texts that
 // are kept elsewhere, such as the database's log table).
 std::string MaskedAsInLog(std::string text);
+// At most the given number of bytes of the text, cut between UTF-8 characters (for a column).
+std::string Utf8Prefix(std::string text, std::size_t bytes);
 
 namespace detail {
 std::string ToLogText(std::string_view v);

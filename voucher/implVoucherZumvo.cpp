@@ -372,6 +372,7 @@ void TVoucherZumvo::Reapply(TJSONDocument& data, std::string& answer, bool& resu
     LogInfo("[TVoucherZumvo.DoVoucher] Existing transactions need to be cancelled");
     auto& store = Use(FStore, "ZumvoTransaction");
     TCodeList codes;
+    std::vector<std::string> firstApplied; // the codes in the order the cashier applied them
     double discount = 0;
     for (int i = 0; i < FTransactions._Count(); ++i) {
         const TJSONValue transaction = FTransactions[i];
@@ -380,7 +381,8 @@ void TVoucherZumvo::Reapply(TJSONDocument& data, std::string& answer, bool& resu
             continue;
         LogInfo("[TVoucherZumvo.DoVoucher] % % %", transaction["ID"].ToJSON(),
                 transaction["tvTrxId"].ToJSON(), transaction["Zumvo"].AsString(""));
-        codes.insert(transaction["Zumvo"].AsString(""));
+        if (codes.insert(transaction["Zumvo"].AsString("")).second)
+            firstApplied.push_back(transaction["Zumvo"].AsString(""));
         if (transaction["Data"].Exists("DiscountAmount"))
             discount += transaction["Data"]["DiscountAmount"].AsFloat(0);
     }
@@ -408,11 +410,14 @@ void TVoucherZumvo::Reapply(TJSONDocument& data, std::string& answer, bool& resu
     LogInfo("[TVoucherZumvo.DoVoucher] Zumvo Details : %", FLoadedBasket->ToJSON());
     LogInfo("[TVoucherZumvo.DoVoucher] Zumvos (%): %", codes.size(), Joined(codes));
 
-    // Each code is sent for what the codes before it left to pay, as the screen does: sending every
-    // code for the whole total would take more than the invoice from the customer.
+    // Each code is sent for what the codes before it left to pay, in the order the cashier applied
+    // them, as the screen did: sending every code for the whole total would take more than the
+    // invoice from the customer, and an order by name could leave a discount code out.
     double outstanding = amount;
     TJSONDocument results = TJSONDocument::NewArray();
-    for (const auto& code : codes) {
+    for (const auto& code : firstApplied) {
+        if (codes.count(code) == 0)
+            continue; // its reversal was not confirmed
         if (PriceInCents(outstanding) <= 0) {
             LogInfo("[TVoucherZumvo.DoVoucher] Not re-applied, nothing left to pay : %", code);
             continue;
@@ -717,11 +722,13 @@ void TVoucherZumvo::RetryAdvicesAfterSale() {
     // The sale's own advices went out above; earlier failures that are due are sent now, leaving
     // this sale's basket alone (its failures are retried at a later moment, so the cashier
     // never waits twice).
-    TRetryRequest request;
-    request.Trigger = TRetryTrigger::AfterSale;
-    request.CurrentBasket = FBasketID;
-    request.Till = Use(FInfo, "ZumvoInfo").GetTillID();
-    RetryAdvices(request);
+    Guarded("TVoucherZumvo.RetryAdvicesAfterSale", [&] {
+        TRetryRequest request;
+        request.Trigger = TRetryTrigger::AfterSale;
+        request.CurrentBasket = FBasketID;
+        request.Till = Use(FInfo, "ZumvoInfo").GetTillID();
+        RetryAdvices(request);
+    });
 }
 
 void TVoucherZumvo::FinaliseBasket(const std::string& invoiceData,

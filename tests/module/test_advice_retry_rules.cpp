@@ -114,11 +114,18 @@ TEST(AdviceRetryRules, EachStoredRowCallsForItsAdvice) {
         if (!c.Response.empty()) {
             EXPECT_EQ(held.Code, "PAY");
         }
-        // After a sale on another till, that till's open sales are in progress, whatever their age.
-        TRetryRequest elsewhere = request;
-        elsewhere.Till = 4;
-        const THeldKind kind = ReadHeldRow(row.Root(), s, elsewhere).Kind;
-        EXPECT_EQ(kind, c.Kind == THeldKind::Abandoned ? THeldKind::InProgress : c.Kind);
+        // After a sale or a cash-up on another till, this till's open sales are in progress, whatever
+        // their age; a person in the back office may judge them.
+        for (const TRetryTrigger trigger : {TRetryTrigger::AfterSale, TRetryTrigger::Cashup}) {
+            TRetryRequest elsewhere = request;
+            elsewhere.Trigger = trigger;
+            elsewhere.Till = elsewhere.CashupTill = 4;
+            const THeldKind kind = ReadHeldRow(row.Root(), s, elsewhere).Kind;
+            EXPECT_EQ(kind, c.Kind == THeldKind::Abandoned ? THeldKind::InProgress : c.Kind);
+        }
+        TRetryRequest backOffice = request;
+        backOffice.Trigger = TRetryTrigger::OnDemand;
+        EXPECT_EQ(ReadHeldRow(row.Root(), s, backOffice).Kind, c.Kind);
     }
 }
 

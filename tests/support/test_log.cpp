@@ -495,6 +495,9 @@ TEST_F(LogTest, SecretsAreMaskedInEveryLineUntilTheLogCloses) {
     LogInfo("[T.M] % abc %", "hunter22&x", "hunter22hunter22");
     LogError("T.M", "hunter22");
     EXPECT_EQ(MaskedAsInLog("pw hunter22."), "pw ********.");
+    for (int i = 0; i < 20; ++i) // many settings edits later, the latest is still masked
+        MaskInLog("password-" + std::to_string(i));
+    EXPECT_EQ(MaskedAsInLog("password-19 hunter22"), "******** hunter22");
     ShutdownLog();
     ConfigureLog(Settings); // a closed log forgets them
     LogInfo("[T.M] hunter22");

@@ -175,6 +175,8 @@ TEST_F(AdviceRetryTest, AbandonedSalesAndLostAnswersAreGivenBack) {
     TRetryRequest other = At(TRetryTrigger::Cashup);
     other.CashupTill = 99;
     EXPECT_EQ(endOfDay.Run(other).Attempted, 0);
+    other.Now = TClock::now() + 24h;
+    EXPECT_EQ(endOfDay.Run(other).Attempted, 0) << "nor the next day: that sale may still be running";
     TRetryRequest cashup = At(TRetryTrigger::Cashup);
     cashup.CashupTill = std::stoi(host.Value("SELECT [TillID] FROM [ZumvoPaymentBasket] WHERE [ID] = " +
                                              std::to_string(second->BasketID())));

@@ -182,7 +182,8 @@ TEST_F(VoucherEngineTest, RecalculationReappliesOnlyWhenTheInvoiceChanged) {
 }
 
 // Several codes re-applied together take no more than the invoice: each is sent for what the
-// codes before it (in code order) left to pay, and a code with nothing left is not sent.
+// codes before it (in the order they were applied) left to pay; a code with nothing left is not
+// sent.
 TEST_F(VoucherEngineTest, ReappliedCodesShareTheTotalInsteadOfEachTakingIt) {
     struct TCase {
         std::vector<std::string> Codes;
@@ -194,8 +195,11 @@ TEST_F(VoucherEngineTest, ReappliedCodesShareTheTotalInsteadOfEachTakingIt) {
         // 30.00: DISC-5 takes 5.00 off, PAY-100 pays 25.00; a 10.00 line more makes 40.00.
         {{"DISC-5", "PAY-100"}, 30.0, 35.0, {4000, 3500}, 40.0},
         // 70.00: SPLIT-50 covers 50.00 (20.00 of it discount), PAY-100 20.00; 80.00 after a
-        // 10.00 line: PAY-100 covers it all and SPLIT-50 is given back, not sent again.
-        {{"SPLIT-50", "PAY-100"}, 70.0, 60.0, {8000}, 80.0},
+        // 10.00 line: SPLIT-50 first again (its discount kept), PAY-100 the 30.00 left.
+        {{"SPLIT-50", "PAY-100"}, 70.0, 60.0, {8000, 3000}, 80.0},
+        // 30.00 as in the first case, then lines taken off down to 5.00 before the discount:
+        // DISC-5 covers it all and PAY-100, with nothing left to pay, is not sent again.
+        {{"DISC-5", "PAY-100"}, 30.0, 0.0, {500}, 5.0},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Codes.front());
@@ -371,8 +375,6 @@ TEST_F(VoucherEngineTest, OverringInvoiceReversesOnlyWhenNothingIsFinalised) {
     EXPECT_TRUE(log.Has("[TVoucherZumvo.OverringInvoice] Basket : {}"));
 }
 
-// Finalising after a successful payment settles each paid code (a FINALISE the provider never
-// answers leaves -2); after a failed payment nothing is sent. Both tie the basket to the invoice.
 // A store changed in the settings while the till runs holds for the whole next sale: its codes
 // are taken and settled under the same store, which the provider requires.
 TEST_F(VoucherEngineTest, ChangedStoreHoldsForTheWholeNextSale) {
@@ -393,6 +395,8 @@ TEST_F(VoucherEngineTest, ChangedStoreHoldsForTheWholeNextSale) {
     EXPECT_EQ(Statuses().back(), 2);
 }
 
+// Finalising after a successful payment settles each paid code (a FINALISE the provider never
+// answers leaves -2); after a failed payment nothing is sent. Both tie the basket to the invoice.
 TEST_F(VoucherEngineTest, TransactionFinaliseSettlesOnlyAfterASuccessfulPayment) {
     struct TCase {
         std::string LastEvent;
