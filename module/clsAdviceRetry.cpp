@@ -207,7 +207,12 @@ THeldRow ReadHeldRow(const TJSONValue& row, const TRetrySettings& settings, cons
     } else if (r.Status == 0 && IsOutcomeUnknown(response)) {
         r.Kind = THeldKind::OutcomeUnknown;
     } else if ((r.Status == 0 || r.Status == 1) && r.BasketID != -1 && r.InvoiceNum == -1) {
-        const auto opened = ParseTimestamp(Text(row["BasketCreated"]));
+        // A sale is idle since its latest code was asked for, not since it began: one whose cashier
+        // is still taking codes is not abandoned, however long it has been open.
+        auto opened = ParseTimestamp(Text(row["BasketCreated"]));
+        if (const auto lastCode = ParseTimestamp(Text(row["BasketLastCode"]));
+            lastCode && (!opened || *lastCode > *opened))
+            opened = lastCode;
         const bool cashup = request.Trigger == TRetryTrigger::Cashup && r.TillID == request.CashupTill;
         // A till (after a sale or at its cash-up) judges only its own earlier sales: another till's
         // basket may be the sale its cashier is ringing up now (a sale begun before midnight, say).

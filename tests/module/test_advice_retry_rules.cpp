@@ -129,6 +129,24 @@ TEST(AdviceRetryRules, EachStoredRowCallsForItsAdvice) {
     }
 }
 
+// A sale is idle since its latest code was asked for: one still taking codes is not abandoned,
+// however long ago it began.
+TEST(AdviceRetryRules, AnOpenSaleIsIdleSinceItsLatestCode) {
+    TRetrySettings s;
+    s.AbandonedAfter = 60min;
+    TRetryRequest backOffice;
+    backOffice.Trigger = TRetryTrigger::OnDemand;
+    backOffice.Now = At("2026-03-02 12:00:00");
+    for (const auto& [lastCode, kind] : {std::pair{"2026-03-02 11:30:00", THeldKind::InProgress},
+                                         std::pair{"2026-03-02 10:30:00", THeldKind::Abandoned}}) {
+        const auto row = TJSONDocument::Parse(
+            std::string(R"({"ID":4,"Status":1,"BasketID":5,"BasketInvoice":null,)") +
+            R"("Timestamp_Created":"2026-03-02 10:00:00","BasketCreated":"2026-03-02 10:00:00",)" +
+            R"("BasketLastCode":")" + lastCode + R"("})");
+        EXPECT_EQ(ReadHeldRow(row.Root(), s, backOffice).Kind, kind) << lastCode;
+    }
+}
+
 // A row whose payment was not saved yet has no Amount: the list shows what its stored answer says
 // the provider holds, not 0.00.
 TEST(AdviceRetryRules, HeldAmountComesFromTheAnswerWhenTheRowHasNone) {
