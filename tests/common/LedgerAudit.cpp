@@ -497,7 +497,8 @@ std::vector<std::string> Reconcile(const TAuditData& data, const TJSONDocument& 
         if (e.State == "settled") {
             m.Settled += e.Amount;
             m.SettledPayment += e.ToSettle;
-            if (!listed(e.Row))
+            // A code that settled nothing (a loyalty code) leaves nothing to give back.
+            if (!listed(e.Row) && (e.Amount != 0 || e.ToSettle != 0))
                 m.SettledUnlisted.push_back(&e);
         } else if (e.State == "held" && e.Row && e.Row->Status == -2 && listed(e.Row)) {
             m.DueToSettle += e.Amount;

@@ -231,6 +231,13 @@ TEST(Reconcile, ProviderModuleAndInvoicesAgreeToTheCent) {
          [](TSale& s) { s.Data.Invoices[0].Status = 1; },
          "invoice 7 is overridden but tvTrxId 1000 (SPLIT, 12-5) is settled for 20.05 without a listed row (row 5 "
          "status 2)"},
+        {"an overridden invoice whose loyalty code settled nothing",
+         [](TSale& s) {
+             s.Data.Invoices[0].Status = 1;
+             s.Data.Rows[0].Amount = 0;
+             s.Ledger = TSale::LedgerEntry(1000, "12-5", "12-3", "settled", 0, 0);
+         },
+         ""},
         {"an overridden invoice whose settled code is listed for a person",
          [](TSale& s) {
              s.Data.Invoices[0].Status = 1;
