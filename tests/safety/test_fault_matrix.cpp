@@ -31,7 +31,16 @@ namespace {
 
 constexpr std::int32_t StoreID = 12;
 
-enum class TOn { Transaction, Finalise, FinaliseCash, Reverse, DatabaseRefuses, KillAccepted, KillAdded };
+enum class TOn {
+    Transaction,
+    Finalise,
+    FinaliseCash,
+    Reverse,
+    DatabaseRefuses,
+    KillAccepted,
+    KillAdded,
+    KillFinalising
+};
 
 const char* OnText(TOn on) {
     switch (on) {
@@ -47,6 +56,7 @@ const char* OnText(TOn on) {
         return "database";
     case TOn::KillAccepted:
     case TOn::KillAdded:
+    case TOn::KillFinalising:
         return "till";
     }
     return "?";
@@ -125,6 +135,9 @@ const std::string AddAndDone = R"(,
   {"step": "click", "control": "btnOK"},
   {"step": "click", "control": "btnDone"})";
 
+// The kill condition of a till killed as soon as the provider has settled the code.
+const std::string SettledMark = "(the ledger shows it settled)";
+
 // The scenario of a case, and for a killed till the transcript line of the click it is killed after.
 std::pair<std::string, std::string> ScenarioFor(TOn on) {
     switch (on) {
@@ -161,6 +174,10 @@ std::pair<std::string, std::string> ScenarioFor(TOn on) {
         return {SaleScenario("", R"(,
   {"step": "add", "code": "MILK", "description": "Milk", "price": 1.00})"),
                 "CLICK: btnCheck"};
+    case TOn::KillFinalising: // killed once the provider settled, before the till reads the answer
+        return {SaleScenario(AddAndDone, R"(,
+  {"step": "complete"})"),
+                SettledMark};
     case TOn::KillAdded:
         return {SaleScenario(R"(,
   {"step": "click", "control": "btnOK"})",
@@ -342,12 +359,19 @@ protected:
         // Killed once the step has run and the provider holds the code; a till that is not
         // killed then (it ended on its own) fails the case.
         bool held = false;
-        for (int waited = 0; waited < 20000 && !held; waited += 20) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            held = ReadFile(dir / "transcript.txt").find(killAfter) != std::string::npos &&
-                   zumvo::test::ReadLedger(Port)._Count() > 0;
+        const bool settled = killAfter == SettledMark;
+        for (int waited = 0; waited < 20000 && !held; waited += settled ? 5 : 20) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(settled ? 5 : 20));
+            if (settled) {
+                const TJSONDocument ledger = zumvo::test::ReadLedger(Port);
+                held = ledger._Count() > 0 && ledger[0]["state"].AsString("") == "settled";
+            } else {
+                held = ReadFile(dir / "transcript.txt").find(killAfter) != std::string::npos &&
+                       zumvo::test::ReadLedger(Port)._Count() > 0;
+            }
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        if (!settled)
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
         const int status = run.Kill();
         return held && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL ? 0 : (status ? status : 1);
     }
@@ -377,7 +401,7 @@ protected:
             if (c.On == TOn::DatabaseRefuses)
                 Sql(db, "CREATE TRIGGER RefuseUpdates BEFORE UPDATE ON ZumvoPaymentTransactions "
                         "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END;");
-            else if (c.On != TOn::KillAccepted && c.On != TOn::KillAdded)
+            else if ((c.On != TOn::KillAccepted && c.On != TOn::KillAdded) || !c.Rule.empty())
                 Post("/faults", FaultRule(c));
 
             const auto [scenario, killAfter] = ScenarioFor(c.On);
@@ -504,6 +528,25 @@ TEST_F(FaultMatrixTest, ALateRequestAfterItsReversalLeavesNothingHeldWithoutReve
          false, 4500},
     };
     RunMatrix(cases, "Fault matrix: no reversal memory", "nomemory_");
+}
+
+// A till killed after the provider settled the sale's code, before the till read the answer (the
+// FINALISE's answer is slow): the invoice is stored, the money settled, and the module's rows must
+// still lead to an invoice that agrees with the ledger once the next sale has run the retry.
+TEST_F(FaultMatrixTest, ATillKilledWhileItsFinaliseIsAnsweredLeavesTheInvoiceAndTheLedgerAgreeing) {
+    // Known fault: the basket gets its invoice number only after the FINALISE is answered, so the
+    // killed till leaves the settled code in a basket without invoice; the next sale's retry
+    // judges the sale abandoned and sends a REVERSE, which the provider refuses (row -3, listed),
+    // and stored invoice 1 shows a Zumvo payment of 20.00 for which no basket is settled.
+    if (!RunKnownFaults())
+        GTEST_SKIP()
+            << "Known fault: a till killed between the FINALISE and the basket's invoice number leaves "
+               "the invoice without its basket (ZUMVO_KNOWN_FAULTS=1 runs it)";
+    const std::vector<TCase> cases = {
+        {"SIGKILL during FINALISE", TOn::KillFinalising,
+         R"({"fault": "delay", "ms": 3000, "request": "advise"})"},
+    };
+    RunMatrix(cases, "Fault matrix: killed while finalising", "killfinalise_");
 }
 
 } // namespace
