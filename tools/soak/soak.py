@@ -321,11 +321,15 @@ class Soak:
         return t
 
     def edit_settings(self, till):
-        choice = self.rng.choice(["interval", "attempts", "abandoned", "comment"])
+        choices = ["interval", "attempts", "abandoned", "comment"]
+        if self.args.edit_store:
+            choices.append("store")
+        choice = self.rng.choice(choices)
         extra = {"interval": {"AdviceRetryIntervalSeconds": str(self.rng.choice([0, 1, 300]))},
                  "attempts": {"AdviceRetryAttempts": str(self.rng.choice([0, 1, 10]))},
                  "abandoned": {"AbandonedAfterMinutes": str(self.rng.choice([0, 1, 600]))},
-                 "comment": {}}[choice]
+                 "comment": {},
+                 "store": {"ZumvoStoreID": str(self.rng.choice([PROVIDER_STORE, PROVIDER_STORE + 1]))}}[choice]
         self.write_settings(till, extra)
         if choice == "comment":
             with open(os.path.join(self.dir(till), "libZumvoPayment.ini"), "a") as f:
@@ -556,6 +560,8 @@ def main():
     parser.add_argument("--seed", type=int, action="append", help="a seed (repeatable); default: a random one")
     parser.add_argument("--tills", type=int, default=3, choices=[2, 3], help="tills sharing the database")
     parser.add_argument("--work", default=None, help="folder for the run (default: a new temporary folder)")
+    parser.add_argument("--edit-store", action="store_true",
+                        help="let a settings edit change the provider store (ZumvoStoreID) of a till")
     parser.add_argument("--avoid-known-faults", action="store_true",
                         help="leave out what strikes the engine's known faults: answers for more than was asked, "
                              "a provider without reversal memory, overriding an invoice whose codes were settled")
