@@ -549,7 +549,12 @@ std::vector<std::string> Reconcile(const TAuditData& data, const TJSONDocument& 
                                                                 CentsText(inv.VoucherDiscount) + ")"
                                                           : std::string());
             const TCents paid = inv.OtherPaid + m.SettledPayment;
-            if (paid > due)
+            if (due < 0)
+                out.push_back(name + " comes to " + CentsText(inv.AfterDisc) +
+                              ": its discounts exceed its goods (Zumvo "
+                              "discount " +
+                              CentsText(inv.VoucherDiscount) + ")");
+            else if (paid > due)
                 out.push_back(name + ": the customer paid " + CentsText(paid) + " (other tenders " +
                               CentsText(inv.OtherPaid) + " + Zumvo settled " + CentsText(m.SettledPayment) +
                               ") for an invoice of " + dueText);

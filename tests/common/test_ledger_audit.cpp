@@ -198,6 +198,15 @@ TEST(Reconcile, ProviderModuleAndInvoicesAgreeToTheCent) {
              s.Data.Invoices[0].AfterDisc = 1103;
          },
          "invoice 7: the customer paid 12.03 (other tenders 0.00 + Zumvo settled 12.03) for an invoice of 11.03"},
+        {"an answer for more than was asked: the discount exceeds the goods",
+         [](TSale& s) {
+             s.Ledger = TSale::LedgerEntry(1000, "12-5", "12-3", "settled", 2506, 0);
+             s.Data.Rows[0].Amount = 2506;
+             s.Data.Invoices[0].ZumvoPaid = 0;
+             s.Data.Invoices[0].VoucherDiscount = 2506;
+             s.Data.Invoices[0].AfterDisc = -501;
+         },
+         "invoice 7 comes to -5.01: its discounts exceed its goods (Zumvo discount 25.06)"},
         {"a cent of cash on top of the code", [](TSale& s) { s.Data.Invoices[0].OtherPaid = 1; },
          "invoice 7: the customer paid 12.04"},
         {"the invoice records a Zumvo payment the provider did not settle for the customer",

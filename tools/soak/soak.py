@@ -385,13 +385,13 @@ class Soak:
         if lock:
             lock.join()
         self.collect_struck(info)
-        # Between rounds the back office retries, sometimes while faults are still set.
-        if self.rng.random() < 0.6:
-            if self.rng.random() < 0.5:
-                self.sim.call("POST", "/faults/clear")
-            status, output = self.host("BackOffice", "backoffice", ["--held-funds", "retry"], "retry")
-            info["events"].append("held-funds retry: " + summary_of_retry(status, output))
-            self.collect_struck(info)
+        # Between rounds the back office retries, half the time while the round's faults that
+        # have not struck yet are still set.
+        if self.rng.random() < 0.5:
+            self.sim.call("POST", "/faults/clear")
+        status, output = self.host("BackOffice", "backoffice", ["--held-funds", "retry"], "retry")
+        info["events"].append("held-funds retry: " + summary_of_retry(status, output))
+        self.collect_struck(info)
         self.sim.call("POST", "/faults/clear")
         info["end"] = time.time()
 
