@@ -286,13 +286,14 @@ TAuditData ReadAuditData(const std::string& databaseFile) {
                     r.InvoiceNum = static_cast<std::int32_t>(*i);
                 data.Rows.push_back(std::move(r));
             });
-    db.Each("SELECT [ID], [InvoiceNum], [TillID] FROM [ZumvoPaymentBasket] ORDER BY [ID]",
+    db.Each("SELECT [ID], [InvoiceNum], [TillID], [TotalAmount] FROM [ZumvoPaymentBasket] ORDER BY [ID]",
             [&](sqlite3_stmt* st) {
                 TBasketRow b;
                 b.ID = static_cast<std::int32_t>(sqlite3_column_int64(st, 0));
                 if (auto i = IntColumn(st, 1))
                     b.InvoiceNum = static_cast<std::int32_t>(*i);
                 b.TillID = static_cast<std::int32_t>(IntColumn(st, 2).value_or(-1));
+                b.TotalAmount = CentsColumn(st, 3);
                 data.Baskets.push_back(b);
             });
     std::map<std::int32_t, std::size_t> invoiceAt;
@@ -504,10 +505,29 @@ std::vector<std::string> Reconcile(const TAuditData& data, const TJSONDocument& 
             m.DueToSettle += e.Amount;
         }
     }
+    for (const TModuleRow& r : data.Rows) {
+        if (!r.InvoiceNum || !r.BasketID)
+            continue;
+        const auto b = basketByID.find(*r.BasketID);
+        if (b != basketByID.end() && b->second->InvoiceNum && *b->second->InvoiceNum != *r.InvoiceNum)
+            out.push_back("row " + std::to_string(r.ID) + " names invoice " + std::to_string(*r.InvoiceNum) +
+                          " but its basket " + std::to_string(*r.BasketID) + " names invoice " +
+                          std::to_string(*b->second->InvoiceNum));
+    }
     std::map<std::int32_t, std::vector<std::int32_t>> basketsOfInvoice;
     for (const TBasketRow& b : data.Baskets) {
         if (!b.InvoiceNum)
             continue;
+        const auto inv = invoiceByNum.find(*b.InvoiceNum);
+        if (inv != invoiceByNum.end() && inv->second->Status == 0 && b.TotalAmount) {
+            const TBasketMoney& m = money[b.ID];
+            if (*b.TotalAmount != m.Settled + m.DueToSettle)
+                out.push_back(
+                    "basket " + std::to_string(b.ID) + " of invoice " + std::to_string(*b.InvoiceNum) +
+                    " records a total of " + CentsText(*b.TotalAmount) + ", but the provider settled " +
+                    CentsText(m.Settled) +
+                    (m.DueToSettle ? " (+ " + CentsText(m.DueToSettle) + " listed to settle)" : ""));
+        }
         if (!invoiceByNum.count(*b.InvoiceNum))
             out.push_back("basket " + std::to_string(b.ID) + " names invoice " +
                           std::to_string(*b.InvoiceNum) + ", which is not stored");

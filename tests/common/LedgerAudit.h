@@ -75,6 +75,7 @@ struct TBasketRow {
     std::int32_t ID = 0;
     std::optional<std::int32_t> InvoiceNum;
     std::int32_t TillID = -1;
+    std::optional<TCents> TotalAmount; // what the basket's codes covered, as the module saved it
 };
 
 // An INVOICES row with its tenders and discounts. Status: 0 completed, 1 overridden, 2 refunded.
@@ -115,7 +116,8 @@ std::set<std::int32_t> ListedInHeldFundsOutput(const std::string& output);
 //   provider settled exceed AFTERDISC, or the invoice's own payments do;
 // - an overridden or refunded invoice, or a cancelled sale (a basket without invoice), that
 //   left money settled without a listed row;
-// - a basket naming an invoice that is not stored.
+// - a basket naming an invoice that is not stored; a row naming another invoice than its basket;
+// - a completed invoice's basket whose TotalAmount differs from what the provider settled for it.
 // storeID: the host store number of the references ("<store>-<row>").
 std::vector<std::string> Reconcile(const TAuditData& data, const TJSONDocument& ledger, std::int32_t storeID);
 // The lines joined, each ending in a newline; empty when all agree.

@@ -135,7 +135,7 @@ struct TSale {
         row.BasketID = 3;
         row.InvoiceNum = 7;
         Data.Rows.push_back(row);
-        Data.Baskets.push_back({3, 7, 1});
+        Data.Baskets.push_back({3, 7, 1, 2005});
         THostInvoice invoice;
         invoice.InvoiceNum = 7;
         invoice.AfterDisc = 1203; // 20.05 of goods less the code's 8.02 discount
@@ -207,6 +207,11 @@ TEST(Reconcile, ProviderModuleAndInvoicesAgreeToTheCent) {
              s.Data.Invoices[0].AfterDisc = -501;
          },
          "invoice 7 comes to -5.01: its discounts exceed its goods (Zumvo discount 25.06)"},
+        {"the basket records a cent less than the provider settled",
+         [](TSale& s) { s.Data.Baskets[0].TotalAmount = 2004; },
+         "basket 3 of invoice 7 records a total of 20.04, but the provider settled 20.05"},
+        {"a row names another invoice than its basket", [](TSale& s) { s.Data.Rows[0].InvoiceNum = 8; },
+         "row 5 names invoice 8 but its basket 3 names invoice 7"},
         {"a cent of cash on top of the code", [](TSale& s) { s.Data.Invoices[0].OtherPaid = 1; },
          "invoice 7: the customer paid 12.04"},
         {"the invoice records a Zumvo payment the provider did not settle for the customer",
@@ -261,7 +266,7 @@ TEST(Reconcile, ProviderModuleAndInvoicesAgreeToTheCent) {
          "basket 3 has no invoice (a cancelled sale) but tvTrxId 1000 (SPLIT, 12-5) is settled for 20.05"},
         {"a basket names an invoice that is not stored",
          [](TSale& s) {
-             s.Data.Baskets.push_back({4, 99, 1});
+             s.Data.Baskets.push_back({4, 99, 1, std::nullopt});
          },
          "basket 4 names invoice 99, which is not stored"},
         {"a completed invoice whose basket never got its number",
@@ -429,6 +434,8 @@ TEST_F(ReconcileDatabase, TheTablesAreReadInCentsWithTheListedRows) {
     ASSERT_EQ(data.Baskets.size(), 3u);
     EXPECT_FALSE(data.Baskets[1].InvoiceNum.has_value());
     EXPECT_EQ(data.Baskets[1].TillID, 2);
+    EXPECT_EQ(data.Baskets[0].TotalAmount, 2005);
+    EXPECT_FALSE(data.Baskets[1].TotalAmount.has_value());
     ASSERT_EQ(data.Invoices.size(), 2u);
     const THostInvoice& seven = data.Invoices[0];
     EXPECT_EQ(seven.AfterDisc, 1203);
