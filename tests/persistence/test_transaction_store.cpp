@@ -102,11 +102,11 @@ TEST_F(TransactionStoreTest, SavedPaymentKeepsTheAnswerIntact) {
 
     // The provider's answer is kept only on a row still waiting for it (status 0).
     const std::int32_t waiting = store->AddTransactionToBasket(basket);
-    EXPECT_TRUE(store->SaveProviderAnswer(waiting, 555, answer));
+    EXPECT_TRUE(store->SaveProviderAnswer(waiting, 555, answer, 401));
     EXPECT_EQ(Transaction(waiting)["tvTrxID"].AsInteger(), 555);
     const std::int32_t givenBack = store->AddTransactionToBasket(basket);
     store->SetStatus(givenBack, TTransactionStatus::Cancelled);
-    EXPECT_FALSE(store->SaveProviderAnswer(givenBack, 556, answer));
+    EXPECT_FALSE(store->SaveProviderAnswer(givenBack, 556, answer, 401));
     EXPECT_TRUE(Transaction(givenBack)["tvTrxID"].IsNull());
 
     // An answer longer than the first Response column fits since it was widened.
