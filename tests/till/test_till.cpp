@@ -401,8 +401,9 @@ TEST(TillTest, DriverCashupOfAFullyPaidInvoiceAddsNoCash) {
                 c.Voucher + R"(,"Result":true})");
             ASSERT_TRUE(till.Voucher()) << c.Name;
         }
-        if (c.Cash != 0)
+        if (c.Cash != 0) {
             ASSERT_TRUE(till.Pay("Cash", c.Cash)) << c.Name;
+        }
         ASSERT_EQ(till.Invoice().Outstanding(), 0) << c.Name;
         till.Complete(true);
         till.DriverCashup(1);
