@@ -31,7 +31,8 @@ public:
     // Call before Start; throws std::runtime_error when the files do not make a TLS server.
     void UseTls(const std::string& certFile, const std::string& keyFile);
     bool Tls() const { return FTls; }
-    // Stops serving: wakes delayed answers, closes the listening socket and joins the thread.
+    // Stops serving: wakes delayed answers, closes the listening socket, ends the connections
+    // clients keep alive and joins the thread.
     // Safe to call more than once. The destructor calls it, but a subclass whose handlers use
     // its own members must call it in its own destructor, before those members go.
     void Stop();
@@ -57,6 +58,9 @@ protected:
     static void ReplyError(httplib::Response& res, int status, const std::string& message);
 
 private:
+    // Shuts the reading side of every connection this process accepted on the port.
+    static void EndKeptConnections(int port);
+
     std::unique_ptr<httplib::Server> FServer; // an httplib::SSLServer with UseTls
     bool FTls = false;
     std::thread FThread;

@@ -135,12 +135,12 @@ TEST_F(ReportTest, FailedAdvicesShowOnTheirBasketsRowsAndADiscountOnlyInvoicePay
     const std::int32_t failedFinalise =
         Sale(1, 1003, {{S::Finalised, 12.01}, {S::FinaliseFailed, 8.04}}, "2026-03-20 09:59:00");
     const std::int32_t discountOnly = Sale(2, 1004, {{S::Finalised, 5.05}}, "2026-03-20 10:29:00");
-    const std::int32_t failedCancel =
-        Sale(2, 0, {{S::CancelFailed, 3.01}, {S::Cancelled, 1.05}, {S::Redeemed, 0.01}}, "2026-03-20 11:00:00");
+    const std::int32_t failedCancel = Sale(
+        2, 0, {{S::CancelFailed, 3.01}, {S::Cancelled, 1.05}, {S::Redeemed, 0.01}}, "2026-03-20 11:00:00");
 
     auto db = NewDBScript();
-    const std::string page = BuildZumvoReportPage(QueryZumvoReport(*db, Mar2026(20), Mar2026(20)), Mar2026(20),
-                                                  Mar2026(20), HostResFolderURL());
+    const std::string page = BuildZumvoReportPage(QueryZumvoReport(*db, Mar2026(20), Mar2026(20)),
+                                                  Mar2026(20), Mar2026(20), HostResFolderURL());
     const auto rows = Rows(page);
     const auto trx = [&](std::int32_t basket, std::initializer_list<int> nths) {
         std::string ids;

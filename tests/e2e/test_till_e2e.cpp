@@ -341,7 +341,8 @@ TEST_F(TillEndToEndTest, ALineChangeAfterCashWaitsUntilTheCashIsGivenBack) {
     EXPECT_TRUE(run.Has("REFUSED: Give back Cash 40.00 first: a sale with vouchers applied cannot change "
                         "once another payment is taken"))
         << run.Output;
-    EXPECT_EQ(Rows("SELECT [PaymentType], [Amount] FROM [InvoicesPayment]"), std::vector<std::string>{"Zumvo|100"});
+    EXPECT_EQ(Rows("SELECT [PaymentType], [Amount] FROM [InvoicesPayment]"),
+              std::vector<std::string>{"Zumvo|100"});
     EXPECT_EQ(Rows("SELECT [AFTERDISC] FROM [INVOICES]"), std::vector<std::string>{"100"});
     const auto ledger = zumvo::test::ReadLedger(port);
     std::int64_t settled = 0;

@@ -112,11 +112,11 @@ TEST(InvoiceTest, APercentVoucherDiscountIsTakenOfTheSubtotalBesideOtherDiscount
         const char* Percent;
         TMoney Discount;
     } cases[] = {
-        {3335, 111, "15", 500},  // 5.0025 (of 32.24 it would be 4.84)
-        {2005, 1001, "50", 1003}, // 10.025 (of 10.04: 5.02)
-        {101, 0, "50", 51},       // 0.505
+        {3335, 111, "15", 500},    // 5.0025 (of 32.24 it would be 4.84)
+        {2005, 1001, "50", 1003},  // 10.025 (of 10.04: 5.02)
+        {101, 0, "50", 51},        // 0.505
         {10001, 15, "12.5", 1250}, // 12.50125 (of 99.86: 12.48)
-        {999, 995, "10", 100},    // 0.999 (of 0.04: 0.00)
+        {999, 995, "10", 100},     // 0.999 (of 0.04: 0.00)
     };
     for (const auto& c : cases) {
         TInvoice inv(1, "Anna");

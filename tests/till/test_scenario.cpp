@@ -172,7 +172,8 @@ TEST(ScenarioTest, CancelPromptAnsweredYesClosesTheWindowAndTheAnswerIsTranscrib
 // when the till refuses it with that reason, and ends naming the step when the till carries it
 // out or refuses it for another reason. Screen steps take no "refused".
 TEST(ScenarioTest, AStepExpectedToBeRefusedMustBeRefusedWithItsReason) {
-    const char* const sale = R"({"step":"add","code":"A","price":10.05},{"step":"pay","tender":"Cash","amount":0.01})";
+    const char* const sale =
+        R"({"step":"add","code":"A","price":10.05},{"step":"pay","tender":"Cash","amount":0.01})";
     const struct {
         const char* Name;
         std::string Steps;
@@ -182,7 +183,8 @@ TEST(ScenarioTest, AStepExpectedToBeRefusedMustBeRefusedWithItsReason) {
          std::string("[") + sale +
              R"(,{"step":"complete","refused":"10.04 is still to pay"},{"step":"giveback"},{"step":"expect","outstanding":10.05}])",
          ""},
-        {"carried out", std::string("[") + sale + R"(,{"step":"add","code":"B","price":1,"refused":"Give back"}])",
+        {"carried out",
+         std::string("[") + sale + R"(,{"step":"add","code":"B","price":1,"refused":"Give back"}])",
          "step 3 (add B): expected the step to be refused (\"Give back\"); it was carried out"},
         {"refused for another reason",
          std::string("[") + sale + R"(,{"step":"remove","code":"Z","refused":"Give back"}])",

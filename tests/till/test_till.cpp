@@ -292,8 +292,14 @@ TEST(TillTest, ChangesAfterAnotherTenderWithVouchersAppliedWaitUntilItIsGivenBac
         std::function<void()> Action;
     } changes[] = {
         {"remove a line", [&] { till.RemoveLine("B"); }},
-        {"add a line", [&] { till.AddLine({"C", "", 1, 1}); }},
-        {"add to a line's quantity", [&] { till.AddLine({"B", "", 5000, 1}); }},
+        {"add a line",
+         [&] {
+             till.AddLine({"C", "", 1, 1});
+         }},
+        {"add to a line's quantity",
+         [&] {
+             till.AddLine({"B", "", 5000, 1});
+         }},
         {"change a quantity", [&] { till.ChangeQuantity("A", 0.5); }},
         {"apply a discount", [&] { till.Discount("Staff"); }},
         {"recalculate", [&] { till.Recalculate(); }},
@@ -387,7 +393,11 @@ TEST(TillTest, DriverCashupOfAFullyPaidInvoiceAddsNoCash) {
         std::vector<std::string> Payments, Entries;
     } cases[] = {
         {"vouchers alone", 2005, "20.05", 0, {"Zumvo|20.05"}, {"PAYMENT:ZUMVO|20.05"}},
-        {"vouchers and cash", 2005, "12.01", 804, {"Cash|8.04", "Zumvo|12.01"},
+        {"vouchers and cash",
+         2005,
+         "12.01",
+         804,
+         {"Cash|8.04", "Zumvo|12.01"},
          {"PAYMENT:CASH|8.04", "PAYMENT:ZUMVO|12.01"}},
         {"cash alone", 5, nullptr, 5, {"Cash|0.05"}, {"PAYMENT:CASH|0.05"}},
     };
@@ -397,7 +407,8 @@ TEST(TillTest, DriverCashupOfAFullyPaidInvoiceAddsNoCash) {
         till.AddLine({"A", "", c.Line, 1});
         if (c.Voucher) {
             host.Answers.push_back(
-                std::string(R"({"VoucherCodes":["P"],"VoucherType":"Payment","PaymentType":"Zumvo","PaymentAmount":)") +
+                std::string(
+                    R"({"VoucherCodes":["P"],"VoucherType":"Payment","PaymentType":"Zumvo","PaymentAmount":)") +
                 c.Voucher + R"(,"Result":true})");
             ASSERT_TRUE(till.Voucher()) << c.Name;
         }
@@ -413,8 +424,8 @@ TEST(TillTest, DriverCashupOfAFullyPaidInvoiceAddsNoCash) {
         EXPECT_EQ(host.Rows("SELECT [PaymentCode], [Amount] FROM [DriverCashup] ORDER BY [ID]"), c.Entries)
             << c.Name;
         const auto lines = host.Context->Transcript.Lines();
-        EXPECT_TRUE(std::none_of(lines.begin(), lines.end(),
-                                 [](const std::string& l) { return l.find("collected") != std::string::npos; }))
-            << c.Name;
+        EXPECT_TRUE(std::none_of(lines.begin(), lines.end(), [](const std::string& l) {
+            return l.find("collected") != std::string::npos;
+        })) << c.Name;
     }
 }
