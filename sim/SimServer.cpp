@@ -124,10 +124,8 @@ void TSimServer::Stop() {
     FStopSignal.notify_all();
     if (FThread.joinable()) {
         FServer->stop();
-        // httplib ends the accept loop, then waits for every connection's thread; a connection a
-        // client keeps alive (the host's clients share theirs) would hold it up until httplib's
-        // keep-alive time-out (5 s). Their reading sides are shut: an idle connection ends at
-        // once, an answer being written still goes out.
+        // httplib ends the accept loop, then waits for every connection's thread: a connection a
+        // client keeps alive (the host's clients share theirs) would hold it up for 5 s.
         EndKeptConnections(FPort);
         FThread.join();
     }

@@ -38,6 +38,10 @@ public:
     void Stop();
 
     int Port() const { return FPort; }
+    // Shuts the reading side of every connection this process accepted on the port: a connection
+    // a client keeps alive ends at once instead of at httplib's keep-alive time-out (5 s), while
+    // an answer being written still goes out. For any httplib server, after its stop().
+    static void EndKeptConnections(int port);
     bool Stopping() const;
     // One line per request on stderr ("POST /path -> 200"); off by default.
     void SetRequestLog(bool on) { FRequestLog = on; }
@@ -58,9 +62,6 @@ protected:
     static void ReplyError(httplib::Response& res, int status, const std::string& message);
 
 private:
-    // Shuts the reading side of every connection this process accepted on the port.
-    static void EndKeptConnections(int port);
-
     std::unique_ptr<httplib::Server> FServer; // an httplib::SSLServer with UseTls
     bool FTls = false;
     std::thread FThread;
