@@ -48,6 +48,7 @@ struct TAdviceRecord {
     std::string ResponseCode;
     std::string ResponseDesc;
     bool Moved = false; // the advice changed the transaction's state (a repeat or refusal does not)
+    std::string PosId;  // the till it came from
 };
 
 struct TLedgerEntry {

@@ -316,3 +316,42 @@ TEST_F(TillEndToEndTest, BadScenariosAndImpossibleStepsEndWithAClearMessage) {
     EXPECT_TRUE(missing.Has("absent.json: cannot be read")) << missing.Output;
     EXPECT_TRUE(LedgerStates().empty());
 }
+
+// Lines 100.00 + 50.00, PAY-100 covers 100.00, 40.00 is taken in cash: removing the 50.00 line
+// would have the code asked for the new total of 100.00, with the cash kept beside it. The till
+// refuses the change until the cash is given back; then the code is applied again and the sale
+// ends paid by the code alone, settled for 100.00.
+TEST_F(TillEndToEndTest, ALineChangeAfterCashWaitsUntilTheCashIsGivenBack) {
+    const auto run = Scenario("change-after-cash.json", R"({"steps": [
+        {"step": "add", "code": "A", "price": 100},
+        {"step": "add", "code": "B", "price": 50},
+        {"step": "voucher"},
+        {"step": "type", "control": "txtVoucherCode", "text": "PAY-100"},
+        {"step": "click", "control": "btnCheck"},
+        {"step": "expect", "control": "lblResponse", "text": "Approved"},
+        {"step": "click", "control": "btnOK"},
+        {"step": "click", "control": "btnDone"},
+        {"step": "expect", "total": 150, "outstanding": 50},
+        {"step": "pay", "tender": "Cash", "amount": 40},
+        {"step": "remove", "code": "B", "refused": "Give back Cash 40.00 first"},
+        {"step": "quantity", "code": "A", "quantity": 2, "refused": "Give back Cash 40.00 first"},
+        {"step": "expect", "total": 150, "outstanding": 10},
+        {"step": "giveback"},
+        {"step": "remove", "code": "B"},
+        {"step": "expect", "total": 100, "outstanding": 0},
+        {"step": "complete"}]})");
+    ASSERT_EQ(run.Status, 0) << run.Output;
+    EXPECT_TRUE(run.Has("REFUSED: Give back Cash 40.00 first: a sale with vouchers applied cannot change "
+                        "once another payment is taken"))
+        << run.Output;
+    EXPECT_EQ(Rows("SELECT [PaymentType], [Amount] FROM [InvoicesPayment]"),
+              std::vector<std::string>{"Zumvo|100"});
+    EXPECT_EQ(Rows("SELECT [AFTERDISC] FROM [INVOICES]"), std::vector<std::string>{"100"});
+    const auto ledger = zumvo::test::ReadLedger(port);
+    std::int64_t settled = 0;
+    for (int i = 0; i < ledger._Count(); ++i)
+        if (ledger[i]["state"].AsString() == "settled")
+            settled += ledger[i]["amount"].AsInteger();
+    EXPECT_EQ(settled, 10000) << ledger.ToJSON();
+    EXPECT_EQ(LedgerCheck(), "");
+}
