@@ -227,10 +227,16 @@ THeldRow ReadHeldRow(const TJSONValue& row, const TRetrySettings& settings, cons
         const std::int32_t self =
             request.Trigger == TRetryTrigger::Cashup ? request.CashupTill : request.Till;
         const bool otherTill = request.Trigger != TRetryTrigger::OnDemand && r.TillID != self;
-        const bool abandoned =
-            r.BasketID != request.CurrentBasket && !otherTill &&
-            IsAbandoned(opened.value_or(created.value_or(request.Now)), request.Now, settings.AbandonedAfter,
-                        cashup ? std::optional<TTimePoint>(request.Now) : std::nullopt);
+        const TTimePoint idleSince = opened.value_or(created.value_or(request.Now));
+        // A person in the back office judges every till's sales; by the trading day alone, a sale
+        // that took a code minutes before midnight would be given back while its till may still be
+        // ringing it up. Without a configured age, such a sale must also have been idle a while.
+        const bool recentForBackOffice = request.Trigger == TRetryTrigger::OnDemand &&
+                                         !settings.AbandonedAfter &&
+                                         request.Now - idleSince < OnDemandIdleAtLeast;
+        const bool abandoned = r.BasketID != request.CurrentBasket && !otherTill && !recentForBackOffice &&
+                               IsAbandoned(idleSince, request.Now, settings.AbandonedAfter,
+                                           cashup ? std::optional<TTimePoint>(request.Now) : std::nullopt);
         r.Kind = abandoned ? THeldKind::Abandoned : THeldKind::InProgress;
     } else if (r.Status == ToInt(TTransactionStatus::Finalised) && IntOr(row["RefundOwed"], 0) != 0) {
         r.Kind = THeldKind::RefundOwed;

@@ -103,6 +103,9 @@ struct THeldRow {
 
 // How long a request may be out before another till's retry takes it for unanswered.
 inline constexpr std::chrono::minutes InFlightWindow{5};
+// Without AbandonedAfterMinutes, how long a sale must have been idle (besides its trading day
+// being over) before a person's retry in the back office may judge it abandoned.
+inline constexpr std::chrono::minutes OnDemandIdleAtLeast{60};
 
 // Classifies one row of the store's held-funds list (IZumvoTransaction::GetHeldFunds).
 THeldRow ReadHeldRow(const TJSONValue& row, const TRetrySettings& settings, const TRetryRequest& request);

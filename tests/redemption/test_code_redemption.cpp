@@ -228,8 +228,9 @@ TEST_F(CodeRedemptionTest, EachAnswerLeavesTheRowItShould) {
         EXPECT_EQ(provider->Calls[0].TrxID, "12-" + std::to_string(r.TransactionID));
         EXPECT_EQ(IsOutcomeUnknown(Response(r.TransactionID)), c.Listed);
         EXPECT_EQ(r.RowReusable(), c.Outcome == TRedemptionOutcome::Refused);
-        if (c.Outcome == TRedemptionOutcome::Refused)
+        if (c.Outcome == TRedemptionOutcome::Refused) {
             EXPECT_EQ(Response(r.TransactionID), "") << "a refused request holds nothing";
+        }
         if (c.Outcome == TRedemptionOutcome::GivenBack) {
             EXPECT_NE(Response(r.TransactionID).find("NotKept"), std::string::npos) << "the row says why";
             EXPECT_FALSE(r.Problem.empty()) << "the cashier is told";
