@@ -13,6 +13,8 @@ const char* const HeldFundsColumns[13] = {"Transaction",  "Basket",     "Invoice
 std::string HeldFundsAction(const THeldRow& row) {
     if (row.Kind == THeldKind::InProgress)
         return "Nothing yet (sale in progress)";
+    if (row.Kind == THeldKind::RefundOwed)
+        return "A person: refund the customer";
     if (row.BudgetSpent)
         return "A person: retries spent";
     return row.Kind == THeldKind::FinaliseFailed ? "FINALISE again" : "REVERSE";

@@ -4,9 +4,10 @@
 #include "ZumvoLog.h"
 #include "ZumvoQRDetect.h"
 #include "clsButtonProgress.h"
+#include "clsCodeRedemption.h"
 #include "clsJpegImage.h"
 #include "clsModuleContainer.h"
-#include "clsOutcomeUnknown.h"
+#include "clsMoney.h"
 #include "implZumvoAPI.h"
 #include "intfCurrentBasket.h"
 #include "intfDisplayMessage.h"
@@ -37,36 +38,26 @@ constexpr const char* CancelCurrentQuestion =
     "You have entered a valid Zumvo, do you want to continue and cancel it?";
 constexpr const char* CancelBasketQuestion =
     "You have added Zumvo to your payment, do you want to continue and cancel them?";
-constexpr const char* ConnectionErrorText = "There was an error connecting to the server:";
-
 constexpr const char* NoAnswerText = "No answer from the Zumvo server";
-constexpr const char* NotRecordedText =
-    "The Zumvo could not be recorded in the database and has been given back to the customer.";
+constexpr const char* UnreadableAnswerText = "The Zumvo server's answer could not be read";
+constexpr const char* NotKeptText = "Not kept: see the message";
 
 constexpr int LargeTextPixels = 21;
 // The smallest a label's font shrinks to so that a long text of the provider still shows whole.
 constexpr int SmallestTextPixels = 12;
 
-// Whole cents of an amount in currency units, halves to the even neighbour.
-std::int64_t CentsHalfEven(double amount) {
-    return static_cast<std::int64_t>(std::nearbyint(amount * 100.0));
-}
-
-// An amount as the screen shows it: two decimals, rounded half to even on the cent.
-QString MoneyText(double amount) {
-    const std::int64_t cents = CentsHalfEven(amount);
-    const std::int64_t whole = std::llabs(cents) / 100;
-    const std::int64_t rest = std::llabs(cents) % 100;
-    return QString("%1%2.%3").arg(cents < 0 ? "-" : "").arg(whole).arg(rest, 2, 10, QChar('0'));
-}
-
-// A floating value in general number format ("6", "15.5").
-std::string GeneralNumber(double v) {
-    return QString::number(v, 'g', 15).toStdString();
-}
-
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
+}
+
+// An amount as the screen shows it: two decimals.
+QString Money(TCents cents) {
+    return Q(FixedText(cents));
+}
+
+// The cents of an amount in a record (currency units, whole cents by construction).
+TCents RecordCents(const TJSONValue& amount) {
+    return RoundedCentsOf(amount.AsFloat(0));
 }
 
 void SetTextColour(QWidget* w, const QColor& colour) {
@@ -144,9 +135,9 @@ struct TfrmZumvoPayment::TImpl {
     TJSONDocument Answer;
     TJSONDocument RedeemedList = TJSONDocument::NewArray();
     TJSONDocument CurrentTransaction;
-    double ProcessedTotal = 0;
-    double Outstanding = 0;
-    double InvoiceTotal = 0;
+    TCents ProcessedTotal = 0;
+    TCents Outstanding = 0;
+    TCents InvoiceTotal = 0;
     bool AnyValid = false;
     bool Valid = false;
     bool HasProviderDetail = false;
@@ -169,23 +160,19 @@ struct TfrmZumvoPayment::TImpl {
 
     // A SOAP client configured from the settings and the invoice data.
     pallux::IntfPtr<IZumvoAPI> NewClient();
-    std::string BasketReference() const;
-    std::string TransactionReference(std::int32_t transactionID) const;
+    // The redemption of this screen's codes, its log lines named by classMethod.
+    TCodeRedemption NewRedemption(const char* classMethod);
     // Asks the cashier through the host; false only when the answer is No.
     bool Confirm(const char* question);
     // Tells the cashier of an error in a message box with an OK button.
     void ShowError(const std::string& text);
     // Reverses one accepted code at the provider; its row ends at -1 when the provider confirmed
     // the reversal and at -3 otherwise.
-    void Reverse(const char* classMethod, std::int32_t transactionID, std::int32_t tvTrxID);
-    // The row of a request that got no readable answer keeps a note of it and is not reused.
-    void MarkOutcomeUnknown(const std::string& reason, const std::string& code, std::int64_t cents);
-    // Reverses an accepted code whose row could not be written, and tells the cashier.
-    void GiveBackUnrecorded(std::int32_t tvTrxID);
-    void FillCurrentTransaction(const std::string& code);
+    void Reverse(const char* classMethod, const TJSONValue& transaction);
     void ShowAnswer();
-    // The panel for a request that got no readable answer: nothing of an earlier answer stays.
-    void ShowNoAnswer();
+    // The panel for a request whose answer cannot be shown (none came, it could not be read, or
+    // the code was not kept): the reason in red, nothing of an earlier answer.
+    void ShowNoAnswer(const char* reason);
     // Back to code entry: the code box emptied, no code in progress, the answer panel hidden.
     void ReturnToEntry();
 };
@@ -300,14 +287,6 @@ void TfrmZumvoPayment::TImpl::FormCreate() {
     });
 }
 
-std::string TfrmZumvoPayment::TImpl::BasketReference() const {
-    return InvoiceData["PalluxStoreID"].AsString("") + "-" + InvoiceData["BasketID"].AsString("");
-}
-
-std::string TfrmZumvoPayment::TImpl::TransactionReference(std::int32_t transactionID) const {
-    return InvoiceData["PalluxStoreID"].AsString("") + "-" + std::to_string(transactionID);
-}
-
 pallux::IntfPtr<IZumvoAPI> TfrmZumvoPayment::TImpl::NewClient() {
     pallux::IntfPtr<IZumvoAPI> client;
     Require(CreateService(client), "Could not create ZumvoAPI");
@@ -321,6 +300,21 @@ pallux::IntfPtr<IZumvoAPI> TfrmZumvoPayment::TImpl::NewClient() {
     client->SetStore(InvoiceData["TvStoreStoreID"].AsInteger(-1),
                      "Till-" + InvoiceData["CurrentTillID"].AsString(""));
     return client;
+}
+
+TCodeRedemption TfrmZumvoPayment::TImpl::NewRedemption(const char* classMethod) {
+    TRedemptionContext context;
+    context.ClassMethod = classMethod;
+    context.StoreID = InvoiceData["PalluxStoreID"].AsInteger(0);
+    context.ProviderStoreID = InvoiceData["TvStoreStoreID"].AsInteger(-1);
+    context.PosID = "Till-" + InvoiceData["CurrentTillID"].AsString("");
+    context.BasketID = InvoiceData["BasketID"].AsInteger(-1);
+    context.Cashier = InvoiceData["Cashier"].AsString("");
+    const TJSONValue lineItems = InvoiceData["LineItems"];
+    context.LineItems = lineItems.IsNull() ? "" : lineItems.ToJSON();
+    pallux::IntfPtr<IZumvoLogic> logic;
+    CreateService(logic);
+    return TCodeRedemption(std::move(context), NewClient(), Transactions, logic);
 }
 
 bool TfrmZumvoPayment::TImpl::Confirm(const char* question) {
@@ -349,49 +343,16 @@ void TfrmZumvoPayment::TImpl::ProcessVisibility() {
         QString list = "-";
         for (int i = 0; i < RedeemedList._Count(); ++i) {
             const TJSONValue item = RedeemedList[i];
-            const double amount = item["Amount"].AsFloat(0);
+            const TCents amount = RecordCents(item["Amount"]);
             ProcessedTotal += amount;
-            list += "\r\n" + Q(item["Zumvo"].AsString("")) + " :: " + MoneyText(amount);
+            list += "\r\n" + Q(item["Zumvo"].AsString("")) + " :: " + Money(amount);
         }
         lblTransactionList->setText(list);
-        Outstanding = InvoiceData["CurrentAmount"].AsInt64(0) / 100.0 - ProcessedTotal;
-        lblBasketTotal->setText(MoneyText(ProcessedTotal));
-        lblOutstanding->setText(MoneyText(Outstanding));
-        lblInvoiceTotal->setText(MoneyText(InvoiceTotal));
+        Outstanding = InvoiceData["CurrentAmount"].AsInt64(0) - ProcessedTotal;
+        lblBasketTotal->setText(Money(ProcessedTotal));
+        lblOutstanding->setText(Money(Outstanding));
+        lblInvoiceTotal->setText(Money(InvoiceTotal));
     });
-}
-
-void TfrmZumvoPayment::TImpl::MarkOutcomeUnknown(const std::string& reason, const std::string& code,
-                                                 std::int64_t cents) {
-    if (TransactionID == -1)
-        return;
-    LogInfo("[TfrmZumvoPayment.btnCheckClick] Outcome unknown for transaction % : %", TransactionID, reason);
-    Use(Transactions, "ZumvoTransaction")
-        .SaveOutcomeUnknown(
-            TransactionID,
-            OutcomeUnknownNote(reason, BasketReference(), TransactionReference(TransactionID), code, cents));
-    // The provider may hold money under this row's reference: the next attempt gets a new row.
-    TransactionID = -1;
-}
-
-void TfrmZumvoPayment::TImpl::FillCurrentTransaction(const std::string& code) {
-    const std::int32_t total = WholeNumberOr(Answer["totalAmountProcessed"].AsString(""), 0);
-    const std::int32_t settle = WholeNumberOr(Answer["amountToSettle"].AsString(""), 0);
-    const double amount = total / 100.0;
-    const double payment = settle / 100.0;
-    const double discount = (static_cast<std::int64_t>(total) - settle) / 100.0;
-    CurrentTransaction = TJSONDocument::NewObject();
-    CurrentTransaction.Add("TransactionID", TransactionID);
-    CurrentTransaction.Add("tvTrxID", WholeNumberOr(Answer["tvTrxId"].AsString(""), -1));
-    CurrentTransaction.Add("Amount", amount);
-    CurrentTransaction.Add("PaymentAmount", payment);
-    CurrentTransaction.Add("DiscountAmount", discount);
-    TJSONValue data = CurrentTransaction.Add("Data", Answer);
-    data.Add("Zumvo", code);
-    data.Add("PaymentAmount", GeneralNumber(payment));
-    data.Add("DiscountAmount", GeneralNumber(discount));
-    CurrentTransaction.Add("Zumvo", code);
-    CurrentTransaction.Add("Status", 1);
 }
 
 void TfrmZumvoPayment::TImpl::ShowAnswer() {
@@ -412,9 +373,9 @@ void TfrmZumvoPayment::TImpl::ShowAnswer() {
                      ? Q(loyalty["name"].AsString("") + " earned: " + loyalty["earned"].AsString(""))
                      : QString());
     if (Valid) {
-        lblAmount->setText(MoneyText(CurrentTransaction["Amount"].AsFloat(0)));
-        lblPaymentAmount->setText(MoneyText(CurrentTransaction["PaymentAmount"].AsFloat(0)));
-        lblDiscountAmount->setText(MoneyText(CurrentTransaction["DiscountAmount"].AsFloat(0)));
+        lblAmount->setText(Money(RecordCents(CurrentTransaction["Amount"])));
+        lblPaymentAmount->setText(Money(RecordCents(CurrentTransaction["PaymentAmount"])));
+        lblDiscountAmount->setText(Money(RecordCents(CurrentTransaction["DiscountAmount"])));
     } else {
         lblAmount->clear();
     }
@@ -424,10 +385,10 @@ void TfrmZumvoPayment::TImpl::ShowAnswer() {
     btnOK->setText(Valid ? "Add" : "Retry");
 }
 
-void TfrmZumvoPayment::TImpl::ShowNoAnswer() {
+void TfrmZumvoPayment::TImpl::ShowNoAnswer(const char* reason) {
     HasProviderDetail = false;
     ProcessVisibility();
-    SetWholeText(lblResponse, NoAnswerText);
+    SetWholeText(lblResponse, reason);
     for (QLabel* l : {lblVSPResponse, lblVSPDesc, lblDetails})
         SetWholeText(l, QString());
     lblAmount->clear();
@@ -442,84 +403,36 @@ void TfrmZumvoPayment::TImpl::btnCheckClick() {
         txtVoucherCode->setText(code);
         if (code.trimmed().isEmpty())
             return;
-        const std::string token = code.toStdString();
         auto progress = ShowButtonProgress(btnCheck, "Connecting...");
-        pallux::IntfPtr<IZumvoAPI> client;
-        CreateService(client);
         CurrentTransaction = TJSONDocument::NewObject();
         Valid = false;
-        client = NewClient();
-
-        try {
-            XmlEscape(token);
-        } catch (const std::invalid_argument& e) {
-            // A scanned code may hold characters the request cannot carry: nothing is sent.
-            LogInfo("[TfrmZumvoPayment.btnCheckClick] The code cannot be sent : %", e.what());
-            ShowError(std::string("The code cannot be sent to Zumvo: ") + e.what());
+        const TRedemption r = NewRedemption("TfrmZumvoPayment.btnCheckClick")
+                                  .Redeem(code.toStdString(), Outstanding, TransactionID);
+        // Only a refused code's row serves the next try; any other may hold money at the provider.
+        TransactionID = r.Accepted() || r.RowReusable() ? r.TransactionID : -1;
+        if (r.Outcome == TRedemptionOutcome::NotSent) {
+            ShowError(r.Problem);
             return;
         }
-        const std::int64_t cents = CentsHalfEven(Outstanding);
-        if (cents > std::numeric_limits<std::int32_t>::max() ||
-            cents < std::numeric_limits<std::int32_t>::min()) {
-            // The request carries cents as a 32-bit number: a larger amount would be sent wrapped.
-            LogInfo("[TfrmZumvoPayment.btnCheckClick] Amount % cents is too large to send", cents);
-            ShowError("The amount " + MoneyText(Outstanding).toStdString() +
-                      " is too large to send to Zumvo.");
-            return;
-        }
-        if (TransactionID == -1) {
-            TransactionID = Use(Transactions, "ZumvoTransaction")
-                                .AddTransactionToBasket(InvoiceData["BasketID"].AsInteger(-1));
-            // Without a row the provider's answer could not be recorded: nothing is sent.
-            Require(TransactionID != -1, "Could not record the transaction");
-        }
-        std::string answerText;
-        try {
-            const TJSONValue lineItems = InvoiceData["LineItems"];
-            client->Transaction(BasketReference(), InvoiceData["Cashier"].AsString(""),
-                                TransactionReference(TransactionID), token, "ZUMVO",
-                                static_cast<std::int32_t>(cents), static_cast<std::int32_t>(cents), "PAYMENT",
-                                lineItems.IsNull() ? "" : lineItems.ToJSON(), answerText);
-        } catch (const std::exception& e) {
-            ShowError(std::string(ConnectionErrorText) + "\r\n" + e.what());
-            answerText.clear();
-        }
-
-        bool readable = !answerText.empty();
-        if (!readable) {
-            MarkOutcomeUnknown("no answer", token, cents);
-        } else {
-            try {
-                Answer = ReadSoapAnswer(answerText, "transactionResponse");
-            } catch (const std::exception& e) {
-                // An answer that cannot be read is no answer: the cashier is told, as for a
-                // connection error, and may try again on a new row.
-                MarkOutcomeUnknown(std::string("unreadable answer: ") + e.what(), token, cents);
-                ShowError(std::string(ConnectionErrorText) + "\r\n" + e.what());
-                readable = false;
-            }
-        }
-        if (readable) {
-            Valid = ParseResponseCode(Answer["responseCode"].AsString("")) == -1;
+        if (r.Accepted() || r.Outcome == TRedemptionOutcome::Refused) {
+            Answer = r.Answer.Clone();
+            Valid = r.Accepted();
             AnyValid = AnyValid || Valid;
             HasProviderDetail = Answer.Exists("vsp");
             ProcessVisibility();
-            if (Valid) {
-                FillCurrentTransaction(token);
-                // Recorded at once: the row can be reversed even if the till stops before the
-                // code is kept. Its status stays until the caller saves the payment.
-                const std::int32_t tvTrxID = CurrentTransaction["tvTrxID"].AsInteger(-1);
-                if (!Use(Transactions, "ZumvoTransaction")
-                         .SaveProviderAnswer(TransactionID, tvTrxID, CurrentTransaction["Data"].ToJSON()))
-                    GiveBackUnrecorded(tvTrxID);
-            }
+            if (Valid)
+                CurrentTransaction = r.Record.Clone();
             ShowAnswer();
         } else {
-            ShowNoAnswer();
+            ShowNoAnswer(r.Outcome == TRedemptionOutcome::NoAnswer     ? NoAnswerText
+                         : r.Outcome == TRedemptionOutcome::Unreadable ? UnreadableAnswerText
+                                                                       : NotKeptText);
         }
         progress.reset();
         btnCheck->setEnabled(false);
         pnlVoucher->show();
+        if (!r.Problem.empty())
+            ShowError(r.Problem);
     });
 }
 
@@ -579,31 +492,10 @@ void TfrmZumvoPayment::TImpl::btnCancelClick() {
     });
 }
 
-void TfrmZumvoPayment::TImpl::Reverse(const char* classMethod, std::int32_t transactionID,
-                                      std::int32_t tvTrxID) {
-    auto client = NewClient();
-    std::string response;
-    client->Advice(BasketReference(), InvoiceData["Cashier"].AsString(""),
-                   TransactionReference(transactionID), "REVERSE", tvTrxID, "PAYMENT", response);
-    LogInfo(std::string("[") + classMethod + "] Response : %", response);
-    // Only a reversal the provider confirmed gives the customer's money back; any other answer
-    // (or none) leaves the row at "failed to cancel", where it can be found and retried.
-    pallux::IntfPtr<IZumvoLogic> logic;
-    const bool confirmed = CreateService(logic) && logic->HandleReverseResponse(transactionID, response);
-    if (!confirmed)
-        Use(Transactions, "ZumvoTransaction").SetStatus(transactionID, TTransactionStatus::CancelFailed);
-}
-
-void TfrmZumvoPayment::TImpl::GiveBackUnrecorded(std::int32_t tvTrxID) {
-    // A code the database cannot record would hold money nobody could find: it is not kept.
-    LogInfo("[TfrmZumvoPayment.btnCheckClick] Transaction % could not be recorded, reversing %",
-            TransactionID, tvTrxID);
-    Reverse("TfrmZumvoPayment.btnCheckClick", TransactionID, tvTrxID);
-    Valid = false;
-    AnyValid = RedeemedList._Count() > 0;
-    TransactionID = -1;
-    CurrentTransaction = TJSONDocument::NewObject();
-    ShowError(NotRecordedText);
+void TfrmZumvoPayment::TImpl::Reverse(const char* classMethod, const TJSONValue& transaction) {
+    NewRedemption(classMethod)
+        .GiveBack(transaction["TransactionID"].AsInteger(-1), transaction["tvTrxID"].AsInteger(-1),
+                  transaction["ProviderStoreID"].AsInteger(-1));
 }
 
 void TfrmZumvoPayment::TImpl::CancelCurrent() {
@@ -613,7 +505,7 @@ void TfrmZumvoPayment::TImpl::CancelCurrent() {
         LogInfo("[TfrmZumvoPayment.CancelCurrent] Cancelling the current transaction : %", TransactionID);
         Use(Transactions, "ZumvoTransaction")
             .AddLog("INFO", "Cancelling Transaction from form: " + std::to_string(TransactionID));
-        Reverse("TfrmZumvoPayment.CancelCurrent", TransactionID, CurrentTransaction["tvTrxID"].AsInteger(-1));
+        Reverse("TfrmZumvoPayment.CancelCurrent", CurrentTransaction.Root());
         TransactionID = -1;
         AnyValid = RedeemedList._Count() > 0;
         // The code given back cannot be added any more, should the window stay open.
@@ -629,9 +521,9 @@ void TfrmZumvoPayment::TImpl::CancelBasket() {
                 InvoiceData["BasketID"].AsString(""));
         for (int i = 0; i < RedeemedList._Count(); ++i) {
             const TJSONValue item = RedeemedList[i];
-            const std::int32_t id = item["TransactionID"].AsInteger(-1);
-            LogInfo("[TfrmZumvoPayment.CancelBasket] Cancelling transaction : %", id);
-            Reverse("TfrmZumvoPayment.CancelBasket", id, item["tvTrxID"].AsInteger(-1));
+            LogInfo("[TfrmZumvoPayment.CancelBasket] Cancelling transaction : %",
+                    item["TransactionID"].AsInteger(-1));
+            Reverse("TfrmZumvoPayment.CancelBasket", item);
         }
         RedeemedList = TJSONDocument::NewArray();
     });
@@ -652,8 +544,8 @@ void TfrmZumvoPayment::Prepare(const TJSONDocument& invoiceData,
     f.ProcessedTotal = 0;
     f.AnyValid = false;
     f.Valid = false;
-    f.Outstanding = f.InvoiceData["CurrentAmount"].AsInt64(0) / 100.0;
-    f.InvoiceTotal = f.InvoiceData["AfterDisc"].AsFloat(0);
+    f.Outstanding = f.InvoiceData["CurrentAmount"].AsInt64(0);
+    f.InvoiceTotal = RoundedCentsOf(f.InvoiceData["AfterDisc"].AsFloat(0));
     f.RedeemedList = TJSONDocument::NewArray();
     f.Settings = std::move(settings);
     f.CurrentTransaction = TJSONDocument::NewObject();
@@ -677,7 +569,7 @@ const TJSONDocument& TfrmZumvoPayment::RedeemedList() const {
 }
 
 double TfrmZumvoPayment::ProcessedTotal() const {
-    return FImpl->ProcessedTotal;
+    return UnitsOf(FImpl->ProcessedTotal);
 }
 
 void TfrmZumvoPayment::UseQRDetect(pallux::IntfPtr<IZumvoQRDetect> detect) {

@@ -1,5 +1,7 @@
 #include "implPaymentMethodZumvo.h"
 
+#include "clsCodeRedemption.h"
+
 #include "JsonDocument.h"
 #include "ZumvoLog.h"
 #include "clsModuleContainer.h"
@@ -56,10 +58,6 @@ void TPaymentMethodZumvo::FinaliseCurrentBasket(std::int32_t invoiceNum) {
     const TJSONDocument details = TJSONDocument::Parse(detailsText);
     LogInfo("[TPaymentMethodZumvo.AddCashupEntry] : %", details.ToJSON());
 
-    const std::string storePrefix = std::to_string(info.GetStoreID()) + "-";
-    const std::string basketRef = storePrefix + std::to_string(basketID);
-    const std::string cashier = "-";
-
     std::int32_t till = details.Exists("TillID") ? details["TillID"].AsInteger() : -1;
     if (till == -1)
         till = store.GetInvoiceTill(invoiceNum);
@@ -69,6 +67,13 @@ void TPaymentMethodZumvo::FinaliseCurrentBasket(std::int32_t invoiceNum) {
         logic.ZumvoAPIForTill(till, client);
     else
         logic.ZumvoAPI(client);
+    TRedemptionContext context;
+    context.ClassMethod = "TPaymentMethodZumvo.AddCashupEntry";
+    context.StoreID = info.GetStoreID();
+    context.PosID = "Till-" + std::to_string(till == -1 ? info.GetTillID() : till);
+    context.BasketID = basketID;
+    context.Cashier = "-";
+    TCodeRedemption redemption(std::move(context), client, FStore, FLogic);
 
     const TJSONValue transactions = details["Transactions"];
     for (int i = 0; i < transactions._Count(); ++i) {
@@ -77,22 +82,18 @@ void TPaymentMethodZumvo::FinaliseCurrentBasket(std::int32_t invoiceNum) {
                 trx["Status"].AsString(""));
         if (trx["Status"].AsInteger() != ToInt(TTransactionStatus::Redeemed))
             continue;
-        const std::string transactionID = trx["TransactionID"].AsString();
-        const std::string trxRef = storePrefix + transactionID;
-        LogInfo("[TPaymentMethodZumvo.AddCashupEntry] Needs finalise : %", trxRef);
-        store.AddLog("INFO", "Finalising Transaction: " + transactionID);
-        std::string answer;
-        Use(client, "ZumvoAPI")
-            .Advice(basketRef, cashier, trxRef, "FINALISE", trx["TvTrxID"].AsInteger(), "PAYMENT", answer);
-        // An answer the provider logic could not read records nothing; left at 1, the row would
-        // be marked finalised below while the provider still holds the money.
-        if (!logic.HandleFinaliseResponse(trx["TransactionID"].AsInteger(), answer))
-            store.SetStatus(trx["TransactionID"].AsInteger(), TTransactionStatus::FinaliseFailed);
+        const std::int32_t transactionID = trx["TransactionID"].AsInteger();
+        LogInfo("[TPaymentMethodZumvo.AddCashupEntry] Needs finalise : %",
+                ProviderReference(info.GetStoreID(), transactionID));
+        store.AddLog("INFO", "Finalising Transaction: " + std::to_string(transactionID));
+        // Each row is finalised on its own confirmed answer, under the store it was accepted in;
+        // one that is not stays "failed to finalise", listed for the advice retry.
+        const TJSONValue providerStore = trx["ProviderStoreID"];
+        redemption.Finalise(transactionID, trx["TvTrxID"].AsInteger(),
+                            providerStore.IsNull() ? -1 : providerStore.AsInteger(-1));
     }
-
     LogInfo("[TPaymentMethodZumvo.AddCashupEntry] Calling Finalise for basket : %", basketID);
     store.AddLog("INFO", "Setting Finalise For Basket: " + std::to_string(basketID));
-    store.SaveFinaliseForBasket(basketID);
 }
 
 void TPaymentMethodZumvo::AddCashupEntry(std::int32_t a, std::int32_t invoiceNum,

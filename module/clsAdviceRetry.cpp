@@ -2,6 +2,7 @@
 
 #include "SimpleXMLtoJSON.h"
 #include "ZumvoLog.h"
+#include "clsCodeRedemption.h"
 #include "clsModuleContainer.h"
 #include "clsOutcomeUnknown.h"
 #include "implZumvoAPI.h"
@@ -19,7 +20,6 @@ namespace zumvo {
 
 namespace {
 
-constexpr std::int32_t AcceptedCode = -1;
 constexpr std::size_t LogMessageLimit = 1000; // zumvoPaymentLog.Message
 
 // A whole number >= minimum from a setting's text; none when empty; logged and none when invalid.
@@ -147,6 +147,8 @@ const char* HeldKindText(THeldKind kind) {
         return "Abandoned sale";
     case THeldKind::InProgress:
         return "Sale in progress";
+    case THeldKind::RefundOwed:
+        return "Settled: refund the customer another way";
     }
     return "?";
 }
@@ -179,12 +181,14 @@ THeldRow ReadHeldRow(const TJSONValue& row, const TRetrySettings& settings, cons
         r.TvTrxID = row["tvTrxID"].AsInteger();
     r.Amount = row["Amount"].IsNull() ? 0 : row["Amount"].AsFloat(0);
     r.Status = IntOr(row["Status"], 0);
+    r.ProviderStoreID = IntOr(row["ProviderStoreID"], -1);
     r.Created = Text(row["Timestamp_Created"]);
     r.Attempts = IntOr(row["AdviceAttempts"], 0);
     r.LastAttempt = Text(row["AdviceLastAttempt"]);
     r.LastError = Text(row["AdviceLastError"]);
     r.BudgetSpent = r.Attempts >= settings.MaxAttempts;
     const std::string response = Text(row["Response"]);
+    r.Response = response;
     try {
         if (!response.empty()) {
             const TJSONDocument data = TJSONDocument::Parse(response);
@@ -205,7 +209,10 @@ THeldRow ReadHeldRow(const TJSONValue& row, const TRetrySettings& settings, cons
     } else if (r.Status == -3) {
         r.Kind = THeldKind::CancelFailed;
     } else if (r.Status == 0 && IsOutcomeUnknown(response)) {
-        r.Kind = THeldKind::OutcomeUnknown;
+        // A request still out (its till waits for the answer) is not another till's to reverse.
+        const bool inFlight =
+            IsAwaitingAnswer(response) && created && request.Now - *created < InFlightWindow;
+        r.Kind = inFlight ? THeldKind::InProgress : THeldKind::OutcomeUnknown;
     } else if ((r.Status == 0 || r.Status == 1) && r.BasketID != -1 && r.InvoiceNum == -1) {
         // A sale is idle since its latest code was asked for, not since it began: one whose cashier
         // is still taking codes is not abandoned, however long it has been open.
@@ -220,11 +227,19 @@ THeldRow ReadHeldRow(const TJSONValue& row, const TRetrySettings& settings, cons
         const std::int32_t self =
             request.Trigger == TRetryTrigger::Cashup ? request.CashupTill : request.Till;
         const bool otherTill = request.Trigger != TRetryTrigger::OnDemand && r.TillID != self;
-        const bool abandoned =
-            r.BasketID != request.CurrentBasket && !otherTill &&
-            IsAbandoned(opened.value_or(created.value_or(request.Now)), request.Now, settings.AbandonedAfter,
-                        cashup ? std::optional<TTimePoint>(request.Now) : std::nullopt);
+        const TTimePoint idleSince = opened.value_or(created.value_or(request.Now));
+        // A person in the back office judges every till's sales; by the trading day alone, a sale
+        // that took a code minutes before midnight would be given back while its till may still be
+        // ringing it up. Without a configured age, such a sale must also have been idle a while.
+        const bool recentForBackOffice = request.Trigger == TRetryTrigger::OnDemand &&
+                                         !settings.AbandonedAfter &&
+                                         request.Now - idleSince < OnDemandIdleAtLeast;
+        const bool abandoned = r.BasketID != request.CurrentBasket && !otherTill && !recentForBackOffice &&
+                               IsAbandoned(idleSince, request.Now, settings.AbandonedAfter,
+                                           cashup ? std::optional<TTimePoint>(request.Now) : std::nullopt);
         r.Kind = abandoned ? THeldKind::Abandoned : THeldKind::InProgress;
+    } else if (r.Status == ToInt(TTransactionStatus::Finalised) && IntOr(row["RefundOwed"], 0) != 0) {
+        r.Kind = THeldKind::RefundOwed;
     }
     return r;
 }
@@ -264,7 +279,7 @@ TRetryResult TAdviceRetry::Run(const TRetryRequest& request) {
     Guarded("TAdviceRetry.Run", [&] {
         const bool onDemand = request.Trigger == TRetryTrigger::OnDemand;
         for (const THeldRow& row : HeldFunds(request)) {
-            if (row.Kind == THeldKind::InProgress)
+            if (row.Kind == THeldKind::InProgress || row.Kind == THeldKind::RefundOwed)
                 continue;
             if (request.Only && request.Only->count(row.ID) == 0)
                 continue;
@@ -310,16 +325,48 @@ bool TAdviceRetry::Attempt(const THeldRow& row, bool reverse) {
             logic.ZumvoAPI(client);
         else
             logic.ZumvoAPIForTill(row.TillID, client);
-        const std::string store_ = std::to_string(Use(infoRef, "ZumvoInfo").GetStoreID());
-        std::string reply;
-        Use(client, "ZumvoAPI")
-            .Advice(store_ + "-" + std::to_string(row.BasketID), "-", store_ + "-" + std::to_string(row.ID),
-                    action, tvTrxID, "PAYMENT", reply);
-        judged = JudgeAnswer(reply);
+        auto& info = Use(infoRef, "ZumvoInfo");
+        // The advice goes to the provider store the code was accepted under.
+        if (row.ProviderStoreID >= 0)
+            Use(client, "ZumvoAPI")
+                .SetStore(row.ProviderStoreID,
+                          "Till-" + std::to_string(row.TillID == -1 ? info.GetTillID() : row.TillID));
+        const std::int32_t storeID = info.GetStoreID();
+        const auto send = [&](const std::string& what) {
+            std::string reply;
+            Use(client, "ZumvoAPI")
+                .Advice(ProviderReference(storeID, row.BasketID), "-", ProviderReference(storeID, row.ID),
+                        what, tvTrxID, "PAYMENT", reply);
+            return JudgeAnswer(reply);
+        };
+        judged = send(action);
+        // A failed finalise that a person wants given back may have been settled after all: the
+        // provider then refuses the reversal for good. A FINALISE again tells; confirmed, the money
+        // stays settled and the customer is owed a refund by other means.
+        if (!judged.Confirmed && !finalise && row.Kind == THeldKind::FinaliseFailed && row.TvTrxID &&
+            send("FINALISE").Confirmed) {
+            store.SaveFinalise(row.ID);
+            store.MarkRefundOwed(row.ID);
+            judged = {true, {}};
+            LogInfo("[TAdviceRetry.Attempt] Transaction % was settled: refund the customer another way",
+                    row.ID);
+            store.RecordAdviceAttempt(row.ID, "Settled: refund the customer another way");
+            return true;
+        }
     } catch (const std::exception& e) {
         judged = {false, e.what()};
     }
 
+    if (judged.Confirmed && row.Kind == THeldKind::OutcomeUnknown && !ReversedOnce(row.Response)) {
+        // "Nothing to reverse" may only mean the request has not reached the provider yet: a
+        // provider that carries it out later would hold money that nothing lists. The row stays
+        // open and is asked once more after the retry interval before it is closed.
+        store.SaveOutcomeUnknown(row.ID, WithReversedOnce(row.Response));
+        store.RecordAdviceAttempt(row.ID, "Reversed by reference; checked once more before it is closed");
+        LogInfo("[TAdviceRetry.Attempt] REVERSE transaction % by reference confirmed; checked again later",
+                row.ID);
+        return false;
+    }
     if (judged.Confirmed) {
         if (finalise)
             store.SaveFinalise(row.ID);

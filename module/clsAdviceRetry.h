@@ -57,7 +57,9 @@ enum class THeldKind {
     CancelFailed,   // -3: REVERSE again
     OutcomeUnknown, // request without a readable answer: REVERSE by reference
     Abandoned,      // accepted codes of a sale that never reached an invoice: REVERSE
-    InProgress      // accepted codes of a sale that may still be rung up: nothing yet
+    InProgress,     // accepted codes of a sale that may still be rung up, or a request still out:
+                    // nothing yet
+    RefundOwed      // settled codes of an overridden invoice: a person refunds the customer
 };
 const char* HeldKindText(THeldKind kind);
 
@@ -88,6 +90,8 @@ struct THeldRow {
     std::optional<std::int32_t> TvTrxID;
     double Amount = 0;
     std::int32_t Status = 0;
+    std::int32_t ProviderStoreID = -1; // the store the code was accepted under; -1: not recorded
+    std::string Response;              // the stored answer or request note
     std::string Created;
     std::int64_t AgeMinutes = 0;
     int Attempts = 0;
@@ -96,6 +100,12 @@ struct THeldRow {
     THeldKind Kind = THeldKind::None;
     bool BudgetSpent = false;
 };
+
+// How long a request may be out before another till's retry takes it for unanswered.
+inline constexpr std::chrono::minutes InFlightWindow{5};
+// Without AbandonedAfterMinutes, how long a sale must have been idle (besides its trading day
+// being over) before a person's retry in the back office may judge it abandoned.
+inline constexpr std::chrono::minutes OnDemandIdleAtLeast{60};
 
 // Classifies one row of the store's held-funds list (IZumvoTransaction::GetHeldFunds).
 THeldRow ReadHeldRow(const TJSONValue& row, const TRetrySettings& settings, const TRetryRequest& request);

@@ -1,5 +1,7 @@
 #include "clsOutcomeUnknown.h"
 
+#include <optional>
+
 namespace zumvo {
 
 namespace {
@@ -19,15 +21,43 @@ std::string OutcomeUnknownNote(const std::string& reason, const std::string& bas
     return note.ToJSON();
 }
 
-bool IsOutcomeUnknown(const std::string& response) {
+namespace {
+
+// The note of a stored Response; empty when it is none.
+std::optional<TJSONDocument> Note(const std::string& response) {
     if (response.empty())
-        return false;
+        return std::nullopt;
     try {
-        const TJSONDocument data = TJSONDocument::Parse(response);
-        return data.IsObject() && data["Outcome"].AsString("") == UnknownOutcome;
+        TJSONDocument data = TJSONDocument::Parse(response);
+        if (data.IsObject() && data["Outcome"].AsString("") == UnknownOutcome)
+            return data;
     } catch (const std::exception&) {
-        return false;
     }
+    return std::nullopt;
+}
+
+} // namespace
+
+bool IsOutcomeUnknown(const std::string& response) {
+    return Note(response).has_value();
+}
+
+bool IsAwaitingAnswer(const std::string& response) {
+    const auto note = Note(response);
+    return note && (*note)["Reason"].AsString("") == AwaitingAnswerReason;
+}
+
+bool ReversedOnce(const std::string& response) {
+    const auto note = Note(response);
+    return note && (*note)["ReversedOnce"].AsBoolean(false);
+}
+
+std::string WithReversedOnce(const std::string& response) {
+    auto note = Note(response);
+    if (!note)
+        return response;
+    note->Set("ReversedOnce", true);
+    return note->ToJSON();
 }
 
 } // namespace zumvo

@@ -18,4 +18,14 @@ std::string OutcomeUnknownNote(const std::string& reason, const std::string& bas
 // Whether a stored Response text is such a note.
 bool IsOutcomeUnknown(const std::string& response);
 
+// The reason of the note a row keeps while its request is out.
+inline constexpr const char* AwaitingAnswerReason = "awaiting answer";
+// Whether the note says the request is still out (its till was waiting when it was written).
+bool IsAwaitingAnswer(const std::string& response);
+
+// Whether the note says a reversal by reference was confirmed once already.
+bool ReversedOnce(const std::string& response);
+// The note with that said.
+std::string WithReversedOnce(const std::string& response);
+
 } // namespace zumvo

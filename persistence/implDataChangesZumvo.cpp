@@ -82,6 +82,14 @@ IF NOT EXISTS ( SELECT 1 FROM INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = 'Zum
 IF NOT EXISTS ( SELECT 1 FROM sys.indexes WHERE name = 'IX_ZumvoPaymentTransactions_Status' AND object_id = OBJECT_ID('ZumvoPaymentTransactions') )
     CREATE INDEX [IX_ZumvoPaymentTransactions_Status] ON [ZumvoPaymentTransactions] ( [Status] ))";
 
+// The provider store a code was accepted under (its advices go there, whatever the settings say
+// later), and the mark of a settled code whose invoice was overridden (a refund is owed).
+const char* const AddProviderStoreColumns = R"(-- Zumvo Provider Store
+IF NOT EXISTS ( SELECT 1 FROM INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = 'ZumvoPaymentTransactions' AND COLUMN_NAME = 'ProviderStoreID' )
+    ALTER TABLE [ZumvoPaymentTransactions] ADD [ProviderStoreID] INT NULL
+IF NOT EXISTS ( SELECT 1 FROM INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = 'ZumvoPaymentTransactions' AND COLUMN_NAME = 'RefundOwed' )
+    ALTER TABLE [ZumvoPaymentTransactions] ADD [RefundOwed] INT NOT NULL DEFAULT 0)";
+
 } // namespace
 
 void PALLUX_CALL TDatabaseChangesZumvo::GetUpdateScripts(std::vector<std::string>& scripts) {
@@ -105,6 +113,7 @@ void PALLUX_CALL TDatabaseChangesZumvo::GetUpdateScripts(std::vector<std::string
         scripts.emplace_back(AddTillIDColumn);
         scripts.emplace_back(AddLookupIndexes);
         scripts.emplace_back(AddAdviceRetryColumns);
+        scripts.emplace_back(AddProviderStoreColumns);
 
         pallux::IntfPtr<ITillBrandSettings> brands;
         CreateService(brands);

@@ -135,16 +135,17 @@ void TZumvoTransaction::SavePayment(std::int32_t transactionID, std::int32_t tvT
 }
 
 bool TZumvoTransaction::SaveProviderAnswer(std::int32_t transactionID, std::int32_t tvTrxID,
-                                           const std::string& response) {
+                                           const std::string& response, std::int32_t providerStoreID) {
     bool saved = false;
     Guarded("TZumvoTransaction.SaveProviderAnswer", [&] {
         // Only a row still waiting for its answer takes it: one given back meanwhile (the advice
         // retry judged its sale abandoned) must not be kept as paid.
         auto db = NewDBScript();
-        saved = db->ExecuteRowCount(
-                    db->Format("UPDATE [ZumvoPaymentTransactions] SET [tvTrxID] = %d, "
-                               "[Response] = %s WHERE [ID] = %d AND [Status] = 0",
-                               {Arg(tvTrxID), pallux::QuotedStr(response), Arg(transactionID)})) == 1;
+        saved =
+            db->ExecuteRowCount(db->Format(
+                "UPDATE [ZumvoPaymentTransactions] SET [tvTrxID] = %d, [Response] = %s, "
+                "[ProviderStoreID] = %d WHERE [ID] = %d AND [Status] = 0",
+                {Arg(tvTrxID), pallux::QuotedStr(response), Arg(providerStoreID), Arg(transactionID)})) == 1;
         if (!saved)
             LogInfo(
                 "[TZumvoTransaction.SaveProviderAnswer] Transaction % is no longer waiting for an answer: "
@@ -168,17 +169,20 @@ void TZumvoTransaction::GetHeldFunds(std::string& rows) {
     Guarded("TZumvoTransaction.GetHeldFunds", [&] {
         auto db = NewDBScript();
         rows =
-            QueryRows(*db,
-                      "SELECT T.[ID], T.[Timestamp_Created], T.[Timestamp_Payment], T.[InvoiceNum], "
-                      "T.[tvTrxID], T.[Response], T.[Amount], T.[Status], T.[BasketID], T.[AdviceAttempts], "
-                      "T.[AdviceLastAttempt], T.[AdviceLastError], B.[TillID] AS [BasketTillID], "
-                      "B.[InvoiceNum] AS [BasketInvoice], B.[Timestamp_Created] AS [BasketCreated], "
-                      "( SELECT MAX( X.[Timestamp_Created] ) FROM [ZumvoPaymentTransactions] X WHERE "
-                      "X.[BasketID] = T.[BasketID] ) AS [BasketLastCode] "
-                      "FROM [ZumvoPaymentTransactions] T LEFT JOIN [ZumvoPaymentBasket] B ON B.[ID] = "
-                      "T.[BasketID] WHERE T.[Status] IN ( -2, -3 ) OR ( T.[Status] = 0 AND T.[Response] "
-                      "LIKE '%\"Outcome\":\"Unknown\"%' ) OR ( T.[Status] IN ( 0, 1 ) AND "
-                      "T.[BasketID] IS NOT NULL AND B.[InvoiceNum] IS NULL ) ORDER BY T.[ID]")
+            QueryRows(
+                *db,
+                "SELECT T.[ID], T.[Timestamp_Created], T.[Timestamp_Payment], T.[InvoiceNum], "
+                "T.[tvTrxID], T.[Response], T.[Amount], T.[Status], T.[BasketID], T.[AdviceAttempts], "
+                "T.[AdviceLastAttempt], T.[AdviceLastError], T.[ProviderStoreID], T.[RefundOwed], "
+                "B.[TillID] AS [BasketTillID], "
+                "B.[InvoiceNum] AS [BasketInvoice], B.[Timestamp_Created] AS [BasketCreated], "
+                "( SELECT MAX( X.[Timestamp_Created] ) FROM [ZumvoPaymentTransactions] X WHERE "
+                "X.[BasketID] = T.[BasketID] ) AS [BasketLastCode] "
+                "FROM [ZumvoPaymentTransactions] T LEFT JOIN [ZumvoPaymentBasket] B ON B.[ID] = "
+                "T.[BasketID] WHERE T.[Status] IN ( -2, -3 ) OR ( T.[Status] = 0 AND T.[Response] "
+                "LIKE '%\"Outcome\":\"Unknown\"%' ) OR ( T.[Status] IN ( 0, 1 ) AND "
+                "T.[BasketID] IS NOT NULL AND B.[InvoiceNum] IS NULL ) OR ( T.[Status] = 2 AND T.[RefundOwed] = 1 ) "
+                "ORDER BY T.[ID]")
                 .ToJSON();
     });
 }
@@ -186,7 +190,14 @@ void TZumvoTransaction::GetHeldFunds(std::string& rows) {
 void TZumvoTransaction::SaveOutcomeUnknown(std::int32_t transactionID, const std::string& note) {
     Guarded("TZumvoTransaction.SaveOutcomeUnknown", [&] {
         Update("UPDATE [ZumvoPaymentTransactions] SET [Response] = %s WHERE [ID] = %d",
-               {pallux::QuotedStr(note), Arg(transactionID)});
+               {note.empty() ? std::string("NULL") : pallux::QuotedStr(note), Arg(transactionID)});
+    });
+}
+
+void TZumvoTransaction::MarkRefundOwed(std::int32_t transactionID) {
+    Guarded("TZumvoTransaction.MarkRefundOwed", [&] {
+        Update("UPDATE [ZumvoPaymentTransactions] SET [RefundOwed] = 1 WHERE [ID] = %d",
+               {Arg(transactionID)});
     });
 }
 
@@ -196,12 +207,15 @@ void TZumvoTransaction::SaveBasketPayment(std::int32_t basketID, double amount) 
     });
 }
 
-void TZumvoTransaction::SaveFinalise(std::int32_t transactionID) {
+bool TZumvoTransaction::SaveFinalise(std::int32_t transactionID) {
+    bool written = false;
     Guarded("TZumvoTransaction.SaveFinalise", [&] {
         Update("UPDATE [ZumvoPaymentTransactions] SET [Timestamp_Finalised] = GETDATE(), [Status] = 2 "
                "WHERE [ID] = %d",
                {Arg(transactionID)});
+        written = true;
     });
+    return written;
 }
 
 void TZumvoTransaction::SaveFinaliseForBasket(std::int32_t basketID) {
@@ -233,11 +247,14 @@ void TZumvoTransaction::SetInvoicForBaskt(std::int32_t basketID, std::int32_t in
     });
 }
 
-void TZumvoTransaction::SetStatus(std::int32_t transactionID, TTransactionStatus status) {
+bool TZumvoTransaction::SetStatus(std::int32_t transactionID, TTransactionStatus status) {
+    bool written = false;
     Guarded("TZumvoTransaction.SetStatus", [&] {
         Update("UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [ID] = %d",
                {Arg(ToInt(status)), Arg(transactionID)});
+        written = true;
     });
+    return written;
 }
 
 void TZumvoTransaction::SetStatusForBasket(std::int32_t basketID, TTransactionStatus status) {
@@ -251,10 +268,12 @@ void TZumvoTransaction::SetStatusForBasketExcept(std::int32_t basketID, TTransac
                                                  TTransactionStatus kept) {
     Guarded("TZumvoTransaction.SetStatusForBasketExcept", [&] {
         // A row of unknown outcome was never reversed: it keeps its note, so that it stays listed.
-        Update("UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [BasketID] = %d AND [Status] <> %d "
-               "AND NOT ( [Status] = 0 AND [Response] IS NOT NULL AND [Response] LIKE %s )",
-               {Arg(ToInt(status)), Arg(basketID), Arg(ToInt(kept)),
-                pallux::QuotedStr(R"(%"Outcome":"Unknown"%)")});
+        // A settled row whose refund is owed stays settled.
+        Update(
+            "UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [BasketID] = %d AND [Status] <> %d "
+            "AND [RefundOwed] = 0 AND NOT ( [Status] = 0 AND [Response] IS NOT NULL AND [Response] LIKE %s )",
+            {Arg(ToInt(status)), Arg(basketID), Arg(ToInt(kept)),
+             pallux::QuotedStr(R"(%"Outcome":"Unknown"%)")});
     });
 }
 

@@ -22,12 +22,12 @@ public:
     void SavePayment(std::int32_t transactionID, std::int32_t tvTrxID, double amount,
                      const std::string& response) override;
     void SaveBasketPayment(std::int32_t basketID, double amount) override;
-    void SaveFinalise(std::int32_t transactionID) override;
+    bool SaveFinalise(std::int32_t transactionID) override;
     void SaveFinaliseForBasket(std::int32_t basketID) override;
     void SaveInvoiceNum(std::int32_t transactionID, std::int32_t invoiceNum) override;
     void SetBasketInvoice(std::int32_t basketID, std::int32_t invoiceNum) override;
     void SetInvoicForBaskt(std::int32_t basketID, std::int32_t invoiceNum) override;
-    void SetStatus(std::int32_t transactionID, TTransactionStatus status) override;
+    bool SetStatus(std::int32_t transactionID, TTransactionStatus status) override;
     void SetStatusForBasket(std::int32_t basketID, TTransactionStatus status) override;
     bool AddLog(const std::string& logClass, const std::string& message) override;
     void GetBasketDetailsForInvoice(std::int32_t invoiceNum, std::string& details) override;
@@ -35,11 +35,12 @@ public:
     std::int32_t GetInvoiceTill(std::int32_t invoiceNum) override;
     void SetStatusForBasketExcept(std::int32_t basketID, TTransactionStatus status,
                                   TTransactionStatus kept) override;
-    bool SaveProviderAnswer(std::int32_t transactionID, std::int32_t tvTrxID,
-                            const std::string& response) override;
+    bool SaveProviderAnswer(std::int32_t transactionID, std::int32_t tvTrxID, const std::string& response,
+                            std::int32_t providerStoreID) override;
     void SaveOutcomeUnknown(std::int32_t transactionID, const std::string& note) override;
     void RecordAdviceAttempt(std::int32_t transactionID, const std::string& error) override;
     void GetHeldFunds(std::string& rows) override;
+    void MarkRefundOwed(std::int32_t transactionID) override;
 };
 
 class TZumvoTransactionFactory : public pallux::TServiceFactory<TZumvoTransaction, IZumvoTransaction> {};

@@ -34,8 +34,8 @@ public:
                              const std::string& response) = 0;
     // Writes the basket's total amount (currency units).
     virtual void SaveBasketPayment(std::int32_t basketID, double amount) = 0;
-    // Marks the row finalised (status 2) with the time of finalising.
-    virtual void SaveFinalise(std::int32_t transactionID) = 0;
+    // Marks the row finalised (status 2) with the time of finalising; true when it was written.
+    virtual bool SaveFinalise(std::int32_t transactionID) = 0;
     // Marks every redeemed row (status 1) of the basket finalised; other rows are left alone.
     virtual void SaveFinaliseForBasket(std::int32_t basketID) = 0;
     // Writes the invoice number on one transaction row.
@@ -45,8 +45,8 @@ public:
     // Writes the invoice number on every transaction row of the basket. The name's spelling is
     // kept on purpose: it is the name hosts and existing callers know the operation by.
     virtual void SetInvoicForBaskt(std::int32_t basketID, std::int32_t invoiceNum) = 0;
-    // Writes the status of one transaction row.
-    virtual void SetStatus(std::int32_t transactionID, TTransactionStatus status) = 0;
+    // Writes the status of one transaction row; true when it was written.
+    virtual bool SetStatus(std::int32_t transactionID, TTransactionStatus status) = 0;
     // Writes the status of every transaction row of the basket.
     virtual void SetStatusForBasket(std::int32_t basketID, TTransactionStatus status) = 0;
     // Appends a line to the database log; true when it was written, false on failure (a message
@@ -61,9 +61,9 @@ public:
     virtual void GetBasketDetailsForID(std::int32_t basketID, std::string& details) = 0;
     // The till number (INVOICES.fkTillID) of the invoice; -1 when unknown or on failure.
     virtual std::int32_t GetInvoiceTill(std::int32_t invoiceNum) = 0;
-    // Like SetStatusForBasket, but rows whose status is kept, and rows whose request got no
-    // readable answer, are left alone: a basket is marked cancelled without hiding the
-    // transactions whose reversal the provider never confirmed or that it may hold unanswered.
+    // Like SetStatusForBasket, but rows whose status is kept, rows whose request got no readable
+    // answer, and settled rows whose refund is owed are left alone: a basket is marked cancelled without
+    // hiding the transactions whose reversal the provider never confirmed or that it may hold unanswered.
     // Errors are logged, never raised.
     virtual void SetStatusForBasketExcept(std::int32_t basketID, TTransactionStatus status,
                                           TTransactionStatus kept) = 0;
@@ -71,12 +71,13 @@ public:
     // just accepted, leaving its status as it is: a till that stops before the code is kept still
     // leaves a row the code can be reversed from. Only a row still waiting for its answer (status
     // 0) takes it. Logs and swallows database errors; false when the row could not be written or
-    // was no longer waiting (the caller must then not keep the code).
+    // was no longer waiting (the caller must then not keep the code). providerStoreID is the
+    // provider store the code was accepted under: its advices go to that store.
     virtual bool SaveProviderAnswer(std::int32_t transactionID, std::int32_t tvTrxID,
-                                    const std::string& response) = 0;
-    // Marks the row of a request that got no readable answer: its Response becomes the note
-    // (JSON text with the references the provider can look the request up by). Logs and
-    // swallows database errors.
+                                    const std::string& response, std::int32_t providerStoreID) = 0;
+    // Marks the row of a request that is out or got no readable answer: its Response becomes the
+    // note (JSON text with the references the provider can look the request up by); an empty
+    // note clears it (a refused request holds nothing). Logs and swallows database errors.
     virtual void SaveOutcomeUnknown(std::int32_t transactionID, const std::string& note) = 0;
     // Counts one more attempt of a repeated advice on the row, with its time and the error it
     // met (empty: it was confirmed, the error is cleared), passwords masked, cut to 500 bytes
@@ -85,9 +86,14 @@ public:
     // Every row that may hold money at the provider or still need an advice, with its basket's
     // till, invoice and creation time (BasketTillID, BasketInvoice, BasketCreated), as a JSON
     // array text in row order: failed finalises and cancels, rows whose request went unanswered,
-    // and started or redeemed rows of baskets that never reached an invoice. Leaves rows unset on
+    // started or redeemed rows of baskets that never reached an invoice, and settled rows of
+    // overridden invoices whose customer is owed a refund. Leaves rows unset on
     // an error (logged).
     virtual void GetHeldFunds(std::string& rows) = 0;
+    // Marks a settled row of an overridden invoice: the provider keeps its money, so the customer
+    // is owed a refund by other means, and the held-funds list shows it. Logs and swallows
+    // database errors.
+    virtual void MarkRefundOwed(std::int32_t transactionID) = 0;
 };
 
 } // namespace zumvo

@@ -6,6 +6,7 @@
 #include "SimpleXMLtoJSON.h"
 #include "ZumvoLog.h"
 #include "clsModuleContainer.h"
+#include "clsMoney.h"
 #include "intfRestClient.h"
 
 #include <algorithm>
@@ -168,33 +169,6 @@ void AppendXmlEscaped(std::string& out, std::string_view text) {
     }
 }
 
-std::int64_t PriceInCents(double price) {
-    // The wire carries whole cents; beyond 10^13 currency units a double no longer holds cents.
-    if (!std::isfinite(price) || std::fabs(price) >= 1e13)
-        throw std::out_of_range("Price " + std::to_string(price) + " is out of range");
-    if (std::fabs(price) < 0.01)
-        return 0;
-    // Shift the decimal point on the shortest decimal text of the value instead of multiplying
-    // in binary: 0.29 * 100 is 28.999999999999996, but the text "0.29" gives exactly 29.
-    char buf[64];
-    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, price, std::chars_format::fixed);
-    if (ec != std::errc())
-        throw std::out_of_range("Price cannot be converted to cents");
-    const std::string_view text(buf, static_cast<std::size_t>(end - buf));
-    const bool negative = text.front() == '-';
-    const std::string_view digits = negative ? text.substr(1) : text;
-    const auto dot = digits.find('.');
-    const std::string_view whole = digits.substr(0, dot);
-    const std::string_view fraction =
-        dot == std::string_view::npos ? std::string_view() : digits.substr(dot + 1);
-    std::int64_t cents = 0;
-    for (char c : whole)
-        cents = cents * 10 + (c - '0');
-    for (std::size_t i = 0; i < 2; ++i)
-        cents = cents * 10 + (i < fraction.size() ? fraction[i] - '0' : 0);
-    return negative ? -cents : cents;
-}
-
 std::int64_t RoundUnits(double quantity) {
     if (!std::isfinite(quantity) || std::fabs(quantity) >= 9e15)
         throw std::out_of_range("Quantity " + std::to_string(quantity) + " is out of range");
@@ -222,7 +196,7 @@ std::string ProductElements(const std::string& productsJson) {
         const std::string code = item["Code"].AsString("");
         if (code.empty())
             continue;
-        const std::int64_t cents = PriceInCents(item["Price"].AsFloat());
+        const std::int64_t cents = CentsOf(item["Price"].AsFloat());
         const std::int64_t units = RoundUnits(item["Quantity"].AsFloat());
         w.Open("product");
         w.Leaf("id", code);

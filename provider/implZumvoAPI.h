@@ -60,11 +60,6 @@ std::string XmlEscape(std::string_view text);
 // The same, appended to out.
 void AppendXmlEscaped(std::string& out, std::string_view text);
 
-// A price in currency units as whole cents, truncated toward zero. Works on the shortest decimal
-// text of the value, so 0.29 gives 29 although 0.29 * 100 is 28.999... in binary. A value that
-// is not finite or too large for the wire raises std::out_of_range.
-std::int64_t PriceInCents(double price);
-
 // A quantity rounded to the nearest whole number, halves to the even neighbour (2.5 -> 2,
 // 3.5 -> 4). Non-finite or out-of-range values raise std::out_of_range.
 std::int64_t RoundUnits(double quantity);

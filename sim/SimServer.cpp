@@ -124,7 +124,32 @@ void TSimServer::Stop() {
     FStopSignal.notify_all();
     if (FThread.joinable()) {
         FServer->stop();
+        // httplib ends the accept loop, then waits for every connection's thread: a connection a
+        // client keeps alive (the host's clients share theirs) would hold it up for 5 s.
+        EndKeptConnections(FPort);
         FThread.join();
+    }
+}
+
+void TSimServer::EndKeptConnections(int port) {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+        int fd = -1;
+        try {
+            fd = std::stoi(entry.path().filename().string());
+        } catch (...) {
+            continue;
+        }
+        sockaddr_storage local{}, peer{};
+        socklen_t length = sizeof local;
+        if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+            continue;
+        length = sizeof peer;
+        if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0)
+            continue; // not a connection (the listening socket, a pipe, a file)
+        TEndpoint localEnd;
+        if (EndpointOf(local, localEnd) && localEnd.Port == port)
+            shutdown(fd, SHUT_RD);
     }
 }
 

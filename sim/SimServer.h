@@ -31,12 +31,17 @@ public:
     // Call before Start; throws std::runtime_error when the files do not make a TLS server.
     void UseTls(const std::string& certFile, const std::string& keyFile);
     bool Tls() const { return FTls; }
-    // Stops serving: wakes delayed answers, closes the listening socket and joins the thread.
+    // Stops serving: wakes delayed answers, closes the listening socket, ends the connections
+    // clients keep alive and joins the thread.
     // Safe to call more than once. The destructor calls it, but a subclass whose handlers use
     // its own members must call it in its own destructor, before those members go.
     void Stop();
 
     int Port() const { return FPort; }
+    // Shuts the reading side of every connection this process accepted on the port: a connection
+    // a client keeps alive ends at once instead of at httplib's keep-alive time-out (5 s), while
+    // an answer being written still goes out. For any httplib server, after its stop().
+    static void EndKeptConnections(int port);
     bool Stopping() const;
     // One line per request on stderr ("POST /path -> 200"); off by default.
     void SetRequestLog(bool on) { FRequestLog = on; }

@@ -41,6 +41,7 @@ void WriteAdvice(TWriter& w, const TAdviceRecord& a) {
     Str(w, "tvTrxId", a.TvTrxId);
     Str(w, "action", a.Action);
     Str(w, "storeId", a.StoreId);
+    Str(w, "posId", a.PosId);
     Str(w, "trxId", a.TrxId);
     Str(w, "responseCode", a.ResponseCode);
     Str(w, "responseDesc", a.ResponseDesc);
@@ -248,7 +249,7 @@ TAnswer TVoucherService::Advice(const TAdviceRequest& request) {
         answer.TvTrxId = entry->TvTrxId;
     TAdviceRecord record{
         request.TvTrxId,     request.Action, request.Store.StoreId, request.Store.TrxId, answer.ResponseCode,
-        answer.ResponseDesc, moved};
+        answer.ResponseDesc, moved,          request.Store.PosId};
     FAdvices.push_back(record);
     if (entry)
         entry->Advices.push_back(std::move(record));

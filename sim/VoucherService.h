@@ -55,6 +55,7 @@ struct TAdviceRecord {
     std::string ResponseCode;
     std::string ResponseDesc;
     bool Moved = false; // the advice changed the transaction's state (a repeat or refusal does not)
+    std::string PosId;  // the till it came from
 };
 
 // A fault rule that struck a request.

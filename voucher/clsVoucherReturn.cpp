@@ -171,7 +171,7 @@ const TMoneyFormat& SystemMoneyFormat() {
 
 } // namespace
 
-TVoucherKind VoucherKindOf(double payment, double discount) {
+TVoucherKind VoucherKindOf(TCents payment, TCents discount) {
     if (payment == 0 && discount == 0)
         return TVoucherKind::Loyalty;
     if (payment > 0 && discount == 0)
@@ -189,7 +189,7 @@ std::string FailureAnswer() {
     return answer.ToJSON();
 }
 
-void AddTenderMembers(TJSONValue document, TVoucherKind kind, double payment, double discount,
+void AddTenderMembers(TJSONValue document, TVoucherKind kind, TCents payment, TCents discount,
                       const std::function<std::string()>& discountCode) {
     const bool hasPayment = kind == TVoucherKind::Payment || kind == TVoucherKind::PaymentDiscount;
     const bool hasDiscount = kind == TVoucherKind::Discount || kind == TVoucherKind::PaymentDiscount;
@@ -200,10 +200,10 @@ void AddTenderMembers(TJSONValue document, TVoucherKind kind, double payment, do
                                                                  : "PaymentDiscount");
     if (hasPayment) {
         document.Add("PaymentType", "Zumvo");
-        document.Add("PaymentAmount", payment);
+        document.Add("PaymentAmount", UnitsOf(payment));
     }
     if (hasDiscount) {
-        document.Add("DiscountAmount", discount);
+        document.Add("DiscountAmount", UnitsOf(discount));
         document.Add("DiscountIsPercent", false);
         document.Add("DiscountOverride", false);
         document.Add("DiscountCode", discountCode());
@@ -227,10 +227,6 @@ std::string MoneyText(double amount) {
 
 void AppendMoneyText(std::string& out, double amount) {
     SystemMoneyFormat().Append(out, amount);
-}
-
-std::string FixedText(double amount) {
-    return fmt::format("{:.2f}", amount);
 }
 
 } // namespace zumvo

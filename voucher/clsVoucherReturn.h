@@ -4,6 +4,7 @@
 #pragma once
 
 #include "JsonDocument.h"
+#include "clsMoney.h"
 
 #include <functional>
 #include <string>
@@ -20,7 +21,7 @@ enum class TVoucherKind {
 };
 
 // The kind for the summed parts; the comparisons with zero are exact.
-TVoucherKind VoucherKindOf(double payment, double discount);
+TVoucherKind VoucherKindOf(TCents payment, TCents discount);
 
 // The answer given when no code was applied: {"Result":false}.
 std::string FailureAnswer();
@@ -29,7 +30,7 @@ std::string FailureAnswer();
 // VoucherType, PaymentType / PaymentAmount, DiscountAmount, DiscountIsPercent, DiscountOverride,
 // DiscountCode (asked of discountCode only when a discount is present) and Result true. Other
 // kinds add nothing.
-void AddTenderMembers(TJSONValue document, TVoucherKind kind, double payment, double discount,
+void AddTenderMembers(TJSONValue document, TVoucherKind kind, TCents payment, TCents discount,
                       const std::function<std::string()>& discountCode);
 
 // Adds the members of a Loyalty answer: VoucherType "Loyalty", VoucherAmount 0 (replacing one
@@ -42,8 +43,5 @@ std::string MoneyText(double amount);
 // The same text appended to `out`, for texts made in bulk such as a report page. The format is
 // read from the system's locale once per process, so amounts below 1000 cost no locale call.
 void AppendMoneyText(std::string& out, double amount);
-
-// An amount with two decimals, as store-log lines show it ("12.50").
-std::string FixedText(double amount);
 
 } // namespace zumvo

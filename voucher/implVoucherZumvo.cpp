@@ -4,8 +4,9 @@
 #include "SimpleXMLtoJSON.h"
 #include "ZumvoLog.h"
 #include "clsAdviceRetry.h"
+#include "clsCodeRedemption.h"
 #include "clsModuleContainer.h"
-#include "clsOutcomeUnknown.h"
+#include "clsMoney.h"
 #include "clsSysUtils.h"
 #include "clsVoucherReturn.h"
 #include "implZumvoAPI.h"
@@ -25,7 +26,6 @@ namespace zumvo {
 
 namespace {
 
-constexpr std::int32_t AcceptedCode = -1;
 const std::string RepeatedPressKey = "{F4B9438F-5660-4F41-860C-C320E187B1BD}";
 const std::string NotReappliedKey = "{A3B3DE25-2C4D-4781-A394-996C0DFA3808}";
 
@@ -59,17 +59,20 @@ bool IsLive(const TJSONValue& transaction) {
            *status == ToInt(TTransactionStatus::Finalised);
 }
 
-// A number as decimal text in its shortest form ("30", "12.5").
-std::string NumberText(double value) {
-    return fmt::format("{}", value);
+// The cents of an amount in a record or a stored answer: a number in currency units, or the
+// decimal text that stored answers carry ("12.5").
+TCents AmountCents(const TJSONValue& value) {
+    if (value.IsNull())
+        return 0;
+    if (value.IsNumber())
+        return RoundedCentsOf(value.AsFloat(0));
+    return CentsOfDecimalText(value.AsString(""), 0);
 }
 
-// Whole cents for the wire, truncated toward zero; an amount the wire cannot carry is an error.
-std::int32_t WireCents(double amount) {
-    const std::int64_t cents = PriceInCents(amount);
-    if (cents > std::numeric_limits<std::int32_t>::max() || cents < std::numeric_limits<std::int32_t>::min())
-        throw std::out_of_range("Amount " + FixedText(amount) + " is too large to send");
-    return static_cast<std::int32_t>(cents);
+// The provider store a row was accepted under; -1 when it does not say (older rows).
+std::int32_t ProviderStoreOf(const TJSONValue& transaction) {
+    const TJSONValue store = transaction["ProviderStoreID"];
+    return store.IsNull() ? -1 : store.AsInteger(-1);
 }
 
 std::string Decimal(std::int64_t n) {
@@ -191,10 +194,6 @@ pallux::IntfPtr<IZumvoAPI> TVoucherZumvo::ClientForTill(std::int32_t tillID) {
     return client;
 }
 
-std::string TVoucherZumvo::Reference(std::int64_t number) {
-    return Decimal(Use(FInfo, "ZumvoInfo").GetStoreID()) + "-" + Decimal(number);
-}
-
 void TVoucherZumvo::ReloadBasket() {
     std::string details;
     Use(FStore, "ZumvoTransaction").GetBasketDetailsForID(FBasketID, details);
@@ -247,7 +246,7 @@ bool PALLUX_CALL TVoucherZumvo::DoVoucher(const std::string& invoiceData, std::s
         // The provider's store as the settings name it now, as the advices that settle or give back
         // these codes will name it: a store read once at start-up would differ after an edit.
         data.Add("TvStoreStoreID", info.CalcZumvoStoreID(-1));
-        data.Add("CurrentAmount", PriceInCents(data["AfterDisc"].AsFloat()));
+        data.Add("CurrentAmount", CentsOf(data["AfterDisc"].AsFloat()));
         LogInfo("[TVoucherZumvo.DoVoucher] Data : %", data.ToJSON());
         LogInfo("[TVoucherZumvo.DoVoucher] Transactions : %", FTransactions.ToJSON());
 
@@ -294,22 +293,22 @@ void TVoucherZumvo::FirstApplication(TJSONDocument& data, std::string& answer, b
         return;
     }
     auto& store = Use(FStore, "ZumvoTransaction");
-    const double total = screen->ProcessedTotal();
-    LogInfo("[TVoucherZumvo.DoVoucher] Total Amount Processed : %", total);
+    const TCents total = RoundedCentsOf(screen->ProcessedTotal());
+    LogInfo("[TVoucherZumvo.DoVoucher] Total Amount Processed : %", UnitsOf(total));
     store.AddLog("INFO", "Amount Processed: " + FixedText(total));
 
     FTransactions = screen->RedeemedList().Clone();
     LogInfo("[TVoucherZumvo.DoVoucher] Transactions : %", FTransactions.ToJSON());
     screen.reset();
 
-    double payment = 0;
-    double discount = 0;
+    TCents payment = 0;
+    TCents discount = 0;
     TJSONDocument reply;
     TJSONValue codes = reply.AddArray("VoucherCodes");
     for (int i = 0; i < FTransactions._Count(); ++i) {
         const TJSONValue record = FTransactions[i];
-        payment += record["PaymentAmount"].AsFloat(0);
-        discount += record["DiscountAmount"].AsFloat(0);
+        payment += AmountCents(record["PaymentAmount"]);
+        discount += AmountCents(record["DiscountAmount"]);
         LogInfo("[TVoucherZumvo.DoVoucher] Data : %", record["Data"].ToJSON());
         const std::int32_t transactionID = record["TransactionID"].AsInteger();
         const std::int32_t tvTrxID = record["tvTrxID"].AsInteger(-1);
@@ -319,21 +318,36 @@ void TVoucherZumvo::FirstApplication(TJSONDocument& data, std::string& answer, b
     }
 
     const TVoucherKind kind = VoucherKindOf(payment, discount);
+    if (kind == TVoucherKind::Invalid) {
+        // Codes that add up to a negative part cannot be tendered: kept, they would be settled at
+        // the end of a sale the customer paid another way. They are given back.
+        LogInfo(
+            "[TVoucherZumvo.DoVoucher] Negative voucher sum (% payment, % discount): giving the codes back",
+            FixedText(payment), FixedText(discount));
+        CancelVoucherTransactions(FBasketID, FTransactions.Root(), data["Cashier"].AsString(""),
+                                  TillOf(FLoadedBasket));
+        store.SetStatusForBasketExcept(FBasketID, TTransactionStatus::Cancelled,
+                                       TTransactionStatus::CancelFailed);
+        ReloadBasket();
+        answer = FailureAnswer();
+        FLastResult = answer;
+        result = false;
+        return;
+    }
     if (kind == TVoucherKind::Loyalty) {
         AddLoyaltyMembers(reply.Root());
-        answer = reply.ToJSON();
-    } else if (kind != TVoucherKind::Invalid) {
-        reply.Add("VoucherAmount", total);
+    } else {
+        reply.Add("VoucherAmount", UnitsOf(total));
         AddTenderMembers(reply.Root(), kind, payment, discount, [this] {
             std::string code;
             GetDiscountCode(code);
             return code;
         });
-        answer = reply.ToJSON();
     }
+    answer = reply.ToJSON();
     LogInfo("[TVoucherZumvo.DoVoucher] Voucher Result : %", answer);
     FLastResult = answer;
-    store.SaveBasketPayment(FBasketID, total);
+    store.SaveBasketPayment(FBasketID, UnitsOf(total));
     store.AddLog("INFO", "Saved Basket: " + Decimal(FBasketID) + " -> " + FixedText(total));
     result = true;
 }
@@ -343,7 +357,7 @@ void TVoucherZumvo::RepeatedPress(std::string& answer, bool& result) {
     LogInfo("[TVoucherZumvo.DoVoucher] Result: %", last.ToJSON());
     FlushLog();
     const std::string text = Decimal(last["VoucherCodes"]._Count()) + " Zumvo voucher(s) for " +
-                             MoneyText(last["VoucherAmount"].AsFloat(0)) +
+                             MoneyText(UnitsOf(AmountCents(last["VoucherAmount"]))) +
                              " already been applied to this order!";
     pallux::IntfPtr<pallux::IDisplayMessage> messages;
     CreateService(messages);
@@ -373,7 +387,8 @@ void TVoucherZumvo::Reapply(TJSONDocument& data, std::string& answer, bool& resu
     auto& store = Use(FStore, "ZumvoTransaction");
     TCodeList codes;
     std::vector<std::string> firstApplied; // the codes in the order the cashier applied them
-    double discount = 0;
+    std::vector<std::string> repeated;     // codes applied more than once: re-applied once
+    TCents discount = 0;
     for (int i = 0; i < FTransactions._Count(); ++i) {
         const TJSONValue transaction = FTransactions[i];
         LogInfo("[TVoucherZumvo.DoVoucher]  : %", transaction.ToJSON());
@@ -381,20 +396,26 @@ void TVoucherZumvo::Reapply(TJSONDocument& data, std::string& answer, bool& resu
             continue;
         LogInfo("[TVoucherZumvo.DoVoucher] % % %", transaction["ID"].ToJSON(),
                 transaction["tvTrxId"].ToJSON(), transaction["Zumvo"].AsString(""));
-        if (codes.insert(transaction["Zumvo"].AsString("")).second)
-            firstApplied.push_back(transaction["Zumvo"].AsString(""));
+        const std::string code = transaction["Zumvo"].AsString("");
+        if (codes.insert(code).second)
+            firstApplied.push_back(code);
+        else
+            repeated.push_back(code);
         if (transaction["Data"].Exists("DiscountAmount"))
-            discount += transaction["Data"]["DiscountAmount"].AsFloat(0);
+            discount += AmountCents(transaction["Data"]["DiscountAmount"]);
     }
-    LogInfo("[TVoucherZumvo.DoVoucher] Current Discount : %", discount);
-    const double amount = data["AfterDisc"].AsFloat() + discount;
-    LogInfo("[TVoucherZumvo.DoVoucher] Current AfterDisc : %", amount);
+    LogInfo("[TVoucherZumvo.DoVoucher] Current Discount : %", UnitsOf(discount));
+    // The invoice total before the earlier Zumvo discounts, in whole cents: added in binary
+    // fractions and truncated, a cent could be lost.
+    const TCents amount = CentsOf(data["AfterDisc"].AsFloat()) + discount;
+    LogInfo("[TVoucherZumvo.DoVoucher] Current AfterDisc : %", UnitsOf(amount));
 
     const std::string cashier = data["Cashier"].AsString("");
     if (activity)
         activity->ShowActivity("Cancelling existing voucher(s)", 0);
     const std::set<std::int32_t> unconfirmed =
-        CancelVoucherTransactions(FBasketID, FTransactions.Root(), cashier, TillOf(FLoadedBasket));
+        CancelVoucherTransactions(FBasketID, FTransactions.Root(), cashier, TillOf(FLoadedBasket))
+            .NotGivenBack;
     // Reversals the provider did not confirm stay "failed to cancel".
     store.SetStatusForBasketExcept(FBasketID, TTransactionStatus::Cancelled,
                                    TTransactionStatus::CancelFailed);
@@ -413,12 +434,12 @@ void TVoucherZumvo::Reapply(TJSONDocument& data, std::string& answer, bool& resu
     // Each code is sent for what the codes before it left to pay, in the order the cashier applied
     // them, as the screen did: sending every code for the whole total would take more than the
     // invoice from the customer, and an order by name could leave a discount code out.
-    double outstanding = amount;
+    TCents outstanding = amount;
     TJSONDocument results = TJSONDocument::NewArray();
     for (const auto& code : firstApplied) {
         if (codes.count(code) == 0)
             continue; // its reversal was not confirmed
-        if (PriceInCents(outstanding) <= 0) {
+        if (outstanding <= 0) {
             LogInfo("[TVoucherZumvo.DoVoucher] Not re-applied, nothing left to pay : %", code);
             continue;
         }
@@ -428,7 +449,7 @@ void TVoucherZumvo::Reapply(TJSONDocument& data, std::string& answer, bool& resu
         TJSONDocument record;
         AddZumvoVoucher(code, cashier, outstanding, data["LineItems"], record);
         if (record["PaymentMade"].AsBoolean(false))
-            outstanding -= record["Amount"].AsFloat(0);
+            outstanding -= AmountCents(record["Amount"]);
         results.Append(record);
     }
     LogInfo("[TVoucherZumvo.DoVoucher]  : %", results.ToJSON());
@@ -456,119 +477,100 @@ void TVoucherZumvo::Reapply(TJSONDocument& data, std::string& answer, bool& resu
 
     if (activity)
         activity->ShowActivity("Saving new Zumvo Basket", 0);
-    const double voucherAmount = reply["VoucherAmount"].AsFloat(0);
-    store.SaveBasketPayment(FBasketID, voucherAmount);
+    const TCents voucherAmount = AmountCents(reply["VoucherAmount"]);
+    store.SaveBasketPayment(FBasketID, UnitsOf(voucherAmount));
     store.AddLog("INFO", "Saved Basket: " + Decimal(FBasketID) + " -> " + FixedText(voucherAmount));
     answer = reply.ToJSON();
     FLastResult = answer;
     result = reply["Result"].AsBoolean(false);
-    if (!result) {
+    if (!result || !repeated.empty()) {
         pallux::IntfPtr<pallux::IDisplayMessage> messages;
         CreateService(messages);
         activity.reset(); // the activity text goes before the message shows
-        Use(messages, "DisplayMessage")
-            .ShowKeyedMessage("Vouchers could not be re-applied and the voucher total is now " +
-                                  MoneyText(voucherAmount),
-                              NotReappliedKey, pallux::mbOK, 1);
+        auto& display = Use(messages, "DisplayMessage");
+        // A code applied twice is sent once: the cashier learns why the invoice shows it once.
+        for (const auto& code : repeated)
+            display.ShowMessage("Zumvo " + code + " was applied more than once and is now applied once.",
+                                pallux::mtInformation, pallux::mbOK);
+        if (!result)
+            display.ShowKeyedMessage("Vouchers could not be re-applied and the voucher total is now " +
+                                         MoneyText(UnitsOf(voucherAmount)),
+                                     NotReappliedKey, pallux::mbOK, 1);
     }
     FlushLog();
 }
 
-void TVoucherZumvo::AddZumvoVoucher(const std::string& code, const std::string& cashier, double amount,
-                                    const TJSONValue& lineItems, TJSONDocument& record) {
-    Guarded("TVoucherZumvo.AddZumvoVoucher", [&] {
-        auto client = ClientForTill(TillOf(FLoadedBasket));
-        TJSONDocument rec;
-        const std::int32_t transactionNo = Use(FStore, "ZumvoTransaction").AddTransactionToBasket(FBasketID);
-        const std::string basketRef = Reference(FBasketID);
-        const std::string transactionRef = Reference(transactionNo);
-        auto& store = Use(FStore, "ZumvoTransaction");
-        std::int32_t cents = 0;
-        bool sent = false;
-        try {
-            cents = WireCents(amount);
-            std::string reply;
-            sent = true;
-            client->Transaction(basketRef, cashier, transactionRef, code, "ZUMVO", cents, cents, "PAYMENT",
-                                lineItems.IsNull() ? std::string() : lineItems.ToJSON(), reply);
-            if (reply.empty())
-                store.SaveOutcomeUnknown(
-                    transactionNo, OutcomeUnknownNote("no answer", basketRef, transactionRef, code, cents));
-            if (!reply.empty()) {
-                const TJSONDocument resp = ReadSoapAnswer(reply, "transactionResponse");
-                const bool paid = ParseResponseCode(resp["responseCode"].AsString("")) == AcceptedCode;
-                rec.Add("PaymentMade", paid);
-                TJSONValue data = rec.Add("Data", resp);
-                rec.Add("Zumvo", code);
-                data.Add("Zumvo", code);
-                rec.Add("Status", ToInt(TTransactionStatus::Redeemed));
-                if (paid) {
-                    rec.Add("TransactionID", transactionNo);
-                    rec.Add("tvTrxID", WholeNumberOr(resp["tvTrxId"].AsString(""), -1));
-                    const std::int64_t total = WholeNumberOr(resp["totalAmountProcessed"].AsString(""), 0);
-                    const std::int64_t settle = WholeNumberOr(resp["amountToSettle"].AsString(""), 0);
-                    const double paymentAmount = static_cast<double>(settle) / 100;
-                    const double discountAmount = static_cast<double>(total - settle) / 100;
-                    rec.Add("Amount", static_cast<double>(total) / 100);
-                    rec.Add("PaymentAmount", paymentAmount);
-                    rec.Add("DiscountAmount", discountAmount);
-                    data.Add("PaymentAmount", NumberText(paymentAmount));
-                    data.Add("DiscountAmount", NumberText(discountAmount));
-                    // Recorded at once, before the other codes are sent: the row can be reversed
-                    // whatever happens next. A code that cannot be recorded is given back.
-                    const std::int32_t tvTrxID = rec["tvTrxID"].AsInteger(-1);
-                    if (!store.SaveProviderAnswer(transactionNo, tvTrxID, data.ToJSON())) {
-                        GiveBackUnrecorded(transactionNo, tvTrxID, basketRef, cashier);
-                        rec.Set("PaymentMade", false);
-                        rec.Set("Error", std::string("The transaction could not be recorded"));
-                    }
-                }
-            }
-        } catch (const std::exception& e) {
-            rec.Set("PaymentMade", false);
-            rec.Set("Error", std::string(e.what()));
-            // Sent without a readable answer: the provider may hold the code under this row.
-            if (sent && !rec.Exists("Data"))
-                store.SaveOutcomeUnknown(transactionNo,
-                                         OutcomeUnknownNote(std::string("unreadable answer: ") + e.what(),
-                                                            basketRef, transactionRef, code, cents));
-        }
-        record = std::move(rec);
-    });
+TCodeRedemption TVoucherZumvo::NewRedemption(const std::string& classMethod, std::int32_t basketID,
+                                             std::int32_t tillID, const std::string& cashier,
+                                             const std::string& lineItems) {
+    auto& info = Use(FInfo, "ZumvoInfo");
+    auto& logic = Use(FLogic, "ZumvoLogic");
+    TRedemptionContext context;
+    context.ClassMethod = classMethod;
+    context.StoreID = info.GetStoreID();
+    context.ProviderStoreID = tillID == -1 ? logic.ZumvoStoreID() : logic.ZumvoStoreIDForTill(tillID);
+    context.PosID = "Till-" + Decimal(tillID == -1 ? info.GetTillID() : tillID);
+    context.BasketID = basketID;
+    context.Cashier = cashier;
+    context.LineItems = lineItems;
+    return TCodeRedemption(std::move(context), ClientForTill(tillID), FStore, FLogic);
 }
 
-void TVoucherZumvo::GiveBackUnrecorded(std::int32_t transactionNo, std::int32_t tvTrxID,
-                                       const std::string& basketRef, const std::string& cashier) {
-    LogInfo("[TVoucherZumvo.AddZumvoVoucher] Transaction % could not be recorded, reversing %", transactionNo,
-            tvTrxID);
-    auto client = ClientForTill(TillOf(FLoadedBasket));
-    std::string reply;
-    client->Advice(basketRef, cashier, Reference(transactionNo), "REVERSE", tvTrxID, "PAYMENT", reply);
-    Use(FLogic, "ZumvoLogic").HandleReverseResponse(transactionNo, reply);
+void TVoucherZumvo::AddZumvoVoucher(const std::string& code, const std::string& cashier, TCents amount,
+                                    const TJSONValue& lineItems, TJSONDocument& record) {
+    Guarded("TVoucherZumvo.AddZumvoVoucher", [&] {
+        TCodeRedemption redemption =
+            NewRedemption("TVoucherZumvo.AddZumvoVoucher", FBasketID, TillOf(FLoadedBasket), cashier,
+                          lineItems.IsNull() ? std::string() : lineItems.ToJSON());
+        const TRedemption r = redemption.Redeem(code, amount);
+        TJSONDocument rec;
+        if (r.Accepted() || r.Outcome == TRedemptionOutcome::Refused ||
+            r.Outcome == TRedemptionOutcome::GivenBack) {
+            rec.Add("PaymentMade", r.Accepted());
+            if (r.Accepted()) {
+                rec.Add("Data", r.Record["Data"]);
+            } else {
+                TJSONValue data = rec.Add("Data", r.Answer);
+                data.Add("Zumvo", code);
+            }
+            rec.Add("Zumvo", code);
+            rec.Add("Status", ToInt(TTransactionStatus::Redeemed));
+            if (r.Accepted()) {
+                for (const char* name : {"TransactionID", "tvTrxID", "Amount", "PaymentAmount",
+                                         "DiscountAmount", "ProviderStoreID"})
+                    rec.Add(name, r.Record[name]);
+            }
+        } else {
+            rec.Add("PaymentMade", false);
+        }
+        if (!r.Accepted() && !r.Problem.empty())
+            rec.Add("Error", r.Problem);
+        record = std::move(rec);
+    });
 }
 
 void TVoucherZumvo::GetVoucherReturn(TJSONDocument& document) {
     document = TJSONDocument();
     Guarded("TVoucherZumvo.GetVoucherReturn", [&] {
-        double payment = 0;
-        double discount = 0;
+        TCents payment = 0;
+        TCents discount = 0;
         int count = 0;
         TJSONDocument codes = TJSONDocument::NewArray();
         for (int i = 0; i < FTransactions._Count(); ++i) {
             const TJSONValue transaction = FTransactions[i];
             if (!IsLive(transaction))
                 continue;
-            payment += transaction["Data"]["PaymentAmount"].AsFloat(0);
-            discount += transaction["Data"]["DiscountAmount"].AsFloat(0);
+            payment += AmountCents(transaction["Data"]["PaymentAmount"]);
+            discount += AmountCents(transaction["Data"]["DiscountAmount"]);
             ++count;
             codes.Append(transaction["Zumvo"].AsString(""));
         }
-        LogInfo("[TVoucherZumvo.GetVoucherReturn] Payment Amount   : %", payment);
-        LogInfo("[TVoucherZumvo.GetVoucherReturn] Discount Amount  : %", discount);
+        LogInfo("[TVoucherZumvo.GetVoucherReturn] Payment Amount   : %", UnitsOf(payment));
+        LogInfo("[TVoucherZumvo.GetVoucherReturn] Discount Amount  : %", UnitsOf(discount));
         LogInfo("[TVoucherZumvo.GetVoucherReturn] Voucher Codes    : %", codes.ToJSON());
         LogInfo("[TVoucherZumvo.GetVoucherReturn] Valid Count      : %", count);
         document.Add("VoucherCodes", codes);
-        document.Add("VoucherAmount", payment + discount);
+        document.Add("VoucherAmount", UnitsOf(payment + discount));
         const TVoucherKind kind = VoucherKindOf(payment, discount);
         if (kind == TVoucherKind::Loyalty) {
             if (count == 0)
@@ -587,17 +589,15 @@ void TVoucherZumvo::GetVoucherReturn(TJSONDocument& document) {
 
 // ---- cancelling and reversing vouchers
 
-std::set<std::int32_t> TVoucherZumvo::CancelVoucherTransactions(std::int32_t basketNo,
-                                                                const TJSONValue& transactions,
-                                                                const std::string& cashier,
-                                                                std::int32_t tillID) {
-    std::set<std::int32_t> unconfirmed;
+TGiveBackResult TVoucherZumvo::CancelVoucherTransactions(std::int32_t basketNo,
+                                                         const TJSONValue& transactions,
+                                                         const std::string& cashier, std::int32_t tillID) {
+    TGiveBackResult result;
     Guarded("TVoucherZumvo.CancelVoucherTransactions", [&] {
         LogInfo("[TVoucherZumvo.CancelVoucherTransactions] Cancelling Transactions for : %", basketNo);
-        auto client = ClientForTill(tillID);
-        auto& logic = Use(FLogic, "ZumvoLogic");
+        TCodeRedemption redemption =
+            NewRedemption("TVoucherZumvo.CancelVoucherTransactions", basketNo, tillID, cashier, {});
         auto& store = Use(FStore, "ZumvoTransaction");
-        const std::string basketRef = Reference(basketNo);
         for (int i = 0; i < transactions._Count(); ++i) {
             const TJSONValue transaction = transactions[i];
             LogInfo("[TVoucherZumvo.CancelVoucherTransactions] Transaction : %",
@@ -609,25 +609,33 @@ std::set<std::int32_t> TVoucherZumvo::CancelVoucherTransactions(std::int32_t bas
             if (transaction["tvTrxID"].IsNull())
                 continue;
             const std::string transactionID = transaction["TransactionID"].AsString();
-            const std::string transactionRef =
-                Decimal(Use(FInfo, "ZumvoInfo").GetStoreID()) + "-" + transactionID;
-            LogInfo("[TVoucherZumvo.CancelVoucherTransactions] Cancelling : %", transactionRef);
-            std::string reply;
-            client->Advice(basketRef, cashier, transactionRef, "REVERSE",
-                           transaction["tvTrxID"].AsInteger(-1), "PAYMENT", reply);
             const std::int32_t number = transaction["TransactionID"].AsInteger();
-            if (logic.HandleReverseResponse(number, reply)) {
+            const std::int32_t tvTrxID = transaction["tvTrxID"].AsInteger(-1);
+            const std::int32_t providerStore = ProviderStoreOf(transaction);
+            LogInfo("[TVoucherZumvo.CancelVoucherTransactions] Cancelling : %",
+                    ProviderReference(Use(FInfo, "ZumvoInfo").GetStoreID(), number));
+            if (redemption.GiveBack(number, tvTrxID, providerStore) == TAdviceOutcome::Confirmed) {
                 store.AddLog("INFO", "Transaction " + transactionID + " Cancelled");
-            } else {
-                // An answer the provider logic could not read records nothing: the reversal
-                // is still unconfirmed.
-                store.SetStatus(number, TTransactionStatus::CancelFailed);
-                store.AddLog("INFO", "Transaction " + transactionID + " FAILED to be Cancelled");
-                unconfirmed.insert(number);
+                continue;
+            }
+            store.AddLog("INFO", "Transaction " + transactionID + " FAILED to be Cancelled");
+            result.NotGivenBack.insert(number);
+            // A code whose FINALISE went out may have been settled although no confirmation came:
+            // the provider then refuses the reversal for good. A FINALISE again tells (it is
+            // idempotent at the provider): confirmed, the money is settled and the customer is
+            // owed a refund by other means.
+            if (HasStatus(transaction, TTransactionStatus::FinaliseFailed) ||
+                HasStatus(transaction, TTransactionStatus::Finalised)) {
+                if (redemption.Finalise(number, tvTrxID, providerStore) == TAdviceOutcome::Confirmed) {
+                    store.MarkRefundOwed(number);
+                    store.AddLog("INFO", "Transaction " + transactionID +
+                                             " settled: refund the customer another way");
+                    result.Settled.insert(number);
+                }
             }
         }
     });
-    return unconfirmed;
+    return result;
 }
 
 bool PALLUX_CALL TVoucherZumvo::CancelVoucher(const std::string& invoiceData) {
@@ -645,16 +653,33 @@ bool PALLUX_CALL TVoucherZumvo::CancelVoucher(const std::string& invoiceData) {
         LogInfo("[TVoucherZumvo.CancelVoucher] Cancelling Transactions in Basket : %", FBasketID);
         store.AddLog("INFO", "Cancelling Basket: " + Decimal(FBasketID));
         const TJSONDocument data = TJSONDocument::Parse(invoiceData);
-        CancelVoucherTransactions(FBasketID, FTransactions.Root(), data["Cashier"].AsString(""),
-                                  TillOf(FLoadedBasket));
+        const TGiveBackResult givenBack = CancelVoucherTransactions(
+            FBasketID, FTransactions.Root(), data["Cashier"].AsString(""), TillOf(FLoadedBasket));
         // Reversals the provider did not confirm stay "failed to cancel".
         store.SetStatusForBasketExcept(FBasketID, TTransactionStatus::Cancelled,
                                        TTransactionStatus::CancelFailed);
         // The engine's copy follows the store, so that a second cancel sends nothing twice and
         // the Voucher button no longer reports codes that were given back.
         ReloadBasket();
+        TellSettled(givenBack.Settled);
     });
     return false;
+}
+
+void TVoucherZumvo::TellSettled(const std::set<std::int32_t>& settled) {
+    if (settled.empty())
+        return;
+    std::string numbers;
+    for (const std::int32_t number : settled)
+        numbers += (numbers.empty() ? "" : ", ") + Decimal(number);
+    pallux::IntfPtr<pallux::IDisplayMessage> messages;
+    CreateService(messages);
+    Use(messages, "DisplayMessage")
+        .ShowMessage("The Zumvo transaction(s) " + numbers +
+                         " had already been settled.\r\n"
+                         "The money cannot be given back by voucher.\r\n"
+                         "Refund the customer another way",
+                     pallux::mtInformation, pallux::mbOK);
 }
 
 void PALLUX_CALL TVoucherZumvo::OverringInvoice(std::int32_t, std::int32_t invoiceNum) {
@@ -676,6 +701,8 @@ void PALLUX_CALL TVoucherZumvo::OverringInvoice(std::int32_t, std::int32_t invoi
                 break;
             }
         }
+        // The overridden invoice's own basket and till name the advices.
+        const std::optional<TJSONDocument> overridden = basket.Clone();
         pallux::IntfPtr<pallux::IDisplayMessage> messages;
         CreateService(messages);
         auto& display = Use(messages, "DisplayMessage");
@@ -685,15 +712,30 @@ void PALLUX_CALL TVoucherZumvo::OverringInvoice(std::int32_t, std::int32_t invoi
                                 "The voucher(s) will now be reversed.\r\n"
                                 "If successful, funds will be returned to the customer",
                                 pallux::mtInformation, pallux::mbOK);
-            // The overridden invoice's own basket and till name the reversals.
-            const std::optional<TJSONDocument> overridden = basket.Clone();
-            CancelVoucherTransactions(basket["ID"].AsInteger(), transactions, "-", TillOf(overridden));
+            const TGiveBackResult givenBack =
+                CancelVoucherTransactions(basket["ID"].AsInteger(), transactions, "-", TillOf(overridden));
+            TellSettled(givenBack.Settled);
         } else {
             LogInfo("[TVoucherZumvo.OverringInvoice] Can't be reversed - displaying message for cashier");
             display.ShowMessage("The Zumvo transaction has already been finalised.\r\n"
                                 "The voucher(s) CANNOT be reversed.\r\n"
                                 "The funds will not be returned to the customer",
                                 pallux::mtInformation, pallux::mbOK);
+            // The settled codes stay with the provider: the held-funds list shows the refund owed.
+            // Codes not yet settled are given back: kept, they would hold the money of an invoice
+            // that no longer exists, with nothing listing them.
+            TJSONDocument open = TJSONDocument::NewArray();
+            auto& store = Use(FStore, "ZumvoTransaction");
+            for (int i = 0; i < transactions._Count(); ++i) {
+                const TJSONValue transaction = transactions[i];
+                if (HasStatus(transaction, TTransactionStatus::Finalised) ||
+                    HasStatus(transaction, TTransactionStatus::FinaliseFailed))
+                    store.MarkRefundOwed(transaction["TransactionID"].AsInteger());
+                else if (HasStatus(transaction, TTransactionStatus::Redeemed))
+                    open.Append(transaction);
+            }
+            if (open._Count() > 0)
+                CancelVoucherTransactions(basket["ID"].AsInteger(), open.Root(), "-", TillOf(overridden));
         }
     });
 }
@@ -737,18 +779,20 @@ void TVoucherZumvo::FinaliseBasket(const std::string& invoiceData,
     auto& store = Use(FStore, "ZumvoTransaction");
     const TJSONValue invoiceNum = data["InvoiceNum"];
     LogInfo("[TVoucherZumvo.TransactionFinalise] Basket : % | Invoice: %", FBasketID, invoiceNum.ToJSON());
+    // The basket is tied to its invoice before any advice goes out: a till stopped during the
+    // advices leaves a basket of a completed sale, which is settled later and never given back.
+    store.SetBasketInvoice(FBasketID, invoiceNum.AsInteger());
+    store.SetInvoicForBaskt(FBasketID, invoiceNum.AsInteger());
     if (FPaymentSucceeded) {
         if (activity)
             activity->ShowActivity("Finalising Zumvo Basket", 0);
         LogInfo("[TVoucherZumvo.TransactionFinalise] Finalising basket : %", FBasketID);
-        const std::string basketRef = Reference(FBasketID);
-        const std::string cashier = data["Cashier"].AsString("");
         LogInfo("[TVoucherZumvo.TransactionFinalise] Loaded Basket : %", JsonText(FLoadedBasket));
         std::int32_t till = TillOf(FLoadedBasket);
         if (till == -1)
             till = store.GetInvoiceTill(invoiceNum.AsInteger(-1));
-        auto client = ClientForTill(till);
-        auto& logic = Use(FLogic, "ZumvoLogic");
+        TCodeRedemption redemption = NewRedemption("TVoucherZumvo.TransactionFinalise", FBasketID, till,
+                                                   data["Cashier"].AsString(""), {});
         for (int i = 0; i < FTransactions._Count(); ++i) {
             const TJSONValue transaction = FTransactions[i];
             const std::int32_t number = transaction.Exists("TransactionID")
@@ -759,30 +803,21 @@ void TVoucherZumvo::FinaliseBasket(const std::string& invoiceData,
             if (status == ToInt(TTransactionStatus::Finalised)) {
                 LogInfo("[TVoucherZumvo.TransactionFinalise] Transaction already finalised : %", number);
             } else if (status == ToInt(TTransactionStatus::Redeemed)) {
-                const std::string transactionRef = Reference(number);
-                LogInfo("[TVoucherZumvo.TransactionFinalise] Finalising : %", transactionRef);
+                LogInfo("[TVoucherZumvo.TransactionFinalise] Finalising : %",
+                        ProviderReference(Use(FInfo, "ZumvoInfo").GetStoreID(), number));
                 store.AddLog("INFO", "Finalising Transaction: " + transaction["TransactionID"].AsString(""));
-                try {
-                    std::string reply;
-                    client->Advice(basketRef, cashier, transactionRef, "FINALISE",
-                                   transaction["tvTrxID"].AsInteger(-1), "PAYMENT", reply);
-                    // An unreadable answer records nothing: without this the row would be marked
-                    // finalised below while the provider still holds the money.
-                    if (!logic.HandleFinaliseResponse(number, reply))
-                        store.SetStatus(number, TTransactionStatus::FinaliseFailed);
-                } catch (const std::exception& e) {
-                    LogInfo("[TVoucherZumvo.TransactionFinalise] Error finalising : %", e.what());
-                    store.SetStatus(number, TTransactionStatus::FinaliseFailed);
-                }
+                // Each row is finalised on its own confirmed answer only; one that is not stays
+                // "failed to finalise", listed for the advice retry.
+                if (redemption.Finalise(number, transaction["tvTrxID"].AsInteger(-1),
+                                        ProviderStoreOf(transaction)) == TAdviceOutcome::NotSent)
+                    LogInfo("[TVoucherZumvo.TransactionFinalise] Error finalising : %",
+                            "the transaction could not be marked");
             }
         }
         store.AddLog("INFO", "Setting Finalise For Basket: " + Decimal(FBasketID));
-        store.SaveFinaliseForBasket(FBasketID);
     }
     if (activity)
         activity->ShowActivity("Zumvo: Finalising Pallux Transaction", 0);
-    store.SetBasketInvoice(FBasketID, invoiceNum.AsInteger());
-    store.SetInvoicForBaskt(FBasketID, invoiceNum.AsInteger());
 }
 
 void PALLUX_CALL TVoucherZumvo::PopulateForInvoice(std::int32_t invoiceNum,

@@ -5,7 +5,9 @@
 #pragma once
 
 #include "JsonDocument.h"
+#include "clsCodeRedemption.h"
 #include "clsInterfacedObject.h"
+#include "clsMoney.h"
 #include "intfActivityMessage.h"
 #include "intfCurrentBasket.h"
 #include "intfEventManager.h"
@@ -21,6 +23,12 @@
 #include <string>
 
 namespace zumvo {
+
+// What a round of reversals left with the provider.
+struct TGiveBackResult {
+    std::set<std::int32_t> NotGivenBack; // rows whose reversal was not confirmed (settled ones too)
+    std::set<std::int32_t> Settled;      // of those, rows found settled: a refund is owed
+};
 
 class TVoucherZumvo : public pallux::TInterfacedObject<pallux::IVoucher> {
 public:
@@ -56,14 +64,16 @@ public:
     void PALLUX_CALL Reset() override;
 
     // Sends a REVERSE advice for each transaction of the list whose status is not -1 and that has
-    // a provider number, and records the answers (-1 confirmed, -3 otherwise). The basket number
-    // names the basket reference; the till selects the provider set-up (-1: this till). Answers
-    // the transaction numbers whose reversal was not confirmed.
-    std::set<std::int32_t> CancelVoucherTransactions(std::int32_t basketNo, const TJSONValue& transactions,
-                                                     const std::string& cashier, std::int32_t tillID);
-    // Sends one code as a PAYMENT transaction for the amount (currency units) in a new row of the
-    // current basket and fills record with what the provider answered.
-    void AddZumvoVoucher(const std::string& code, const std::string& cashier, double amount,
+    // a provider number, each to the provider store its code was accepted under, and records the
+    // answers (-1 confirmed, -3 otherwise). A refused reversal of a code whose FINALISE went out
+    // is checked with a FINALISE: confirmed, the row is finalised and marked refund owed. The
+    // basket number names the basket reference; the till selects the provider set-up (-1: this
+    // till).
+    TGiveBackResult CancelVoucherTransactions(std::int32_t basketNo, const TJSONValue& transactions,
+                                              const std::string& cashier, std::int32_t tillID);
+    // Sends one code as a PAYMENT transaction for the amount in a new row of the current basket
+    // and fills record with what the provider answered.
+    void AddZumvoVoucher(const std::string& code, const std::string& cashier, TCents amount,
                          const TJSONValue& lineItems, TJSONDocument& record);
     // The voucher-return document rebuilt from the basket's live transactions.
     void GetVoucherReturn(TJSONDocument& document);
@@ -109,17 +119,18 @@ private:
     // TransactionFinalise's work on an open basket: the FINALISE advices after a successful
     // payment, then the invoice number on the basket and its transactions.
     void FinaliseBasket(const std::string& invoiceData, pallux::IntfPtr<pallux::IActivityMessage>& activity);
-    // Reverses a code the provider accepted for a row that could not be written.
-    void GiveBackUnrecorded(std::int32_t transactionNo, std::int32_t tvTrxID, const std::string& basketRef,
-                            const std::string& cashier);
+    // The redemption of codes of a basket on a till (-1: this till), its log lines named by
+    // classMethod.
+    TCodeRedemption NewRedemption(const std::string& classMethod, std::int32_t basketID, std::int32_t tillID,
+                                  const std::string& cashier, const std::string& lineItems);
+    // Tells the cashier of codes found settled when they were to be given back.
+    void TellSettled(const std::set<std::int32_t>& settled);
     // Sends the advices that are due for earlier failures, after a sale's own work is done.
     void RetryAdvicesAfterSale();
     // The till of a basket-details document (its TillID), -1 when it names none.
     static std::int32_t TillOf(const std::optional<TJSONDocument>& basket);
     // A SOAP client for the till (-1: this till).
     pallux::IntfPtr<IZumvoAPI> ClientForTill(std::int32_t tillID);
-    // "<store>-<number>": the provider's reference of a basket or a transaction row.
-    std::string Reference(std::int64_t number);
 };
 
 class TVoucherZumvoFactory : public pallux::TServiceFactory<TVoucherZumvo, pallux::IVoucher> {};

@@ -33,6 +33,7 @@ const TKindInfo Kinds[] = {
     {"override", TStepKind::Override, {}, {}},
     {"new", TStepKind::NewSale, {}, {}},
     {"cashup", TStepKind::Cashup, {}, {"invoice"}},
+    {"giveback", TStepKind::GiveBack, {}, {}},
     {"type", TStepKind::Type, {"control", "text"}, {}},
     {"click", TStepKind::Click, {"control"}, {}},
     {"answer", TStepKind::Answer, {"button"}, {}},
@@ -94,6 +95,8 @@ std::string TScenarioStep::Describe() const {
         return "recall invoice " + Args["invoice"].AsString("(the last one completed)");
     case TStepKind::Cashup:
         return "driver cash-up of invoice " + Args["invoice"].AsString("(the last one completed)");
+    case TStepKind::GiveBack:
+        return "give back what other tenders took";
     case TStepKind::Type:
         return "type " + q(Text("text")) + " into " + Text("control");
     case TStepKind::Click:
@@ -116,7 +119,11 @@ std::string TScenarioStep::Describe() const {
 }
 
 bool TScenarioStep::OnScreen() const {
-    switch (Kind) {
+    return IsScreenStep(Kind);
+}
+
+bool IsScreenStep(TStepKind kind) {
+    switch (kind) {
     case TStepKind::Type:
     case TStepKind::Click:
     case TStepKind::Answer:
@@ -190,7 +197,10 @@ TScenario TScenario::Parse(const std::string& jsonText) {
                 throw EScenarioError(where + "\"" + kind + "\" needs \"" + required + "\"");
         for (int m = 0; m < step._Count(); ++m) {
             const std::string member = step.MemberName(m);
-            if (member != "step" && !Listed(info->Required, member) && !Listed(info->Optional, member))
+            // A sale step may be expected to be refused, with a text the reason contains.
+            const bool refusal = member == "refused" && !IsScreenStep(info->Kind);
+            if (member != "step" && !refusal && !Listed(info->Required, member) &&
+                !Listed(info->Optional, member))
                 throw EScenarioError(where + "\"" + kind + "\" has no member \"" + member + "\"");
         }
         if (info->Kind == TStepKind::Answer)

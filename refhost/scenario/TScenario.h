@@ -39,12 +39,16 @@ enum class TStepKind {
     Override,
     NewSale,
     Cashup,
+    GiveBack,
     Type,
     Click,
     Answer,
     Expect,
     Screenshot
 };
+
+// Steps that act on a window (type, click, answer, expect, screenshot) rather than on the sale.
+bool IsScreenStep(TStepKind kind);
 
 struct TScenarioStep {
     int Number = 0; // 1-based

@@ -156,7 +156,10 @@ void TScenarioRunner::Run(std::size_t index) {
     FContext.Transcript.Write("STEP", std::to_string(step.Number) + ". " + step.Describe());
     ScheduleTick(); // keeps the pump going inside a window this step opens
     try {
-        Execute(step);
+        if (step.Args.Exists("refused"))
+            ExpectRefusal(step);
+        else
+            Execute(step);
     } catch (const std::exception& e) {
         Fail(step, e.what());
     }
@@ -196,6 +199,20 @@ QWidget* TScenarioRunner::Control(const std::string& name, bool mustBeUsable) co
     if (mustBeUsable && !w->isEnabled())
         throw ETillError("the control \"" + name + "\" is disabled");
     return w;
+}
+
+void TScenarioRunner::ExpectRefusal(const TScenarioStep& step) {
+    const std::string wanted = step.Text("refused");
+    try {
+        Execute(step);
+    } catch (const ETillError& e) {
+        const std::string said = e.what();
+        if (said.find(wanted) == std::string::npos)
+            throw ETillError("expected the refusal \"" + wanted + "\"; the till said \"" + said + "\"");
+        FContext.Transcript.Write("REFUSED", said);
+        return;
+    }
+    throw ETillError("expected the step to be refused (\"" + wanted + "\"); it was carried out");
 }
 
 void TScenarioRunner::Execute(const TScenarioStep& step) {
@@ -241,6 +258,9 @@ void TScenarioRunner::Execute(const TScenarioStep& step) {
         break;
     case TStepKind::Cashup:
         FTill.DriverCashup(InvoiceArg(step));
+        break;
+    case TStepKind::GiveBack:
+        FTill.GiveBack();
         break;
     case TStepKind::Type: {
         QWidget* w = Control(step.Text("control"), true);

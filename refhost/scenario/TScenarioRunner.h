@@ -54,6 +54,8 @@ private:
     void Tick();
     void Run(std::size_t index);
     void Execute(const TScenarioStep& step);
+    // Runs a sale step that must be refused with a reason containing its "refused" text.
+    void ExpectRefusal(const TScenarioStep& step);
     void Expect(const TScenarioStep& step);
     void Screenshot(const TScenarioStep& step);
     void Fail(const TScenarioStep& step, const std::string& message);

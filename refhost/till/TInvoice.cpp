@@ -78,6 +78,17 @@ void TInvoice::AddPayment(const TInvoicePayment& payment) {
     FPayments.push_back(payment);
 }
 
+std::vector<TInvoicePayment> TInvoice::RemoveOtherPayments() {
+    std::vector<TInvoicePayment> removed;
+    std::erase_if(FPayments, [&](const TInvoicePayment& p) {
+        if (p.FromVoucher)
+            return false;
+        removed.push_back(p);
+        return true;
+    });
+    return removed;
+}
+
 TMoney TInvoice::SubTotal() const {
     TMoney sum = 0;
     for (const auto& l : FLines)

@@ -81,6 +81,8 @@ public:
     void ChangeQuantity(const std::string& code, double quantity);
     void AddDiscount(const TInvoiceDiscount& discount);
     void AddPayment(const TInvoicePayment& payment);
+    // Removes the payments that other tenders took (the voucher parts stay); answers them.
+    std::vector<TInvoicePayment> RemoveOtherPayments();
 
     TMoney SubTotal() const;      // sum of the lines
     TMoney DiscountTotal() const; // sum of the discounts

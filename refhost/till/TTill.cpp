@@ -165,8 +165,24 @@ void TTill::RequireOpenSale(const char* action) const {
                          " is completed: it cannot " + action + " (start a new sale first)");
 }
 
+// A sale with vouchers applied has them applied again to its new total whenever it changes. Once
+// another tender has taken part of it, the vouchers would be asked for the whole new total and
+// that part paid twice (or kept without change): the cashier gives it back first.
+void TTill::RequireNoOtherPayments() const {
+    if (!FInvoice.HasVouchers())
+        return;
+    std::string taken;
+    for (const auto& p : FInvoice.Payments())
+        if (!p.FromVoucher)
+            taken += (taken.empty() ? "" : ", ") + p.Type + " " + MoneyText(p.Amount);
+    if (!taken.empty())
+        throw ETillError("Give back " + taken +
+                         " first: a sale with vouchers applied cannot change once another payment is taken");
+}
+
 void TTill::AddLine(const TInvoiceLine& line) {
     RequireOpenSale("take more lines");
+    RequireNoOtherPayments();
     FInvoice.AddLine(line);
     Log("LINE", "added " + line.Code + " " + QuantityText(line.Quantity) + " x " + MoneyText(line.Price) +
                     "; total " + MoneyText(FInvoice.AfterDisc()));
@@ -175,6 +191,7 @@ void TTill::AddLine(const TInvoiceLine& line) {
 
 void TTill::RemoveLine(const std::string& code) {
     RequireOpenSale("lose lines");
+    RequireNoOtherPayments();
     FInvoice.RemoveLine(code);
     Log("LINE", "removed " + code + "; total " + MoneyText(FInvoice.AfterDisc()));
     AfterLinesChanged();
@@ -182,6 +199,7 @@ void TTill::RemoveLine(const std::string& code) {
 
 void TTill::ChangeQuantity(const std::string& code, double quantity) {
     RequireOpenSale("change lines");
+    RequireNoOtherPayments();
     FInvoice.ChangeQuantity(code, quantity);
     Log("LINE", "quantity of " + code + " is now " + QuantityText(quantity) + "; total " +
                     MoneyText(FInvoice.AfterDisc()));
@@ -227,6 +245,7 @@ bool TTill::Recalculate() {
         Log("RECALCULATE", "no vouchers applied: nothing to recalculate");
         return true;
     }
+    RequireNoOtherPayments();
     bool all = true;
     for (const auto& [name, voucher] : Vouchers()) {
         std::string answer;
@@ -246,6 +265,7 @@ void TTill::Discount(const std::string& wanted) {
     RequireOpenSale("take discounts");
     if (FInvoice.Empty())
         throw ETillError("Ring up a line before applying a discount");
+    RequireNoOtherPayments();
     for (const auto& name : DiscountNames()) {
         pallux::IntfPtr<pallux::IDynamicDiscount> discount;
         if (!FContainer.CreateNamedInstance(name, discount))
@@ -311,6 +331,20 @@ bool TTill::Pay(const std::string& wanted, std::optional<TMoney> amount) {
     Raise(FPaid ? EventPaymentSuccess : EventPaymentFailed, FInvoice.DataDocument());
     Changed();
     return taken;
+}
+
+void TTill::GiveBack() {
+    RequireOpenSale("give payments back");
+    const auto given = FInvoice.RemoveOtherPayments();
+    if (given.empty())
+        throw ETillError("Invoice " + std::to_string(FInvoice.InvoiceNum()) +
+                         " has no payment of another tender to give back");
+    std::string text;
+    for (const auto& p : given)
+        text += (text.empty() ? "" : ", ") + p.Type + " " + MoneyText(p.Amount);
+    Log("PAYMENT", text + " given back; outstanding " + MoneyText(FInvoice.Outstanding()));
+    FPaid = false;
+    Changed();
 }
 
 void TTill::Complete(bool driverInvoice) {

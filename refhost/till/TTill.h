@@ -41,7 +41,10 @@ public:
     std::vector<std::string> VoucherNames() const;
     std::vector<std::string> DiscountNames() const;
 
-    // Line changes; with vouchers applied the module recalculates them afterwards.
+    // Line changes; with vouchers applied the module recalculates them afterwards. With vouchers
+    // applied, line changes, discounts and recalculation are refused once another tender has
+    // taken part of the sale (the vouchers would be asked for the whole new total): that tender's
+    // money is given back first (GiveBack).
     void AddLine(const TInvoiceLine& line);
     void RemoveLine(const std::string& code);
     void ChangeQuantity(const std::string& code, double quantity);
@@ -56,6 +59,9 @@ public:
     // Takes a payment with the tender (name case ignored) for amount, by default what is
     // outstanding. Raises the payment events; answers whether the tender took the payment.
     bool Pay(const std::string& tender, std::optional<TMoney> amount = std::nullopt);
+    // Gives back what other tenders took of the open sale (the cashier hands the money back; the
+    // voucher parts stay). Refused when there is nothing to give back.
+    void GiveBack();
     // Completes the sale: the voucher handlers' TransactionFinalise, the invoice written, the
     // receipt printed. A sale with money outstanding is refused unless it is a driver's invoice
     // (paid at the driver cash-up). Starts a new sale.
@@ -101,6 +107,7 @@ private:
     void Raise(const std::string& event, const std::string& data);
     void Changed();
     void RequireOpenSale(const char* action) const;
+    void RequireNoOtherPayments() const;
     void AfterLinesChanged();
     void StartNewSale();
     void ResetVouchers();

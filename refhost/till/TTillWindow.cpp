@@ -21,6 +21,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace refhost {
 
 namespace {
@@ -159,9 +161,11 @@ TTillWindow::TTillWindow(TTill& till, QWidget* parent) : QMainWindow(parent), FT
         AddButton("btnOverride", "Override", [this] { Run("Override", [this] { FTill.Override(); }); });
     FNewSale = AddButton("btnNewSale", "New sale", [this] { Run("New sale", [this] { FTill.NewSale(); }); });
     FCashup = AddButton("btnCashup", "Driver cash-up", [this] { CashupInvoice(); });
-    const QPushButton* order[] = {FVoucher, FDiscount, FPay,      FComplete, FRemoveLine,
-                                  FCancel,  FRecall,   FOverride, FNewSale,  FCashup};
-    for (int i = 0; i < 10; ++i)
+    FGiveBack =
+        AddButton("btnGiveBack", "Give back", [this] { Run("Give back", [this] { FTill.GiveBack(); }); });
+    const QPushButton* order[] = {FVoucher, FDiscount, FPay,     FComplete, FRemoveLine, FCancel,
+                                  FRecall,  FOverride, FNewSale, FCashup,   FGiveBack};
+    for (int i = 0; i < 11; ++i)
         buttons->addWidget(const_cast<QPushButton*>(order[i]), i / 2, i % 2);
     right->addLayout(buttons);
     right->addStretch(1);
@@ -248,6 +252,8 @@ void TTillWindow::Refresh() {
     const bool open = !FTill.Recalled();
     for (QWidget* w : std::initializer_list<QWidget*>{FVoucher, FDiscount, FPay, FComplete, FRemoveLine})
         w->setEnabled(open && !inv.Empty());
+    FGiveBack->setEnabled(open && std::any_of(inv.Payments().begin(), inv.Payments().end(),
+                                              [](const TInvoicePayment& p) { return !p.FromVoucher; }));
     FOverride->setEnabled(FTill.Recalled() && FTill.RecalledStatus() == TInvoiceStatus::Normal);
     FNewSale->setEnabled(FTill.Recalled());
     FCashup->setEnabled(open && inv.Empty());

@@ -52,6 +52,7 @@ private:
     QPushButton* FNewSale;
     QPushButton* FCashup;
     QPushButton* FRemoveLine;
+    QPushButton* FGiveBack;
 
     QPushButton* AddButton(const char* name, const QString& caption, std::function<void()> action);
     void Run(const std::string& action, const std::function<void()>& body);

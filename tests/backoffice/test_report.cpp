@@ -124,6 +124,47 @@ TEST_F(ReportTest, LongPeriodsAreReadInGroupsWithEveryTransactionOnce) {
     }
 }
 
+// Each basket row lists its own transactions' statuses, failed advices by name: a finalise that
+// failed beside a settled code, a cancel that failed beside a given back one. An invoice whose
+// codes only discounted it has no Zumvo payment row: its payments show 0.00 and the basket's
+// whole amount is discount.
+TEST_F(ReportTest, FailedAdvicesShowOnTheirBasketsRowsAndADiscountOnlyInvoicePaysNothing) {
+    using S = TTransactionStatus;
+    Invoice(1003, 1, 0, 20.05, "7", "2026-03-20 10:00:00", {12.01});
+    Invoice(1004, 2, 0, 4.95, "7", "2026-03-20 10:30:00", {});
+    const std::int32_t failedFinalise =
+        Sale(1, 1003, {{S::Finalised, 12.01}, {S::FinaliseFailed, 8.04}}, "2026-03-20 09:59:00");
+    const std::int32_t discountOnly = Sale(2, 1004, {{S::Finalised, 5.05}}, "2026-03-20 10:29:00");
+    const std::int32_t failedCancel = Sale(
+        2, 0, {{S::CancelFailed, 3.01}, {S::Cancelled, 1.05}, {S::Redeemed, 0.01}}, "2026-03-20 11:00:00");
+
+    auto db = NewDBScript();
+    const std::string page = BuildZumvoReportPage(QueryZumvoReport(*db, Mar2026(20), Mar2026(20)),
+                                                  Mar2026(20), Mar2026(20), HostResFolderURL());
+    const auto rows = Rows(page);
+    const auto trx = [&](std::int32_t basket, std::initializer_list<int> nths) {
+        std::string ids;
+        for (int n : nths)
+            ids += Id(9000 + basket * 10 + n) + "<br>";
+        return ids;
+    };
+    const std::string blank = "&nbsp;";
+    const test::TPageRow expected[] = {
+        {Id(failedFinalise), "10:00", "2026-03-20", "1003", MoneyText(20.05), "-", MoneyText(12.01),
+         MoneyText(8.04), "Brand One", "7", "1", "9<br>10<br>", trx(failedFinalise, {1, 2}),
+         "Finalised<br>Failed to finalise<br>"},
+        {Id(discountOnly), "10:30", "2026-03-20", "1004", MoneyText(4.95), "-", MoneyText(0), MoneyText(5.05),
+         "&lt;img src=x onerror=alert(1)&gt;&lt;/table&gt;", "7", "2", "11<br>", trx(discountOnly, {1}),
+         "Finalised<br>"},
+        {Id(failedCancel), blank, blank, blank, blank, blank, blank, blank, blank, blank, blank,
+         "12<br>13<br>14<br>", trx(failedCancel, {1, 2, 3}),
+         "Failed to cancel<br>Transaction Cancelled<br>Redeemed<br>"},
+    };
+    ASSERT_EQ(rows.size(), std::size(expected) + 1) << page; // and the heading row
+    for (std::size_t i = 0; i < std::size(expected); ++i)
+        EXPECT_EQ(rows[i + 1], expected[i]) << "row " << i + 1;
+}
+
 TEST_F(ReportTest, HeadingsAndEmptyPeriods) {
     struct TCase {
         TReportDate From, To;

@@ -78,6 +78,12 @@ protected:
                            "\nSOAPUrl=/pos/services/PosService\nSOAPID=pos\nSOAPPWD=Pw-9f3k\n");
     }
 
+    // The module's settings with the simulator and the extra lines.
+    void WriteSettings(const std::string& extra) {
+        host.WriteSettings("[Settings]\nZumvoStoreID=77\nSOAPServer=" + simURL +
+                           "\nSOAPUrl=/pos/services/PosService\nSOAPID=pos\nSOAPPWD=Pw-9f3k\n" + extra);
+    }
+
     // The simulator's JSON answer to a GET.
     TJSONDocument SimGet(const std::string& resource) {
         refhost::TRestClient client(refhost::TRestSettings{});
@@ -89,11 +95,12 @@ protected:
 
     // Sends a code for the transaction as the payment screen does and records the acceptance
     // in the store (status 1). Answers the provider's number.
-    std::int32_t Redeem(std::int32_t basketID, std::int32_t transactionID, std::int32_t cents) {
+    std::int32_t Redeem(std::int32_t basketID, std::int32_t transactionID, std::int32_t cents,
+                        std::int32_t till = 3) {
         pallux::IntfPtr<IZumvoLogic> logic;
         EXPECT_TRUE(CreateService(logic));
         pallux::IntfPtr<IZumvoAPI> api;
-        logic->ZumvoAPIForTill(3, api);
+        logic->ZumvoAPIForTill(till, api);
         std::string response;
         api->Transaction("12-" + std::to_string(basketID), "-", "12-" + std::to_string(transactionID),
                          "PAY-100", "ZUMVO", cents, cents, "PAYMENT", "[]", response);
@@ -356,4 +363,41 @@ TEST_F(CashierTest, ReceiptOfABasketWithOnlyReversedCodesHasTheHeaderAlone) {
     EXPECT_EQ(
         text,
         "\r\n**** Zumvo Payment Details ****\r\nBasket ID : 1\r\nTotal     : 0.00\r\nTransactions : \r\n");
+}
+
+// A driver cash-up on this till (3, provider store 77) of a sale rung up on till 2, whose brand
+// trades under provider store 88: the FINALISE goes out as the code was taken, under the
+// basket's till and its store, and the provider settles it.
+TEST_F(CashierTest, CashupOfAnotherTillsBasketFinalisesUnderThatTillsStore) {
+    StartSimulator();
+    WriteSettings("BrandLinks={\"BR9\": 88}\n");
+    host.Run("INSERT INTO [Brands] ( [BrandID], [Code], [Description] ) VALUES ( 9, 'BR9', 'Nine' );"
+             "INSERT INTO [TillsBrand] ( [TillID], [BrandID] ) VALUES ( 2, 9 )");
+    const std::int32_t basket = store->AddBasket(2);
+    const std::int32_t row = store->AddTransactionToBasket(basket);
+    const std::int32_t tv = Redeem(basket, row, 1001, 2);
+    ASSERT_EQ(SimGet("/ledger")[0]["storeId"].AsString(), "88");
+
+    pallux::IntfPtr<ICurrentBasket> hub;
+    ASSERT_TRUE(GetSingletonService(hub));
+    hub->SetBasketID(basket);
+    RaiseCashupEvents({"Start", "Payment", "InsertCashup"});
+    auto tender = NewTender();
+    tender->SetAmount(100100);
+    std::vector<double> amounts;
+    tender->AddCashupEntry(3, 901,
+                           [&](std::int32_t, std::int32_t, const std::string&, std::int32_t, std::int32_t,
+                               double amount, std::int32_t, std::int32_t) { amounts.push_back(amount); });
+
+    const TJSONDocument advices = SimGet("/ledger/advices");
+    ASSERT_EQ(advices._Count(), 1) << advices.ToJSON();
+    EXPECT_EQ(advices[0]["action"].AsString(), "FINALISE");
+    EXPECT_EQ(advices[0]["tvTrxId"].AsString(), std::to_string(tv));
+    EXPECT_EQ(advices[0]["storeId"].AsString(), "88");
+    EXPECT_EQ(advices[0]["posId"].AsString(), "Till-2");
+    EXPECT_EQ(advices[0]["trxId"].AsString(), "12-" + std::to_string(row));
+    EXPECT_EQ(advices[0]["responseCode"].AsString(), "-1");
+    EXPECT_EQ(SimGet("/ledger")[0]["state"].AsString(), "settled");
+    EXPECT_EQ(Status(row), "2");
+    EXPECT_EQ(amounts, std::vector<double>{10.01});
 }

@@ -3,12 +3,15 @@
 // moves money ends with the ledger check.
 #include "CashierTestHost.h"
 #include "ZumvoQRDetect.h"
+#include "clsMoney.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QImage>
 #include <QTimer>
+
+#include <sqlite3.h>
 
 using namespace zumvo;
 using namespace zumvo::test;
@@ -223,7 +226,7 @@ TEST_F(PaymentScreenTest, RefusedCodeKeepsItsRowForTheNextTry) {
 TEST_F(PaymentScreenTest, NoAnswerAndUnsendableRequestsAreShownAsSuch) {
     Redeem("PAY10");
     Click("btnOK");
-    host.AddFault(R"({"fault": "http500", "request": "transaction", "count": 1})");
+    host.AddFault(R"({"fault": "drop", "request": "transaction", "count": 1})");
     Redeem("PAY10");
     EXPECT_EQ(Text(*form, "lblResponse"), "No answer from the Zumvo server");
     EXPECT_EQ(Control<QLabel>(*form, "lblResponse")->palette().color(QPalette::WindowText), QColor(Qt::red));
@@ -264,11 +267,15 @@ TEST_F(PaymentScreenTest, UnansweredRequestLeavesItsRowMarkedAndTheNextTryGetsAN
         const char* Fault;
         bool
             AnswerShown; // the cashier is told and offered Retry, whether no answer came or an unreadable one
+        const char* Shown; // what the answer panel says
     };
+    const char* none = "No answer from the Zumvo server";
     for (const TCase& c :
-         {TCase{R"({"fault": "drop", "request": "transaction", "count": 1, "process": true})", true},
-          TCase{R"({"fault": "truncated", "request": "transaction", "count": 1, "process": true})", true},
-          TCase{R"({"fault": "http500", "request": "transaction", "count": 1})", true}}) {
+         {TCase{R"({"fault": "drop", "request": "transaction", "count": 1, "process": true})", true, none},
+          TCase{R"({"fault": "truncated", "request": "transaction", "count": 1, "process": true})", true,
+                "The Zumvo server's answer could not be read"},
+          TCase{R"({"fault": "http500", "request": "transaction", "count": 1})", true,
+                "The Zumvo server's answer could not be read"}}) {
         SCOPED_TRACE(c.Fault);
         Open(2550);
         const int before = host.TransactionRows()._Count();
@@ -278,8 +285,8 @@ TEST_F(PaymentScreenTest, UnansweredRequestLeavesItsRowMarkedAndTheNextTryGetsAN
         Redeem("PAY10");
         EXPECT_EQ(Shown("pnlVoucher"), c.AnswerShown);
         if (c.AnswerShown) {
-            // Nothing of the answer before stays: the cashier is told that none came.
-            EXPECT_EQ(Text(*form, "lblResponse"), "No answer from the Zumvo server");
+            // Nothing of the answer before stays: the cashier is told what happened.
+            EXPECT_EQ(Text(*form, "lblResponse"), c.Shown);
             EXPECT_FALSE(Shown("lblAmount"));
             EXPECT_EQ(Caption("btnOK"), "Retry");
             Click("btnOK");
@@ -473,3 +480,76 @@ TEST_F(PaymentScreenTest, ScreenshotsOfEachState) {
 }
 
 } // namespace
+
+// Amounts on cent boundaries are sent whole: 19.99 is 1999 cents, and what a split code covers
+// (payment and discount) is what the basket total shows.
+TEST_F(PaymentScreenTest, CentBoundaryAmountsAreSentWhole) {
+    struct TCase {
+        std::int64_t Cents;
+        const char* Code;
+        std::int64_t Second; // asked of the next code
+        const char *Outstanding, *Basket;
+    };
+    const TCase cases[] = {{1999, "PAY10", 999, "9.99", "10.00"},
+                           {1601, "SPLIT10", 601, "6.01", "10.00"},
+                           {1005, "PAY10", 5, "0.05", "10.00"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Cents);
+        Open(c.Cents);
+        const int sent = host.Ledger()._Count();
+        Redeem(c.Code);
+        Click("btnOK");
+        EXPECT_EQ(Text(*form, "lblOutstanding"), c.Outstanding);
+        EXPECT_EQ(Text(*form, "lblBasketTotal"), c.Basket);
+        Redeem("PAY10");
+        Click("btnOK");
+        const TJSONDocument ledger = host.Ledger();
+        ASSERT_EQ(ledger._Count(), sent + 2);
+        EXPECT_EQ(ledger[sent]["requested"].AsInt64(), c.Cents);
+        EXPECT_EQ(ledger[sent + 1]["requested"].AsInt64(), c.Second);
+        Click("btnDone");
+        EXPECT_DOUBLE_EQ(form->ProcessedTotal(),
+                         UnitsOf(c.Cents - c.Second + ledger[sent + 1]["amount"].AsInt64()));
+        SaveRedeemed();
+    }
+}
+
+// Done closes with OK only when a code was kept: not after a refused code, and not after a code
+// that could not be recorded (it is given back at once).
+TEST_F(PaymentScreenTest, DoneWithoutAKeptCodeIsNoPayment) {
+    Redeem("BLOCKED");
+    Click("btnDone");
+    EXPECT_EQ(form->result(), QDialog::Rejected);
+    EXPECT_EQ(form->RedeemedList()._Count(), 0);
+
+    Open(2550);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(host.DatabaseFile().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TRIGGER refuse BEFORE UPDATE OF tvTrxID ON ZumvoPaymentTransactions "
+                           "WHEN NEW.Status = 0 BEGIN SELECT RAISE(ABORT, 'database is locked'); END",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    Redeem("PAY10");
+    EXPECT_NE(Caption("btnOK"), "Add");
+    EXPECT_THAT(host.Context->Transcript.Lines(),
+                ::testing::Contains(HasSubstr("The Zumvo could not be recorded in the database")));
+    sqlite3_exec(db, "DROP TRIGGER refuse", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    Click("btnOK");
+    Click("btnDone");
+    EXPECT_EQ(form->result(), QDialog::Rejected);
+    EXPECT_EQ(form->RedeemedList()._Count(), 0);
+    EXPECT_EQ(host.Ledger()[0]["state"].AsString(), "released");
+}
+
+// An answer that came but could not be read is not called a connection error.
+TEST_F(PaymentScreenTest, AnUnreadableAnswerIsNamedAsSuch) {
+    host.AddFault(R"({"fault": "malformed", "request": "transaction", "count": 1})");
+    Redeem("PAY10");
+    const auto lines = host.Context->Transcript.Lines();
+    EXPECT_THAT(lines, ::testing::Contains(
+                           HasSubstr("The Zumvo server answered, but its answer could not be read:")));
+    EXPECT_THAT(lines, ::testing::Not(::testing::Contains(HasSubstr("There was an error connecting"))));
+    Click("btnOK");
+}

@@ -219,7 +219,8 @@ TEST_F(TillEndToEndTest, AnUnansweredCodeIsNotAppliedAndItsHeldMoneyIsTheOnlyDis
 }
 
 // The provider took LATE-10 but its answer was lost, and the cashier then cancelled the sale: the
-// cancelled sale does not hide the row, and the next completed sale gives the money back.
+// cancelled sale does not hide the row, and the next completed sale gives the money back. The row
+// stays open until a later retry asks once more (the request might only have been on its way).
 TEST_F(TillEndToEndTest, AnUnansweredCodeOfACancelledSaleIsReversedAfterTheNextSale) {
     const auto run = Scenario("unanswered-cancelled.json", R"({"steps": [
         {"step": "add", "code": "A", "price": 30},
@@ -236,7 +237,9 @@ TEST_F(TillEndToEndTest, AnUnansweredCodeOfACancelledSaleIsReversedAfterTheNextS
         {"step": "complete"}]})");
     ASSERT_EQ(run.Status, 0) << run.Output;
     EXPECT_EQ(LedgerStates(), std::vector<std::string>{"LATE-10 released"});
-    EXPECT_EQ(Rows("SELECT [Status] FROM [ZumvoPaymentTransactions]"), std::vector<std::string>{"-1"});
+    EXPECT_EQ(Rows("SELECT [Status] FROM [ZumvoPaymentTransactions]"), std::vector<std::string>{"0"});
+    EXPECT_NE(Rows("SELECT [Response] FROM [ZumvoPaymentTransactions]")[0].find("\"ReversedOnce\":true"),
+              std::string::npos);
     EXPECT_EQ(LedgerCheck(), "");
 }
 
@@ -300,5 +303,44 @@ TEST_F(TillEndToEndTest, BadScenariosAndImpossibleStepsEndWithAClearMessage) {
     EXPECT_EQ(missing.Status, 2);
     EXPECT_TRUE(missing.Has("absent.json: cannot be read")) << missing.Output;
     EXPECT_TRUE(LedgerStates().empty());
+    EXPECT_EQ(LedgerCheck(), "");
+}
+
+// Lines 100.00 + 50.00, PAY-100 covers 100.00, 40.00 is taken in cash: removing the 50.00 line
+// would have the code asked for the new total of 100.00, with the cash kept beside it. The till
+// refuses the change until the cash is given back; then the code is applied again and the sale
+// ends paid by the code alone, settled for 100.00.
+TEST_F(TillEndToEndTest, ALineChangeAfterCashWaitsUntilTheCashIsGivenBack) {
+    const auto run = Scenario("change-after-cash.json", R"({"steps": [
+        {"step": "add", "code": "A", "price": 100},
+        {"step": "add", "code": "B", "price": 50},
+        {"step": "voucher"},
+        {"step": "type", "control": "txtVoucherCode", "text": "PAY-100"},
+        {"step": "click", "control": "btnCheck"},
+        {"step": "expect", "control": "lblResponse", "text": "Approved"},
+        {"step": "click", "control": "btnOK"},
+        {"step": "click", "control": "btnDone"},
+        {"step": "expect", "total": 150, "outstanding": 50},
+        {"step": "pay", "tender": "Cash", "amount": 40},
+        {"step": "remove", "code": "B", "refused": "Give back Cash 40.00 first"},
+        {"step": "quantity", "code": "A", "quantity": 2, "refused": "Give back Cash 40.00 first"},
+        {"step": "expect", "total": 150, "outstanding": 10},
+        {"step": "giveback"},
+        {"step": "remove", "code": "B"},
+        {"step": "expect", "total": 100, "outstanding": 0},
+        {"step": "complete"}]})");
+    ASSERT_EQ(run.Status, 0) << run.Output;
+    EXPECT_TRUE(run.Has("REFUSED: Give back Cash 40.00 first: a sale with vouchers applied cannot change "
+                        "once another payment is taken"))
+        << run.Output;
+    EXPECT_EQ(Rows("SELECT [PaymentType], [Amount] FROM [InvoicesPayment]"),
+              std::vector<std::string>{"Zumvo|100"});
+    EXPECT_EQ(Rows("SELECT [AFTERDISC] FROM [INVOICES]"), std::vector<std::string>{"100"});
+    const auto ledger = zumvo::test::ReadLedger(port);
+    std::int64_t settled = 0;
+    for (int i = 0; i < ledger._Count(); ++i)
+        if (ledger[i]["state"].AsString() == "settled")
+            settled += ledger[i]["amount"].AsInteger();
+    EXPECT_EQ(settled, 10000) << ledger.ToJSON();
     EXPECT_EQ(LedgerCheck(), "");
 }

@@ -185,3 +185,19 @@ TEST(AdviceRetryRules, HeldFundsPageEscapesWhatTheRowsHold) {
     EXPECT_EQ(HeldFundsAction(row), "A person: retries spent");
     EXPECT_NE(BuildHeldFundsPage({}, "file:///res/").find("No transaction holds funds."), std::string::npos);
 }
+
+// Without a configured age a sale is abandoned once its trading day is over. From the back office
+// that makes another till's sale whose cashier took a code at 23:55 "abandoned" at 00:05, while
+// that till may still be ringing it up: a Retry All would give the code back under the sale.
+TEST(AdviceRetryRules, OnDemandLeavesASaleThatTookACodeMinutesBeforeMidnight) {
+    TRetryRequest backOffice;
+    backOffice.Trigger = TRetryTrigger::OnDemand;
+    backOffice.Now = At("2026-03-03 00:05:00");
+    const auto row = TJSONDocument::Parse(
+        R"({"ID":4,"Status":1,"BasketID":5,"BasketInvoice":null,"BasketTillID":2,)"
+        R"("Timestamp_Created":"2026-03-02 23:55:00","BasketCreated":"2026-03-02 23:50:00",)"
+        R"("BasketLastCode":"2026-03-02 23:55:00"})");
+    EXPECT_EQ(ReadHeldRow(row.Root(), TRetrySettings{}, backOffice).Kind, THeldKind::InProgress);
+    backOffice.Now = At("2026-03-03 01:00:00"); // idle an hour and more, on a later day
+    EXPECT_EQ(ReadHeldRow(row.Root(), TRetrySettings{}, backOffice).Kind, THeldKind::Abandoned);
+}

@@ -55,6 +55,9 @@ public:
     // Runs a batch directly on the database.
     void Run(const std::string& batch) { Database->RunBatch(batch); }
 
+    // The SQLite file of the database, for connections of a test's own.
+    std::string DatabaseFile() const { return (Folder / "host.db").string(); }
+
     // The rows of a query, as the module's script service answers them.
     TJSONDocument Rows(const std::string& sql) {
         auto db = pallux::MakeIntf<refhost::TDBScript>(Database);

@@ -74,7 +74,7 @@ protected:
 TEST_F(SchemaTest, EmptyDatabaseGetsEveryTableAndColumnAndASecondPassChangesNothing) {
     RegisterRegistry();
     const auto scripts = Scripts();
-    ASSERT_EQ(scripts.size(), 9u);
+    ASSERT_EQ(scripts.size(), 10u);
     EXPECT_EQ(scripts[0].rfind("-- Zumvo Transaction Table\n", 0), 0u);
     EXPECT_EQ(scripts[1].rfind("-- Zumvo Payment Basket\n", 0), 0u);
     EXPECT_EQ(scripts[2].rfind("-- Zumvo Log Table\n", 0), 0u);
@@ -95,8 +95,12 @@ TEST_F(SchemaTest, EmptyDatabaseGetsEveryTableAndColumnAndASecondPassChangesNoth
     std::string names;
     for (int i = 0; i < columns._Count(); ++i)
         names += columns[i]["COLUMN_NAME"].AsString() + " ";
-    EXPECT_EQ(names, "ID Timestamp_Created Timestamp_Payment Timestamp_Finalised InvoiceNum tvTrxID Response "
-                     "Amount Status BasketID AdviceAttempts AdviceLastAttempt AdviceLastError ");
+    EXPECT_EQ(names,
+              "ID Timestamp_Created Timestamp_Payment Timestamp_Finalised InvoiceNum tvTrxID Response "
+              "Amount Status BasketID AdviceAttempts AdviceLastAttempt AdviceLastError ProviderStoreID "
+              "RefundOwed ");
+    EXPECT_EQ(Column("ZumvoPaymentTransactions", "ProviderStoreID", "IS_NULLABLE"), "YES");
+    EXPECT_EQ(Column("ZumvoPaymentTransactions", "RefundOwed", "IS_NULLABLE"), "NO");
     EXPECT_EQ(Column("ZumvoPaymentTransactions", "AdviceAttempts", "IS_NULLABLE"), "NO");
     EXPECT_EQ(Column("ZumvoPaymentTransactions", "AdviceLastError", "CHARACTER_MAXIMUM_LENGTH"), "500");
     EXPECT_EQ(Column("ZumvoPaymentTransactions", "Response", "CHARACTER_MAXIMUM_LENGTH"), "-1");
@@ -111,6 +115,8 @@ TEST_F(SchemaTest, EmptyDatabaseGetsEveryTableAndColumnAndASecondPassChangesNoth
     host.Run("INSERT INTO [ZumvoPaymentBasket] ( [Timestamp_Created] ) VALUES ( GETDATE() )");
     EXPECT_EQ(host.Value("SELECT [Status] FROM [ZumvoPaymentTransactions]"), "0");
     EXPECT_EQ(host.Value("SELECT [AdviceAttempts] FROM [ZumvoPaymentTransactions]"), "0");
+    EXPECT_EQ(host.Value("SELECT [RefundOwed] FROM [ZumvoPaymentTransactions]"), "0");
+    EXPECT_EQ(host.Value("SELECT [ProviderStoreID] FROM [ZumvoPaymentTransactions]"), "");
     EXPECT_EQ(host.Value("SELECT [TillID] FROM [ZumvoPaymentBasket]"), "-1");
 
     const std::string before = host.Snapshot();
@@ -177,7 +183,7 @@ TEST_F(SchemaTest, ResponseColumnAlreadyWidenedIsKept) {
 
 TEST_F(SchemaTest, WithoutRegistryAllScriptsAreDeliveredAndAFailingBrandStepKeepsThem) {
     auto scripts = Scripts();
-    EXPECT_EQ(scripts.size(), 9u) << "no access-code registry: the scripts all the same";
+    EXPECT_EQ(scripts.size(), 10u) << "no access-code registry: the scripts all the same";
     EXPECT_FALSE(test::LogContains(log, "Error : ")) << "skipping the codes is silent";
 
     // Without the till brand settings the last step fails; the items already appended stay, and
@@ -185,7 +191,7 @@ TEST_F(SchemaTest, WithoutRegistryAllScriptsAreDeliveredAndAFailingBrandStepKeep
     host.Container->UnregisterFactory(ITillBrandSettings::IID);
     std::vector<std::string> list{"-- the host's own script"};
     pallux::MakeIntf<TDatabaseChangesZumvo>()->GetUpdateScripts(list);
-    ASSERT_EQ(list.size(), 10u);
+    ASSERT_EQ(list.size(), 11u);
     EXPECT_EQ(list[0], "-- the host's own script");
     EXPECT_EQ(std::vector<std::string>(list.begin() + 1, list.end()), scripts);
     EXPECT_TRUE(
@@ -195,7 +201,8 @@ TEST_F(SchemaTest, WithoutRegistryAllScriptsAreDeliveredAndAFailingBrandStepKeep
 TEST_F(SchemaTest, LookupIndexesAreCreatedOnceAndUsedByTheLookups) {
     const auto scripts = Scripts();
     ASSERT_EQ(scripts[7].rfind("-- Zumvo Look-up Indexes\n", 0), 0u);
-    ASSERT_EQ(scripts.back().rfind("-- Zumvo Advice Retry\n", 0), 0u);
+    ASSERT_EQ(scripts[8].rfind("-- Zumvo Advice Retry\n", 0), 0u);
+    ASSERT_EQ(scripts.back().rfind("-- Zumvo Provider Store\n", 0), 0u);
     const std::string count = "SELECT COUNT(*) FROM sys.indexes WHERE name LIKE 'IX_Zumvo%'";
     for (int pass = 0; pass < 2; ++pass) {
         for (const auto& script : scripts)
@@ -213,7 +220,8 @@ TEST_F(SchemaTest, LookupIndexesAreCreatedOnceAndUsedByTheLookups) {
         // The held-funds look-up after every sale: each of its alternatives by the status index.
         {"SELECT T.ID FROM ZumvoPaymentTransactions T LEFT JOIN ZumvoPaymentBasket B ON B.ID = T.BasketID "
          "WHERE T.Status IN ( -2, -3 ) OR ( T.Status = 0 AND T.Response LIKE '%Unknown%' ) OR "
-         "( T.Status IN ( 0, 1 ) AND T.BasketID IS NOT NULL AND B.InvoiceNum IS NULL )",
+         "( T.Status IN ( 0, 1 ) AND T.BasketID IS NOT NULL AND B.InvoiceNum IS NULL ) OR "
+         "( T.Status = 2 AND T.RefundOwed = 1 )",
          "IX_ZumvoPaymentTransactions_Status"}};
     for (const auto& [sql, index] : lookups)
         EXPECT_THAT(plan(sql), ::testing::HasSubstr(index)) << sql;

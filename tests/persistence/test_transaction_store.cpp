@@ -1,9 +1,13 @@
 #include "LogCapture.h"
 #include "PersistenceTestHost.h"
+#include "clsAdviceRetry.h"
 #include "clsDBAccess.h"
 #include "implDataChangesZumvo.h"
 
 #include <gtest/gtest.h>
+
+#include <map>
+#include <set>
 
 using namespace zumvo;
 
@@ -102,11 +106,11 @@ TEST_F(TransactionStoreTest, SavedPaymentKeepsTheAnswerIntact) {
 
     // The provider's answer is kept only on a row still waiting for it (status 0).
     const std::int32_t waiting = store->AddTransactionToBasket(basket);
-    EXPECT_TRUE(store->SaveProviderAnswer(waiting, 555, answer));
+    EXPECT_TRUE(store->SaveProviderAnswer(waiting, 555, answer, 401));
     EXPECT_EQ(Transaction(waiting)["tvTrxID"].AsInteger(), 555);
     const std::int32_t givenBack = store->AddTransactionToBasket(basket);
     store->SetStatus(givenBack, TTransactionStatus::Cancelled);
-    EXPECT_FALSE(store->SaveProviderAnswer(givenBack, 556, answer));
+    EXPECT_FALSE(store->SaveProviderAnswer(givenBack, 556, answer, 401));
     EXPECT_TRUE(Transaction(givenBack)["tvTrxID"].IsNull());
 
     // An answer longer than the first Response column fits since it was widened.
@@ -329,4 +333,77 @@ TEST(DBAccessTest, IdentifierTextIsAWholeNumberOrMinusOne) {
     EXPECT_EQ(IdentifierFromText(" 7\r\n"), 7);
     for (const char* text : {"", "12a", "1.5", "99999999999"})
         EXPECT_EQ(IdentifierFromText(text), -1) << text;
+}
+
+// The held-funds look-up measures an open sale's idleness from its latest code, in the store's
+// own SQL: rows made through the store, then set back in time by the database. A sale opened
+// three hours ago whose latest code came now (or was given back ten minutes ago) is still being
+// rung up; one whose latest code is two hours old is abandoned (after 60 minutes).
+TEST_F(TransactionStoreTest, HeldFundsMeasureAnOpenSaleFromItsLatestCode) {
+    const auto back = [&](const char* table, std::int32_t id, int minutes) {
+        host.Run(std::string("UPDATE [") + table + "] SET [Timestamp_Created] = DATEADD( MINUTE, -" +
+                 std::to_string(minutes) + ", [Timestamp_Created] ) WHERE [ID] = " + std::to_string(id));
+    };
+    struct TSale {
+        std::int32_t Basket = 0;
+        std::string LatestCode; // Timestamp_Created of its newest row
+    };
+    // A basket of the till opened three hours ago, with a row per code of the given ages in
+    // minutes: accepted codes, or given back (status -1) or never answered (status 0).
+    const auto sale = [&](std::int32_t till, std::vector<std::pair<int, TTransactionStatus>> codes) {
+        TSale s;
+        s.Basket = store->AddBasket(till);
+        back("ZumvoPaymentBasket", s.Basket, 180);
+        int youngest = 1 << 30;
+        for (const auto& [age, status] : codes) {
+            const std::int32_t trx = store->AddTransactionToBasket(s.Basket);
+            if (status == TTransactionStatus::Redeemed)
+                store->SavePayment(trx, 1000 + trx, 10.01, R"({"Zumvo":"PAY-100"})");
+            else if (status != TTransactionStatus::Started)
+                store->SetStatus(trx, status);
+            back("ZumvoPaymentTransactions", trx, age);
+            if (age < youngest) {
+                youngest = age;
+                s.LatestCode = Transaction(trx)["Timestamp_Created"].AsString();
+            }
+        }
+        return s;
+    };
+    using S = TTransactionStatus;
+    const TSale takingCodes = sale(3, {{180, S::Redeemed}, {0, S::Redeemed}});
+    const TSale idle = sale(4, {{180, S::Redeemed}, {120, S::Redeemed}});
+    const TSale lastGivenBack = sale(5, {{170, S::Redeemed}, {10, S::Cancelled}});
+    const TSale neverAnswered = sale(6, {{150, S::Started}});
+
+    std::string text;
+    store->GetHeldFunds(text);
+    const TJSONDocument rows = TJSONDocument::Parse(text);
+    TRetrySettings settings;
+    settings.AbandonedAfter = std::chrono::minutes(60);
+    TRetryRequest backOffice;
+    backOffice.Trigger = TRetryTrigger::OnDemand;
+    std::map<std::int32_t, std::set<THeldKind>> kinds;
+    std::map<std::int32_t, std::string> latest;
+    for (int i = 0; i < rows._Count(); ++i) {
+        const THeldRow row = ReadHeldRow(rows[i], settings, backOffice);
+        kinds[row.BasketID].insert(row.Kind);
+        latest[row.BasketID] = rows[i]["BasketLastCode"].AsString("");
+    }
+    ASSERT_EQ(kinds.size(), 4u) << text;
+    const struct {
+        const char* Name;
+        const TSale& Sale;
+        THeldKind Kind;
+    } cases[] = {
+        {"still taking codes", takingCodes, THeldKind::InProgress},
+        {"idle for two hours", idle, THeldKind::Abandoned},
+        {"a code given back ten minutes ago", lastGivenBack, THeldKind::InProgress},
+        {"a request never answered", neverAnswered, THeldKind::Abandoned},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(kinds[c.Sale.Basket], std::set<THeldKind>{c.Kind}) << c.Name;
+        // The same moment, whichever way the database writes it ('T' or a blank).
+        EXPECT_EQ(ParseTimestamp(latest[c.Sale.Basket]), ParseTimestamp(c.Sale.LatestCode)) << c.Name;
+        EXPECT_TRUE(ParseTimestamp(c.Sale.LatestCode).has_value()) << c.Sale.LatestCode;
+    }
 }

@@ -3,6 +3,7 @@
 #include "LogCapture.h"
 #include "ModuleTestHost.h"
 #include "SimpleXMLtoJSON.h"
+#include "clsMoney.h"
 #include "implZumvoAPI.h"
 #include "intfRestClient.h"
 
@@ -319,22 +320,22 @@ TEST_F(ZumvoAPITest, FailuresAreLoggedAndLeaveTheResponseEmpty) {
 }
 
 TEST(ZumvoAPIAmounts, PricesAreTruncatedCentsOfTheDecimalValue) {
-    EXPECT_EQ(PriceInCents(12.5), 1250);
-    EXPECT_EQ(PriceInCents(1.999), 199);
-    EXPECT_EQ(PriceInCents(0.29), 29);  // 0.29 * 100 = 28.999999999999996 in binary
-    EXPECT_EQ(PriceInCents(1.15), 115); // 114.99999999999999
-    EXPECT_EQ(PriceInCents(4.35), 435); // 434.99999999999994
-    EXPECT_EQ(PriceInCents(123456.79), 12345679);
-    EXPECT_EQ(PriceInCents(0.009), 0);
-    EXPECT_EQ(PriceInCents(0.01), 1); // the smallest price that is a cent
-    EXPECT_EQ(PriceInCents(-0.01), -1);
-    EXPECT_EQ(PriceInCents(0), 0);
-    EXPECT_EQ(PriceInCents(7), 700);
-    EXPECT_EQ(PriceInCents(-1.999), -199); // toward zero
-    EXPECT_EQ(PriceInCents(-0.29), -29);
-    EXPECT_EQ(PriceInCents(99999999999.99), 9999999999999);
-    EXPECT_THROW(PriceInCents(1e13), std::out_of_range);
-    EXPECT_THROW(PriceInCents(std::numeric_limits<double>::quiet_NaN()), std::out_of_range);
+    EXPECT_EQ(CentsOf(12.5), 1250);
+    EXPECT_EQ(CentsOf(1.999), 199);
+    EXPECT_EQ(CentsOf(0.29), 29);  // 0.29 * 100 = 28.999999999999996 in binary
+    EXPECT_EQ(CentsOf(1.15), 115); // 114.99999999999999
+    EXPECT_EQ(CentsOf(4.35), 435); // 434.99999999999994
+    EXPECT_EQ(CentsOf(123456.79), 12345679);
+    EXPECT_EQ(CentsOf(0.009), 0);
+    EXPECT_EQ(CentsOf(0.01), 1); // the smallest price that is a cent
+    EXPECT_EQ(CentsOf(-0.01), -1);
+    EXPECT_EQ(CentsOf(0), 0);
+    EXPECT_EQ(CentsOf(7), 700);
+    EXPECT_EQ(CentsOf(-1.999), -199); // toward zero
+    EXPECT_EQ(CentsOf(-0.29), -29);
+    EXPECT_EQ(CentsOf(99999999999.99), 9999999999999);
+    EXPECT_THROW(CentsOf(1e13), std::out_of_range);
+    EXPECT_THROW(CentsOf(std::numeric_limits<double>::quiet_NaN()), std::out_of_range);
 }
 
 TEST(ZumvoAPIAmounts, ProductNumbersInAnyJsonSpellingGiveTheirValue) {

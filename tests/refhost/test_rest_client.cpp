@@ -1,3 +1,4 @@
+#include "SimServer.h"
 #include "TRestClient.h"
 
 #include <chrono>
@@ -23,6 +24,7 @@ public:
     std::string Base() const { return "http://127.0.0.1:" + std::to_string(Port); }
     ~TLoopbackServer() {
         Server.stop();
+        sim::TSimServer::EndKeptConnections(Port); // no wait for the client's kept connection
         if (FThread.joinable())
             FThread.join();
     }

@@ -40,6 +40,7 @@ public:
     ~TCountingServer() { Stop(); }
     void Stop() {
         FServer->stop();
+        sim::TSimServer::EndKeptConnections(Port); // the kept connection goes with the server
         if (FThread.joinable())
             FThread.join();
     }

@@ -5,6 +5,7 @@
 #include "TDBScript.h"
 #include "TDatabase.h"
 #include "TSqliteDatabase.h"
+#include "clsZumvoReport.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -591,23 +592,10 @@ TEST_F(DBScriptTest, ReportQueries) {
         "INSERT INTO [ZumvoPaymentTransactions] ( [Timestamp_Created], [BasketID], [tvTrxID], [Amount], "
         "[Status] ) VALUES ( GETDATE(), 2, 9002, 10, -1 )");
 
-    const std::string query =
-        "SELECT WPB.ID AS BasketID, WPB.Timestamp_Created AS Basket_Started, WPB.TotalAmount AS "
-        "BasketAmount, "
-        "WPB.InvoiceNum, I.fkTillID AS TillRungUp, I.STATUS AS InvoiceStatus, I.AFTERDISC AS InvoiceTotal, "
-        "I.SHIFTNUM AS InvoiceShift, I.DATE AS InvoiceDate, ISNULL( IP.Amount, 0 ) AS PaymentAmount, "
-        "WPB.TotalAmount - ISNULL( IP.Amount, 0 ) AS DiscountAmount, TP.POSTED AS TillPosted, TP.TILLID AS "
-        "TillPaid, "
-        "ISNULL( B.Description, '-' ) AS BrandDesc, B.Code AS BrandCode "
-        "FROM ZumvoPaymentBasket WPB "
-        "LEFT JOIN INVOICES I ON I.INVOICENUM = WPB.InvoiceNum "
-        "LEFT JOIN TILLPOST TP ON TP.SHIFTNUM = I.SHIFTNUM "
-        "LEFT JOIN InvoicesPayment IP ON IP.InvoiceNum = I.INVOICENUM AND IP.PaymentType = 'Zumvo' "
-        "LEFT JOIN TILLS T ON T.TillID = I.fkTillID "
-        "LEFT JOIN TillsBrand TB ON TB.TillID = T.TILLSID "
-        "LEFT JOIN Brands B ON B.BrandID = TB.BrandID "
-        "WHERE WPB.Timestamp_Created BETWEEN CAST( '%sT00:00:00' AS DATETIME ) AND DATEADD( DAY, 1, CAST( '%sT00:00:00' AS DATETIME ) ) ORDER BY WPB.ID";
-    auto rows = RowsFmt(query, {"2024-05-01", "2024-05-01"});
+    // The report's own queries, for the day 2024-05-01, as the report runs them.
+    using namespace std::chrono;
+    const zumvo::TZumvoReportData report = zumvo::QueryZumvoReport(*Db, 2024y / May / 1d, 2024y / May / 1d);
+    auto rows = Parse(report.Baskets.ToJSON());
     ASSERT_EQ(rows.Size(), 4u); // basket 2 twice: one row per Zumvo payment row
     EXPECT_EQ(rows[0]["BasketID"].GetInt(), 2);
     EXPECT_EQ(rows[1]["BasketID"].GetInt(), 2);
@@ -627,11 +615,8 @@ TEST_F(DBScriptTest, ReportQueries) {
     EXPECT_TRUE(rows[3]["InvoiceNum"].IsNull());
     EXPECT_TRUE(rows[3]["InvoiceDate"].IsNull());
 
-    auto transactions =
-        RowsFmt("SELECT ID, Timestamp_Created, Timestamp_Payment, Timestamp_Finalised, ISNULL( "
-                "tvTrxID, '' ) tvTrxID, Amount, Status, BasketID FROM ZumvoPaymentTransactions WHERE "
-                "BasketID IN ( %s ) ORDER BY BasketID, ID",
-                {"2,3,4"});
+    // The transactions of the period's baskets (2, 3 and 4), basket by basket.
+    auto transactions = Parse(report.Transactions.ToJSON());
     ASSERT_EQ(transactions.Size(), 3u);
     EXPECT_EQ(transactions[0]["tvTrxID"].GetInt(), 9001);
     EXPECT_EQ(transactions[1]["ID"].GetInt(), 3);

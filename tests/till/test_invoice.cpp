@@ -101,3 +101,36 @@ TEST(InvoiceTest, VoucherAnswersReplaceTheEarlierVoucherParts) {
     EXPECT_THROW(inv.ApplyVoucherReturn("not json", false), ETillError);
     EXPECT_THROW(inv.ApplyVoucherReturn("[1]", false), ETillError);
 }
+
+// A percent voucher discount is taken of the subtotal of the lines, not of what another discount
+// left: the result does not depend on which discount came first. Halves of a cent go away from
+// zero.
+TEST(InvoiceTest, APercentVoucherDiscountIsTakenOfTheSubtotalBesideOtherDiscounts) {
+    const struct {
+        TMoney Line;
+        TMoney Other; // a discount that is not the voucher's
+        const char* Percent;
+        TMoney Discount;
+    } cases[] = {
+        {3335, 111, "15", 500},    // 5.0025 (of 32.24 it would be 4.84)
+        {2005, 1001, "50", 1003},  // 10.025 (of 10.04: 5.02)
+        {101, 0, "50", 51},        // 0.505
+        {10001, 15, "12.5", 1250}, // 12.50125 (of 99.86: 12.48)
+        {999, 995, "10", 100},     // 0.999 (of 0.04: 0.00)
+    };
+    for (const auto& c : cases) {
+        TInvoice inv(1, "Anna");
+        inv.AddLine({"X", "", c.Line, 1});
+        if (c.Other != 0)
+            inv.AddDiscount({"STAFF", "Staff", c.Other, false});
+        const std::string answer = std::string(R"({"VoucherType":"Discount","DiscountAmount":)") + c.Percent +
+                                   R"(,"DiscountIsPercent":true,"DiscountCode":"Z","Result":true})";
+        ASSERT_TRUE(inv.ApplyVoucherReturn(answer, false)) << c.Line;
+        EXPECT_EQ(inv.DiscountTotal(), c.Other + c.Discount) << c.Line << " " << c.Percent;
+        // Applied again (a recalculation): its own earlier discount is no part of the base either.
+        ASSERT_TRUE(inv.ApplyVoucherReturn(answer, true)) << c.Line;
+        EXPECT_EQ(inv.AfterDisc(), c.Line - c.Other - c.Discount) << c.Line << " " << c.Percent;
+        ASSERT_EQ(inv.Discounts().size(), c.Other != 0 ? 2u : 1u);
+        EXPECT_EQ(inv.Discounts().back().Amount, c.Discount);
+    }
+}

@@ -167,3 +167,47 @@ TEST(ScenarioTest, CancelPromptAnsweredYesClosesTheWindowAndTheAnswerIsTranscrib
     EXPECT_EQ(*(message + 1), "ANSWER: Yes");
     EXPECT_EQ(host.Calls("CancelVoucher").size(), 1u);
 }
+
+// A sale step may be expected to be refused ("refused": a text of the reason): the run goes on
+// when the till refuses it with that reason, and ends naming the step when the till carries it
+// out or refuses it for another reason. Screen steps take no "refused".
+TEST(ScenarioTest, AStepExpectedToBeRefusedMustBeRefusedWithItsReason) {
+    const char* const sale =
+        R"({"step":"add","code":"A","price":10.05},{"step":"pay","tender":"Cash","amount":0.01})";
+    const struct {
+        const char* Name;
+        std::string Steps;
+        const char* Failure; // "": the run passes
+    } cases[] = {
+        {"refused as expected",
+         std::string("[") + sale +
+             R"(,{"step":"complete","refused":"10.04 is still to pay"},{"step":"giveback"},{"step":"expect","outstanding":10.05}])",
+         ""},
+        {"carried out",
+         std::string("[") + sale + R"(,{"step":"add","code":"B","price":1,"refused":"Give back"}])",
+         "step 3 (add B): expected the step to be refused (\"Give back\"); it was carried out"},
+        {"refused for another reason",
+         std::string("[") + sale + R"(,{"step":"remove","code":"Z","refused":"Give back"}])",
+         "step 3 (remove Z): expected the refusal \"Give back\"; the till said \"The invoice has no line Z\""},
+        {"nothing to give back", R"([{"step":"add","code":"A","price":1},{"step":"giveback"}])",
+         "step 2 (giveback): Invoice 1 has no payment of another tender to give back"},
+    };
+    for (const auto& c : cases) {
+        TTillTestHost host;
+        const auto r = RunScenario(host, R"({"timeoutMs":300,"steps":)" + c.Steps + "}");
+        if (*c.Failure == '\0') {
+            EXPECT_EQ(r.ExitCode, 0) << c.Name << ": " << r.Failure;
+            EXPECT_TRUE(Has(r.Transcript, "REFUSED: 10.04 is still to pay on invoice 1")) << c.Name;
+            continue;
+        }
+        EXPECT_EQ(r.ExitCode, 1) << c.Name;
+        EXPECT_NE(r.Failure.find(c.Failure), std::string::npos) << c.Name << ": " << r.Failure;
+    }
+    try {
+        TScenario::Parse(R"([{"step":"click","control":"btnOK","refused":"x"}])");
+        ADD_FAILURE() << "a screen step took \"refused\"";
+    } catch (const EScenarioError& e) {
+        EXPECT_NE(std::string(e.what()).find("\"click\" has no member \"refused\""), std::string::npos)
+            << e.what();
+    }
+}

@@ -1,7 +1,10 @@
 // The till's sale actions against fakes of the module's extension points: what it asks of the
 // module, in which order, and what it writes to the host database.
+#include "TTillWindow.h"
 #include "TillTestHost.h"
 
+#include <QPushButton>
+#include <QTableWidget>
 #include <algorithm>
 
 using namespace refhost;
@@ -263,4 +266,166 @@ TEST(TillTest, VouchersAfterAnotherTenderAreRefused) {
         EXPECT_STREQ(e.what(), "Apply vouchers before other payments: Cash 10.00 is already taken");
     }
     EXPECT_TRUE(host.Calls("DoVoucher").empty());
+}
+
+// Lines 100.00 + 50.00, a voucher covering 100.00, 40.00 taken in cash: any change of the sale
+// would have its voucher applied again to the new total (100.00 after removing the 50.00 line),
+// leaving Cash 40.00 + voucher 100.00 on a 100.00 invoice. Every change is refused with the
+// reason until the cash is given back; then the change and its recalculation go through.
+TEST(TillTest, ChangesAfterAnotherTenderWithVouchersAppliedWaitUntilItIsGivenBack) {
+    const std::string covers100 =
+        R"({"VoucherCodes":["P"],"VoucherAmount":100,"VoucherType":"Payment","PaymentType":"Zumvo",)"
+        R"("PaymentAmount":100,"Result":true})";
+    TTillTestHost host;
+    host.Answers = {covers100, covers100};
+    auto& till = *host.Till;
+    till.AddLine({"A", "", 10000, 1});
+    till.AddLine({"B", "", 5000, 1});
+    ASSERT_TRUE(till.Voucher());
+    ASSERT_TRUE(till.Pay("cash", 4000));
+    ASSERT_EQ(till.Invoice().Outstanding(), 1000);
+
+    const std::string reason =
+        "Give back Cash 40.00 first: a sale with vouchers applied cannot change once another payment is taken";
+    const struct {
+        const char* Name;
+        std::function<void()> Action;
+    } changes[] = {
+        {"remove a line", [&] { till.RemoveLine("B"); }},
+        {"add a line",
+         [&] {
+             till.AddLine({"C", "", 1, 1});
+         }},
+        {"add to a line's quantity",
+         [&] {
+             till.AddLine({"B", "", 5000, 1});
+         }},
+        {"change a quantity", [&] { till.ChangeQuantity("A", 0.5); }},
+        {"apply a discount", [&] { till.Discount("Staff"); }},
+        {"recalculate", [&] { till.Recalculate(); }},
+    };
+    for (const auto& c : changes) {
+        try {
+            c.Action();
+            ADD_FAILURE() << c.Name << ": not refused";
+        } catch (const ETillError& e) {
+            EXPECT_EQ(e.what(), reason) << c.Name;
+        }
+        EXPECT_EQ(till.Invoice().SubTotal(), 15000) << c.Name;
+        EXPECT_EQ(till.Invoice().Paid(), 14000) << c.Name;
+        EXPECT_EQ(till.Invoice().Lines().size(), 2u) << c.Name;
+    }
+    EXPECT_TRUE(host.Calls("DoVoucher false").empty()) << "the voucher was not asked again";
+
+    till.GiveBack();
+    EXPECT_EQ(till.Invoice().Outstanding(), 5000);
+    EXPECT_EQ(till.Invoice().Paid(), 10000) << "the voucher's part stays";
+    EXPECT_THROW(till.GiveBack(), ETillError) << "nothing more to give back";
+    till.RemoveLine("B");
+    ASSERT_EQ(host.Calls("DoVoucher false").size(), 1u);
+    EXPECT_NE(host.Calls("DoVoucher false")[0].find("\"AfterDisc\":100.0"), std::string::npos)
+        << host.Calls("DoVoucher false")[0];
+    EXPECT_EQ(till.Invoice().Outstanding(), 0);
+    till.Complete();
+    EXPECT_EQ(host.Rows("SELECT [PaymentType], [Amount] FROM [InvoicesPayment] ORDER BY [PaymentType]"),
+              std::vector<std::string>{"Zumvo|100"});
+    EXPECT_EQ(host.Rows("SELECT [AFTERDISC] FROM [INVOICES]"), std::vector<std::string>{"100"});
+}
+
+// Without vouchers, or with vouchers and no other tender, the sale changes as before.
+TEST(TillTest, ChangesStayFreeWithoutVouchersOrWithoutAnotherTender) {
+    TTillTestHost host;
+    host.Answers = {
+        R"({"VoucherCodes":["P"],"VoucherAmount":5.01,"VoucherType":"Payment","PaymentType":"Zumvo","PaymentAmount":5.01,"Result":true})",
+        R"({"VoucherCodes":["P"],"VoucherAmount":5.01,"VoucherType":"Payment","PaymentType":"Zumvo","PaymentAmount":5.01,"Result":true})"};
+    auto& till = *host.Till;
+    till.AddLine({"A", "", 1005, 1});
+    ASSERT_TRUE(till.Pay("cash", 301));
+    till.AddLine({"B", "", 1, 1}); // cash taken, no vouchers: nothing is asked again
+    EXPECT_EQ(till.Invoice().Outstanding(), 705);
+    EXPECT_THROW(till.Voucher(), ETillError) << "vouchers still come before other tenders";
+    till.GiveBack();
+    EXPECT_EQ(till.Invoice().Outstanding(), 1006);
+    ASSERT_TRUE(till.Voucher());
+    till.RemoveLine("B");
+    EXPECT_EQ(host.Calls("DoVoucher false").size(), 1u);
+    EXPECT_EQ(till.Invoice().Outstanding(), 504);
+}
+
+// In the till window the refusal reaches the cashier through the host's message service, and
+// the Give back button is there only while another tender has taken something.
+TEST(TillTest, TheWindowShowsTheRefusalAsAMessageAndOffersGiveBack) {
+    TTillTestHost host;
+    host.Answers.push_back(PaymentDiscount);
+    auto& till = *host.Till;
+    TTillWindow window(till);
+    auto* remove = window.findChild<QPushButton*>("btnRemoveLine");
+    auto* giveBack = window.findChild<QPushButton*>("btnGiveBack");
+    auto* grid = window.findChild<QTableWidget*>();
+    ASSERT_TRUE(remove && giveBack && grid);
+    till.AddLine({"A", "", 2000, 1});
+    till.AddLine({"B", "", 1005, 1});
+    till.Voucher();
+    EXPECT_FALSE(giveBack->isEnabled());
+    till.Pay("cash", 1);
+    EXPECT_TRUE(giveBack->isEnabled());
+    grid->setCurrentCell(1, 0);
+    remove->click();
+    EXPECT_EQ(till.Invoice().Lines().size(), 2u);
+    const auto lines = host.Context->Transcript.Lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "MESSAGE: warning: Remove line: Give back Cash 0.01 first: a sale with vouchers "
+                        "applied cannot change once another payment is taken"),
+              lines.end());
+    giveBack->click();
+    EXPECT_FALSE(giveBack->isEnabled());
+    EXPECT_EQ(till.Invoice().Outstanding(), 1805);
+}
+
+// A driver cash-up collects only what is still to pay: an invoice paid in full at the till, by
+// vouchers, cash or both, gets no cash payment added, and its cash-up entries are what was paid.
+TEST(TillTest, DriverCashupOfAFullyPaidInvoiceAddsNoCash) {
+    const struct {
+        const char* Name;
+        TMoney Line;
+        const char* Voucher; // PaymentAmount, or nullptr
+        TMoney Cash;
+        std::vector<std::string> Payments, Entries;
+    } cases[] = {
+        {"vouchers alone", 2005, "20.05", 0, {"Zumvo|20.05"}, {"PAYMENT:ZUMVO|20.05"}},
+        {"vouchers and cash",
+         2005,
+         "12.01",
+         804,
+         {"Cash|8.04", "Zumvo|12.01"},
+         {"PAYMENT:CASH|8.04", "PAYMENT:ZUMVO|12.01"}},
+        {"cash alone", 5, nullptr, 5, {"Cash|0.05"}, {"PAYMENT:CASH|0.05"}},
+    };
+    for (const auto& c : cases) {
+        TTillTestHost host;
+        auto& till = *host.Till;
+        till.AddLine({"A", "", c.Line, 1});
+        if (c.Voucher) {
+            host.Answers.push_back(
+                std::string(
+                    R"({"VoucherCodes":["P"],"VoucherType":"Payment","PaymentType":"Zumvo","PaymentAmount":)") +
+                c.Voucher + R"(,"Result":true})");
+            ASSERT_TRUE(till.Voucher()) << c.Name;
+        }
+        if (c.Cash != 0) {
+            ASSERT_TRUE(till.Pay("Cash", c.Cash)) << c.Name;
+        }
+        ASSERT_EQ(till.Invoice().Outstanding(), 0) << c.Name;
+        till.Complete(true);
+        till.DriverCashup(1);
+        EXPECT_EQ(host.Rows("SELECT [PaymentType], [Amount] FROM [InvoicesPayment] ORDER BY [PaymentType]"),
+                  c.Payments)
+            << c.Name;
+        EXPECT_EQ(host.Rows("SELECT [PaymentCode], [Amount] FROM [DriverCashup] ORDER BY [ID]"), c.Entries)
+            << c.Name;
+        const auto lines = host.Context->Transcript.Lines();
+        EXPECT_TRUE(std::none_of(lines.begin(), lines.end(), [](const std::string& l) {
+            return l.find("collected") != std::string::npos;
+        })) << c.Name;
+    }
 }

@@ -1,4 +1,5 @@
 #include "VoucherEngineFixture.h"
+#include "clsMoney.h"
 
 #include <httplib.h>
 
@@ -138,7 +139,7 @@ std::int32_t VoucherEngineTest::SeedInvoice(TVoucherZumvo& engine, const std::ve
     pallux::IntfPtr<IZumvoAPI> api;
     logic->ZumvoAPI(api);
     EXPECT_TRUE(api);
-    std::int64_t outstanding = PriceInCents(afterDisc);
+    std::int64_t outstanding = CentsOf(afterDisc);
     for (const auto& code : codes) {
         const std::int32_t row = store->AddTransactionToBasket(basket);
         std::string reply;

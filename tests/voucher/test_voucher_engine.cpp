@@ -1,6 +1,7 @@
 // The voucher engine end to end: a real SQLite database, the real payment screen driven by QTest,
 // the voucher simulator over HTTP. Each test ends with the ledger check (fixture TearDown).
 #include "VoucherEngineFixture.h"
+#include "clsMoney.h"
 #include "clsVoucherReturn.h"
 
 #include <gmock/gmock.h>
@@ -200,6 +201,10 @@ TEST_F(VoucherEngineTest, ReappliedCodesShareTheTotalInsteadOfEachTakingIt) {
         // 30.00 as in the first case, then lines taken off down to 5.00 before the discount:
         // DISC-5 covers it all and PAY-100, with nothing left to pay, is not sent again.
         {{"DISC-5", "PAY-100"}, 30.0, 0.0, {500}, 5.0},
+        // Cent boundaries: 16.01 less DISC-5's 5.00 recalculated to 11.01 is 16.01 before the
+        // discount again, not 16.00 (11.01 + 5.0 is 16.009999... in binary).
+        {{"DISC-5", "PAY-100"}, 16.01, 11.01, {1601, 1101}, 16.01},
+        {{"DISC-5", "PAY-100"}, 20.05, 15.15, {2015, 1515}, 20.15},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Codes.front());
@@ -221,7 +226,7 @@ TEST_F(VoucherEngineTest, ReappliedCodesShareTheTotalInsteadOfEachTakingIt) {
                       c.NewRequests[static_cast<std::size_t>(i - sentBefore)]);
             taken += ledger[i]["amount"].AsInt64();
         }
-        EXPECT_EQ(taken, PriceInCents(c.VoucherAmount)) << "the invoice's total, no more";
+        EXPECT_EQ(taken, CentsOf(c.VoucherAmount)) << "the invoice's total, no more";
         EXPECT_EQ(TJSONDocument::Parse(answer)["VoucherAmount"].AsFloat(), c.VoucherAmount);
     }
 }
@@ -277,7 +282,8 @@ TEST_F(VoucherEngineTest, CancelVoucherReversesLiveCodesButNotWhilePaying) {
 }
 
 // A basket loaded with statuses 1, -1 and 2: the redeemed and the finalised transaction get a
-// REVERSE; the provider refuses to give back a settled one, which stays "failed to cancel".
+// REVERSE; the provider refuses to give back a settled one, a FINALISE again confirms it settled,
+// and it stays finalised with the refund owed listed (the cashier is told).
 TEST_F(VoucherEngineTest, CancelVoucherOnRedeemedCancelledAndFinalisedTransactions) {
     auto engine = NewEngine();
     SeedInvoice(*engine, {"PAY-100", "PAY-100", "PAY-100"}, 300.0);
@@ -291,13 +297,16 @@ TEST_F(VoucherEngineTest, CancelVoucherOnRedeemedCancelledAndFinalisedTransactio
     const int before = Advices()._Count();
     EXPECT_FALSE(loaded->CancelVoucher(Invoice(300.0)));
     const auto advices = Advices();
-    ASSERT_EQ(advices._Count(), before + 2);
+    ASSERT_EQ(advices._Count(), before + 3);
     EXPECT_EQ(advices[before]["trxId"].AsString(), "12-1");
     EXPECT_EQ(advices[before + 1]["trxId"].AsString(), "12-3");
+    EXPECT_EQ(advices[before + 2]["action"].AsString(), "FINALISE");
     EXPECT_EQ(
         Count(log.Lines(), "[TVoucherZumvo.CancelVoucherTransactions] Transaction not ready to be cancelled"),
         1);
-    EXPECT_THAT(Statuses(), ElementsAre(-1, -1, -3));
+    EXPECT_THAT(Statuses(), ElementsAre(-1, -1, 2));
+    EXPECT_EQ(host.Value("SELECT [RefundOwed] FROM [ZumvoPaymentTransactions] WHERE [ID] = 3"), "1");
+    EXPECT_THAT(Messages(), ::testing::Contains(HasSubstr("had already been settled")));
     EXPECT_THAT(StoreLog(), ::testing::Contains("Transaction 3 FAILED to be Cancelled"));
 }
 
@@ -340,7 +349,7 @@ TEST_F(VoucherEngineTest, OverringInvoiceReversesOnlyWhenNothingIsFinalised) {
          "MESSAGE: information: The Zumvo transaction has already been finalised.\r\nThe voucher(s) CANNOT "
          "be "
          "reversed.\r\nThe funds will not be returned to the customer",
-         {2, 1}},
+         {2, -1}}, // the settled code stays, listed as a refund owed; the one still held goes back
         {false,
          "MESSAGE: information: The Zumvo transaction has not yet been finalised.\r\nThe voucher(s) will now "
          "be "
@@ -364,7 +373,7 @@ TEST_F(VoucherEngineTest, OverringInvoiceReversesOnlyWhenNothingIsFinalised) {
         EXPECT_EQ(rows[first - 1]["Status"].AsInteger(), c.After[0]);
         EXPECT_EQ(rows[first]["Status"].AsInteger(), c.After[1]);
         const auto advices = Advices();
-        EXPECT_EQ(advices._Count() - before, c.FinaliseOne ? 0 : 2);
+        EXPECT_EQ(advices._Count() - before, c.FinaliseOne ? 1 : 2);
         for (int i = before; i < advices._Count(); ++i)
             EXPECT_EQ(advices[i]["action"].AsString(), "REVERSE");
     }

@@ -1,0 +1,203 @@
+// Money under faults the happy path never meets: a till stopped while its advices are out, a
+// database that refuses a write, a provider whose answer is lost after it acted, the settings
+// changed mid-sale. Each test ends with the ledger check (fixture TearDown).
+#include "VoucherEngineFixture.h"
+#include "clsAdviceRetry.h"
+#include "clsMoney.h"
+
+#include <gmock/gmock.h>
+#include <sqlite3.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+using namespace zumvo;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using zumvo::test::VoucherEngineTest;
+
+namespace {
+
+const std::string BeforePayment = "Pallux.Invoicing.Transaction.BeforePayment";
+const std::string PaymentSuccess = "Pallux.Invoicing.Transaction.AfterPaymentSuccess";
+
+// A connection of its own to the host's database file, as another process has.
+class TOtherConnection {
+public:
+    explicit TOtherConnection(const std::string& file) {
+        sqlite3_open(file.c_str(), &FDb);
+        sqlite3_busy_timeout(FDb, 2000);
+    }
+    ~TOtherConnection() { sqlite3_close(FDb); }
+    void Run(const std::string& sql) {
+        char* error = nullptr;
+        EXPECT_EQ(sqlite3_exec(FDb, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
+            << (error ? error : "");
+        sqlite3_free(error);
+    }
+    // The first column of the first row as text; empty for none or NULL.
+    std::string Value(const std::string& sql) {
+        sqlite3_stmt* st = nullptr;
+        std::string out;
+        if (sqlite3_prepare_v2(FDb, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
+            sqlite3_step(st) == SQLITE_ROW && sqlite3_column_text(st, 0))
+            out = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+        sqlite3_finalize(st);
+        return out;
+    }
+
+private:
+    sqlite3* FDb = nullptr;
+};
+
+} // namespace
+
+// A till stopped while a FINALISE is out must leave a sale to be settled, never given back: the
+// basket already carries its invoice, and the row says "failed to finalise" until the provider
+// confirms. Looked at from another connection while the provider holds the answer back.
+TEST_F(VoucherEngineTest, AStoppedTillLeavesItsCompletedSaleToBeSettled) {
+    auto engine = NewEngine();
+    ApplyCodes(*engine, {"PAY-100"}, 12.5);
+    const std::int32_t row = Rows()._Count();
+    AddFault(R"({"fault": "delay", "ms": 1500, "request": "advise", "count": 1})");
+    Raise(BeforePayment);
+    Raise(PaymentSuccess);
+    std::atomic<bool> seen = false;
+    std::string basketInvoice, status;
+    std::thread watcher([&] {
+        TOtherConnection other(host.DatabaseFile());
+        for (int i = 0; i < 300 && !seen; ++i) {
+            status =
+                other.Value("SELECT Status FROM ZumvoPaymentTransactions WHERE ID = " + std::to_string(row));
+            if (status == "-2") {
+                basketInvoice = other.Value("SELECT InvoiceNum FROM ZumvoPaymentBasket WHERE ID = " +
+                                            std::to_string(engine->BasketID()));
+                seen = true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    std::string answer;
+    EXPECT_TRUE(engine->TransactionFinalise(Invoice(12.5), answer));
+    watcher.join();
+    EXPECT_TRUE(seen) << "while the FINALISE was out the row said " << status;
+    EXPECT_EQ(basketInvoice, std::to_string(InvoiceNum))
+        << "the basket carries its invoice before any advice";
+    EXPECT_EQ(StatusOf(row), 2);
+    EXPECT_EQ(Ledger()[0]["state"].AsString(), "settled");
+}
+
+// A row is finalised only on its own confirmed answer: when the database refuses the mark that
+// goes before the advice, nothing is sent and nothing claims the money settled.
+TEST_F(VoucherEngineTest, AFinaliseThatCannotBeMarkedIsNotSent) {
+    auto engine = NewEngine();
+    ApplyCodes(*engine, {"DISC-5", "PAY-100"}, 20.05);
+    TOtherConnection(host.DatabaseFile())
+        .Run("CREATE TRIGGER refuse BEFORE UPDATE OF Status ON ZumvoPaymentTransactions WHEN NEW.Status = -2 "
+             "AND NEW.ID = 1 BEGIN SELECT RAISE(ABORT, 'database is locked'); END");
+    Raise(BeforePayment);
+    Raise(PaymentSuccess);
+    const int before = Advices()._Count();
+    std::string answer;
+    EXPECT_TRUE(engine->TransactionFinalise(Invoice(20.05), answer));
+    EXPECT_EQ(Advices()._Count() - before, 1) << "only for the row that could be marked";
+    EXPECT_THAT(Statuses(), ElementsAre(1, 2));
+    EXPECT_EQ(Ledger()[0]["state"].AsString(), "held");
+    EXPECT_EQ(Ledger()[1]["state"].AsString(), "settled");
+}
+
+// Only redeemed rows are finalised: a row given back, one whose reversal failed and one that was
+// never accepted are left alone, and a finalised one is not settled twice.
+TEST_F(VoucherEngineTest, OnlyRedeemedRowsOfTheBasketAreFinalised) {
+    auto engine = NewEngine();
+    SeedInvoice(*engine, {"PAY-100", "PAY-100", "PAY-100", "PAY-100"}, 400.0);
+    store->SetStatus(2, TTransactionStatus::CancelFailed); // a reversal the provider refused
+    SendAdvice(3, "FINALISE");
+    store->SaveFinalise(3);
+    const std::int32_t started = store->AddTransactionToBasket(engine->BasketID()); // never accepted
+    engine->PopulateForInvoice(InvoiceNum, "{}");
+    Raise(BeforePayment);
+    Raise(PaymentSuccess);
+    const int before = Advices()._Count();
+    std::string answer;
+    EXPECT_TRUE(engine->TransactionFinalise(Invoice(400.0), answer));
+    const auto advices = Advices();
+    ASSERT_EQ(advices._Count() - before, 2);
+    EXPECT_EQ(advices[before]["trxId"].AsString(), "12-1");
+    EXPECT_EQ(advices[before + 1]["trxId"].AsString(), "12-4");
+    EXPECT_THAT(Statuses(), ElementsAre(2, -3, 2, 2, 0));
+    EXPECT_EQ(StatusOf(started), 0);
+}
+
+// The settings name another provider store mid-sale: the code accepted under the first store is
+// settled under it (another store refuses it for ever).
+TEST_F(VoucherEngineTest, ACodeIsSettledUnderTheStoreItWasAcceptedIn) {
+    auto engine = NewEngine();
+    ApplyCodes(*engine, {"PAY-100"}, 12.35);
+    host.WriteSettings("[Settings]\nZumvoStoreID=18\nAdviceRetryAttempts=0\nSOAPServer=http://127.0.0.1:" +
+                       std::to_string(port) +
+                       "\nSOAPUrl=/pos/services/PosService\nSOAPID=zumvo\nSOAPPWD=zumvo-secret\n");
+    Raise(BeforePayment);
+    Raise(PaymentSuccess);
+    std::string answer;
+    EXPECT_TRUE(engine->TransactionFinalise(Invoice(12.35), answer));
+    const auto ledger = Ledger();
+    EXPECT_EQ(ledger[0]["storeId"].AsString(), "17");
+    EXPECT_EQ(ledger[0]["state"].AsString(), "settled");
+    EXPECT_EQ(Statuses().back(), 2);
+}
+
+// A FINALISE the provider carried out but whose answer never came, then the invoice overridden:
+// the reversal is refused, a FINALISE again finds the money settled, the cashier is told it cannot
+// be given back by voucher, and the held-funds list shows the refund owed.
+TEST_F(VoucherEngineTest, OverrideOfASaleSettledUnseenListsTheRefundOwed) {
+    auto engine = NewEngine();
+    ApplyCodes(*engine, {"PAY-100"}, 12.05);
+    AddFault(R"({"fault": "delay", "ms": 6000, "request": "advise", "count": 1})"); // past the client's 5 s
+    Raise(BeforePayment);
+    Raise(PaymentSuccess);
+    std::string answer;
+    EXPECT_TRUE(engine->TransactionFinalise(Invoice(12.05), answer));
+    ASSERT_EQ(Statuses().back(), -2);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // the provider settles meanwhile
+    ASSERT_EQ(Ledger()[0]["state"].AsString(), "settled");
+
+    host.Context->Transcript.Clear();
+    NewEngine()->OverringInvoice(0, InvoiceNum);
+    EXPECT_THAT(Messages(), Contains(HasSubstr("had already been settled")));
+    EXPECT_EQ(Statuses().back(), 2);
+    const auto held = TAdviceRetry(TRetrySettings{}).HeldFunds(TRetryRequest{});
+    ASSERT_EQ(held.size(), 1u);
+    EXPECT_EQ(held[0].Kind, THeldKind::RefundOwed);
+    EXPECT_EQ(HeldKindText(held[0].Kind), std::string("Settled: refund the customer another way"));
+    EXPECT_EQ(TAdviceRetry(TRetrySettings{}).Run(TRetryRequest{}).Attempted, 0) << "nothing a retry can do";
+}
+
+// An overridden invoice whose codes are partly settled: the settled one is listed as a refund
+// owed, the one still held is given back rather than left held with nothing listing it.
+TEST_F(VoucherEngineTest, OverrideOfAPartlySettledSaleGivesBackWhatIsStillHeld) {
+    auto engine = NewEngine();
+    SeedInvoice(*engine, {"PAY-100", "SPLIT-50"}, 150.01);
+    SendAdvice(1, "FINALISE");
+    store->SaveFinalise(1);
+    NewEngine()->OverringInvoice(0, InvoiceNum);
+    EXPECT_THAT(Statuses(), ElementsAre(2, -1));
+    EXPECT_EQ(Ledger()[1]["state"].AsString(), "released");
+    const auto held = TAdviceRetry(TRetrySettings{}).HeldFunds(TRetryRequest{});
+    ASSERT_EQ(held.size(), 1u);
+    EXPECT_EQ(held[0].ID, 1);
+    EXPECT_EQ(held[0].Kind, THeldKind::RefundOwed);
+}
+
+// The same code applied twice is re-applied once, and the cashier is told.
+TEST_F(VoucherEngineTest, ACodeAppliedTwiceIsReappliedOnceAndTheCashierTold) {
+    auto engine = NewEngine();
+    ApplyCodes(*engine, {"PAY-100", "PAY-100"}, 150.0);
+    std::string answer;
+    EXPECT_TRUE(engine->DoVoucher(Invoice(150.0, 2), answer, false));
+    EXPECT_THAT(Messages(),
+                Contains(HasSubstr("Zumvo PAY-100 was applied more than once and is now applied once.")));
+    EXPECT_EQ(TJSONDocument::Parse(answer)["VoucherAmount"].AsFloat(), 100.0);
+}
