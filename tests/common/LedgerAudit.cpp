@@ -216,6 +216,16 @@ public:
     TSqliteReader(const TSqliteReader&) = delete;
     TSqliteReader& operator=(const TSqliteReader&) = delete;
 
+    bool HasColumn(const std::string& table, const std::string& column) {
+        bool found = false;
+        Each("PRAGMA table_info([" + table + "])",
+             [&](sqlite3_stmt* st) { found = found || TextColumnOf(st, 1) == column; });
+        return found;
+    }
+    static std::string TextColumnOf(sqlite3_stmt* st, int column) {
+        const unsigned char* text = sqlite3_column_text(st, column);
+        return text ? reinterpret_cast<const char*>(text) : "";
+    }
     bool HasTable(const std::string& table) {
         bool found = false;
         Each("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = '" + table + "'",
@@ -256,10 +266,12 @@ std::string TextColumn(sqlite3_stmt* st, int column) {
     return text ? reinterpret_cast<const char*>(text) : "";
 }
 
-// The rows the module's held-funds list selects (TZumvoTransaction::GetHeldFunds).
+// The rows the module's held-funds list selects (TZumvoTransaction::GetHeldFunds); a database
+// with the column RefundOwed also lists the settled codes of overridden invoices.
 const char* const HeldFundsWhere =
     "T.[Status] IN ( -2, -3 ) OR ( T.[Status] = 0 AND T.[Response] LIKE '%\"Outcome\":\"Unknown\"%' ) OR "
     "( T.[Status] IN ( 0, 1 ) AND T.[BasketID] IS NOT NULL AND B.[InvoiceNum] IS NULL )";
+const char* const RefundOwedWhere = " OR ( T.[Status] = 2 AND T.[RefundOwed] = 1 )";
 
 } // namespace
 
@@ -271,21 +283,25 @@ TAuditData ReadAuditData(const std::string& databaseFile) {
             throw std::runtime_error(databaseFile + " has no table " + table +
                                      " (is it a host database upgraded with BackOffice --upgrade-db?)");
     TAuditData data;
-    db.Each("SELECT [ID], [Status], [tvTrxID], [Amount], [Response], [BasketID], [InvoiceNum] "
-            "FROM [ZumvoPaymentTransactions] ORDER BY [ID]",
-            [&](sqlite3_stmt* st) {
-                TModuleRow r;
-                r.ID = static_cast<std::int32_t>(sqlite3_column_int64(st, 0));
-                r.Status = sqlite3_column_int(st, 1);
-                r.TvTrxID = IntColumn(st, 2);
-                r.Amount = CentsColumn(st, 3);
-                r.Response = TextColumn(st, 4);
-                if (auto b = IntColumn(st, 5))
-                    r.BasketID = static_cast<std::int32_t>(*b);
-                if (auto i = IntColumn(st, 6))
-                    r.InvoiceNum = static_cast<std::int32_t>(*i);
-                data.Rows.push_back(std::move(r));
-            });
+    const bool providerStore = db.HasColumn("ZumvoPaymentTransactions", "ProviderStoreID");
+    const bool refundOwed = db.HasColumn("ZumvoPaymentTransactions", "RefundOwed");
+    db.Each(
+        std::string("SELECT [ID], [Status], [tvTrxID], [Amount], [Response], [BasketID], [InvoiceNum], ") +
+            (providerStore ? "[ProviderStoreID]" : "NULL") + " FROM [ZumvoPaymentTransactions] ORDER BY [ID]",
+        [&](sqlite3_stmt* st) {
+            TModuleRow r;
+            r.ID = static_cast<std::int32_t>(sqlite3_column_int64(st, 0));
+            r.Status = sqlite3_column_int(st, 1);
+            r.TvTrxID = IntColumn(st, 2);
+            r.Amount = CentsColumn(st, 3);
+            r.Response = TextColumn(st, 4);
+            if (auto b = IntColumn(st, 5))
+                r.BasketID = static_cast<std::int32_t>(*b);
+            if (auto i = IntColumn(st, 6))
+                r.InvoiceNum = static_cast<std::int32_t>(*i);
+            r.ProviderStore = IntColumn(st, 7);
+            data.Rows.push_back(std::move(r));
+        });
     db.Each("SELECT [ID], [InvoiceNum], [TillID], [TotalAmount] FROM [ZumvoPaymentBasket] ORDER BY [ID]",
             [&](sqlite3_stmt* st) {
                 TBasketRow b;
@@ -332,7 +348,7 @@ TAuditData ReadAuditData(const std::string& databaseFile) {
         });
     db.Each(std::string("SELECT T.[ID] FROM [ZumvoPaymentTransactions] T LEFT JOIN [ZumvoPaymentBasket] B ON "
                         "B.[ID] = T.[BasketID] WHERE ") +
-                HeldFundsWhere,
+                HeldFundsWhere + (refundOwed ? RefundOwedWhere : ""),
             [&](sqlite3_stmt* st) {
                 data.Listed.insert(static_cast<std::int32_t>(sqlite3_column_int64(st, 0)));
             });
@@ -368,6 +384,7 @@ struct TEntry {
     std::string Code;
     std::string TrxId;
     std::string State;
+    std::string StoreId; // the provider store
     TCents Requested = 0;
     TCents Amount = 0;
     TCents ToSettle = 0;
@@ -438,6 +455,7 @@ std::vector<std::string> Reconcile(const TAuditData& data, const TJSONDocument& 
         entry.Code = e["code"].AsString("");
         entry.TrxId = e["trxId"].AsString("");
         entry.State = e["state"].AsString("");
+        entry.StoreId = e["storeId"].AsString("");
         entry.Requested = e["requested"].AsInt64(0);
         entry.Amount = e["amount"].AsInt64(0);
         entry.ToSettle = e["amountToSettle"].AsInt64(0);
@@ -472,6 +490,10 @@ std::vector<std::string> Reconcile(const TAuditData& data, const TJSONDocument& 
             out.push_back("held money no listed row explains: " + Describe(e) + " holds " +
                           CentsText(e.Amount) + " for " + RowText(*e.Row) + why);
         }
+        // The provider store the row says it was accepted under is the ledger's.
+        if (e.Row && e.Row->ProviderStore && std::to_string(*e.Row->ProviderStore) != e.StoreId)
+            out.push_back("provider store differs: " + Describe(e) + " is under store " + e.StoreId + ", " +
+                          RowText(*e.Row) + " records store " + std::to_string(*e.Row->ProviderStore));
         // 3. What moved is what the row records.
         if ((e.State == "settled" || e.State == "released") && e.Row) {
             const auto recorded = e.Row->Recorded();

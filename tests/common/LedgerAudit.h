@@ -64,6 +64,7 @@ struct TModuleRow {
     std::string Response;
     std::optional<std::int32_t> BasketID;
     std::optional<std::int32_t> InvoiceNum;
+    std::optional<std::int64_t> ProviderStore; // ProviderStoreID, when the database has it
     // The cents the row says the provider processed: Amount, else the totalAmountProcessed of the
     // answer kept in Response; none when the row holds no provider answer.
     std::optional<TCents> Recorded() const;
@@ -108,6 +109,7 @@ std::set<std::int32_t> ListedInHeldFundsOutput(const std::string& output);
 
 // The three-way reconciliation, one readable line per discrepancy (empty when all agree):
 // - every rule of LedgerMismatches;
+// - a row recording another provider store (ProviderStoreID) than the ledger's transaction;
 // - money held (a held ledger entry) that no listed row explains;
 // - a settled or released amount other than the one the module's row records;
 // - a completed invoice whose Zumvo payment + Zumvo discount differs from what the provider

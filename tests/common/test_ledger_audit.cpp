@@ -146,7 +146,7 @@ struct TSale {
     }
     static std::string LedgerEntry(int tv, const std::string& trxId, const std::string& basketId,
                                    const std::string& state, long long amount, long long toSettle) {
-        return R"({"tvTrxId":)" + std::to_string(tv) + R"(,"code":"SPLIT","trxId":")" + trxId +
+        return R"({"tvTrxId":)" + std::to_string(tv) + R"(,"code":"SPLIT","storeId":"17","trxId":")" + trxId +
                R"(","basketId":")" + basketId + R"(","requested":2005,"amount":)" + std::to_string(amount) +
                R"(,"amountToSettle":)" + std::to_string(toSettle) + R"(,"state":")" + state +
                R"(","adviceLog":[]})";
@@ -212,6 +212,11 @@ TEST(Reconcile, ProviderModuleAndInvoicesAgreeToTheCent) {
          "basket 3 of invoice 7 records a total of 20.04, but the provider settled 20.05"},
         {"a row names another invoice than its basket", [](TSale& s) { s.Data.Rows[0].InvoiceNum = 8; },
          "row 5 names invoice 8 but its basket 3 names invoice 7"},
+        {"the row records the provider store it was accepted under: the ledger's",
+         [](TSale& s) { s.Data.Rows[0].ProviderStore = 17; }, ""},
+        {"the row records another provider store than the ledger's",
+         [](TSale& s) { s.Data.Rows[0].ProviderStore = 18; },
+         "provider store differs: tvTrxId 1000 (SPLIT, 12-5) is under store 17, row 5 status 2 records store 18"},
         {"a cent of cash on top of the code", [](TSale& s) { s.Data.Invoices[0].OtherPaid = 1; },
          "invoice 7: the customer paid 12.04"},
         {"the invoice records a Zumvo payment the provider did not settle for the customer",
@@ -447,6 +452,29 @@ TEST_F(ReconcileDatabase, TheTablesAreReadInCentsWithTheListedRows) {
     EXPECT_EQ(data.Invoices[1].ZumvoPaid, 501) << "the payment type is compared without case";
     EXPECT_TRUE(data.Invoices[1].CashedUp);
     EXPECT_EQ(data.Listed, (std::set<std::int32_t>{6, 8, 10}));
+}
+
+// A database upgraded with the provider store and refund-owed columns: the settled code of an
+// overridden invoice marked RefundOwed is on the list, and each row names its provider store.
+TEST_F(ReconcileDatabase, RefundsOwedAreListedAndProviderStoresRead) {
+    Sql("ALTER TABLE ZumvoPaymentTransactions ADD ProviderStoreID INT NULL;"
+        "ALTER TABLE ZumvoPaymentTransactions ADD RefundOwed INT NOT NULL DEFAULT 0;"
+        "UPDATE ZumvoPaymentTransactions SET ProviderStoreID = 17 WHERE tvTrxID IS NOT NULL;"
+        "UPDATE ZumvoPaymentTransactions SET RefundOwed = 1 WHERE ID = 5;");
+    TAuditData data = zumvo::test::ReadAuditData(Db.string());
+    EXPECT_EQ(data.Listed, (std::set<std::int32_t>{5, 6, 8, 10}));
+    EXPECT_EQ(data.Rows[0].ProviderStore, 17);
+    EXPECT_FALSE(data.Rows[1].ProviderStore.has_value());
+    // Invoice 7 overridden: its settled code is a refund a person owes, and says so.
+    data.Invoices[0].Status = 1;
+    const auto ledger =
+        TJSONDocument::Parse("[" + TSale::LedgerEntry(1000, "12-5", "12-3", "settled", 2005, 1203) + "," +
+                             TSale::LedgerEntry(1002, "12-8", "12-4", "held", 1005, 1005) + "," +
+                             TSale::LedgerEntry(1003, "12-10", "12-9", "held", 501, 501) + "]");
+    EXPECT_EQ(zumvo::test::ReconcileText(data, ledger, 12), "");
+    data.Listed.erase(5);
+    EXPECT_NE(zumvo::test::ReconcileText(data, ledger, 12).find("invoice 7 is overridden but tvTrxId 1000"),
+              std::string::npos);
 }
 
 TEST_F(ReconcileDatabase, TheProgramReportsEachDiscrepancyAndExitsOnThem) {

@@ -73,7 +73,8 @@ struct TCase {
     TOn On;            // the sale's scenario, and where the default rule strikes
     std::string Rule;  // the rule posted instead of the default one (FaultRule)
     bool Memory;       // the provider's reversal memory
-    int SettleMs;      // waited after the next sale: a late request may still be carried out
+    int SettleMs;      // waited after the next sale (a late request may still be carried out), then
+                       // one more sale runs the retry
 };
 
 // A program run to its end (or killed by the test), with its output in a file.
@@ -276,13 +277,6 @@ std::string LedgerStates(const TJSONDocument& ledger) {
     return out.empty() ? "-" : out;
 }
 
-// Tests of faults the engine does not mend yet run only with ZUMVO_KNOWN_FAULTS=1 (each says
-// which fault it shows): the check itself stays as it is.
-bool RunKnownFaults() {
-    const char* run = std::getenv("ZUMVO_KNOWN_FAULTS");
-    return run && std::string(run) == "1";
-}
-
 bool EndedNormally(int status) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
@@ -432,8 +426,12 @@ protected:
                     recorded = "the killed till left no row with the provider's number\n";
             }
             const int next = RunTill(dir, NextSale, "next.json");
-            if (c.SettleMs > 0)
+            int later = 0;
+            if (c.SettleMs > 0) {
+                // The late request has been carried out by now; the sale after it retries again.
                 std::this_thread::sleep_for(std::chrono::milliseconds(c.SettleMs));
+                later = RunTill(dir, NextSale, "later.json");
+            }
 
             const TJSONDocument rows = Rows(db);
             const TJSONDocument ledger = zumvo::test::ReadLedger(Port);
@@ -447,6 +445,8 @@ protected:
                 audit += "the sale's till run ended with status " + std::to_string(sale) + "\n";
             if (!EndedNormally(next))
                 audit += "the next sale's till run ended with status " + std::to_string(next) + "\n";
+            if (!EndedNormally(later))
+                audit += "the later sale's till run ended with status " + std::to_string(later) + "\n";
             const bool ok = audit.empty();
             passed += ok;
             table << std::left << std::setw(24) << (c.Fault + (c.Memory ? "" : " (no memory)"))
@@ -503,15 +503,6 @@ TEST_F(FaultMatrixTest, NoMoneyStaysHeldAfterLateInflatedOrRefusedAnswers) {
 // than was processed): the customer must not pay more than the invoice, and the invoice must
 // agree with what the provider settled.
 TEST_F(FaultMatrixTest, AnAnswerForMoreThanWasAskedLeavesTheInvoiceAndTheLedgerAgreeing) {
-    // Known fault: the engine applies an accepted answer for more than was asked (both +1.00: the
-    // customer pays 21.00 for 20.00; total +0.01: 20.00 for an invoice of 19.99), and when it
-    // refuses one (settle +0.05, more to settle than processed: "Result": false) it keeps the
-    // accepted code in the basket and settles it at completion, on top of the cash taken for the
-    // invoice (40.05 paid for 20.00).
-    if (!RunKnownFaults())
-        GTEST_SKIP()
-            << "Known fault: answers for more than was asked are applied or settled (ZUMVO_KNOWN_FAULTS=1 "
-               "runs it)";
     const std::vector<TCase> cases = {
         {"inflated both +1.00", TOn::FinaliseCash,
          R"({"fault": "inflated", "inflate": "both", "cents": 100, "count": 1})"},
@@ -524,15 +515,9 @@ TEST_F(FaultMatrixTest, AnAnswerForMoreThanWasAskedLeavesTheInvoiceAndTheLedgerA
 }
 
 // A provider without reversal memory: the till reverses the unanswered request by reference
-// before the request itself is carried out (4 s late); nothing may stay held all the same.
+// before the request itself is carried out (4 s late); the retry of the sale after that asks once
+// more, and nothing may stay held.
 TEST_F(FaultMatrixTest, ALateRequestAfterItsReversalLeavesNothingHeldWithoutReversalMemory) {
-    // Known fault: the reversal by reference is answered "No transaction to reverse" and the row
-    // ends Cancelled (-1); the request carried out afterwards holds 20.00 that no listed row
-    // explains, and nothing ever gives it back.
-    if (!RunKnownFaults())
-        GTEST_SKIP()
-            << "Known fault: a request carried out after its reversal by reference stays held when the "
-               "provider has no reversal memory (ZUMVO_KNOWN_FAULTS=1 runs it)";
     const std::vector<TCase> cases = {
         {"late", TOn::Transaction, R"({"fault": "late", "ms": 4000, "request": "transaction", "count": 1})",
          false, 4500},
@@ -544,14 +529,6 @@ TEST_F(FaultMatrixTest, ALateRequestAfterItsReversalLeavesNothingHeldWithoutReve
 // FINALISE's answer is slow): the invoice is stored, the money settled, and the module's rows must
 // still lead to an invoice that agrees with the ledger once the next sale has run the retry.
 TEST_F(FaultMatrixTest, ATillKilledWhileItsFinaliseIsAnsweredLeavesTheInvoiceAndTheLedgerAgreeing) {
-    // Known fault: the basket gets its invoice number only after the FINALISE is answered, so the
-    // killed till leaves the settled code in a basket without invoice; the next sale's retry
-    // judges the sale abandoned and sends a REVERSE, which the provider refuses (row -3, listed),
-    // and stored invoice 1 shows a Zumvo payment of 20.00 for which no basket is settled.
-    if (!RunKnownFaults())
-        GTEST_SKIP()
-            << "Known fault: a till killed between the FINALISE and the basket's invoice number leaves "
-               "the invoice without its basket (ZUMVO_KNOWN_FAULTS=1 runs it)";
     const std::vector<TCase> cases = {
         {"SIGKILL during FINALISE", TOn::KillFinalising,
          R"({"fault": "delay", "ms": 3000, "request": "advise"})"},
@@ -562,12 +539,6 @@ TEST_F(FaultMatrixTest, ATillKilledWhileItsFinaliseIsAnsweredLeavesTheInvoiceAnd
 // An invoice whose code was settled at completion, recalled and overridden: the provider cannot
 // give the money back any more, so a listed row must tell a person to refund the customer.
 TEST_F(FaultMatrixTest, AnOverriddenInvoiceWhoseCodeWasSettledIsListedForARefund) {
-    // Known fault: the override only shows "The voucher(s) CANNOT be reversed. The funds will not
-    // be returned to the customer"; invoice 1 becomes overridden (STATUS 1) while the provider keeps
-    // the 20.00 settled, and no row of the held-funds list says so.
-    if (!RunKnownFaults())
-        GTEST_SKIP() << "Known fault: an overridden invoice leaves its settled code off the held-funds list "
-                        "(ZUMVO_KNOWN_FAULTS=1 runs it)";
     const std::vector<TCase> cases = {{"override after FINALISE", TOn::OverrideSettled}};
     RunMatrix(cases, "Fault matrix: override of a settled invoice", "override_");
 }
