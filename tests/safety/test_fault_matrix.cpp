@@ -40,6 +40,7 @@ enum class TOn {
     KillAccepted,
     KillAdded,
     KillFinalising,
+    KillFinaliseWaiting,
     OverrideSettled
 };
 
@@ -60,6 +61,7 @@ const char* OnText(TOn on) {
     case TOn::KillAccepted:
     case TOn::KillAdded:
     case TOn::KillFinalising:
+    case TOn::KillFinaliseWaiting:
         return "till";
     }
     return "?";
@@ -184,6 +186,18 @@ std::pair<std::string, std::string> ScenarioFor(TOn on) {
   {"step": "recall"},
   {"step": "override"})"),
                 {}};
+    case TOn::KillFinaliseWaiting: // two codes; killed while the first FINALISE waits for its answer
+        return {R"({"name": "zumvo sale of two codes", "timeoutMs": 8000, "steps": [
+  {"step": "add", "code": "WINE", "description": "Wine", "price": 60.05, "quantity": 1},
+  {"step": "voucher"},
+  {"step": "type", "control": "txtVoucherCode", "text": "PAY-50"},
+  {"step": "click", "control": "btnCheck"},
+  {"step": "click", "control": "btnOK"},
+  {"step": "type", "control": "txtVoucherCode", "text": "PAY-50"},
+  {"step": "click", "control": "btnCheck"})" +
+                    AddAndDone + R"(,
+  {"step": "complete"}]})",
+                "ACTIVITY: Finalising Zumvo Basket"};
     case TOn::KillFinalising: // killed once the provider settled, before the till reads the answer
         return {SaleScenario(AddAndDone, R"(,
   {"step": "complete"})"),
@@ -275,6 +289,13 @@ std::string LedgerStates(const TJSONDocument& ledger) {
     for (int i = 0; i < ledger._Count(); ++i)
         out += (out.empty() ? "" : ",") + ledger[i]["state"].AsString("");
     return out.empty() ? "-" : out;
+}
+
+// Tests of faults the engine does not mend yet run only with ZUMVO_KNOWN_FAULTS=1 (each says
+// which fault it shows): the check itself stays as it is.
+bool RunKnownFaults() {
+    const char* run = std::getenv("ZUMVO_KNOWN_FAULTS");
+    return run && std::string(run) == "1";
 }
 
 bool EndedNormally(int status) {
@@ -541,6 +562,26 @@ TEST_F(FaultMatrixTest, ATillKilledWhileItsFinaliseIsAnsweredLeavesTheInvoiceAnd
 TEST_F(FaultMatrixTest, AnOverriddenInvoiceWhoseCodeWasSettledIsListedForARefund) {
     const std::vector<TCase> cases = {{"override after FINALISE", TOn::OverrideSettled}};
     RunMatrix(cases, "Fault matrix: override of a settled invoice", "override_");
+}
+
+// A till killed while the first of its two FINALISE advices waits for an answer the provider will
+// not give (the advice was not carried out): the sale's invoice is stored and its basket numbered,
+// both codes still held. The next sale's retry must find both rows and settle them.
+TEST_F(FaultMatrixTest, ATillKilledBeforeItsFinaliseWasCarriedOutLeavesTheCodeListed) {
+    // Known fault: the basket gets its invoice number before the advices go out, and the rows are
+    // marked "finalise failed" (-2) one at a time as each FINALISE goes out; killed during the first
+    // FINALISE, the second code's row stays Redeemed (1) in a basket with an invoice, which the
+    // held-funds list takes for a delivery awaiting its cash-up. It is never listed nor settled:
+    // 10.05 stays held, and invoice 1 shows 60.05 paid by Zumvo against 50.00 settled.
+    if (!RunKnownFaults())
+        GTEST_SKIP()
+            << "Known fault: a till killed during a sale's first FINALISE leaves its other codes held and "
+               "unlisted (ZUMVO_KNOWN_FAULTS=1 runs it)";
+    const std::vector<TCase> cases = {
+        {"SIGKILL before FINALISE", TOn::KillFinaliseWaiting,
+         R"({"fault": "delay", "ms": 3000, "request": "advise", "process": false, "count": 1})"},
+    };
+    RunMatrix(cases, "Fault matrix: killed before the FINALISE was carried out", "killwaiting_");
 }
 
 } // namespace
