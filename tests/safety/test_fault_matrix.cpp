@@ -41,7 +41,8 @@ enum class TOn {
     KillAdded,
     KillFinalising,
     KillFinaliseWaiting,
-    OverrideSettled
+    OverrideSettled,
+    RecalculateCancelFailedRefused
 };
 
 const char* OnText(TOn on) {
@@ -58,6 +59,8 @@ const char* OnText(TOn on) {
         return "database";
     case TOn::OverrideSettled:
         return "override";
+    case TOn::RecalculateCancelFailedRefused:
+        return "recalculate";
     case TOn::KillAccepted:
     case TOn::KillAdded:
     case TOn::KillFinalising:
@@ -180,6 +183,12 @@ std::pair<std::string, std::string> ScenarioFor(TOn on) {
         return {SaleScenario("", R"(,
   {"step": "add", "code": "MILK", "description": "Milk", "price": 1.00})"),
                 "CLICK: btnCheck"};
+    case TOn::RecalculateCancelFailedRefused: // a line added after the code: it is reversed and asked again
+        return {SaleScenario(AddAndDone, R"(,
+  {"step": "add", "code": "MILK", "description": "Milk", "price": 1.05},
+  {"step": "pay", "tender": "Cash"},
+  {"step": "complete"})"),
+                {}};
     case TOn::OverrideSettled: // completed (the code settled), recalled and overridden
         return {SaleScenario(AddAndDone, R"(,
   {"step": "complete"},
@@ -425,14 +434,18 @@ protected:
             if (c.On == TOn::DatabaseRefuses)
                 Sql(db, "CREATE TRIGGER RefuseUpdates BEFORE UPDATE ON ZumvoPaymentTransactions "
                         "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END;");
-            else if ((c.On != TOn::KillAccepted && c.On != TOn::KillAdded && c.On != TOn::OverrideSettled) ||
-                     !c.Rule.empty())
+            if (c.On == TOn::RecalculateCancelFailedRefused) // only the write of "failed to cancel"
+                Sql(db, "CREATE TRIGGER RefuseUpdates BEFORE UPDATE OF Status ON ZumvoPaymentTransactions "
+                        "WHEN NEW.Status = -3 BEGIN SELECT RAISE(ABORT, 'database is locked'); END;");
+            if (c.On != TOn::DatabaseRefuses &&
+                ((c.On != TOn::KillAccepted && c.On != TOn::KillAdded && c.On != TOn::OverrideSettled) ||
+                 !c.Rule.empty()))
                 Post("/faults", FaultRule(c));
 
             const auto [scenario, killAfter] = ScenarioFor(c.On);
             const int sale = RunTill(dir, scenario, "sale.json", killAfter);
             Post("/faults/clear");
-            if (c.On == TOn::DatabaseRefuses)
+            if (c.On == TOn::DatabaseRefuses || c.On == TOn::RecalculateCancelFailedRefused)
                 Sql(db, "DROP TRIGGER RefuseUpdates;");
             const TJSONDocument killed = Rows(db);
             const std::string before = Statuses(killed);
@@ -582,6 +595,24 @@ TEST_F(FaultMatrixTest, ATillKilledBeforeItsFinaliseWasCarriedOutLeavesTheCodeLi
          R"({"fault": "delay", "ms": 3000, "request": "advise", "process": false, "count": 1})"},
     };
     RunMatrix(cases, "Fault matrix: killed before the FINALISE was carried out", "killwaiting_");
+}
+
+// A line added after a code was applied: the code is reversed and asked again. The REVERSE gets a
+// malformed answer (not carried out) and the database refuses to mark the row "failed to cancel",
+// while it takes the writes before and after (a lock that ends). The provider still holds the code:
+// its row must not claim it was given back.
+TEST_F(FaultMatrixTest, AnUnconfirmedReversalWhoseStatusCouldNotBeWrittenIsNotCalledCancelled) {
+    // Known fault: the recalculation marks every row of the basket not at "failed to cancel" as
+    // cancelled (-1); the unconfirmed reversal whose -3 could not be written is among them, so the
+    // row says -1 while the provider holds 20.00, and no listed row explains it.
+    if (!RunKnownFaults())
+        GTEST_SKIP() << "Known fault: an unconfirmed reversal whose -3 was not written ends cancelled "
+                        "(ZUMVO_KNOWN_FAULTS=1 runs it)";
+    const std::vector<TCase> cases = {
+        {"bad REVERSE, -3 refused", TOn::RecalculateCancelFailedRefused,
+         R"({"fault": "malformed", "request": "advise", "count": 1})"},
+    };
+    RunMatrix(cases, "Fault matrix: recalculation with a refused status write", "recalc_");
 }
 
 } // namespace
