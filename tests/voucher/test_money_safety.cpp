@@ -201,3 +201,29 @@ TEST_F(VoucherEngineTest, ACodeAppliedTwiceIsReappliedOnceAndTheCashierTold) {
                 Contains(HasSubstr("Zumvo PAY-100 was applied more than once and is now applied once.")));
     EXPECT_EQ(TJSONDocument::Parse(answer)["VoucherAmount"].AsFloat(), 100.0);
 }
+
+// A completed invoice whose code is settled, brought back and used again: the Voucher button
+// reports what it carries, and a recalculation keeps the settled code (its money is taken) in the
+// amount without sending it again or listing it as anything owed.
+TEST_F(VoucherEngineTest, ASettledInvoiceBroughtBackKeepsItsSettledCode) {
+    auto seeded = NewEngine();
+    SeedInvoice(*seeded, {"PAY-100"}, 50.01);
+    SendAdvice(1, "FINALISE");
+    store->SaveFinalise(1);
+    const std::string carried =
+        R"({"VoucherCodes":["PAY-100"],"VoucherAmount":50.01,"VoucherType":"Payment","PaymentType":"Zumvo",)"
+        R"("PaymentAmount":50.01,"Result":true})";
+    auto engine = NewEngine();
+    engine->PopulateForInvoice(InvoiceNum, carried);
+    std::string answer;
+    EXPECT_TRUE(engine->DoVoucher(Invoice(50.01), answer, true));
+    EXPECT_THAT(Messages(), Contains(HasSubstr("1 Zumvo voucher(s) for")));
+
+    const int sent = Ledger()._Count();
+    EXPECT_TRUE(engine->DoVoucher(Invoice(60.01, 2), answer, false));
+    EXPECT_EQ(Ledger()._Count(), sent) << "nothing new taken for a settled code";
+    EXPECT_EQ(TJSONDocument::Parse(answer)["VoucherAmount"].AsFloat(), 50.01);
+    EXPECT_THAT(Statuses(), ElementsAre(2));
+    EXPECT_EQ(host.Value("SELECT [RefundOwed] FROM [ZumvoPaymentTransactions]"), "0");
+    EXPECT_TRUE(TAdviceRetry(TRetrySettings{}).HeldFunds(TRetryRequest{}).empty());
+}
