@@ -227,3 +227,23 @@ TEST_F(VoucherEngineTest, ASettledInvoiceBroughtBackKeepsItsSettledCode) {
     EXPECT_EQ(host.Value("SELECT [RefundOwed] FROM [ZumvoPaymentTransactions]"), "0");
     EXPECT_TRUE(TAdviceRetry(TRetrySettings{}).HeldFunds(TRetryRequest{}).empty());
 }
+
+// A sale that never reached an invoice is listed whole the next day: its accepted code and the
+// row made for a code that was never sent (the till stopped before), each with what it needs.
+TEST_F(VoucherEngineTest, AnAbandonedSaleIsListedWithItsStartedRows) {
+    auto engine = NewEngine();
+    ApplyCodes(*engine, {"PAY-100"}, 25.01);
+    const std::int32_t started = store->AddTransactionToBasket(engine->BasketID());
+    TRetryRequest nextDay;
+    nextDay.Till = 3;
+    nextDay.Now = TClock::now() + std::chrono::hours(24);
+    const auto held = TAdviceRetry(TRetrySettings{}).HeldFunds(nextDay);
+    ASSERT_EQ(held.size(), 2u);
+    EXPECT_EQ(held[0].Kind, THeldKind::Abandoned);
+    EXPECT_EQ(held[0].Code, "PAY-100");
+    EXPECT_DOUBLE_EQ(held[0].Amount, 25.01);
+    EXPECT_EQ(held[1].ID, started);
+    EXPECT_EQ(held[1].Kind, THeldKind::Abandoned);
+    EXPECT_EQ(TAdviceRetry(TRetrySettings{}).Run(nextDay).Confirmed, 2);
+    EXPECT_EQ(Ledger()[0]["state"].AsString(), "released");
+}
