@@ -75,6 +75,7 @@ void TPaymentMethodZumvo::FinaliseCurrentBasket(std::int32_t invoiceNum) {
     context.Cashier = "-";
     TCodeRedemption redemption(std::move(context), client, FStore, FLogic);
 
+    std::vector<TCodeRedemption::TDue> due;
     const TJSONValue transactions = details["Transactions"];
     for (int i = 0; i < transactions._Count(); ++i) {
         const TJSONValue trx = transactions[i];
@@ -86,12 +87,13 @@ void TPaymentMethodZumvo::FinaliseCurrentBasket(std::int32_t invoiceNum) {
         LogInfo("[TPaymentMethodZumvo.AddCashupEntry] Needs finalise : %",
                 ProviderReference(info.GetStoreID(), transactionID));
         store.AddLog("INFO", "Finalising Transaction: " + std::to_string(transactionID));
-        // Each row is finalised on its own confirmed answer, under the store it was accepted in;
-        // one that is not stays "failed to finalise", listed for the advice retry.
         const TJSONValue providerStore = trx["ProviderStoreID"];
-        redemption.Finalise(transactionID, trx["TvTrxID"].AsInteger(),
-                            providerStore.IsNull() ? -1 : providerStore.AsInteger(-1));
+        due.push_back({transactionID, trx["TvTrxID"].AsInteger(),
+                       providerStore.IsNull() ? -1 : providerStore.AsInteger(-1)});
     }
+    // Each row is finalised on its own confirmed answer, under the store it was accepted in; one
+    // that is not stays "failed to finalise", listed for the advice retry.
+    redemption.FinaliseAll(due);
     LogInfo("[TPaymentMethodZumvo.AddCashupEntry] Calling Finalise for basket : %", basketID);
     store.AddLog("INFO", "Setting Finalise For Basket: " + std::to_string(basketID));
 }

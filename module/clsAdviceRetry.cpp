@@ -80,6 +80,8 @@ TRetrySettings TRetrySettings::Read(pallux::IINISettings& settings) {
         s.MaxAttempts = static_cast<int>(std::min<long long>(*n, 1000));
     if (auto n = SettingNumber(settings, "AdviceRetryIntervalSeconds", 0))
         s.FirstInterval = std::min(std::chrono::seconds(*n), LongestInterval);
+    if (auto n = SettingNumber(settings, "LateRequestSeconds", 0))
+        s.LateRequestWindow = std::min(std::chrono::seconds(*n), LongestInterval);
     if (auto n = SettingNumber(settings, "AbandonedAfterMinutes", 0))
         s.AbandonedAfter = std::chrono::minutes(std::min<long long>(*n, 60LL * 24 * 366));
     return s;
@@ -283,6 +285,11 @@ TRetryResult TAdviceRetry::Run(const TRetryRequest& request) {
                 continue;
             if (request.Only && request.Only->count(row.ID) == 0)
                 continue;
+            if (row.Kind == THeldKind::OutcomeUnknown && ReversedOnce(row.Response)) {
+                const auto last = ParseTimestamp(row.LastAttempt);
+                if (last && request.Now - *last < FSettings.LateRequestWindow)
+                    continue; // asked again only once a late request had the time to arrive
+            }
             if (!onDemand) {
                 if (row.BasketID == request.CurrentBasket && row.BasketID != -1)
                     continue;

@@ -26,6 +26,10 @@ struct TRetrySettings {
     int MaxAttempts = 10;                               // AdviceRetryAttempts
     std::chrono::seconds FirstInterval{300};            // AdviceRetryIntervalSeconds
     std::optional<std::chrono::minutes> AbandonedAfter; // AbandonedAfterMinutes; none: end of the trading day
+    // LateRequestSeconds: how long after a confirmed reversal by reference the row is asked once
+    // more, at the least (also on demand): a request carried out late must have had the time to
+    // reach the provider.
+    std::chrono::seconds LateRequestWindow{120};
     static constexpr std::chrono::seconds LongestInterval{24 * 60 * 60};
 
     // Missing, empty or invalid keys keep the defaults (an invalid one is logged).

@@ -265,14 +265,20 @@ void TZumvoTransaction::SetStatusForBasket(std::int32_t basketID, TTransactionSt
 }
 
 void TZumvoTransaction::SetStatusForBasketExcept(std::int32_t basketID, TTransactionStatus status,
-                                                 TTransactionStatus kept) {
+                                                 TTransactionStatus kept,
+                                                 const std::set<std::int32_t>& keptRows) {
     Guarded("TZumvoTransaction.SetStatusForBasketExcept", [&] {
         // A row of unknown outcome was never reversed: it keeps its note, so that it stays listed.
         // A finalised row stays so: its money is settled, not given back by marking it.
-        Update("UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [BasketID] = %d AND [Status] <> %d "
-               "AND [Status] <> 2 AND NOT ( [Status] = 0 AND [Response] IS NOT NULL AND [Response] LIKE %s )",
-               {Arg(ToInt(status)), Arg(basketID), Arg(ToInt(kept)),
-                pallux::QuotedStr(R"(%"Outcome":"Unknown"%)")});
+        std::string rows;
+        for (const std::int32_t id : keptRows)
+            rows += (rows.empty() ? "" : ", ") + std::to_string(id);
+        Update(
+            "UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [BasketID] = %d AND [Status] <> %d "
+            "AND [Status] <> 2 AND NOT ( [Status] = 0 AND [Response] IS NOT NULL AND [Response] LIKE %s )" +
+                (rows.empty() ? std::string() : " AND [ID] NOT IN ( " + rows + " )"),
+            {Arg(ToInt(status)), Arg(basketID), Arg(ToInt(kept)),
+             pallux::QuotedStr(R"(%"Outcome":"Unknown"%)")});
     });
 }
 

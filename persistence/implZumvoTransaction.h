@@ -33,8 +33,8 @@ public:
     void GetBasketDetailsForInvoice(std::int32_t invoiceNum, std::string& details) override;
     void GetBasketDetailsForID(std::int32_t basketID, std::string& details) override;
     std::int32_t GetInvoiceTill(std::int32_t invoiceNum) override;
-    void SetStatusForBasketExcept(std::int32_t basketID, TTransactionStatus status,
-                                  TTransactionStatus kept) override;
+    void SetStatusForBasketExcept(std::int32_t basketID, TTransactionStatus status, TTransactionStatus kept,
+                                  const std::set<std::int32_t>& keptRows) override;
     bool SaveProviderAnswer(std::int32_t transactionID, std::int32_t tvTrxID, const std::string& response,
                             std::int32_t providerStoreID) override;
     void SaveOutcomeUnknown(std::int32_t transactionID, const std::string& note) override;

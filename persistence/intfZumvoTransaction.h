@@ -9,6 +9,7 @@
 #include "intfBase.h"
 
 #include <cstdint>
+#include <set>
 #include <string>
 
 namespace zumvo {
@@ -62,11 +63,13 @@ public:
     // The till number (INVOICES.fkTillID) of the invoice; -1 when unknown or on failure.
     virtual std::int32_t GetInvoiceTill(std::int32_t invoiceNum) = 0;
     // Like SetStatusForBasket, but rows whose status is kept, rows whose request got no readable
-    // answer, and finalised rows (their money is settled) are left alone: a basket is marked cancelled without
-    // hiding the transactions whose reversal the provider never confirmed or that it may hold unanswered.
-    // Errors are logged, never raised.
+    // answer, finalised rows (their money is settled) and the rows named in keptRows (whose
+    // reversal was not confirmed, even if that could not be written) are left alone: a basket is marked
+    // cancelled without hiding the transactions whose reversal the provider never confirmed or that it may
+    // hold unanswered. Errors are logged, never raised.
     virtual void SetStatusForBasketExcept(std::int32_t basketID, TTransactionStatus status,
-                                          TTransactionStatus kept) = 0;
+                                          TTransactionStatus kept,
+                                          const std::set<std::int32_t>& keptRows) = 0;
     // Records the provider's number and answer (JSON text) on the row of a code the provider has
     // just accepted, leaving its status as it is: a till that stops before the code is kept still
     // leaves a row the code can be reversed from. Only a row still waiting for its answer (status

@@ -217,21 +217,37 @@ TAdviceOutcome TCodeRedemption::GiveBack(std::int32_t transactionID, std::int32_
 
 TAdviceOutcome TCodeRedemption::Finalise(std::int32_t transactionID, std::int32_t tvTrxID,
                                          std::int32_t providerStoreID) {
-    auto outcome = TAdviceOutcome::NotSent;
+    return FinaliseAll({{transactionID, tvTrxID, providerStoreID}}).front();
+}
+
+std::vector<TAdviceOutcome> TCodeRedemption::FinaliseAll(const std::vector<TDue>& due) {
+    std::vector<TAdviceOutcome> outcomes(due.size(), TAdviceOutcome::NotSent);
     Guarded(FContext.ClassMethod, [&] {
         auto& store = Use(FStore, "ZumvoTransaction");
-        if (!store.SetStatus(transactionID, TTransactionStatus::FinaliseFailed)) {
-            LogInfo("[" + FContext.ClassMethod + "] Transaction % cannot be marked: not finalised now",
-                    transactionID);
-            return;
+        std::vector<bool> marked;
+        for (const TDue& d : due) {
+            marked.push_back(store.SetStatus(d.TransactionID, TTransactionStatus::FinaliseFailed));
+            if (!marked.back())
+                LogInfo("[" + FContext.ClassMethod + "] Transaction % cannot be marked: not finalised now",
+                        d.TransactionID);
         }
-        outcome = TAdviceOutcome::Failed;
+        for (std::size_t i = 0; i < due.size(); ++i)
+            if (marked[i])
+                outcomes[i] = SendFinalise(due[i].TransactionID, due[i].TvTrxID, due[i].ProviderStoreID);
+    });
+    return outcomes;
+}
+
+TAdviceOutcome TCodeRedemption::SendFinalise(std::int32_t transactionID, std::int32_t tvTrxID,
+                                             std::int32_t providerStoreID) {
+    auto outcome = TAdviceOutcome::Failed;
+    Guarded(FContext.ClassMethod, [&] {
         UseStore(providerStoreID);
         const std::string reply = AdviceAnswer("FINALISE", transactionID, tvTrxID);
         if (!Use(FLogic, "ZumvoLogic").HandleFinaliseResponse(transactionID, reply))
             return;
         outcome = TAdviceOutcome::Confirmed;
-        if (!store.SaveFinalise(transactionID))
+        if (!Use(FStore, "ZumvoTransaction").SaveFinalise(transactionID))
             LogInfo("[" + FContext.ClassMethod +
                         "] Transaction % settled but not marked: the retry settles it again",
                     transactionID);

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zumvo {
 
@@ -98,6 +99,18 @@ public:
     TAdviceOutcome Finalise(std::int32_t transactionID, std::int32_t tvTrxID,
                             std::int32_t providerStoreID = -1);
 
+    // One code of a sale to settle.
+    struct TDue {
+        std::int32_t TransactionID = 0;
+        std::int32_t TvTrxID = -1;
+        std::int32_t ProviderStoreID = -1;
+    };
+    // FINALISE of every code of a sale: all are marked "failed to finalise" before the first
+    // advice goes out, so that a till stopped after any of them leaves every unconfirmed code
+    // listed; then each is sent as Finalise sends one. A code whose mark cannot be written is not
+    // sent (NotSent). The outcomes in the order given.
+    std::vector<TAdviceOutcome> FinaliseAll(const std::vector<TDue>& due);
+
     const TRedemptionContext& Context() const { return FContext; }
 
 private:
@@ -111,6 +124,9 @@ private:
     void Keep(const std::string& code, TRedemption& r);
     void NotKept(const std::string& code, const std::string& why, TRedemption& r);
     void UseStore(std::int32_t providerStoreID);
+    // Finalise for a row already marked "failed to finalise".
+    TAdviceOutcome SendFinalise(std::int32_t transactionID, std::int32_t tvTrxID,
+                                std::int32_t providerStoreID);
     std::string AdviceAnswer(const std::string& action, std::int32_t transactionID, std::int32_t tvTrxID);
 };
 

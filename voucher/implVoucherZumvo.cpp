@@ -324,10 +324,7 @@ void TVoucherZumvo::FirstApplication(TJSONDocument& data, std::string& answer, b
         LogInfo(
             "[TVoucherZumvo.DoVoucher] Negative voucher sum (% payment, % discount): giving the codes back",
             FixedText(payment), FixedText(discount));
-        CancelVoucherTransactions(FBasketID, FTransactions.Root(), data["Cashier"].AsString(""),
-                                  TillOf(FLoadedBasket));
-        store.SetStatusForBasketExcept(FBasketID, TTransactionStatus::Cancelled,
-                                       TTransactionStatus::CancelFailed);
+        GiveBackBasket(data["Cashier"].AsString(""));
         ReloadBasket();
         answer = FailureAnswer();
         FLastResult = answer;
@@ -413,12 +410,7 @@ void TVoucherZumvo::Reapply(TJSONDocument& data, std::string& answer, bool& resu
     const std::string cashier = data["Cashier"].AsString("");
     if (activity)
         activity->ShowActivity("Cancelling existing voucher(s)", 0);
-    const std::set<std::int32_t> unconfirmed =
-        CancelVoucherTransactions(FBasketID, FTransactions.Root(), cashier, TillOf(FLoadedBasket))
-            .NotGivenBack;
-    // Reversals the provider did not confirm stay "failed to cancel".
-    store.SetStatusForBasketExcept(FBasketID, TTransactionStatus::Cancelled,
-                                   TTransactionStatus::CancelFailed);
+    const std::set<std::int32_t> unconfirmed = GiveBackBasket(cashier).NotGivenBack;
     // A code whose earlier transaction could not be given back still holds the customer's
     // money: sending it again would take the money twice.
     for (int i = 0; i < FTransactions._Count(); ++i) {
@@ -647,17 +639,24 @@ bool PALLUX_CALL TVoucherZumvo::CancelVoucher(const std::string& invoiceData) {
         LogInfo("[TVoucherZumvo.CancelVoucher] Cancelling Transactions in Basket : %", FBasketID);
         store.AddLog("INFO", "Cancelling Basket: " + Decimal(FBasketID));
         const TJSONDocument data = TJSONDocument::Parse(invoiceData);
-        const TGiveBackResult givenBack = CancelVoucherTransactions(
-            FBasketID, FTransactions.Root(), data["Cashier"].AsString(""), TillOf(FLoadedBasket));
-        // Reversals the provider did not confirm stay "failed to cancel".
-        store.SetStatusForBasketExcept(FBasketID, TTransactionStatus::Cancelled,
-                                       TTransactionStatus::CancelFailed);
+        const TGiveBackResult givenBack = GiveBackBasket(data["Cashier"].AsString(""));
         // The engine's copy follows the store, so that a second cancel sends nothing twice and
         // the Voucher button no longer reports codes that were given back.
         ReloadBasket();
         RefundOwed(givenBack.Settled);
     });
     return false;
+}
+
+TGiveBackResult TVoucherZumvo::GiveBackBasket(const std::string& cashier) {
+    const TGiveBackResult result =
+        CancelVoucherTransactions(FBasketID, FTransactions.Root(), cashier, TillOf(FLoadedBasket));
+    // Reversals the provider did not confirm stay "failed to cancel", also when that mark could
+    // not be written: such a row is never called cancelled while the provider may hold its money.
+    Use(FStore, "ZumvoTransaction")
+        .SetStatusForBasketExcept(FBasketID, TTransactionStatus::Cancelled, TTransactionStatus::CancelFailed,
+                                  result.NotGivenBack);
+    return result;
 }
 
 void TVoucherZumvo::RefundOwed(const std::set<std::int32_t>& settled) {
@@ -791,6 +790,7 @@ void TVoucherZumvo::FinaliseBasket(const std::string& invoiceData,
             till = store.GetInvoiceTill(invoiceNum.AsInteger(-1));
         TCodeRedemption redemption = NewRedemption("TVoucherZumvo.TransactionFinalise", FBasketID, till,
                                                    data["Cashier"].AsString(""), {});
+        std::vector<TCodeRedemption::TDue> due;
         for (int i = 0; i < FTransactions._Count(); ++i) {
             const TJSONValue transaction = FTransactions[i];
             const std::int32_t number = transaction.Exists("TransactionID")
@@ -804,14 +804,16 @@ void TVoucherZumvo::FinaliseBasket(const std::string& invoiceData,
                 LogInfo("[TVoucherZumvo.TransactionFinalise] Finalising : %",
                         ProviderReference(Use(FInfo, "ZumvoInfo").GetStoreID(), number));
                 store.AddLog("INFO", "Finalising Transaction: " + transaction["TransactionID"].AsString(""));
-                // Each row is finalised on its own confirmed answer only; one that is not stays
-                // "failed to finalise", listed for the advice retry.
-                if (redemption.Finalise(number, transaction["tvTrxID"].AsInteger(-1),
-                                        ProviderStoreOf(transaction)) == TAdviceOutcome::NotSent)
-                    LogInfo("[TVoucherZumvo.TransactionFinalise] Error finalising : %",
-                            "the transaction could not be marked");
+                due.push_back({number, transaction["tvTrxID"].AsInteger(-1), ProviderStoreOf(transaction)});
             }
         }
+        // Each row is finalised on its own confirmed answer only; one that is not stays "failed to
+        // finalise", listed for the advice retry.
+        const auto outcomes = redemption.FinaliseAll(due);
+        for (std::size_t i = 0; i < due.size(); ++i)
+            if (outcomes[i] == TAdviceOutcome::NotSent)
+                LogInfo("[TVoucherZumvo.TransactionFinalise] Error finalising : % could not be marked",
+                        due[i].TransactionID);
         store.AddLog("INFO", "Setting Finalise For Basket: " + Decimal(FBasketID));
     }
     if (activity)

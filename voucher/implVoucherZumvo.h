@@ -123,6 +123,9 @@ private:
     // classMethod.
     TCodeRedemption NewRedemption(const std::string& classMethod, std::int32_t basketID, std::int32_t tillID,
                                   const std::string& cashier, const std::string& lineItems);
+    // Gives back the current basket's transactions and marks the basket cancelled, but for the
+    // rows whose reversal was not confirmed.
+    TGiveBackResult GiveBackBasket(const std::string& cashier);
     // Codes found settled when the sale was given up: each is marked as a refund owed (listed
     // with the held funds), and the cashier is told.
     void RefundOwed(const std::set<std::int32_t>& settled);

@@ -147,10 +147,12 @@ TEST_F(TransactionStoreTest, FinaliseForBasketTouchesRedeemedRowsOnlyAndBasketUp
     EXPECT_EQ(Transaction(ids[2])["Status"].AsInteger(), 2);
     EXPECT_FALSE(Transaction(ids[2])["Timestamp_Finalised"].IsNull());
 
-    // Cancelling a basket keeps the rows whose reversal failed (-3), in this basket only.
+    // Cancelling a basket keeps the rows whose reversal failed (-3), the finalised ones and the
+    // rows named as not given back (their -3 may not have been written), in this basket only.
     store->SetStatus(foreign, TTransactionStatus::CancelFailed);
-    store->SetStatusForBasketExcept(basket, TTransactionStatus::Cancelled, TTransactionStatus::CancelFailed);
-    const std::vector<std::int32_t> cancelled{-1, -1, -1, -1, -3, -1};
+    store->SetStatusForBasketExcept(basket, TTransactionStatus::Cancelled, TTransactionStatus::CancelFailed,
+                                    {ids[0]});
+    const std::vector<std::int32_t> cancelled{0, 2, 2, -1, -3, 2};
     for (std::size_t i = 0; i < ids.size(); ++i)
         EXPECT_EQ(Transaction(ids[i])["Status"].AsInteger(), cancelled[i]) << "row " << i;
     EXPECT_EQ(Transaction(foreign)["Status"].AsInteger(), -3) << "another basket's row";

@@ -210,7 +210,13 @@ TEST_F(AdviceRetryTest, AbandonedSalesAndLostAnswersAreGivenBack) {
     EXPECT_EQ(StatusOf(lost), 0);
     EXPECT_EQ(Ledger()[Ledger()._Count() - 1]["state"].AsString(), "released");
     EXPECT_EQ(endOfDay.HeldFunds(At(TRetryTrigger::AfterSale)).back().Kind, THeldKind::OutcomeUnknown);
-    EXPECT_EQ(endOfDay.Run(At(TRetryTrigger::AfterSale)).Confirmed, 1);
+    EXPECT_EQ(endOfDay.Run(At(TRetryTrigger::OnDemand)).Attempted, 0)
+        << "not asked again before a late request had the time to arrive, not even on demand";
+    EXPECT_EQ(
+        endOfDay
+            .Run(At(TRetryTrigger::AfterSale, TClock::now() + endOfDay.Settings().LateRequestWindow + 1min))
+            .Confirmed,
+        1);
     EXPECT_EQ(StatusOf(lost), -1);
     third->Reset();
 }
