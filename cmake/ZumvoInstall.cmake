@@ -62,6 +62,8 @@ foreach(package component IN ZIP_LISTS ZUMVO_PACKAGE_NAMES ZUMVO_PACKAGE_COMPONE
           DESTINATION ${docdir} COMPONENT ${component})
   install(FILES ${CMAKE_SOURCE_DIR}/debian/${package}.README.md DESTINATION ${docdir} RENAME README.md
           COMPONENT ${component})
+  install(FILES ${CMAKE_SOURCE_DIR}/debian/${package}.lintian-overrides
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME ${package} COMPONENT ${component})
 endforeach()
 
 # Manual pages of the programs, made from their --help and --version by help2man (gzip -9n).
@@ -119,7 +121,8 @@ install(CODE [[
   if(EXISTS "${_zumvo_ini}" AND "$ENV{DESTDIR}" STREQUAL "")
     message(STATUS "Kept (the settings in use): ${_zumvo_ini}")
   else()
-    file(INSTALL DESTINATION "$ENV{DESTDIR}${_zumvo_etc}" TYPE FILE RENAME libZumvoPayment.ini
+    # (file(INSTALL) puts DESTDIR in front of the destination by itself)
+    file(INSTALL DESTINATION "${_zumvo_etc}" TYPE FILE RENAME libZumvoPayment.ini
          PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ FILES "${ZUMVO_EXAMPLE_INI}")
   endif()
   set(_zumvo_link "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${ZUMVO_MODULEDIR}/libZumvoPayment.ini")
