@@ -87,7 +87,7 @@ if(ZUMVO_HELP2MAN)
     endif()
     set(page ${CMAKE_BINARY_DIR}/man/${program}.1)
     add_custom_command(OUTPUT ${page}.gz
-                       COMMAND ${ZUMVO_HELP2MAN} --no-info --section=1 --source=Zumvo
+                       COMMAND ${ZUMVO_HELP2MAN} --no-info --section=1
                                "--name=${ZUMVO_MAN_${program}}" --output=${page} $<TARGET_FILE:${program}>
                        COMMAND ${ZUMVO_GZIP} -9nf ${page}
                        DEPENDS ${program} VERBATIM)

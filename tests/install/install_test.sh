@@ -44,7 +44,9 @@ if command -v help2man >/dev/null; then
   for p in Invoicing BackOffice zumvo_voucher_sim zumvo_brand_sim Trelvan_QR_Detect; do
     page="$PREFIX/share/man/man1/$p.1.gz"
     [ -f "$page" ] || fail "no manual page share/man/man1/$p.1.gz"
-    zcat "$page" | grep -q -- "--version" || fail "the manual page of $p does not describe --version"
+    # the page of this version, with the program's options (roff writes a minus as \-)
+    zcat "$page" | grep -q "^\.TH .*\"$p $VERSION\"" || fail "the manual page of $p is not of version $VERSION"
+    zcat "$page" | grep -qF -- '\-\-' || fail "the manual page of $p names no options"
   done
 fi
 # The settings: <prefix>/etc/zumvo/libZumvoPayment.ini (mode 0640, the provider's password is in
