@@ -106,8 +106,14 @@ void TTillBrandSettings::DownloadBrands() {
         rest->SetBasicAuth(BrandServiceUser, BrandServicePassword);
         rest->SetBaseURL(BrandServiceURL());
         std::string response;
-        if (!rest->Get("/api/brand/store/" + std::to_string(store), {}, response))
-            return;
+        const std::string resource = "/api/brand/store/" + std::to_string(store);
+        if (!rest->Get(resource, {}, response)) {
+            // Named, so that whoever reads the log knows why the list stayed as it was.
+            const std::int32_t status = rest->GetLastStatus();
+            throw std::runtime_error(status == 0 ? "No answer from the brand service for " + resource
+                                                 : "The brand service answered HTTP " +
+                                                       std::to_string(status) + " for " + resource);
+        }
         LogInfo("[TTillBrandSettings.DownloadBrands] Response : %", response);
 
         const TJSONDocument brands = TJSONDocument::Parse(response);

@@ -423,6 +423,8 @@ void TfrmZumvoPayment::TImpl::btnCheckClick() {
             if (Valid)
                 CurrentTransaction = r.Record.Clone();
             ShowAnswer();
+        } else if (r.NotHttpOk()) {
+            ShowNoAnswer(r.Problem.c_str()); // what the server answered instead
         } else {
             ShowNoAnswer(r.Outcome == TRedemptionOutcome::NoAnswer     ? NoAnswerText
                          : r.Outcome == TRedemptionOutcome::Unreadable ? UnreadableAnswerText

@@ -268,12 +268,11 @@ void TZumvoTransaction::SetStatusForBasketExcept(std::int32_t basketID, TTransac
                                                  TTransactionStatus kept) {
     Guarded("TZumvoTransaction.SetStatusForBasketExcept", [&] {
         // A row of unknown outcome was never reversed: it keeps its note, so that it stays listed.
-        // A settled row whose refund is owed stays settled.
-        Update(
-            "UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [BasketID] = %d AND [Status] <> %d "
-            "AND [RefundOwed] = 0 AND NOT ( [Status] = 0 AND [Response] IS NOT NULL AND [Response] LIKE %s )",
-            {Arg(ToInt(status)), Arg(basketID), Arg(ToInt(kept)),
-             pallux::QuotedStr(R"(%"Outcome":"Unknown"%)")});
+        // A finalised row stays so: its money is settled, not given back by marking it.
+        Update("UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [BasketID] = %d AND [Status] <> %d "
+               "AND [Status] <> 2 AND NOT ( [Status] = 0 AND [Response] IS NOT NULL AND [Response] LIKE %s )",
+               {Arg(ToInt(status)), Arg(basketID), Arg(ToInt(kept)),
+                pallux::QuotedStr(R"(%"Outcome":"Unknown"%)")});
     });
 }
 

@@ -62,7 +62,7 @@ public:
     // The till number (INVOICES.fkTillID) of the invoice; -1 when unknown or on failure.
     virtual std::int32_t GetInvoiceTill(std::int32_t invoiceNum) = 0;
     // Like SetStatusForBasket, but rows whose status is kept, rows whose request got no readable
-    // answer, and settled rows whose refund is owed are left alone: a basket is marked cancelled without
+    // answer, and finalised rows (their money is settled) are left alone: a basket is marked cancelled without
     // hiding the transactions whose reversal the provider never confirmed or that it may hold unanswered.
     // Errors are logged, never raised.
     virtual void SetStatusForBasketExcept(std::int32_t basketID, TTransactionStatus status,

@@ -460,10 +460,14 @@ std::string TZumvoAPI::Send(std::string_view classMethod, const TEnvelope& envel
         LogInfo(prefix + "Request : %",
                 TLogMasked{text, envelope.PasswordFrom, envelope.PasswordLength, MaskedPassword});
 
+    FLastStatus = 0;
     pallux::IntfPtr<pallux::IRestClient> rest;
     Require(CreateService(rest), "Could not create RestClient");
     rest->SetBaseURL(FServer);
     std::string answer = rest->Post(FUrl, envelope.Text, {}, 0);
+    FLastStatus = rest->GetLastStatus();
+    if (FLastStatus != 0 && (FLastStatus < 200 || FLastStatus > 299))
+        LogInfo(prefix + "HTTP % for %", FLastStatus, FUrl);
 
     // An answer that may echo a password is masked in a copy; any other is logged as it is.
     if (MayHoldPassword(answer, FPassword))

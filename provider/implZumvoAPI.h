@@ -35,8 +35,11 @@ public:
     void Advice(const std::string& basketID, const std::string& cashierID, const std::string& trxID,
                 const std::string& action, std::int32_t tvTrxID, const std::string& trxType,
                 std::string& response) override;
+    std::int32_t GetLastStatus() override { return FLastStatus; }
+    std::string GetResource() override { return FUrl; }
 
 private:
+    std::int32_t FLastStatus = 0;
     std::int32_t FStoreID = 0;
     std::string FPosID;
     std::string FID;

@@ -31,6 +31,10 @@ public:
     virtual void Advice(const std::string& basketID, const std::string& cashierID, const std::string& trxID,
                         const std::string& action, std::int32_t tvTrxID, const std::string& trxType,
                         std::string& response) = 0;
+    // The HTTP status of the last request's answer; 0 when no answer came (or none was sent).
+    virtual std::int32_t GetLastStatus() = 0;
+    // The resource requests are posted to (as SetServer named it).
+    virtual std::string GetResource() = 0;
 };
 
 } // namespace zumvo

@@ -87,6 +87,17 @@ void TCodeRedemption::Send(const std::string& code, TRedemption& r) {
         r.Problem = std::string(ConnectionErrorText) + "\r\n" + e.what();
         reply.clear();
     }
+    r.HttpStatus = FClient->GetLastStatus();
+    if (r.NotHttpOk()) {
+        // The server answered, but not with a transaction's answer: the cashier is told what it said.
+        r.Problem =
+            "The Zumvo server answered HTTP " + Decimal(r.HttpStatus) + " for " + FClient->GetResource();
+        r.Outcome = reply.empty() ? TRedemptionOutcome::NoAnswer : TRedemptionOutcome::Unreadable;
+        LogInfo("[" + FContext.ClassMethod + "] Outcome unknown for transaction % : HTTP %", r.TransactionID,
+                r.HttpStatus);
+        store.SaveOutcomeUnknown(r.TransactionID, note("HTTP " + Decimal(r.HttpStatus)));
+        return;
+    }
     if (reply.empty()) {
         // The provider may hold money under this row's reference: it stays listed.
         r.Outcome = TRedemptionOutcome::NoAnswer;

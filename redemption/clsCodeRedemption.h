@@ -42,13 +42,16 @@ struct TRedemption {
     // Accepted only: the voucher transaction record (TransactionID, tvTrxID, Amount,
     // PaymentAmount, DiscountAmount in currency units, Data, Zumvo, Status 1, ProviderStoreID).
     TJSONDocument Record;
-    TCents Asked = 0;    // the amount sent
-    TCents Amount = 0;   // Accepted: what the code covers (payment and discount)
-    TCents Payment = 0;  // Accepted: the part settled as payment
-    TCents Discount = 0; // Accepted: the part given as discount
-    std::string Problem; // for the cashier, when the answer itself does not tell what happened
+    TCents Asked = 0;            // the amount sent
+    TCents Amount = 0;           // Accepted: what the code covers (payment and discount)
+    TCents Payment = 0;          // Accepted: the part settled as payment
+    TCents Discount = 0;         // Accepted: the part given as discount
+    std::string Problem;         // for the cashier, when the answer itself does not tell what happened
+    std::int32_t HttpStatus = 0; // of the request's answer; 0 when none came
 
     bool Accepted() const { return Outcome == TRedemptionOutcome::Accepted; }
+    // The server answered with an HTTP status other than 2xx.
+    bool NotHttpOk() const { return HttpStatus != 0 && (HttpStatus < 200 || HttpStatus > 299); }
     // Only a refused request's row may carry the next attempt: any other row may hold money.
     bool RowReusable() const { return Outcome == TRedemptionOutcome::Refused; }
 };
@@ -105,7 +108,6 @@ private:
 
     std::string BasketReference() const;
     void Send(const std::string& code, TRedemption& r);
-    void Judge(const std::string& code, const std::string& reply, TRedemption& r);
     void Keep(const std::string& code, TRedemption& r);
     void NotKept(const std::string& code, const std::string& why, TRedemption& r);
     void UseStore(std::int32_t providerStoreID);

@@ -622,17 +622,11 @@ TGiveBackResult TVoucherZumvo::CancelVoucherTransactions(std::int32_t basketNo,
             result.NotGivenBack.insert(number);
             // A code whose FINALISE went out may have been settled although no confirmation came:
             // the provider then refuses the reversal for good. A FINALISE again tells (it is
-            // idempotent at the provider): confirmed, the money is settled and the customer is
-            // owed a refund by other means.
-            if (HasStatus(transaction, TTransactionStatus::FinaliseFailed) ||
-                HasStatus(transaction, TTransactionStatus::Finalised)) {
-                if (redemption.Finalise(number, tvTrxID, providerStore) == TAdviceOutcome::Confirmed) {
-                    store.MarkRefundOwed(number);
-                    store.AddLog("INFO", "Transaction " + transactionID +
-                                             " settled: refund the customer another way");
-                    result.Settled.insert(number);
-                }
-            }
+            // idempotent at the provider): confirmed, the row says settled.
+            if ((HasStatus(transaction, TTransactionStatus::FinaliseFailed) ||
+                 HasStatus(transaction, TTransactionStatus::Finalised)) &&
+                redemption.Finalise(number, tvTrxID, providerStore) == TAdviceOutcome::Confirmed)
+                result.Settled.insert(number);
         }
     });
     return result;
@@ -661,17 +655,21 @@ bool PALLUX_CALL TVoucherZumvo::CancelVoucher(const std::string& invoiceData) {
         // The engine's copy follows the store, so that a second cancel sends nothing twice and
         // the Voucher button no longer reports codes that were given back.
         ReloadBasket();
-        TellSettled(givenBack.Settled);
+        RefundOwed(givenBack.Settled);
     });
     return false;
 }
 
-void TVoucherZumvo::TellSettled(const std::set<std::int32_t>& settled) {
+void TVoucherZumvo::RefundOwed(const std::set<std::int32_t>& settled) {
     if (settled.empty())
         return;
+    auto& store = Use(FStore, "ZumvoTransaction");
     std::string numbers;
-    for (const std::int32_t number : settled)
+    for (const std::int32_t number : settled) {
+        store.MarkRefundOwed(number);
+        store.AddLog("INFO", "Transaction " + Decimal(number) + " settled: refund the customer another way");
         numbers += (numbers.empty() ? "" : ", ") + Decimal(number);
+    }
     pallux::IntfPtr<pallux::IDisplayMessage> messages;
     CreateService(messages);
     Use(messages, "DisplayMessage")
@@ -714,7 +712,7 @@ void PALLUX_CALL TVoucherZumvo::OverringInvoice(std::int32_t, std::int32_t invoi
                                 pallux::mtInformation, pallux::mbOK);
             const TGiveBackResult givenBack =
                 CancelVoucherTransactions(basket["ID"].AsInteger(), transactions, "-", TillOf(overridden));
-            TellSettled(givenBack.Settled);
+            RefundOwed(givenBack.Settled);
         } else {
             LogInfo("[TVoucherZumvo.OverringInvoice] Can't be reversed - displaying message for cashier");
             display.ShowMessage("The Zumvo transaction has already been finalised.\r\n"

@@ -66,7 +66,7 @@ public:
     // Sends a REVERSE advice for each transaction of the list whose status is not -1 and that has
     // a provider number, each to the provider store its code was accepted under, and records the
     // answers (-1 confirmed, -3 otherwise). A refused reversal of a code whose FINALISE went out
-    // is checked with a FINALISE: confirmed, the row is finalised and marked refund owed. The
+    // is checked with a FINALISE: confirmed, the row is finalised (and listed in Settled). The
     // basket number names the basket reference; the till selects the provider set-up (-1: this
     // till).
     TGiveBackResult CancelVoucherTransactions(std::int32_t basketNo, const TJSONValue& transactions,
@@ -123,8 +123,9 @@ private:
     // classMethod.
     TCodeRedemption NewRedemption(const std::string& classMethod, std::int32_t basketID, std::int32_t tillID,
                                   const std::string& cashier, const std::string& lineItems);
-    // Tells the cashier of codes found settled when they were to be given back.
-    void TellSettled(const std::set<std::int32_t>& settled);
+    // Codes found settled when the sale was given up: each is marked as a refund owed (listed
+    // with the held funds), and the cashier is told.
+    void RefundOwed(const std::set<std::int32_t>& settled);
     // Sends the advices that are due for earlier failures, after a sale's own work is done.
     void RetryAdvicesAfterSale();
     // The till of a basket-details document (its TillID), -1 when it names none.

@@ -275,7 +275,7 @@ TEST_F(PaymentScreenTest, UnansweredRequestLeavesItsRowMarkedAndTheNextTryGetsAN
           TCase{R"({"fault": "truncated", "request": "transaction", "count": 1, "process": true})", true,
                 "The Zumvo server's answer could not be read"},
           TCase{R"({"fault": "http500", "request": "transaction", "count": 1})", true,
-                "The Zumvo server's answer could not be read"}}) {
+                "The Zumvo server answered HTTP 500 for /pos/services/PosService"}}) {
         SCOPED_TRACE(c.Fault);
         Open(2550);
         const int before = host.TransactionRows()._Count();
@@ -552,4 +552,20 @@ TEST_F(PaymentScreenTest, AnUnreadableAnswerIsNamedAsSuch) {
                            HasSubstr("The Zumvo server answered, but its answer could not be read:")));
     EXPECT_THAT(lines, ::testing::Not(::testing::Contains(HasSubstr("There was an error connecting"))));
     Click("btnOK");
+}
+
+// A wrong resource in the settings: the server's HTTP status is named on the screen and in the log.
+TEST_F(PaymentScreenTest, AWrongResourceNamesTheServersHttpStatus) {
+    host.WriteSettings("[Settings]\nSOAPServer=http://127.0.0.1:" + std::to_string(host.Port) +
+                       "\nSOAPUrl=/services/transaction\nSOAPID=pos\nSOAPPWD=pw-1\n");
+    Open(2550);
+    Redeem("PAY10");
+    EXPECT_EQ(Text(*form, "lblResponse"), "The Zumvo server answered HTTP 404 for /services/transaction");
+    EXPECT_EQ(Caption("btnOK"), "Retry");
+    EXPECT_THAT(
+        host.Context->Transcript.Lines(),
+        ::testing::Contains("MESSAGE: error: The Zumvo server answered HTTP 404 for /services/transaction"));
+    EXPECT_TRUE(log.Has("[TZumvoAPI.Transaction] HTTP 404 for /services/transaction"));
+    Click("btnOK");
+    EXPECT_EQ(host.Ledger()._Count(), 0);
 }

@@ -33,6 +33,7 @@ public:
     std::deque<std::string> Answers; // in the order of the requests; "" is no answer, "!" raises
     std::vector<TCall> Calls;
     std::function<void()> WhileWaiting; // runs while a transaction request is out
+    std::int32_t Status = 200;          // the HTTP status an answer comes with
 
     void SetServer(const std::string&, const std::string&) override {}
     void SetCredentials(const std::string&, const std::string&) override {}
@@ -51,13 +52,18 @@ public:
         response = Next();
     }
 
+    std::int32_t GetLastStatus() override { return FLastStatus; }
+    std::string GetResource() override { return "/pos/services/PosService"; }
+
 private:
     std::int32_t FStore = 401;
+    std::int32_t FLastStatus = 0;
     std::string Next() {
         if (Answers.empty())
             return {};
         std::string answer = Answers.front();
         Answers.pop_front();
+        FLastStatus = answer.empty() || answer == "!" ? 0 : Status;
         if (answer == "!")
             throw std::runtime_error("connection reset");
         return answer;
@@ -354,4 +360,18 @@ TEST_F(CodeRedemptionTest, AdvicesLeaveTheRowTheAnswerJustifies) {
             EXPECT_EQ(provider->Calls[0].Store, 402) << "the store the code was accepted under";
         }
     }
+}
+
+// An answer that is not HTTP 2xx is named with its status and resource; the request stays of
+// unknown outcome (a proxy's error page says nothing of what the provider did).
+TEST_F(CodeRedemptionTest, ANon2xxAnswerIsNamed) {
+    provider->Status = 404;
+    provider->Answers = {"<html>Not Found</html>"};
+    const TRedemption r = Redemption().Redeem("PAY-100", 1205);
+    EXPECT_EQ(r.Outcome, TRedemptionOutcome::Unreadable);
+    EXPECT_EQ(r.HttpStatus, 404);
+    EXPECT_EQ(r.Problem, "The Zumvo server answered HTTP 404 for /pos/services/PosService");
+    EXPECT_TRUE(IsOutcomeUnknown(Response(r.TransactionID)));
+    EXPECT_TRUE(log.Has("[TTest.Redeem] Outcome unknown for transaction " + std::to_string(r.TransactionID) +
+                        " : HTTP 404"));
 }

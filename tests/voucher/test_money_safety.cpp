@@ -201,3 +201,49 @@ TEST_F(VoucherEngineTest, ACodeAppliedTwiceIsReappliedOnceAndTheCashierTold) {
                 Contains(HasSubstr("Zumvo PAY-100 was applied more than once and is now applied once.")));
     EXPECT_EQ(TJSONDocument::Parse(answer)["VoucherAmount"].AsFloat(), 100.0);
 }
+
+// A completed invoice whose code is settled, brought back and used again: the Voucher button
+// reports what it carries, and a recalculation keeps the settled code (its money is taken) in the
+// amount without sending it again or listing it as anything owed.
+TEST_F(VoucherEngineTest, ASettledInvoiceBroughtBackKeepsItsSettledCode) {
+    auto seeded = NewEngine();
+    SeedInvoice(*seeded, {"PAY-100"}, 50.01);
+    SendAdvice(1, "FINALISE");
+    store->SaveFinalise(1);
+    const std::string carried =
+        R"({"VoucherCodes":["PAY-100"],"VoucherAmount":50.01,"VoucherType":"Payment","PaymentType":"Zumvo",)"
+        R"("PaymentAmount":50.01,"Result":true})";
+    auto engine = NewEngine();
+    engine->PopulateForInvoice(InvoiceNum, carried);
+    std::string answer;
+    EXPECT_TRUE(engine->DoVoucher(Invoice(50.01), answer, true));
+    EXPECT_THAT(Messages(), Contains(HasSubstr("1 Zumvo voucher(s) for")));
+
+    const int sent = Ledger()._Count();
+    EXPECT_TRUE(engine->DoVoucher(Invoice(60.01, 2), answer, false));
+    EXPECT_EQ(Ledger()._Count(), sent) << "nothing new taken for a settled code";
+    EXPECT_EQ(TJSONDocument::Parse(answer)["VoucherAmount"].AsFloat(), 50.01);
+    EXPECT_THAT(Statuses(), ElementsAre(2));
+    EXPECT_EQ(host.Value("SELECT [RefundOwed] FROM [ZumvoPaymentTransactions]"), "0");
+    EXPECT_TRUE(TAdviceRetry(TRetrySettings{}).HeldFunds(TRetryRequest{}).empty());
+}
+
+// A sale that never reached an invoice is listed whole the next day: its accepted code and the
+// row made for a code that was never sent (the till stopped before), each with what it needs.
+TEST_F(VoucherEngineTest, AnAbandonedSaleIsListedWithItsStartedRows) {
+    auto engine = NewEngine();
+    ApplyCodes(*engine, {"PAY-100"}, 25.01);
+    const std::int32_t started = store->AddTransactionToBasket(engine->BasketID());
+    TRetryRequest nextDay;
+    nextDay.Till = 3;
+    nextDay.Now = TClock::now() + std::chrono::hours(24);
+    const auto held = TAdviceRetry(TRetrySettings{}).HeldFunds(nextDay);
+    ASSERT_EQ(held.size(), 2u);
+    EXPECT_EQ(held[0].Kind, THeldKind::Abandoned);
+    EXPECT_EQ(held[0].Code, "PAY-100");
+    EXPECT_DOUBLE_EQ(held[0].Amount, 25.01);
+    EXPECT_EQ(held[1].ID, started);
+    EXPECT_EQ(held[1].Kind, THeldKind::Abandoned);
+    EXPECT_EQ(TAdviceRetry(TRetrySettings{}).Run(nextDay).Confirmed, 2);
+    EXPECT_EQ(Ledger()[0]["state"].AsString(), "released");
+}

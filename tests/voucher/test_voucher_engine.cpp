@@ -227,6 +227,13 @@ TEST_F(VoucherEngineTest, ReappliedCodesShareTheTotalInsteadOfEachTakingIt) {
             taken += ledger[i]["amount"].AsInt64();
         }
         EXPECT_EQ(taken, CentsOf(c.VoucherAmount)) << "the invoice's total, no more";
+        // One new row per code sent, each redeemed; a code with nothing left to pay gets none.
+        const auto rows = Rows();
+        int redeemed = 0;
+        for (int i = 0; i < rows._Count(); ++i)
+            if (rows[i]["BasketID"].AsInteger() == engine->BasketID())
+                redeemed += rows[i]["Status"].AsInteger() == 1;
+        EXPECT_EQ(redeemed, static_cast<int>(c.NewRequests.size()));
         EXPECT_EQ(TJSONDocument::Parse(answer)["VoucherAmount"].AsFloat(), c.VoucherAmount);
     }
 }
