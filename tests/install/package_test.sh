@@ -56,6 +56,12 @@ for deb in "${DEBS[@]}"; do
   # every line of the description within 80 columns
   dpkg-deb --field "$deb" Description | awk -v p="$name" 'length($0) > 80 { print p ": " $0; bad = 1 } END { exit bad }' ||
     fail "$name has description lines longer than 80 columns"
+  # the Debian changelog's latest entry is this version
+  version=$(dpkg-deb --field "$deb" Version)
+  mkdir -p "$WORK/doc/$name"
+  dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$WORK/doc/$name" "./usr/share/doc/$name/changelog.Debian.gz"
+  top=$(zcat "$WORK/doc/$name/usr/share/doc/$name/changelog.Debian.gz" | head -n 1)
+  [[ "$top" == "zumvo ($version) "* ]] || fail "$name $version: the Debian changelog begins '$top'"
   mkdir -p "$WORK/control/$name"
   dpkg-deb --control "$deb" "$WORK/control/$name"
   ! grep -qs ldconfig "$WORK/control/$name"/{preinst,postinst,prerm,postrm} || fail "$name's maintainer scripts call ldconfig"
