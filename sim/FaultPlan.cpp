@@ -9,7 +9,7 @@ namespace sim {
 
 namespace {
 
-constexpr std::array<std::pair<TFaultKind, const char*>, 8> FaultNames{{
+constexpr std::array<std::pair<TFaultKind, const char*>, 11> FaultNames{{
     {TFaultKind::Delay, "delay"},
     {TFaultKind::Drop, "drop"},
     {TFaultKind::Http500, "http500"},
@@ -18,6 +18,15 @@ constexpr std::array<std::pair<TFaultKind, const char*>, 8> FaultNames{{
     {TFaultKind::Truncated, "truncated"},
     {TFaultKind::MissingResponse, "missingResponse"},
     {TFaultKind::Oversized, "oversized"},
+    {TFaultKind::Late, "late"},
+    {TFaultKind::Inflated, "inflated"},
+    {TFaultKind::Refused, "refused"},
+}};
+
+constexpr std::array<std::pair<TInflate, const char*>, 3> InflateNames{{
+    {TInflate::Both, "both"},
+    {TInflate::Total, "total"},
+    {TInflate::Settle, "settle"},
 }};
 
 const rapidjson::Value* Member(const rapidjson::Value& object, const char* name) {
@@ -38,6 +47,13 @@ std::int64_t ReadCount(const rapidjson::Value& object, const char* name, std::in
 const char* FaultKindName(TFaultKind kind) {
     for (const auto& [k, name] : FaultNames)
         if (k == kind)
+            return name;
+    return "?";
+}
+
+const char* InflateName(TInflate inflate) {
+    for (const auto& [k, name] : InflateNames)
+        if (k == inflate)
             return name;
     return "?";
 }
@@ -66,8 +82,13 @@ TFaultRule ParseFaultRule(const rapidjson::Value& value) {
     if (!known)
         throw std::invalid_argument(std::string("unknown fault '") + kind->GetString() + "'");
     // The late answer and the large answer are complete answers, so their request is carried
-    // out; an answer that is lost or broken stands for a request that failed.
-    rule.Process = rule.Kind == TFaultKind::Delay || rule.Kind == TFaultKind::Oversized;
+    // out; an answer that is lost or broken stands for a request that failed. A late request is
+    // carried out after its connection dropped, and an inflated answer is an accepted one.
+    rule.Process = rule.Kind == TFaultKind::Delay || rule.Kind == TFaultKind::Oversized ||
+                   rule.Kind == TFaultKind::Late || rule.Kind == TFaultKind::Inflated;
+    // Only a transaction has amounts to inflate.
+    if (rule.Kind == TFaultKind::Inflated)
+        rule.Request = TRequestKind::Transaction;
 
     for (auto it = value.MemberBegin(); it != value.MemberEnd(); ++it) {
         std::string_view name(it->name.GetString(), it->name.GetStringLength());
@@ -96,12 +117,46 @@ TFaultRule ParseFaultRule(const rapidjson::Value& value) {
             if (!member.IsBool())
                 throw std::invalid_argument("fault member 'process' must be true or false");
             rule.Process = member.GetBool();
+        } else if (name == "cents") {
+            rule.Cents = ReadCount(value, "cents", 1, 1'000'000'000);
+        } else if (name == "inflate") {
+            std::string_view inflate = member.IsString() ? member.GetString() : "";
+            bool found = false;
+            for (const auto& [k, text] : InflateNames)
+                if (inflate == text) {
+                    rule.Inflate = k;
+                    found = true;
+                }
+            if (!found)
+                throw std::invalid_argument(
+                    "fault member 'inflate' must be \"both\", \"total\" or \"settle\"");
+        } else if (name == "responseCode" || name == "responseDesc") {
+            if (!member.IsString() || member.GetStringLength() == 0)
+                throw std::invalid_argument("fault member '" + std::string(name) +
+                                            "' must be a non-empty string");
+            (name == "responseCode" ? rule.ResponseCode : rule.ResponseDesc)
+                .assign(member.GetString(), member.GetStringLength());
         } else {
             throw std::invalid_argument("unknown fault member '" + std::string(name) + "'");
         }
     }
-    if (rule.Kind == TFaultKind::Delay && !Member(value, "ms"))
-        throw std::invalid_argument("a delay fault needs 'ms'");
+    if ((rule.Kind == TFaultKind::Delay || rule.Kind == TFaultKind::Late) && !Member(value, "ms"))
+        throw std::invalid_argument(std::string("a ") + FaultKindName(rule.Kind) + " fault needs 'ms'");
+    const auto only = [&](const char* member, bool allowed, const char* kinds) {
+        if (Member(value, member) && !allowed)
+            throw std::invalid_argument(std::string("fault member '") + member + "' belongs to " + kinds +
+                                        " faults only");
+    };
+    only("cents", rule.Kind == TFaultKind::Inflated, "inflated");
+    only("inflate", rule.Kind == TFaultKind::Inflated, "inflated");
+    only("responseCode", rule.Kind == TFaultKind::Refused, "refused");
+    only("responseDesc", rule.Kind == TFaultKind::Refused, "refused");
+    if (rule.Kind == TFaultKind::Inflated && rule.Request != TRequestKind::Transaction)
+        throw std::invalid_argument("an inflated fault concerns transactions only");
+    if (rule.Kind == TFaultKind::Inflated && !rule.Process)
+        throw std::invalid_argument("an inflated answer is an accepted one: 'process' cannot be false");
+    if (rule.Kind == TFaultKind::Refused && rule.ResponseCode == "-1")
+        throw std::invalid_argument("a refused fault cannot answer -1 (accepted)");
     return rule;
 }
 
@@ -109,13 +164,27 @@ void WriteFaultRule(zumvo::TRapidWriter& writer, const TFaultRule& rule) {
     writer.StartObject();
     writer.Key("fault");
     writer.String(FaultKindName(rule.Kind));
-    if (rule.Kind == TFaultKind::Delay) {
+    if (rule.Kind == TFaultKind::Delay || rule.Kind == TFaultKind::Late) {
         writer.Key("ms");
         writer.Int(rule.DelayMs);
     }
     if (rule.Kind == TFaultKind::Oversized) {
         writer.Key("bytes");
         writer.Uint64(rule.Bytes);
+    }
+    if (rule.Kind == TFaultKind::Inflated) {
+        writer.Key("inflate");
+        writer.String(InflateName(rule.Inflate));
+        writer.Key("cents");
+        writer.Int64(rule.Cents);
+    }
+    if (!rule.ResponseCode.empty()) {
+        writer.Key("responseCode");
+        writer.String(rule.ResponseCode.c_str(), static_cast<rapidjson::SizeType>(rule.ResponseCode.size()));
+    }
+    if (!rule.ResponseDesc.empty()) {
+        writer.Key("responseDesc");
+        writer.String(rule.ResponseDesc.c_str(), static_cast<rapidjson::SizeType>(rule.ResponseDesc.size()));
     }
     if (!rule.Code.empty()) {
         writer.Key("code");

@@ -10,17 +10,38 @@
 #include <rapidjson/writer.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace sim {
 
-enum class TFaultKind { Delay, Drop, Http500, SoapFault, Malformed, Truncated, MissingResponse, Oversized };
+enum class TFaultKind {
+    Delay,
+    Drop,
+    Http500,
+    SoapFault,
+    Malformed,
+    Truncated,
+    MissingResponse,
+    Oversized,
+    Late,     // the connection is dropped unanswered, the request carried out DelayMs later
+    Inflated, // an accepted transaction answer for more than was asked
+    Refused   // a well-formed refusal (ResponseCode) instead of the sound answer
+};
 
 // The names used in JSON: "delay", "drop", "http500", "soapFault", "malformed", "truncated",
-// "missingResponse", "oversized".
+// "missingResponse", "oversized", "late", "inflated", "refused".
 const char* FaultKindName(TFaultKind kind);
+
+// Which amounts of an accepted transaction answer an "inflated" fault raises.
+enum class TInflate {
+    Both,  // totalAmountProcessed = asked + Cents, amountToSettle raised by as much
+    Total, // totalAmountProcessed = asked + Cents, amountToSettle as it was (the discount grows)
+    Settle // amountToSettle = totalAmountProcessed + Cents: more to settle than was processed
+};
+const char* InflateName(TInflate inflate);
 
 struct TFaultRule {
     TFaultKind Kind = TFaultKind::Drop;
@@ -30,11 +51,16 @@ struct TFaultRule {
     std::optional<TRequestKind> Request; // only this request kind; none: both
     std::optional<int> Remaining;        // the next N matching requests; none: until cleared
     bool Process = false;                // whether the request is still carried out
+    TInflate Inflate = TInflate::Both;   // inflated: which amounts
+    std::int64_t Cents = 100;            // inflated: how many cents more than asked
+    std::string ResponseCode;            // refused: the answer's code; empty: 1 (advice) or 3 (transaction)
+    std::string ResponseDesc;            // refused: the answer's text; empty: a default
 
     bool Matches(TRequestKind kind, const std::string& code) const;
 };
 
-// Reads one rule: {"fault": name, "ms", "bytes", "code", "request", "count", "process"}.
+// Reads one rule: {"fault": name, "ms", "bytes", "code", "request", "count", "process", "inflate",
+// "cents", "responseCode", "responseDesc"}.
 // Throws std::invalid_argument with a message naming the problem.
 TFaultRule ParseFaultRule(const rapidjson::Value& value);
 void WriteFaultRule(zumvo::TRapidWriter& writer, const TFaultRule& rule);

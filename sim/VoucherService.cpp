@@ -74,7 +74,7 @@ std::optional<std::int64_t> ParseCents(const std::string& text) {
 }
 
 TVoucherService::TVoucherService(TVoucherCatalogue catalogue, TVoucherSimConfig config)
-    : FCatalogue(std::move(catalogue)), FConfig(std::move(config)) {
+    : FCatalogue(std::move(catalogue)), FConfig(std::move(config)), FReversalMemory(FConfig.ReversalMemory) {
     RestoreCodeFaultsLocked();
 }
 
@@ -120,12 +120,19 @@ TLedgerEntry* TVoucherService::FindByReferenceLocked(const std::string& storeId,
     return nullptr;
 }
 
-TAnswer TVoucherService::Transaction(const TTransactionRequest& request) {
+TAnswer TVoucherService::Transaction(const TTransactionRequest& request, const TFaultRule* inflated) {
     std::lock_guard lock(FMutex);
     if (auto refused = CheckCaller(request.Credentials, request.Store.StoreId)) {
         refused->TotalAmountProcessed = 0;
         refused->AmountToSettle = 0;
         return *refused;
+    }
+    // The till gave this reference up before the request came (its answer was lost, so it sent
+    // a reversal by reference): carrying it out now would hold money nobody will release.
+    if (FReversalMemory && FReversedReferences.count({request.Store.StoreId, request.Store.TrxId})) {
+        ++FRefusedByMemory;
+        return RefusedTransaction(code::ReversedBefore,
+                                  "Transaction " + request.Store.TrxId + " was reversed before it arrived");
     }
     if (request.Type != "PAYMENT")
         return RefusedTransaction(code::InvalidRequest, "Unsupported transaction type " + request.Type);
@@ -152,6 +159,21 @@ TAnswer TVoucherService::Transaction(const TTransactionRequest& request) {
         // A code never covers more than the amount asked for.
         processed = std::min(available, *asked);
         toSettle = processed * voucher->PaymentPercent / 100;
+    }
+    if (inflated) {
+        // A faulty provider: the answer (and the ledger) claims more than was asked for.
+        switch (inflated->Inflate) {
+        case TInflate::Both:
+            toSettle += *asked + inflated->Cents - processed;
+            processed = *asked + inflated->Cents;
+            break;
+        case TInflate::Total:
+            processed = *asked + inflated->Cents;
+            break;
+        case TInflate::Settle:
+            toSettle = processed + inflated->Cents;
+            break;
+        }
     }
 
     TLedgerEntry entry;
@@ -197,8 +219,11 @@ TAnswer TVoucherService::Advice(const TAdviceRequest& request) {
             return MakeAnswer(code::InvalidRequest, "Unsupported transaction type " + request.Type);
         if (request.Action != "FINALISE" && request.Action != "REVERSE")
             return MakeAnswer(code::InvalidRequest, "Unknown action " + request.Action);
-        if (!entry && byReference)
+        if (!entry && byReference) {
+            if (FReversalMemory)
+                FReversedReferences.insert({request.Store.StoreId, request.Store.TrxId});
             return MakeAnswer(code::Accepted, "No transaction to reverse");
+        }
         if (!entry)
             return MakeAnswer(code::AdviceRefused, "Unknown transaction " + request.TvTrxId);
         if (entry->StoreId != request.Store.StoreId || entry->TrxId != request.Store.TrxId)
@@ -231,8 +256,9 @@ TAnswer TVoucherService::Advice(const TAdviceRequest& request) {
     return answer;
 }
 
-TAnswer TVoucherService::Handle(const TSoapRequest& request) {
-    return request.Kind == TRequestKind::Transaction ? Transaction(request.Transaction)
+TAnswer TVoucherService::Handle(const TSoapRequest& request, const TFaultRule* fault) {
+    const TFaultRule* inflated = fault && fault->Kind == TFaultKind::Inflated ? fault : nullptr;
+    return request.Kind == TRequestKind::Transaction ? Transaction(request.Transaction, inflated)
                                                      : Advice(request.Advice);
 }
 
@@ -248,11 +274,17 @@ std::optional<TFaultRule> TVoucherService::TakeFault(const TSoapRequest& request
         if (entry)
             codeConcerned = entry->Code;
     }
-    if (auto rule = FFaults.Take(request.Kind, codeConcerned))
-        return rule;
-    if (codeConcerned.empty())
-        return std::nullopt;
-    return FCodeFaults.Take(request.Kind, codeConcerned);
+    std::optional<TFaultRule> rule = FFaults.Take(request.Kind, codeConcerned);
+    if (!rule && !codeConcerned.empty())
+        rule = FCodeFaults.Take(request.Kind, codeConcerned);
+    if (rule) {
+        const bool transaction = request.Kind == TRequestKind::Transaction;
+        const TStoreTrxDetails& store = transaction ? request.Transaction.Store : request.Advice.Store;
+        FStruck.push_back({FaultKindName(rule->Kind), RequestKindName(request.Kind), codeConcerned,
+                           store.StoreId, store.TrxId, transaction ? std::string() : request.Advice.TvTrxId,
+                           transaction ? std::string() : request.Advice.Action});
+    }
+    return rule;
 }
 
 void TVoucherService::AddFault(TFaultRule rule) {
@@ -276,7 +308,62 @@ void TVoucherService::Reset() {
     std::lock_guard lock(FMutex);
     FLedger.clear();
     FAdvices.clear();
+    FReversedReferences.clear();
+    FRefusedByMemory = 0;
+    FStruck.clear();
     RestoreCodeFaultsLocked();
+}
+
+void TVoucherService::SetReversalMemory(bool on) {
+    std::lock_guard lock(FMutex);
+    FReversalMemory = on;
+    if (!on)
+        FReversedReferences.clear();
+}
+
+bool TVoucherService::ReversalMemory() const {
+    std::lock_guard lock(FMutex);
+    return FReversalMemory;
+}
+
+std::string TVoucherService::SettingsJson() const {
+    std::lock_guard lock(FMutex);
+    zumvo::TRapidStringBuffer buffer;
+    TWriter w(buffer);
+    w.StartObject();
+    w.Key("reversalMemory");
+    w.Bool(FReversalMemory);
+    Int(w, "remembered", static_cast<std::int64_t>(FReversedReferences.size()));
+    Int(w, "refusedByMemory", FRefusedByMemory);
+    w.EndObject();
+    return buffer.GetString();
+}
+
+std::vector<TStruckFault> TVoucherService::Struck() const {
+    std::lock_guard lock(FMutex);
+    return FStruck;
+}
+
+std::string TVoucherService::StruckJson() const {
+    std::lock_guard lock(FMutex);
+    zumvo::TRapidStringBuffer buffer;
+    TWriter w(buffer);
+    w.StartArray();
+    for (const TStruckFault& f : FStruck) {
+        w.StartObject();
+        Str(w, "fault", f.Fault);
+        Str(w, "request", f.Request);
+        Str(w, "code", f.Code);
+        Str(w, "storeId", f.StoreId);
+        Str(w, "trxId", f.TrxId);
+        if (!f.Action.empty()) {
+            Str(w, "action", f.Action);
+            Str(w, "tvTrxId", f.TvTrxId);
+        }
+        w.EndObject();
+    }
+    w.EndArray();
+    return buffer.GetString();
 }
 
 std::vector<TLedgerEntry> TVoucherService::Ledger() const {

@@ -11,7 +11,9 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sim {
@@ -20,6 +22,9 @@ struct TVoucherSimConfig {
     std::string ApiId = "zumvo";
     std::string ApiPassword = "zumvo-secret";
     std::vector<std::string> Stores; // store ids known to the service; empty: any
+    // A REVERSE by reference for which nothing is held is remembered, and a later transaction
+    // with that store and trxId is refused (code::ReversedBefore), as a payment switch does.
+    bool ReversalMemory = true;
 };
 
 // Answer codes other than "-1" (accepted).
@@ -35,6 +40,8 @@ inline constexpr const char* BadCredentials = "7";
 inline constexpr const char* UnknownStore = "8";
 inline constexpr const char* InvalidRequest = "9"; // unsupported type or action
 inline constexpr const char* NotProcessed = "10";  // answer of a faulted request that was not carried out
+inline constexpr const char* ReversedBefore =
+    "11"; // a transaction whose reference was reversed before it came
 } // namespace code
 
 enum class TLedgerState { Held, Settled, Released };
@@ -49,6 +56,17 @@ struct TAdviceRecord {
     std::string ResponseDesc;
     bool Moved = false; // the advice changed the transaction's state (a repeat or refusal does not)
     std::string PosId;  // the till it came from
+};
+
+// A fault rule that struck a request.
+struct TStruckFault {
+    std::string Fault;   // FaultKindName
+    std::string Request; // "transaction" or "advise"
+    std::string Code;    // the code concerned, empty when unknown
+    std::string StoreId;
+    std::string TrxId;
+    std::string TvTrxId; // of an advice, as sent
+    std::string Action;  // of an advice
 };
 
 struct TLedgerEntry {
@@ -71,14 +89,15 @@ class TVoucherService {
 public:
     explicit TVoucherService(TVoucherCatalogue catalogue, TVoucherSimConfig config = {});
 
-    // Judges and, when accepted, records a transaction.
-    TAnswer Transaction(const TTransactionRequest& request);
+    // Judges and, when accepted, records a transaction. inflated: an "inflated" fault rule whose
+    // raised amounts the answer claims and the ledger records.
+    TAnswer Transaction(const TTransactionRequest& request, const TFaultRule* inflated = nullptr);
     // Settles (FINALISE) or releases (REVERSE) a held transaction; every advice is recorded.
     // A REVERSE whose tvTrxId is 0 names the transaction by its store and trxId instead (the
     // reversal of a request whose answer never arrived); when no transaction carries that
     // reference there is nothing to give back and the answer is -1 as well.
     TAnswer Advice(const TAdviceRequest& request);
-    TAnswer Handle(const TSoapRequest& request);
+    TAnswer Handle(const TSoapRequest& request, const TFaultRule* fault = nullptr);
 
     // The fault for this request, if any rule matches: rules set over HTTP first, in the order
     // added, then the faults of the code concerned (the token of a transaction, the ledger
@@ -90,6 +109,16 @@ public:
     // Clears the ledger and the advice log, and gives every code its value back. Transaction
     // numbers keep counting, so an advice that still names an old number cannot hit a new one.
     void Reset();
+
+    // The reversal memory (TVoucherSimConfig::ReversalMemory); turning it off also forgets what
+    // it remembered.
+    void SetReversalMemory(bool on);
+    bool ReversalMemory() const;
+    // {"reversalMemory": bool, "remembered": N, "refusedByMemory": N}
+    std::string SettingsJson() const;
+    // Every fault that struck a request since the start or the last reset, in order.
+    std::vector<TStruckFault> Struck() const;
+    std::string StruckJson() const;
 
     std::vector<TLedgerEntry> Ledger() const;
     std::vector<TAdviceRecord> Advices() const;
@@ -120,6 +149,10 @@ private:
     std::int64_t FNextTvTrxId = FirstTvTrxId;
     TFaultPlan FFaults;
     TFaultPlan FCodeFaults;
+    bool FReversalMemory = true;
+    std::set<std::pair<std::string, std::string>> FReversedReferences; // store, trxId
+    std::int64_t FRefusedByMemory = 0;
+    std::vector<TStruckFault> FStruck;
 };
 
 // Reads a whole number of cents written in decimal; none for anything else.

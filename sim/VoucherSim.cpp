@@ -28,7 +28,8 @@ std::vector<std::string> SplitList(const std::string& text) {
 
 TVoucherSimOptions ParseVoucherSimArgs(const TArgs& args) {
     TVoucherSimOptions options;
-    args.ForEach({"help", "quiet"}, [&](const std::string& name, const std::string& value) {
+    const std::vector<std::string> valueless{"help", "quiet", "no-reversal-memory"};
+    args.ForEach(valueless, [&](const std::string& name, const std::string& value) {
         if (name == "port")
             options.Port = ParsePort(value);
         else if (name == "host")
@@ -49,6 +50,8 @@ TVoucherSimOptions ParseVoucherSimArgs(const TArgs& args) {
             options.KeyFile = value;
         else if (name == "quiet")
             options.Quiet = true;
+        else if (name == "no-reversal-memory")
+            options.Config.ReversalMemory = false;
         else if (name == "help")
             options.Help = true;
         else
@@ -65,7 +68,7 @@ std::string VoucherSimUsage() {
     return "usage: zumvo_voucher_sim [--port N] [--host ADDR] [--catalogue FILE] [--api-id ID]\n"
            "                         [--api-password PWD] [--stores 17,23] [--path "
            "/pos/services/PosService]\n"
-           "                         [--cert FILE --key FILE] [--quiet]\n"
+           "                         [--cert FILE --key FILE] [--no-reversal-memory] [--quiet]\n"
            "Plays the voucher service over SOAP on HTTP, or HTTPS with a certificate and key (PEM). --port 0 "
            "(the default) picks a free port;\n"
            "the port is printed as \"listening on PORT\". See sim/README.md.\n";
@@ -74,9 +77,27 @@ std::string VoucherSimUsage() {
 TVoucherSim::TVoucherSim(TVoucherCatalogue catalogue, TVoucherSimConfig config, std::string path)
     : FService(std::move(catalogue), std::move(config)), FPath(std::move(path)) {}
 
-// Stop before the members the handlers use are destroyed.
+// Stop before the members the handlers use are destroyed; late requests still waiting are
+// cut short (never carried out).
 TVoucherSim::~TVoucherSim() {
     Stop();
+    std::vector<std::thread> late;
+    {
+        std::lock_guard lock(FLateMutex);
+        late.swap(FLate);
+    }
+    for (std::thread& t : late)
+        t.join();
+}
+
+void TVoucherSim::CarryOutLate(TSoapRequest request, int ms) {
+    std::lock_guard lock(FLateMutex);
+    if (Stopping())
+        return;
+    FLate.emplace_back([this, request = std::move(request), ms] {
+        if (Pause(ms))
+            FService.Handle(request);
+    });
 }
 
 void TVoucherSim::Routes(httplib::Server& http) {
@@ -125,6 +146,26 @@ void TVoucherSim::Routes(httplib::Server& http) {
         FService.ClearFaults();
         ReplyJson(res, 200, FService.FaultsJson());
     });
+    http.Get("/faults/struck", [this](const httplib::Request&, httplib::Response& res) {
+        ReplyJson(res, 200, FService.StruckJson());
+    });
+    http.Get("/settings", [this](const httplib::Request&, httplib::Response& res) {
+        ReplyJson(res, 200, FService.SettingsJson());
+    });
+    http.Post("/settings", [this](const httplib::Request& req, httplib::Response& res) {
+        zumvo::TRapidDocument doc;
+        doc.Parse(req.body.c_str(), req.body.size());
+        if (doc.HasParseError() || !doc.IsObject())
+            return ReplyError(res, 400, "body must be a JSON object");
+        for (auto it = doc.MemberBegin(); it != doc.MemberEnd(); ++it)
+            if (std::string_view(it->name.GetString()) != "reversalMemory" || !it->value.IsBool())
+                return ReplyError(res, 400,
+                                  "unknown setting '" + std::string(it->name.GetString()) +
+                                      "' (known: reversalMemory, true or false)");
+        if (doc.HasMember("reversalMemory"))
+            FService.SetReversalMemory(doc["reversalMemory"].GetBool());
+        ReplyJson(res, 200, FService.SettingsJson());
+    });
 }
 
 void TVoucherSim::HandleSoap(const httplib::Request& req, httplib::Response& res) {
@@ -138,9 +179,17 @@ void TVoucherSim::HandleSoap(const httplib::Request& req, httplib::Response& res
     }
 
     const std::optional<TFaultRule> fault = FService.TakeFault(request);
+    if (fault && fault->Kind == TFaultKind::Late) {
+        // The connection drops before anything is done; the request is carried out later (or
+        // not at all without 'process').
+        DropConnection(req);
+        if (fault->Process)
+            CarryOutLate(request, fault->DelayMs);
+        return;
+    }
     TAnswer answer;
     if (!fault || fault->Process) {
-        answer = FService.Handle(request);
+        answer = FService.Handle(request, fault ? &*fault : nullptr);
     } else {
         answer.ResponseCode = code::NotProcessed;
         answer.ResponseDesc = "Request not processed";
@@ -180,6 +229,29 @@ void TVoucherSim::HandleSoap(const httplib::Request& req, httplib::Response& res
         return;
     case TFaultKind::Oversized:
         res.set_content(BuildAnswerEnvelope(request.Kind, answer, fault->Bytes), XmlContentType);
+        return;
+    case TFaultKind::Inflated: // the raised amounts are in the answer already
+        res.set_content(BuildAnswerEnvelope(request.Kind, answer), XmlContentType);
+        return;
+    case TFaultKind::Refused: {
+        const bool transaction = request.Kind == TRequestKind::Transaction;
+        TAnswer refused;
+        refused.ResponseCode = !fault->ResponseCode.empty() ? fault->ResponseCode
+                               : transaction                ? code::Refused
+                                                            : code::AdviceRefused;
+        refused.ResponseDesc = !fault->ResponseDesc.empty() ? fault->ResponseDesc
+                               : transaction                ? "Voucher refused"
+                                                            : "Advice refused";
+        if (transaction) {
+            refused.TotalAmountProcessed = 0;
+            refused.AmountToSettle = 0;
+        } else {
+            refused.TvTrxId = answer.TvTrxId;
+        }
+        res.set_content(BuildAnswerEnvelope(request.Kind, refused), XmlContentType);
+        return;
+    }
+    case TFaultKind::Late: // answered above
         return;
     }
 }

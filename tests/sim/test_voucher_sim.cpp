@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <map>
+#include <thread>
 
 using namespace sim;
 
@@ -565,6 +566,194 @@ TEST_F(VoucherSimFaultTest, StoppingTheServerCutsAPendingDelay) {
     FSim->Stop();
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
     client.join();
+}
+
+// A payment switch remembers a reversal by reference for which it held nothing: the original
+// request that turns up afterwards (it was slow on the way) is refused and holds nothing. The
+// memory is per store and reference, is cleared by a reset, and can be turned off.
+TEST_F(VoucherSimFaultTest, AReversedReferenceRefusesItsLateOriginalUnlessTheMemoryIsOff) {
+    EXPECT_EQ(Advice("REVERSE", 0, "17-9")["responseCode"], "-1"); // nothing held: remembered
+    TMembers late = Transaction({"PAY", 1001, "17", "17-9"});
+    EXPECT_EQ(late["responseCode"], code::ReversedBefore);
+    EXPECT_EQ(late["totalAmountProcessed"], "0");
+    EXPECT_EQ(late.count("tvTrxId"), 0u);
+    EXPECT_TRUE(FSim->Service().Ledger().empty());
+    EXPECT_EQ(Transaction({"PAY", 1001, "23", "17-9"})["responseCode"], "-1") << "another store's reference";
+    EXPECT_EQ(Transaction({"PAY", 1005, "17", "17-10"})["responseCode"], "-1") << "another reference";
+    // A reversal that found its transaction releases it and remembers nothing more.
+    EXPECT_EQ(Advice("REVERSE", 0, "17-10")["responseCode"], "-1");
+    rapidjson::Document settings = GetJson("/settings");
+    EXPECT_TRUE(settings["reversalMemory"].GetBool());
+    EXPECT_EQ(settings["remembered"].GetInt64(), 1);
+    EXPECT_EQ(settings["refusedByMemory"].GetInt64(), 1);
+
+    auto off = FClient->Post("/settings", R"({"reversalMemory": false})", "application/json");
+    ASSERT_TRUE(off);
+    EXPECT_EQ(off->status, 200) << off->body;
+    EXPECT_EQ(Transaction({"PAY", 1001, "17", "17-9"})["responseCode"], "-1") << "forgotten";
+    EXPECT_EQ(Advice("REVERSE", 0, "17-11")["responseCode"], "-1");
+    EXPECT_EQ(Transaction({"PAY", 1001, "17", "17-11"})["responseCode"], "-1") << "not remembered";
+    EXPECT_EQ(GetJson("/settings")["remembered"].GetInt64(), 0);
+
+    for (const char* bad : {"[]", R"({"reversalMemory": "no"})", R"({"memory": false})", "{"}) {
+        auto res = FClient->Post("/settings", bad, "application/json");
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 400) << bad;
+    }
+    ASSERT_TRUE(FClient->Post("/settings", R"({"reversalMemory": true})", "application/json"));
+    EXPECT_EQ(Advice("REVERSE", 0, "17-12")["responseCode"], "-1");
+    ASSERT_TRUE(FClient->Post("/ledger/reset", "", "application/json"));
+    EXPECT_EQ(Transaction({"PAY", 1001, "17", "17-12"})["responseCode"], "-1") << "a reset forgets";
+    EXPECT_FALSE(
+        ParseVoucherSimArgs(TArgs(std::vector<std::string>{"--no-reversal-memory"})).Config.ReversalMemory);
+    EXPECT_TRUE(ParseVoucherSimArgs(TArgs(std::vector<std::string>{})).Config.ReversalMemory);
+}
+
+// "late": the connection drops without an answer and the request is carried out afterwards. The
+// till's reversal by reference comes first: with the memory the late request is refused, without
+// it the provider holds money for a reference the till gave up.
+TEST_F(VoucherSimFaultTest, ALateRequestIsCarriedOutAfterItsConnectionDropped) {
+    const auto waitForLedger = [&](std::size_t size) {
+        for (int i = 0; i < 300 && FSim->Service().Ledger().size() < size; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return FSim->Service().Ledger().size();
+    };
+    const auto settled = [&] {
+        for (int i = 0; i < 300 && GetJson("/settings")["refusedByMemory"].GetInt64() < 1; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    };
+    AddFault(R"({"fault": "late", "ms": 200, "request": "transaction", "count": 1})");
+    EXPECT_FALSE(Post(TransactionEnvelope({"PAY", 1001, "17", "17-1"}))) << "no answer";
+    EXPECT_TRUE(FSim->Service().Ledger().empty()) << "not yet carried out";
+    ASSERT_EQ(waitForLedger(1), 1u);
+    EXPECT_EQ(FSim->Service().Ledger()[0].Amount, 1001);
+    EXPECT_EQ(FSim->Service().Ledger()[0].State, TLedgerState::Held);
+
+    AddFault(R"({"fault": "late", "ms": 400, "request": "transaction", "count": 1})");
+    EXPECT_FALSE(Post(TransactionEnvelope({"PAY", 1005, "17", "17-2"})));
+    EXPECT_EQ(Advice("REVERSE", 0, "17-2")["responseCode"], "-1"); // before the late request
+    settled();
+    EXPECT_EQ(FSim->Service().Ledger().size(), 1u) << "the late request was refused";
+
+    ASSERT_TRUE(FClient->Post("/settings", R"({"reversalMemory": false})", "application/json"));
+    AddFault(R"({"fault": "late", "ms": 300, "request": "transaction", "count": 1})");
+    EXPECT_FALSE(Post(TransactionEnvelope({"PAY", 1005, "17", "17-3"})));
+    EXPECT_EQ(Advice("REVERSE", 0, "17-3")["responseCode"], "-1");
+    ASSERT_EQ(waitForLedger(2), 2u);
+    EXPECT_EQ(FSim->Service().Ledger()[1].TrxId, "17-3");
+    EXPECT_EQ(FSim->Service().Ledger()[1].State, TLedgerState::Held) << "a provider without memory holds it";
+
+    // A late advice moves the funds after its connection dropped.
+    AddFault(R"({"fault": "late", "ms": 100, "request": "advise", "count": 1})");
+    EXPECT_FALSE(Post(AdviceEnvelope("FINALISE", "1000", "17", "17-1")));
+    for (int i = 0; i < 300 && StateOf(1000) == TLedgerState::Held; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(StateOf(1000), TLedgerState::Settled);
+
+    // "process": false makes it a plain drop; stopping the server cuts a pending one short.
+    AddFault(R"({"fault": "late", "ms": 50, "process": false, "count": 1})");
+    EXPECT_FALSE(Post(TransactionEnvelope({"PAY", 700, "17", "17-4"})));
+    AddFault(R"({"fault": "late", "ms": 60000, "count": 1})");
+    EXPECT_FALSE(Post(TransactionEnvelope({"PAY", 700, "17", "17-5"})));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto started = std::chrono::steady_clock::now();
+    FSim->Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    EXPECT_EQ(FSim->Service().Ledger().size(), 2u);
+}
+
+// "inflated": an accepted answer (and the ledger) claims more than the request asked for; the
+// "settle" variant claims more to settle than was processed (a negative discount).
+TEST_F(VoucherSimFaultTest, AnInflatedAnswerClaimsMoreThanWasAskedAndTheLedgerRecordsIt) {
+    const struct {
+        const char* Rule;
+        std::string Code;
+        std::int64_t Asked;
+        std::int64_t Total;
+        std::int64_t Settle;
+    } cases[] = {
+        {R"({"fault": "inflated", "count": 1})", "PAY", 1001, 1101, 1101},
+        {R"({"fault": "inflated", "cents": 5, "count": 1})", "SPLIT", 2000, 2005, 1205},
+        {R"({"fault": "inflated", "inflate": "total", "cents": 1, "count": 1})", "SPLIT", 1005, 1006, 603},
+        {R"({"fault": "inflated", "inflate": "settle", "cents": 1, "count": 1})", "PAY", 1001, 1001, 1002},
+        {R"({"fault": "inflated", "inflate": "settle", "cents": 5, "count": 1})", "DISC", 1005, 500, 505},
+        {R"({"fault": "inflated", "inflate": "total", "cents": 15, "count": 1})", "LOYAL", 995, 1010, 0},
+    };
+    std::size_t i = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Rule);
+        AddFault(c.Rule);
+        TMembers m = Transaction({c.Code, c.Asked, "17", "17-" + std::to_string(++i)});
+        EXPECT_EQ(m["responseCode"], "-1");
+        EXPECT_EQ(m["totalAmountProcessed"], std::to_string(c.Total));
+        EXPECT_EQ(m["amountToSettle"], std::to_string(c.Settle));
+        const TLedgerEntry entry = FSim->Service().Ledger().back();
+        EXPECT_EQ(entry.Requested, c.Asked);
+        EXPECT_EQ(entry.Amount, c.Total);
+        EXPECT_EQ(entry.AmountToSettle, c.Settle);
+    }
+    // Advices pass an inflated rule by; a refused transaction stays refused.
+    AddFault(R"({"fault": "inflated", "count": 1})");
+    EXPECT_EQ(Advice("FINALISE", 1000)["responseCode"], "-1");
+    EXPECT_EQ(Transaction({"BAD", 1001})["responseCode"], "12");
+    EXPECT_EQ(GetJson("/faults")["faults"].Size(), 0u) << "spent on the refused transaction";
+
+    for (const char* bad :
+         {R"({"fault": "inflated", "request": "advise"})", R"({"fault": "inflated", "process": false})",
+          R"({"fault": "inflated", "cents": 0})", R"({"fault": "inflated", "inflate": "twice"})",
+          R"({"fault": "drop", "cents": 5})"}) {
+        auto res = FClient->Post("/faults", bad, "application/json");
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 400) << bad;
+    }
+}
+
+// "refused": a well-formed refusal instead of the sound answer; with "process" the request was
+// carried out all the same (the answer lies).
+TEST_F(VoucherSimFaultTest, ARefusedAnswerIsWellFormedAndMayHideACarriedOutRequest) {
+    const auto pay = Accept("PAY", 1001);
+    AddFault(R"({"fault": "refused", "request": "advise", "count": 1})");
+    TMembers refused = Advice("FINALISE", pay);
+    EXPECT_EQ(refused["responseCode"], code::AdviceRefused);
+    EXPECT_EQ(StateOf(pay), TLedgerState::Held);
+
+    AddFault(R"({"fault": "refused", "request": "advise", "process": true, "responseCode": "99",
+                 "responseDesc": "System busy", "count": 1})");
+    TMembers lie = Advice("FINALISE", pay);
+    EXPECT_EQ(lie["responseCode"], "99");
+    EXPECT_EQ(lie["responseDesc"], "System busy");
+    EXPECT_EQ(lie["tvTrxId"], std::to_string(pay));
+    EXPECT_EQ(StateOf(pay), TLedgerState::Settled);
+
+    AddFault(R"({"fault": "refused", "request": "transaction", "count": 1})");
+    TMembers code3 = Transaction({"PAY", 1005, "17", "17-2"});
+    EXPECT_EQ(code3["responseCode"], code::Refused);
+    EXPECT_EQ(code3["totalAmountProcessed"], "0");
+    EXPECT_EQ(FSim->Service().Ledger().size(), 1u);
+    auto res = FClient->Post("/faults", R"({"fault": "refused", "responseCode": "-1"})", "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 400);
+}
+
+// Every fault that struck is listed (kind, request, code, reference) until the ledger is reset.
+TEST_F(VoucherSimFaultTest, StruckFaultsAreListedUntilAReset) {
+    const auto pay = Accept("PAY", 1001);
+    AddFault(R"([{"fault": "http500", "request": "advise", "count": 1},
+                 {"fault": "inflated", "inflate": "settle", "count": 1}])");
+    EXPECT_EQ(Post(AdviceEnvelope("REVERSE", std::to_string(pay)))->status, 500);
+    Transaction({"PAY", 1005, "17", "17-7"});
+    rapidjson::Document struck = GetJson("/faults/struck");
+    ASSERT_EQ(struck.Size(), 2u);
+    EXPECT_STREQ(struck[0]["fault"].GetString(), "http500");
+    EXPECT_STREQ(struck[0]["request"].GetString(), "advise");
+    EXPECT_STREQ(struck[0]["code"].GetString(), "PAY");
+    EXPECT_STREQ(struck[0]["action"].GetString(), "REVERSE");
+    EXPECT_STREQ(struck[0]["tvTrxId"].GetString(), std::to_string(pay).c_str());
+    EXPECT_STREQ(struck[1]["fault"].GetString(), "inflated");
+    EXPECT_STREQ(struck[1]["trxId"].GetString(), "17-7");
+    EXPECT_FALSE(struck[1].HasMember("action"));
+    ASSERT_TRUE(FClient->Post("/ledger/reset", "", "application/json"));
+    EXPECT_EQ(GetJson("/faults/struck").Size(), 0u);
 }
 
 TEST(VoucherCatalogueTest, InvalidEntriesAreNamed) {
