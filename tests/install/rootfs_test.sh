@@ -28,7 +28,8 @@ trap cleanup EXIT
 fail() { echo "FAILED: $*" >&2; exit 1; }
 step() { echo "== $(date +%T) $*"; }
 in_root() { chroot "$ROOT" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive "$@"; }
-as_cashier() { chroot --userspec=cashier:cashier "$ROOT" /usr/bin/env -i HOME=/home/cashier PATH=/usr/bin:/bin QT_QPA_PLATFORM=offscreen "$@"; }
+# the till user's commands as the README gives them: no display, nothing set for Qt
+as_cashier() { chroot --userspec=cashier:cashier "$ROOT" /usr/bin/env -i HOME=/home/cashier PATH=/usr/bin:/bin "$@"; }
 
 CACHE="$BUILD/rootfs/bookworm-minbase.tar.gz"
 mkdir -p "$ROOT" "$BUILD/rootfs"
