@@ -1,5 +1,7 @@
 #include "clsZumvoReport.h"
 
+#include "HostResFolder.h"
+
 #include "clsDBAccess.h"
 
 #include <QUrl>
@@ -111,7 +113,7 @@ TZumvoReportData QueryZumvoReport(pallux::IDBScript& db, TReportDate from, TRepo
 std::string HostResFolderURL() {
     std::error_code ec;
     const auto program = std::filesystem::read_symlink("/proc/self/exe", ec);
-    const auto folder = (program.parent_path() / "Res").string() + "/";
+    const auto folder = HostResFolder(program.parent_path()).string() + "/";
     return QUrl::fromLocalFile(QString::fromStdString(folder)).toString(QUrl::FullyEncoded).toStdString();
 }
 

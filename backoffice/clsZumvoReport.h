@@ -48,7 +48,7 @@ inline constexpr int ReportBasketsPerQuery = 1000;
 std::string BuildZumvoReportPage(const TZumvoReportData& data, TReportDate from, TReportDate to,
                                  const std::string& resFolderURL, std::string* partial = nullptr);
 
-// The base URL of the host's style sheets: the host program's folder followed by "Res/".
+// The base URL of the host's style sheets: the host program's Res folder (HostResFolder) and "/".
 std::string HostResFolderURL();
 
 // Texts of an invoice status (0 "-", 1 and 2 "O/R") and of a transaction status; empty for

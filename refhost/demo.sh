@@ -14,7 +14,8 @@ GUI=0
 [ "${2:-}" = "--gui" ] && GUI=1
 HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(dirname "$HERE")
-DEMO=$(dirname "$BIN")/demo
+# The demo's folder (ZUMVO_DEMO_DIR: another one, as the T-SQL grammar check uses)
+DEMO=${ZUMVO_DEMO_DIR:-$(dirname "$BIN")/demo}
 rm -rf "$DEMO"
 mkdir -p "$DEMO"
 cp "$BIN/libZumvoPayment.so" "$DEMO/"

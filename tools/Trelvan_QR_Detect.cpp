@@ -6,6 +6,7 @@
 //
 //   Trelvan_QR_Detect [--image FILE]
 //   Trelvan_QR_Detect --version
+//   Trelvan_QR_Detect --help
 //
 // Without --image the image comes from Trelvan_QR_Detect.ini next to the program: Image=FILE,
 // or Folder=DIR for the newest image in that folder. Exit code 0: a code was found; 1: no code
@@ -27,6 +28,20 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 1 && args[0] == "--version") {
         std::fputs("Trelvan_QR_Detect " ZUMVO_VERSION "\n", stdout);
+        return 0;
+    }
+    if (args.size() == 1 && args[0] == "--help") {
+        std::fputs("Usage: Trelvan_QR_Detect [--image FILE]\n"
+                   "       Trelvan_QR_Detect --version\n"
+                   "Reads a QR code (or another barcode) from an image and writes READY, then the code as\n"
+                   "TYPE:CODE (TYPE is QR for a QR code, else the barcode format's name), each line ended\n"
+                   "by CR LF. The Zumvo payment module runs it from its own folder.\n"
+                   "  --image FILE  the image to read; without it, Trelvan_QR_Detect.ini next to the\n"
+                   "                program names it: Image=FILE, or Folder=DIR for the newest image there\n"
+                   "  --version     print the version and stop\n"
+                   "Exit code 0: a code was found; 1: no code in the image; 2: no usable image or a bad\n"
+                   "command line (the reason goes to standard error when that is a terminal).\n",
+                   stdout);
         return 0;
     }
     std::error_code ec;

@@ -1,5 +1,6 @@
 #include "TRefHost.h"
 
+#include "HostResFolder.h"
 #include "HostSchema.h"
 #include "TActCodes.h"
 #include "TCashPaymentMethod.h"
@@ -19,6 +20,7 @@
 #include <QApplication>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QtGlobal>
 #include <iostream>
 #include <stdexcept>
 
@@ -107,7 +109,7 @@ TRefHost::TRefHost(std::string role, const TCommandLine& options, const std::fil
     RegisterHostFactory<pallux::IRestClient>(*FContainer,
                                              [rest] { return pallux::MakeIntf<TRestClient>(rest); });
 
-    const auto resFolder = programFolder / "Res";
+    const auto resFolder = zumvo::HostResFolder(programFolder);
     RegisterHostFactory<pallux::IHTMLViewer>(
         *FContainer, [ctx = FContext, resFolder] { return pallux::MakeIntf<THTMLViewer>(ctx, resFolder); });
 
@@ -251,10 +253,26 @@ void AttachMainMenus(QMainWindow& window, TMainMenuManager& menus) {
 
 namespace {
 
+// Qt's offscreen and minimal platforms have no window manager to hand a window's size limits to,
+// and say so each time a fixed-size window is shown. That one note is dropped; every other
+// message goes on to the handler installed before.
+QtMessageHandler PreviousQtMessageHandler = nullptr;
+
+void FilterQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtWarningMsg && message == QLatin1String("This plugin does not support propagateSizeHints()"))
+        return;
+    if (PreviousQtMessageHandler)
+        PreviousQtMessageHandler(type, context, message);
+}
+
 void PrintUsage(const std::string& role) {
     std::cout << "Usage: " << role << " [--headless] [--config FILE] [--module PATH] [--list-services]"
               << " [--upgrade-db] [--refresh-brands] [--scenario FILE]\n"
-              << "       [--report PERIOD | --report FROM TO] [--version]\n"
+              << "       [--report PERIOD | --report FROM TO] [--held-funds [retry]] [--help] [--version]\n"
+              << "The reference point-of-sale host's " << (role == "BackOffice" ? "back office" : "till")
+              << ": loads the Zumvo payment module (libZumvoPayment.so beside the program, else in\n"
+              << "../lib/zumvo from the program's folder) and runs what the options ask for; without\n"
+              << "options, its window.\n"
               << "  --headless        run without a display (messages answered from the scenario)\n"
               << "  --config FILE     the host configuration file (INI)\n"
               << "  --module PATH     load the module from PATH (its settings file and log live there)\n"
@@ -267,6 +285,7 @@ void PrintUsage(const std::string& role) {
               << "                    send their advices again first)\n"
               << "  --report ...      the Zumvo report: today, this-week, last-week, this-month,\n"
               << "                    last-month, or FROM TO (yyyy-mm-dd); prints the page's file\n"
+              << "  --help            print this help and stop\n"
               << "  --version         print the version and stop\n";
 }
 
@@ -290,6 +309,7 @@ int RunGui(TRefHost& host, int argc, char** argv) {
 
 int RunRefHost(int argc, char** argv) {
     const std::string role = RoleFromProgramPath(argv[0]);
+    PreviousQtMessageHandler = qInstallMessageHandler(FilterQtMessage);
     try {
         const TCommandLine options = TCommandLine::Parse(std::vector<std::string>(argv + 1, argv + argc));
         if (options.Help) {

@@ -11,8 +11,8 @@ TModuleLoader::TModuleLoader(const std::filesystem::path& file) : FFile(std::fil
     FHandle = dlopen(FFile.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!FHandle)
         throw std::runtime_error("Cannot load module " + FFile.string() + ": " + dlerror());
-    FInit = reinterpret_cast<TInitModule>(dlsym(FHandle, "InitModule"));
-    FFinal = reinterpret_cast<TFinalModule>(dlsym(FHandle, "FinalModule"));
+    FInit = reinterpret_cast<pallux::TInitModuleProc>(dlsym(FHandle, pallux::InitModuleName));
+    FFinal = reinterpret_cast<pallux::TFinalModuleProc>(dlsym(FHandle, pallux::FinalModuleName));
     if (!FInit || !FFinal) {
         dlclose(FHandle);
         FHandle = nullptr;

@@ -1,7 +1,7 @@
 // Loads a module library, hands it the container (InitModule) and takes it back (FinalModule).
 #pragma once
 
-#include "intfDI.h"
+#include "intfModuleEntry.h"
 
 #include <filesystem>
 #include <string>
@@ -10,9 +10,6 @@ namespace refhost {
 
 class TModuleLoader {
 public:
-    using TInitModule = void (*)(pallux::IDIContainer*);
-    using TFinalModule = void (*)();
-
     // Loads the library; an error names the file and the loader's reason.
     explicit TModuleLoader(const std::filesystem::path& file);
     ~TModuleLoader(); // unloads, without calling FinalModule
@@ -29,8 +26,8 @@ public:
 private:
     std::filesystem::path FFile;
     void* FHandle = nullptr;
-    TInitModule FInit = nullptr;
-    TFinalModule FFinal = nullptr;
+    pallux::TInitModuleProc FInit = nullptr;
+    pallux::TFinalModuleProc FFinal = nullptr;
 };
 
 } // namespace refhost

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# install_test.sh BUILD_DIR VERSION CMAKE: installs the build into a scratch root and runs the
+# install_test.sh BUILD_DIR VERSION CMAKE SOURCE_DIR: installs the build into a scratch root and runs the
 # installed programs from there only. Every check prints what failed; the scratch root is
 # removed at the end.
 set -euo pipefail
 BUILD=${1:?build folder}
 VERSION=${2:?version}
 CMAKE=${3:-cmake}
+SOURCE=${4:-$(cd "$(dirname "$0")/../.." && pwd)}
 ROOT=$(mktemp -d "${TMPDIR:-/tmp}/zumvo_install_XXXXXX")
 SIM_PID=""
 cleanup() {
@@ -23,14 +24,50 @@ MODULE=$(find "$PREFIX" -name libZumvoPayment.so -type f)
 [ -n "$MODULE" ] || fail "no libZumvoPayment.so installed"
 MODDIR=$(dirname "$MODULE")
 for f in "$PREFIX/bin/Invoicing" "$PREFIX/bin/BackOffice" "$PREFIX/bin/zumvo_voucher_sim" \
-         "$PREFIX/bin/zumvo_brand_sim" "$MODDIR/libZumvoPayment.ini.example" \
+         "$PREFIX/bin/zumvo_brand_sim" "$PREFIX/share/doc/zumvo-payment/examples/libZumvoPayment.ini.example" \
          "$PREFIX/share/zumvo/sim/catalogue.json" "$PREFIX/share/zumvo/sim/brands.json" \
          "$PREFIX/share/zumvo/refhost/host.ini.example" "$PREFIX/include/zumvo/intfDI.h" \
-         "$PREFIX/share/doc/zumvo-payment/CHANGELOG.md"; do
+         "$PREFIX/share/doc/zumvo-payment/changelog.gz" "$PREFIX/include/zumvo/intfModuleEntry.h"; do
   [ -e "$f" ] || fail "not installed: ${f#$PREFIX/}"
 done
-[ -f "$PREFIX/bin/Res/CashupLists.css" ] || [ ! -d "$BUILD/bin/Res" ] ||
-  fail "the host's Res folder is not installed beside the programs"
+RES="$PREFIX/share/zumvo/refhost/Res"
+[ -f "$RES/CashupLists.css" ] || [ ! -d "$BUILD/bin/Res" ] || fail "the host's Res folder is not installed in share/zumvo/refhost"
+[ ! -e "$PREFIX/bin/Res" ] || fail "bin/ holds a Res folder: only programs belong there"
+# Every package's documentation folder: copyright, Debian changelog, a README for users.
+for package in zumvo-payment zumvo-refhost zumvo-simulators zumvo-host-sdk-dev; do
+  for f in copyright changelog.Debian.gz README.md; do
+    [ -f "$PREFIX/share/doc/$package/$f" ] || fail "not installed: share/doc/$package/$f"
+  done
+done
+# Manual pages of the five programs, when the build made them (help2man; not in sanitizer builds).
+if [ -d "$BUILD/man" ]; then
+  for p in Invoicing BackOffice zumvo_voucher_sim zumvo_brand_sim Trelvan_QR_Detect; do
+    page="$PREFIX/share/man/man1/$p.1.gz"
+    [ -f "$page" ] || fail "no manual page share/man/man1/$p.1.gz"
+    # the page of this version, with the program's options (roff writes a minus as \-)
+    zcat "$page" | grep -q "^\.TH .*\"$p $VERSION\"" || fail "the manual page of $p is not of version $VERSION"
+    zcat "$page" | grep -qF -- '\-\-' || fail "the manual page of $p names no options"
+  done
+fi
+# The settings: <prefix>/etc/zumvo/libZumvoPayment.ini (mode 0640, the provider's password is in
+# it), reached by the name the module looks for, a link in the module's folder.
+SETTINGS="$PREFIX/etc/zumvo/libZumvoPayment.ini"
+[ -f "$SETTINGS" ] || fail "no settings file etc/zumvo/libZumvoPayment.ini"
+[ "$(stat -c %a "$SETTINGS")" = 640 ] || fail "etc/zumvo/libZumvoPayment.ini has mode $(stat -c %a "$SETTINGS"), not 640"
+[ -L "$MODDIR/libZumvoPayment.ini" ] || fail "the module's folder has no link to the settings file"
+[ "$(readlink -f "$MODDIR/libZumvoPayment.ini")" = "$(readlink -f "$SETTINGS")" ] ||
+  fail "the module's libZumvoPayment.ini points to $(readlink "$MODDIR/libZumvoPayment.ini")"
+cmp -s "$SETTINGS" "$PREFIX/share/doc/zumvo-payment/examples/libZumvoPayment.ini.example" ||
+  fail "the installed settings are not the example"
+# Every key the module reads is in the example.
+for key in $(grep -ohE '(ReadString|ReadInteger|SettingNumber)\((settings, )?"[A-Za-z]+"' \
+               "$SOURCE"/module/*.cpp "$SOURCE"/backoffice/*.cpp "$SOURCE"/cashier/*.cpp | grep -oE '"[A-Za-z]+"' | tr -d '"' | sort -u); do
+  grep -qE "^;?$key=" "$SETTINGS" || fail "the example settings do not hold the key $key"
+done
+# Installing again keeps the settings in use.
+echo "; edited" >> "$SETTINGS"
+"$CMAKE" --install "$BUILD" --prefix "$PREFIX" > "$ROOT/install2.log" || { cat "$ROOT/install2.log"; fail "second cmake --install"; }
+tail -n 1 "$SETTINGS" | grep -q "; edited" || fail "installing again replaced the settings in use"
 [ -x "$MODDIR/Trelvan_QR_Detect" ] || [ ! -x "$BUILD/bin/Trelvan_QR_Detect" ] ||
   fail "the QR reader is built but not installed next to the module"
 
@@ -53,7 +90,8 @@ done
 WORK="$ROOT/till"
 mkdir -p "$WORK"
 cp "$PREFIX/share/zumvo/refhost/host.ini.example" "$WORK/host.ini"
-cp "$MODDIR/libZumvoPayment.ini.example" "$MODDIR/libZumvoPayment.ini"
+EXAMPLE="$PREFIX/share/doc/zumvo-payment/examples/libZumvoPayment.ini.example"
+cp "$EXAMPLE" "$MODDIR/libZumvoPayment.ini"
 cd "$WORK"
 PATH="$PREFIX/bin:$PATH" Invoicing --headless --config host.ini --list-services > services.txt 2>&1 ||
   { cat services.txt; fail "Invoicing --list-services"; }
@@ -88,7 +126,7 @@ SIM_PORT=$(sed -n 's/.*listening on \([0-9]*\).*/\1/p' sim.txt | head -n 1)
 # settled for the sale's amount.
 sed -e "s|^SOAPServer=.*|SOAPServer=http://127.0.0.1:$SIM_PORT|" -e "s|^SOAPUrl=.*|SOAPUrl=/pos/services/PosService|" \
   -e "s|^SOAPID=.*|SOAPID=zumvo|" -e "s|^SOAPPWD=.*|SOAPPWD=zumvo-secret|" \
-  "$MODDIR/libZumvoPayment.ini.example" > "$MODDIR/libZumvoPayment.ini"
+  "$EXAMPLE" > "$MODDIR/libZumvoPayment.ini"
 PATH="$PREFIX/bin:$PATH" BackOffice --headless --config host.ini --upgrade-db > upgrade.txt 2>&1 ||
   { cat upgrade.txt; fail "BackOffice --upgrade-db"; }
 SCENARIO="$PREFIX/share/zumvo/refhost/scenarios/voucher-sale.json"
@@ -96,6 +134,13 @@ SCENARIO="$PREFIX/share/zumvo/refhost/scenarios/voucher-sale.json"
 PATH="$PREFIX/bin:$PATH" Invoicing --headless --config host.ini --scenario "$SCENARIO" > voucher.txt 2>&1 ||
   { cat voucher.txt; fail "the installed voucher sale failed"; }
 grep -q "SCENARIO: passed" voucher.txt || { cat voucher.txt; fail "the voucher sale did not pass"; }
+! grep -q "propagateSizeHints" voucher.txt || fail "the headless till printed Qt's propagateSizeHints note"
+# The report page names the installed style sheets as its base.
+PATH="$PREFIX/bin:$PATH" BackOffice --headless --config host.ini --report today > report.txt 2>&1 ||
+  { cat report.txt; fail "BackOffice --report today"; }
+PAGE=$(sed -n 's/^Report page: //p' report.txt)
+[ -f "$PAGE" ] || { cat report.txt; fail "no report page"; }
+grep -q "<base href=\"file://$RES/\"" "$PAGE" || { grep -o '<base[^>]*>' "$PAGE"; fail "the report page's base is not $RES"; }
 python3 - "$SIM_PORT" <<'PY' || fail "the provider's ledger does not show the sale's code settled"
 import json, sys, urllib.request
 ledger = json.load(urllib.request.urlopen(f"http://127.0.0.1:{sys.argv[1]}/ledger", timeout=10))
@@ -111,15 +156,35 @@ cmake_minimum_required(VERSION 3.25)
 project(VendorHost LANGUAGES CXX)
 find_package(ZumvoHostSDK 1.0 REQUIRED)
 add_executable(vendor_host main.cpp)
-target_link_libraries(vendor_host PRIVATE Zumvo::HostSDK)
+target_link_libraries(vendor_host PRIVATE Zumvo::HostSDK ${CMAKE_DL_LIBS})
 CMAKE
 cat > "$ROOT/vendor/main.cpp" <<'CPP'
 #include <intfDI.h>
 #include <clsSysUtils.h>
-int main() { return pallux::SameText("Zumvo", "ZUMVO") ? 0 : 1; }
+#include <intfModuleEntry.h>
+#include <dlfcn.h>
+#include <cstdio>
+// The installed module's entry points, looked up as the SDK declares them. FinalModule without
+// InitModule does nothing.
+int main(int argc, char** argv) {
+    if (!pallux::SameText("Zumvo", "ZUMVO") || argc != 2)
+        return 1;
+    void* lib = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+    if (!lib) {
+        std::fprintf(stderr, "%s\n", dlerror());
+        return 1;
+    }
+    auto init = reinterpret_cast<pallux::TInitModuleProc>(dlsym(lib, pallux::InitModuleName));
+    auto final = reinterpret_cast<pallux::TFinalModuleProc>(dlsym(lib, pallux::FinalModuleName));
+    if (!init || !final)
+        return 1;
+    final();
+    dlclose(lib);
+    return 0;
+}
 CPP
 "$CMAKE" -S "$ROOT/vendor" -B "$ROOT/vendor/build" -DCMAKE_PREFIX_PATH="$PREFIX" > "$ROOT/vendor.log" 2>&1 &&
-  "$CMAKE" --build "$ROOT/vendor/build" >> "$ROOT/vendor.log" 2>&1 && "$ROOT/vendor/build/vendor_host" ||
+  "$CMAKE" --build "$ROOT/vendor/build" >> "$ROOT/vendor.log" 2>&1 && "$ROOT/vendor/build/vendor_host" "$MODULE" ||
   { cat "$ROOT/vendor.log"; fail "a project using find_package(ZumvoHostSDK)"; }
 
 echo "installed tree: programs, module, cash and voucher sales, simulator and SDK all work from $PREFIX"

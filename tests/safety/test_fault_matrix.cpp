@@ -345,11 +345,22 @@ protected:
             << "\nSOAPUrl=/pos/services/PosService\nSOAPID=zumvo\nSOAPPWD=zumvo-secret\nZumvoStoreID=17\n"
                "AdviceRetryAttempts=5\nAdviceRetryIntervalSeconds=0\nAbandonedAfterMinutes=0\n"
                "LateRequestSeconds=3\n";
+        // The statements each case sends are kept for the T-SQL grammar check (tests/sql_dialect)
+        // when it asks for them.
+        std::string trace;
+        if (const char* traces = std::getenv("ZUMVO_SQL_TRACE_DIR"); traces && *traces)
+            trace = "Trace=" +
+                    (fs::path(traces) /
+                     (std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
+                      name + ".sql"))
+                        .string() +
+                    "\n";
         // Short time-outs keep the delayed answers (1.5 s) late and the suite quick.
         std::ofstream(dir / "host.ini") << "[Host]\nStoreID=" << StoreID
                                         << "\nTillID=1\n[Headless]\nTranscript=transcript.txt\n[Rest]\n"
                                            "ConnectTimeoutMs=1000\nRequestTimeoutMs=700\nMaxAnswerKB=256\n"
-                                           "[Database]\nFile=host.db\nDemoData=1\n[Access]\nUser=Test\n";
+                                           "[Database]\nFile=host.db\nDemoData=1\n"
+                                        << trace << "[Access]\nUser=Test\n";
         return dir;
     }
 
