@@ -131,7 +131,11 @@ void TSimServer::Stop() {
     }
 }
 
-void TSimServer::EndKeptConnections(int port) {
+namespace {
+
+// Calls fn(descriptor, local end, peer end) for each connected socket of this process, until fn
+// answers true.
+template <class Fn> void ForEachConnection(Fn&& fn) {
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
         int fd = -1;
@@ -147,10 +151,20 @@ void TSimServer::EndKeptConnections(int port) {
         length = sizeof peer;
         if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0)
             continue; // not a connection (the listening socket, a pipe, a file)
-        TEndpoint localEnd;
-        if (EndpointOf(local, localEnd) && localEnd.Port == port)
-            shutdown(fd, SHUT_RD);
+        TEndpoint localEnd, peerEnd;
+        if (EndpointOf(local, localEnd) && EndpointOf(peer, peerEnd) && fn(fd, localEnd, peerEnd))
+            return;
     }
+}
+
+} // namespace
+
+void TSimServer::EndKeptConnections(int port) {
+    ForEachConnection([port](int fd, const TEndpoint& local, const TEndpoint&) {
+        if (local.Port == port)
+            shutdown(fd, SHUT_RD);
+        return false;
+    });
 }
 
 bool TSimServer::Stopping() const {
@@ -164,33 +178,15 @@ bool TSimServer::Pause(int ms) {
 }
 
 void TSimServer::DropConnection(const httplib::Request& req) {
-    // httplib does not hand the connection's socket to a handler; find it among the process's
-    // descriptors by its two endpoints, which identify one live connection, and shut it down both
-    // ways. httplib's own answer then fails to write and the connection is closed.
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
-        int fd = -1;
-        try {
-            fd = std::stoi(entry.path().filename().string());
-        } catch (...) {
-            continue;
-        }
-        sockaddr_storage local{}, peer{};
-        socklen_t length = sizeof local;
-        if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0)
-            continue;
-        length = sizeof peer;
-        if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0)
-            continue;
-        TEndpoint localEnd, peerEnd;
-        if (!EndpointOf(local, localEnd) || !EndpointOf(peer, peerEnd))
-            continue;
-        if (localEnd.Port == req.local_port && peerEnd.Port == req.remote_port &&
-            peerEnd.Address == req.remote_addr) {
-            shutdown(fd, SHUT_RDWR);
-            return;
-        }
-    }
+    // httplib does not hand the connection's socket to a handler; find it by its two endpoints,
+    // which identify one live connection, and shut it down both ways. httplib's own answer then
+    // fails to write and the connection is closed.
+    ForEachConnection([&req](int fd, const TEndpoint& local, const TEndpoint& peer) {
+        if (local.Port != req.local_port || peer.Port != req.remote_port || peer.Address != req.remote_addr)
+            return false;
+        shutdown(fd, SHUT_RDWR);
+        return true;
+    });
 }
 
 void TSimServer::ReplyJson(httplib::Response& res, int status, const std::string& json) {
