@@ -22,10 +22,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include <cmath>
 #include <cstdint>
-#include <cstdlib>
-#include <limits>
 #include <string>
 
 namespace zumvo {

@@ -15,10 +15,7 @@
 
 #include <QApplication>
 
-#include <fmt/format.h>
-
 #include <algorithm>
-#include <limits>
 #include <set>
 #include <stdexcept>
 
