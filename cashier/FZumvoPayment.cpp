@@ -405,10 +405,12 @@ void TfrmZumvoPayment::TImpl::btnCheckClick() {
         Valid = false;
         const TRedemption r = NewRedemption("TfrmZumvoPayment.btnCheckClick")
                                   .Redeem(code.toStdString(), Outstanding, TransactionID);
-        // Only a refused code's row serves the next try; any other may hold money at the provider.
-        TransactionID = r.Accepted() || r.RowReusable() ? r.TransactionID : -1;
-        if (r.Outcome == TRedemptionOutcome::NotSent) {
-            ShowError(r.Problem);
+        // Only a refused code's row (or one nothing was sent on) serves the next try; any other may
+        // hold money at the provider.
+        const bool nothingSent = r.Outcome == TRedemptionOutcome::NotSent;
+        TransactionID = r.Accepted() || r.RowReusable() || nothingSent ? r.TransactionID : -1;
+        if (nothingSent) {
+            ShowError(r.Problem.empty() ? std::string("The code could not be sent to Zumvo.") : r.Problem);
             return;
         }
         if (r.Accepted() || r.Outcome == TRedemptionOutcome::Refused) {
