@@ -125,7 +125,8 @@ protected:
     }
     int Status(std::int32_t id) { return Row(id)["Status"].AsInteger(); }
     std::string Response(std::int32_t id) {
-        const TJSONValue r = Row(id)["Response"];
+        const TJSONDocument row = Row(id); // the value below lives in it
+        const TJSONValue r = row["Response"];
         return r.IsNull() ? std::string() : r.AsString();
     }
     std::vector<std::string> Kinds() {
