@@ -16,13 +16,19 @@
 # Shared or static: Qt is built as DLLs (its platform, style and image plugins need that); every
 # other library is built static (plain .a, no DLL to ship or to find at run time).  The MinGW
 # runtime DLLs (libstdc++, libgcc_s, libwinpthread) are copied into <cache>/bin beside Qt's DLLs,
-# so WINEPATH=<cache>/bin is all a Windows program built against the cache needs under wine.
+# so WINEPATH=<cache>/bin is all a Windows program built against the cache needs under wine (Qt
+# finds its plugins in <cache>/plugins by itself).  Wine does not pass the host's QT_* variables on
+# to Windows programs: give them as WINEQT_*, e.g. WINEQT_QPA_PLATFORM=offscreen.
 #
 # Each dependency's build output goes to <cache>/logs/<name>.log; a finished dependency leaves
 # <cache>/stamps/<name>.done, so an interrupted run resumes at the one that did not finish.  The
 # cache is marked complete (<cache>/.complete) only once every dependency is built and the final
-# check (a small Qt Widgets + QTest program linking every library, run under wine) passes.
-# Builds run at nice 19 with ZUMVO_JOBS (default 2) jobs.
+# check (a small Qt Widgets + QTest program linking every library, run under wine) passes.  A build
+# folder left by a failed or interrupted build is built on by the next run.  A source package that
+# the archive does not serve fails the run once everything else is built and checked; its files
+# (.dsc and tarballs) can be put in a folder named by ZUMVO_DEB_SRC_DIR, where apt-get source
+# checks them against the archive's checksums.  Builds run at nice 19 with ZUMVO_JOBS (default 2)
+# jobs.
 set -euo pipefail
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
