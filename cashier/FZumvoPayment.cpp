@@ -52,11 +52,6 @@ QString Money(TCents cents) {
     return Q(FixedText(cents));
 }
 
-// The cents of an amount in a record (currency units, whole cents by construction).
-TCents RecordCents(const TJSONValue& amount) {
-    return RoundedCentsOf(amount.AsFloat(0));
-}
-
 void SetTextColour(QWidget* w, const QColor& colour) {
     QPalette p = w->palette();
     p.setColor(QPalette::WindowText, colour);
@@ -340,7 +335,7 @@ void TfrmZumvoPayment::TImpl::ProcessVisibility() {
         QString list = "-";
         for (int i = 0; i < RedeemedList._Count(); ++i) {
             const TJSONValue item = RedeemedList[i];
-            const TCents amount = RecordCents(item["Amount"]);
+            const TCents amount = AmountCents(item["Amount"]);
             ProcessedTotal += amount;
             list += "\r\n" + Q(item["Zumvo"].AsString("")) + " :: " + Money(amount);
         }
@@ -370,9 +365,9 @@ void TfrmZumvoPayment::TImpl::ShowAnswer() {
                      ? Q(loyalty["name"].AsString("") + " earned: " + loyalty["earned"].AsString(""))
                      : QString());
     if (Valid) {
-        lblAmount->setText(Money(RecordCents(CurrentTransaction["Amount"])));
-        lblPaymentAmount->setText(Money(RecordCents(CurrentTransaction["PaymentAmount"])));
-        lblDiscountAmount->setText(Money(RecordCents(CurrentTransaction["DiscountAmount"])));
+        lblAmount->setText(Money(AmountCents(CurrentTransaction["Amount"])));
+        lblPaymentAmount->setText(Money(AmountCents(CurrentTransaction["PaymentAmount"])));
+        lblDiscountAmount->setText(Money(AmountCents(CurrentTransaction["DiscountAmount"])));
     } else {
         lblAmount->clear();
     }

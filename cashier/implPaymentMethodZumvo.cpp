@@ -87,9 +87,7 @@ void TPaymentMethodZumvo::FinaliseCurrentBasket(std::int32_t invoiceNum) {
         LogInfo("[TPaymentMethodZumvo.AddCashupEntry] Needs finalise : %",
                 ProviderReference(info.GetStoreID(), transactionID));
         store.AddLog("INFO", "Finalising Transaction: " + std::to_string(transactionID));
-        const TJSONValue providerStore = trx["ProviderStoreID"];
-        due.push_back({transactionID, trx["TvTrxID"].AsInteger(),
-                       providerStore.IsNull() ? -1 : providerStore.AsInteger(-1)});
+        due.push_back({transactionID, trx["TvTrxID"].AsInteger(), ProviderStoreOf(trx)});
     }
     // Each row is finalised on its own confirmed answer, under the store it was accepted in; one
     // that is not stays "failed to finalise", listed for the advice retry.

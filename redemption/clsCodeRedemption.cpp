@@ -24,6 +24,19 @@ std::string Decimal(std::int64_t n) {
 
 } // namespace
 
+TCents AmountCents(const TJSONValue& value) {
+    if (value.IsNull())
+        return 0;
+    if (value.IsNumber())
+        return RoundedCentsOf(value.AsFloat(0));
+    return CentsOfDecimalText(value.AsString(""), 0);
+}
+
+std::int32_t ProviderStoreOf(const TJSONValue& transaction) {
+    const TJSONValue store = transaction["ProviderStoreID"];
+    return store.IsNull() ? -1 : store.AsInteger(-1);
+}
+
 std::string ProviderReference(std::int32_t storeID, std::int64_t number) {
     return Decimal(storeID) + "-" + Decimal(number);
 }

@@ -22,6 +22,14 @@ namespace zumvo {
 // "<store>-<number>": how the provider knows a basket or a transaction row (12-345).
 std::string ProviderReference(std::int32_t storeID, std::int64_t number);
 
+// The cents of an amount in a voucher record or a stored answer: a number in currency units, or
+// the decimal text stored answers carry ("12.5"); 0 when it is missing.
+TCents AmountCents(const TJSONValue& value);
+
+// The provider store a row or record was accepted under (its ProviderStoreID); -1 when it does
+// not say (rows from before the column).
+std::int32_t ProviderStoreOf(const TJSONValue& transaction);
+
 // How the provider's responseCode reads when it accepted a request or an advice.
 inline constexpr std::int32_t AcceptedCode = -1;
 

@@ -56,22 +56,6 @@ bool IsLive(const TJSONValue& transaction) {
            *status == ToInt(TTransactionStatus::Finalised);
 }
 
-// The cents of an amount in a record or a stored answer: a number in currency units, or the
-// decimal text that stored answers carry ("12.5").
-TCents AmountCents(const TJSONValue& value) {
-    if (value.IsNull())
-        return 0;
-    if (value.IsNumber())
-        return RoundedCentsOf(value.AsFloat(0));
-    return CentsOfDecimalText(value.AsString(""), 0);
-}
-
-// The provider store a row was accepted under; -1 when it does not say (older rows).
-std::int32_t ProviderStoreOf(const TJSONValue& transaction) {
-    const TJSONValue store = transaction["ProviderStoreID"];
-    return store.IsNull() ? -1 : store.AsInteger(-1);
-}
-
 std::string Decimal(std::int64_t n) {
     return std::to_string(n);
 }

@@ -160,18 +160,6 @@ TJSONDocument ReadLedger(int port) {
 
 // ---- The three-way reconciliation ----
 
-TCents CentsOf(double units) {
-    return static_cast<TCents>(std::llround(units * 100));
-}
-
-std::string CentsText(TCents cents) {
-    const TCents whole = cents < 0 ? -cents : cents;
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%s%lld.%02lld", cents < 0 ? "-" : "", static_cast<long long>(whole / 100),
-                  static_cast<long long>(whole % 100));
-    return buf;
-}
-
 bool TModuleRow::OutcomeUnknown() const {
     return NotesUnknownOutcome(Response);
 }

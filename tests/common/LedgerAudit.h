@@ -27,6 +27,7 @@
 #pragma once
 
 #include "JsonDocument.h"
+#include "clsMoney.h"
 
 #include <cstdint>
 #include <optional>
@@ -50,10 +51,14 @@ TJSONDocument ReadLedger(int port);
 
 // Money in whole cents. Database amounts are currency units in FLOAT columns: they are rounded
 // to the nearest cent once, when read, and never compared as floating point.
-using TCents = std::int64_t;
-TCents CentsOf(double units);
+using zumvo::TCents;
+inline TCents CentsOf(double units) {
+    return RoundedCentsOf(units);
+}
 // "12.05", "-0.01".
-std::string CentsText(TCents cents);
+inline std::string CentsText(TCents cents) {
+    return FixedText(cents);
+}
 
 // A ZumvoPaymentTransactions row.
 struct TModuleRow {

@@ -1,6 +1,7 @@
 // The ledger check itself: every status against every ledger state, orphans, and advices that
 // took effect twice.
 #include "LedgerAudit.h"
+#include "SqliteFile.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -401,16 +402,7 @@ INSERT INTO DriverCashup VALUES (1, 8, 1, 'PAYMENT:CASH', 4.98);
     }
     void TearDown() override { std::filesystem::remove_all(Folder); }
 
-    void Sql(const std::string& sql) const {
-        sqlite3* h = nullptr;
-        ASSERT_EQ(sqlite3_open(Db.c_str(), &h), SQLITE_OK);
-        char* error = nullptr;
-        const int rc = sqlite3_exec(h, sql.c_str(), nullptr, nullptr, &error);
-        const std::string message = error ? error : "";
-        sqlite3_free(error);
-        sqlite3_close(h);
-        ASSERT_EQ(rc, SQLITE_OK) << message;
-    }
+    void Sql(const std::string& sql) const { zumvo::test::RunSqlite(Db.string(), sql); }
 
     // zumvo_reconcile with these arguments: exit status and output.
     std::pair<int, std::string> Program(const std::string& args) const {

@@ -3,6 +3,7 @@
 // client that answers in turn what each test lines up.
 #include "LogCapture.h"
 #include "PersistenceTestHost.h"
+#include "SqliteFile.h"
 #include "clsCodeRedemption.h"
 #include "clsOutcomeUnknown.h"
 #include "implDataChangesZumvo.h"
@@ -138,14 +139,7 @@ protected:
     int Rows() { return std::stoi(host.Value("SELECT COUNT(*) FROM [ZumvoPaymentTransactions]")); }
 
     // Runs SQLite's own SQL on the database file, from a connection of its own.
-    void Sqlite(const std::string& sql) {
-        sqlite3* db = nullptr;
-        ASSERT_EQ(sqlite3_open(host.DatabaseFile().c_str(), &db), SQLITE_OK);
-        char* error = nullptr;
-        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK) << (error ? error : "");
-        sqlite3_free(error);
-        sqlite3_close(db);
-    }
+    void Sqlite(const std::string& sql) { test::RunSqlite(host.DatabaseFile(), sql); }
     // Makes the database refuse updates that set Status to `status`, as a database another
     // process holds locked refuses writes; 0: takes every write again.
     void RefuseStatusWrites(int status) {

@@ -9,6 +9,7 @@
 #include "ChildProgram.h"
 #include "JsonDocument.h"
 #include "LedgerAudit.h"
+#include "SqliteFile.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -243,14 +244,7 @@ std::string FaultRule(const TCase& c) {
 }
 
 void Sql(const fs::path& db, const std::string& sql) {
-    sqlite3* h = nullptr;
-    ASSERT_EQ(sqlite3_open(db.c_str(), &h), SQLITE_OK);
-    char* error = nullptr;
-    const int rc = sqlite3_exec(h, sql.c_str(), nullptr, nullptr, &error);
-    const std::string message = error ? error : "";
-    sqlite3_free(error);
-    sqlite3_close(h);
-    ASSERT_EQ(rc, SQLITE_OK) << message;
+    zumvo::test::RunSqlite(db.string(), sql);
 }
 
 // The module's transaction rows as the audit reads them.
