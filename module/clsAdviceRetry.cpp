@@ -4,6 +4,7 @@
 #include "ZumvoLog.h"
 #include "clsCodeRedemption.h"
 #include "clsModuleContainer.h"
+#include "clsMoney.h"
 #include "clsOutcomeUnknown.h"
 #include "implZumvoAPI.h"
 #include "intfZumvoInfo.h"
@@ -11,6 +12,7 @@
 #include "intfZumvoTransaction.h"
 
 #include <algorithm>
+#include <map>
 #include <charconv>
 #include <cstdio>
 #include <ctime>
@@ -171,6 +173,17 @@ double AmountInAnswer(const TJSONDocument& data) {
     return 0;
 }
 
+// The part of an accepted code's answer settled as payment, in cents (0 when unreadable).
+TCents PaymentInAnswer(const std::string& response) {
+    try {
+        const TJSONDocument data = TJSONDocument::Parse(response);
+        if (data.IsObject() && data.Exists("PaymentAmount"))
+            return CentsOfDecimalText(data["PaymentAmount"].AsString(""));
+    } catch (const std::exception&) {
+    }
+    return 0;
+}
+
 } // namespace
 
 THeldRow ReadHeldRow(const TJSONValue& row, const TRetrySettings& settings, const TRetryRequest& request) {
@@ -280,7 +293,10 @@ TRetryResult TAdviceRetry::Run(const TRetryRequest& request) {
     TRetryResult result;
     Guarded("TAdviceRetry.Run", [&] {
         const bool onDemand = request.Trigger == TRetryTrigger::OnDemand;
-        for (const THeldRow& row : HeldFunds(request)) {
+        std::vector<THeldRow> held = HeldFunds(request);
+        if (ClaimStoredSales(held))
+            held = HeldFunds(request);
+        for (const THeldRow& row : held) {
             if (row.Kind == THeldKind::InProgress || row.Kind == THeldKind::RefundOwed)
                 continue;
             if (request.Only && request.Only->count(row.ID) == 0)
@@ -307,6 +323,41 @@ TRetryResult TAdviceRetry::Run(const TRetryRequest& request) {
                     result.Confirmed, result.Failed);
     });
     return result;
+}
+
+bool TAdviceRetry::ClaimStoredSales(const std::vector<THeldRow>& held) {
+    // A basket taken for abandoned may be a sale the host stored as an invoice while its till
+    // stopped before tying the basket to it: its codes paid that invoice and are settled, never
+    // given back. An invoice not yet paid in full (a driver's) waits for its cash-up. The invoice
+    // must record as paid with Zumvo exactly what the basket's accepted codes settle: a till gives
+    // the number of a sale that ended without an invoice to its next sale.
+    std::map<std::int32_t, TCents> payment; // accepted payment by abandoned-looking basket
+    for (const THeldRow& row : held)
+        if (row.Kind == THeldKind::Abandoned)
+            payment[row.BasketID] +=
+                row.Status == ToInt(TTransactionStatus::Redeemed) ? PaymentInAnswer(row.Response) : 0;
+    bool claimed = false;
+    pallux::IntfPtr<IZumvoTransaction> storeRef;
+    CreateService(storeRef);
+    auto& store = Use(storeRef, "ZumvoTransaction");
+    for (const auto& [basket, cents] : payment) {
+        if (cents <= 0)
+            continue;
+        const std::optional<TStoredSale> sale = store.FindStoredSaleInvoice(basket);
+        if (!sale || sale->ZumvoPayment != cents)
+            continue;
+        if (sale->Paid &&
+            !store.MoveBasketStatus(basket, TTransactionStatus::Redeemed, TTransactionStatus::FinaliseFailed))
+            continue; // tied only once its codes are marked to be settled: left as it was
+        store.SetBasketInvoice(basket, sale->InvoiceNum);
+        store.SetInvoicForBaskt(basket, sale->InvoiceNum);
+        LogInfo("[TAdviceRetry.Run] Basket % was stored as invoice %: %", basket, sale->InvoiceNum,
+                sale->Paid ? "its codes are to be settled" : "its codes wait for the invoice to be paid");
+        store.AddLog("INFO", "Basket " + std::to_string(basket) + " found stored as invoice " +
+                                 std::to_string(sale->InvoiceNum));
+        claimed = true;
+    }
+    return claimed;
 }
 
 bool TAdviceRetry::Attempt(const THeldRow& row, bool reverse) {

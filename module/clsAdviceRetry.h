@@ -137,6 +137,8 @@ public:
 private:
     TRetrySettings FSettings;
     bool Attempt(const THeldRow& row, bool reverse);
+    // Ties the abandoned-looking baskets that the host stored as invoices to them; true if any.
+    bool ClaimStoredSales(const std::vector<THeldRow>& held);
 };
 
 // The retry for the hooks of the till (after a sale, at cash-up): logged, never raised.

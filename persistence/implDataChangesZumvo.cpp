@@ -90,6 +90,13 @@ IF NOT EXISTS ( SELECT 1 FROM INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = 'Zum
 IF NOT EXISTS ( SELECT 1 FROM INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = 'ZumvoPaymentTransactions' AND COLUMN_NAME = 'RefundOwed' )
     ALTER TABLE [ZumvoPaymentTransactions] ADD [RefundOwed] INT NOT NULL DEFAULT 0)";
 
+// The invoice number the host gave a sale when its codes were applied: a till stopped after the
+// host stored the invoice but before the basket was tied to it leaves a sale that is found again by
+// it, and settled rather than given back.
+const char* const AddSaleInvoiceColumn = R"(-- Zumvo Sale Invoice
+IF NOT EXISTS ( SELECT 1 FROM INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = 'ZumvoPaymentBasket' AND COLUMN_NAME = 'SaleInvoiceNum' )
+    ALTER TABLE [ZumvoPaymentBasket] ADD [SaleInvoiceNum] INT NULL)";
+
 } // namespace
 
 void PALLUX_CALL TDatabaseChangesZumvo::GetUpdateScripts(std::vector<std::string>& scripts) {
@@ -114,6 +121,7 @@ void PALLUX_CALL TDatabaseChangesZumvo::GetUpdateScripts(std::vector<std::string
         scripts.emplace_back(AddLookupIndexes);
         scripts.emplace_back(AddAdviceRetryColumns);
         scripts.emplace_back(AddProviderStoreColumns);
+        scripts.emplace_back(AddSaleInvoiceColumn);
 
         pallux::IntfPtr<ITillBrandSettings> brands;
         CreateService(brands);

@@ -3,6 +3,7 @@
 #include "JsonDocument.h"
 #include "ZumvoLog.h"
 #include "clsDBAccess.h"
+#include "clsMoney.h"
 #include "clsModuleContainer.h"
 #include "intfZumvoInfo.h"
 
@@ -199,6 +200,49 @@ void TZumvoTransaction::MarkRefundOwed(std::int32_t transactionID) {
         Update("UPDATE [ZumvoPaymentTransactions] SET [RefundOwed] = 1 WHERE [ID] = %d",
                {Arg(transactionID)});
     });
+}
+
+void TZumvoTransaction::SetBasketSaleInvoice(std::int32_t basketID, std::int32_t invoiceNum) {
+    Guarded("TZumvoTransaction.SetBasketSaleInvoice", [&] {
+        Update("UPDATE [ZumvoPaymentBasket] SET [SaleInvoiceNum] = %d WHERE [ID] = %d",
+               {Arg(invoiceNum), Arg(basketID)});
+    });
+}
+
+std::optional<TStoredSale> TZumvoTransaction::FindStoredSaleInvoice(std::int32_t basketID) {
+    std::optional<TStoredSale> found;
+    Guarded("TZumvoTransaction.FindStoredSaleInvoice", [&] {
+        auto db = NewDBScript();
+        const TJSONDocument rows = QueryRows(
+            *db,
+            "SELECT I.[InvoiceNum], I.[AFTERDISC] AS [InvoiceTotal], ( SELECT ISNULL( SUM( P.[Amount] ), 0 ) "
+            "FROM [InvoicesPayment] P WHERE P.[InvoiceNum] = I.[InvoiceNum] ) AS [Paid], ( SELECT ISNULL( "
+            "SUM( Z.[Amount] ), 0 ) FROM [InvoicesPayment] Z WHERE Z.[InvoiceNum] = I.[InvoiceNum] AND "
+            "Z.[PaymentType] = 'Zumvo' ) AS [ZumvoPaid] "
+            "FROM [ZumvoPaymentBasket] B JOIN [INVOICES] I ON I.[InvoiceNum] = B.[SaleInvoiceNum] AND "
+            "I.[fkTillID] = B.[TillID] "
+            "WHERE B.[ID] = %d AND B.[InvoiceNum] IS NULL AND NOT EXISTS ( SELECT 1 FROM "
+            "[ZumvoPaymentBasket] O WHERE O.[ID] <> B.[ID] AND ( O.[InvoiceNum] = B.[SaleInvoiceNum] OR ( "
+            "O.[SaleInvoiceNum] = B.[SaleInvoiceNum] AND O.[TillID] = B.[TillID] AND O.[ID] > B.[ID] ) ) )",
+            {Arg(basketID)});
+        if (rows._Count() == 0 || rows[0]["InvoiceNum"].AsInteger(-1) <= 0)
+            return;
+        const TJSONValue row = rows[0];
+        found = TStoredSale{row["InvoiceNum"].AsInteger(-1),
+                            RoundedCentsOf(row["Paid"].AsFloat(0)) >= RoundedCentsOf(row["InvoiceTotal"].AsFloat(0)),
+                            RoundedCentsOf(row["ZumvoPaid"].AsFloat(0))};
+    });
+    return found;
+}
+
+bool TZumvoTransaction::MoveBasketStatus(std::int32_t basketID, TTransactionStatus from, TTransactionStatus to) {
+    bool written = false;
+    Guarded("TZumvoTransaction.MoveBasketStatus", [&] {
+        Update("UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [BasketID] = %d AND [Status] = %d",
+               {Arg(ToInt(to)), Arg(basketID), Arg(ToInt(from))});
+        written = true;
+    });
+    return written;
 }
 
 void TZumvoTransaction::SaveBasketPayment(std::int32_t basketID, double amount) {

@@ -5,14 +5,24 @@
 // (texts are left unchanged on failure). Nothing is raised to the caller.
 #pragma once
 
+#include "clsMoney.h"
 #include "clsTransactionStatus.h"
 #include "intfBase.h"
 
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 
 namespace zumvo {
+
+// A host invoice found for a sale: its number, whether its payments cover its total, and what it
+// records as paid with Zumvo codes.
+struct TStoredSale {
+    std::int32_t InvoiceNum = -1;
+    bool Paid = false;
+    TCents ZumvoPayment = 0;
+};
 
 class IZumvoTransaction : public pallux::IInterface {
 public:
@@ -97,6 +107,19 @@ public:
     // is owed a refund by other means, and the held-funds list shows it. Logs and swallows
     // database errors.
     virtual void MarkRefundOwed(std::int32_t transactionID) = 0;
+    // Records on the basket the invoice number the host gave the sale its codes were applied to.
+    // The basket's own InvoiceNum is set only once the host has stored that invoice; until then
+    // this number lets the sale be found again if the till stops in between. Logs and swallows
+    // database errors.
+    virtual void SetBasketSaleInvoice(std::int32_t basketID, std::int32_t invoiceNum) = 0;
+    // The stored host invoice of a basket that was never tied to one: the invoice numbered as the
+    // basket's sale, rung up on the basket's till and claimed by no other basket, while no later
+    // basket of that till was given the same number (a number is given again only to the sale
+    // after one that ended without an invoice). Nothing when there is none or on failure (logged).
+    virtual std::optional<TStoredSale> FindStoredSaleInvoice(std::int32_t basketID) = 0;
+    // Moves every row of the basket at status from to status to. Logs and swallows database
+    // errors; false when the rows could not be written.
+    virtual bool MoveBasketStatus(std::int32_t basketID, TTransactionStatus from, TTransactionStatus to) = 0;
 };
 
 } // namespace zumvo

@@ -219,6 +219,7 @@ bool PALLUX_CALL TVoucherZumvo::DoVoucher(const std::string& invoiceData, std::s
             FLoadedBasket = TJSONDocument::Parse(details);
         }
         LogInfo("[TVoucherZumvo.DoVoucher] Current Basket : %", FBasketID);
+        RecordSaleInvoice(data["InvoiceNum"].AsInteger(-1));
 
         auto& info = Use(FInfo, "ZumvoInfo");
         data.Add("CurrentTillID", info.GetTillID());
@@ -719,6 +720,15 @@ void PALLUX_CALL TVoucherZumvo::OverringInvoice(std::int32_t, std::int32_t invoi
 }
 
 // ---- finalisation and invoice population
+
+void TVoucherZumvo::RecordSaleInvoice(std::int32_t invoiceNum) {
+    // Written once per basket and number: a till stopped after the host stored this invoice, but
+    // before the basket was tied to it, leaves a sale the advice retry can find again.
+    if (invoiceNum <= 0 || FBasketID <= 0 || FSaleInvoice == std::pair{FBasketID, invoiceNum})
+        return;
+    Use(FStore, "ZumvoTransaction").SetBasketSaleInvoice(FBasketID, invoiceNum);
+    FSaleInvoice = {FBasketID, invoiceNum};
+}
 
 bool PALLUX_CALL TVoucherZumvo::TransactionFinalise(const std::string& invoiceData, std::string& answer) {
     bool result = false;

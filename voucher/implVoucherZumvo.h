@@ -21,6 +21,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 
 namespace zumvo {
 
@@ -105,6 +106,8 @@ private:
     std::string FLastResult;
     bool FInPayment = false;
     bool FPaymentSucceeded = false;
+    // The basket and host invoice number last recorded as the sale's (RecordSaleInvoice).
+    std::pair<std::int32_t, std::int32_t> FSaleInvoice{-1, -1};
     pallux::TEventSubscriberToken FEvents;
 
     void Clear();
@@ -131,6 +134,7 @@ private:
     void RefundOwed(const std::set<std::int32_t>& settled);
     // Sends the advices that are due for earlier failures, after a sale's own work is done.
     void RetryAdvicesAfterSale();
+    void RecordSaleInvoice(std::int32_t invoiceNum);
     // The till of a basket-details document (its TillID), -1 when it names none.
     static std::int32_t TillOf(const std::optional<TJSONDocument>& basket);
     // A SOAP client for the till (-1: this till).

@@ -74,7 +74,7 @@ protected:
 TEST_F(SchemaTest, EmptyDatabaseGetsEveryTableAndColumnAndASecondPassChangesNothing) {
     RegisterRegistry();
     const auto scripts = Scripts();
-    ASSERT_EQ(scripts.size(), 10u);
+    ASSERT_EQ(scripts.size(), 11u);
     EXPECT_EQ(scripts[0].rfind("-- Zumvo Transaction Table\n", 0), 0u);
     EXPECT_EQ(scripts[1].rfind("-- Zumvo Payment Basket\n", 0), 0u);
     EXPECT_EQ(scripts[2].rfind("-- Zumvo Log Table\n", 0), 0u);
@@ -107,6 +107,7 @@ TEST_F(SchemaTest, EmptyDatabaseGetsEveryTableAndColumnAndASecondPassChangesNoth
     EXPECT_EQ(Column("ZumvoPaymentTransactions", "Status", "IS_NULLABLE"), "NO");
     EXPECT_EQ(Column("ZumvoPaymentTransactions", "BasketID", "IS_NULLABLE"), "YES");
     EXPECT_EQ(Column("ZumvoPaymentBasket", "TillID", "IS_NULLABLE"), "NO");
+    EXPECT_EQ(Column("ZumvoPaymentBasket", "SaleInvoiceNum", "IS_NULLABLE"), "YES");
     EXPECT_EQ(Column("zumvoPaymentLog", "Message", "CHARACTER_MAXIMUM_LENGTH"), "1000");
     EXPECT_EQ(Column("zumvoPaymentLog", "Class", "CHARACTER_MAXIMUM_LENGTH"), "10");
 
@@ -183,7 +184,7 @@ TEST_F(SchemaTest, ResponseColumnAlreadyWidenedIsKept) {
 
 TEST_F(SchemaTest, WithoutRegistryAllScriptsAreDeliveredAndAFailingBrandStepKeepsThem) {
     auto scripts = Scripts();
-    EXPECT_EQ(scripts.size(), 10u) << "no access-code registry: the scripts all the same";
+    EXPECT_EQ(scripts.size(), 11u) << "no access-code registry: the scripts all the same";
     EXPECT_FALSE(test::LogContains(log, "Error : ")) << "skipping the codes is silent";
 
     // Without the till brand settings the last step fails; the items already appended stay, and
@@ -191,7 +192,7 @@ TEST_F(SchemaTest, WithoutRegistryAllScriptsAreDeliveredAndAFailingBrandStepKeep
     host.Container->UnregisterFactory(ITillBrandSettings::IID);
     std::vector<std::string> list{"-- the host's own script"};
     pallux::MakeIntf<TDatabaseChangesZumvo>()->GetUpdateScripts(list);
-    ASSERT_EQ(list.size(), 11u);
+    ASSERT_EQ(list.size(), 12u);
     EXPECT_EQ(list[0], "-- the host's own script");
     EXPECT_EQ(std::vector<std::string>(list.begin() + 1, list.end()), scripts);
     EXPECT_TRUE(
@@ -202,7 +203,8 @@ TEST_F(SchemaTest, LookupIndexesAreCreatedOnceAndUsedByTheLookups) {
     const auto scripts = Scripts();
     ASSERT_EQ(scripts[7].rfind("-- Zumvo Look-up Indexes\n", 0), 0u);
     ASSERT_EQ(scripts[8].rfind("-- Zumvo Advice Retry\n", 0), 0u);
-    ASSERT_EQ(scripts.back().rfind("-- Zumvo Provider Store\n", 0), 0u);
+    ASSERT_EQ(scripts[9].rfind("-- Zumvo Provider Store\n", 0), 0u);
+    ASSERT_EQ(scripts.back().rfind("-- Zumvo Sale Invoice\n", 0), 0u);
     const std::string count = "SELECT COUNT(*) FROM sys.indexes WHERE name LIKE 'IX_Zumvo%'";
     for (int pass = 0; pass < 2; ++pass) {
         for (const auto& script : scripts)

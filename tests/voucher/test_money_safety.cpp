@@ -247,3 +247,85 @@ TEST_F(VoucherEngineTest, AnAbandonedSaleIsListedWithItsStartedRows) {
     EXPECT_EQ(TAdviceRetry(TRetrySettings{}).Run(nextDay).Confirmed, 2);
     EXPECT_EQ(Ledger()[0]["state"].AsString(), "released");
 }
+
+namespace {
+
+// A till stopped after the host stored its invoice and before the module tied the basket to it
+// (killed, or the database locked by another process just then): what the host stored, and what
+// the retry of the next day must make of the sale's code.
+struct TStoppedSale {
+    const char* Name;
+    const char* Stored; // the host's invoice rows, "" for none; {till} is the basket's till
+    const char* State;  // the code at the provider afterwards
+    int Status;         // its row
+    const char* Invoice; // the basket's invoice afterwards, "" for none
+};
+
+void PrintTo(const TStoppedSale& c, std::ostream* os) { *os << c.Name; }
+
+class StoppedSaleTest : public VoucherEngineTest, public ::testing::WithParamInterface<TStoppedSale> {};
+
+std::string WithTill(std::string sql, const std::string& till) {
+    for (std::size_t at = sql.find("{till}"); at != std::string::npos; at = sql.find("{till}"))
+        sql.replace(at, 6, till);
+    return sql;
+}
+
+} // namespace
+
+TEST_P(StoppedSaleTest, TheRetryFindsTheSaleByItsInvoice) {
+    const TStoppedSale& c = GetParam();
+    auto engine = NewEngine();
+    ApplyCodes(*engine, {"PAY-100"}, 12.51);
+    Raise(BeforePayment);
+    Raise(PaymentSuccess);
+    TOtherConnection other(host.DatabaseFile());
+    const std::string basket = std::to_string(engine->BasketID());
+    const std::string till = other.Value("SELECT TillID FROM ZumvoPaymentBasket WHERE ID = " + basket);
+    other.Run(WithTill(c.Stored, till));
+    TRetryRequest nextDay;
+    nextDay.Till = std::stoi(till);
+    nextDay.Now = TClock::now() + std::chrono::hours(24);
+    TAdviceRetry(TRetrySettings{}).Run(nextDay);
+    EXPECT_EQ(Ledger()[0]["state"].AsString(), c.State);
+    EXPECT_EQ(Statuses(), std::vector<int>{c.Status});
+    EXPECT_EQ(other.Value("SELECT InvoiceNum FROM ZumvoPaymentBasket WHERE ID = " + basket), c.Invoice);
+    EXPECT_TRUE(TAdviceRetry(TRetrySettings{}).HeldFunds(nextDay).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Money, StoppedSaleTest,
+    ::testing::Values(
+        TStoppedSale{"Paid", "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till}, 12.51 ); "
+                             "INSERT INTO InvoicesPayment VALUES ( 5001, 'Zumvo', 12.51 )",
+                     "settled", 2, "5001"},
+        TStoppedSale{"PaidWithCash",
+                     "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till}, 20.05 ); "
+                     "INSERT INTO InvoicesPayment VALUES ( 5001, 'Zumvo', 12.51 ), ( 5001, 'Cash', 7.54 )",
+                     "settled", 2, "5001"},
+        // A driver's invoice: paid at the driver cash-up, which settles the code.
+        TStoppedSale{"NotYetPaid",
+                     "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till}, 20.05 ); "
+                     "INSERT INTO InvoicesPayment VALUES ( 5001, 'Zumvo', 12.51 )",
+                     "held", 1, "5001"},
+        TStoppedSale{"NeverStored", "", "released", -1, ""},
+        TStoppedSale{"StoredOnAnotherTill",
+                     "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till} + 1, 12.51 )",
+                     "released", -1, ""},
+        TStoppedSale{"ClaimedByAnotherBasket",
+                     "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till}, 12.51 ); "
+                     "INSERT INTO ZumvoPaymentBasket ( Timestamp_Created, InvoiceNum, TillID ) VALUES ( "
+                     "CURRENT_TIMESTAMP, 5001, {till} )",
+                     "released", -1, ""},
+        // The sale ended without an invoice and the till gave its number to the next sale: one
+        // without codes, or one whose codes have a basket of their own.
+        TStoppedSale{"NumberGivenToASaleWithoutCodes",
+                     "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till}, 12.51 ); "
+                     "INSERT INTO InvoicesPayment VALUES ( 5001, 'Cash', 12.51 )",
+                     "released", -1, ""},
+        TStoppedSale{"NumberGivenAgain",
+                     "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till}, 12.51 ); "
+                     "INSERT INTO ZumvoPaymentBasket ( Timestamp_Created, TillID, SaleInvoiceNum ) VALUES ( "
+                     "CURRENT_TIMESTAMP, {till}, 5001 )",
+                     "released", -1, ""}),
+    [](const auto& info) { return std::string(info.param.Name); });
