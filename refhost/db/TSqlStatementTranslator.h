@@ -97,6 +97,18 @@ private:
     TSqliteStatements CreateTable();
     TSqliteStatements CreateIndex();
     TSqliteStatements AlterTable();
+    // The table an ALTER TABLE changes: as it stands (none without a catalogue), as it will be,
+    // and the columns whose values carry over when it is rebuilt.
+    struct TAlteration {
+        std::string Name;
+        std::optional<TSqlTableInfo> Info;
+        TTableDef Old, New;
+        std::vector<std::string> Copied;
+    };
+    // The three forms of ALTER TABLE; i is where the form's column list or column starts.
+    TSqliteStatements AddColumns(std::size_t i, TAlteration& t);
+    TSqliteStatements AlterColumn(std::size_t i, TAlteration& t);
+    TSqliteStatements DropColumns(std::size_t i, TAlteration& t);
     TSqliteStatements DropTable();
     TSqliteStatements Truncate();
 };
