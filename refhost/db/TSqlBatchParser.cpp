@@ -190,96 +190,22 @@ private:
                                       t.begin() + static_cast<std::ptrdiff_t>(e));
     }
 
+    // The step that starts at i, by its first word; i moves past it.
     TSqlStep Step(std::size_t& i) {
-        const std::size_t start = i;
         const TSqlToken& t = FTokens[i];
-        TSqlStep step;
-        if (t.Is("IF")) {
-            std::size_t j = i + 1;
-            for (int depth = 0; j < FTokens.size(); ++j) {
-                if (FTokens[j].IsSymbol("("))
-                    ++depth;
-                else if (FTokens[j].IsSymbol(")"))
-                    --depth;
-                else if (depth == 0 && FTokens[j].Kind == TKind::Word && IsStatementStart(FTokens[j].Text))
-                    break;
-                else if (depth == 0 && FTokens[j].IsSymbol(";"))
-                    Fail("IF without a statement", start, j);
-            }
-            if (j == i + 1)
-                Fail("IF without a condition", start, j + 1);
-            if (j >= FTokens.size())
-                Fail("IF without a statement", start, j);
-            step.Kind = TSqlStepKind::If;
-            step.Tokens = Slice(FTokens, i + 1, j);
-            i = j;
-            step.Then.push_back(Step(i));
-            std::size_t k = i;
-            while (k < FTokens.size() && FTokens[k].IsSymbol(";"))
-                ++k;
-            if (k < FTokens.size() && FTokens[k].Is("ELSE")) {
-                i = k + 1;
-                if (i >= FTokens.size())
-                    Fail("ELSE without a statement", start, i);
-                step.Else.push_back(Step(i));
-            }
-            step.Source = Text(start, i);
-            // the condition's form is checked now, like every statement's
-            TStatementTranslator(step.Tokens, step.Source, nullptr).Condition();
-            return step;
-        }
-        if (t.Is("BEGIN")) {
-            if (i + 1 < FTokens.size() &&
-                (FTokens[i + 1].Is("TRAN") || FTokens[i + 1].Is("TRANSACTION") ||
-                 FTokens[i + 1].Is("DISTRIBUTED") || FTokens[i + 1].Is("TRY") || FTokens[i + 1].Is("CATCH")))
-                Fail("BEGIN " + FTokens[i + 1].Text + " is not supported (a batch runs as one transaction)",
-                     i, i + 2);
-            ++i;
-            step.Kind = TSqlStepKind::Block;
-            step.Then = Steps(i, true);
-            if (i >= FTokens.size())
-                Fail("BEGIN without END", start, i);
-            ++i; // END
-            step.Source = Text(start, i);
-            return step;
-        }
-        if (t.Is("EXEC") || t.Is("EXECUTE")) {
-            ++i;
-            std::string text;
-            if (i < FTokens.size() && FTokens[i].IsSymbol("(")) {
-                ++i;
-                bool expectString = true;
-                while (i < FTokens.size() && !FTokens[i].IsSymbol(")")) {
-                    if (expectString && FTokens[i].Kind == TKind::String)
-                        text += FTokens[i].Text;
-                    else if (expectString || !FTokens[i].IsSymbol("+"))
-                        Fail("EXEC needs literal texts", start, i + 1);
-                    expectString = !expectString;
-                    ++i;
-                }
-                if (i >= FTokens.size() || expectString)
-                    Fail("bad EXEC text", start, std::min(i + 1, FTokens.size()));
-                ++i;
-            } else if (i < FTokens.size() && FTokens[i].Is("sp_executesql") && i + 1 < FTokens.size() &&
-                       FTokens[i + 1].Kind == TKind::String) {
-                text = FTokens[i + 1].Text;
-                i += 2;
-                if (i < FTokens.size() && FTokens[i].IsSymbol(","))
-                    Fail("sp_executesql with parameters is not supported", start, i + 1);
-            } else {
-                Fail("EXEC of a stored procedure is not supported", start, std::min(i + 1, FTokens.size()));
-            }
-            step.Kind = TSqlStepKind::Block;
-            step.Source = Text(start, i);
-            step.Then = TSqlTranslator::Parse(text);
-            return step;
-        }
+        if (t.Is("IF"))
+            return IfStep(i);
+        if (t.Is("BEGIN"))
+            return BlockStep(i);
+        if (t.Is("EXEC") || t.Is("EXECUTE"))
+            return ExecStep(i);
         if (t.Is("ELSE") || t.Is("END"))
             Fail(t.Text + " without IF or BEGIN", i, i + 1);
         const auto kind = Classify(i);
         const std::size_t end = StatementEnd(i, kind);
         if (!kind)
             Fail("statement " + t.Text + " is not supported", i, end);
+        TSqlStep step;
         step.Kind = TSqlStepKind::Statement;
         step.Statement = *kind;
         step.Tokens = Slice(FTokens, i, end);
@@ -287,6 +213,105 @@ private:
         i = end;
         TStatementTranslator(step.Tokens, step.Source, nullptr).Statement(step.Statement);
         return step;
+    }
+
+    // IF condition statement [ELSE statement].
+    TSqlStep IfStep(std::size_t& i) {
+        const std::size_t start = i;
+        std::size_t j = i + 1;
+        for (int depth = 0; j < FTokens.size(); ++j) {
+            if (FTokens[j].IsSymbol("("))
+                ++depth;
+            else if (FTokens[j].IsSymbol(")"))
+                --depth;
+            else if (depth == 0 && FTokens[j].Kind == TKind::Word && IsStatementStart(FTokens[j].Text))
+                break;
+            else if (depth == 0 && FTokens[j].IsSymbol(";"))
+                Fail("IF without a statement", start, j);
+        }
+        if (j == i + 1)
+            Fail("IF without a condition", start, j + 1);
+        if (j >= FTokens.size())
+            Fail("IF without a statement", start, j);
+        TSqlStep step;
+        step.Kind = TSqlStepKind::If;
+        step.Tokens = Slice(FTokens, i + 1, j);
+        i = j;
+        step.Then.push_back(Step(i));
+        std::size_t k = i;
+        while (k < FTokens.size() && FTokens[k].IsSymbol(";"))
+            ++k;
+        if (k < FTokens.size() && FTokens[k].Is("ELSE")) {
+            i = k + 1;
+            if (i >= FTokens.size())
+                Fail("ELSE without a statement", start, i);
+            step.Else.push_back(Step(i));
+        }
+        step.Source = Text(start, i);
+        // the condition's form is checked now, like every statement's
+        TStatementTranslator(step.Tokens, step.Source, nullptr).Condition();
+        return step;
+    }
+
+    // BEGIN statements END.
+    TSqlStep BlockStep(std::size_t& i) {
+        const std::size_t start = i;
+        if (i + 1 < FTokens.size() &&
+            (FTokens[i + 1].Is("TRAN") || FTokens[i + 1].Is("TRANSACTION") ||
+             FTokens[i + 1].Is("DISTRIBUTED") || FTokens[i + 1].Is("TRY") || FTokens[i + 1].Is("CATCH")))
+            Fail("BEGIN " + FTokens[i + 1].Text + " is not supported (a batch runs as one transaction)", i,
+                 i + 2);
+        ++i;
+        TSqlStep step;
+        step.Kind = TSqlStepKind::Block;
+        step.Then = Steps(i, true);
+        if (i >= FTokens.size())
+            Fail("BEGIN without END", start, i);
+        ++i; // END
+        step.Source = Text(start, i);
+        return step;
+    }
+
+    // EXEC ('text' [+ 'text' ...]) or EXEC sp_executesql 'text': the text's statements as a block.
+    TSqlStep ExecStep(std::size_t& i) {
+        const std::size_t start = i;
+        ++i;
+        std::string text;
+        if (i < FTokens.size() && FTokens[i].IsSymbol("(")) {
+            text = ExecText(start, i);
+        } else if (i < FTokens.size() && FTokens[i].Is("sp_executesql") && i + 1 < FTokens.size() &&
+                   FTokens[i + 1].Kind == TKind::String) {
+            text = FTokens[i + 1].Text;
+            i += 2;
+            if (i < FTokens.size() && FTokens[i].IsSymbol(","))
+                Fail("sp_executesql with parameters is not supported", start, i + 1);
+        } else {
+            Fail("EXEC of a stored procedure is not supported", start, std::min(i + 1, FTokens.size()));
+        }
+        TSqlStep step;
+        step.Kind = TSqlStepKind::Block;
+        step.Source = Text(start, i);
+        step.Then = TSqlTranslator::Parse(text);
+        return step;
+    }
+
+    // The texts joined with + between the parentheses at i, of the EXEC at start; i moves past them.
+    std::string ExecText(std::size_t start, std::size_t& i) const {
+        ++i;
+        std::string text;
+        bool expectString = true;
+        while (i < FTokens.size() && !FTokens[i].IsSymbol(")")) {
+            if (expectString && FTokens[i].Kind == TKind::String)
+                text += FTokens[i].Text;
+            else if (expectString || !FTokens[i].IsSymbol("+"))
+                Fail("EXEC needs literal texts", start, i + 1);
+            expectString = !expectString;
+            ++i;
+        }
+        if (i >= FTokens.size() || expectString)
+            Fail("bad EXEC text", start, std::min(i + 1, FTokens.size()));
+        ++i;
+        return text;
     }
 };
 
