@@ -109,22 +109,7 @@ TSqliteStatements TStatementTranslator::CreateTable() {
         if (Word(k, "CONSTRAINT") && IsName(k + 1))
             k += 2;
         if (Word(k, "PRIMARY") && Word(k + 1, "KEY")) {
-            k += 2;
-            if (Word(k, "CLUSTERED") || Word(k, "NONCLUSTERED"))
-                ++k;
-            if (!Sym(k, "("))
-                Fail("PRIMARY KEY needs a column list");
-            const std::size_t kc = Match(k, e);
-            if (!table.PrimaryKey.empty())
-                Fail("a table can have only one primary key");
-            for (auto [cb, ce] : Split(k + 1, kc)) {
-                if (!IsName(cb) ||
-                    !(ce == cb + 1 || (ce == cb + 2 && (Word(cb + 1, "ASC") || Word(cb + 1, "DESC")))))
-                    Fail("bad PRIMARY KEY column");
-                table.PrimaryKey.push_back(FTokens[cb].Text);
-            }
-            if (kc + 1 != e)
-                Fail("unexpected " + FTokens[kc + 1].Text + " after PRIMARY KEY");
+            PrimaryKeyConstraint(k + 2, e, table);
             continue;
         }
         if (k != b || Word(b, "UNIQUE") || Word(b, "CHECK") || Word(b, "FOREIGN") || Word(b, "INDEX"))
@@ -143,6 +128,37 @@ TSqliteStatements TStatementTranslator::CreateTable() {
     if (table.Columns.empty())
         Fail("CREATE TABLE without columns");
 
+    const TColumnDef* identity = CheckKeys(table);
+    TSqliteStatements r;
+    r.Statements.push_back(CreateTableSql(table, table.Name));
+    for (const auto& c : table.Columns)
+        for (auto& trig : DateTriggerSql(table.Name, c))
+            r.Statements.push_back(std::move(trig));
+    if (identity && identity->Seed != 1)
+        r.Statements.push_back("INSERT INTO sqlite_sequence (name, seq) VALUES (" +
+                               pallux::QuotedStr(table.Name) + ", " + std::to_string(identity->Seed - 1) +
+                               ")");
+    return r;
+}
+
+void TStatementTranslator::PrimaryKeyConstraint(std::size_t k, std::size_t e, TTableDef& table) {
+    if (Word(k, "CLUSTERED") || Word(k, "NONCLUSTERED"))
+        ++k;
+    if (!Sym(k, "("))
+        Fail("PRIMARY KEY needs a column list");
+    const std::size_t kc = Match(k, e);
+    if (!table.PrimaryKey.empty())
+        Fail("a table can have only one primary key");
+    for (auto [cb, ce] : Split(k + 1, kc)) {
+        if (!IsName(cb) || !(ce == cb + 1 || (ce == cb + 2 && (Word(cb + 1, "ASC") || Word(cb + 1, "DESC")))))
+            Fail("bad PRIMARY KEY column");
+        table.PrimaryKey.push_back(FTokens[cb].Text);
+    }
+    if (kc + 1 != e)
+        Fail("unexpected " + FTokens[kc + 1].Text + " after PRIMARY KEY");
+}
+
+const TColumnDef* TStatementTranslator::CheckKeys(TTableDef& table) const {
     const TColumnDef* identity = nullptr;
     for (const auto& c : table.Columns) {
         if (!c.Identity)
@@ -160,17 +176,7 @@ TSqliteStatements TStatementTranslator::CreateTable() {
         else if (table.PrimaryKey.size() != 1 || !pallux::SameText(table.PrimaryKey[0], identity->Name))
             Fail("an IDENTITY column that is not the primary key is not supported");
     }
-
-    TSqliteStatements r;
-    r.Statements.push_back(CreateTableSql(table, table.Name));
-    for (const auto& c : table.Columns)
-        for (auto& trig : DateTriggerSql(table.Name, c))
-            r.Statements.push_back(std::move(trig));
-    if (identity && identity->Seed != 1)
-        r.Statements.push_back("INSERT INTO sqlite_sequence (name, seq) VALUES (" +
-                               pallux::QuotedStr(table.Name) + ", " + std::to_string(identity->Seed - 1) +
-                               ")");
-    return r;
+    return identity;
 }
 
 // CREATE [UNIQUE] [[NON]CLUSTERED] INDEX name ON table ( column [ASC|DESC], ... )

@@ -95,6 +95,11 @@ private:
     std::string DefaultExpr(std::size_t& i, std::size_t e);
     TColumnDef ColumnDef(std::size_t b, std::size_t e, TTableDef& table);
     TSqliteStatements CreateTable();
+    // The column list of PRIMARY KEY [[NON]CLUSTERED] ( ... ) from k, a table constraint ending at e.
+    void PrimaryKeyConstraint(std::size_t k, std::size_t e, TTableDef& table);
+    // Checks the table's IDENTITY column (at most one, and the primary key, which it becomes when
+    // none is given) and that the key's columns exist; answers the IDENTITY column or null.
+    const TColumnDef* CheckKeys(TTableDef& table) const;
     TSqliteStatements CreateIndex();
     TSqliteStatements AlterTable();
     // The table an ALTER TABLE changes: as it stands (none without a catalogue), as it will be,

@@ -120,3 +120,27 @@ TEST(SqlSchema, AlterTableFormsAgainstTheCatalogue) {
     EXPECT_NO_THROW(
         TSqlTranslator::TranslateBatch("ALTER TABLE [T] ALTER COLUMN [Qty] VARCHAR(12)", catalog));
 }
+
+TEST(SqlSchema, CreateTableKeysAndIdentity) {
+    // the key given as a table constraint; an IDENTITY seed other than 1 numbers the first row
+    std::vector<std::string> run = TSqlTranslator::TranslateBatch(
+        "CREATE TABLE [t] ( [ID] INT IDENTITY(100,1) NOT NULL, [a] INT, CONSTRAINT [PK_t] PRIMARY KEY "
+        "NONCLUSTERED ( [ID] ASC ) ) ON [PRIMARY]",
+        TFakeCatalog());
+    run.push_back("INSERT INTO \"t\" (\"a\") VALUES (1)");
+    run.push_back("SELECT \"ID\" FROM \"t\"");
+    EXPECT_EQ(RunOnSqlite(run), "100");
+
+    ExpectRefused({
+        {"CREATE TABLE t ( a INT, PRIMARY KEY a )", "PRIMARY KEY needs a column list"},
+        {"CREATE TABLE t ( a INT, PRIMARY KEY (a + 1) )", "bad PRIMARY KEY column"},
+        {"CREATE TABLE t ( a INT, PRIMARY KEY (a) WITH (FILLFACTOR = 80) )",
+         "unexpected WITH after PRIMARY KEY"},
+        {"CREATE TABLE t ( a INT, b INT, PRIMARY KEY (a), PRIMARY KEY (b) )", "only one primary key"},
+        {"CREATE TABLE t ( a INT, PRIMARY KEY (b) )", "primary key column b does not exist"},
+        {"CREATE TABLE t ( a INT IDENTITY, b INT IDENTITY )", "only one IDENTITY column"},
+        {"CREATE TABLE t ( a INT IDENTITY, b INT, PRIMARY KEY (b) )",
+         "an IDENTITY column that is not the primary key is not supported"},
+        {"CREATE TABLE t ( a INT, A INT )", "column A is given twice"},
+    });
+}
