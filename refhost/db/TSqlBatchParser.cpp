@@ -108,14 +108,20 @@ private:
         return std::nullopt;
     }
 
+    // What the scan for a statement's end has seen of it so far.
+    struct TStatementScan {
+        std::optional<TSqlStatementKind> Kind;
+        bool With = false; // the statement starts with WITH
+        int Cases = 0;     // CASE expressions open
+        bool SawSet = false;
+        bool SawRows = false; // INSERT: VALUES or SELECT seen
+        bool SawMain = false; // WITH: the statement after the expressions seen
+    };
+
     // The end (exclusive) of the plain statement that starts at i.
     std::size_t StatementEnd(std::size_t i, std::optional<TSqlStatementKind> kind) const {
         int depth = 0;
-        int cases = 0;
-        bool sawSet = false;
-        bool sawRows = false; // INSERT: VALUES or SELECT seen
-        bool sawMain = false; // WITH: the statement after the expressions seen
-        const bool with = FTokens[i].Is("WITH");
+        TStatementScan scan{kind, FTokens[i].Is("WITH")};
         for (std::size_t j = i + 1; j < FTokens.size(); ++j) {
             const TSqlToken& t = FTokens[j];
             if (t.IsSymbol("(")) {
@@ -131,58 +137,64 @@ private:
                 continue;
             if (t.IsSymbol(";"))
                 return j;
-            if (t.Kind != TKind::Word)
-                continue;
-            const std::string w = pallux::UpperCase(t.Text);
-            if (w == "GO" && t.LineStart)
+            if (t.Kind == TKind::Word && EndsStatement(j, scan))
                 return j;
-            if (w == "CASE") {
-                ++cases;
-                continue;
-            }
-            if (w == "END") {
-                if (cases > 0) {
-                    --cases;
-                    continue;
-                }
-                return j;
-            }
-            if (w == "ELSE") {
-                if (cases > 0)
-                    continue;
-                return j;
-            }
-            if (w == "VALUES" && kind == TSqlStatementKind::Insert)
-                sawRows = true;
-            if (!IsStatementStart(w))
-                continue;
-            const TSqlToken& prev = FTokens[j - 1];
-            const bool nextIs =
-                j + 1 < FTokens.size() && (FTokens[j + 1].Is("COLUMN") || FTokens[j + 1].Is("CONSTRAINT"));
-            if (w == "SELECT" &&
-                (prev.Is("UNION") || prev.Is("ALL") || prev.Is("EXCEPT") || prev.Is("INTERSECT")))
-                continue;
-            if (with && !sawMain && (w == "SELECT" || w == "INSERT" || w == "UPDATE" || w == "DELETE")) {
-                sawMain = true;
-                continue;
-            }
-            if (w == "SELECT" && kind == TSqlStatementKind::Insert && !sawRows) {
-                sawRows = true;
-                continue;
-            }
-            if ((w == "UPDATE" || w == "DELETE") && prev.Is("ON"))
-                continue;
-            if (w == "SET" && kind == TSqlStatementKind::Update && !sawSet) {
-                sawSet = true;
-                continue;
-            }
-            if ((w == "ALTER" || w == "DROP") && nextIs && kind == TSqlStatementKind::AlterTable)
-                continue;
-            if (w == "IF" && prev.Is("TABLE"))
-                continue;
-            return j;
         }
         return FTokens.size();
+    }
+
+    // Whether the word at j, outside parentheses, is past the end of the statement scanned.
+    bool EndsStatement(std::size_t j, TStatementScan& scan) const {
+        const TSqlToken& t = FTokens[j];
+        const std::string w = pallux::UpperCase(t.Text);
+        if (w == "GO" && t.LineStart)
+            return true;
+        if (w == "CASE") {
+            ++scan.Cases;
+            return false;
+        }
+        if (w == "END") {
+            if (scan.Cases > 0) {
+                --scan.Cases;
+                return false;
+            }
+            return true;
+        }
+        if (w == "ELSE")
+            return scan.Cases == 0;
+        if (w == "VALUES" && scan.Kind == TSqlStatementKind::Insert)
+            scan.SawRows = true;
+        return IsStatementStart(w) && !PartOfStatement(j, w, scan);
+    }
+
+    // Whether the statement-starting word w at j still belongs to the statement scanned: a SELECT
+    // of a compound or of INSERT's rows, the statement after WITH's expressions, UPDATE's SET, the
+    // referential actions of a key, ALTER TABLE's column forms, DROP TABLE IF EXISTS.
+    bool PartOfStatement(std::size_t j, const std::string& w, TStatementScan& scan) const {
+        const TSqlToken& prev = FTokens[j - 1];
+        const bool nextIs =
+            j + 1 < FTokens.size() && (FTokens[j + 1].Is("COLUMN") || FTokens[j + 1].Is("CONSTRAINT"));
+        if (w == "SELECT" &&
+            (prev.Is("UNION") || prev.Is("ALL") || prev.Is("EXCEPT") || prev.Is("INTERSECT")))
+            return true;
+        if (scan.With && !scan.SawMain &&
+            (w == "SELECT" || w == "INSERT" || w == "UPDATE" || w == "DELETE")) {
+            scan.SawMain = true;
+            return true;
+        }
+        if (w == "SELECT" && scan.Kind == TSqlStatementKind::Insert && !scan.SawRows) {
+            scan.SawRows = true;
+            return true;
+        }
+        if ((w == "UPDATE" || w == "DELETE") && prev.Is("ON"))
+            return true;
+        if (w == "SET" && scan.Kind == TSqlStatementKind::Update && !scan.SawSet) {
+            scan.SawSet = true;
+            return true;
+        }
+        if ((w == "ALTER" || w == "DROP") && nextIs && scan.Kind == TSqlStatementKind::AlterTable)
+            return true;
+        return w == "IF" && prev.Is("TABLE");
     }
 
     static std::vector<TSqlToken> Slice(const TTokens& t, std::size_t b, std::size_t e) {

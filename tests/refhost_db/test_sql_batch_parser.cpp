@@ -27,6 +27,19 @@ TEST(SqlBatchParser, SplitsStatementsAtSemicolonsLineBreaksAndGo) {
                               "SELECT 1");
     ASSERT_EQ(more.size(), 2u);
     EXPECT_EQ(more[0].Statement, TSqlStatementKind::Insert);
+
+    // statement words that belong to the statement before them
+    for (const std::string statement : {"WITH x AS (SELECT 1 AS a) SELECT a FROM x",
+                                        "WITH x AS (SELECT 1 AS a) INSERT INTO t (a) SELECT a FROM x",
+                                        "DROP TABLE IF EXISTS t", "ALTER TABLE t DROP COLUMN a"}) {
+        const auto split = TSqlTranslator::Parse(statement + "\nSELECT 2");
+        ASSERT_EQ(split.size(), 2u) << statement;
+        EXPECT_EQ(split[0].Source, statement);
+    }
+    EXPECT_THAT(
+        Error("CREATE TABLE t (a INT REFERENCES u (a) ON DELETE CASCADE ON UPDATE NO ACTION)\nSELECT 1"),
+        HasSubstr("in statement: CREATE TABLE t (a INT REFERENCES u (a) ON DELETE CASCADE ON UPDATE NO "
+                  "ACTION)"));
 }
 
 TEST(SqlBatchParser, IfElseBlocksAndExec) {
