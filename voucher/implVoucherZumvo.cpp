@@ -94,11 +94,11 @@ TVoucherZumvo::TVoucherZumvo() {
         CreateService(FLogic);
         Clear();
         auto& manager = Use(events, "EventManager");
-        manager.Subscribe("Pallux.Invoicing.Transaction.BeforePayment",
+        manager.Subscribe(pallux::HostEvent::BeforePayment,
                           FEvents.Bind<&TVoucherZumvo::Event_BeforePayment>(this));
-        manager.Subscribe("Pallux.Invoicing.Transaction.AfterPaymentFailed",
+        manager.Subscribe(pallux::HostEvent::AfterPaymentFailed,
                           FEvents.Bind<&TVoucherZumvo::Event_PaymentFailed>(this));
-        manager.Subscribe("Pallux.Invoicing.Transaction.AfterPaymentSuccess",
+        manager.Subscribe(pallux::HostEvent::AfterPaymentSuccess,
                           FEvents.Bind<&TVoucherZumvo::Event_PaymentSuccess>(this));
     });
 }
