@@ -27,8 +27,8 @@ TZumvoPaymentManagement::TZumvoPaymentManagement() {
     if (!GetInstanceService(events))
         return;
     const auto handler = FEvents.Bind<&TZumvoPaymentManagement::Event_MainFormCreate>(this);
-    events->Subscribe("Pallux.Invoicing.MainForm.Create", handler);
-    events->Subscribe("Pallux.BackOffice.MainForm.Create", handler);
+    events->Subscribe(pallux::HostEvent::InvoicingMainFormCreate, handler);
+    events->Subscribe(pallux::HostEvent::BackOfficeMainFormCreate, handler);
 }
 
 void TZumvoPaymentManagement::Event_MainFormCreate(const std::string& eventName, const std::string&,
@@ -51,9 +51,10 @@ void TZumvoPaymentManagement::Event_MainFormCreate(const std::string& eventName,
                        -1);
     const std::string program = ProgramName();
     if (pallux::SameText(program, "BackOffice")) {
-        if (eventName == "Pallux.BackOffice.MainForm.Create")
+        if (eventName == pallux::HostEvent::BackOfficeMainFormCreate)
             addEntry("Preferences", "Zumvo Brand Settings", brandSettings);
-    } else if (pallux::SameText(program, "Invoicing") && eventName == "Pallux.Invoicing.MainForm.Create") {
+    } else if (pallux::SameText(program, "Invoicing") &&
+               eventName == pallux::HostEvent::InvoicingMainFormCreate) {
         addEntry("Plugins", "Zumvo Brand Settings", brandSettings);
     }
 }

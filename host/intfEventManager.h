@@ -110,4 +110,28 @@ public:
                                         std::int64_t param) = 0;
 };
 
+// The names of the events the host raises.
+namespace HostEvent {
+
+// The program's main form exists; menus may be extended. No data.
+inline constexpr const char* InvoicingMainFormCreate = "Pallux.Invoicing.MainForm.Create";
+inline constexpr const char* BackOfficeMainFormCreate = "Pallux.BackOffice.MainForm.Create";
+// The same event of any program, by its name without ".exe": "Pallux.<program>.MainForm.Create".
+inline std::string MainFormCreate(const std::string& program) {
+    return "Pallux." + program + ".MainForm.Create";
+}
+
+// The till takes payment for an invoice; the data is the invoice's document.
+inline constexpr const char* BeforePayment = "Pallux.Invoicing.Transaction.BeforePayment";
+inline constexpr const char* AfterPaymentFailed = "Pallux.Invoicing.Transaction.AfterPaymentFailed";
+inline constexpr const char* AfterPaymentSuccess = "Pallux.Invoicing.Transaction.AfterPaymentSuccess";
+
+// A driver's cash-up, in this order.
+inline constexpr const char* DriverCashupStart = "Pallux.Cashup.DriverCashup.Start";
+inline constexpr const char* DriverCashupPayment = "Pallux.Cashup.DriverCashup.Payment";
+inline constexpr const char* DriverCashupInsertCashup = "Pallux.Cashup.DriverCashup.InsertCashup";
+inline constexpr const char* DriverCashupComplete = "Pallux.Cashup.DriverCashup.Complete";
+
+} // namespace HostEvent
+
 } // namespace pallux

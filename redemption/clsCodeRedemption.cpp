@@ -6,6 +6,7 @@
 #include "clsOutcomeUnknown.h"
 #include "implZumvoAPI.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace zumvo {
@@ -233,7 +234,8 @@ TAdviceOutcome TCodeRedemption::Finalise(std::int32_t transactionID, std::int32_
     return FinaliseAll({{transactionID, tvTrxID, providerStoreID}}).front();
 }
 
-std::vector<TAdviceOutcome> TCodeRedemption::FinaliseAll(const std::vector<TDue>& due) {
+std::vector<TAdviceOutcome> TCodeRedemption::FinaliseAll(const std::vector<TDue>& due,
+                                                          const std::function<void()>& allMarked) {
     std::vector<TAdviceOutcome> outcomes(due.size(), TAdviceOutcome::NotSent);
     Guarded(FContext.ClassMethod, [&] {
         auto& store = Use(FStore, "ZumvoTransaction");
@@ -244,6 +246,8 @@ std::vector<TAdviceOutcome> TCodeRedemption::FinaliseAll(const std::vector<TDue>
                 LogInfo("[" + FContext.ClassMethod + "] Transaction % cannot be marked: not finalised now",
                         d.TransactionID);
         }
+        if (allMarked && std::find(marked.begin(), marked.end(), false) == marked.end())
+            allMarked();
         for (std::size_t i = 0; i < due.size(); ++i)
             if (marked[i])
                 outcomes[i] = SendFinalise(due[i].TransactionID, due[i].TvTrxID, due[i].ProviderStoreID);

@@ -14,6 +14,7 @@
 #include "intfZumvoTransaction.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -116,8 +117,10 @@ public:
     // FINALISE of every code of a sale: all are marked "failed to finalise" before the first
     // advice goes out, so that a till stopped after any of them leaves every unconfirmed code
     // listed; then each is sent as Finalise sends one. A code whose mark cannot be written is not
-    // sent (NotSent). The outcomes in the order given.
-    std::vector<TAdviceOutcome> FinaliseAll(const std::vector<TDue>& due);
+    // sent (NotSent). allMarked runs once every mark is written, before the first advice (the
+    // engine ties the sale's basket to its invoice there). The outcomes in the order given.
+    std::vector<TAdviceOutcome> FinaliseAll(const std::vector<TDue>& due,
+                                            const std::function<void()>& allMarked = {});
 
     const TRedemptionContext& Context() const { return FContext; }
 

@@ -12,7 +12,6 @@
 #include "intfZumvoTransaction.h"
 
 #include <algorithm>
-#include <map>
 #include <charconv>
 #include <cstdio>
 #include <ctime>
@@ -173,15 +172,24 @@ double AmountInAnswer(const TJSONDocument& data) {
     return 0;
 }
 
-// The part of an accepted code's answer settled as payment, in cents (0 when unreadable).
-TCents PaymentInAnswer(const std::string& response) {
+// What the basket's accepted codes that were not given back settle as payment, in cents.
+TCents AcceptedPayment(IZumvoTransaction& store, std::int32_t basketID) {
+    std::string text;
+    store.GetBasketDetailsForID(basketID, text);
+    TCents cents = 0;
     try {
-        const TJSONDocument data = TJSONDocument::Parse(response);
-        if (data.IsObject() && data.Exists("PaymentAmount"))
-            return CentsOfDecimalText(data["PaymentAmount"].AsString(""));
+        const TJSONDocument basket = TJSONDocument::Parse(text);
+        const TJSONValue rows = basket["Transactions"];
+        for (int i = 0; i < rows._Count(); ++i) {
+            const auto status = static_cast<TTransactionStatus>(rows[i]["Status"].AsInteger(0));
+            if (status == TTransactionStatus::Redeemed || status == TTransactionStatus::FinaliseFailed ||
+                status == TTransactionStatus::Finalised)
+                cents += CentsOfDecimalText(rows[i]["Data"]["PaymentAmount"].AsString(""));
+        }
     } catch (const std::exception&) {
+        return -1; // unreadable: matches no invoice
     }
-    return 0;
+    return cents;
 }
 
 } // namespace
@@ -331,20 +339,17 @@ bool TAdviceRetry::ClaimStoredSales(const std::vector<THeldRow>& held) {
     // given back. An invoice not yet paid in full (a driver's) waits for its cash-up. The invoice
     // must record as paid with Zumvo exactly what the basket's accepted codes settle: a till gives
     // the number of a sale that ended without an invoice to its next sale.
-    std::map<std::int32_t, TCents> payment; // accepted payment by abandoned-looking basket
+    std::set<std::int32_t> baskets;
     for (const THeldRow& row : held)
-        if (row.Kind == THeldKind::Abandoned)
-            payment[row.BasketID] +=
-                row.Status == ToInt(TTransactionStatus::Redeemed) ? PaymentInAnswer(row.Response) : 0;
+        if (row.Kind == THeldKind::Abandoned && row.Status == ToInt(TTransactionStatus::Redeemed))
+            baskets.insert(row.BasketID);
     bool claimed = false;
     pallux::IntfPtr<IZumvoTransaction> storeRef;
     CreateService(storeRef);
     auto& store = Use(storeRef, "ZumvoTransaction");
-    for (const auto& [basket, cents] : payment) {
-        if (cents <= 0)
-            continue;
+    for (const std::int32_t basket : baskets) {
         const std::optional<TStoredSale> sale = store.FindStoredSaleInvoice(basket);
-        if (!sale || sale->ZumvoPayment != cents)
+        if (!sale || sale->ZumvoPayment <= 0 || sale->ZumvoPayment != AcceptedPayment(store, basket))
             continue;
         if (sale->Paid &&
             !store.MoveBasketStatus(basket, TTransactionStatus::Redeemed, TTransactionStatus::FinaliseFailed))

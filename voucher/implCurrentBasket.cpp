@@ -16,19 +16,19 @@ TCurrentBasket::TCurrentBasket() {
         GetInstanceService(events);
         LogInfo("[TCurrentBasket.Create] Subscribing to events");
         auto& manager = Use(events, "EventManager");
-        manager.Subscribe("Pallux.Cashup.DriverCashup.Start",
+        manager.Subscribe(pallux::HostEvent::DriverCashupStart,
                           FEvents.Bind<&TCurrentBasket::Event_DriverCashupStart>(this));
-        manager.Subscribe("Pallux.Cashup.DriverCashup.Payment",
+        manager.Subscribe(pallux::HostEvent::DriverCashupPayment,
                           FEvents.Bind<&TCurrentBasket::Event_DriverCashupPayment>(this));
-        manager.Subscribe("Pallux.Cashup.DriverCashup.InsertCashup",
+        manager.Subscribe(pallux::HostEvent::DriverCashupInsertCashup,
                           FEvents.Bind<&TCurrentBasket::Event_DriverCashupInsertCashup>(this));
-        manager.Subscribe("Pallux.Cashup.DriverCashup.Complete",
+        manager.Subscribe(pallux::HostEvent::DriverCashupComplete,
                           FEvents.Bind<&TCurrentBasket::Event_DriverCashupComplete>(this));
-        manager.Subscribe("Pallux.Invoicing.Transaction.BeforePayment",
+        manager.Subscribe(pallux::HostEvent::BeforePayment,
                           FEvents.Bind<&TCurrentBasket::Event_BeforePayment>(this));
-        manager.Subscribe("Pallux.Invoicing.Transaction.AfterPaymentFailed",
+        manager.Subscribe(pallux::HostEvent::AfterPaymentFailed,
                           FEvents.Bind<&TCurrentBasket::Event_PaymentFailed>(this));
-        manager.Subscribe("Pallux.Invoicing.Transaction.AfterPaymentSuccess",
+        manager.Subscribe(pallux::HostEvent::AfterPaymentSuccess,
                           FEvents.Bind<&TCurrentBasket::Event_PaymentSuccess>(this));
         FInPayment = FPaymentSucceeded = false;
         FDriverCashupStarted = FDriverCashupPaying = FDriverCashupInserting = false;

@@ -94,11 +94,11 @@ TVoucherZumvo::TVoucherZumvo() {
         CreateService(FLogic);
         Clear();
         auto& manager = Use(events, "EventManager");
-        manager.Subscribe("Pallux.Invoicing.Transaction.BeforePayment",
+        manager.Subscribe(pallux::HostEvent::BeforePayment,
                           FEvents.Bind<&TVoucherZumvo::Event_BeforePayment>(this));
-        manager.Subscribe("Pallux.Invoicing.Transaction.AfterPaymentFailed",
+        manager.Subscribe(pallux::HostEvent::AfterPaymentFailed,
                           FEvents.Bind<&TVoucherZumvo::Event_PaymentFailed>(this));
-        manager.Subscribe("Pallux.Invoicing.Transaction.AfterPaymentSuccess",
+        manager.Subscribe(pallux::HostEvent::AfterPaymentSuccess,
                           FEvents.Bind<&TVoucherZumvo::Event_PaymentSuccess>(this));
     });
 }
@@ -767,11 +767,18 @@ void TVoucherZumvo::FinaliseBasket(const std::string& invoiceData,
     auto& store = Use(FStore, "ZumvoTransaction");
     const TJSONValue invoiceNum = data["InvoiceNum"];
     LogInfo("[TVoucherZumvo.TransactionFinalise] Basket : % | Invoice: %", FBasketID, invoiceNum.ToJSON());
-    // The basket is tied to its invoice before any advice goes out: a till stopped during the
-    // advices leaves a basket of a completed sale, which is settled later and never given back.
-    store.SetBasketInvoice(FBasketID, invoiceNum.AsInteger());
-    store.SetInvoicForBaskt(FBasketID, invoiceNum.AsInteger());
-    if (FPaymentSucceeded) {
+    // A paid sale's codes are all marked "failed to finalise" before its basket is tied to the
+    // invoice, and both before any advice goes out. A till stopped (or a database locked) at any
+    // point leaves either rows listed to be settled, or a basket without invoice whose stored sale
+    // the advice retry finds again (by the number RecordSaleInvoice wrote): never a redeemed code
+    // in an invoiced basket, which would pass for a driver's sale awaiting its cash-up.
+    const auto tieToInvoice = [&] {
+        store.SetBasketInvoice(FBasketID, invoiceNum.AsInteger());
+        store.SetInvoicForBaskt(FBasketID, invoiceNum.AsInteger());
+    };
+    if (!FPaymentSucceeded) {
+        tieToInvoice();
+    } else {
         if (activity)
             activity->ShowActivity("Finalising Zumvo Basket", 0);
         LogInfo("[TVoucherZumvo.TransactionFinalise] Finalising basket : %", FBasketID);
@@ -800,7 +807,7 @@ void TVoucherZumvo::FinaliseBasket(const std::string& invoiceData,
         }
         // Each row is finalised on its own confirmed answer only; one that is not stays "failed to
         // finalise", listed for the advice retry.
-        const auto outcomes = redemption.FinaliseAll(due);
+        const auto outcomes = redemption.FinaliseAll(due, tieToInvoice);
         for (std::size_t i = 0; i < due.size(); ++i)
             if (outcomes[i] == TAdviceOutcome::NotSent)
                 LogInfo("[TVoucherZumvo.TransactionFinalise] Error finalising : % could not be marked",

@@ -184,7 +184,7 @@ void TRefHost::UnloadModule() {
 void TRefHost::MainFormCreated() {
     pallux::IntfPtr<pallux::IEventManager> events;
     if (FContainer->GetInstance(events))
-        events->RaiseEvent("Pallux." + FRole + ".MainForm.Create", "", 0);
+        events->RaiseEvent(pallux::HostEvent::MainFormCreate(FRole), "", 0);
 }
 
 void TRefHost::ListServices(std::ostream& out) const {

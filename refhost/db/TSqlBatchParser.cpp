@@ -108,14 +108,20 @@ private:
         return std::nullopt;
     }
 
+    // What the scan for a statement's end has seen of it so far.
+    struct TStatementScan {
+        std::optional<TSqlStatementKind> Kind;
+        bool With = false; // the statement starts with WITH
+        int Cases = 0;     // CASE expressions open
+        bool SawSet = false;
+        bool SawRows = false; // INSERT: VALUES or SELECT seen
+        bool SawMain = false; // WITH: the statement after the expressions seen
+    };
+
     // The end (exclusive) of the plain statement that starts at i.
     std::size_t StatementEnd(std::size_t i, std::optional<TSqlStatementKind> kind) const {
         int depth = 0;
-        int cases = 0;
-        bool sawSet = false;
-        bool sawRows = false; // INSERT: VALUES or SELECT seen
-        bool sawMain = false; // WITH: the statement after the expressions seen
-        const bool with = FTokens[i].Is("WITH");
+        TStatementScan scan{kind, FTokens[i].Is("WITH")};
         for (std::size_t j = i + 1; j < FTokens.size(); ++j) {
             const TSqlToken& t = FTokens[j];
             if (t.IsSymbol("(")) {
@@ -131,58 +137,64 @@ private:
                 continue;
             if (t.IsSymbol(";"))
                 return j;
-            if (t.Kind != TKind::Word)
-                continue;
-            const std::string w = pallux::UpperCase(t.Text);
-            if (w == "GO" && t.LineStart)
+            if (t.Kind == TKind::Word && EndsStatement(j, scan))
                 return j;
-            if (w == "CASE") {
-                ++cases;
-                continue;
-            }
-            if (w == "END") {
-                if (cases > 0) {
-                    --cases;
-                    continue;
-                }
-                return j;
-            }
-            if (w == "ELSE") {
-                if (cases > 0)
-                    continue;
-                return j;
-            }
-            if (w == "VALUES" && kind == TSqlStatementKind::Insert)
-                sawRows = true;
-            if (!IsStatementStart(w))
-                continue;
-            const TSqlToken& prev = FTokens[j - 1];
-            const bool nextIs =
-                j + 1 < FTokens.size() && (FTokens[j + 1].Is("COLUMN") || FTokens[j + 1].Is("CONSTRAINT"));
-            if (w == "SELECT" &&
-                (prev.Is("UNION") || prev.Is("ALL") || prev.Is("EXCEPT") || prev.Is("INTERSECT")))
-                continue;
-            if (with && !sawMain && (w == "SELECT" || w == "INSERT" || w == "UPDATE" || w == "DELETE")) {
-                sawMain = true;
-                continue;
-            }
-            if (w == "SELECT" && kind == TSqlStatementKind::Insert && !sawRows) {
-                sawRows = true;
-                continue;
-            }
-            if ((w == "UPDATE" || w == "DELETE") && prev.Is("ON"))
-                continue;
-            if (w == "SET" && kind == TSqlStatementKind::Update && !sawSet) {
-                sawSet = true;
-                continue;
-            }
-            if ((w == "ALTER" || w == "DROP") && nextIs && kind == TSqlStatementKind::AlterTable)
-                continue;
-            if (w == "IF" && prev.Is("TABLE"))
-                continue;
-            return j;
         }
         return FTokens.size();
+    }
+
+    // Whether the word at j, outside parentheses, is past the end of the statement scanned.
+    bool EndsStatement(std::size_t j, TStatementScan& scan) const {
+        const TSqlToken& t = FTokens[j];
+        const std::string w = pallux::UpperCase(t.Text);
+        if (w == "GO" && t.LineStart)
+            return true;
+        if (w == "CASE") {
+            ++scan.Cases;
+            return false;
+        }
+        if (w == "END") {
+            if (scan.Cases > 0) {
+                --scan.Cases;
+                return false;
+            }
+            return true;
+        }
+        if (w == "ELSE")
+            return scan.Cases == 0;
+        if (w == "VALUES" && scan.Kind == TSqlStatementKind::Insert)
+            scan.SawRows = true;
+        return IsStatementStart(w) && !PartOfStatement(j, w, scan);
+    }
+
+    // Whether the statement-starting word w at j still belongs to the statement scanned: a SELECT
+    // of a compound or of INSERT's rows, the statement after WITH's expressions, UPDATE's SET, the
+    // referential actions of a key, ALTER TABLE's column forms, DROP TABLE IF EXISTS.
+    bool PartOfStatement(std::size_t j, const std::string& w, TStatementScan& scan) const {
+        const TSqlToken& prev = FTokens[j - 1];
+        const bool nextIs =
+            j + 1 < FTokens.size() && (FTokens[j + 1].Is("COLUMN") || FTokens[j + 1].Is("CONSTRAINT"));
+        if (w == "SELECT" &&
+            (prev.Is("UNION") || prev.Is("ALL") || prev.Is("EXCEPT") || prev.Is("INTERSECT")))
+            return true;
+        if (scan.With && !scan.SawMain &&
+            (w == "SELECT" || w == "INSERT" || w == "UPDATE" || w == "DELETE")) {
+            scan.SawMain = true;
+            return true;
+        }
+        if (w == "SELECT" && scan.Kind == TSqlStatementKind::Insert && !scan.SawRows) {
+            scan.SawRows = true;
+            return true;
+        }
+        if ((w == "UPDATE" || w == "DELETE") && prev.Is("ON"))
+            return true;
+        if (w == "SET" && scan.Kind == TSqlStatementKind::Update && !scan.SawSet) {
+            scan.SawSet = true;
+            return true;
+        }
+        if ((w == "ALTER" || w == "DROP") && nextIs && scan.Kind == TSqlStatementKind::AlterTable)
+            return true;
+        return w == "IF" && prev.Is("TABLE");
     }
 
     static std::vector<TSqlToken> Slice(const TTokens& t, std::size_t b, std::size_t e) {
@@ -190,96 +202,22 @@ private:
                                       t.begin() + static_cast<std::ptrdiff_t>(e));
     }
 
+    // The step that starts at i, by its first word; i moves past it.
     TSqlStep Step(std::size_t& i) {
-        const std::size_t start = i;
         const TSqlToken& t = FTokens[i];
-        TSqlStep step;
-        if (t.Is("IF")) {
-            std::size_t j = i + 1;
-            for (int depth = 0; j < FTokens.size(); ++j) {
-                if (FTokens[j].IsSymbol("("))
-                    ++depth;
-                else if (FTokens[j].IsSymbol(")"))
-                    --depth;
-                else if (depth == 0 && FTokens[j].Kind == TKind::Word && IsStatementStart(FTokens[j].Text))
-                    break;
-                else if (depth == 0 && FTokens[j].IsSymbol(";"))
-                    Fail("IF without a statement", start, j);
-            }
-            if (j == i + 1)
-                Fail("IF without a condition", start, j + 1);
-            if (j >= FTokens.size())
-                Fail("IF without a statement", start, j);
-            step.Kind = TSqlStepKind::If;
-            step.Tokens = Slice(FTokens, i + 1, j);
-            i = j;
-            step.Then.push_back(Step(i));
-            std::size_t k = i;
-            while (k < FTokens.size() && FTokens[k].IsSymbol(";"))
-                ++k;
-            if (k < FTokens.size() && FTokens[k].Is("ELSE")) {
-                i = k + 1;
-                if (i >= FTokens.size())
-                    Fail("ELSE without a statement", start, i);
-                step.Else.push_back(Step(i));
-            }
-            step.Source = Text(start, i);
-            // the condition's form is checked now, like every statement's
-            TStatementTranslator(step.Tokens, step.Source, nullptr).Condition();
-            return step;
-        }
-        if (t.Is("BEGIN")) {
-            if (i + 1 < FTokens.size() &&
-                (FTokens[i + 1].Is("TRAN") || FTokens[i + 1].Is("TRANSACTION") ||
-                 FTokens[i + 1].Is("DISTRIBUTED") || FTokens[i + 1].Is("TRY") || FTokens[i + 1].Is("CATCH")))
-                Fail("BEGIN " + FTokens[i + 1].Text + " is not supported (a batch runs as one transaction)",
-                     i, i + 2);
-            ++i;
-            step.Kind = TSqlStepKind::Block;
-            step.Then = Steps(i, true);
-            if (i >= FTokens.size())
-                Fail("BEGIN without END", start, i);
-            ++i; // END
-            step.Source = Text(start, i);
-            return step;
-        }
-        if (t.Is("EXEC") || t.Is("EXECUTE")) {
-            ++i;
-            std::string text;
-            if (i < FTokens.size() && FTokens[i].IsSymbol("(")) {
-                ++i;
-                bool expectString = true;
-                while (i < FTokens.size() && !FTokens[i].IsSymbol(")")) {
-                    if (expectString && FTokens[i].Kind == TKind::String)
-                        text += FTokens[i].Text;
-                    else if (expectString || !FTokens[i].IsSymbol("+"))
-                        Fail("EXEC needs literal texts", start, i + 1);
-                    expectString = !expectString;
-                    ++i;
-                }
-                if (i >= FTokens.size() || expectString)
-                    Fail("bad EXEC text", start, std::min(i + 1, FTokens.size()));
-                ++i;
-            } else if (i < FTokens.size() && FTokens[i].Is("sp_executesql") && i + 1 < FTokens.size() &&
-                       FTokens[i + 1].Kind == TKind::String) {
-                text = FTokens[i + 1].Text;
-                i += 2;
-                if (i < FTokens.size() && FTokens[i].IsSymbol(","))
-                    Fail("sp_executesql with parameters is not supported", start, i + 1);
-            } else {
-                Fail("EXEC of a stored procedure is not supported", start, std::min(i + 1, FTokens.size()));
-            }
-            step.Kind = TSqlStepKind::Block;
-            step.Source = Text(start, i);
-            step.Then = TSqlTranslator::Parse(text);
-            return step;
-        }
+        if (t.Is("IF"))
+            return IfStep(i);
+        if (t.Is("BEGIN"))
+            return BlockStep(i);
+        if (t.Is("EXEC") || t.Is("EXECUTE"))
+            return ExecStep(i);
         if (t.Is("ELSE") || t.Is("END"))
             Fail(t.Text + " without IF or BEGIN", i, i + 1);
         const auto kind = Classify(i);
         const std::size_t end = StatementEnd(i, kind);
         if (!kind)
             Fail("statement " + t.Text + " is not supported", i, end);
+        TSqlStep step;
         step.Kind = TSqlStepKind::Statement;
         step.Statement = *kind;
         step.Tokens = Slice(FTokens, i, end);
@@ -287,6 +225,105 @@ private:
         i = end;
         TStatementTranslator(step.Tokens, step.Source, nullptr).Statement(step.Statement);
         return step;
+    }
+
+    // IF condition statement [ELSE statement].
+    TSqlStep IfStep(std::size_t& i) {
+        const std::size_t start = i;
+        std::size_t j = i + 1;
+        for (int depth = 0; j < FTokens.size(); ++j) {
+            if (FTokens[j].IsSymbol("("))
+                ++depth;
+            else if (FTokens[j].IsSymbol(")"))
+                --depth;
+            else if (depth == 0 && FTokens[j].Kind == TKind::Word && IsStatementStart(FTokens[j].Text))
+                break;
+            else if (depth == 0 && FTokens[j].IsSymbol(";"))
+                Fail("IF without a statement", start, j);
+        }
+        if (j == i + 1)
+            Fail("IF without a condition", start, j + 1);
+        if (j >= FTokens.size())
+            Fail("IF without a statement", start, j);
+        TSqlStep step;
+        step.Kind = TSqlStepKind::If;
+        step.Tokens = Slice(FTokens, i + 1, j);
+        i = j;
+        step.Then.push_back(Step(i));
+        std::size_t k = i;
+        while (k < FTokens.size() && FTokens[k].IsSymbol(";"))
+            ++k;
+        if (k < FTokens.size() && FTokens[k].Is("ELSE")) {
+            i = k + 1;
+            if (i >= FTokens.size())
+                Fail("ELSE without a statement", start, i);
+            step.Else.push_back(Step(i));
+        }
+        step.Source = Text(start, i);
+        // the condition's form is checked now, like every statement's
+        TStatementTranslator(step.Tokens, step.Source, nullptr).Condition();
+        return step;
+    }
+
+    // BEGIN statements END.
+    TSqlStep BlockStep(std::size_t& i) {
+        const std::size_t start = i;
+        if (i + 1 < FTokens.size() &&
+            (FTokens[i + 1].Is("TRAN") || FTokens[i + 1].Is("TRANSACTION") ||
+             FTokens[i + 1].Is("DISTRIBUTED") || FTokens[i + 1].Is("TRY") || FTokens[i + 1].Is("CATCH")))
+            Fail("BEGIN " + FTokens[i + 1].Text + " is not supported (a batch runs as one transaction)", i,
+                 i + 2);
+        ++i;
+        TSqlStep step;
+        step.Kind = TSqlStepKind::Block;
+        step.Then = Steps(i, true);
+        if (i >= FTokens.size())
+            Fail("BEGIN without END", start, i);
+        ++i; // END
+        step.Source = Text(start, i);
+        return step;
+    }
+
+    // EXEC ('text' [+ 'text' ...]) or EXEC sp_executesql 'text': the text's statements as a block.
+    TSqlStep ExecStep(std::size_t& i) {
+        const std::size_t start = i;
+        ++i;
+        std::string text;
+        if (i < FTokens.size() && FTokens[i].IsSymbol("(")) {
+            text = ExecText(start, i);
+        } else if (i < FTokens.size() && FTokens[i].Is("sp_executesql") && i + 1 < FTokens.size() &&
+                   FTokens[i + 1].Kind == TKind::String) {
+            text = FTokens[i + 1].Text;
+            i += 2;
+            if (i < FTokens.size() && FTokens[i].IsSymbol(","))
+                Fail("sp_executesql with parameters is not supported", start, i + 1);
+        } else {
+            Fail("EXEC of a stored procedure is not supported", start, std::min(i + 1, FTokens.size()));
+        }
+        TSqlStep step;
+        step.Kind = TSqlStepKind::Block;
+        step.Source = Text(start, i);
+        step.Then = TSqlTranslator::Parse(text);
+        return step;
+    }
+
+    // The texts joined with + between the parentheses at i, of the EXEC at start; i moves past them.
+    std::string ExecText(std::size_t start, std::size_t& i) const {
+        ++i;
+        std::string text;
+        bool expectString = true;
+        while (i < FTokens.size() && !FTokens[i].IsSymbol(")")) {
+            if (expectString && FTokens[i].Kind == TKind::String)
+                text += FTokens[i].Text;
+            else if (expectString || !FTokens[i].IsSymbol("+"))
+                Fail("EXEC needs literal texts", start, i + 1);
+            expectString = !expectString;
+            ++i;
+        }
+        if (i >= FTokens.size() || expectString)
+            Fail("bad EXEC text", start, std::min(i + 1, FTokens.size()));
+        ++i;
+        return text;
     }
 };
 

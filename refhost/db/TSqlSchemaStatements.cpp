@@ -109,22 +109,7 @@ TSqliteStatements TStatementTranslator::CreateTable() {
         if (Word(k, "CONSTRAINT") && IsName(k + 1))
             k += 2;
         if (Word(k, "PRIMARY") && Word(k + 1, "KEY")) {
-            k += 2;
-            if (Word(k, "CLUSTERED") || Word(k, "NONCLUSTERED"))
-                ++k;
-            if (!Sym(k, "("))
-                Fail("PRIMARY KEY needs a column list");
-            const std::size_t kc = Match(k, e);
-            if (!table.PrimaryKey.empty())
-                Fail("a table can have only one primary key");
-            for (auto [cb, ce] : Split(k + 1, kc)) {
-                if (!IsName(cb) ||
-                    !(ce == cb + 1 || (ce == cb + 2 && (Word(cb + 1, "ASC") || Word(cb + 1, "DESC")))))
-                    Fail("bad PRIMARY KEY column");
-                table.PrimaryKey.push_back(FTokens[cb].Text);
-            }
-            if (kc + 1 != e)
-                Fail("unexpected " + FTokens[kc + 1].Text + " after PRIMARY KEY");
+            PrimaryKeyConstraint(k + 2, e, table);
             continue;
         }
         if (k != b || Word(b, "UNIQUE") || Word(b, "CHECK") || Word(b, "FOREIGN") || Word(b, "INDEX"))
@@ -143,6 +128,37 @@ TSqliteStatements TStatementTranslator::CreateTable() {
     if (table.Columns.empty())
         Fail("CREATE TABLE without columns");
 
+    const TColumnDef* identity = CheckKeys(table);
+    TSqliteStatements r;
+    r.Statements.push_back(CreateTableSql(table, table.Name));
+    for (const auto& c : table.Columns)
+        for (auto& trig : DateTriggerSql(table.Name, c))
+            r.Statements.push_back(std::move(trig));
+    if (identity && identity->Seed != 1)
+        r.Statements.push_back("INSERT INTO sqlite_sequence (name, seq) VALUES (" +
+                               pallux::QuotedStr(table.Name) + ", " + std::to_string(identity->Seed - 1) +
+                               ")");
+    return r;
+}
+
+void TStatementTranslator::PrimaryKeyConstraint(std::size_t k, std::size_t e, TTableDef& table) {
+    if (Word(k, "CLUSTERED") || Word(k, "NONCLUSTERED"))
+        ++k;
+    if (!Sym(k, "("))
+        Fail("PRIMARY KEY needs a column list");
+    const std::size_t kc = Match(k, e);
+    if (!table.PrimaryKey.empty())
+        Fail("a table can have only one primary key");
+    for (auto [cb, ce] : Split(k + 1, kc)) {
+        if (!IsName(cb) || !(ce == cb + 1 || (ce == cb + 2 && (Word(cb + 1, "ASC") || Word(cb + 1, "DESC")))))
+            Fail("bad PRIMARY KEY column");
+        table.PrimaryKey.push_back(FTokens[cb].Text);
+    }
+    if (kc + 1 != e)
+        Fail("unexpected " + FTokens[kc + 1].Text + " after PRIMARY KEY");
+}
+
+const TColumnDef* TStatementTranslator::CheckKeys(TTableDef& table) const {
     const TColumnDef* identity = nullptr;
     for (const auto& c : table.Columns) {
         if (!c.Identity)
@@ -160,17 +176,7 @@ TSqliteStatements TStatementTranslator::CreateTable() {
         else if (table.PrimaryKey.size() != 1 || !pallux::SameText(table.PrimaryKey[0], identity->Name))
             Fail("an IDENTITY column that is not the primary key is not supported");
     }
-
-    TSqliteStatements r;
-    r.Statements.push_back(CreateTableSql(table, table.Name));
-    for (const auto& c : table.Columns)
-        for (auto& trig : DateTriggerSql(table.Name, c))
-            r.Statements.push_back(std::move(trig));
-    if (identity && identity->Seed != 1)
-        r.Statements.push_back("INSERT INTO sqlite_sequence (name, seq) VALUES (" +
-                               pallux::QuotedStr(table.Name) + ", " + std::to_string(identity->Seed - 1) +
-                               ")");
-    return r;
+    return identity;
 }
 
 // CREATE [UNIQUE] [[NON]CLUSTERED] INDEX name ON table ( column [ASC|DESC], ... )
@@ -211,122 +217,132 @@ TSqliteStatements TStatementTranslator::CreateIndex() {
 
 TSqliteStatements TStatementTranslator::AlterTable() {
     std::size_t i = 2; // ALTER TABLE
-    const std::string name = ObjectName(i);
-    std::optional<TSqlTableInfo> info;
+    TAlteration t;
+    t.Name = ObjectName(i);
     if (FCatalog) {
-        info = FCatalog->FindTable(name);
-        if (!info)
-            Fail("table " + name + " does not exist");
+        t.Info = FCatalog->FindTable(t.Name);
+        if (!t.Info)
+            Fail("table " + t.Name + " does not exist");
     }
-    TTableDef oldDef = info ? TableFromCatalog(*info) : TTableDef{name, {}, {}};
-    TTableDef newDef = oldDef;
-    std::vector<std::string> copied;
-    for (const auto& c : oldDef.Columns)
-        copied.push_back(c.Name);
-    TSqliteStatements r;
+    t.Old = t.Info ? TableFromCatalog(*t.Info) : TTableDef{t.Name, {}, {}};
+    t.New = t.Old;
+    for (const auto& c : t.Old.Columns)
+        t.Copied.push_back(c.Name);
 
-    if (Word(i, "ADD")) {
-        ++i;
-        if (Word(i, "COLUMN"))
-            ++i;
-        bool native = true;
-        std::vector<TColumnDef> added;
-        for (auto [b, e] : Split(i, FTokens.size())) {
-            if (Word(b, "CONSTRAINT") || Word(b, "PRIMARY") || Word(b, "UNIQUE") || Word(b, "CHECK") ||
-                Word(b, "FOREIGN"))
-                Fail("adding constraints is not supported");
-            TTableDef scratch;
-            TColumnDef c = ColumnDef(b, e, scratch);
-            if (c.Identity || !scratch.PrimaryKey.empty())
-                Fail("adding an IDENTITY or PRIMARY KEY column is not supported");
-            if (info && newDef.Find(c.Name))
-                Fail("column names in each table must be unique: " + c.Name + " is already in " + name);
-            // SQLite adds a column in place only with a constant default, and a NOT NULL one
-            // only with a default other than NULL.
-            if (c.Default && !IsLiteral(*c.Default))
-                native = false;
-            if (c.NotNull && (!c.Default || pallux::SameText(*c.Default, "NULL")))
-                native = false;
-            newDef.Columns.push_back(c);
-            added.push_back(std::move(c));
-        }
-        if (!FCatalog)
-            return r;
-        if (native) {
-            for (const auto& c : added) {
-                r.Statements.push_back("ALTER TABLE " + QuoteIdent(oldDef.Name) + " ADD COLUMN " +
-                                       ColumnSql(newDef, c, false));
-                for (auto& trig : DateTriggerSql(oldDef.Name, c))
-                    r.Statements.push_back(std::move(trig));
-            }
-        } else {
-            r.Statements = RebuildSql(oldDef, newDef, info->AutoIncrement, copied);
-        }
-        return r;
-    }
-
-    if (Word(i, "ALTER") && Word(i + 1, "COLUMN")) {
-        i += 2;
-        if (!IsName(i))
-            Fail("a column name is missing");
-        const std::string column = FTokens[i++].Text;
-        const TSqlType type = ParseType(i, FTokens.size());
-        bool notNull = false;
-        if (Word(i, "NULL")) {
-            ++i;
-        } else if (Word(i, "NOT") && Word(i + 1, "NULL")) {
-            notNull = true;
-            i += 2;
-        }
-        if (i != FTokens.size())
-            Fail("unexpected " + FTokens[i].Text + " in ALTER COLUMN");
-        if (!FCatalog)
-            return r;
-        TColumnDef* c = newDef.Find(column);
-        if (!c)
-            Fail("column " + column + " does not exist in " + name);
-        if (c->Identity)
-            Fail("an IDENTITY column cannot be altered");
-        const auto numeric = [](TFamily f) {
-            return f == TFamily::Integer || f == TFamily::Real || f == TFamily::Decimal;
-        };
-        const TFamily from = c->Type.Family;
-        const bool compatible = from == type.Family || (numeric(from) && numeric(type.Family)) ||
-                                (numeric(from) && type.Family == TFamily::Char) ||
-                                (from == TFamily::Date && type.Family == TFamily::DateTime);
-        if (!compatible)
-            Fail("changing column " + column + " from " + c->Type.Name + " to " + type.Name +
-                 " is not supported");
-        c->Type = type;
-        c->NotNull = notNull;
-        r.Statements = RebuildSql(oldDef, newDef, info->AutoIncrement, copied);
-        return r;
-    }
-
-    if (Word(i, "DROP") && Word(i + 1, "COLUMN")) {
-        i += 2;
-        std::vector<std::string> dropped;
-        for (auto [b, e] : Split(i, FTokens.size())) {
-            if (e != b + 1 || !IsName(b))
-                Fail("bad column name in DROP COLUMN");
-            dropped.push_back(FTokens[b].Text);
-        }
-        if (!FCatalog)
-            return r;
-        for (const auto& d : dropped) {
-            if (!newDef.Find(d))
-                Fail("column " + d + " does not exist in " + name);
-            if (newDef.InPrimaryKey(d))
-                Fail("a primary key column cannot be dropped");
-            std::erase_if(newDef.Columns, [&](const TColumnDef& c) { return pallux::SameText(c.Name, d); });
-            std::erase_if(copied, [&](const std::string& c) { return pallux::SameText(c, d); });
-        }
-        if (newDef.Columns.empty())
-            Fail("a table needs at least one column");
-        r.Statements = RebuildSql(oldDef, newDef, info->AutoIncrement, copied);
-        return r;
-    }
+    if (Word(i, "ADD"))
+        return AddColumns(Word(i + 1, "COLUMN") ? i + 2 : i + 1, t);
+    if (Word(i, "ALTER") && Word(i + 1, "COLUMN"))
+        return AlterColumn(i + 2, t);
+    if (Word(i, "DROP") && Word(i + 1, "COLUMN"))
+        return DropColumns(i + 2, t);
     Fail("this ALTER TABLE form is not supported");
+}
+
+TSqliteStatements TStatementTranslator::AddColumns(std::size_t i, TAlteration& t) {
+    bool native = true;
+    std::vector<TColumnDef> added;
+    for (auto [b, e] : Split(i, FTokens.size())) {
+        if (Word(b, "CONSTRAINT") || Word(b, "PRIMARY") || Word(b, "UNIQUE") || Word(b, "CHECK") ||
+            Word(b, "FOREIGN"))
+            Fail("adding constraints is not supported");
+        TTableDef scratch;
+        TColumnDef c = ColumnDef(b, e, scratch);
+        if (c.Identity || !scratch.PrimaryKey.empty())
+            Fail("adding an IDENTITY or PRIMARY KEY column is not supported");
+        if (t.Info && t.New.Find(c.Name))
+            Fail("column names in each table must be unique: " + c.Name + " is already in " + t.Name);
+        // SQLite adds a column in place only with a constant default, and a NOT NULL one
+        // only with a default other than NULL.
+        if (c.Default && !IsLiteral(*c.Default))
+            native = false;
+        if (c.NotNull && (!c.Default || pallux::SameText(*c.Default, "NULL")))
+            native = false;
+        t.New.Columns.push_back(c);
+        added.push_back(std::move(c));
+    }
+    TSqliteStatements r;
+    if (!FCatalog)
+        return r;
+    if (!native) {
+        r.Statements = RebuildSql(t.Old, t.New, t.Info->AutoIncrement, t.Copied);
+        return r;
+    }
+    for (const auto& c : added) {
+        r.Statements.push_back("ALTER TABLE " + QuoteIdent(t.Old.Name) + " ADD COLUMN " +
+                               ColumnSql(t.New, c, false));
+        for (auto& trig : DateTriggerSql(t.Old.Name, c))
+            r.Statements.push_back(std::move(trig));
+    }
+    return r;
+}
+
+namespace {
+
+// Whether ALTER COLUMN may change a column of the family from to the family to: within numbers,
+// from a number to text, and from a date to a date and time.
+bool CanConvert(TFamily from, TFamily to) {
+    const auto numeric = [](TFamily f) {
+        return f == TFamily::Integer || f == TFamily::Real || f == TFamily::Decimal;
+    };
+    return from == to || (numeric(from) && numeric(to)) || (numeric(from) && to == TFamily::Char) ||
+           (from == TFamily::Date && to == TFamily::DateTime);
+}
+
+} // namespace
+
+TSqliteStatements TStatementTranslator::AlterColumn(std::size_t i, TAlteration& t) {
+    if (!IsName(i))
+        Fail("a column name is missing");
+    const std::string column = FTokens[i++].Text;
+    const TSqlType type = ParseType(i, FTokens.size());
+    bool notNull = false;
+    if (Word(i, "NULL")) {
+        ++i;
+    } else if (Word(i, "NOT") && Word(i + 1, "NULL")) {
+        notNull = true;
+        i += 2;
+    }
+    if (i != FTokens.size())
+        Fail("unexpected " + FTokens[i].Text + " in ALTER COLUMN");
+    TSqliteStatements r;
+    if (!FCatalog)
+        return r;
+    TColumnDef* c = t.New.Find(column);
+    if (!c)
+        Fail("column " + column + " does not exist in " + t.Name);
+    if (c->Identity)
+        Fail("an IDENTITY column cannot be altered");
+    if (!CanConvert(c->Type.Family, type.Family))
+        Fail("changing column " + column + " from " + c->Type.Name + " to " + type.Name +
+             " is not supported");
+    c->Type = type;
+    c->NotNull = notNull;
+    r.Statements = RebuildSql(t.Old, t.New, t.Info->AutoIncrement, t.Copied);
+    return r;
+}
+
+TSqliteStatements TStatementTranslator::DropColumns(std::size_t i, TAlteration& t) {
+    std::vector<std::string> dropped;
+    for (auto [b, e] : Split(i, FTokens.size())) {
+        if (e != b + 1 || !IsName(b))
+            Fail("bad column name in DROP COLUMN");
+        dropped.push_back(FTokens[b].Text);
+    }
+    TSqliteStatements r;
+    if (!FCatalog)
+        return r;
+    for (const auto& d : dropped) {
+        if (!t.New.Find(d))
+            Fail("column " + d + " does not exist in " + t.Name);
+        if (t.New.InPrimaryKey(d))
+            Fail("a primary key column cannot be dropped");
+        std::erase_if(t.New.Columns, [&](const TColumnDef& c) { return pallux::SameText(c.Name, d); });
+        std::erase_if(t.Copied, [&](const std::string& c) { return pallux::SameText(c, d); });
+    }
+    if (t.New.Columns.empty())
+        Fail("a table needs at least one column");
+    r.Statements = RebuildSql(t.Old, t.New, t.Info->AutoIncrement, t.Copied);
+    return r;
 }
 
 TSqliteStatements TStatementTranslator::DropTable() {

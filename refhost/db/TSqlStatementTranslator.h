@@ -71,7 +71,23 @@ private:
 
     // Expressions (TSqlExpressions.cpp) and functions (TSqlFunctions.cpp).
     std::string Emit(std::size_t b, std::size_t e);
+    // The pieces of Emit: each writes the token at i (and what belongs to it) to out and answers
+    // the position after it. An operator or parenthesis; b and e bound the expression.
+    std::size_t EmitSymbol(std::size_t i, std::size_t b, std::size_t e, std::string& out);
+    // A word or a bracketed name: schema objects, variables, SELECT (which takes the rest up to e),
+    // table hints, function calls.
+    std::size_t EmitName(std::size_t i, std::size_t e, std::string& out);
+    // dbo.name (dbo. dropped), INFORMATION_SCHEMA.view and sys.indexes; nothing for other names.
+    std::optional<std::size_t> EmitSchemaObject(std::size_t i, std::size_t e, std::string& out);
+    // @@IDENTITY and @@ROWCOUNT as SQLite reads them; other variables and temporary tables fail.
+    std::string Variable(const TSqlToken& t) const;
+    // WITH ( hints ) after a table at i: checked and dropped.
+    std::size_t SkipTableHints(std::size_t i, std::size_t e) const;
+    // Fails for the word u at i when it starts what the translation does not support.
+    void RefuseUnsupported(std::size_t i, std::size_t e, const std::string& u) const;
     std::string EmitSelect(std::size_t b, std::size_t e);
+    // Where the select list starting at b ends: the first clause keyword outside parentheses.
+    std::size_t SelectListEnd(std::size_t b, std::size_t e) const;
     std::string EmitFunction(std::size_t i, std::size_t close);
     std::string CastTo(const std::string& expr, std::size_t b, std::size_t e);
 
@@ -79,8 +95,25 @@ private:
     std::string DefaultExpr(std::size_t& i, std::size_t e);
     TColumnDef ColumnDef(std::size_t b, std::size_t e, TTableDef& table);
     TSqliteStatements CreateTable();
+    // The column list of PRIMARY KEY [[NON]CLUSTERED] ( ... ) from k, a table constraint ending at e.
+    void PrimaryKeyConstraint(std::size_t k, std::size_t e, TTableDef& table);
+    // Checks the table's IDENTITY column (at most one, and the primary key, which it becomes when
+    // none is given) and that the key's columns exist; answers the IDENTITY column or null.
+    const TColumnDef* CheckKeys(TTableDef& table) const;
     TSqliteStatements CreateIndex();
     TSqliteStatements AlterTable();
+    // The table an ALTER TABLE changes: as it stands (none without a catalogue), as it will be,
+    // and the columns whose values carry over when it is rebuilt.
+    struct TAlteration {
+        std::string Name;
+        std::optional<TSqlTableInfo> Info;
+        TTableDef Old, New;
+        std::vector<std::string> Copied;
+    };
+    // The three forms of ALTER TABLE; i is where the form's column list or column starts.
+    TSqliteStatements AddColumns(std::size_t i, TAlteration& t);
+    TSqliteStatements AlterColumn(std::size_t i, TAlteration& t);
+    TSqliteStatements DropColumns(std::size_t i, TAlteration& t);
     TSqliteStatements DropTable();
     TSqliteStatements Truncate();
 };

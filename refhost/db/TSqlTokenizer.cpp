@@ -16,6 +16,171 @@ bool IsWordChar(char c) {
            static_cast<unsigned char>(c) >= 0x80;
 }
 
+bool IsDigit(char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+// One pass over a statement's text: Blank skips what carries no token, the readers each take one
+// token of their kind from the current position.
+class TTokenizer {
+public:
+    explicit TTokenizer(const std::string& text) : FText(text), FSize(text.size()) {}
+
+    std::vector<TSqlToken> Tokens() {
+        std::vector<TSqlToken> out;
+        while (FAt < FSize) {
+            if (Blank())
+                continue;
+            TSqlToken t;
+            t.Pos = FAt;
+            t.LineStart = FLineStart;
+            FLineStart = false;
+            Read(t);
+            t.End = FAt;
+            out.push_back(std::move(t));
+        }
+        return out;
+    }
+
+private:
+    const std::string& FText;
+    const std::size_t FSize;
+    std::size_t FAt = 0;
+    bool FLineStart = true;
+    std::size_t FLineBegin = 0; // where the current line starts
+
+    char At(std::size_t i) const { return i < FSize ? FText[i] : '\0'; }
+
+    [[noreturn]] void Fail(const std::string& what, std::size_t at) const {
+        throw ESqlTranslateError(what + " in statement: " + tsql::ShowNul(FText.substr(at, 200)));
+    }
+
+    // Skips a line end, white space or a comment at the current position; false when a token starts
+    // there.
+    bool Blank() {
+        const char c = FText[FAt];
+        const char next = At(FAt + 1);
+        if (c == '\n') {
+            FLineStart = true;
+            FLineBegin = ++FAt;
+        } else if (c == '\0') { // SQLite would stop reading the statement here and run what comes before
+            Fail("a NUL byte outside a text value", FLineBegin);
+        } else if (std::isspace(static_cast<unsigned char>(c))) {
+            ++FAt;
+        } else if (c == '-' && next == '-') {
+            while (FAt < FSize && FText[FAt] != '\n')
+                ++FAt;
+        } else if (c == '/' && next == '*') {
+            BlockComment();
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    // Block comments nest in T-SQL.
+    void BlockComment() {
+        const std::size_t at = FAt;
+        int depth = 0;
+        do {
+            if (FAt + 1 < FSize && FText[FAt] == '/' && FText[FAt + 1] == '*') {
+                ++depth;
+                FAt += 2;
+            } else if (FAt + 1 < FSize && FText[FAt] == '*' && FText[FAt + 1] == '/') {
+                --depth;
+                FAt += 2;
+            } else {
+                if (FText[FAt] == '\n')
+                    FLineStart = true;
+                ++FAt;
+            }
+        } while (depth > 0 && FAt < FSize);
+        if (depth > 0)
+            Fail("unterminated comment", at);
+    }
+
+    void Read(TSqlToken& t) {
+        const char c = FText[FAt];
+        const char next = At(FAt + 1);
+        if (c == '\'' || ((c == 'N' || c == 'n') && next == '\'')) {
+            t.Kind = TKind::String;
+            FAt = ReadQuoted(FAt, FAt + (c == '\'' ? 1 : 2), '\'', t.Text, "unterminated text");
+        } else if (c == '[' || c == '"') {
+            t.Kind = TKind::Ident;
+            FAt = ReadQuoted(FAt, FAt + 1, c == '[' ? ']' : '"', t.Text, "unterminated name");
+        } else if (IsDigit(c) || (c == '.' && IsDigit(next))) {
+            t.Kind = TKind::Number;
+            t.Text = Take(NumberEnd());
+        } else if (IsWordChar(c)) {
+            t.Kind = TKind::Word;
+            std::size_t j = FAt;
+            while (j < FSize && IsWordChar(FText[j]))
+                ++j;
+            t.Text = Take(j);
+        } else {
+            t.Kind = TKind::Symbol;
+            t.Text = Take(FAt + SymbolLength());
+        }
+    }
+
+    // The text from the current position up to end, which becomes the current position.
+    std::string Take(std::size_t end) {
+        std::string taken = FText.substr(FAt, end - FAt);
+        FAt = end;
+        return taken;
+    }
+
+    // Reads a quoted text or name from first up to its closing character (doubled inside it),
+    // appending the content; answers the position after the close.
+    std::size_t ReadQuoted(std::size_t start, std::size_t first, char close, std::string& content,
+                           const char* unterminated) const {
+        for (std::size_t j = first; j < FSize; ++j) {
+            if (FText[j] == '\0' && close != '\'')
+                Fail("a NUL byte in a name", FLineBegin);
+            if (FText[j] != close) {
+                content += FText[j];
+                continue;
+            }
+            if (j + 1 < FSize && FText[j + 1] == close) {
+                content += close;
+                ++j;
+                continue;
+            }
+            return j + 1;
+        }
+        Fail(unterminated, start);
+    }
+
+    // Where the number at the current position ends: digits and points, then an exponent when
+    // digits follow its sign.
+    std::size_t NumberEnd() const {
+        std::size_t j = FAt;
+        while (j < FSize && (IsDigit(FText[j]) || FText[j] == '.'))
+            ++j;
+        if (j < FSize && (FText[j] == 'e' || FText[j] == 'E')) {
+            std::size_t k = j + 1;
+            if (k < FSize && (FText[k] == '+' || FText[k] == '-'))
+                ++k;
+            if (k < FSize && IsDigit(FText[k])) {
+                j = k;
+                while (j < FSize && IsDigit(FText[j]))
+                    ++j;
+            }
+        }
+        return j;
+    }
+
+    // 2 for a two-character operator at the current position, else 1.
+    std::size_t SymbolLength() const {
+        static const char* pairs[] = {"<=", ">=", "<>", "!=", "!<", "!>"};
+        const std::string two = FText.substr(FAt, 2);
+        for (const char* p : pairs)
+            if (two == p)
+                return 2;
+        return 1;
+    }
+};
+
 } // namespace
 
 bool TSqlToken::Is(std::string_view keyword) const {
@@ -23,125 +188,7 @@ bool TSqlToken::Is(std::string_view keyword) const {
 }
 
 std::vector<TSqlToken> TokenizeTSql(const std::string& text) {
-    std::vector<TSqlToken> out;
-    const std::size_t n = text.size();
-    std::size_t i = 0;
-    bool lineStart = true;
-    std::size_t lineBegin = 0; // where the current line starts
-    const auto fail = [&](const std::string& what, std::size_t at) {
-        throw ESqlTranslateError(what + " in statement: " + tsql::ShowNul(text.substr(at, 200)));
-    };
-    // Reads a quoted text or name from first up to its closing character (doubled inside it),
-    // appending the content; answers the position after the close.
-    const auto readQuoted = [&](std::size_t start, std::size_t first, char close, std::string& content,
-                                const char* unterminated) {
-        for (std::size_t j = first; j < n; ++j) {
-            if (text[j] == '\0' && close != '\'')
-                fail("a NUL byte in a name", lineBegin);
-            if (text[j] != close) {
-                content += text[j];
-                continue;
-            }
-            if (j + 1 < n && text[j + 1] == close) {
-                content += close;
-                ++j;
-                continue;
-            }
-            return j + 1;
-        }
-        fail(unterminated, start);
-        return n;
-    };
-    while (i < n) {
-        const char c = text[i];
-        const char next = i + 1 < n ? text[i + 1] : '\0';
-        if (c == '\n') {
-            lineStart = true;
-            lineBegin = ++i;
-            continue;
-        }
-        if (c == '\0') // SQLite would stop reading the statement here and run what comes before
-            fail("a NUL byte outside a text value", lineBegin);
-        if (std::isspace(static_cast<unsigned char>(c))) {
-            ++i;
-            continue;
-        }
-        if (c == '-' && next == '-') {
-            while (i < n && text[i] != '\n')
-                ++i;
-            continue;
-        }
-        if (c == '/' && next == '*') {
-            // block comments nest in T-SQL
-            const std::size_t at = i;
-            int depth = 0;
-            do {
-                if (i + 1 < n && text[i] == '/' && text[i + 1] == '*') {
-                    ++depth;
-                    i += 2;
-                } else if (i + 1 < n && text[i] == '*' && text[i + 1] == '/') {
-                    --depth;
-                    i += 2;
-                } else {
-                    if (text[i] == '\n')
-                        lineStart = true;
-                    ++i;
-                }
-            } while (depth > 0 && i < n);
-            if (depth > 0)
-                fail("unterminated comment", at);
-            continue;
-        }
-        TSqlToken t;
-        t.Pos = i;
-        t.LineStart = lineStart;
-        lineStart = false;
-        if (c == '\'' || ((c == 'N' || c == 'n') && next == '\'')) {
-            t.Kind = TKind::String;
-            i = readQuoted(i, i + (c == '\'' ? 1 : 2), '\'', t.Text, "unterminated text");
-        } else if (c == '[' || c == '"') {
-            t.Kind = TKind::Ident;
-            i = readQuoted(i, i + 1, c == '[' ? ']' : '"', t.Text, "unterminated name");
-        } else if (std::isdigit(static_cast<unsigned char>(c)) ||
-                   (c == '.' && std::isdigit(static_cast<unsigned char>(next)))) {
-            t.Kind = TKind::Number;
-            std::size_t j = i;
-            while (j < n && (std::isdigit(static_cast<unsigned char>(text[j])) || text[j] == '.'))
-                ++j;
-            if (j < n && (text[j] == 'e' || text[j] == 'E')) {
-                std::size_t k = j + 1;
-                if (k < n && (text[k] == '+' || text[k] == '-'))
-                    ++k;
-                if (k < n && std::isdigit(static_cast<unsigned char>(text[k]))) {
-                    j = k;
-                    while (j < n && std::isdigit(static_cast<unsigned char>(text[j])))
-                        ++j;
-                }
-            }
-            t.Text = text.substr(i, j - i);
-            i = j;
-        } else if (IsWordChar(c)) {
-            t.Kind = TKind::Word;
-            std::size_t j = i;
-            while (j < n && IsWordChar(text[j]))
-                ++j;
-            t.Text = text.substr(i, j - i);
-            i = j;
-        } else {
-            t.Kind = TKind::Symbol;
-            static const char* pairs[] = {"<=", ">=", "<>", "!=", "!<", "!>"};
-            std::string two = text.substr(i, 2);
-            bool isPair = false;
-            for (const char* p : pairs)
-                if (two == p)
-                    isPair = true;
-            t.Text = isPair ? two : std::string(1, c);
-            i += t.Text.size();
-        }
-        t.End = i;
-        out.push_back(std::move(t));
-    }
-    return out;
+    return TTokenizer(text).Tokens();
 }
 
 } // namespace refhost

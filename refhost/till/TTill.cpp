@@ -18,14 +18,6 @@ namespace refhost {
 
 namespace {
 
-const char* const EventBeforePayment = "Pallux.Invoicing.Transaction.BeforePayment";
-const char* const EventPaymentSuccess = "Pallux.Invoicing.Transaction.AfterPaymentSuccess";
-const char* const EventPaymentFailed = "Pallux.Invoicing.Transaction.AfterPaymentFailed";
-const char* const EventCashupStart = "Pallux.Cashup.DriverCashup.Start";
-const char* const EventCashupPayment = "Pallux.Cashup.DriverCashup.Payment";
-const char* const EventCashupInsert = "Pallux.Cashup.DriverCashup.InsertCashup";
-const char* const EventCashupComplete = "Pallux.Cashup.DriverCashup.Complete";
-
 std::string Joined(const std::vector<std::string>& names) {
     std::string out;
     for (const auto& n : names)
@@ -308,7 +300,7 @@ bool TTill::Pay(const std::string& wanted, std::optional<TMoney> amount) {
     if (offered < 0)
         throw ETillError("A payment cannot be negative");
 
-    Raise(EventBeforePayment, FInvoice.DataDocument());
+    Raise(pallux::HostEvent::BeforePayment, FInvoice.DataDocument());
     pallux::IntfPtr<pallux::IPaymentMethod> tender;
     bool taken = false;
     if (FContainer.CreateNamedInstance(*name, tender)) {
@@ -328,7 +320,8 @@ bool TTill::Pay(const std::string& wanted, std::optional<TMoney> amount) {
         Log("PAYMENT", *name + " did not take the payment; outstanding " + MoneyText(FInvoice.Outstanding()));
     }
     FPaid = taken && FInvoice.Outstanding() <= 0;
-    Raise(FPaid ? EventPaymentSuccess : EventPaymentFailed, FInvoice.DataDocument());
+    Raise(FPaid ? pallux::HostEvent::AfterPaymentSuccess : pallux::HostEvent::AfterPaymentFailed,
+          FInvoice.DataDocument());
     Changed();
     return taken;
 }
@@ -356,9 +349,9 @@ void TTill::Complete(bool driverInvoice) {
                          std::to_string(FInvoice.InvoiceNum()));
     if (!FPaid && !driverInvoice) {
         // Fully paid by vouchers: the payment round still runs, with nothing to take.
-        Raise(EventBeforePayment, FInvoice.DataDocument());
+        Raise(pallux::HostEvent::BeforePayment, FInvoice.DataDocument());
         Log("PAYMENT", "nothing to take");
-        Raise(EventPaymentSuccess, FInvoice.DataDocument());
+        Raise(pallux::HostEvent::AfterPaymentSuccess, FInvoice.DataDocument());
         FPaid = true;
     }
     // The invoice is stored before its vouchers are settled: money never moves for an invoice that
@@ -513,8 +506,8 @@ std::vector<TCashupEntry> TTill::DriverCashup(std::int32_t invoiceNum) {
         voucher->PopulateForInvoice(invoiceNum, stored->VoucherReturn);
     const std::string data = std::to_string(invoiceNum);
     std::vector<TCashupEntry> entries;
-    Raise(EventCashupStart, data);
-    Raise(EventCashupPayment, data);
+    Raise(pallux::HostEvent::DriverCashupStart, data);
+    Raise(pallux::HostEvent::DriverCashupPayment, data);
     std::vector<TInvoicePayment> payments = stored->Payments;
     TMoney paid = 0;
     for (const auto& p : payments)
@@ -525,7 +518,7 @@ std::vector<TCashupEntry> TTill::DriverCashup(std::int32_t invoiceNum) {
         payments.push_back(cash);
         Log("CASHUP", "invoice " + data + ": " + MoneyText(cash.Amount) + " cash collected from the driver");
     }
-    Raise(EventCashupInsert, data);
+    Raise(pallux::HostEvent::DriverCashupInsertCashup, data);
     const pallux::TAddCashupEntryProc addEntry = [&](std::int32_t b, std::int32_t a, const std::string& code,
                                                      std::int32_t, std::int32_t, double amount, std::int32_t,
                                                      std::int32_t) {
@@ -550,7 +543,7 @@ std::vector<TCashupEntry> TTill::DriverCashup(std::int32_t invoiceNum) {
         tender->AddCashupEntry(FTillID, invoiceNum, addEntry);
         tender->ReportPaymentCode(FTillID, invoiceNum, reportCode);
     }
-    Raise(EventCashupComplete, data);
+    Raise(pallux::HostEvent::DriverCashupComplete, data);
     ResetVouchers();
     Changed();
     return entries;

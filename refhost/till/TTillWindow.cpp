@@ -60,9 +60,32 @@ TTillWindow::TTillWindow(TTill& till, QWidget* parent) : QMainWindow(parent), FT
 
     auto* central = new QWidget;
     auto* columns = new QHBoxLayout(central);
+    columns->addLayout(SaleColumn(), 3);
+    columns->addLayout(ActionColumn(), 2);
+    setCentralWidget(central);
+    statusBar()->showMessage("Ready");
+    resize(1024, 768);
 
-    // Left: line entry, the invoice grid, the receipt.
+    OnError = [this](const std::string& action, const std::string& message) {
+        FTill.Ask(action + ": " + message, pallux::mtWarning, pallux::mbOK);
+    };
+    FTill.OnChanged = [this] { Refresh(); };
+    Refresh();
+}
+
+QVBoxLayout* TTillWindow::SaleColumn() {
     auto* left = new QVBoxLayout;
+    left->addWidget(EntryPanel());
+    left->addWidget(InvoiceGrid(), 2);
+    FAdjustments = new QListWidget;
+    FAdjustments->setObjectName("lstAdjustments");
+    FAdjustments->setMaximumHeight(90);
+    left->addWidget(FAdjustments);
+    left->addWidget(ReceiptPanel(), 3);
+    return left;
+}
+
+QGroupBox* TTillWindow::EntryPanel() {
     auto* entryBox = new QGroupBox("Ring up");
     auto* entry = new QHBoxLayout(entryBox);
     FCode = Entry("edtCode", "Code");
@@ -84,8 +107,10 @@ TTillWindow::TTillWindow(TTill& till, QWidget* parent) : QMainWindow(parent), FT
     connect(add, &QPushButton::clicked, this, [this] { AddLineFromEntry(); });
     connect(FPrice, &QLineEdit::returnPressed, this, [this] { AddLineFromEntry(); });
     entry->addWidget(add);
-    left->addWidget(entryBox);
+    return entryBox;
+}
 
+QTableWidget* TTillWindow::InvoiceGrid() {
     FGrid = new QTableWidget(0, 5);
     FGrid->setObjectName("grdInvoice");
     FGrid->setHorizontalHeaderLabels({"Code", "Description", "Qty", "Price", "Total"});
@@ -94,13 +119,10 @@ TTillWindow::TTillWindow(TTill& till, QWidget* parent) : QMainWindow(parent), FT
     FGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
     FGrid->setSelectionMode(QAbstractItemView::SingleSelection);
     FGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    left->addWidget(FGrid, 2);
+    return FGrid;
+}
 
-    FAdjustments = new QListWidget;
-    FAdjustments->setObjectName("lstAdjustments");
-    FAdjustments->setMaximumHeight(90);
-    left->addWidget(FAdjustments);
-
+QGroupBox* TTillWindow::ReceiptPanel() {
     auto* receiptBox = new QGroupBox("Receipt");
     auto* receiptLayout = new QVBoxLayout(receiptBox);
     FReceipt = new QPlainTextEdit;
@@ -110,10 +132,10 @@ TTillWindow::TTillWindow(TTill& till, QWidget* parent) : QMainWindow(parent), FT
     mono.setPixelSize(13);
     FReceipt->setFont(mono);
     receiptLayout->addWidget(FReceipt);
-    left->addWidget(receiptBox, 3);
-    columns->addLayout(left, 3);
+    return receiptBox;
+}
 
-    // Right: invoice, totals, the sale buttons.
+QVBoxLayout* TTillWindow::ActionColumn() {
     auto* right = new QVBoxLayout;
     FInvoice = new QLabel;
     FInvoice->setObjectName("lblInvoice");
@@ -126,7 +148,13 @@ TTillWindow::TTillWindow(TTill& till, QWidget* parent) : QMainWindow(parent), FT
     FState->setObjectName("lblState");
     FState->setWordWrap(true);
     right->addWidget(FState);
+    right->addWidget(TotalsPanel());
+    right->addLayout(SaleButtons());
+    right->addStretch(1);
+    return right;
+}
 
+QGroupBox* TTillWindow::TotalsPanel() {
     auto* totalsBox = new QGroupBox("Totals");
     auto* totals = new QFormLayout(totalsBox);
     FSubTotal = AmountLabel("lblSubTotal", 16, false);
@@ -139,21 +167,16 @@ TTillWindow::TTillWindow(TTill& till, QWidget* parent) : QMainWindow(parent), FT
     totals->addRow("Total", FTotal);
     totals->addRow("Paid", FPaid);
     totals->addRow("Outstanding", FOutstanding);
-    right->addWidget(totalsBox);
+    return totalsBox;
+}
 
+QGridLayout* TTillWindow::SaleButtons() {
     auto* buttons = new QGridLayout;
     FVoucher = AddButton("btnVoucher", "Voucher", [this] { Run("Voucher", [this] { FTill.Voucher(); }); });
     FDiscount = AddButton("btnDiscount", "Discount", [this] { ChooseDiscount(); });
     FPay = AddButton("btnPay", "Pay", [this] { ChooseTender(); });
     FComplete = AddButton("btnComplete", "Complete", [this] { CompleteSale(); });
-    FRemoveLine = AddButton("btnRemoveLine", "Remove line", [this] {
-        Run("Remove line", [this] {
-            const int row = FGrid->currentRow();
-            if (row < 0 || row >= static_cast<int>(FTill.Invoice().Lines().size()))
-                throw ETillError("Select a line to remove");
-            FTill.RemoveLine(FTill.Invoice().Lines()[static_cast<std::size_t>(row)].Code);
-        });
-    });
+    FRemoveLine = AddButton("btnRemoveLine", "Remove line", [this] { RemoveSelectedLine(); });
     FCancel = AddButton("btnCancelInvoice", "Cancel invoice",
                         [this] { Run("Cancel invoice", [this] { FTill.CancelInvoice(); }); });
     FRecall = AddButton("btnRecall", "Recall", [this] { RecallInvoice(); });
@@ -163,23 +186,11 @@ TTillWindow::TTillWindow(TTill& till, QWidget* parent) : QMainWindow(parent), FT
     FCashup = AddButton("btnCashup", "Driver cash-up", [this] { CashupInvoice(); });
     FGiveBack =
         AddButton("btnGiveBack", "Give back", [this] { Run("Give back", [this] { FTill.GiveBack(); }); });
-    const QPushButton* order[] = {FVoucher, FDiscount, FPay,     FComplete, FRemoveLine, FCancel,
+    QPushButton* const order[] = {FVoucher, FDiscount, FPay,     FComplete, FRemoveLine, FCancel,
                                   FRecall,  FOverride, FNewSale, FCashup,   FGiveBack};
     for (int i = 0; i < 11; ++i)
-        buttons->addWidget(const_cast<QPushButton*>(order[i]), i / 2, i % 2);
-    right->addLayout(buttons);
-    right->addStretch(1);
-    columns->addLayout(right, 2);
-
-    setCentralWidget(central);
-    statusBar()->showMessage("Ready");
-    resize(1024, 768);
-
-    OnError = [this](const std::string& action, const std::string& message) {
-        FTill.Ask(action + ": " + message, pallux::mtWarning, pallux::mbOK);
-    };
-    FTill.OnChanged = [this] { Refresh(); };
-    Refresh();
+        buttons->addWidget(order[i], i / 2, i % 2);
+    return buttons;
 }
 
 TTillWindow::~TTillWindow() {
@@ -278,6 +289,15 @@ void TTillWindow::AddLineFromEntry() {
         FPrice->clear();
         FQuantity->setText("1");
         FCode->setFocus();
+    });
+}
+
+void TTillWindow::RemoveSelectedLine() {
+    Run("Remove line", [this] {
+        const int row = FGrid->currentRow();
+        if (row < 0 || row >= static_cast<int>(FTill.Invoice().Lines().size()))
+            throw ETillError("Select a line to remove");
+        FTill.RemoveLine(FTill.Invoice().Lines()[static_cast<std::size_t>(row)].Code);
     });
 }
 

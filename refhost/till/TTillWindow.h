@@ -7,12 +7,15 @@
 #include <QMainWindow>
 #include <functional>
 
+class QGridLayout;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QTableWidget;
 class QListWidget;
+class QVBoxLayout;
 
 namespace refhost {
 
@@ -54,9 +57,20 @@ private:
     QPushButton* FRemoveLine;
     QPushButton* FGiveBack;
 
+    // The builders of the window's parts, in the order they appear. Left, the sale: line entry,
+    // the invoice grid, the adjustments and the receipt. Right, the actions: the invoice and its
+    // state, the totals and the sale buttons.
+    QVBoxLayout* SaleColumn();
+    QGroupBox* EntryPanel();
+    QTableWidget* InvoiceGrid();
+    QGroupBox* ReceiptPanel();
+    QVBoxLayout* ActionColumn();
+    QGroupBox* TotalsPanel();
+    QGridLayout* SaleButtons();
     QPushButton* AddButton(const char* name, const QString& caption, std::function<void()> action);
     void Run(const std::string& action, const std::function<void()>& body);
     void AddLineFromEntry();
+    void RemoveSelectedLine();
     void ChooseDiscount();
     void ChooseTender();
     void CompleteSale();

@@ -27,6 +27,19 @@ TEST(SqlBatchParser, SplitsStatementsAtSemicolonsLineBreaksAndGo) {
                               "SELECT 1");
     ASSERT_EQ(more.size(), 2u);
     EXPECT_EQ(more[0].Statement, TSqlStatementKind::Insert);
+
+    // statement words that belong to the statement before them
+    for (const std::string statement : {"WITH x AS (SELECT 1 AS a) SELECT a FROM x",
+                                        "WITH x AS (SELECT 1 AS a) INSERT INTO t (a) SELECT a FROM x",
+                                        "DROP TABLE IF EXISTS t", "ALTER TABLE t DROP COLUMN a"}) {
+        const auto split = TSqlTranslator::Parse(statement + "\nSELECT 2");
+        ASSERT_EQ(split.size(), 2u) << statement;
+        EXPECT_EQ(split[0].Source, statement);
+    }
+    EXPECT_THAT(
+        Error("CREATE TABLE t (a INT REFERENCES u (a) ON DELETE CASCADE ON UPDATE NO ACTION)\nSELECT 1"),
+        HasSubstr("in statement: CREATE TABLE t (a INT REFERENCES u (a) ON DELETE CASCADE ON UPDATE NO "
+                  "ACTION)"));
 }
 
 TEST(SqlBatchParser, IfElseBlocksAndExec) {
@@ -78,4 +91,28 @@ TEST(SqlBatchParser, UnknownStatementsFailNamingTheStatement) {
                  ESqlTranslateError);
     EXPECT_THROW(TSqlTranslator::Parse("IF 1 = 1 SELECT 1 ELSE SELECT NEWID()"), ESqlTranslateError);
     EXPECT_THAT(Error("IF 1 = 1 EXEC('SELECT NEWID()')"), HasSubstr("in statement: SELECT NEWID()"));
+}
+
+// The forms of IF, BEGIN and EXEC: texts joined for EXEC, and each form's missing parts named.
+TEST(SqlBatchParser, ControlFormsAndTheirMissingParts) {
+    const auto joined = TSqlTranslator::Parse("EXEC ('UPDATE t ' + 'SET b = 1' + ';SELECT 2')");
+    ASSERT_EQ(joined.size(), 1u);
+    ASSERT_EQ(joined[0].Then.size(), 2u);
+    EXPECT_EQ(joined[0].Then[0].Source, "UPDATE t SET b = 1");
+    const auto dynamic = TSqlTranslator::Parse("EXECUTE sp_executesql N'DELETE FROM t'");
+    ASSERT_EQ(dynamic.size(), 1u);
+    ASSERT_EQ(dynamic[0].Then.size(), 1u);
+    EXPECT_EQ(dynamic[0].Then[0].Statement, TSqlStatementKind::Delete);
+
+    ExpectRefused({
+        {"IF SELECT 1", "IF without a condition"},
+        {"IF 1 = 1", "IF without a statement"},
+        {"IF (1 = 1); SELECT 1", "IF without a statement"},
+        {"IF 1 = 1 SELECT 1 ELSE", "ELSE without a statement"},
+        {"SELECT 1 END", "END without IF or BEGIN"},
+        {"EXEC ('SELECT 1' 'SELECT 2')", "EXEC needs literal texts"},
+        {"EXEC ('SELECT 1' +)", "bad EXEC text"},
+        {"EXEC sp_executesql N'SELECT @a', N'@a INT', 1", "sp_executesql with parameters is not supported"},
+    });
+    EXPECT_THAT(Error("BEGIN SELECT 1"), HasSubstr("BEGIN without END"));
 }

@@ -54,3 +54,25 @@ TEST(SqlExpressions, UnknownFormsFailNamingTheStatement) {
         {"SELECT a FROM t WHERE a LIKE '[A-C]%'", "LIKE patterns with [ ] sets are not supported"},
     });
 }
+
+// The names, variables and keywords the translator rewrites, drops or refuses one by one.
+TEST(SqlExpressions, NamesVariablesAndKeywords) {
+    const std::map<std::string, std::string> forms{
+        {"SELECT @@IDENTITY", "SELECT NULLIF(last_insert_rowid(), 0)"},
+        {"SELECT @@ROWCOUNT", "SELECT changes()"},
+        {"SELECT CURRENT_TIMESTAMP", "SELECT datetime('now','localtime')"},
+        {"SELECT [ID] FROM dbo.[t] WITH (NOLOCK, ROWLOCK) WHERE [ID] !< 1 AND [ID] !> 2",
+         "SELECT \"ID\" FROM \"t\" WHERE \"ID\" >= 1 AND \"ID\" <= 2"},
+    };
+    for (const auto& [tsql, sqlite] : forms)
+        EXPECT_EQ(One(tsql), sqlite) << tsql;
+    ExpectRefused({
+        {"SELECT @@VERSION", "@@VERSION is not supported"},
+        {"SELECT a FROM #t", "temporary tables are not supported"},
+        {"SELECT * FROM INFORMATION_SCHEMA.VIEWS", "INFORMATION_SCHEMA.VIEWS is not supported"},
+        {"SELECT a FROM t WHERE TOP = 1", "TOP is only supported right after SELECT"},
+        {"SELECT a FROM t ORDER BY a OFFSET 1 ROWS", "OFFSET is not supported"},
+        {"SELECT x.f(1) FROM t x", "function f is not supported"},
+        {"SELECT 1)", "unbalanced parentheses"},
+    });
+}

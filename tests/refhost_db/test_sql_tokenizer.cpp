@@ -47,3 +47,23 @@ TEST(SqlTokenizer, NulBytes) {
     EXPECT_EQ(sql, "SELECT ('a' || char(0) || 'b''' || char(0) || '') || 'c'");
     EXPECT_EQ(RunOnSqlite({"SELECT length(CAST(" + sql.substr(7) + " AS BLOB))"}), "6");
 }
+
+// Numbers, words and operators: where each token ends, and its kind.
+TEST(SqlTokenizer, NumbersWordsAndOperators) {
+    using K = TSqlToken::TKind;
+    const auto t = TokenizeTSql("x<>1.5e-3 AND .5>=2e !<@v#1$ <-");
+    const std::vector<std::pair<K, std::string>> expected{
+        {K::Word, "x"},    {K::Symbol, "<>"},  {K::Number, "1.5e-3"}, {K::Word, "AND"},
+        {K::Number, ".5"}, {K::Symbol, ">="},  {K::Number, "2"},      {K::Word, "e"},
+        {K::Symbol, "!<"}, {K::Word, "@v#1$"}, {K::Symbol, "<"},      {K::Symbol, "-"},
+    };
+    ASSERT_EQ(t.size(), expected.size());
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        EXPECT_EQ(t[i].Kind, expected[i].first) << i;
+        EXPECT_EQ(t[i].Text, expected[i].second) << i;
+    }
+    EXPECT_EQ(t[2].Pos, 3u);
+    EXPECT_EQ(t[2].End, 9u);
+    EXPECT_TRUE(t[0].LineStart);
+    EXPECT_FALSE(t[1].LineStart);
+}
