@@ -236,7 +236,9 @@ THeldRow ReadHeldRow(const TJSONValue& row, const TRetrySettings& settings, cons
         const bool inFlight =
             IsAwaitingAnswer(response) && created && request.Now - *created < InFlightWindow;
         r.Kind = inFlight ? THeldKind::InProgress : THeldKind::OutcomeUnknown;
-    } else if ((r.Status == 0 || r.Status == 1) && r.BasketID != -1 && r.InvoiceNum == -1) {
+    } else if ((r.Status == 0 || r.Status == 1) && r.BasketID != -1 && IntOr(row["BasketInvoice"], -1) == -1) {
+        // The basket's invoice decides, not the row's: a database that took the rows' invoice
+        // number but not the basket's leaves a sale the driver cash-up cannot find.
         // A sale is idle since its latest code was asked for, not since it began: one whose cashier
         // is still taking codes is not abandoned, however long it has been open.
         auto opened = ParseTimestamp(Text(row["BasketCreated"]));

@@ -322,6 +322,12 @@ INSTANTIATE_TEST_SUITE_P(
                      "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till}, 20.05 ); "
                      "INSERT INTO InvoicesPayment VALUES ( 5001, 'Zumvo', 12.51 )",
                      "held", 1, "5001"},
+        // The database took the rows' invoice number but not the basket's (locked in between).
+        TStoppedSale{"OnlyTheRowsTied",
+                     "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till}, 20.05 ); "
+                     "INSERT INTO InvoicesPayment VALUES ( 5001, 'Zumvo', 12.51 ); "
+                     "UPDATE ZumvoPaymentTransactions SET InvoiceNum = 5001",
+                     "held", 1, "5001"},
         TStoppedSale{"NeverStored", "", "released", -1, ""},
         TStoppedSale{"StoredOnAnotherTill",
                      "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till} + 1, 12.51 )",
