@@ -63,10 +63,10 @@ inline TSideOp Timed(TClockKind kind, std::function<void()> call) {
 struct TPairOptions {
     TClockKind Clock = TClockKind::Wall;
     double SampleSeconds = 200e-6; // a sample is as many calls as take at least this long
-    double RoundSeconds = 0.05;    // aimed time of a round's samples (up to 9 of each side)
-    int MinRounds = 15;
+    double RoundSeconds = 0.15;    // aimed time of a round's samples (up to 9 of each side)
+    int MinRounds = 11;
     int MaxRounds = 400;
-    double BudgetSeconds = 3.0; // rounds stop after this, once MinRounds ran
+    double BudgetSeconds = 4.0; // rounds stop after this, once MinRounds ran
 };
 
 // Counters an operation adds up while it runs (for example round trips); the pair reports each

@@ -117,6 +117,9 @@ for name, b in figures:
 for name, b in pairs:
     if "ours_round_trips" in b:
         print(f"roundtrips {name} {b['ours_round_trips']:.2f} {b.get('reference_round_trips', 0):.2f}")
+        if b.get("ours_connections", 0) > 0:
+            print(f"# {name}: {b['ours_connections']:.2f} new connections per code, "
+                  f"{b.get('ours_resumed_tls', 0):.2f} resumed a TLS session")
 for name, b in pairs:
     print(f"ratio {name} {b['ratio']:.3f}")
     print(f"spread {name} {b['ratio_q1']:.3f} {b['ratio_q3']:.3f}")
