@@ -64,8 +64,8 @@ for path in sorted(glob.glob(os.path.join(sys.argv[1], "*.json"))):
     groups = {}
     for b in runs:
         parts = b["name"].removesuffix("/real_time").split("/")
-        if len(parts) < 3:
-            continue
+        if len(parts) < 3 or parts[0] in ("pair", "figure"):
+            continue  # the pairs and the figures have lines of their own below
         groups.setdefault((parts[0], parts[-1]), []).append(b)
     for (group, size), items in groups.items():
         baseline = next((b for b in items if b.get("label") == "baseline"), None)
