@@ -1,13 +1,15 @@
 // The voucher simulator on loopback over HTTP and HTTPS (a throw-away CA and server certificate
-// made with the openssl command) and the module's log in a folder of its own, for the whole run
-// of a benchmark program.
+// made with the openssl command), the HTTPS one also far away behind a latency relay, and the
+// module's log in a folder of its own, for the whole run of a benchmark program.
 #pragma once
 
+#include "LatencyRelay.h"
 #include "VoucherSim.h"
 #include "ZumvoLog.h"
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -50,6 +52,7 @@ struct TSimRig {
         zumvo::ConfigureLog(log);
     }
     ~TSimRig() {
+        FFar.reset();
         zumvo::ShutdownLog();
         Http.reset();
         Https.reset();
@@ -64,6 +67,22 @@ struct TSimRig {
     }
     std::string CAFile() const { return (Folder / "ca.pem").string(); }
     sim::TVoucherSim& Sim(bool tls) { return *(tls ? Https : Http); }
+
+    // A provider far away: 25 ms each way (a 50 ms round trip), as a till across a country.
+    static constexpr std::chrono::milliseconds WanOneWay{25};
+    static constexpr double WanRoundTripNs = 2 * 1e6 * WanOneWay.count();
+    // The HTTPS simulator behind the latency relay (started at the first call); null without TLS.
+    sim::TLatencyRelay* Far() {
+        if (!FFar && HaveTls) {
+            FFar = std::make_unique<sim::TLatencyRelay>("127.0.0.1", Https->Port(), WanOneWay);
+            FFar->Start();
+        }
+        return FFar.get();
+    }
+    std::string FarBase() { return "https://127.0.0.1:" + std::to_string(Far()->Port()); }
+
+private:
+    std::unique_ptr<sim::TLatencyRelay> FFar;
 };
 
 // The floor's poster: request bytes sent by one libcurl handle, its connection kept alive between
@@ -72,7 +91,8 @@ class TFloorPoster {
 public:
     TFloorPoster(const std::string& url, const std::string& caFile, bool kept)
         : FHandle(curl_easy_init()),
-          FHeaders(curl_slist_append(nullptr, "Content-Type: text/xml; charset=utf-8")) {
+          FHeaders(curl_slist_append(curl_slist_append(nullptr, "Content-Type: text/xml; charset=utf-8"),
+                                     "Expect:")) {
         curl_easy_setopt(FHandle, CURLOPT_URL, url.c_str());
         curl_easy_setopt(FHandle, CURLOPT_HTTPHEADER, FHeaders);
         curl_easy_setopt(FHandle, CURLOPT_WRITEFUNCTION, &Discard);

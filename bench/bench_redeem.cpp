@@ -1,12 +1,20 @@
-// One voucher code redeemed end to end, as the cashier does it: the engine (TVoucherZumvo) opens
-// the real payment screen, which QTest drives headless (code typed, Redeem, Add, Done), against
-// the voucher simulator on loopback and the module's tables in a SQLite file. Beside it, in the
-// same process and run, its floor: the request bytes of one redemption posted on one libcurl
-// handle, the SQLite statements the redemption ran executed on the same database file, and one
-// log line with its flush. Over HTTP and HTTPS, on kept connections and on a new connection per
-// request.
+// The cashier's side of a code, each beside its floor in interleaved rounds (BenchPair.h):
+//  - redeem: one code end to end: the engine (TVoucherZumvo) opens the real payment screen, which
+//    QTest drives headless (code typed, Redeem, Add, Done);
+//  - check: one code on a screen already open, from the Redeem click to the answer painted;
+//  - screen_open: the payment screen built, shown, painted once and closed (figures, no floor);
+//  - sale_vs_provider_wan: a whole sale with the provider 25 ms away (Voucher pressed, screen
+//    open, code typed, Redeem, Add, Done, payment events, Complete with its FINALISE) against the
+//    same sale's provider requests alone on a kept connection to the same far-away provider.
+// The floor of redeem and check is what the module cannot do without, recorded from one of its
+// own runs: its request bytes on one libcurl handle, the SQLite statements it ran executed on the
+// same database file through a connection of their own, and one log line with its flush. Against
+// the voucher simulator on loopback over HTTP and HTTPS, on kept connections and on a new
+// connection per request, and the module's tables in a SQLite file.
+#include "BenchPair.h"
 #include "BenchSimRig.h"
 #include "FZumvoPayment.h"
+#include "PerfCounter.h"
 #include "PersistenceTestHost.h"
 #include "TRestClient.h"
 #include "TSqliteDatabase.h"
@@ -15,9 +23,12 @@
 #include "implVoucherZumvo.h"
 #include "implZumvoAPI.h"
 #include "implZumvoLogic.h"
+#include "intfZumvoInfo.h"
+#include "intfZumvoTransaction.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 #include <QTimer>
@@ -112,17 +123,63 @@ public:
     }
 
     // One code redeemed on a new invoice through the payment screen; throws unless it paid.
-    void Redeem(const std::string& code) {
+    void Redeem(const std::string& code) { Apply(code, NewEngine()); }
+
+    // A whole sale as the cashier waits for it: Voucher pressed, the screen driven (code typed,
+    // Redeem, Add, Done), the host's payment events, Complete (the engine's FINALISE).
+    void Sale(const std::string& code) {
+        auto engine = NewEngine();
+        const std::int32_t invoice = Apply(code, engine);
+        engine->Event_BeforePayment("Pallux.Invoicing.Transaction.BeforePayment", "", 0);
+        engine->Event_PaymentSuccess("Pallux.Invoicing.Transaction.AfterPaymentSuccess", "", 0);
+        std::string answer;
+        if (!engine->TransactionFinalise(Invoice(invoice).ToJSON(), answer))
+            throw std::runtime_error("the sale did not complete");
+    }
+
+    // The invoice data and settings the engine hands the payment screen, for a basket of its own.
+    TJSONDocument ScreenInvoice(pallux::IntfPtr<pallux::IINISettings>& settings) {
+        pallux::IntfPtr<zumvo::IZumvoInfo> info;
+        pallux::IntfPtr<zumvo::IZumvoTransaction> store;
+        if (!zumvo::GetSingletonService(info) || !zumvo::CreateService(store))
+            throw std::runtime_error("no ZumvoInfo or ZumvoTransaction");
+        info->GetSettings(settings);
+        TJSONDocument data = Invoice(++FInvoiceNum, 1000000.0);
+        data.Add("CurrentTillID", info->GetTillID());
+        data.Add("BasketID", store->AddBasket(info->GetTillID()));
+        data.Add("PalluxStoreID", info->GetStoreID());
+        data.Add("TvStoreStoreID", info->CalcZumvoStoreID(-1));
+        data.Add("CurrentAmount", static_cast<std::int64_t>(100000000));
+        return data;
+    }
+
+    TPersistenceTestHost Host;
+    std::shared_ptr<refhost::TSqliteDatabase> Database;
+    std::string DatabaseFile;
+
+private:
+    std::int32_t FInvoiceNum = 7000;
+
+    static pallux::IntfPtr<zumvo::TVoucherZumvo> NewEngine() {
+        return pallux::MakeIntf<zumvo::TVoucherZumvo, zumvo::TVoucherZumvo>();
+    }
+
+    static TJSONDocument Invoice(std::int32_t number, double amount = 1.0) {
         TJSONDocument invoice;
-        invoice.Add("InvoiceNum", ++FInvoiceNum);
-        invoice.Add("AfterDisc", 1.0);
+        invoice.Add("InvoiceNum", number);
+        invoice.Add("AfterDisc", amount);
         invoice.Add("Cashier", "9");
         TJSONValue item = invoice.AddArray("LineItems").AppendObject();
         item.Add("Code", "SKU1");
-        item.Add("Price", 1.0);
+        item.Add("Price", amount);
         item.Add("Quantity", 1);
+        return invoice;
+    }
 
-        // The screen is driven as soon as the engine's modal loop runs.
+    // Voucher pressed on a new invoice, the screen driven as soon as the engine's modal loop runs;
+    // answers the invoice number. Throws unless the code paid the invoice.
+    std::int32_t Apply(const std::string& code, const pallux::IntfPtr<zumvo::TVoucherZumvo>& engine) {
+        const std::int32_t number = ++FInvoiceNum;
         bool driven = false;
         QTimer watch;
         watch.setInterval(0);
@@ -136,19 +193,12 @@ public:
                 }
         });
         watch.start();
-        auto engine = pallux::MakeIntf<zumvo::TVoucherZumvo, zumvo::TVoucherZumvo>();
         std::string answer;
-        const bool done = engine->DoVoucher(invoice.ToJSON(), answer, true);
+        const bool done = engine->DoVoucher(Invoice(number).ToJSON(), answer, true);
         if (!driven || !done || TJSONDocument::Parse(answer)["VoucherAmount"].AsFloat() != 1.0)
             throw std::runtime_error("the code was not redeemed: " + answer);
+        return number;
     }
-
-    TPersistenceTestHost Host;
-    std::shared_ptr<refhost::TSqliteDatabase> Database;
-    std::string DatabaseFile;
-
-private:
-    std::int32_t FInvoiceNum = 7000;
 
     static void Drive(zumvo::TfrmZumvoPayment& screen, const std::string& code) {
         auto* edit = screen.findChild<QLineEdit*>("txtVoucherCode");
@@ -168,17 +218,6 @@ private:
 
 bench::TSimRig* gRig = nullptr;
 TRedeemHost* gHost = nullptr;
-
-void Redeem(benchmark::State& state, bool tls, bool kept) {
-    if (tls && !gRig->HaveTls) {
-        state.SkipWithError("no openssl command: HTTPS not measured");
-        return;
-    }
-    gHost->UseServer(gRig->Base(tls), gRig->CAFile(), kept);
-    for (auto _ : state)
-        gHost->Redeem("PAY-100");
-    gRig->Sim(tls).Service().Reset();
-}
 
 // A connection of its own to the host's database file for the floor's statements.
 class TRawDatabase {
@@ -211,54 +250,217 @@ private:
     sqlite3* FDb = nullptr;
 };
 
-// The floor: the recorded redemption's requests on one libcurl handle, its statements on the same
-// database file, one log line and its flush.
-void Floor(benchmark::State& state, bool tls, bool kept) {
-    if (tls && !gRig->HaveTls) {
-        state.SkipWithError("no openssl command: HTTPS not measured");
-        return;
-    }
-    gHost->UseServer(gRig->Base(tls), gRig->CAFile(), kept);
+// Runs fn while the requests and statements it causes are recorded; answers them.
+template <class Fn> TRecording Record(Fn&& fn) {
     TRecording& r = Recorded();
     r = {};
     r.Recording = true;
-    gHost->Redeem("PAY-100");
+    fn();
     r.Recording = false;
-    if (r.Requests.empty() || r.Statements.empty()) {
-        state.SkipWithError("the redemption sent or ran nothing");
-        return;
-    }
-    bench::TFloorPoster poster(gRig->Base(tls) + sim::DefaultSoapPath, gRig->CAFile(), kept);
-    TRawDatabase db(gHost->DatabaseFile);
-    for (auto _ : state) {
-        for (const auto& body : r.Requests)
-            poster.Post(body);
-        for (const auto& sql : r.Statements)
-            db.Run(sql);
+    if (r.Requests.empty())
+        throw std::runtime_error("the recorded work sent nothing");
+    return r;
+}
+
+// A floor: the recorded requests posted on one libcurl handle (kept) or a new handle each, the
+// recorded statements on the same database file, one log line and its flush.
+class TFloor {
+public:
+    TFloor(TRecording recording, const std::string& url, bool kept)
+        : FRecording(std::move(recording)), FUrl(url), FKept(kept), FPoster(url, gRig->CAFile(), true),
+          FDb(gHost->DatabaseFile) {}
+
+    void Run() {
+        for (const auto& body : FRecording.Requests) {
+            if (FKept) {
+                FPoster.Post(body);
+            } else {
+                bench::TFloorPoster poster(FUrl, gRig->CAFile(), false);
+                poster.Post(body);
+            }
+        }
+        for (const auto& sql : FRecording.Statements)
+            FDb.Run(sql);
         zumvo::LogInfo("[Floor] Response : %", "x");
         zumvo::FlushLog();
     }
-    state.counters["requests"] = static_cast<double>(r.Requests.size());
-    state.counters["statements"] = static_cast<double>(r.Statements.size());
+    const TRecording& Recording() const { return FRecording; }
+
+private:
+    TRecording FRecording;
+    std::string FUrl;
+    bool FKept;
+    bench::TFloorPoster FPoster;
+    TRawDatabase FDb;
+};
+
+bool NeedTls(benchmark::State& state, bool tls) {
+    if (tls && !gRig->HaveTls) {
+        state.SkipWithError("no openssl command: HTTPS not measured");
+        return false;
+    }
+    return true;
+}
+
+// One code end to end (engine, screen, Add, Done) against its floor.
+void RedeemPair(benchmark::State& state, bool tls, bool kept) {
+    if (!NeedTls(state, tls))
+        return;
+    gHost->UseServer(gRig->Base(tls), gRig->CAFile(), kept);
+    TFloor floor(Record([] { gHost->Redeem("PAY-100"); }), gRig->Base(tls) + sim::DefaultSoapPath, kept);
+    bench::TPairOptions options;
+    bench::RunPair(state, bench::Timed(bench::TClockKind::Wall, [] { gHost->Redeem("PAY-100"); }),
+                   bench::Timed(bench::TClockKind::Wall, [&] { floor.Run(); }), options);
+    state.counters["requests"] = static_cast<double>(floor.Recording().Requests.size());
+    state.counters["statements"] = static_cast<double>(floor.Recording().Statements.size());
     gRig->Sim(tls).Service().Reset();
+}
+
+// The payment screen open on an invoice of its own; Check() times one code from the Redeem click
+// to the answer painted.
+class TOpenScreen {
+public:
+    TOpenScreen() : FData(gHost->ScreenInvoice(FSettings)) {
+        FScreen.Prepare(FData, FSettings);
+        FScreen.show();
+        QApplication::processEvents();
+        FEdit = FScreen.findChild<QLineEdit*>("txtVoucherCode");
+        FCheck = FScreen.findChild<QAbstractButton*>("btnCheck");
+        FAdd = FScreen.findChild<QAbstractButton*>("btnOK");
+        FResponse = FScreen.findChild<QLabel*>("lblResponse");
+        if (!FEdit || !FCheck || !FAdd || !FResponse)
+            throw std::logic_error("the payment screen lacks its controls");
+    }
+    ~TOpenScreen() { FScreen.hide(); }
+    TOpenScreen(const TOpenScreen&) = delete;
+    TOpenScreen& operator=(const TOpenScreen&) = delete;
+
+    // Untimed: a fresh screen state (no list growing from code to code), the code typed. Timed:
+    // Redeem clicked, the answer painted. Untimed: the answer checked, Add.
+    double Check(const std::string& code) {
+        FScreen.Prepare(FData, FSettings);
+        FEdit->setText(QString::fromStdString(code));
+        QApplication::processEvents();
+        const double start = bench::NowNs(bench::TClockKind::Wall);
+        QTest::mouseClick(FCheck, Qt::LeftButton);
+        QApplication::processEvents(); // the answer's paint
+        const double took = bench::NowNs(bench::TClockKind::Wall) - start;
+        if (FResponse->text() != "Approved" || !FAdd->isVisible())
+            throw std::runtime_error("the code was not accepted: " + FResponse->text().toStdString());
+        QTest::mouseClick(FAdd, Qt::LeftButton);
+        return took;
+    }
+
+private:
+    pallux::IntfPtr<pallux::IINISettings> FSettings;
+    TJSONDocument FData;
+    zumvo::TfrmZumvoPayment FScreen;
+    QLineEdit* FEdit = nullptr;
+    QAbstractButton* FCheck = nullptr;
+    QAbstractButton* FAdd = nullptr;
+    QLabel* FResponse = nullptr;
+};
+
+// One code on a screen already open against its floor (the check's own requests and statements).
+void CheckPair(benchmark::State& state, bool tls, bool kept) {
+    if (!NeedTls(state, tls))
+        return;
+    gHost->UseServer(gRig->Base(tls), gRig->CAFile(), kept);
+    TOpenScreen screen;
+    TFloor floor(Record([&] { screen.Check("PAY-100"); }), gRig->Base(tls) + sim::DefaultSoapPath, kept);
+    bench::TPairOptions options;
+    bench::RunPair(
+        state,
+        [&](int calls) {
+            double total = 0;
+            for (int i = 0; i < calls; ++i)
+                total += screen.Check("PAY-100");
+            return total;
+        },
+        bench::Timed(bench::TClockKind::Wall, [&] { floor.Run(); }), options);
+    state.counters["requests"] = static_cast<double>(floor.Recording().Requests.size());
+    state.counters["statements"] = static_cast<double>(floor.Recording().Statements.size());
+    gRig->Sim(tls).Service().Reset();
+}
+
+// The payment screen on its own: built, filled, shown, painted once, closed and freed. Wall and
+// CPU time and, where the machine has the counter, instructions: medians of many opens.
+void ScreenOpen(benchmark::State& state) {
+    gHost->UseServer(gRig->Base(false), gRig->CAFile(), true);
+    pallux::IntfPtr<pallux::IINISettings> settings;
+    const TJSONDocument data = gHost->ScreenInvoice(settings);
+    bench::TInstructionCounter counter;
+    std::vector<double> wall, cpu, instructions;
+    for (auto _ : state) {
+        const double w0 = bench::NowNs(bench::TClockKind::Wall), c0 = bench::NowNs(bench::TClockKind::Cpu);
+        const std::uint64_t i0 = counter.Read();
+        {
+            zumvo::TfrmZumvoPayment screen;
+            screen.Prepare(data, settings);
+            screen.show();
+            QApplication::processEvents(); // the first paint
+            screen.hide();
+        }
+        instructions.push_back(static_cast<double>(counter.Read() - i0));
+        cpu.push_back(bench::NowNs(bench::TClockKind::Cpu) - c0);
+        wall.push_back(bench::NowNs(bench::TClockKind::Wall) - w0);
+    }
+    state.counters["wall_ns"] = bench::Quantile(wall, 0.5);
+    state.counters["wall_ns_q1"] = bench::Quantile(wall, 0.25);
+    state.counters["wall_ns_q3"] = bench::Quantile(wall, 0.75);
+    state.counters["cpu_ns"] = bench::Quantile(cpu, 0.5);
+    if (counter.Available())
+        state.counters["instructions"] = bench::Quantile(instructions, 0.5);
+    else
+        state.SetLabel("no instruction counter: " + counter.Why());
+}
+
+// A whole sale at a 50 ms round trip against the same sale's provider requests alone, both on a
+// kept connection to the far-away provider; round trips counted on the relay.
+void SalePair(benchmark::State& state) {
+    if (!NeedTls(state, true))
+        return;
+    sim::TLatencyRelay& relay = *gRig->Far();
+    gHost->UseServer(gRig->FarBase(), gRig->CAFile(), true);
+    const TRecording sale = Record([] { gHost->Sale("PAY-100"); });
+    bench::TFloorPoster poster(gRig->FarBase() + sim::DefaultSoapPath, gRig->CAFile(), true);
+    bench::TPairCounters counters;
+    auto counted = [&relay](std::map<std::string, double>& into, auto&& fn) {
+        const auto before = relay.Counts();
+        fn();
+        into["round_trips"] += static_cast<double>(relay.Counts().RoundTrips() - before.RoundTrips());
+    };
+    bench::TPairOptions options;
+    options.MinRounds = 11;
+    options.BudgetSeconds = 4;
+    bench::RunPair(state,
+                   bench::Timed(bench::TClockKind::Wall,
+                                [&] { counted(counters.Ours, [] { gHost->Sale("PAY-100"); }); }),
+                   bench::Timed(bench::TClockKind::Wall,
+                                [&] {
+                                    counted(counters.Reference, [&] {
+                                        for (const auto& body : sale.Requests)
+                                            poster.Post(body);
+                                    });
+                                }),
+                   options, &counters);
+    state.counters["requests"] = static_cast<double>(sale.Requests.size());
+    gRig->Sim(true).Service().Reset();
 }
 
 void Register() {
     for (bool tls : {false, true})
         for (bool kept : {true, false}) {
-            const std::string size = std::string(tls ? "https" : "http") + (kept ? "_kept" : "_new");
-            benchmark::RegisterBenchmark(("redeem/floor/" + size).c_str(),
-                                         [tls, kept](benchmark::State& s) {
-                                             Floor(s, tls, kept);
-                                             s.SetLabel("baseline");
-                                         })
-                ->UseRealTime()
-                ->MinTime(1.0);
-            benchmark::RegisterBenchmark(("redeem/module/" + size).c_str(),
-                                         [tls, kept](benchmark::State& s) { Redeem(s, tls, kept); })
-                ->UseRealTime()
-                ->MinTime(1.0);
+            const std::string suffix = std::string(tls ? "https" : "http") + (kept ? "" : "_new");
+            bench::RegisterPair("redeem_vs_floor_" + suffix,
+                                [tls, kept](benchmark::State& s) { RedeemPair(s, tls, kept); });
+            bench::RegisterPair("check_vs_floor_" + suffix,
+                                [tls, kept](benchmark::State& s) { CheckPair(s, tls, kept); });
         }
+    benchmark::RegisterBenchmark("figure/screen_open", ScreenOpen)
+        ->Iterations(200)
+        ->Unit(benchmark::kMicrosecond);
+    bench::RegisterPair("sale_vs_provider_wan", SalePair);
 }
 
 } // namespace

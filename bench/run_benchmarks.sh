@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Runs every benchmark program (bench_*) of a bin folder and prints, for each group and size, the
-# throughput of every variant and its CPU time relative to the group's baseline measured in the
-# same run. Benchmarks are named group/variant/size; the baseline carries the label "baseline".
-# The reference XML parser of another language (fast-xml-parser, bench/package.json) runs on the
-# same inputs when node and npm are there. The last lines are the ratios, one per line:
-#   ratio NAME VALUE     (VALUE = our time / the reference's time: below 1 is faster)
+# throughput of every variant and its time relative to the group's baseline, then the pairs: ours
+# against a reference (a floor, another parser, the round trips a request cannot do without)
+# measured in interleaved rounds in the same process (bench/BenchPair.h). The reference XML
+# parser of another language (fast-xml-parser, bench/package.json) is served to bench_xml2json by
+# node when node and npm are there. The last lines are the figures, one per line:
+#   ratio NAME VALUE         VALUE = median over the rounds of our time / the reference's time
+#   spread NAME LOW HIGH     the quartiles of the rounds' ratios
+#   roundtrips NAME OURS REFERENCE   round trips per call on the wire (the far-away pairs)
+#   figure NAME VALUE        an absolute figure (the payment screen's opening)
 #   bench/run_benchmarks.sh BIN_DIR [extra Google Benchmark options]
 set -euo pipefail
 
@@ -18,6 +22,15 @@ shift
 OUT_DIR=$(mktemp -d)
 trap 'rm -rf "$OUT_DIR"' EXIT
 
+BENCH_SRC=$(cd "$(dirname "$0")" && pwd)
+if [ -x "$BIN_DIR/bench_xml2json" ] && command -v node >/dev/null && command -v npm >/dev/null; then
+    echo "== fast-xml-parser (node $(node --version)), served to bench_xml2json"
+    [ -d "$BENCH_SRC/node_modules/fast-xml-parser" ] ||
+        (cd "$BENCH_SRC" && npm ci --no-audit --no-fund --silent)
+    "$BIN_DIR/bench_xml2json" --write-inputs "$OUT_DIR"
+    export ZUMVO_XML_REFERENCE="NODE_PATH='$BENCH_SRC/node_modules' node '$BENCH_SRC/xml_reference.js' --serve '$OUT_DIR'"
+fi
+
 found=0
 for bin in "$BIN_DIR"/bench_*; do
     [ -f "$bin" ] && [ -x "$bin" ] || continue
@@ -29,15 +42,6 @@ done
 if [ "$found" -eq 0 ]; then
     echo "no benchmark programs (bench_*) in $BIN_DIR" >&2
     exit 1
-fi
-
-BENCH_SRC=$(cd "$(dirname "$0")" && pwd)
-if [ -x "$BIN_DIR/bench_xml2json" ] && command -v node >/dev/null && command -v npm >/dev/null; then
-    echo "== fast-xml-parser (node $(node --version))"
-    [ -d "$BENCH_SRC/node_modules/fast-xml-parser" ] ||
-        (cd "$BENCH_SRC" && npm ci --no-audit --no-fund --silent)
-    "$BIN_DIR/bench_xml2json" --write-inputs "$OUT_DIR"
-    NODE_PATH="$BENCH_SRC/node_modules" node "$BENCH_SRC/xml_reference.js" "$OUT_DIR" | tee "$OUT_DIR/node.jsonl"
 fi
 
 python3 - "$OUT_DIR" <<'EOF'
@@ -60,8 +64,8 @@ for path in sorted(glob.glob(os.path.join(sys.argv[1], "*.json"))):
     groups = {}
     for b in runs:
         parts = b["name"].removesuffix("/real_time").split("/")
-        if len(parts) < 3:
-            continue
+        if len(parts) < 3 or parts[0] in ("pair", "figure"):
+            continue  # the pairs and the figures have lines of their own below
         groups.setdefault((parts[0], parts[-1]), []).append(b)
     for (group, size), items in groups.items():
         baseline = next((b for b in items if b.get("label") == "baseline"), None)
@@ -75,46 +79,48 @@ for path in sorted(glob.glob(os.path.join(sys.argv[1], "*.json"))):
                 ratio = f"{time_ns(b) / time_ns(baseline):.2f}x"
             print(f"{b['name']:<46} {mbs:>10.1f} {ratio:>18}")
 
-# Every measured benchmark by name: CPU time and wall time in ns; other languages' wall time.
-cpu, wall = {}, {}
-for path in glob.glob(os.path.join(sys.argv[1], "*.json")):
+# The pairs (pair/NAME) and figures (figure/NAME), in the order the programs ran them.
+pairs, figures = [], []
+for path in sorted(glob.glob(os.path.join(sys.argv[1], "*.json"))):
     if os.path.getsize(path) == 0:
         continue
     with open(path) as f:
         for b in json.load(f)["benchmarks"]:
-            if b.get("run_type", "iteration") == "iteration" and not b.get("error_occurred"):
-                name = "/".join(b["name"].split("/")[:3])  # without /min_time:... and /real_time
-                cpu[name] = time_ns(b, "cpu_time")
-                wall[name] = time_ns(b, "real_time")
-node = os.path.join(sys.argv[1], "node.jsonl")
-if os.path.exists(node):
-    with open(node) as f:
-        for line in f:
-            r = json.loads(line)
-            wall[r["name"]] = r["ns_per_op"]
+            if b.get("run_type", "iteration") != "iteration":
+                continue
+            kind, _, name = b["name"].partition("/")
+            name = name.split("/")[0]
+            if b.get("error_occurred"):
+                print(f"# {b['name']}: {b.get('error_message', 'failed')}")
+            elif kind == "pair" and "ratio" in b:
+                pairs.append((name, b))
+            elif kind == "figure":
+                figures.append((name, b))
 
-# ratio NAME: ours, reference, and whether to compare wall time (other processes, network).
-RATIOS = []
-for size in ("small", "1MB"):
-    RATIOS += [
-        (f"answer_vs_pugixml_parse_{size}", f"xml2json/answer/{size}", f"xml2json/pugixml_parse/{size}", False),
-        (f"answer_json_text_vs_pugixml_parse_{size}", f"xml2json/answer_json_text/{size}",
-         f"xml2json/pugixml_parse/{size}", False),
-        (f"answer_vs_boost_ptree_{size}", f"xml2json/answer/{size}", f"xml2json/boost_ptree/{size}", False),
-        (f"answer_vs_fast_xml_parser_{size}", f"xml2json/answer/{size}", f"xml2json/fast_xml_parser/{size}", True),
-    ]
-for scheme in ("http", "https"):
-    for conn in ("kept", "new"):
-        RATIOS.append((f"transaction_vs_floor_{scheme}_{conn}", f"request/module/{scheme}_{conn}",
-                       f"request/floor/{scheme}_{conn}", True))
-        # The host keeps its connections: the kept figure is the plain name.
-        RATIOS.append((f"redeem_vs_floor_{scheme}" + ("" if conn == "kept" else "_new"),
-                       f"redeem/module/{scheme}_{conn}", f"redeem/floor/{scheme}_{conn}", True))
+def ms(ns):
+    return f"{ns / 1e6:.3f}"
+
 print()
-for name, ours, reference, use_wall in RATIOS:
-    table = wall if use_wall else cpu
-    if ours in table and reference in table and table[reference] > 0:
-        print(f"ratio {name} {table[ours] / table[reference]:.3f}")
-    else:
-        print(f"# ratio {name}: not measured ({ours if ours not in table else reference} missing)")
+print(f"{'pair':<40} {'ours ms':>10} {'ref ms':>10} {'ratio':>7} {'quartiles':>13} {'rounds':>7}")
+for name, b in pairs:
+    print(f"{name:<40} {ms(b['ours_ns']):>10} {ms(b['reference_ns']):>10} {b['ratio']:>7.3f} "
+          f"{b['ratio_q1']:>6.3f}-{b['ratio_q3']:<6.3f} {int(b['rounds']):>7}")
+print()
+for name, b in figures:
+    if name == "screen_open":
+        print(f"figure screen_open_wall_us {b['wall_ns'] / 1e3:.0f}")
+        print(f"figure screen_open_cpu_us {b['cpu_ns'] / 1e3:.0f}")
+        if "instructions" in b:
+            print(f"figure screen_open_instructions {b['instructions']:.0f}")
+        else:
+            print(f"# figure screen_open_instructions: not measured ({b.get('label', 'no counter')})")
+for name, b in pairs:
+    if "ours_round_trips" in b:
+        print(f"roundtrips {name} {b['ours_round_trips']:.2f} {b.get('reference_round_trips', 0):.2f}")
+        if b.get("ours_connections", 0) > 0:
+            print(f"# {name}: {b['ours_connections']:.2f} new connections per code, "
+                  f"{b.get('ours_resumed_tls', 0):.2f} resumed a TLS session")
+for name, b in pairs:
+    print(f"ratio {name} {b['ratio']:.3f}")
+    print(f"spread {name} {b['ratio_q1']:.3f} {b['ratio_q3']:.3f}")
 EOF

@@ -395,6 +395,10 @@ void TfrmZumvoPayment::TImpl::btnCheckClick() {
         txtVoucherCode->setText(code);
         if (code.trimmed().isEmpty())
             return;
+        // The focus stays in the code box while Redeem is disabled; a disabled button's focus
+        // would pass along the chain to Done, repainting the basket side for nothing and leaving
+        // Done to take the cashier's next key.
+        txtVoucherCode->setFocus();
         auto progress = ShowButtonProgress(btnCheck, "Connecting...");
         CurrentTransaction = TJSONDocument::NewObject();
         Valid = false;
@@ -427,6 +431,7 @@ void TfrmZumvoPayment::TImpl::btnCheckClick() {
         progress.reset();
         btnCheck->setEnabled(false);
         pnlVoucher->show();
+        btnOK->setFocus(); // Add (or Retry) is the cashier's next step
         if (!r.Problem.empty())
             ShowError(r.Problem);
     });
@@ -447,8 +452,11 @@ void TfrmZumvoPayment::TImpl::ReturnToEntry() {
     txtVoucherCode->clear();
     CurrentTransaction = TJSONDocument::NewObject();
     Valid = false;
-    pnlVoucher->hide();
     btnCheck->setEnabled(true);
+    // Before the answer's panel hides with Add in it: the next code (typed or from a scanner that
+    // types) goes to the code box, not to whatever button the focus would pass to.
+    txtVoucherCode->setFocus();
+    pnlVoucher->hide();
 }
 
 void TfrmZumvoPayment::TImpl::btnScanClick() {

@@ -61,6 +61,12 @@ void TSimServer::UseTls(const std::string& certFile, const std::string& keyFile)
     FTls = true;
 }
 
+void TSimServer::SetIdleTimeout(int seconds) {
+    if (FStarted)
+        throw std::runtime_error("the idle time-out must be set before the server starts");
+    FServer->set_keep_alive_timeout(seconds);
+}
+
 TSimServer::~TSimServer() {
     Stop();
 }
@@ -83,6 +89,17 @@ int TSimServer::Start(const std::string& host, int port) {
             }
             ReplyError(res, 500, message);
         });
+    FServer->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
+        ++FRequests;
+        if (req.has_header("Expect"))
+            ++FWithExpect;
+        if (req.ssl) {
+            ++FOverTls;
+            if (SSL_session_reused(const_cast<SSL*>(req.ssl)) == 1)
+                ++FOnResumedTls;
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
     FServer->set_logger([this](const httplib::Request& req, const httplib::Response& res) {
         if (FRequestLog)
             std::cerr << req.method << ' ' << req.path << " -> " << res.status << std::endl;
@@ -90,6 +107,11 @@ int TSimServer::Start(const std::string& host, int port) {
     // An answer goes out in more than one write; with Nagle's algorithm the second waits for the
     // client's delayed acknowledgement (about 40 ms) on a kept-alive connection.
     FServer->set_tcp_nodelay(true);
+    // httplib closes a kept-alive connection after its fifth request by default, which makes every
+    // fifth request of a client pay a new connection (three round trips to a distant server over
+    // HTTPS). Providers' servers keep a connection for far more (nginx: 1000 requests); the idle
+    // time-out (5 s) still closes the connections of a quiet till.
+    FServer->set_keep_alive_max_count(1000);
     // httplib's default also sets SO_REUSEPORT, which lets a second server share a port that is
     // in use; a simulator that asks for a busy port must fail instead.
     FServer->set_socket_options([](socket_t sock) {
@@ -165,6 +187,15 @@ void TSimServer::EndKeptConnections(int port) {
             shutdown(fd, SHUT_RD);
         return false;
     });
+}
+
+TSimServer::TRequestCounts TSimServer::RequestCounts() const {
+    TRequestCounts c;
+    c.Requests = FRequests;
+    c.WithExpect = FWithExpect;
+    c.OverTls = FOverTls;
+    c.OnResumedTls = FOnResumedTls;
+    return c;
 }
 
 bool TSimServer::Stopping() const {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -37,6 +38,10 @@ public:
     // its own members must call it in its own destructor, before those members go.
     void Stop();
 
+    // Closes a kept-alive connection after this many seconds without a request (5 by default);
+    // call before Start. Over TLS the server sends TLS's closing alert first.
+    void SetIdleTimeout(int seconds);
+
     int Port() const { return FPort; }
     // Shuts the reading side of every connection this process accepted on the port: a connection
     // a client keeps alive ends at once instead of at httplib's keep-alive time-out (5 s), while
@@ -45,6 +50,17 @@ public:
     bool Stopping() const;
     // One line per request on stderr ("POST /path -> 200"); off by default.
     void SetRequestLog(bool on) { FRequestLog = on; }
+
+    // What the requests received so far carried, beyond their content: what a client spent on
+    // the way (an Expect header makes it wait a round trip for "100 Continue"; a TLS connection
+    // opened without resuming a session costs the full handshake).
+    struct TRequestCounts {
+        std::int64_t Requests = 0;
+        std::int64_t WithExpect = 0;   // carried an Expect header
+        std::int64_t OverTls = 0;      // came over TLS
+        std::int64_t OnResumedTls = 0; // came over a TLS connection that resumed a session
+    };
+    TRequestCounts RequestCounts() const;
 
 protected:
     // Registers the routes; called once by Start before the socket is bound.
@@ -68,6 +84,7 @@ private:
     int FPort = 0;
     bool FStarted = false;
     std::atomic<bool> FRequestLog = false;
+    std::atomic<std::int64_t> FRequests = 0, FWithExpect = 0, FOverTls = 0, FOnResumedTls = 0;
     std::atomic<bool> FListenEnded = false;
     mutable std::mutex FStopMutex;
     std::condition_variable FStopSignal;

@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QImage>
 #include <QTimer>
 
@@ -113,6 +114,27 @@ TEST_F(PaymentScreenTest, CodesAreSentForWhatIsStillOutstanding) {
     const TJSONDocument stored = TJSONDocument::Parse(rows[0]["Response"].AsString());
     EXPECT_EQ(stored["Zumvo"].AsString(), "PAY10");
     EXPECT_EQ(stored["PaymentAmount"].AsString(), "10");
+    SaveRedeemed();
+}
+
+// After an answer the focus is on its button (Add, or Retry); after it, in the code box, where a
+// scanner that types puts the next code. It never passes to Done on its way.
+TEST_F(PaymentScreenTest, TheFocusFollowsTheCashiersNextStep) {
+    QApplication::setActiveWindow(form.get());
+    auto* box = Control<QLineEdit>(*form, "txtVoucherCode");
+    auto* next = Control<QPushButton>(*form, "btnOK");
+    for (const char* code : {"PAY10", "BLOCKED"}) {
+        SCOPED_TRACE(code);
+        Redeem(code);
+        EXPECT_EQ(form->focusWidget(), next)
+            << "focus on " << form->focusWidget()->objectName().toStdString();
+        Click("btnOK");
+        EXPECT_EQ(form->focusWidget(), box) << "focus on " << form->focusWidget()->objectName().toStdString();
+    }
+    QTest::keyClicks(form->focusWidget(), "PAY10");
+    EXPECT_EQ(box->text(), "PAY10");
+    Click("btnDone");
+    EXPECT_EQ(form->result(), QDialog::Accepted);
     SaveRedeemed();
 }
 

@@ -1,5 +1,6 @@
 // The host's REST client over kept connections and HTTPS, against loopback servers: certificates
 // come from a throw-away CA made with the openssl command for this run.
+#include "LatencyRelay.h"
 #include "TRestClient.h"
 #include "VoucherSim.h"
 
@@ -212,4 +213,83 @@ TEST_F(RestTlsTest, ARequestTheServerDroppedAfterReadingItIsNotSentAgain) {
         EXPECT_NE(std::string(e.what()).find("it is not sent again"), std::string::npos) << e.what();
     }
     EXPECT_EQ(voucherSim.Service().Ledger().size(), 2u) << "the dropped request was carried out once";
+}
+
+// Through a relay that holds every chunk 20 ms each way, the round trips a request waits for are
+// counted on the wire: TCP, a TLS 1.3 handshake (one round trip) and the request on a new
+// connection; the request alone on a kept one; no round trip for "100 Continue", whatever the
+// body's size; and a new connection after the server closed the idle one (without TLS's closing
+// alert, as nginx does on its idle time-out) resumes the TLS session.
+TEST_F(RestTlsTest, AFarAwayServerCostsOneRoundTripPerRequestAndThreeForANewConnection) {
+    sim::TVoucherSim voucherSim{sim::TVoucherCatalogue()};
+    voucherSim.UseTls((Folder / "server.pem").string(), (Folder / "server.key").string());
+    sim::TLatencyRelay relay("127.0.0.1", voucherSim.Start(), std::chrono::milliseconds(20));
+    const std::string base = "https://127.0.0.1:" + std::to_string(relay.Start());
+    auto connections = std::make_shared<TRestConnections>();
+    struct TStep {
+        const char* Name;
+        std::string Body;
+        bool ServerClosesFirst;
+        std::int64_t RoundTrips;
+        long NewConnections;
+    };
+    const TStep steps[] = {
+        {"the first request: TCP, TLS 1.3, the request", "first", false, 3, 1},
+        {"a new client object on the kept connection", "second", false, 1, 0},
+        {"a body over libcurl's threshold for Expect: 100-continue (1 MB)", std::string(1100000, 'x'), false,
+         1, 0},
+        {"after the server closed the idle connection: TCP, resumed TLS, the request", "fourth", true, 3, 1},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.Name);
+        if (step.ServerClosesFirst) {
+            relay.CloseAllFromServer();
+            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (relay.Counts().ServerEnds == 0 && std::chrono::steady_clock::now() < end)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            ASSERT_EQ(relay.Counts().ServerEnds, 1) << "the server's close never reached the client";
+        }
+        const auto before = relay.Counts();
+        auto rest = Client((Folder / "ca.pem").string(), connections);
+        rest->SetBaseURL(base);
+        const std::string answer = rest->Post(voucherSim.Path(), step.Body, {}, 0);
+        EXPECT_NE(answer.find("Fault"), std::string::npos) << answer; // not a SOAP request: a fault
+        EXPECT_EQ(relay.Counts().RoundTrips() - before.RoundTrips(), step.RoundTrips);
+        EXPECT_EQ(rest->LastNewConnections(), step.NewConnections);
+    }
+    const auto seen = voucherSim.RequestCounts();
+    EXPECT_EQ(seen.Requests, 4);
+    EXPECT_EQ(seen.WithExpect, 0) << "no request waits for 100 Continue";
+    EXPECT_EQ(seen.OverTls, 4);
+    EXPECT_EQ(seen.OnResumedTls, 1) << "the second connection resumed the first one's TLS session";
+}
+
+// A server whose idle time-out closes with TLS's closing alert leaves that alert waiting on the
+// kept connection, which libcurl then takes for alive: the request goes out on it, the alert comes
+// back at once, and libcurl sends the request on a new connection (nothing of the body had left).
+// No round trip is lost, the session is resumed and the code is not refused.
+TEST_F(RestTlsTest, AConnectionClosedWithTlsClosingAlertCostsNoExtraRoundTrip) {
+    sim::TVoucherSim voucherSim{sim::TVoucherCatalogue()};
+    voucherSim.UseTls((Folder / "server.pem").string(), (Folder / "server.key").string());
+    voucherSim.SetIdleTimeout(1);
+    sim::TLatencyRelay relay("127.0.0.1", voucherSim.Start(), std::chrono::milliseconds(20));
+    const std::string base = "https://127.0.0.1:" + std::to_string(relay.Start());
+    auto connections = std::make_shared<TRestConnections>();
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i == 0 ? "the first request" : "after the server's idle time-out");
+        if (i == 1) {
+            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (relay.Counts().ServerEnds == 0 && std::chrono::steady_clock::now() < end)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            ASSERT_EQ(relay.Counts().ServerEnds, 1) << "the server's close never reached the client";
+        }
+        const auto before = relay.Counts();
+        auto rest = Client((Folder / "ca.pem").string(), connections);
+        rest->SetBaseURL(base);
+        EXPECT_NO_THROW(rest->Post(voucherSim.Path(), std::string(5000, 'x'), {}, 0));
+        EXPECT_EQ(relay.Counts().RoundTrips() - before.RoundTrips(), 3);
+        EXPECT_EQ(rest->LastNewConnections(), 1);
+    }
+    EXPECT_EQ(voucherSim.RequestCounts().Requests, 2) << "the request on the closed connection never arrived";
+    EXPECT_EQ(voucherSim.RequestCounts().OnResumedTls, 1);
 }
