@@ -24,6 +24,8 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
+#include <utility>
 
 namespace zumvo {
 
@@ -85,6 +87,46 @@ const QImage& ScaledLogo() {
     return logo;
 }
 
+QFont Tahoma(int pixels) {
+    QFont font("Tahoma");
+    font.setPixelSize(pixels);
+    return font;
+}
+
+// The screen's two fonts: values, buttons and code entry in the large one, captions in the small.
+struct TScreenFonts {
+    QFont Large = Tahoma(LargeTextPixels);
+    QFont Small = Tahoma(14);
+};
+
+QLabel* NewLabel(QWidget* parent, const char* name, const QString& text, QRect geometry, const QFont& font,
+                 Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(name);
+    l->setGeometry(geometry);
+    l->setFont(font);
+    l->setAlignment(align);
+    return l;
+}
+
+QPushButton* NewButton(QWidget* parent, const char* name, const QString& text, QRect geometry,
+                       const QFont& font) {
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(name);
+    b->setGeometry(geometry);
+    b->setFont(font);
+    b->setAutoDefault(false);
+    return b;
+}
+
+QFrame* NewPanel(QWidget* parent, const char* name, QRect geometry) {
+    auto* p = new QFrame(parent);
+    p->setObjectName(name);
+    p->setGeometry(geometry);
+    p->setFrameShape(QFrame::StyledPanel);
+    return p;
+}
+
 } // namespace
 
 struct TfrmZumvoPayment::TImpl {
@@ -139,7 +181,11 @@ struct TfrmZumvoPayment::TImpl {
     pallux::IntfPtr<IZumvoTransaction> Transactions;
     pallux::IntfPtr<IZumvoQRDetect> QRDetect;
 
+    // The controls, built in tab order by one builder per part of the screen.
     void BuildControls();
+    void BuildBasketPanel(const TScreenFonts& fonts);
+    void BuildEntryPanel(const TScreenFonts& fonts);
+    void BuildAnswerPanel(const TScreenFonts& fonts);
     void FormCreate();
     void ProcessVisibility();
     void btnCheckClick();
@@ -176,99 +222,80 @@ void TfrmZumvoPayment::TImpl::BuildControls() {
                         Qt::WindowTitleHint);
     Form.setFixedSize(814, 461);
 
-    QFont large("Tahoma");
-    large.setPixelSize(LargeTextPixels);
-    QFont small("Tahoma");
-    small.setPixelSize(14);
-    const QColor highlight = Form.palette().color(QPalette::Highlight);
-
-    auto label = [&](QWidget* parent, const char* name, const QString& text, QRect geometry,
-                     const QFont& font, Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
-        auto* l = new QLabel(text, parent);
-        l->setObjectName(name);
-        l->setGeometry(geometry);
-        l->setFont(font);
-        l->setAlignment(align);
-        return l;
-    };
-    auto button = [&](QWidget* parent, const char* name, const QString& text, QRect geometry) {
-        auto* b = new QPushButton(text, parent);
-        b->setObjectName(name);
-        b->setGeometry(geometry);
-        b->setFont(large);
-        b->setAutoDefault(false);
-        return b;
-    };
-    auto panel = [&](QWidget* parent, const char* name, QRect geometry) {
-        auto* p = new QFrame(parent);
-        p->setObjectName(name);
-        p->setGeometry(geometry);
-        p->setFrameShape(QFrame::StyledPanel);
-        return p;
-    };
-
-    // Left: logo, totals, the list of added codes, Done and Cancel.
-    pnlBasket = panel(&Form, "pnlBasket", QRect(0, 0, 225, 461));
-    img1 = label(pnlBasket, "img1", {}, QRect(1, 1, 223, 96), small, Qt::AlignCenter);
-    img1->setPixmap(QPixmap::fromImage(ScaledLogo()));
-    const auto right = Qt::AlignRight | Qt::AlignVCenter;
-    label(pnlBasket, "lblInvoiceTotalCaption", "Invoice Total", QRect(4, 106, 112, 28), small, right);
-    lblInvoiceTotal = label(pnlBasket, "lblInvoiceTotal", "0.00", QRect(118, 106, 102, 28), large, right);
-    label(pnlBasket, "lblOutstandingCaption", "Outstanding", QRect(4, 138, 112, 28), small, right);
-    lblOutstanding = label(pnlBasket, "lblOutstanding", "0.00", QRect(118, 138, 102, 28), large, right);
-    label(pnlBasket, "lblBasketTotalCaption", "Basket Total", QRect(4, 170, 112, 28), small, right);
-    lblBasketTotal = label(pnlBasket, "lblBasketTotal", "0.00", QRect(118, 170, 102, 28), large, right);
-    for (QLabel* value : {lblInvoiceTotal, lblOutstanding, lblBasketTotal})
-        SetTextColour(value, highlight);
-    lblTransactions = label(pnlBasket, "lblTransactions", "Transactions", QRect(6, 206, 214, 26), large);
-    lblTransactionList = label(pnlBasket, "lblTransactionList", "-", QRect(6, 234, 214, 146), small,
-                               Qt::AlignLeft | Qt::AlignTop);
-    lblTransactionList->setWordWrap(true);
-    btnDone = button(pnlBasket, "btnDone", "SAVE", QRect(6, 388, 104, 66));
-    btnCancel = button(pnlBasket, "btnCancel", "Cancel", QRect(115, 388, 104, 66));
-    SetTextColour(btnCancel, Qt::red);
-
-    // Right: code entry, then the provider's answer.
-    pnlTransaction = panel(&Form, "pnlTransaction", QRect(225, 0, 589, 461));
-    pnlInput = panel(pnlTransaction, "pnlInput", QRect(0, 0, 589, 100));
-    label(pnlInput, "lblEnterZumvo", "Enter Zumvo", QRect(10, 6, 300, 28), large);
-    txtVoucherCode = new QLineEdit(pnlInput);
-    txtVoucherCode->setObjectName("txtVoucherCode");
-    txtVoucherCode->setGeometry(10, 40, 330, 48);
-    txtVoucherCode->setFont(large);
-    btnScan = button(pnlInput, "btnScan", "Scan", QRect(350, 40, 100, 48));
-    btnCheck = button(pnlInput, "btnCheck", "Redeem", QRect(458, 40, 122, 48));
-
-    pnlVoucher = panel(pnlTransaction, "pnlVoucher", QRect(0, 100, 589, 361));
-    const int captionX = 10, captionW = 200, valueX = 215, valueW = 364, rowH = 32;
-    auto row = [&](int i) { return 12 + i * 40; };
-    lblResponseCaption = label(pnlVoucher, "lblResponseCaption",
-                               "Zumvo Response:", QRect(captionX, row(0), captionW, rowH), large);
-    lblResponse = label(pnlVoucher, "lblResponse", {}, QRect(valueX, row(0), valueW, rowH), large);
-    lblVSPDesc =
-        label(pnlVoucher, "lblVSPDesc", "xxxxx Response:", QRect(captionX, row(1), captionW, rowH), large);
-    lblVSPResponse = label(pnlVoucher, "lblVSPResponse", {}, QRect(valueX, row(1), valueW, rowH), large);
-    lblDetailsCaption =
-        label(pnlVoucher, "lblDetailsCaption", "Details:", QRect(captionX, row(2), captionW, rowH), large);
-    lblDetails = label(pnlVoucher, "lblDetails", {}, QRect(valueX, row(2), valueW, rowH), large);
-    lblAmountCaption = label(pnlVoucher, "lblAmountCaption",
-                             "Total Amount:", QRect(captionX, row(3), captionW, rowH), large);
-    lblAmount = label(pnlVoucher, "lblAmount", {}, QRect(valueX, row(3), valueW, rowH), large);
-    lblPaymentAmountCaption = label(pnlVoucher, "lblPaymentAmountCaption", "> Payments",
-                                    QRect(captionX + 20, row(4), captionW, rowH), large);
-    lblPaymentAmount = label(pnlVoucher, "lblPaymentAmount", {}, QRect(valueX, row(4), valueW, rowH), large);
-    lblDiscountAmountCaption = label(pnlVoucher, "lblDiscountAmountCaption", "> Discounts",
-                                     QRect(captionX + 20, row(5), captionW, rowH), large);
-    lblDiscountAmount =
-        label(pnlVoucher, "lblDiscountAmount", {}, QRect(valueX, row(5), valueW, rowH), large);
-    btnOK = button(pnlVoucher, "btnOK", "Add", QRect(429, 290, 150, 60));
-    pnlVoucher->hide();
+    // Built in tab order. Left: the basket. Right: code entry, then the provider's answer.
+    const TScreenFonts fonts;
+    BuildBasketPanel(fonts);
+    pnlTransaction = NewPanel(&Form, "pnlTransaction", QRect(225, 0, 589, 461));
+    BuildEntryPanel(fonts);
+    BuildAnswerPanel(fonts);
 
     QObject::connect(btnCheck, &QPushButton::clicked, &Form, [this] { btnCheckClick(); });
     QObject::connect(btnOK, &QPushButton::clicked, &Form, [this] { btnOKClick(); });
     QObject::connect(btnScan, &QPushButton::clicked, &Form, [this] { btnScanClick(); });
     QObject::connect(btnDone, &QPushButton::clicked, &Form, [this] { btnDoneClick(); });
     QObject::connect(btnCancel, &QPushButton::clicked, &Form, [this] { btnCancelClick(); });
+}
+
+void TfrmZumvoPayment::TImpl::BuildBasketPanel(const TScreenFonts& fonts) {
+    // Logo, totals, the list of added codes, Done and Cancel.
+    pnlBasket = NewPanel(&Form, "pnlBasket", QRect(0, 0, 225, 461));
+    img1 = NewLabel(pnlBasket, "img1", {}, QRect(1, 1, 223, 96), fonts.Small, Qt::AlignCenter);
+    img1->setPixmap(QPixmap::fromImage(ScaledLogo()));
+    const auto right = Qt::AlignRight | Qt::AlignVCenter;
+    const QColor highlight = Form.palette().color(QPalette::Highlight);
+    const auto total = [&](const char* caption, const char* captionText, const char* value, int y) {
+        NewLabel(pnlBasket, caption, captionText, QRect(4, y, 112, 28), fonts.Small, right);
+        QLabel* l = NewLabel(pnlBasket, value, "0.00", QRect(118, y, 102, 28), fonts.Large, right);
+        SetTextColour(l, highlight);
+        return l;
+    };
+    lblInvoiceTotal = total("lblInvoiceTotalCaption", "Invoice Total", "lblInvoiceTotal", 106);
+    lblOutstanding = total("lblOutstandingCaption", "Outstanding", "lblOutstanding", 138);
+    lblBasketTotal = total("lblBasketTotalCaption", "Basket Total", "lblBasketTotal", 170);
+    lblTransactions =
+        NewLabel(pnlBasket, "lblTransactions", "Transactions", QRect(6, 206, 214, 26), fonts.Large);
+    lblTransactionList = NewLabel(pnlBasket, "lblTransactionList", "-", QRect(6, 234, 214, 146), fonts.Small,
+                                  Qt::AlignLeft | Qt::AlignTop);
+    lblTransactionList->setWordWrap(true);
+    btnDone = NewButton(pnlBasket, "btnDone", "SAVE", QRect(6, 388, 104, 66), fonts.Large);
+    btnCancel = NewButton(pnlBasket, "btnCancel", "Cancel", QRect(115, 388, 104, 66), fonts.Large);
+    SetTextColour(btnCancel, Qt::red);
+}
+
+void TfrmZumvoPayment::TImpl::BuildEntryPanel(const TScreenFonts& fonts) {
+    pnlInput = NewPanel(pnlTransaction, "pnlInput", QRect(0, 0, 589, 100));
+    NewLabel(pnlInput, "lblEnterZumvo", "Enter Zumvo", QRect(10, 6, 300, 28), fonts.Large);
+    txtVoucherCode = new QLineEdit(pnlInput);
+    txtVoucherCode->setObjectName("txtVoucherCode");
+    txtVoucherCode->setGeometry(10, 40, 330, 48);
+    txtVoucherCode->setFont(fonts.Large);
+    btnScan = NewButton(pnlInput, "btnScan", "Scan", QRect(350, 40, 100, 48), fonts.Large);
+    btnCheck = NewButton(pnlInput, "btnCheck", "Redeem", QRect(458, 40, 122, 48), fonts.Large);
+}
+
+void TfrmZumvoPayment::TImpl::BuildAnswerPanel(const TScreenFonts& fonts) {
+    // Six rows of a caption and its value; the payment and discount captions are indented under
+    // the total.
+    pnlVoucher = NewPanel(pnlTransaction, "pnlVoucher", QRect(0, 100, 589, 361));
+    const auto row = [&](int i, const char* caption, const QString& captionText, const char* value,
+                         int indent = 0) {
+        const int y = 12 + i * 40, height = 32;
+        QLabel* c =
+            NewLabel(pnlVoucher, caption, captionText, QRect(10 + indent, y, 200, height), fonts.Large);
+        QLabel* v = NewLabel(pnlVoucher, value, {}, QRect(215, y, 364, height), fonts.Large);
+        return std::pair{c, v};
+    };
+    std::tie(lblResponseCaption, lblResponse) =
+        row(0, "lblResponseCaption", "Zumvo Response:", "lblResponse");
+    std::tie(lblVSPDesc, lblVSPResponse) = row(1, "lblVSPDesc", "xxxxx Response:", "lblVSPResponse");
+    std::tie(lblDetailsCaption, lblDetails) = row(2, "lblDetailsCaption", "Details:", "lblDetails");
+    std::tie(lblAmountCaption, lblAmount) = row(3, "lblAmountCaption", "Total Amount:", "lblAmount");
+    std::tie(lblPaymentAmountCaption, lblPaymentAmount) =
+        row(4, "lblPaymentAmountCaption", "> Payments", "lblPaymentAmount", 20);
+    std::tie(lblDiscountAmountCaption, lblDiscountAmount) =
+        row(5, "lblDiscountAmountCaption", "> Discounts", "lblDiscountAmount", 20);
+    btnOK = NewButton(pnlVoucher, "btnOK", "Add", QRect(429, 290, 150, 60), fonts.Large);
+    pnlVoucher->hide();
 }
 
 void TfrmZumvoPayment::TImpl::FormCreate() {

@@ -311,67 +311,80 @@ std::string EscapeForMasking(std::string_view text) {
     return out;
 }
 
+// The name of the attribute whose value opens with the quote at `quote`: it ends before '=' and
+// blanks, and starts after the tag's name (which ends at nameEnd).
+std::string_view AttributeNameBefore(std::string_view xml, std::size_t nameEnd, std::size_t quote) {
+    std::size_t end = quote;
+    while (end > nameEnd && (xml[end - 1] == '=' || xml[end - 1] == ' '))
+        --end;
+    std::size_t start = end;
+    while (start > nameEnd && !IsNameEnd(xml[start - 1]))
+        --start;
+    return xml.substr(start, end - start);
+}
+
+// The position of the '>' that closes the tag whose name ends at nameEnd (quoted values may hold
+// one); npos when the text ends first. A password attribute's value is masked on the way: out gets
+// the text from `copied` up to its opening quote and MaskedPassword, and `copied` moves to its
+// closing quote.
+std::size_t MaskPasswordAttributes(std::string_view xml, std::size_t nameEnd, std::string& out,
+                                   std::size_t& copied) {
+    std::size_t at = nameEnd;
+    while (at < xml.size()) {
+        const char c = xml[at];
+        if (c == '>')
+            return at;
+        if (c == '"' || c == '\'') {
+            const std::size_t close = xml.find(c, at + 1);
+            if (close == std::string_view::npos)
+                return std::string_view::npos;
+            if (IsPasswordName(AttributeNameBefore(xml, nameEnd, at))) {
+                out.append(xml.substr(copied, at + 1 - copied));
+                out += MaskedPassword;
+                copied = close;
+            }
+            at = close + 1;
+            continue;
+        }
+        ++at;
+    }
+    return std::string_view::npos;
+}
+
+// The name of the tag that opens at lt ('/' first for an end tag, '!' or '?' for a comment, a
+// declaration or a processing instruction).
+std::string_view TagNameAt(std::string_view xml, std::size_t lt) {
+    std::size_t nameEnd = lt + 1;
+    while (nameEnd < xml.size() && !IsNameEnd(xml[nameEnd]))
+        ++nameEnd;
+    return xml.substr(lt + 1, nameEnd - lt - 1);
+}
+
 } // namespace
 
 std::string MaskPasswordElements(std::string_view xml) {
     std::string out;
     out.reserve(xml.size());
-    std::size_t pos = 0; // copied up to here
+    std::size_t copied = 0; // xml is copied to out up to here
     std::size_t scan = 0;
-    while (true) {
-        const std::size_t lt = xml.find('<', scan);
-        if (lt == std::string_view::npos)
-            break;
-        std::size_t nameEnd = lt + 1;
-        while (nameEnd < xml.size() && !IsNameEnd(xml[nameEnd]))
-            ++nameEnd;
-        const std::string_view name = xml.substr(lt + 1, nameEnd - lt - 1);
+    for (std::size_t lt = xml.find('<'); lt != std::string_view::npos; lt = xml.find('<', scan)) {
+        const std::string_view name = TagNameAt(xml, lt);
         if (name.empty() || name.front() == '!' || name.front() == '?') {
             scan = lt + 1;
             continue;
         }
-        // The tag's attributes, up to its '>' (quoted values may hold one); a password
-        // attribute's value is masked.
-        std::size_t at = nameEnd;
-        bool closed = false;
-        while (at < xml.size()) {
-            const char c = xml[at];
-            if (c == '>') {
-                closed = true;
-                break;
-            }
-            if (c == '"' || c == '\'') {
-                const std::size_t close = xml.find(c, at + 1);
-                if (close == std::string_view::npos)
-                    break;
-                std::size_t attrEnd = at; // the attribute's name ends before '=' and blanks
-                while (attrEnd > nameEnd && (xml[attrEnd - 1] == '=' || xml[attrEnd - 1] == ' '))
-                    --attrEnd;
-                std::size_t attrStart = attrEnd;
-                while (attrStart > nameEnd && !IsNameEnd(xml[attrStart - 1]))
-                    --attrStart;
-                if (IsPasswordName(xml.substr(attrStart, attrEnd - attrStart))) {
-                    out.append(xml.substr(pos, at + 1 - pos));
-                    out += MaskedPassword;
-                    pos = close;
-                }
-                at = close + 1;
-                continue;
-            }
-            ++at;
-        }
-        if (!closed)
+        const std::size_t gt = MaskPasswordAttributes(xml, lt + 1 + name.size(), out, copied);
+        if (gt == std::string_view::npos)
             break;
-        const std::size_t gt = at;
         if (name.front() != '/' && xml[gt - 1] != '/' && IsPasswordName(name)) {
-            out.append(xml.substr(pos, gt + 1 - pos));
+            out.append(xml.substr(copied, gt + 1 - copied));
             out += MaskedPassword;
-            pos = scan = PasswordContentEnd(xml, gt + 1);
+            copied = scan = PasswordContentEnd(xml, gt + 1);
             continue;
         }
         scan = gt + 1;
     }
-    out.append(xml.substr(std::min(pos, xml.size())));
+    out.append(xml.substr(std::min(copied, xml.size())));
     return out;
 }
 

@@ -4,9 +4,11 @@
 #include "SimpleXMLtoJSON.h"
 #include "ZumvoLog.h"
 #include "clsAdviceRetry.h"
+#include "clsBasketRows.h"
 #include "clsCodeRedemption.h"
 #include "clsModuleContainer.h"
 #include "clsMoney.h"
+#include "clsReapplication.h"
 #include "clsSysUtils.h"
 #include "clsVoucherReturn.h"
 #include "implZumvoAPI.h"
@@ -15,7 +17,6 @@
 
 #include <QApplication>
 
-#include <algorithm>
 #include <set>
 #include <stdexcept>
 
@@ -24,7 +25,6 @@ namespace zumvo {
 namespace {
 
 const std::string RepeatedPressKey = "{F4B9438F-5660-4F41-860C-C320E187B1BD}";
-const std::string NotReappliedKey = "{A3B3DE25-2C4D-4781-A394-996C0DFA3808}";
 
 std::string Repeat(char c, std::size_t n) {
     return std::string(n, c);
@@ -35,49 +35,8 @@ std::string JsonText(const std::optional<TJSONDocument>& doc) {
     return doc ? doc->ToJSON() : std::string("null");
 }
 
-// The stored status number of a transaction element; empty when the element has none.
-std::optional<std::int32_t> StatusOf(const TJSONValue& transaction) {
-    const TJSONValue status = transaction["Status"];
-    if (status.IsNull())
-        return std::nullopt;
-    return status.AsInteger();
-}
-
-bool HasStatus(const TJSONValue& transaction, TTransactionStatus status) {
-    return StatusOf(transaction) == ToInt(status);
-}
-
-// A transaction whose code the provider accepted and that was neither given back nor failed.
-// An element without Status is a screen record of an accepted code. Rows at Started (0) carry
-// no code and no amount: they were made for a code the provider refused or never answered.
-bool IsLive(const TJSONValue& transaction) {
-    const auto status = StatusOf(transaction);
-    return !status || *status == ToInt(TTransactionStatus::Redeemed) ||
-           *status == ToInt(TTransactionStatus::Finalised);
-}
-
 std::string Decimal(std::int64_t n) {
     return std::to_string(n);
-}
-
-// Codes kept once each, sorted without regard to case.
-struct TCaseInsensitiveLess {
-    bool operator()(const std::string& a, const std::string& b) const {
-        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-            const auto lower = [](char c) {
-                return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-            };
-            return lower(x) < lower(y);
-        });
-    }
-};
-using TCodeList = std::set<std::string, TCaseInsensitiveLess>;
-
-std::string Joined(const TCodeList& codes) {
-    std::string out;
-    for (const auto& code : codes)
-        out += (out.empty() ? "" : ",") + code;
-    return out;
 }
 
 } // namespace
@@ -182,6 +141,12 @@ void TVoucherZumvo::ReloadBasket() {
     FTransactions = TJSONDocument::CopyOf((*FLoadedBasket)["Transactions"]);
 }
 
+std::string TVoucherZumvo::DiscountCode() {
+    std::string code;
+    GetDiscountCode(code);
+    return code;
+}
+
 void TVoucherZumvo::GetDiscountCode(std::string& code) {
     code.clear();
     Guarded("TVoucherZumvo.GetDiscountCode", [&] {
@@ -207,39 +172,10 @@ bool PALLUX_CALL TVoucherZumvo::DoVoucher(const std::string& invoiceData, std::s
 
         LogInfo("[TVoucherZumvo.DoVoucher] " + Repeat('<', 59));
         LogInfo("[TVoucherZumvo.DoVoucher] FROM UI: %", fromScreen);
-        auto& currentBasket = Use(FCurrentBasket, "CurrentBasket");
-        auto& store = Use(FStore, "ZumvoTransaction");
-        FBasketID = currentBasket.GetBasketID();
-        if (FBasketID == -1) {
-            LogInfo("[TVoucherZumvo.DoVoucher] Adding new basket");
-            FBasketID = currentBasket.NewBasket();
-            store.AddLog("INFO", "New Basket: " + Decimal(FBasketID));
-            std::string details;
-            store.GetBasketDetailsForID(FBasketID, details);
-            FLoadedBasket = TJSONDocument::Parse(details);
-        }
-        LogInfo("[TVoucherZumvo.DoVoucher] Current Basket : %", FBasketID);
+        OpenBasket();
         RecordSaleInvoice(data["InvoiceNum"].AsInteger(-1));
-
-        auto& info = Use(FInfo, "ZumvoInfo");
-        data.Add("CurrentTillID", info.GetTillID());
-        data.Add("BasketID", FBasketID);
-        data.Add("PalluxStoreID", info.GetStoreID());
-        // The provider's store as the settings name it now, as the advices that settle or give back
-        // these codes will name it: a store read once at start-up would differ after an edit.
-        data.Add("TvStoreStoreID", info.CalcZumvoStoreID(-1));
-        data.Add("CurrentAmount", CentsOf(data["AfterDisc"].AsFloat()));
-        LogInfo("[TVoucherZumvo.DoVoucher] Data : %", data.ToJSON());
-        LogInfo("[TVoucherZumvo.DoVoucher] Transactions : %", FTransactions.ToJSON());
-
-        int validCount = 0;
-        for (int j = 0; j < FTransactions._Count(); ++j) {
-            const TJSONValue transaction = FTransactions[j];
-            LogInfo("[TVoucherZumvo.DoVoucher] % : %", j, transaction["Status"].ToJSON());
-            if (IsLive(transaction))
-                ++validCount;
-        }
-        LogInfo("[TVoucherZumvo.DoVoucher] Valid Count : %", validCount);
+        AddBasketContext(data);
+        const int validCount = CountLiveTransactions();
 
         if (validCount == 0) {
             FirstApplication(data, answer, result);
@@ -253,7 +189,7 @@ bool PALLUX_CALL TVoucherZumvo::DoVoucher(const std::string& invoiceData, std::s
             if (fromScreen)
                 RepeatedPress(answer, result);
             else
-                Reapply(data, answer, result, activity);
+                TReapplication(*this, activity).Run(data, answer, result);
         }
         if (validCount == 0 || !fromScreen)
             FLastData = TJSONDocument::Parse(invoiceData);
@@ -261,51 +197,62 @@ bool PALLUX_CALL TVoucherZumvo::DoVoucher(const std::string& invoiceData, std::s
     return result;
 }
 
+void TVoucherZumvo::OpenBasket() {
+    auto& currentBasket = Use(FCurrentBasket, "CurrentBasket");
+    auto& store = Use(FStore, "ZumvoTransaction");
+    FBasketID = currentBasket.GetBasketID();
+    if (FBasketID == -1) {
+        LogInfo("[TVoucherZumvo.DoVoucher] Adding new basket");
+        FBasketID = currentBasket.NewBasket();
+        store.AddLog("INFO", "New Basket: " + Decimal(FBasketID));
+        std::string details;
+        store.GetBasketDetailsForID(FBasketID, details);
+        FLoadedBasket = TJSONDocument::Parse(details);
+    }
+    LogInfo("[TVoucherZumvo.DoVoucher] Current Basket : %", FBasketID);
+}
+
+void TVoucherZumvo::AddBasketContext(TJSONDocument& data) {
+    auto& info = Use(FInfo, "ZumvoInfo");
+    data.Add("CurrentTillID", info.GetTillID());
+    data.Add("BasketID", FBasketID);
+    data.Add("PalluxStoreID", info.GetStoreID());
+    // The provider's store as the settings name it now, as the advices that settle or give back
+    // these codes will name it: a store read once at start-up would differ after an edit.
+    data.Add("TvStoreStoreID", info.CalcZumvoStoreID(-1));
+    data.Add("CurrentAmount", CentsOf(data["AfterDisc"].AsFloat()));
+    LogInfo("[TVoucherZumvo.DoVoucher] Data : %", data.ToJSON());
+    LogInfo("[TVoucherZumvo.DoVoucher] Transactions : %", FTransactions.ToJSON());
+}
+
+int TVoucherZumvo::CountLiveTransactions() const {
+    int validCount = 0;
+    for (int j = 0; j < FTransactions._Count(); ++j) {
+        const TJSONValue transaction = FTransactions[j];
+        LogInfo("[TVoucherZumvo.DoVoucher] % : %", j, transaction["Status"].ToJSON());
+        if (IsLive(transaction))
+            ++validCount;
+    }
+    LogInfo("[TVoucherZumvo.DoVoucher] Valid Count : %", validCount);
+    return validCount;
+}
+
 void TVoucherZumvo::FirstApplication(TJSONDocument& data, std::string& answer, bool& result) {
-    // Qt needs its application object before any window can exist: a host without a user
-    // interface cannot show the screen.
-    if (!qApp)
-        throw std::runtime_error("The payment screen needs the host's user interface");
-    pallux::IntfPtr<pallux::IINISettings> settings;
-    Use(FInfo, "ZumvoInfo").GetSettings(settings);
-    auto screen = std::make_unique<TfrmZumvoPayment>(QApplication::activeWindow());
-    if (!screen->GetPayment(data, settings)) {
+    const std::optional<TCents> total = RunPaymentScreen(data);
+    if (!total) {
         answer = FailureAnswer();
         result = false;
         return;
     }
-    auto& store = Use(FStore, "ZumvoTransaction");
-    const TCents total = RoundedCentsOf(screen->ProcessedTotal());
-    LogInfo("[TVoucherZumvo.DoVoucher] Total Amount Processed : %", UnitsOf(total));
-    store.AddLog("INFO", "Amount Processed: " + FixedText(total));
-
-    FTransactions = screen->RedeemedList().Clone();
-    LogInfo("[TVoucherZumvo.DoVoucher] Transactions : %", FTransactions.ToJSON());
-    screen.reset();
-
-    TCents payment = 0;
-    TCents discount = 0;
     TJSONDocument reply;
-    TJSONValue codes = reply.AddArray("VoucherCodes");
-    for (int i = 0; i < FTransactions._Count(); ++i) {
-        const TJSONValue record = FTransactions[i];
-        payment += AmountCents(record["PaymentAmount"]);
-        discount += AmountCents(record["DiscountAmount"]);
-        LogInfo("[TVoucherZumvo.DoVoucher] Data : %", record["Data"].ToJSON());
-        const std::int32_t transactionID = record["TransactionID"].AsInteger();
-        const std::int32_t tvTrxID = record["tvTrxID"].AsInteger(-1);
-        store.SavePayment(transactionID, tvTrxID, record["Amount"].AsFloat(0), record["Data"].ToJSON());
-        store.AddLog("INFO", "Saved Transaction: " + Decimal(transactionID) + " -> " + Decimal(tvTrxID));
-        codes.Append(record["Zumvo"].AsString(""));
-    }
-
-    const TVoucherKind kind = VoucherKindOf(payment, discount);
+    const TVoucherParts parts = SaveScreenRows(reply.AddArray("VoucherCodes"));
+    const TVoucherKind kind = VoucherKindOf(parts.Payment, parts.Discount);
     if (kind == TVoucherKind::Invalid) {
         // Codes that add up to a negative part cannot be tendered: kept, they would be settled at
         // the end of a sale the customer paid another way. They are given back.
         LogInfo(
             "[TVoucherZumvo.DoVoucher] Negative voucher sum (% payment, % discount): giving the codes back",
-            FixedText(payment), FixedText(discount));
+            FixedText(parts.Payment), FixedText(parts.Discount));
         GiveBackBasket(data["Cashier"].AsString(""));
         ReloadBasket();
         answer = FailureAnswer();
@@ -316,19 +263,49 @@ void TVoucherZumvo::FirstApplication(TJSONDocument& data, std::string& answer, b
     if (kind == TVoucherKind::Loyalty) {
         AddLoyaltyMembers(reply.Root());
     } else {
-        reply.Add("VoucherAmount", UnitsOf(total));
-        AddTenderMembers(reply.Root(), kind, payment, discount, [this] {
-            std::string code;
-            GetDiscountCode(code);
-            return code;
-        });
+        reply.Add("VoucherAmount", UnitsOf(*total));
+        AddTenderMembers(reply.Root(), kind, parts.Payment, parts.Discount,
+                         [this] { return DiscountCode(); });
     }
     answer = reply.ToJSON();
     LogInfo("[TVoucherZumvo.DoVoucher] Voucher Result : %", answer);
     FLastResult = answer;
-    store.SaveBasketPayment(FBasketID, UnitsOf(total));
-    store.AddLog("INFO", "Saved Basket: " + Decimal(FBasketID) + " -> " + FixedText(total));
+    SaveBasketTotal(Use(FStore, "ZumvoTransaction"), FBasketID, *total);
     result = true;
+}
+
+std::optional<TCents> TVoucherZumvo::RunPaymentScreen(const TJSONDocument& data) {
+    // Qt needs its application object before any window can exist: a host without a user
+    // interface cannot show the screen.
+    if (!qApp)
+        throw std::runtime_error("The payment screen needs the host's user interface");
+    pallux::IntfPtr<pallux::IINISettings> settings;
+    Use(FInfo, "ZumvoInfo").GetSettings(settings);
+    auto screen = std::make_unique<TfrmZumvoPayment>(QApplication::activeWindow());
+    if (!screen->GetPayment(data, settings))
+        return std::nullopt;
+    auto& store = Use(FStore, "ZumvoTransaction");
+    const TCents total = RoundedCentsOf(screen->ProcessedTotal());
+    LogInfo("[TVoucherZumvo.DoVoucher] Total Amount Processed : %", UnitsOf(total));
+    store.AddLog("INFO", "Amount Processed: " + FixedText(total));
+
+    FTransactions = screen->RedeemedList().Clone();
+    LogInfo("[TVoucherZumvo.DoVoucher] Transactions : %", FTransactions.ToJSON());
+    return total;
+}
+
+TVoucherZumvo::TVoucherParts TVoucherZumvo::SaveScreenRows(TJSONValue codes) {
+    auto& store = Use(FStore, "ZumvoTransaction");
+    TVoucherParts parts;
+    for (int i = 0; i < FTransactions._Count(); ++i) {
+        const TJSONValue record = FTransactions[i];
+        parts.Payment += AmountCents(record["PaymentAmount"]);
+        parts.Discount += AmountCents(record["DiscountAmount"]);
+        LogInfo("[TVoucherZumvo.DoVoucher] Data : %", record["Data"].ToJSON());
+        SaveAcceptedRow(store, record);
+        codes.Append(record["Zumvo"].AsString(""));
+    }
+    return parts;
 }
 
 void TVoucherZumvo::RepeatedPress(std::string& answer, bool& result) {
@@ -346,134 +323,6 @@ void TVoucherZumvo::RepeatedPress(std::string& answer, bool& result) {
     result = true;
 }
 
-// ---- re-applying vouchers after an invoice change
-
-bool TVoucherZumvo::MustReapply(const TJSONDocument& data) const {
-    if (FLastData)
-        return data["AfterDisc"].AsFloat(0) != (*FLastData)["AfterDisc"].AsFloat(0) ||
-               data["LineItems"]._Count() != (*FLastData)["LineItems"]._Count();
-    return FLoadedBasket.has_value();
-}
-
-void TVoucherZumvo::Reapply(TJSONDocument& data, std::string& answer, bool& result,
-                            pallux::IntfPtr<pallux::IActivityMessage>& activity) {
-    if (!MustReapply(data)) {
-        answer = FLastResult;
-        result = true;
-        return;
-    }
-    LogInfo("[TVoucherZumvo.DoVoucher] Existing transactions need to be cancelled");
-    auto& store = Use(FStore, "ZumvoTransaction");
-    TCodeList codes;
-    std::vector<std::string> firstApplied; // the codes in the order the cashier applied them
-    std::vector<std::string> repeated;     // codes applied more than once: re-applied once
-    TCents discount = 0;
-    for (int i = 0; i < FTransactions._Count(); ++i) {
-        const TJSONValue transaction = FTransactions[i];
-        LogInfo("[TVoucherZumvo.DoVoucher]  : %", transaction.ToJSON());
-        if (!IsLive(transaction))
-            continue;
-        LogInfo("[TVoucherZumvo.DoVoucher] % % %", transaction["ID"].ToJSON(),
-                transaction["tvTrxId"].ToJSON(), transaction["Zumvo"].AsString(""));
-        const std::string code = transaction["Zumvo"].AsString("");
-        if (codes.insert(code).second)
-            firstApplied.push_back(code);
-        else
-            repeated.push_back(code);
-        if (transaction["Data"].Exists("DiscountAmount"))
-            discount += AmountCents(transaction["Data"]["DiscountAmount"]);
-    }
-    LogInfo("[TVoucherZumvo.DoVoucher] Current Discount : %", UnitsOf(discount));
-    // The invoice total before the earlier Zumvo discounts, in whole cents: added in binary
-    // fractions and truncated, a cent could be lost.
-    const TCents amount = CentsOf(data["AfterDisc"].AsFloat()) + discount;
-    LogInfo("[TVoucherZumvo.DoVoucher] Current AfterDisc : %", UnitsOf(amount));
-
-    const std::string cashier = data["Cashier"].AsString("");
-    if (activity)
-        activity->ShowActivity("Cancelling existing voucher(s)", 0);
-    const std::set<std::int32_t> unconfirmed = GiveBackBasket(cashier).NotGivenBack;
-    // A code whose earlier transaction could not be given back still holds the customer's
-    // money: sending it again would take the money twice.
-    for (int i = 0; i < FTransactions._Count(); ++i) {
-        const TJSONValue transaction = FTransactions[i];
-        const std::string code = transaction["Zumvo"].AsString("");
-        if (unconfirmed.count(transaction["TransactionID"].AsInteger(-1)) > 0 && codes.erase(code) > 0)
-            LogInfo("[TVoucherZumvo.DoVoucher] Not re-applied, reversal not confirmed : %", code);
-    }
-    ReloadBasket();
-    LogInfo("[TVoucherZumvo.DoVoucher] Zumvo Details : %", FLoadedBasket->ToJSON());
-    LogInfo("[TVoucherZumvo.DoVoucher] Zumvos (%): %", codes.size(), Joined(codes));
-
-    // Each code is sent for what the codes before it left to pay, in the order the cashier applied
-    // them, as the screen did: sending every code for the whole total would take more than the
-    // invoice from the customer, and an order by name could leave a discount code out.
-    TCents outstanding = amount;
-    TJSONDocument results = TJSONDocument::NewArray();
-    for (const auto& code : firstApplied) {
-        if (codes.count(code) == 0)
-            continue; // its reversal was not confirmed
-        if (outstanding <= 0) {
-            LogInfo("[TVoucherZumvo.DoVoucher] Not re-applied, nothing left to pay : %", code);
-            continue;
-        }
-        if (activity)
-            activity->UpdateActivity("Retrying Zumvo: " + code, 1);
-        LogInfo("[TVoucherZumvo.DoVoucher] Adding : %", code);
-        TJSONDocument record;
-        AddZumvoVoucher(code, cashier, outstanding, data["LineItems"], record);
-        if (record["PaymentMade"].AsBoolean(false))
-            outstanding -= AmountCents(record["Amount"]);
-        results.Append(record);
-    }
-    LogInfo("[TVoucherZumvo.DoVoucher]  : %", results.ToJSON());
-
-    for (int i = 0; i < results._Count(); ++i) {
-        const TJSONValue record = results[i];
-        const bool paid = record["PaymentMade"].AsBoolean(false);
-        LogInfo("[TVoucherZumvo.DoVoucher] Result : % - %", record["Zumvo"].AsString(""), paid);
-        if (!paid)
-            continue;
-        LogInfo("[TVoucherZumvo.DoVoucher] Current : %", FTransactions.ToJSON());
-        LogInfo("[TVoucherZumvo.DoVoucher] Adding to transactions : %", record.ToJSON());
-        const std::int32_t transactionID = record["TransactionID"].AsInteger();
-        const std::int32_t tvTrxID = record["tvTrxID"].AsInteger(-1);
-        store.SavePayment(transactionID, tvTrxID, record["Amount"].AsFloat(0), record["Data"].ToJSON());
-        store.AddLog("INFO", "Saved Transaction: " + Decimal(transactionID) + " -> " + Decimal(tvTrxID));
-    }
-
-    ReloadBasket();
-    LogInfo("[TVoucherZumvo.DoVoucher] Zumvo Details : %", FLoadedBasket->ToJSON());
-    LogInfo("[TVoucherZumvo.DoVoucher] FTransactions : %", FTransactions.ToJSON());
-    TJSONDocument reply;
-    GetVoucherReturn(reply);
-    LogInfo("[TVoucherZumvo.DoVoucher] New return : %", reply.ToJSON());
-
-    if (activity)
-        activity->ShowActivity("Saving new Zumvo Basket", 0);
-    const TCents voucherAmount = AmountCents(reply["VoucherAmount"]);
-    store.SaveBasketPayment(FBasketID, UnitsOf(voucherAmount));
-    store.AddLog("INFO", "Saved Basket: " + Decimal(FBasketID) + " -> " + FixedText(voucherAmount));
-    answer = reply.ToJSON();
-    FLastResult = answer;
-    result = reply["Result"].AsBoolean(false);
-    if (!result || !repeated.empty()) {
-        pallux::IntfPtr<pallux::IDisplayMessage> messages;
-        CreateService(messages);
-        activity.reset(); // the activity text goes before the message shows
-        auto& display = Use(messages, "DisplayMessage");
-        // A code applied twice is sent once: the cashier learns why the invoice shows it once.
-        for (const auto& code : repeated)
-            display.ShowMessage("Zumvo " + code + " was applied more than once and is now applied once.",
-                                pallux::mtInformation, pallux::mbOK);
-        if (!result)
-            display.ShowKeyedMessage("Vouchers could not be re-applied and the voucher total is now " +
-                                         MoneyText(UnitsOf(voucherAmount)),
-                                     NotReappliedKey, pallux::mbOK, 1);
-    }
-    FlushLog();
-}
-
 TCodeRedemption TVoucherZumvo::NewRedemption(const std::string& classMethod, std::int32_t basketID,
                                              std::int32_t tillID, const std::string& cashier,
                                              const std::string& lineItems) {
@@ -488,39 +337,6 @@ TCodeRedemption TVoucherZumvo::NewRedemption(const std::string& classMethod, std
     context.Cashier = cashier;
     context.LineItems = lineItems;
     return TCodeRedemption(std::move(context), ClientForTill(tillID), FStore, FLogic);
-}
-
-void TVoucherZumvo::AddZumvoVoucher(const std::string& code, const std::string& cashier, TCents amount,
-                                    const TJSONValue& lineItems, TJSONDocument& record) {
-    Guarded("TVoucherZumvo.AddZumvoVoucher", [&] {
-        TCodeRedemption redemption =
-            NewRedemption("TVoucherZumvo.AddZumvoVoucher", FBasketID, TillOf(FLoadedBasket), cashier,
-                          lineItems.IsNull() ? std::string() : lineItems.ToJSON());
-        const TRedemption r = redemption.Redeem(code, amount);
-        TJSONDocument rec;
-        if (r.Accepted() || r.Outcome == TRedemptionOutcome::Refused ||
-            r.Outcome == TRedemptionOutcome::GivenBack) {
-            rec.Add("PaymentMade", r.Accepted());
-            if (r.Accepted()) {
-                rec.Add("Data", r.Record["Data"]);
-            } else {
-                TJSONValue data = rec.Add("Data", r.Answer);
-                data.Add("Zumvo", code);
-            }
-            rec.Add("Zumvo", code);
-            rec.Add("Status", ToInt(TTransactionStatus::Redeemed));
-            if (r.Accepted()) {
-                for (const char* name : {"TransactionID", "tvTrxID", "Amount", "PaymentAmount",
-                                         "DiscountAmount", "ProviderStoreID"})
-                    rec.Add(name, r.Record[name]);
-            }
-        } else {
-            rec.Add("PaymentMade", false);
-        }
-        if (!r.Accepted() && !r.Problem.empty())
-            rec.Add("Error", r.Problem);
-        record = std::move(rec);
-    });
 }
 
 void TVoucherZumvo::GetVoucherReturn(TJSONDocument& document) {
@@ -553,11 +369,7 @@ void TVoucherZumvo::GetVoucherReturn(TJSONDocument& document) {
                 AddLoyaltyMembers(document.Root());
             return;
         }
-        AddTenderMembers(document.Root(), kind, payment, discount, [this] {
-            std::string code;
-            GetDiscountCode(code);
-            return code;
-        });
+        AddTenderMembers(document.Root(), kind, payment, discount, [this] { return DiscountCode(); });
     });
 }
 

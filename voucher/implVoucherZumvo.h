@@ -1,7 +1,8 @@
 // TVoucherZumvo: the till's voucher handler. It applies Zumvo codes to the invoice being rung up
-// (through the payment screen), re-applies them when the invoice changes, reverses them when the
-// cashier cancels or a completed invoice is overridden, and finalises them when the invoice is
-// completed. Its state mirrors what the transaction store holds for the current basket.
+// (through the payment screen), re-applies them when the invoice changes (clsReapplication.h),
+// reverses them when the cashier cancels or a completed invoice is overridden, and finalises them
+// when the invoice is completed. Its state mirrors what the transaction store holds for the
+// current basket.
 #pragma once
 
 #include "JsonDocument.h"
@@ -72,10 +73,6 @@ public:
     // till).
     TGiveBackResult CancelVoucherTransactions(std::int32_t basketNo, const TJSONValue& transactions,
                                               const std::string& cashier, std::int32_t tillID);
-    // Sends one code as a PAYMENT transaction for the amount in a new row of the current basket
-    // and fills record with what the provider answered.
-    void AddZumvoVoucher(const std::string& code, const std::string& cashier, TCents amount,
-                         const TJSONValue& lineItems, TJSONDocument& record);
     // The voucher-return document rebuilt from the basket's live transactions.
     void GetVoucherReturn(TJSONDocument& document);
     // The host's discount code for Zumvo discounts; empty when there is none.
@@ -110,13 +107,32 @@ private:
     std::pair<std::int32_t, std::int32_t> FSaleInvoice{-1, -1};
     pallux::TEventSubscriberToken FEvents;
 
+    // The re-application works on the current basket: it gives it back, reloads it and sends its
+    // codes again through NewRedemption.
+    friend class TReapplication;
+
+    // The payment and discount parts of a round of accepted codes.
+    struct TVoucherParts {
+        TCents Payment = 0;
+        TCents Discount = 0;
+    };
+
     void Clear();
-    // The branches of DoVoucher.
+    // DoVoucher's preparation: the current basket (a new one when there is none), the basket and
+    // store members added to the invoice data, the number of live transactions.
+    void OpenBasket();
+    void AddBasketContext(TJSONDocument& data);
+    int CountLiveTransactions() const;
+    // The branches of DoVoucher; the third, re-application, is TReapplication.
     void FirstApplication(TJSONDocument& data, std::string& answer, bool& result);
     void RepeatedPress(std::string& answer, bool& result);
-    void Reapply(TJSONDocument& data, std::string& answer, bool& result,
-                 pallux::IntfPtr<pallux::IActivityMessage>& activity);
-    bool MustReapply(const TJSONDocument& data) const;
+    // FirstApplication's parts: the screen's processed total, FTransactions then holding its
+    // records (empty when the screen closed without OK); those records saved on their rows, their
+    // codes appended to codes.
+    std::optional<TCents> RunPaymentScreen(const TJSONDocument& data);
+    TVoucherParts SaveScreenRows(TJSONValue codes);
+    // GetDiscountCode's code as a value.
+    std::string DiscountCode();
     // FLoadedBasket and FTransactions read again from the store for the current basket.
     void ReloadBasket();
     // TransactionFinalise's work on an open basket: the FINALISE advices after a successful
