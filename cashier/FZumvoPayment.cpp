@@ -136,7 +136,7 @@ struct TfrmZumvoPayment::TImpl {
     std::int32_t TransactionID = -1;
     pallux::IntfPtr<IZumvoInfo> Info;
     pallux::IntfPtr<ICurrentBasket> BasketHub;
-    pallux::IntfPtr<IZumvoTransaction> Transactions;
+    pallux::IntfPtr<IZumvoTransaction> Store;
     pallux::IntfPtr<IZumvoQRDetect> QRDetect;
 
     void BuildControls();
@@ -275,7 +275,7 @@ void TfrmZumvoPayment::TImpl::FormCreate() {
     Guarded("TfrmZumvoPayment.FormCreate", [&] {
         GetSingletonService(Info);
         GetSingletonService(BasketHub);
-        CreateService(Transactions);
+        CreateService(Store);
     });
 }
 
@@ -306,7 +306,7 @@ TCodeRedemption TfrmZumvoPayment::TImpl::NewRedemption(const char* classMethod) 
     context.LineItems = lineItems.IsNull() ? "" : lineItems.ToJSON();
     pallux::IntfPtr<IZumvoLogic> logic;
     CreateService(logic);
-    return TCodeRedemption(std::move(context), NewClient(), Transactions, logic);
+    return TCodeRedemption(std::move(context), NewClient(), Store, logic);
 }
 
 bool TfrmZumvoPayment::TImpl::Confirm(const char* question) {
@@ -499,7 +499,7 @@ void TfrmZumvoPayment::TImpl::CancelCurrent() {
         return;
     Guarded("TfrmZumvoPayment.CancelCurrent", [&] {
         LogInfo("[TfrmZumvoPayment.CancelCurrent] Cancelling the current transaction : %", TransactionID);
-        Use(Transactions, "ZumvoTransaction")
+        Use(Store, "ZumvoTransaction")
             .AddLog("INFO", "Cancelling Transaction from form: " + std::to_string(TransactionID));
         Reverse("TfrmZumvoPayment.CancelCurrent", CurrentTransaction.Root());
         TransactionID = -1;

@@ -336,7 +336,7 @@ void TVoucherZumvo::RepeatedPress(std::string& answer, bool& result) {
     LogInfo("[TVoucherZumvo.DoVoucher] Result: %", last.ToJSON());
     FlushLog();
     const std::string text = Decimal(last["VoucherCodes"]._Count()) + " Zumvo voucher(s) for " +
-                             MoneyText(UnitsOf(AmountCents(last["VoucherAmount"]))) +
+                             CurrencyText(UnitsOf(AmountCents(last["VoucherAmount"]))) +
                              " already been applied to this order!";
     pallux::IntfPtr<pallux::IDisplayMessage> messages;
     CreateService(messages);
@@ -468,7 +468,7 @@ void TVoucherZumvo::Reapply(TJSONDocument& data, std::string& answer, bool& resu
                                 pallux::mtInformation, pallux::mbOK);
         if (!result)
             display.ShowKeyedMessage("Vouchers could not be re-applied and the voucher total is now " +
-                                         MoneyText(UnitsOf(voucherAmount)),
+                                         CurrencyText(UnitsOf(voucherAmount)),
                                      NotReappliedKey, pallux::mbOK, 1);
     }
     FlushLog();
