@@ -636,8 +636,8 @@ TGiveBackResult TVoucherZumvo::GiveBackBasket(const std::string& cashier) {
     // Reversals the provider did not confirm stay "failed to cancel", also when that mark could
     // not be written: such a row is never called cancelled while the provider may hold its money.
     Use(FStore, "ZumvoTransaction")
-        .SetStatusForBasketExcept(FBasketID, TTransactionStatus::Cancelled, TTransactionStatus::CancelFailed,
-                                  result.NotGivenBack);
+        .SetStatusForBasketExcept(FBasketID, TTransactionStatus::Cancelled,
+                                  UnconfirmedStatus(TAdvice::Reverse), result.NotGivenBack);
     return result;
 }
 
