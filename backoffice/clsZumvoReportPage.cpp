@@ -3,7 +3,7 @@
 
 #include "clsSysUtils.h" // SameText
 #include "clsTransactionStatus.h"
-#include "clsVoucherReturn.h" // AppendMoneyText: the system's money format
+#include "clsVoucherReturn.h" // AppendCurrencyText: the system's money format
 
 #include <algorithm>
 #include <array>
@@ -238,7 +238,7 @@ void AppendMoney(std::string& page, const TBasketRows& rows, std::size_t column,
     if (v == nullptr || !(v->IsNumber() || v->IsString()))
         return;
     scratch.clear();
-    AppendMoneyText(scratch, v->IsNumber() ? v->GetDouble() : rows.Handle(column).AsFloat(0));
+    AppendCurrencyText(scratch, v->IsNumber() ? v->GetDouble() : rows.Handle(column).AsFloat(0));
     AppendEscaped(page, scratch);
 }
 

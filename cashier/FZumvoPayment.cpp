@@ -178,7 +178,7 @@ struct TfrmZumvoPayment::TImpl {
     std::int32_t TransactionID = -1;
     pallux::IntfPtr<IZumvoInfo> Info;
     pallux::IntfPtr<ICurrentBasket> BasketHub;
-    pallux::IntfPtr<IZumvoTransaction> Transactions;
+    pallux::IntfPtr<IZumvoTransaction> Store;
     pallux::IntfPtr<IZumvoQRDetect> QRDetect;
 
     // The controls, built in tab order by one builder per part of the screen.
@@ -302,7 +302,7 @@ void TfrmZumvoPayment::TImpl::FormCreate() {
     Guarded("TfrmZumvoPayment.FormCreate", [&] {
         GetSingletonService(Info);
         GetSingletonService(BasketHub);
-        CreateService(Transactions);
+        CreateService(Store);
     });
 }
 
@@ -333,7 +333,7 @@ TCodeRedemption TfrmZumvoPayment::TImpl::NewRedemption(const char* classMethod) 
     context.LineItems = lineItems.IsNull() ? "" : lineItems.ToJSON();
     pallux::IntfPtr<IZumvoLogic> logic;
     CreateService(logic);
-    return TCodeRedemption(std::move(context), NewClient(), Transactions, logic);
+    return TCodeRedemption(std::move(context), NewClient(), Store, logic);
 }
 
 bool TfrmZumvoPayment::TImpl::Confirm(const char* question) {
@@ -534,7 +534,7 @@ void TfrmZumvoPayment::TImpl::CancelCurrent() {
         return;
     Guarded("TfrmZumvoPayment.CancelCurrent", [&] {
         LogInfo("[TfrmZumvoPayment.CancelCurrent] Cancelling the current transaction : %", TransactionID);
-        Use(Transactions, "ZumvoTransaction")
+        Use(Store, "ZumvoTransaction")
             .AddLog("INFO", "Cancelling Transaction from form: " + std::to_string(TransactionID));
         Reverse("TfrmZumvoPayment.CancelCurrent", CurrentTransaction.Root());
         TransactionID = -1;

@@ -28,4 +28,24 @@ constexpr std::optional<TTransactionStatus> ToTransactionStatus(std::int32_t val
     return static_cast<TTransactionStatus>(value);
 }
 
+// What an advice asks of the provider: settle a code, or give its money back.
+enum class TAdvice { Finalise, Reverse };
+
+// The status that keeps a row listed for the advice retry after an advice the provider did not
+// confirm (refused, unanswered or unreadable): "failed to finalise" after a FINALISE, "failed to
+// cancel" after a REVERSE. A FINALISE is marked so before it goes out, too.
+constexpr TTransactionStatus UnconfirmedStatus(TAdvice advice) {
+    return advice == TAdvice::Finalise ? TTransactionStatus::FinaliseFailed
+                                       : TTransactionStatus::CancelFailed;
+}
+
+// The same for a row whose status is known: none when it keeps the one it has. A row that failed
+// to finalise stays so whichever advice was not confirmed: its FINALISE may have settled the money,
+// and only a FINALISE again can tell.
+constexpr std::optional<TTransactionStatus> UnconfirmedStatus(TAdvice advice, TTransactionStatus current) {
+    if (current == TTransactionStatus::FinaliseFailed)
+        return std::nullopt;
+    return UnconfirmedStatus(advice);
+}
+
 } // namespace zumvo

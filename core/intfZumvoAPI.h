@@ -3,8 +3,10 @@
 
 #include "intfBase.h"
 
+#include <charconv>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace zumvo {
 
@@ -36,5 +38,25 @@ public:
     // The resource requests are posted to (as SetServer named it).
     virtual std::string GetResource() = 0;
 };
+
+// ---- Reading answer values ----
+
+// How the provider's responseCode reads when it accepted a request or an advice.
+inline constexpr std::int32_t AcceptedCode = -1;
+
+// A whole decimal number in 32-bit range (optional '-', digits, nothing else), else fallback.
+inline std::int32_t WholeNumberOr(std::string_view text, std::int32_t fallback) {
+    std::int32_t value = 0;
+    const char* last = text.data() + text.size();
+    const auto [end, ec] = std::from_chars(text.data(), last, value, 10);
+    if (text.empty() || ec != std::errc() || end != last)
+        return fallback;
+    return value;
+}
+
+// An answer's responseCode: AcceptedCode means accepted; a text that is not a whole number reads 99999.
+inline std::int32_t ParseResponseCode(std::string_view text) {
+    return WholeNumberOr(text, 99999);
+}
 
 } // namespace zumvo

@@ -5,13 +5,15 @@
 namespace zumvo {
 
 namespace {
+// The member that marks the note, and its value.
+constexpr const char* OutcomeMember = "Outcome";
 constexpr const char* UnknownOutcome = "Unknown";
 } // namespace
 
 std::string OutcomeUnknownNote(const std::string& reason, const std::string& basketRef,
                                const std::string& trxRef, const std::string& code, std::int64_t cents) {
     TJSONDocument note;
-    note.Add("Outcome", UnknownOutcome);
+    note.Add(OutcomeMember, UnknownOutcome);
     note.Add("Reason", reason);
     note.Add("Request", "Transaction");
     note.Add("BasketID", basketRef);
@@ -29,7 +31,7 @@ std::optional<TJSONDocument> Note(const std::string& response) {
         return std::nullopt;
     try {
         TJSONDocument data = TJSONDocument::Parse(response);
-        if (data.IsObject() && data["Outcome"].AsString("") == UnknownOutcome)
+        if (data.IsObject() && data[OutcomeMember].AsString("") == UnknownOutcome)
             return data;
     } catch (const std::exception&) {
     }
@@ -40,6 +42,11 @@ std::optional<TJSONDocument> Note(const std::string& response) {
 
 bool IsOutcomeUnknown(const std::string& response) {
     return Note(response).has_value();
+}
+
+std::string OutcomeUnknownPattern() {
+    // The note is written compact, without spaces between a member and its value.
+    return std::string("%\"") + OutcomeMember + "\":\"" + UnknownOutcome + "\"%";
 }
 
 bool IsAwaitingAnswer(const std::string& response) {

@@ -17,6 +17,8 @@ std::string OutcomeUnknownNote(const std::string& reason, const std::string& bas
 
 // Whether a stored Response text is such a note.
 bool IsOutcomeUnknown(const std::string& response);
+// The same test in SQL: the LIKE pattern every such note's text matches (%"Outcome":"Unknown"%).
+std::string OutcomeUnknownPattern();
 
 // The reason of the note a row keeps while its request is out.
 inline constexpr const char* AwaitingAnswerReason = "awaiting answer";

@@ -2,6 +2,7 @@
 
 #include "ZumvoLog.h"
 #include "clsModuleContainer.h"
+#include "clsTransactionStatus.h"
 #include "intfActCodes.h"
 #include "intfTillBrandSettings.h"
 
@@ -41,11 +42,15 @@ CREATE TABLE [zumvoPaymentLog] (
 ))";
 
 // The update of the rows runs through EXEC so that the batch compiles before the column exists.
-const char* const AddStatusColumn = R"(-- Zumvo Transaction Status
+// Rows stored before the column that were finalised take that status; every other row the default.
+const std::string AddStatusColumn = R"(-- Zumvo Transaction Status
 IF NOT EXISTS ( SELECT 1 FROM INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = 'ZumvoPaymentTransactions' AND COLUMN_NAME = 'Status' )
 BEGIN
-    ALTER TABLE [ZumvoPaymentTransactions] ADD [Status] INT NOT NULL DEFAULT (0)
-    EXEC('UPDATE [ZumvoPaymentTransactions] SET [Status] = 2 WHERE [InvoiceNum] IS NOT NULL AND [Timestamp_Finalised] IS NOT NULL')
+    ALTER TABLE [ZumvoPaymentTransactions] ADD [Status] INT NOT NULL DEFAULT ()" +
+                                    std::to_string(ToInt(TTransactionStatus::Started)) + R"()
+    EXEC('UPDATE [ZumvoPaymentTransactions] SET [Status] = )" +
+                                    std::to_string(ToInt(TTransactionStatus::Finalised)) +
+                                    R"( WHERE [InvoiceNum] IS NOT NULL AND [Timestamp_Finalised] IS NOT NULL')
 END)";
 
 const char* const AddBasketIDColumn = R"(-- Zumvo Transaction Basket

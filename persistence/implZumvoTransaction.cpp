@@ -3,8 +3,10 @@
 #include "JsonDocument.h"
 #include "ZumvoLog.h"
 #include "clsDBAccess.h"
-#include "clsMoney.h"
+#include "clsHeldFundsRule.h"
 #include "clsModuleContainer.h"
+#include "clsMoney.h"
+#include "clsOutcomeUnknown.h"
 #include "intfZumvoInfo.h"
 
 #include <stdexcept>
@@ -28,6 +30,11 @@ using pallux::TSqlArgs;
 
 std::int64_t Arg(std::int32_t v) {
     return v;
+}
+
+// A status as the Status column stores it.
+std::int64_t Arg(TTransactionStatus status) {
+    return ToInt(status);
 }
 
 // Inserts a row through a batch that answers the new identity in column ID.
@@ -129,9 +136,10 @@ void TZumvoTransaction::SavePayment(std::int32_t transactionID, std::int32_t tvT
                                     const std::string& response) {
     Guarded("TZumvoTransaction.SavePayment", [&] {
         Update("UPDATE [ZumvoPaymentTransactions] SET [Timestamp_Payment] = GETDATE(), [tvTrxID] = %d, "
-               "[Response] = %s, [Status] = 1, [Amount] = %f "
+               "[Response] = %s, [Status] = %d, [Amount] = %f "
                "WHERE [ID] = %d",
-               {Arg(tvTrxID), pallux::QuotedStr(response), amount, Arg(transactionID)});
+               {Arg(tvTrxID), pallux::QuotedStr(response), Arg(TTransactionStatus::Redeemed), amount,
+                Arg(transactionID)});
     });
 }
 
@@ -142,11 +150,11 @@ bool TZumvoTransaction::SaveProviderAnswer(std::int32_t transactionID, std::int3
         // Only a row still waiting for its answer takes it: one given back meanwhile (the advice
         // retry judged its sale abandoned) must not be kept as paid.
         auto db = NewDBScript();
-        saved =
-            db->ExecuteRowCount(db->Format(
-                "UPDATE [ZumvoPaymentTransactions] SET [tvTrxID] = %d, [Response] = %s, "
-                "[ProviderStoreID] = %d WHERE [ID] = %d AND [Status] = 0",
-                {Arg(tvTrxID), pallux::QuotedStr(response), Arg(providerStoreID), Arg(transactionID)})) == 1;
+        saved = db->ExecuteRowCount(
+                    db->Format("UPDATE [ZumvoPaymentTransactions] SET [tvTrxID] = %d, [Response] = %s, "
+                               "[ProviderStoreID] = %d WHERE [ID] = %d AND [Status] = %d",
+                               {Arg(tvTrxID), pallux::QuotedStr(response), Arg(providerStoreID),
+                                Arg(transactionID), Arg(TTransactionStatus::Started)})) == 1;
         if (!saved)
             LogInfo(
                 "[TZumvoTransaction.SaveProviderAnswer] Transaction % is no longer waiting for an answer: "
@@ -170,20 +178,17 @@ void TZumvoTransaction::GetHeldFunds(std::string& rows) {
     Guarded("TZumvoTransaction.GetHeldFunds", [&] {
         auto db = NewDBScript();
         rows =
-            QueryRows(
-                *db,
-                "SELECT T.[ID], T.[Timestamp_Created], T.[Timestamp_Payment], T.[InvoiceNum], "
-                "T.[tvTrxID], T.[Response], T.[Amount], T.[Status], T.[BasketID], T.[AdviceAttempts], "
-                "T.[AdviceLastAttempt], T.[AdviceLastError], T.[ProviderStoreID], T.[RefundOwed], "
-                "B.[TillID] AS [BasketTillID], "
-                "B.[InvoiceNum] AS [BasketInvoice], B.[Timestamp_Created] AS [BasketCreated], "
-                "( SELECT MAX( X.[Timestamp_Created] ) FROM [ZumvoPaymentTransactions] X WHERE "
-                "X.[BasketID] = T.[BasketID] ) AS [BasketLastCode] "
-                "FROM [ZumvoPaymentTransactions] T LEFT JOIN [ZumvoPaymentBasket] B ON B.[ID] = "
-                "T.[BasketID] WHERE T.[Status] IN ( -2, -3 ) OR ( T.[Status] = 0 AND T.[Response] "
-                "LIKE '%\"Outcome\":\"Unknown\"%' ) OR ( T.[Status] IN ( 0, 1 ) AND "
-                "T.[BasketID] IS NOT NULL AND B.[InvoiceNum] IS NULL ) OR ( T.[Status] = 2 AND T.[RefundOwed] = 1 ) "
-                "ORDER BY T.[ID]")
+            QueryRows(*db,
+                      "SELECT T.[ID], T.[Timestamp_Created], T.[Timestamp_Payment], T.[InvoiceNum], "
+                      "T.[tvTrxID], T.[Response], T.[Amount], T.[Status], T.[BasketID], T.[AdviceAttempts], "
+                      "T.[AdviceLastAttempt], T.[AdviceLastError], T.[ProviderStoreID], T.[RefundOwed], "
+                      "B.[TillID] AS [BasketTillID], "
+                      "B.[InvoiceNum] AS [BasketInvoice], B.[Timestamp_Created] AS [BasketCreated], "
+                      "( SELECT MAX( X.[Timestamp_Created] ) FROM [ZumvoPaymentTransactions] X WHERE "
+                      "X.[BasketID] = T.[BasketID] ) AS [BasketLastCode] "
+                      "FROM [ZumvoPaymentTransactions] T LEFT JOIN [ZumvoPaymentBasket] B ON B.[ID] = "
+                      "T.[BasketID] WHERE " +
+                          HeldFundsCondition() + " ORDER BY T.[ID]")
                 .ToJSON();
     });
 }
@@ -229,17 +234,19 @@ std::optional<TStoredSale> TZumvoTransaction::FindStoredSaleInvoice(std::int32_t
             return;
         const TJSONValue row = rows[0];
         found = TStoredSale{row["InvoiceNum"].AsInteger(-1),
-                            RoundedCentsOf(row["Paid"].AsFloat(0)) >= RoundedCentsOf(row["InvoiceTotal"].AsFloat(0)),
+                            RoundedCentsOf(row["Paid"].AsFloat(0)) >=
+                                RoundedCentsOf(row["InvoiceTotal"].AsFloat(0)),
                             RoundedCentsOf(row["ZumvoPaid"].AsFloat(0))};
     });
     return found;
 }
 
-bool TZumvoTransaction::MoveBasketStatus(std::int32_t basketID, TTransactionStatus from, TTransactionStatus to) {
+bool TZumvoTransaction::MoveBasketStatus(std::int32_t basketID, TTransactionStatus from,
+                                         TTransactionStatus to) {
     bool written = false;
     Guarded("TZumvoTransaction.MoveBasketStatus", [&] {
         Update("UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [BasketID] = %d AND [Status] = %d",
-               {Arg(ToInt(to)), Arg(basketID), Arg(ToInt(from))});
+               {Arg(to), Arg(basketID), Arg(from)});
         written = true;
     });
     return written;
@@ -254,9 +261,9 @@ void TZumvoTransaction::SaveBasketPayment(std::int32_t basketID, double amount) 
 bool TZumvoTransaction::SaveFinalise(std::int32_t transactionID) {
     bool written = false;
     Guarded("TZumvoTransaction.SaveFinalise", [&] {
-        Update("UPDATE [ZumvoPaymentTransactions] SET [Timestamp_Finalised] = GETDATE(), [Status] = 2 "
+        Update("UPDATE [ZumvoPaymentTransactions] SET [Timestamp_Finalised] = GETDATE(), [Status] = %d "
                "WHERE [ID] = %d",
-               {Arg(transactionID)});
+               {Arg(TTransactionStatus::Finalised), Arg(transactionID)});
         written = true;
     });
     return written;
@@ -264,9 +271,9 @@ bool TZumvoTransaction::SaveFinalise(std::int32_t transactionID) {
 
 void TZumvoTransaction::SaveFinaliseForBasket(std::int32_t basketID) {
     Guarded("TZumvoTransaction.SaveFinaliseForBasket", [&] {
-        Update("UPDATE [ZumvoPaymentTransactions] SET [Timestamp_Finalised] = GETDATE(), [Status] = 2 "
-               "WHERE [BasketID] = %d AND [Status] = 1",
-               {Arg(basketID)});
+        Update("UPDATE [ZumvoPaymentTransactions] SET [Timestamp_Finalised] = GETDATE(), [Status] = %d "
+               "WHERE [BasketID] = %d AND [Status] = %d",
+               {Arg(TTransactionStatus::Finalised), Arg(basketID), Arg(TTransactionStatus::Redeemed)});
     });
 }
 
@@ -295,7 +302,7 @@ bool TZumvoTransaction::SetStatus(std::int32_t transactionID, TTransactionStatus
     bool written = false;
     Guarded("TZumvoTransaction.SetStatus", [&] {
         Update("UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [ID] = %d",
-               {Arg(ToInt(status)), Arg(transactionID)});
+               {Arg(status), Arg(transactionID)});
         written = true;
     });
     return written;
@@ -304,7 +311,7 @@ bool TZumvoTransaction::SetStatus(std::int32_t transactionID, TTransactionStatus
 void TZumvoTransaction::SetStatusForBasket(std::int32_t basketID, TTransactionStatus status) {
     Guarded("TZumvoTransaction.SetStatusForBasket", [&] {
         Update("UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [BasketID] = %d",
-               {Arg(ToInt(status)), Arg(basketID)});
+               {Arg(status), Arg(basketID)});
     });
 }
 
@@ -319,10 +326,10 @@ void TZumvoTransaction::SetStatusForBasketExcept(std::int32_t basketID, TTransac
             rows += (rows.empty() ? "" : ", ") + std::to_string(id);
         Update(
             "UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [BasketID] = %d AND [Status] <> %d "
-            "AND [Status] <> 2 AND NOT ( [Status] = 0 AND [Response] IS NOT NULL AND [Response] LIKE %s )" +
+            "AND [Status] <> %d AND NOT ( [Status] = %d AND [Response] IS NOT NULL AND [Response] LIKE %s )" +
                 (rows.empty() ? std::string() : " AND [ID] NOT IN ( " + rows + " )"),
-            {Arg(ToInt(status)), Arg(basketID), Arg(ToInt(kept)),
-             pallux::QuotedStr(R"(%"Outcome":"Unknown"%)")});
+            {Arg(status), Arg(basketID), Arg(kept), Arg(TTransactionStatus::Finalised),
+             Arg(TTransactionStatus::Started), pallux::QuotedStr(OutcomeUnknownPattern())});
     });
 }
 

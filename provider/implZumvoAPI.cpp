@@ -429,16 +429,6 @@ bool MayHoldPassword(std::string_view text, std::string_view password) {
     return NamesPassword(text) || HoldsAny(text, PasswordForms(password));
 }
 
-std::int32_t WholeNumberOr(std::string_view text, std::int32_t fallback) {
-    std::int32_t value = 0;
-    const char* first = text.data();
-    const char* last = text.data() + text.size();
-    const auto [end, ec] = std::from_chars(first, last, value, 10);
-    if (text.empty() || ec != std::errc() || end != last)
-        return fallback;
-    return value;
-}
-
 // ---- TZumvoAPI ----
 
 void TZumvoAPI::SetServer(const std::string& server, const std::string& url) {

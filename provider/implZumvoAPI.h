@@ -131,14 +131,4 @@ std::string MaskPassword(std::string_view text, std::string_view password);
 // password, and the password does not occur): the text can then be logged as it is.
 bool MayHoldPassword(std::string_view text, std::string_view password);
 
-// ---- Reading answer values ----
-
-// A whole decimal number in 32-bit range (optional '-', digits, nothing else), else fallback.
-std::int32_t WholeNumberOr(std::string_view text, std::int32_t fallback);
-
-// An answer's responseCode: -1 means accepted; a text that is not a whole number reads 99999.
-inline std::int32_t ParseResponseCode(std::string_view text) {
-    return WholeNumberOr(text, 99999);
-}
-
 } // namespace zumvo

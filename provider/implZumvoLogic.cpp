@@ -8,12 +8,6 @@
 
 namespace zumvo {
 
-namespace {
-
-constexpr std::int32_t AcceptedCode = -1;
-
-} // namespace
-
 TZumvoLogic::TZumvoLogic() {
     Guarded("TZumvoLogic.Create", [&] {
         GetSingletonService(FInfo);
@@ -108,13 +102,13 @@ bool TZumvoLogic::JudgeAdvice(std::string_view classMethod, std::string_view noA
 bool TZumvoLogic::HandleFinaliseResponse(std::int32_t transactionID, const std::string& response) {
     // An accepted finalise writes no status here: the caller records the settlement.
     return JudgeAdvice("TZumvoLogic.HandleFinaliseResponse", " %: Did not receive response from server",
-                       transactionID, response, std::nullopt, TTransactionStatus::FinaliseFailed);
+                       transactionID, response, std::nullopt, UnconfirmedStatus(TAdvice::Finalise));
 }
 
 bool TZumvoLogic::HandleReverseResponse(std::int32_t transactionID, const std::string& response) {
     return JudgeAdvice("TZumvoLogic.HandleReverseResponse", "  %: Did not receive response from server",
                        transactionID, response, TTransactionStatus::Cancelled,
-                       TTransactionStatus::CancelFailed);
+                       UnconfirmedStatus(TAdvice::Reverse));
 }
 
 } // namespace zumvo

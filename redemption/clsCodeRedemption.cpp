@@ -225,7 +225,7 @@ TAdviceOutcome TCodeRedemption::GiveBack(std::int32_t transactionID, std::int32_
     // Only a reversal the provider confirmed gives the customer's money back; any other answer
     // (or none, or an error) leaves the row "failed to cancel", where it is listed and retried.
     if (!confirmed)
-        Use(FStore, "ZumvoTransaction").SetStatus(transactionID, TTransactionStatus::CancelFailed);
+        Use(FStore, "ZumvoTransaction").SetStatus(transactionID, UnconfirmedStatus(TAdvice::Reverse));
     return confirmed ? TAdviceOutcome::Confirmed : TAdviceOutcome::Failed;
 }
 
@@ -235,13 +235,13 @@ TAdviceOutcome TCodeRedemption::Finalise(std::int32_t transactionID, std::int32_
 }
 
 std::vector<TAdviceOutcome> TCodeRedemption::FinaliseAll(const std::vector<TDue>& due,
-                                                          const std::function<void()>& allMarked) {
+                                                         const std::function<void()>& allMarked) {
     std::vector<TAdviceOutcome> outcomes(due.size(), TAdviceOutcome::NotSent);
     Guarded(FContext.ClassMethod, [&] {
         auto& store = Use(FStore, "ZumvoTransaction");
         std::vector<bool> marked;
         for (const TDue& d : due) {
-            marked.push_back(store.SetStatus(d.TransactionID, TTransactionStatus::FinaliseFailed));
+            marked.push_back(store.SetStatus(d.TransactionID, UnconfirmedStatus(TAdvice::Finalise)));
             if (!marked.back())
                 LogInfo("[" + FContext.ClassMethod + "] Transaction % cannot be marked: not finalised now",
                         d.TransactionID);

@@ -31,9 +31,6 @@ TCents AmountCents(const TJSONValue& value);
 // not say (rows from before the column).
 std::int32_t ProviderStoreOf(const TJSONValue& transaction);
 
-// How the provider's responseCode reads when it accepted a request or an advice.
-inline constexpr std::int32_t AcceptedCode = -1;
-
 enum class TRedemptionOutcome {
     Accepted,   // taken: Record holds the code, its row the answer (status 0 until saved as paid)
     Refused,    // the provider refused it: Answer says why; the row (status 0) serves the next try

@@ -3,6 +3,7 @@
 #include "SimpleXMLtoJSON.h"
 #include "ZumvoLog.h"
 #include "clsCodeRedemption.h"
+#include "clsHeldFundsRule.h"
 #include "clsModuleContainer.h"
 #include "clsMoney.h"
 #include "clsOutcomeUnknown.h"
@@ -194,7 +195,10 @@ TCents AcceptedPayment(IZumvoTransaction& store, std::int32_t basketID) {
 
 } // namespace
 
-THeldRow ReadHeldRow(const TJSONValue& row, const TRetrySettings& settings, const TRetryRequest& request) {
+namespace {
+
+// The row's columns, as the report shows them; not yet judged.
+THeldRow ReadColumns(const TJSONValue& row, const TRetrySettings& settings, TTimePoint now) {
     THeldRow r;
     r.ID = IntOr(row["ID"], 0);
     r.BasketID = IntOr(row["BasketID"], -1);
@@ -203,18 +207,16 @@ THeldRow ReadHeldRow(const TJSONValue& row, const TRetrySettings& settings, cons
     if (!row["tvTrxID"].IsNull())
         r.TvTrxID = row["tvTrxID"].AsInteger();
     r.Amount = row["Amount"].IsNull() ? 0 : row["Amount"].AsFloat(0);
-    r.Status = IntOr(row["Status"], 0);
     r.ProviderStoreID = IntOr(row["ProviderStoreID"], -1);
     r.Created = Text(row["Timestamp_Created"]);
     r.Attempts = IntOr(row["AdviceAttempts"], 0);
     r.LastAttempt = Text(row["AdviceLastAttempt"]);
     r.LastError = Text(row["AdviceLastError"]);
     r.BudgetSpent = r.Attempts >= settings.MaxAttempts;
-    const std::string response = Text(row["Response"]);
-    r.Response = response;
+    r.Response = Text(row["Response"]);
     try {
-        if (!response.empty()) {
-            const TJSONDocument data = TJSONDocument::Parse(response);
+        if (!r.Response.empty()) {
+            const TJSONDocument data = TJSONDocument::Parse(r.Response);
             if (data.IsObject() && data.Exists("Zumvo"))
                 r.Code = data["Zumvo"].AsString("");
             if (data.IsObject() && row["Amount"].IsNull())
@@ -223,48 +225,72 @@ THeldRow ReadHeldRow(const TJSONValue& row, const TRetrySettings& settings, cons
     } catch (const std::exception&) {
         // A stored answer that is no JSON names no code; the row is listed all the same.
     }
-    const auto created = ParseTimestamp(r.Created);
-    if (created)
-        r.AgeMinutes = std::chrono::duration_cast<std::chrono::minutes>(request.Now - *created).count();
+    if (const auto created = ParseTimestamp(r.Created))
+        r.AgeMinutes = std::chrono::duration_cast<std::chrono::minutes>(now - *created).count();
+    return r;
+}
 
-    if (r.Status == -2) {
-        r.Kind = THeldKind::FinaliseFailed;
-    } else if (r.Status == -3) {
-        r.Kind = THeldKind::CancelFailed;
-    } else if (r.Status == 0 && IsOutcomeUnknown(response)) {
+// Whether the accepted codes of a sale that never reached an invoice are to be given back now.
+THeldKind JudgeOpenSale(const TJSONValue& row, const THeldRow& r, std::optional<TTimePoint> created,
+                        const TRetrySettings& settings, const TRetryRequest& request) {
+    // A sale is idle since its latest code was asked for, not since it began: one whose cashier
+    // is still taking codes is not abandoned, however long it has been open.
+    auto opened = ParseTimestamp(Text(row["BasketCreated"]));
+    if (const auto lastCode = ParseTimestamp(Text(row["BasketLastCode"]));
+        lastCode && (!opened || *lastCode > *opened))
+        opened = lastCode;
+    const bool cashup = request.Trigger == TRetryTrigger::Cashup && r.TillID == request.CashupTill;
+    // A till (after a sale or at its cash-up) judges only its own earlier sales: another till's
+    // basket may be the sale its cashier is ringing up now (a sale begun before midnight, say).
+    // That till, or a person in the back office, gives it back.
+    const std::int32_t self = request.Trigger == TRetryTrigger::Cashup ? request.CashupTill : request.Till;
+    const bool otherTill = request.Trigger != TRetryTrigger::OnDemand && r.TillID != self;
+    const TTimePoint idleSince = opened.value_or(created.value_or(request.Now));
+    // A person in the back office judges every till's sales; by the trading day alone, a sale
+    // that took a code minutes before midnight would be given back while its till may still be
+    // ringing it up. Without a configured age, such a sale must also have been idle a while.
+    const bool recentForBackOffice = request.Trigger == TRetryTrigger::OnDemand && !settings.AbandonedAfter &&
+                                     request.Now - idleSince < OnDemandIdleAtLeast;
+    const bool abandoned = r.BasketID != request.CurrentBasket && !otherTill && !recentForBackOffice &&
+                           IsAbandoned(idleSince, request.Now, settings.AbandonedAfter,
+                                       cashup ? std::optional<TTimePoint>(request.Now) : std::nullopt);
+    return abandoned ? THeldKind::Abandoned : THeldKind::InProgress;
+}
+
+} // namespace
+
+THeldRow ReadHeldRow(const TJSONValue& row, const TRetrySettings& settings, const TRetryRequest& request) {
+    THeldRow r = ReadColumns(row, settings, request.Now);
+    const auto status = ToTransactionStatus(IntOr(row["Status"], 0));
+    if (!status)
+        return r; // a number that is no status: nothing to do
+    r.Status = *status;
+    const auto created = ParseTimestamp(r.Created);
+    // The basket's invoice decides, not the row's: a database that took the rows' invoice
+    // number but not the basket's leaves a sale the driver cash-up cannot find.
+    const THeldFacts facts{IsOutcomeUnknown(r.Response),
+                           r.BasketID != -1 && IntOr(row["BasketInvoice"], -1) == -1,
+                           IntOr(row["RefundOwed"], 0) != 0};
+    switch (HeldReason(r.Status, facts)) {
+    case THeldReason::None:
+        break;
+    case THeldReason::AdviceFailed:
+        r.Kind = r.Status == TTransactionStatus::FinaliseFailed ? THeldKind::FinaliseFailed
+                                                                : THeldKind::CancelFailed;
+        break;
+    case THeldReason::Unanswered: {
         // A request still out (its till waits for the answer) is not another till's to reverse.
         const bool inFlight =
-            IsAwaitingAnswer(response) && created && request.Now - *created < InFlightWindow;
+            IsAwaitingAnswer(r.Response) && created && request.Now - *created < InFlightWindow;
         r.Kind = inFlight ? THeldKind::InProgress : THeldKind::OutcomeUnknown;
-    } else if ((r.Status == 0 || r.Status == 1) && r.BasketID != -1 && IntOr(row["BasketInvoice"], -1) == -1) {
-        // The basket's invoice decides, not the row's: a database that took the rows' invoice
-        // number but not the basket's leaves a sale the driver cash-up cannot find.
-        // A sale is idle since its latest code was asked for, not since it began: one whose cashier
-        // is still taking codes is not abandoned, however long it has been open.
-        auto opened = ParseTimestamp(Text(row["BasketCreated"]));
-        if (const auto lastCode = ParseTimestamp(Text(row["BasketLastCode"]));
-            lastCode && (!opened || *lastCode > *opened))
-            opened = lastCode;
-        const bool cashup = request.Trigger == TRetryTrigger::Cashup && r.TillID == request.CashupTill;
-        // A till (after a sale or at its cash-up) judges only its own earlier sales: another till's
-        // basket may be the sale its cashier is ringing up now (a sale begun before midnight, say).
-        // That till, or a person in the back office, gives it back.
-        const std::int32_t self =
-            request.Trigger == TRetryTrigger::Cashup ? request.CashupTill : request.Till;
-        const bool otherTill = request.Trigger != TRetryTrigger::OnDemand && r.TillID != self;
-        const TTimePoint idleSince = opened.value_or(created.value_or(request.Now));
-        // A person in the back office judges every till's sales; by the trading day alone, a sale
-        // that took a code minutes before midnight would be given back while its till may still be
-        // ringing it up. Without a configured age, such a sale must also have been idle a while.
-        const bool recentForBackOffice = request.Trigger == TRetryTrigger::OnDemand &&
-                                         !settings.AbandonedAfter &&
-                                         request.Now - idleSince < OnDemandIdleAtLeast;
-        const bool abandoned = r.BasketID != request.CurrentBasket && !otherTill && !recentForBackOffice &&
-                               IsAbandoned(idleSince, request.Now, settings.AbandonedAfter,
-                                           cashup ? std::optional<TTimePoint>(request.Now) : std::nullopt);
-        r.Kind = abandoned ? THeldKind::Abandoned : THeldKind::InProgress;
-    } else if (r.Status == ToInt(TTransactionStatus::Finalised) && IntOr(row["RefundOwed"], 0) != 0) {
+        break;
+    }
+    case THeldReason::OpenSale:
+        r.Kind = JudgeOpenSale(row, r, created, settings, request);
+        break;
+    case THeldReason::RefundOwed:
         r.Kind = THeldKind::RefundOwed;
+        break;
     }
     return r;
 }
@@ -343,7 +369,7 @@ bool TAdviceRetry::ClaimStoredSales(const std::vector<THeldRow>& held) {
     // the number of a sale that ended without an invoice to its next sale.
     std::set<std::int32_t> baskets;
     for (const THeldRow& row : held)
-        if (row.Kind == THeldKind::Abandoned && row.Status == ToInt(TTransactionStatus::Redeemed))
+        if (row.Kind == THeldKind::Abandoned && row.Status == TTransactionStatus::Redeemed)
             baskets.insert(row.BasketID);
     bool claimed = false;
     pallux::IntfPtr<IZumvoTransaction> storeRef;
@@ -367,6 +393,86 @@ bool TAdviceRetry::ClaimStoredSales(const std::vector<THeldRow>& held) {
     return claimed;
 }
 
+namespace {
+
+const char* AdviceText(TAdvice advice) {
+    return advice == TAdvice::Finalise ? "FINALISE" : "REVERSE";
+}
+
+// A client for the row's till, sending under the provider store the code was accepted under.
+pallux::IntfPtr<IZumvoAPI> ClientFor(const THeldRow& row, IZumvoLogic& logic, IZumvoInfo& info) {
+    pallux::IntfPtr<IZumvoAPI> client;
+    if (row.TillID == -1)
+        logic.ZumvoAPI(client);
+    else
+        logic.ZumvoAPIForTill(row.TillID, client);
+    if (row.ProviderStoreID >= 0)
+        Use(client, "ZumvoAPI")
+            .SetStore(row.ProviderStoreID,
+                      "Till-" + std::to_string(row.TillID == -1 ? info.GetTillID() : row.TillID));
+    return client;
+}
+
+// An advice's answer, and whether a failed finalise that was to be given back proved settled.
+struct TSent : TJudgement {
+    bool SettledAfterAll = false;
+};
+
+// Sends the row's advice and judges its answer; errors are judged as unconfirmed.
+TSent SendAdvice(const THeldRow& row, TAdvice advice, IZumvoLogic& logic,
+                 const pallux::IntfPtr<IZumvoInfo>& infoRef) {
+    // Without the provider's number a reversal names the request by its reference (tvTrxId 0).
+    const std::int32_t tvTrxID = row.TvTrxID.value_or(0);
+    TSent sent;
+    try {
+        if (advice == TAdvice::Finalise && !row.TvTrxID)
+            throw std::runtime_error("No provider transaction number to finalise");
+        auto& info = Use(infoRef, "ZumvoInfo");
+        const pallux::IntfPtr<IZumvoAPI> client = ClientFor(row, logic, info);
+        const std::int32_t storeID = info.GetStoreID();
+        const auto send = [&](TAdvice what) {
+            std::string reply;
+            Use(client, "ZumvoAPI")
+                .Advice(ProviderReference(storeID, row.BasketID), "-", ProviderReference(storeID, row.ID),
+                        AdviceText(what), tvTrxID, "PAYMENT", reply);
+            return JudgeAnswer(reply);
+        };
+        static_cast<TJudgement&>(sent) = send(advice);
+        // A failed finalise that a person wants given back may have been settled after all: the
+        // provider then refuses the reversal for good. A FINALISE again tells; confirmed, the money
+        // stays settled and the customer is owed a refund by other means.
+        if (!sent.Confirmed && advice == TAdvice::Reverse && row.Kind == THeldKind::FinaliseFailed &&
+            row.TvTrxID && send(TAdvice::Finalise).Confirmed)
+            sent = {{true, {}}, true};
+    } catch (const std::exception& e) {
+        sent = {{false, e.what()}, false};
+    }
+    return sent;
+}
+
+// Writes what a sent advice leaves: the row's status, the attempt, and the log lines.
+void RecordAdvice(IZumvoTransaction& store, const THeldRow& row, TAdvice advice, const TJudgement& judged) {
+    if (!judged.Confirmed) {
+        if (const auto status = UnconfirmedStatus(advice, row.Status))
+            store.SetStatus(row.ID, *status);
+    } else if (advice == TAdvice::Finalise) {
+        store.SaveFinalise(row.ID);
+    } else {
+        store.SetStatus(row.ID, TTransactionStatus::Cancelled);
+    }
+    store.RecordAdviceAttempt(row.ID, judged.Error);
+    const std::string action = AdviceText(advice);
+    const std::string outcome = judged.Confirmed ? std::string("confirmed") : judged.Error;
+    LogInfo("[TAdviceRetry.Attempt] % transaction % (%, tvTrxID %, attempt %): %", action, row.ID,
+            HeldKindText(row.Kind), row.TvTrxID.value_or(0), row.Attempts + 1, outcome);
+    // Masked before it is cut to the column: a password cut in two would no longer be found.
+    store.AddLog("INFO", Utf8Prefix(MaskedAsInLog("Advice retry " + action + " " + std::to_string(row.ID) +
+                                                  ": " + outcome),
+                                    LogMessageLimit));
+}
+
+} // namespace
+
 bool TAdviceRetry::Attempt(const THeldRow& row, bool reverse) {
     pallux::IntfPtr<IZumvoTransaction> storeRef;
     pallux::IntfPtr<IZumvoLogic> logicRef;
@@ -376,52 +482,17 @@ bool TAdviceRetry::Attempt(const THeldRow& row, bool reverse) {
     GetSingletonService(infoRef);
     auto& store = Use(storeRef, "ZumvoTransaction");
     auto& logic = Use(logicRef, "ZumvoLogic");
-    const bool finalise = row.Kind == THeldKind::FinaliseFailed && !reverse;
-    const std::string action = finalise ? "FINALISE" : "REVERSE";
-    // Without the provider's number a reversal names the request by its reference (tvTrxId 0).
-    const std::int32_t tvTrxID = row.TvTrxID.value_or(0);
+    const TAdvice advice =
+        row.Kind == THeldKind::FinaliseFailed && !reverse ? TAdvice::Finalise : TAdvice::Reverse;
 
-    TJudgement judged;
-    try {
-        if (finalise && !row.TvTrxID)
-            throw std::runtime_error("No provider transaction number to finalise");
-        pallux::IntfPtr<IZumvoAPI> client;
-        if (row.TillID == -1)
-            logic.ZumvoAPI(client);
-        else
-            logic.ZumvoAPIForTill(row.TillID, client);
-        auto& info = Use(infoRef, "ZumvoInfo");
-        // The advice goes to the provider store the code was accepted under.
-        if (row.ProviderStoreID >= 0)
-            Use(client, "ZumvoAPI")
-                .SetStore(row.ProviderStoreID,
-                          "Till-" + std::to_string(row.TillID == -1 ? info.GetTillID() : row.TillID));
-        const std::int32_t storeID = info.GetStoreID();
-        const auto send = [&](const std::string& what) {
-            std::string reply;
-            Use(client, "ZumvoAPI")
-                .Advice(ProviderReference(storeID, row.BasketID), "-", ProviderReference(storeID, row.ID),
-                        what, tvTrxID, "PAYMENT", reply);
-            return JudgeAnswer(reply);
-        };
-        judged = send(action);
-        // A failed finalise that a person wants given back may have been settled after all: the
-        // provider then refuses the reversal for good. A FINALISE again tells; confirmed, the money
-        // stays settled and the customer is owed a refund by other means.
-        if (!judged.Confirmed && !finalise && row.Kind == THeldKind::FinaliseFailed && row.TvTrxID &&
-            send("FINALISE").Confirmed) {
-            store.SaveFinalise(row.ID);
-            store.MarkRefundOwed(row.ID);
-            judged = {true, {}};
-            LogInfo("[TAdviceRetry.Attempt] Transaction % was settled: refund the customer another way",
-                    row.ID);
-            store.RecordAdviceAttempt(row.ID, "Settled: refund the customer another way");
-            return true;
-        }
-    } catch (const std::exception& e) {
-        judged = {false, e.what()};
+    const TSent judged = SendAdvice(row, advice, logic, infoRef);
+    if (judged.SettledAfterAll) {
+        store.SaveFinalise(row.ID);
+        store.MarkRefundOwed(row.ID);
+        LogInfo("[TAdviceRetry.Attempt] Transaction % was settled: refund the customer another way", row.ID);
+        store.RecordAdviceAttempt(row.ID, "Settled: refund the customer another way");
+        return true;
     }
-
     if (judged.Confirmed && row.Kind == THeldKind::OutcomeUnknown && !ReversedOnce(row.Response)) {
         // "Nothing to reverse" may only mean the request has not reached the provider yet: a
         // provider that carries it out later would hold money that nothing lists. The row stays
@@ -432,23 +503,7 @@ bool TAdviceRetry::Attempt(const THeldRow& row, bool reverse) {
                 row.ID);
         return false;
     }
-    if (judged.Confirmed) {
-        if (finalise)
-            store.SaveFinalise(row.ID);
-        else
-            store.SetStatus(row.ID, TTransactionStatus::Cancelled);
-    } else if (row.Kind != THeldKind::FinaliseFailed) {
-        // An unconfirmed reversal is a failed cancel, whatever the row was before.
-        store.SetStatus(row.ID, TTransactionStatus::CancelFailed);
-    }
-    store.RecordAdviceAttempt(row.ID, judged.Error);
-    const std::string outcome = judged.Confirmed ? std::string("confirmed") : judged.Error;
-    LogInfo("[TAdviceRetry.Attempt] % transaction % (%, tvTrxID %, attempt %): %", action, row.ID,
-            HeldKindText(row.Kind), tvTrxID, row.Attempts + 1, outcome);
-    // Masked before it is cut to the column: a password cut in two would no longer be found.
-    store.AddLog("INFO", Utf8Prefix(MaskedAsInLog("Advice retry " + action + " " + std::to_string(row.ID) +
-                                                  ": " + outcome),
-                                    LogMessageLimit));
+    RecordAdvice(store, row, advice, judged);
     return judged.Confirmed;
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "JsonDocument.h"
+#include "clsTransactionStatus.h"
 #include "intfINISettings.h"
 
 #include <chrono>
@@ -93,7 +94,7 @@ struct THeldRow {
     std::string Code;
     std::optional<std::int32_t> TvTrxID;
     double Amount = 0;
-    std::int32_t Status = 0;
+    TTransactionStatus Status = TTransactionStatus::Started;
     std::int32_t ProviderStoreID = -1; // the store the code was accepted under; -1: not recorded
     std::string Response;              // the stored answer or request note
     std::string Created;

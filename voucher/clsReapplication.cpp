@@ -177,7 +177,7 @@ void TReapplication::TellCashier(const std::vector<std::string>& repeated, bool 
                             pallux::mtInformation, pallux::mbOK);
     if (!applied)
         display.ShowKeyedMessage("Vouchers could not be re-applied and the voucher total is now " +
-                                     MoneyText(UnitsOf(voucherAmount)),
+                                     CurrencyText(UnitsOf(voucherAmount)),
                                  NotReappliedKey, pallux::mbOK, 1);
 }
 

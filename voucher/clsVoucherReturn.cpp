@@ -219,13 +219,13 @@ void AddLoyaltyMembers(TJSONValue document) {
     document.Add("Result", true);
 }
 
-std::string MoneyText(double amount) {
+std::string CurrencyText(double amount) {
     std::string text;
     SystemMoneyFormat().Append(text, amount);
     return text;
 }
 
-void AppendMoneyText(std::string& out, double amount) {
+void AppendCurrencyText(std::string& out, double amount) {
     SystemMoneyFormat().Append(out, amount);
 }
 

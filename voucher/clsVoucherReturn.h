@@ -39,9 +39,9 @@ void AddLoyaltyMembers(TJSONValue document);
 
 // An amount in the system's money format (currency symbol, its position, the currency's
 // decimals), as cashier messages show it: QLocale::system()'s currency text.
-std::string MoneyText(double amount);
+std::string CurrencyText(double amount);
 // The same text appended to `out`, for texts made in bulk such as a report page. The format is
 // read from the system's locale once per process, so amounts below 1000 cost no locale call.
-void AppendMoneyText(std::string& out, double amount);
+void AppendCurrencyText(std::string& out, double amount);
 
 } // namespace zumvo

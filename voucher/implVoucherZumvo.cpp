@@ -313,7 +313,7 @@ void TVoucherZumvo::RepeatedPress(std::string& answer, bool& result) {
     LogInfo("[TVoucherZumvo.DoVoucher] Result: %", last.ToJSON());
     FlushLog();
     const std::string text = Decimal(last["VoucherCodes"]._Count()) + " Zumvo voucher(s) for " +
-                             MoneyText(UnitsOf(AmountCents(last["VoucherAmount"]))) +
+                             CurrencyText(UnitsOf(AmountCents(last["VoucherAmount"]))) +
                              " already been applied to this order!";
     pallux::IntfPtr<pallux::IDisplayMessage> messages;
     CreateService(messages);
@@ -448,8 +448,8 @@ TGiveBackResult TVoucherZumvo::GiveBackBasket(const std::string& cashier) {
     // Reversals the provider did not confirm stay "failed to cancel", also when that mark could
     // not be written: such a row is never called cancelled while the provider may hold its money.
     Use(FStore, "ZumvoTransaction")
-        .SetStatusForBasketExcept(FBasketID, TTransactionStatus::Cancelled, TTransactionStatus::CancelFailed,
-                                  result.NotGivenBack);
+        .SetStatusForBasketExcept(FBasketID, TTransactionStatus::Cancelled,
+                                  UnconfirmedStatus(TAdvice::Reverse), result.NotGivenBack);
     return result;
 }
 

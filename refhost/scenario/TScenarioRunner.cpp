@@ -338,7 +338,7 @@ void TScenarioRunner::Expect(const TScenarioStep& step) {
     const auto money = [&](const char* name, TMoney actual) {
         if (a.Exists(name) && ToCents(step.Real(name, 0)) != actual)
             throw ETillError(std::string("expected the ") + name + " " +
-                             MoneyText(ToCents(step.Real(name, 0))) + "; it is " + MoneyText(actual));
+                             CentsText(ToCents(step.Real(name, 0))) + "; it is " + CentsText(actual));
     };
     money("total", FTill.Invoice().AfterDisc());
     money("outstanding", FTill.Invoice().Outstanding());

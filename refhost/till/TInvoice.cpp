@@ -1,11 +1,11 @@
 #include "TInvoice.h"
 
 #include "JsonDocument.h"
+#include "clsMoney.h"
 #include "clsSysUtils.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace refhost {
 
@@ -17,12 +17,8 @@ double ToUnits(TMoney cents) {
     return static_cast<double>(cents) / 100.0;
 }
 
-std::string MoneyText(TMoney cents) {
-    const TMoney a = cents < 0 ? -cents : cents;
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%s%lld.%02lld", cents < 0 ? "-" : "", static_cast<long long>(a / 100),
-                  static_cast<long long>(a % 100));
-    return buf;
+std::string CentsText(TMoney cents) {
+    return zumvo::FixedText(cents);
 }
 
 TMoney TInvoiceLine::Total() const {

@@ -28,7 +28,7 @@ public:
 TMoney ToCents(double units);
 double ToUnits(TMoney cents);
 // "12.50", "-3.05".
-std::string MoneyText(TMoney cents);
+std::string CentsText(TMoney cents);
 
 struct TInvoiceLine {
     std::string Code;

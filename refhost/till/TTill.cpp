@@ -166,7 +166,7 @@ void TTill::RequireNoOtherPayments() const {
     std::string taken;
     for (const auto& p : FInvoice.Payments())
         if (!p.FromVoucher)
-            taken += (taken.empty() ? "" : ", ") + p.Type + " " + MoneyText(p.Amount);
+            taken += (taken.empty() ? "" : ", ") + p.Type + " " + CentsText(p.Amount);
     if (!taken.empty())
         throw ETillError("Give back " + taken +
                          " first: a sale with vouchers applied cannot change once another payment is taken");
@@ -176,8 +176,8 @@ void TTill::AddLine(const TInvoiceLine& line) {
     RequireOpenSale("take more lines");
     RequireNoOtherPayments();
     FInvoice.AddLine(line);
-    Log("LINE", "added " + line.Code + " " + QuantityText(line.Quantity) + " x " + MoneyText(line.Price) +
-                    "; total " + MoneyText(FInvoice.AfterDisc()));
+    Log("LINE", "added " + line.Code + " " + QuantityText(line.Quantity) + " x " + CentsText(line.Price) +
+                    "; total " + CentsText(FInvoice.AfterDisc()));
     AfterLinesChanged();
 }
 
@@ -185,7 +185,7 @@ void TTill::RemoveLine(const std::string& code) {
     RequireOpenSale("lose lines");
     RequireNoOtherPayments();
     FInvoice.RemoveLine(code);
-    Log("LINE", "removed " + code + "; total " + MoneyText(FInvoice.AfterDisc()));
+    Log("LINE", "removed " + code + "; total " + CentsText(FInvoice.AfterDisc()));
     AfterLinesChanged();
 }
 
@@ -194,7 +194,7 @@ void TTill::ChangeQuantity(const std::string& code, double quantity) {
     RequireNoOtherPayments();
     FInvoice.ChangeQuantity(code, quantity);
     Log("LINE", "quantity of " + code + " is now " + QuantityText(quantity) + "; total " +
-                    MoneyText(FInvoice.AfterDisc()));
+                    CentsText(FInvoice.AfterDisc()));
     AfterLinesChanged();
 }
 
@@ -215,7 +215,7 @@ bool TTill::Voucher() {
     // customer would pay that part twice.
     for (const auto& p : FInvoice.Payments())
         if (!p.FromVoucher)
-            throw ETillError("Apply vouchers before other payments: " + p.Type + " " + MoneyText(p.Amount) +
+            throw ETillError("Apply vouchers before other payments: " + p.Type + " " + CentsText(p.Amount) +
                              " is already taken");
     bool all = true;
     for (const auto& [name, voucher] : Vouchers()) {
@@ -224,8 +224,8 @@ bool TTill::Voucher() {
         Log("VOUCHER", name + (ok ? " answered true: " : " answered false: ") + answer);
         all = all && ok;
         if (!answer.empty() && FInvoice.ApplyVoucherReturn(answer, false))
-            Log("TOTALS", "total " + MoneyText(FInvoice.AfterDisc()) + ", outstanding " +
-                              MoneyText(FInvoice.Outstanding()));
+            Log("TOTALS", "total " + CentsText(FInvoice.AfterDisc()) + ", outstanding " +
+                              CentsText(FInvoice.Outstanding()));
     }
     Changed();
     return all;
@@ -245,8 +245,8 @@ bool TTill::Recalculate() {
         Log("RECALCULATE", name + (ok ? " answered true: " : " answered false: ") + answer);
         all = all && ok;
         if (!answer.empty() && FInvoice.ApplyVoucherReturn(answer, true))
-            Log("TOTALS", "total " + MoneyText(FInvoice.AfterDisc()) + ", outstanding " +
-                              MoneyText(FInvoice.Outstanding()));
+            Log("TOTALS", "total " + CentsText(FInvoice.AfterDisc()) + ", outstanding " +
+                              CentsText(FInvoice.Outstanding()));
     }
     FPaid = false;
     Changed();
@@ -313,11 +313,11 @@ bool TTill::Pay(const std::string& wanted, std::optional<TMoney> amount) {
         const TMoney kept = std::min(offered, outstanding);
         if (kept > 0)
             FInvoice.AddPayment({*name, kept, false});
-        Log("PAYMENT", *name + " " + MoneyText(offered) + " taken" +
-                           (offered > kept ? ", change " + MoneyText(offered - kept) : std::string()) +
-                           "; outstanding " + MoneyText(FInvoice.Outstanding()));
+        Log("PAYMENT", *name + " " + CentsText(offered) + " taken" +
+                           (offered > kept ? ", change " + CentsText(offered - kept) : std::string()) +
+                           "; outstanding " + CentsText(FInvoice.Outstanding()));
     } else {
-        Log("PAYMENT", *name + " did not take the payment; outstanding " + MoneyText(FInvoice.Outstanding()));
+        Log("PAYMENT", *name + " did not take the payment; outstanding " + CentsText(FInvoice.Outstanding()));
     }
     FPaid = taken && FInvoice.Outstanding() <= 0;
     Raise(FPaid ? pallux::HostEvent::AfterPaymentSuccess : pallux::HostEvent::AfterPaymentFailed,
@@ -334,8 +334,8 @@ void TTill::GiveBack() {
                          " has no payment of another tender to give back");
     std::string text;
     for (const auto& p : given)
-        text += (text.empty() ? "" : ", ") + p.Type + " " + MoneyText(p.Amount);
-    Log("PAYMENT", text + " given back; outstanding " + MoneyText(FInvoice.Outstanding()));
+        text += (text.empty() ? "" : ", ") + p.Type + " " + CentsText(p.Amount);
+    Log("PAYMENT", text + " given back; outstanding " + CentsText(FInvoice.Outstanding()));
     FPaid = false;
     Changed();
 }
@@ -345,7 +345,7 @@ void TTill::Complete(bool driverInvoice) {
     if (FInvoice.Empty())
         throw ETillError("The invoice has no lines");
     if (FInvoice.Outstanding() > 0 && !driverInvoice)
-        throw ETillError(MoneyText(FInvoice.Outstanding()) + " is still to pay on invoice " +
+        throw ETillError(CentsText(FInvoice.Outstanding()) + " is still to pay on invoice " +
                          std::to_string(FInvoice.InvoiceNum()));
     if (!FPaid && !driverInvoice) {
         // Fully paid by vouchers: the payment round still runs, with nothing to take.
@@ -369,8 +369,8 @@ void TTill::Complete(bool driverInvoice) {
         Log("FINALISE", name + (ok ? " answered true: " : " answered false: ") + answer);
     }
     Log("COMPLETE", "invoice " + std::to_string(FInvoice.InvoiceNum()) + " total " +
-                        MoneyText(FInvoice.AfterDisc()) +
-                        (driverInvoice ? ", driver's invoice: " + MoneyText(FInvoice.Outstanding()) +
+                        CentsText(FInvoice.AfterDisc()) +
+                        (driverInvoice ? ", driver's invoice: " + CentsText(FInvoice.Outstanding()) +
                                              " to collect at the driver cash-up"
                                        : std::string()));
     FLastCompleted = FInvoice.InvoiceNum();
@@ -389,16 +389,16 @@ std::vector<std::string> TTill::PrintReceipt() {
     out.push_back("Cashier: " + inv.Cashier());
     out.push_back(std::string(40, '-'));
     for (const auto& l : inv.Lines())
-        out.push_back(Column(l.Description + "  " + QuantityText(l.Quantity) + " x " + MoneyText(l.Price),
-                             MoneyText(l.Total())));
-    out.push_back(Column("Subtotal", MoneyText(inv.SubTotal())));
+        out.push_back(Column(l.Description + "  " + QuantityText(l.Quantity) + " x " + CentsText(l.Price),
+                             CentsText(l.Total())));
+    out.push_back(Column("Subtotal", CentsText(inv.SubTotal())));
     for (const auto& d : inv.Discounts())
-        out.push_back(Column("Discount " + d.Code + " (" + d.Name + ")", MoneyText(-d.Amount)));
-    out.push_back(Column("TOTAL", MoneyText(inv.AfterDisc())));
+        out.push_back(Column("Discount " + d.Code + " (" + d.Name + ")", CentsText(-d.Amount)));
+    out.push_back(Column("TOTAL", CentsText(inv.AfterDisc())));
     for (const auto& p : inv.Payments())
-        out.push_back(Column("  " + p.Type, MoneyText(p.Amount)));
+        out.push_back(Column("  " + p.Type, CentsText(p.Amount)));
     if (inv.Outstanding() > 0)
-        out.push_back(Column("  Due at delivery", MoneyText(inv.Outstanding())));
+        out.push_back(Column("  Due at delivery", CentsText(inv.Outstanding())));
     std::vector<std::string> addons;
     FContainer.GetFactoryNames(pallux::IPrinterAddon::IID, addons);
     for (const auto& name : addons) {
@@ -464,7 +464,7 @@ void TTill::Recall(std::int32_t invoiceNum) {
     FRecalled = std::move(stored);
     for (const auto& [name, voucher] : Vouchers())
         voucher->PopulateForInvoice(invoiceNum, FRecalled->VoucherReturn);
-    Log("RECALL", "invoice " + std::to_string(invoiceNum) + " total " + MoneyText(FRecalled->AfterDisc) +
+    Log("RECALL", "invoice " + std::to_string(invoiceNum) + " total " + CentsText(FRecalled->AfterDisc) +
                       ", status " + std::to_string(static_cast<int>(FRecalled->Status)));
     Changed();
 }
@@ -516,7 +516,7 @@ std::vector<TCashupEntry> TTill::DriverCashup(std::int32_t invoiceNum) {
         const TInvoicePayment cash{TCashPaymentMethod::Name, stored->AfterDisc - paid, false};
         FStore.AddPayment(invoiceNum, cash);
         payments.push_back(cash);
-        Log("CASHUP", "invoice " + data + ": " + MoneyText(cash.Amount) + " cash collected from the driver");
+        Log("CASHUP", "invoice " + data + ": " + CentsText(cash.Amount) + " cash collected from the driver");
     }
     Raise(pallux::HostEvent::DriverCashupInsertCashup, data);
     const pallux::TAddCashupEntryProc addEntry = [&](std::int32_t b, std::int32_t a, const std::string& code,
@@ -526,7 +526,7 @@ std::vector<TCashupEntry> TTill::DriverCashup(std::int32_t invoiceNum) {
         FStore.AddCashupEntry(entry);
         entries.push_back(entry);
         Log("CASHUP ENTRY", "invoice " + std::to_string(b) + " till " + std::to_string(a) + " " + code + " " +
-                                MoneyText(ToCents(amount)));
+                                CentsText(ToCents(amount)));
     };
     const pallux::TPaymentCodeProc reportCode = [&](std::int32_t b, std::int32_t a, const std::string& code) {
         Log("PAYMENT CODE", "invoice " + std::to_string(b) + " till " + std::to_string(a) + " " + code);

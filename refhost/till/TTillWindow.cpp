@@ -234,7 +234,7 @@ void TTillWindow::Refresh() {
     int row = 0;
     for (const auto& l : inv.Lines()) {
         const QString cells[] = {Q(l.Code), Q(l.Description), QString::number(l.Quantity),
-                                 Q(MoneyText(l.Price)), Q(MoneyText(l.Total()))};
+                                 Q(CentsText(l.Price)), Q(CentsText(l.Total()))};
         for (int c = 0; c < 5; ++c) {
             auto* item = new QTableWidgetItem(cells[c]);
             if (c >= 2)
@@ -245,15 +245,15 @@ void TTillWindow::Refresh() {
     }
     FAdjustments->clear();
     for (const auto& d : inv.Discounts())
-        FAdjustments->addItem(Q("Discount " + d.Code + " (" + d.Name + "): -" + MoneyText(d.Amount)));
+        FAdjustments->addItem(Q("Discount " + d.Code + " (" + d.Name + "): -" + CentsText(d.Amount)));
     for (const auto& p : inv.Payments())
-        FAdjustments->addItem(Q("Payment " + p.Type + ": " + MoneyText(p.Amount)));
+        FAdjustments->addItem(Q("Payment " + p.Type + ": " + CentsText(p.Amount)));
 
-    FSubTotal->setText(Q(MoneyText(inv.SubTotal())));
-    FDiscounts->setText(Q(MoneyText(-inv.DiscountTotal())));
-    FTotal->setText(Q(MoneyText(inv.AfterDisc())));
-    FPaid->setText(Q(MoneyText(inv.Paid())));
-    FOutstanding->setText(Q(MoneyText(inv.Outstanding())));
+    FSubTotal->setText(Q(CentsText(inv.SubTotal())));
+    FDiscounts->setText(Q(CentsText(-inv.DiscountTotal())));
+    FTotal->setText(Q(CentsText(inv.AfterDisc())));
+    FPaid->setText(Q(CentsText(inv.Paid())));
+    FOutstanding->setText(Q(CentsText(inv.Outstanding())));
 
     QString receipt;
     for (const auto& line : FTill.LastReceipt())
@@ -330,7 +330,7 @@ void TTillWindow::CompleteSale() {
     bool driver = false;
     if (FTill.Invoice().Outstanding() > 0) {
         const auto answer =
-            FTill.Ask(MoneyText(FTill.Invoice().Outstanding()) +
+            FTill.Ask(CentsText(FTill.Invoice().Outstanding()) +
                           " is still to pay. Complete it as a driver's invoice, paid at the driver cash-up?",
                       pallux::mtConfirmation, pallux::mbYes | pallux::mbNo);
         if (answer != pallux::mrYes)
@@ -362,7 +362,7 @@ void TTillWindow::CashupInvoice() {
         const auto entries = FTill.DriverCashup(num);
         std::string text = "Cash-up entries of invoice " + std::to_string(num) + ":";
         for (const auto& e : entries)
-            text += "\n" + e.PaymentCode + "  " + MoneyText(ToCents(e.Amount));
+            text += "\n" + e.PaymentCode + "  " + CentsText(ToCents(e.Amount));
         statusBar()->showMessage(Q(text));
         FReceipt->setPlainText(Q(text));
     });

@@ -66,15 +66,15 @@ TEST_F(ReportTest, ChromiumShowsOneRowPerJoinedBasketWithItsCellsAndTransactions
     const test::TPageRow expected[] = {
         {"Basket ID", "Time", "Date", "InvoiceNum", "Invoice Total", "Invoice Status", "Payments",
          "Discounts", "Brand", "Shift Num", "Till", "Transactions: ID ", "tvTrxID", "Status"},
-        {Id(withBrand), "14:05", "2026-03-10", "1001", MoneyText(30), "O/R", MoneyText(20), MoneyText(5),
+        {Id(withBrand), "14:05", "2026-03-10", "1001", CurrencyText(30), "O/R", CurrencyText(20), CurrencyText(5),
          "Brand One", "5", "1", "1<br>2<br>",
          Id(9000 + withBrand * 10 + 1) + "<br>" + Id(9000 + withBrand * 10 + 2) + "<br>",
          "Finalised<br>Finalised<br>"},
         // an invoice with two Zumvo payment rows lists its basket once with each amount
-        {Id(twoPayments), "09:30", "2026-03-11", "1002", MoneyText(12), "-", MoneyText(5), MoneyText(7),
+        {Id(twoPayments), "09:30", "2026-03-11", "1002", CurrencyText(12), "-", CurrencyText(5), CurrencyText(7),
          "&lt;img src=x onerror=alert(1)&gt;&lt;/table&gt;", blank, "2", "3<br>",
          Id(9000 + twoPayments * 10 + 1) + "<br>", "Finalised<br>"},
-        {Id(twoPayments), "09:30", "2026-03-11", "1002", MoneyText(12), "-", MoneyText(7), MoneyText(5),
+        {Id(twoPayments), "09:30", "2026-03-11", "1002", CurrencyText(12), "-", CurrencyText(7), CurrencyText(5),
          "&lt;img src=x onerror=alert(1)&gt;&lt;/table&gt;", blank, "2", "3<br>",
          Id(9000 + twoPayments * 10 + 1) + "<br>", "Finalised<br>"},
         // no invoice: ten blank cells; a code never accepted has no provider number (0)
@@ -150,10 +150,10 @@ TEST_F(ReportTest, FailedAdvicesShowOnTheirBasketsRowsAndADiscountOnlyInvoicePay
     };
     const std::string blank = "&nbsp;";
     const test::TPageRow expected[] = {
-        {Id(failedFinalise), "10:00", "2026-03-20", "1003", MoneyText(20.05), "-", MoneyText(12.01),
-         MoneyText(8.04), "Brand One", "7", "1", "9<br>10<br>", trx(failedFinalise, {1, 2}),
+        {Id(failedFinalise), "10:00", "2026-03-20", "1003", CurrencyText(20.05), "-", CurrencyText(12.01),
+         CurrencyText(8.04), "Brand One", "7", "1", "9<br>10<br>", trx(failedFinalise, {1, 2}),
          "Finalised<br>Failed to finalise<br>"},
-        {Id(discountOnly), "10:30", "2026-03-20", "1004", MoneyText(4.95), "-", MoneyText(0), MoneyText(5.05),
+        {Id(discountOnly), "10:30", "2026-03-20", "1004", CurrencyText(4.95), "-", CurrencyText(0), CurrencyText(5.05),
          "&lt;img src=x onerror=alert(1)&gt;&lt;/table&gt;", "7", "2", "11<br>", trx(discountOnly, {1}),
          "Finalised<br>"},
         {Id(failedCancel), blank, blank, blank, blank, blank, blank, blank, blank, blank, blank,

@@ -20,7 +20,7 @@ struct TPage : test::BackOfficeTest {
 };
 
 std::string Money(double amount) {
-    return HtmlEscape(MoneyText(amount));
+    return HtmlEscape(CurrencyText(amount));
 }
 
 // Names in another case and twice (the first counts), rows whose members change order or are
@@ -113,16 +113,16 @@ std::vector<double> Amounts() {
     return amounts;
 }
 
-// Ends the process: 0 when MoneyText and AppendMoneyText give QLocale's own currency text of
+// Ends the process: 0 when CurrencyText and AppendCurrencyText give QLocale's own currency text of
 // the system locale for every amount, 1 after writing the differences to stderr.
 [[noreturn]] void ExitWithDifferences() {
     int different = 0;
     for (double amount : Amounts()) {
         const std::string expected = QLocale::system().toCurrencyString(amount).toStdString();
         std::string appended = "x";
-        AppendMoneyText(appended, amount);
-        if ((MoneyText(amount) != expected || appended != "x" + expected) && ++different <= 20)
-            std::cerr << std::setprecision(17) << amount << ": " << MoneyText(amount) << " instead of "
+        AppendCurrencyText(appended, amount);
+        if ((CurrencyText(amount) != expected || appended != "x" + expected) && ++different <= 20)
+            std::cerr << std::setprecision(17) << amount << ": " << CurrencyText(amount) << " instead of "
                       << expected << '\n';
     }
     std::exit(different == 0 ? 0 : 1);
@@ -131,7 +131,7 @@ std::vector<double> Amounts() {
 } // namespace
 
 // Each locale in a process of its own: the system locale is read once per process.
-TEST(MoneyText, IsTheSystemLocalesCurrencyTextInEveryLocale) {
+TEST(CurrencyText, IsTheSystemLocalesCurrencyTextInEveryLocale) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     const char* const before = std::getenv("LC_ALL");
     const std::string saved = before ? before : "";

@@ -476,7 +476,7 @@ std::vector<std::string> Reconcile(const TAuditData& data, const TJSONDocument& 
                         : ", basket " + std::to_string(*e.Basket) + " of invoice " + std::to_string(*invoice);
             }
             out.push_back("held money no listed row explains: " + Describe(e) + " holds " +
-                          CentsText(e.Amount) + " for " + RowText(*e.Row) + why);
+                          FixedText(e.Amount) + " for " + RowText(*e.Row) + why);
         }
         // The provider store the row says it was accepted under is the ledger's.
         if (e.Row && e.Row->ProviderStore && std::to_string(*e.Row->ProviderStore) != e.StoreId)
@@ -487,8 +487,8 @@ std::vector<std::string> Reconcile(const TAuditData& data, const TJSONDocument& 
             const auto recorded = e.Row->Recorded();
             if (recorded && *recorded != e.Amount)
                 out.push_back(e.State + " amount differs: " + Describe(e) + " " + e.State + " " +
-                              CentsText(e.Amount) + ", " + RowText(*e.Row) + " records " +
-                              CentsText(*recorded));
+                              FixedText(e.Amount) + ", " + RowText(*e.Row) + " records " +
+                              FixedText(*recorded));
         }
     }
 
@@ -534,9 +534,9 @@ std::vector<std::string> Reconcile(const TAuditData& data, const TJSONDocument& 
             if (*b.TotalAmount != m.Settled + m.DueToSettle)
                 out.push_back(
                     "basket " + std::to_string(b.ID) + " of invoice " + std::to_string(*b.InvoiceNum) +
-                    " records a total of " + CentsText(*b.TotalAmount) + ", but the provider settled " +
-                    CentsText(m.Settled) +
-                    (m.DueToSettle ? " (+ " + CentsText(m.DueToSettle) + " listed to settle)" : ""));
+                    " records a total of " + FixedText(*b.TotalAmount) + ", but the provider settled " +
+                    FixedText(m.Settled) +
+                    (m.DueToSettle ? " (+ " + FixedText(m.DueToSettle) + " listed to settle)" : ""));
         }
         if (!invoiceByNum.count(*b.InvoiceNum))
             out.push_back("basket " + std::to_string(b.ID) + " names invoice " +
@@ -564,39 +564,39 @@ std::vector<std::string> Reconcile(const TAuditData& data, const TJSONDocument& 
             const TCents provider = m.Settled + m.DueToSettle;
             if (zumvo != provider)
                 out.push_back(
-                    name + ": Zumvo payment " + CentsText(inv.ZumvoPaid) + " + Zumvo discount " +
-                    CentsText(inv.VoucherDiscount) + " = " + CentsText(zumvo) +
-                    ", but the provider settled " + CentsText(m.Settled) +
-                    (m.DueToSettle ? " (+ " + CentsText(m.DueToSettle) + " listed to settle)" : "") +
+                    name + ": Zumvo payment " + FixedText(inv.ZumvoPaid) + " + Zumvo discount " +
+                    FixedText(inv.VoucherDiscount) + " = " + FixedText(zumvo) +
+                    ", but the provider settled " + FixedText(m.Settled) +
+                    (m.DueToSettle ? " (+ " + FixedText(m.DueToSettle) + " listed to settle)" : "") +
                     baskets);
             // 5. Nobody pays more than the invoice. A negative Zumvo discount (more to settle than
             // the provider processed) raises AFTERDISC above the goods: the customer pays at most
             // what the invoice comes to without it.
             const TCents due = inv.AfterDisc + std::min<TCents>(0, inv.VoucherDiscount);
             const std::string dueText =
-                CentsText(due) + (inv.VoucherDiscount < 0 ? " (AFTERDISC " + CentsText(inv.AfterDisc) +
+                FixedText(due) + (inv.VoucherDiscount < 0 ? " (AFTERDISC " + FixedText(inv.AfterDisc) +
                                                                 " with a negative Zumvo discount of " +
-                                                                CentsText(inv.VoucherDiscount) + ")"
+                                                                FixedText(inv.VoucherDiscount) + ")"
                                                           : std::string());
             const TCents paid = inv.OtherPaid + m.SettledPayment;
             if (due < 0)
-                out.push_back(name + " comes to " + CentsText(inv.AfterDisc) +
+                out.push_back(name + " comes to " + FixedText(inv.AfterDisc) +
                               ": its discounts exceed its goods (Zumvo "
                               "discount " +
-                              CentsText(inv.VoucherDiscount) + ")");
+                              FixedText(inv.VoucherDiscount) + ")");
             else if (paid > due)
-                out.push_back(name + ": the customer paid " + CentsText(paid) + " (other tenders " +
-                              CentsText(inv.OtherPaid) + " + Zumvo settled " + CentsText(m.SettledPayment) +
+                out.push_back(name + ": the customer paid " + FixedText(paid) + " (other tenders " +
+                              FixedText(inv.OtherPaid) + " + Zumvo settled " + FixedText(m.SettledPayment) +
                               ") for an invoice of " + dueText);
             else if (inv.OtherPaid + inv.ZumvoPaid > due)
-                out.push_back(name + ": its payments " + CentsText(inv.OtherPaid + inv.ZumvoPaid) +
+                out.push_back(name + ": its payments " + FixedText(inv.OtherPaid + inv.ZumvoPaid) +
                               " exceed the invoice of " + dueText);
         } else {
             // 6. An overridden or refunded invoice keeps no money settled, unless a listed row
             // tells a person to refund it.
             for (const TEntry* e : m.SettledUnlisted)
                 out.push_back(name + " is " + (inv.Status == 1 ? "overridden" : "refunded") + " but " +
-                              Describe(*e) + " is settled for " + CentsText(e->Amount) +
+                              Describe(*e) + " is settled for " + FixedText(e->Amount) +
                               " without a listed row" + (e->Row ? " (" + RowText(*e->Row) + ")" : ""));
         }
     }
@@ -606,7 +606,7 @@ std::vector<std::string> Reconcile(const TAuditData& data, const TJSONDocument& 
             continue;
         for (const TEntry* e : m.SettledUnlisted)
             out.push_back("basket " + std::to_string(basket) + " has no invoice (a cancelled sale) but " +
-                          Describe(*e) + " is settled for " + CentsText(e->Amount) + " without a listed row" +
+                          Describe(*e) + " is settled for " + FixedText(e->Amount) + " without a listed row" +
                           (e->Row ? " (" + RowText(*e->Row) + ")" : ""));
     }
     return out;

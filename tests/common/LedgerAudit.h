@@ -55,10 +55,6 @@ using zumvo::TCents;
 inline TCents CentsOf(double units) {
     return RoundedCentsOf(units);
 }
-// "12.05", "-0.01".
-inline std::string CentsText(TCents cents) {
-    return FixedText(cents);
-}
 
 // A ZumvoPaymentTransactions row.
 struct TModuleRow {

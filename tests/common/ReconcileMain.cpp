@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
                 if (nothingHeld)
                     lines.push_back("still held: tvTrxId " + ledger[i]["tvTrxId"].ToJSON() + " (" +
                                     ledger[i]["code"].AsString("") + ", " + ledger[i]["trxId"].AsString("") +
-                                    ") " + zumvo::test::CentsText(ledger[i]["amount"].AsInt64(0)));
+                                    ") " + zumvo::FixedText(ledger[i]["amount"].AsInt64(0)));
             }
         for (const std::string& line : lines)
             std::cout << line << "\n";

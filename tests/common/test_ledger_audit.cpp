@@ -334,15 +334,15 @@ TEST(Reconcile, ProviderModuleAndInvoicesAgreeToTheCent) {
 
 TEST(Reconcile, CentsAreRoundedOnceAndPrintedExactly) {
     using zumvo::test::CentsOf;
-    using zumvo::test::CentsText;
+    using zumvo::FixedText;
     EXPECT_EQ(CentsOf(20.05), 2005);
     EXPECT_EQ(CentsOf(0.1 + 0.2), 30);
     EXPECT_EQ(CentsOf(12.005 - 0.0000001), 1200);
     EXPECT_EQ(CentsOf(-3.01), -301);
-    EXPECT_EQ(CentsText(2005), "20.05");
-    EXPECT_EQ(CentsText(-5), "-0.05");
-    EXPECT_EQ(CentsText(0), "0.00");
-    EXPECT_EQ(CentsText(100001), "1000.01");
+    EXPECT_EQ(FixedText(2005), "20.05");
+    EXPECT_EQ(FixedText(-5), "-0.05");
+    EXPECT_EQ(FixedText(0), "0.00");
+    EXPECT_EQ(FixedText(100001), "1000.01");
 }
 
 TEST(Reconcile, TheHeldFundsListIsReadFromBackOfficeOutput) {

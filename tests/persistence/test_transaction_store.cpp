@@ -2,6 +2,8 @@
 #include "PersistenceTestHost.h"
 #include "clsAdviceRetry.h"
 #include "clsDBAccess.h"
+#include "clsHeldFundsRule.h"
+#include "clsOutcomeUnknown.h"
 #include "implDataChangesZumvo.h"
 
 #include <gtest/gtest.h>
@@ -408,4 +410,59 @@ TEST_F(TransactionStoreTest, HeldFundsMeasureAnOpenSaleFromItsLatestCode) {
         EXPECT_EQ(ParseTimestamp(latest[c.Sale.Basket]), ParseTimestamp(c.Sale.LatestCode)) << c.Name;
         EXPECT_TRUE(ParseTimestamp(c.Sale.LatestCode).has_value()) << c.Sale.LatestCode;
     }
+}
+
+// The held-funds rule is written once and read two ways: as the store's SQL condition and as the
+// judgement of each row. Every status with every combination of the facts the rule asks about
+// (an outcome-unknown note, a basket with or without an invoice, a refund owed): the store lists
+// exactly the rows the judgement gives a reason, and the retry's reading of each listed row agrees.
+TEST_F(TransactionStoreTest, HeldFundsListExactlyTheRowsTheRuleGivesAReason) {
+    enum class TBasket { None, Open, Invoiced };
+    std::map<std::int32_t, THeldReason> expected;
+    std::int32_t invoice = 500;
+    for (const auto status : {TTransactionStatus::Started, TTransactionStatus::Redeemed,
+                              TTransactionStatus::Finalised, TTransactionStatus::Cancelled,
+                              TTransactionStatus::FinaliseFailed, TTransactionStatus::CancelFailed})
+        for (const bool note : {false, true})
+            for (const auto basket : {TBasket::None, TBasket::Open, TBasket::Invoiced})
+                for (const bool refundOwed : {false, true}) {
+                    std::int32_t trx = 0;
+                    if (basket == TBasket::None) {
+                        trx = store->AddTransaction();
+                    } else {
+                        const std::int32_t id = store->AddBasket(2);
+                        if (basket == TBasket::Invoiced)
+                            store->SetBasketInvoice(id, ++invoice);
+                        trx = store->AddTransactionToBasket(id);
+                    }
+                    store->SetStatus(trx, status);
+                    if (note)
+                        store->SaveOutcomeUnknown(
+                            trx, OutcomeUnknownNote("no answer", "77-1", "77-2", "PAY-1", 500));
+                    if (refundOwed)
+                        store->MarkRefundOwed(trx);
+                    expected[trx] = HeldReason(status, {note, basket == TBasket::Open, refundOwed});
+                }
+    ASSERT_EQ(expected.size(), 72u);
+
+    std::string text;
+    store->GetHeldFunds(text);
+    const TJSONDocument rows = TJSONDocument::Parse(text);
+    std::set<std::int32_t> listed;
+    for (int i = 0; i < rows._Count(); ++i) {
+        const THeldRow row = ReadHeldRow(rows[i], TRetrySettings{}, TRetryRequest{});
+        listed.insert(row.ID);
+        EXPECT_NE(expected[row.ID], THeldReason::None) << "row " << row.ID << " listed without a reason";
+        EXPECT_NE(row.Kind, THeldKind::None) << "row " << row.ID << " listed but judged to hold nothing";
+    }
+    std::set<std::int32_t> withReason;
+    for (const auto& [id, reason] : expected)
+        if (reason != THeldReason::None)
+            withReason.insert(id);
+    EXPECT_EQ(listed, withReason);
+    // Each reason occurs: the table above reaches every clause of the rule.
+    std::set<THeldReason> reasons;
+    for (const auto& [id, reason] : expected)
+        reasons.insert(reason);
+    EXPECT_EQ(reasons.size(), 5u);
 }

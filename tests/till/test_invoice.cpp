@@ -15,7 +15,7 @@ TEST(InvoiceTest, MoneyIsRoundedToCentsAndPrintedWithTwoDecimals) {
                  {-3.05, -305, "-3.05"}, {1e6, 100000000, "1000000.00"}, {0.0, 0, "0.00"}};
     for (const auto& c : cases) {
         EXPECT_EQ(ToCents(c.Units), c.Cents) << c.Units;
-        EXPECT_EQ(MoneyText(c.Cents), c.Text) << c.Cents;
+        EXPECT_EQ(CentsText(c.Cents), c.Text) << c.Cents;
     }
 }
 

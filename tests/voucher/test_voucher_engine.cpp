@@ -137,7 +137,7 @@ TEST_F(VoucherEngineTest, RepeatedPressShowsWhatIsAppliedWithoutTheScreen) {
     expected.Set("Changed", false);
     EXPECT_EQ(answer, expected.ToJSON());
     EXPECT_EQ(engine->LastResult(), first.ToJSON()) << "the kept answer has no Changed";
-    EXPECT_THAT(Messages(), ElementsAre("MESSAGE: information: 2 Zumvo voucher(s) for " + MoneyText(80.0) +
+    EXPECT_THAT(Messages(), ElementsAre("MESSAGE: information: 2 Zumvo voucher(s) for " + CurrencyText(80.0) +
                                         " already been applied to this order!"));
     EXPECT_EQ(Ledger()._Count(), 2) << "nothing sent";
 }
@@ -251,7 +251,7 @@ TEST_F(VoucherEngineTest, ReapplicationThatPlacesNoCodeAnswersFalse) {
     EXPECT_THAT(Messages(),
                 ElementsAre("MESSAGE: information: Vouchers could not be re-applied and the voucher "
                             "total is now " +
-                            MoneyText(0)));
+                            CurrencyText(0)));
 
     // The basket has no live code left: the Voucher button opens the screen again.
     OnNextScreen({{test::TScreenStep::Click, "btnCancel", ""}});
