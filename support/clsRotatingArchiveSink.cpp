@@ -86,7 +86,16 @@ std::string OpenedStamp() {
     char date[32];
     char zone[8];
     std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &tm);
+#ifdef _WIN32
+    // The C runtime's %z writes the zone's name (or nothing) on Windows, not its offset.
+    _tzset();
+    long east = -(_timezone + (tm.tm_isdst > 0 ? _dstbias : 0));
+    const char sign = east < 0 ? '-' : '+';
+    east = east < 0 ? -east : east;
+    std::snprintf(zone, sizeof zone, "%c%02ld%02ld", sign, east / 3600 % 100, east / 60 % 60);
+#else
     std::strftime(zone, sizeof zone, "%z", &tm);
+#endif
     return fmt::format("{}.{:03}{}", date, ms, zone);
 }
 

@@ -80,9 +80,9 @@ TCommandLine TCommandLine::Parse(const std::vector<std::string>& args) {
         if (a == "--headless")
             cl.Headless = true;
         else if (a == "--config")
-            cl.Config = value();
+            cl.Config = pallux::Utf8ToPath(value());
         else if (a == "--module")
-            cl.Module = value();
+            cl.Module = pallux::Utf8ToPath(value());
         else if (a == "--list-services")
             cl.ListServices = true;
         else if (a == "--upgrade-db")
@@ -97,7 +97,7 @@ TCommandLine TCommandLine::Parse(const std::vector<std::string>& args) {
             // An optional action follows; anything that looks like an option is the next option.
             cl.HeldFunds = (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) ? args[++i] : "list";
         } else if (a == "--scenario")
-            cl.Scenario = value();
+            cl.Scenario = pallux::Utf8ToPath(value());
         else if (a == "--help" || a == "-h")
             cl.Help = true;
         else if (a == "--version")
