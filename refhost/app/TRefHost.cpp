@@ -66,6 +66,19 @@ std::filesystem::path ProgramFile(const char* argv0) {
     return std::filesystem::absolute(argv0);
 }
 
+// Whether a path from a setting stands on its own rather than beside the configuration. On
+// Windows a UNC path (\\server\share\...) does too, which the C++ library does not take for
+// absolute and would put on the configuration's drive.
+bool IsAbsoluteSetting(const std::filesystem::path& path) {
+#ifdef _WIN32
+    const auto& text = path.native();
+    const auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    if (text.size() >= 2 && separator(text[0]) && separator(text[1]))
+        return true;
+#endif
+    return path.is_absolute();
+}
+
 } // namespace
 
 TCommandLine TCommandLine::Parse(const std::vector<std::string>& args) {
@@ -126,10 +139,10 @@ TRestSettings RestSettingsFromConfig(const TIniFile& config) {
         1024;
     const std::string caFile = config.ReadString("Rest", "CAFile", "");
     if (!caFile.empty()) {
-        std::filesystem::path path(caFile);
-        if (path.is_relative())
+        std::filesystem::path path = pallux::Utf8ToPath(caFile);
+        if (!IsAbsoluteSetting(path))
             path = config.FileName().parent_path() / path;
-        rest.CAFile = path.string();
+        rest.CAFile = pallux::PathToUtf8(path);
     }
     return rest;
 }
