@@ -46,6 +46,11 @@ RECIPE=1
 # because Debian's archive does not serve its source tarballs (only the .dsc: 404 for
 # zxing-cpp_1.4.0.orig.tar.xz), and Debian's source is the only one this cache is built from.
 DEPS=(qt6-base zlib sqlite3 fmtlib spdlog pugixml libjpeg-turbo googletest rapidjson zbar curl)
+# Header-only sources: nothing of them is compiled into the cache, so they do not name it (a cache
+# built before one was added stays valid); each is copied into <cache>/include and copied again
+# when Debian's version changes.  cpp-httplib: the simulators' HTTP server, for the suites that run
+# them in their own process; without it the Windows build leaves those suites out.
+HEADER_DEPS=(cpp-httplib)
 declare -A NEEDS=([spdlog]="fmtlib" [curl]="zlib")
 
 HOST_PACKAGES=(g++-mingw-w64-i686-posix mingw-w64-tools wine wine32 cmake ninja-build make perl
@@ -182,7 +187,7 @@ fetch_version() {
 resolve_versions() {
   local dep v candidates chosen record lockfd
   mkdir -p "$SRC_ROOT"
-  for dep in "${DEPS[@]}"; do
+  for dep in "${DEPS[@]}" "${HEADER_DEPS[@]}"; do
     candidates=$(apt-cache showsrc --only-source "$dep" 2>/dev/null | sed -n 's/^Version: //p' \
       | sort -u | sort_versions_desc | tr '\n' ' ')
     candidates=${candidates% }
@@ -397,6 +402,27 @@ build_zbar() {
   grep -q -- '-liconv' "$PREFIX/lib/pkgconfig/zbar.pc"
 }
 
+install_cpp-httplib() {
+  # Upstream's single header (Debian's binary package has it split into a header and a library).
+  install -D -m 644 "${SRC_DIR[cpp-httplib]}/httplib.h" "$PREFIX/include/httplib.h"
+}
+
+# Copies the header-only sources whose stamp is missing or names another version.
+install_header_deps() {
+  local dep stamp
+  for dep in "${HEADER_DEPS[@]}"; do
+    stamp=$PREFIX/stamps/$dep.done
+    if [ -f "$stamp" ] && [ "$(cut -d' ' -f1 "$stamp")" = "$dep=${VERSION[$dep]}" ]; then continue; fi
+    if [ -n "${UNAVAILABLE[$dep]:-}" ]; then
+      say "$dep: NOT INSTALLED (the suites that need it are left out): ${UNAVAILABLE[$dep]}"
+      continue
+    fi
+    "install_$dep"
+    printf '%s=%s installed %s\n' "$dep" "${VERSION[$dep]}" "$(date -u '+%F %T UTC')" >"$stamp"
+    say "$dep $(upstream "${VERSION[$dep]}"): installed (header only)"
+  done
+}
+
 build_curl() {
   # libcurl only, TLS through Windows' own Schannel; no OpenSSL and no optional protocol libraries.
   cmake_build "$SRC" "$B" -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DENABLE_MANUAL=OFF \
@@ -598,6 +624,7 @@ main() {
   [ -d "$QT_HOST_CMAKE_DIR/Qt6CoreTools" ] || die "host Qt tools not found in $QT_HOST_CMAKE_DIR (qt6-base-dev-tools)"
 
   if [ -f "$PREFIX/.complete" ] && [ ${#only[@]} -eq 0 ] && [ ${#rebuild[@]} -eq 0 ] && [ "$smoke_only" -eq 0 ]; then
+    install_header_deps
     ln -sfn "$(basename "$PREFIX")" "$CACHE_ROOT/mingw32"
     say "cache found at $PREFIX"
     return 0
@@ -659,6 +686,7 @@ main() {
     [ ${#NOT_BUILT[@]} -eq 0 ] || die "could not build: ${NOT_BUILT[*]}"
     return 0
   fi
+  install_header_deps
   copy_runtime_dlls
   local check=0
   smoke_check || check=$?
