@@ -2,7 +2,9 @@
 
 #include "HostResFolder.h"
 
+#include "ZumvoPlatform.h"
 #include "clsDBAccess.h"
+#include "clsSysUtils.h"
 
 #include <QUrl>
 #include <cstdio>
@@ -111,9 +113,8 @@ TZumvoReportData QueryZumvoReport(pallux::IDBScript& db, TReportDate from, TRepo
 }
 
 std::string HostResFolderURL() {
-    std::error_code ec;
-    const auto program = std::filesystem::read_symlink("/proc/self/exe", ec);
-    const auto folder = HostResFolder(program.parent_path()).string() + "/";
+    const auto program = HostProgramFile();
+    const auto folder = pallux::PathToUtf8(HostResFolder(program.parent_path())) + "/";
     return QUrl::fromLocalFile(QString::fromStdString(folder)).toString(QUrl::FullyEncoded).toStdString();
 }
 

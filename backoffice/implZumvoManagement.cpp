@@ -4,6 +4,7 @@
 #include "FZumvoHeldFunds.h"
 #include "FZumvoReports.h"
 #include "ZumvoLog.h"
+#include "ZumvoPlatform.h"
 #include "clsModuleContainer.h"
 #include "clsSysUtils.h"
 #include "intfActCodes.h"
@@ -14,9 +15,7 @@
 namespace zumvo {
 
 std::string ProgramName() {
-    std::error_code ec;
-    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    std::string name = exe.filename().string();
+    std::string name = pallux::PathToUtf8(HostProgramFile().filename());
     if (name.size() > 4 && pallux::SameText(std::string_view(name).substr(name.size() - 4), ".exe"))
         name.resize(name.size() - 4);
     return name;

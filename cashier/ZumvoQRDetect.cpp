@@ -3,6 +3,7 @@
 #include "FRunProcess.h"
 #include "ZumvoLog.h"
 #include "clsModuleContainer.h"
+#include "clsSysUtils.h"
 
 #include <QApplication>
 
@@ -38,7 +39,7 @@ bool TZumvoQRDetect::GetQRCode(std::string& codeType, std::string& code) {
             TfrmRunProcess window(QApplication::activeWindow());
             window.setWindowTitle("Getting Zumvo QR Code");
             // Quoted, so a module folder with blanks in its name still names one program.
-            window.CommandToRun = "\"" + FProgram.string() + "\"";
+            window.CommandToRun = "\"" + pallux::PathToUtf8(FProgram) + "\"";
             window.ExecuteCommand();
             lines = window.CommandOutput;
         }

@@ -11,6 +11,10 @@ namespace zumvo {
 // program); empty when the system cannot tell.
 std::filesystem::path ModuleFilePath();
 
+// Provided by the platform file: the full path of the host program (the process's executable);
+// empty when the system cannot tell.
+std::filesystem::path HostProgramFile();
+
 // Provided by the platform file: the user's own folder for the module's log, used when the
 // module's folder cannot hold it (an installed module's folder belongs to the system).
 std::filesystem::path UserLogFolder();

@@ -1,5 +1,7 @@
 #include "clsModuleContainer.h"
 
+#include "clsSysUtils.h"
+
 #include <stdexcept>
 
 namespace zumvo {
@@ -19,7 +21,7 @@ pallux::IDIContainer& Container() {
 std::string ModuleSettingsFile() {
     auto path = ModuleFilePath();
     path.replace_extension(".ini");
-    return path.string();
+    return pallux::PathToUtf8(path);
 }
 
 } // namespace zumvo

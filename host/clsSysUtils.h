@@ -1,6 +1,7 @@
 // Small text helpers that host and module code share.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -57,6 +58,19 @@ inline std::string QuotedStr(std::string_view text) {
             out += '\'';
     }
     return out + "'";
+}
+
+// A path from UTF-8 text (settings values, arguments, texts from the other side of the
+// interfaces). Not std::filesystem::path(std::string): on Windows that reads the bytes in the
+// system's narrow encoding, not as UTF-8.
+inline std::filesystem::path Utf8ToPath(std::string_view text) {
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+// The path as UTF-8 text, on every system (the counterpart of Utf8ToPath).
+inline std::string PathToUtf8(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
 }
 
 } // namespace pallux

@@ -6,6 +6,7 @@
 #include "ZumvoPlatform.h"
 #include "ZumvoVersion.h"
 #include "clsModuleContainer.h"
+#include "clsSysUtils.h"
 #include "implCurrentBasket.h"
 #include "implDataChangesZumvo.h"
 #include "implDiscountZumvo.h"
@@ -38,7 +39,7 @@ void ModuleLoaded() {
     TLogSettings settings;
     settings.DestinationPath = ModuleFilePath().parent_path();
     settings.FallbackPath = UserLogFolder();
-    settings.BaseName = ModuleFilePath().stem().string();
+    settings.BaseName = pallux::PathToUtf8(ModuleFilePath().stem());
     settings.DefaultExtension = ".log";
     settings.IncludeComputerNameInFileName = true;
     settings.RotateFileSizeKB = 2048;

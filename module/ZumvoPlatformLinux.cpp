@@ -18,6 +18,11 @@ std::filesystem::path ModuleFilePath() {
     return {};
 }
 
+std::filesystem::path HostProgramFile() {
+    std::error_code ec;
+    return std::filesystem::read_symlink("/proc/self/exe", ec);
+}
+
 std::filesystem::path UserLogFolder() {
     // The XDG base directories: logs are state, kept across runs.
     if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state == '/')

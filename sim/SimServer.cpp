@@ -4,15 +4,24 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
-#include <arpa/inet.h>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <sstream>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#include <winsock2.h>
+#include <winternl.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <csignal>
 #include <netinet/in.h>
 #include <pthread.h>
-#include <sstream>
 #include <sys/socket.h>
+#endif
 
 namespace sim {
 
@@ -20,10 +29,21 @@ namespace {
 
 // A write to a connection the peer (or a dropped-connection fault) has closed must fail with
 // EPIPE, not end the process.
+// (Windows has no such signal: the write fails.)
 void IgnoreSigpipe() {
+#ifndef _WIN32
     static std::once_flag once;
     std::call_once(once, [] { std::signal(SIGPIPE, SIG_IGN); });
+#endif
 }
+
+#ifdef _WIN32
+constexpr int ShutRead = SD_RECEIVE;
+constexpr int ShutBoth = SD_BOTH;
+#else
+constexpr int ShutRead = SHUT_RD;
+constexpr int ShutBoth = SHUT_RDWR;
+#endif
 
 struct TEndpoint {
     std::string Address;
@@ -54,11 +74,16 @@ TSimServer::TSimServer() : FServer(std::make_unique<httplib::Server>()) {}
 void TSimServer::UseTls(const std::string& certFile, const std::string& keyFile) {
     if (FStarted)
         throw std::runtime_error("TLS must be chosen before the server starts");
+#ifndef CPPHTTPLIB_OPENSSL_SUPPORT
+    throw std::runtime_error("this build of the simulators serves no TLS (cannot use " + certFile + " and " +
+                             keyFile + ")");
+#else
     auto tls = std::make_unique<httplib::SSLServer>(certFile.c_str(), keyFile.c_str());
     if (!tls->is_valid())
         throw std::runtime_error("cannot serve TLS with certificate " + certFile + " and key " + keyFile);
     FServer = std::move(tls);
     FTls = true;
+#endif
 }
 
 void TSimServer::SetIdleTimeout(int seconds) {
@@ -114,9 +139,14 @@ int TSimServer::Start(const std::string& host, int port) {
     FServer->set_keep_alive_max_count(1000);
     // httplib's default also sets SO_REUSEPORT, which lets a second server share a port that is
     // in use; a simulator that asks for a busy port must fail instead.
+    // (On Windows SO_REUSEADDR is what shares a busy port; SO_EXCLUSIVEADDRUSE refuses that.)
     FServer->set_socket_options([](socket_t sock) {
         int yes = 1;
+#ifdef _WIN32
+        setsockopt(sock, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes), sizeof yes);
+#else
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+#endif
     });
     int bound = -1;
     if (port == 0)
@@ -155,17 +185,62 @@ void TSimServer::Stop() {
 
 namespace {
 
-// Calls fn(descriptor, local end, peer end) for each connected socket of this process, until fn
-// answers true.
-template <class Fn> void ForEachConnection(Fn&& fn) {
+// The handles (Windows) or file descriptors of this process that may be sockets.
+std::vector<socket_t> OpenHandles() {
+    std::vector<socket_t> out;
+#ifdef _WIN32
+    // The system's handle table (SystemExtendedHandleInformation), this process's entries.
+    struct TEntry {
+        PVOID Object;
+        ULONG_PTR ProcessId;
+        ULONG_PTR Handle;
+        ULONG GrantedAccess;
+        USHORT CreatorBackTraceIndex;
+        USHORT ObjectTypeIndex;
+        ULONG HandleAttributes;
+        ULONG Reserved;
+    };
+    struct TTable {
+        ULONG_PTR Count;
+        ULONG_PTR Reserved;
+        TEntry Entries[1];
+    };
+    using TQuery = NTSTATUS(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
+    constexpr ULONG SystemExtendedHandleInformation = 64;
+    constexpr NTSTATUS InfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004L);
+    static const auto query = reinterpret_cast<TQuery>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query)
+        return out;
+    std::vector<char> buffer(1 << 16);
+    NTSTATUS status;
+    ULONG needed = 0;
+    while ((status = query(SystemExtendedHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()),
+                           &needed)) == InfoLengthMismatch)
+        buffer.resize(std::max<std::size_t>(buffer.size() * 2, needed));
+    if (status != 0)
+        return out;
+    const auto* table = reinterpret_cast<const TTable*>(buffer.data());
+    const ULONG_PTR self = GetCurrentProcessId();
+    for (ULONG_PTR i = 0; i < table->Count; ++i)
+        if (table->Entries[i].ProcessId == self)
+            out.push_back(static_cast<socket_t>(table->Entries[i].Handle));
+#else
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
-        int fd = -1;
         try {
-            fd = std::stoi(entry.path().filename().string());
+            out.push_back(std::stoi(entry.path().filename().string()));
         } catch (...) {
-            continue;
         }
+    }
+#endif
+    return out;
+}
+
+// Calls fn(socket, local end, peer end) for each connected socket of this process, until fn
+// answers true.
+template <class Fn> void ForEachConnection(Fn&& fn) {
+    for (const socket_t fd : OpenHandles()) {
         sockaddr_storage local{}, peer{};
         socklen_t length = sizeof local;
         if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0)
@@ -182,9 +257,9 @@ template <class Fn> void ForEachConnection(Fn&& fn) {
 } // namespace
 
 void TSimServer::EndKeptConnections(int port) {
-    ForEachConnection([port](int fd, const TEndpoint& local, const TEndpoint&) {
+    ForEachConnection([port](socket_t fd, const TEndpoint& local, const TEndpoint&) {
         if (local.Port == port)
-            shutdown(fd, SHUT_RD);
+            shutdown(fd, ShutRead);
         return false;
     });
 }
@@ -212,10 +287,10 @@ void TSimServer::DropConnection(const httplib::Request& req) {
     // httplib does not hand the connection's socket to a handler; find it by its two endpoints,
     // which identify one live connection, and shut it down both ways. httplib's own answer then
     // fails to write and the connection is closed.
-    ForEachConnection([&req](int fd, const TEndpoint& local, const TEndpoint& peer) {
+    ForEachConnection([&req](socket_t fd, const TEndpoint& local, const TEndpoint& peer) {
         if (local.Port != req.local_port || peer.Port != req.remote_port || peer.Address != req.remote_addr)
             return false;
-        shutdown(fd, SHUT_RDWR);
+        shutdown(fd, ShutBoth);
         return true;
     });
 }
@@ -235,6 +310,7 @@ void TSimServer::ReplyError(httplib::Response& res, int status, const std::strin
     ReplyJson(res, status, buffer.GetString());
 }
 
+#ifndef _WIN32
 int RunUntilSignalled(TSimServer& server, const std::string& host, int port) {
     // Block the stop signals before any thread starts, so that every server thread inherits the
     // mask and only the sigwait below receives them.
@@ -256,6 +332,7 @@ int RunUntilSignalled(TSimServer& server, const std::string& host, int port) {
     server.Stop();
     return 0;
 }
+#endif
 
 TArgs::TArgs(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)

@@ -2,7 +2,7 @@
 // thread so that a program or a test can run it alongside other work.
 #pragma once
 
-#include <httplib.h>
+#include "SimHttp.h"
 
 #include <algorithm>
 #include <atomic>
@@ -91,9 +91,12 @@ private:
     bool FStopping = false;
 };
 
+#ifndef _WIN32
 // Runs a simulator program's server until SIGINT or SIGTERM. Prints "listening on PORT" on
-// stdout (flushed) once the socket is bound. Answers the process exit code.
+// stdout (flushed) once the socket is bound. Answers the process exit code. (The simulator
+// programs are Linux programs; Windows builds have the servers for tests in their own process.)
 int RunUntilSignalled(TSimServer& server, const std::string& host, int port);
+#endif
 
 // A minimal flag reader for the simulator programs: "--name value" or "--name=value".
 class TArgs {

@@ -1,6 +1,7 @@
 #include "ZumvoLog.h"
 
 #include "clsRotatingArchiveSink.h"
+#include "clsSysUtils.h"
 
 #include <spdlog/logger.h>
 #include <spdlog/spdlog.h>
@@ -29,10 +30,22 @@ struct TModuleLog {
 // Only trivially destructible objects live at namespace scope: the log may be written from
 // static constructors and destructors of other units, in any order. The state itself exists
 // between ConfigureLog and ShutdownLog.
+#ifdef _WIN32
+// winpthreads' mutex has no constant initializer: made at first use instead (and never destroyed),
+// so that a line logged from another unit's static constructor finds it ready.
+std::mutex& LogMutex() {
+    static std::mutex* mutex = new std::mutex;
+    return *mutex;
+}
+#else
 constinit std::mutex gLogMutex;
+std::mutex& LogMutex() {
+    return gLogMutex;
+}
+#endif
 constinit TModuleLog* gLog = nullptr;
 
-// The texts MaskInLog took, guarded by gLogMutex: the latest few (a password and its escaped
+// The texts MaskInLog took, guarded by LogMutex(): the latest few (a password and its escaped
 // forms, and the ones before an edit of the settings), in the order taken, and longest first for
 // masking (so that no part of a longer form is left behind).
 struct TLogSecrets {
@@ -59,7 +72,7 @@ void MaskSecretsLocked(std::string& text) {
 }
 
 std::shared_ptr<spdlog::logger> CurrentLogger() noexcept {
-    std::lock_guard<std::mutex> lock(gLogMutex);
+    std::lock_guard<std::mutex> lock(LogMutex());
     return gLog ? gLog->Logger : nullptr;
 }
 
@@ -68,7 +81,7 @@ void Write(spdlog::level::level_enum level, std::string_view line) noexcept {
         std::shared_ptr<spdlog::logger> logger;
         std::string masked;
         {
-            std::lock_guard<std::mutex> lock(gLogMutex);
+            std::lock_guard<std::mutex> lock(LogMutex());
             if (!gLog)
                 return;
             logger = gLog->Logger;
@@ -107,7 +120,7 @@ fs::path LogFileName(const TLogSettings& settings) {
         name += "_" +
                 SafeFileNamePart(settings.ComputerName.empty() ? LocalComputerName() : settings.ComputerName);
     name += settings.DefaultExtension;
-    return settings.DestinationPath / name;
+    return settings.DestinationPath / pallux::Utf8ToPath(name);
 }
 
 namespace {
@@ -143,7 +156,7 @@ void ConfigureLog(const TLogSettings& settings) {
         spdlog::register_logger(log->Logger);
         static TShutdownAtUnload shutdownAtUnload;
 
-        std::lock_guard<std::mutex> lock(gLogMutex);
+        std::lock_guard<std::mutex> lock(LogMutex());
         delete gLog;
         gLog = log.release();
     } catch (const std::exception& e) {
@@ -153,17 +166,17 @@ void ConfigureLog(const TLogSettings& settings) {
         return;
     }
     if (!refused.empty()) {
-        std::fprintf(stderr, "Zumvo Payment: the log is written to %s (%s)\n", CurrentLogFile().c_str(),
-                     refused.c_str());
+        std::fprintf(stderr, "Zumvo Payment: the log is written to %s (%s)\n",
+                     pallux::PathToUtf8(CurrentLogFile()).c_str(), refused.c_str());
         LogInfo("[ZumvoLog] The log cannot be written in % (%): it is written here instead",
-                settings.DestinationPath.string(), refused);
+                pallux::PathToUtf8(settings.DestinationPath), refused);
     }
 }
 
 void ShutdownLog() {
     TModuleLog* log = nullptr;
     {
-        std::lock_guard<std::mutex> lock(gLogMutex);
+        std::lock_guard<std::mutex> lock(LogMutex());
         std::swap(log, gLog);
         delete gSecrets;
         gSecrets = nullptr;
@@ -190,7 +203,7 @@ void FlushLog() {
 void MaskInLog(std::string_view secret) {
     if (secret.size() < LogSecretMinimum)
         return;
-    std::lock_guard<std::mutex> lock(gLogMutex);
+    std::lock_guard<std::mutex> lock(LogMutex());
     // Kept with the open log (ShutdownLog forgets them): without a log no line shows them.
     if (!gLog)
         return;
@@ -209,7 +222,7 @@ void MaskInLog(std::string_view secret) {
 }
 
 std::string MaskedAsInLog(std::string text) {
-    std::lock_guard<std::mutex> lock(gLogMutex);
+    std::lock_guard<std::mutex> lock(LogMutex());
     if (HoldsSecretLocked(text))
         MaskSecretsLocked(text);
     return text;
@@ -226,7 +239,7 @@ std::string Utf8Prefix(std::string text, std::size_t bytes) {
 }
 
 fs::path CurrentLogFile() {
-    std::lock_guard<std::mutex> lock(gLogMutex);
+    std::lock_guard<std::mutex> lock(LogMutex());
     return gLog ? gLog->Sink->FileName() : fs::path();
 }
 

@@ -6,8 +6,17 @@
 #include <fmt/format.h>
 #include <zlib.h>
 
+#include "clsSysUtils.h"
+
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -77,7 +86,16 @@ std::string OpenedStamp() {
     char date[32];
     char zone[8];
     std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &tm);
+#ifdef _WIN32
+    // The C runtime's %z writes the zone's name (or nothing) on Windows, not its offset.
+    _tzset();
+    long east = -(_timezone + (tm.tm_isdst > 0 ? _dstbias : 0));
+    const char sign = east < 0 ? '-' : '+';
+    east = east < 0 ? -east : east;
+    std::snprintf(zone, sizeof zone, "%c%02ld%02ld", sign, east / 3600 % 100, east / 60 % 60);
+#else
     std::strftime(zone, sizeof zone, "%z", &tm);
+#endif
     return fmt::format("{}.{:03}{}", date, ms, zone);
 }
 
@@ -103,6 +121,59 @@ void NormaliseLineEnds(spdlog::memory_buf_t& buf, std::string_view eol) {
     buf.append(out.data(), out.data() + out.size());
 }
 
+// Opens a file for appending (created when missing), not inherited by programs the host starts.
+// On Windows the file is shared for reading, writing and deleting: another process (the other
+// host program of this computer writes the same log) may rotate it, that is rename it, while it
+// is open here, as on POSIX systems; writes then go on into the renamed file.
+std::FILE* OpenForAppend(const fs::path& file) {
+#ifdef _WIN32
+    const HANDLE handle =
+        CreateFileW(file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : ENOENT;
+        return nullptr;
+    }
+    // Binary: the line ends are the sink's own (CR LF), not the C runtime's.
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_APPEND | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    std::FILE* f = _fdopen(fd, "ab");
+    if (!f)
+        _close(fd);
+    return f;
+#else
+    // "e": close on exec.
+    return std::fopen(file.c_str(), "abe");
+#endif
+}
+
+std::FILE* OpenForReading(const fs::path& file) {
+#ifdef _WIN32
+    return _wfopen(file.c_str(), L"rbN"); // N: not inherited
+#else
+    return std::fopen(file.c_str(), "rbe");
+#endif
+}
+
+gzFile OpenGzForWriting(const fs::path& file) {
+#ifdef _WIN32
+    return gzopen_w(file.c_str(), "wb");
+#else
+    return gzopen(file.c_str(), "wb");
+#endif
+}
+
+int ProcessId() {
+#ifdef _WIN32
+    return static_cast<int>(GetCurrentProcessId());
+#else
+    return static_cast<int>(getpid());
+#endif
+}
+
 struct TGzCloser {
     void operator()(gzFile f) const noexcept {
         if (f)
@@ -113,10 +184,19 @@ struct TGzCloser {
 } // namespace
 
 std::string LocalComputerName() {
+#ifdef _WIN32
+    // The NetBIOS name, as Windows shows it (upper case); UTF-8 for the file name.
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
+    if (!GetComputerNameW(name, &length) || length == 0)
+        return "localhost";
+    return pallux::PathToUtf8(fs::path(std::wstring(name, length)));
+#else
     char name[256] = {};
     if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0')
         return "localhost";
     return name;
+#endif
 }
 
 bool GzipFile(const fs::path& source, const fs::path& target) {
@@ -125,10 +205,10 @@ bool GzipFile(const fs::path& source, const fs::path& target) {
     std::error_code ec;
     bool ok = false;
     {
-        std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(source.c_str(), "rbe"), &std::fclose);
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(OpenForReading(source), &std::fclose);
         if (!in)
             return false;
-        std::unique_ptr<gzFile_s, TGzCloser> out(gzopen(part.c_str(), "wb"));
+        std::unique_ptr<gzFile_s, TGzCloser> out(OpenGzForWriting(part));
         if (out) {
             std::vector<char> chunk(64 * 1024);
             ok = true;
@@ -183,10 +263,9 @@ void TRotatingArchiveSink::Open(bool withHeader) {
     std::error_code ec;
     if (!FFileName.parent_path().empty())
         fs::create_directories(FFileName.parent_path(), ec);
-    // "e": the descriptor is not inherited by programs the host starts.
-    std::FILE* f = std::fopen(FFileName.c_str(), "abe");
+    std::FILE* f = OpenForAppend(FFileName);
     if (!f)
-        throw spdlog::spdlog_ex("Cannot open log file " + FFileName.string(), errno);
+        throw spdlog::spdlog_ex("Cannot open log file " + pallux::PathToUtf8(FFileName), errno);
     FFile.reset(f);
     struct stat st {};
     FSize = fstat(fileno(f), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
@@ -194,8 +273,8 @@ void TRotatingArchiveSink::Open(bool withHeader) {
     if (withHeader && FSize > 0) {
         std::string computer = FSettings.ComputerName.empty() ? LocalComputerName() : FSettings.ComputerName;
         const std::string version = FSettings.Version.empty() ? "" : ", version " + FSettings.Version;
-        std::string header = fmt::format("==== Log opened {} (pid {}, {}{}) ===={}", OpenedStamp(), getpid(),
-                                         computer, version, FEol);
+        std::string header = fmt::format("==== Log opened {} (pid {}, {}{}) ===={}", OpenedStamp(),
+                                         ProcessId(), computer, version, FEol);
         Write(header.data(), header.size());
     }
 }
@@ -204,7 +283,7 @@ void TRotatingArchiveSink::Write(const char* data, std::size_t size) {
     std::size_t written = std::fwrite(data, 1, size, FFile.get());
     FSize += written;
     if (written != size)
-        throw spdlog::spdlog_ex("Cannot write log file " + FFileName.string(), errno);
+        throw spdlog::spdlog_ex("Cannot write log file " + pallux::PathToUtf8(FFileName), errno);
 }
 
 void TRotatingArchiveSink::sink_it_(const spdlog::details::log_msg& msg) {
@@ -224,16 +303,20 @@ void TRotatingArchiveSink::flush_() {
     if (!FFile)
         return;
     std::fflush(FFile.get());
+#ifdef _WIN32
+    _commit(_fileno(FFile.get()));
+#else
     fdatasync(fileno(FFile.get()));
+#endif
 }
 
 std::vector<std::pair<int, fs::path>> TRotatingArchiveSink::RotatedFiles() const {
     std::vector<std::pair<int, fs::path>> found;
     fs::path folder = FFileName.parent_path().empty() ? fs::path(".") : FFileName.parent_path();
-    std::string prefix = FFileName.filename().string() + ".";
+    std::string prefix = pallux::PathToUtf8(FFileName.filename()) + ".";
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        std::string name = it->path().filename().string();
+        std::string name = pallux::PathToUtf8(it->path().filename());
         if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
             continue;
         std::string_view digits(name.data() + prefix.size(), name.size() - prefix.size());
@@ -260,12 +343,12 @@ fs::path TRotatingArchiveSink::ArchiveNameFor(const fs::path& rotated) const {
     std::tm tm = LocalTime(t);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
-    std::string stem = FFileName.stem().string() + "_" + stamp;
-    std::string ext = FFileName.extension().string() + ".gz";
+    std::string stem = pallux::PathToUtf8(FFileName.stem()) + "_" + stamp;
+    std::string ext = pallux::PathToUtf8(FFileName.extension()) + ".gz";
     fs::path folder = ArchiveFolder();
-    fs::path candidate = folder / (stem + ext);
+    fs::path candidate = folder / pallux::Utf8ToPath(stem + ext);
     for (int n = 2; fs::exists(candidate, ec) || fs::exists(fs::path(candidate) += ".part", ec); ++n)
-        candidate = folder / (stem + "-" + std::to_string(n) + ext);
+        candidate = folder / pallux::Utf8ToPath(stem + "-" + std::to_string(n) + ext);
     return candidate;
 }
 

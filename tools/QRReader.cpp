@@ -4,12 +4,17 @@
 #include <QImageReader>
 #include <QString>
 
+#ifdef ZUMVO_QR_ZXING
 #include <ZXing/BarcodeFormat.h>
 #include <ZXing/ReadBarcode.h>
 #include <ZXing/TextUtfEncoding.h>
+#else
+#include <zbar.h>
+#endif
 
 #include <algorithm>
 #include <fstream>
+#include <memory>
 #include <stdexcept>
 
 namespace qrreader {
@@ -39,8 +44,92 @@ bool IsImageFile(const fs::path& file) {
     return std::find(extensions.begin(), extensions.end(), ext) != extensions.end();
 }
 
+// The path as Qt takes it: UTF-16 on Windows (the narrow form there is not UTF-8).
+QString PathText(const fs::path& p) {
+#ifdef _WIN32
+    return QString::fromStdWString(p.wstring());
+#else
+    return QString::fromStdString(p.string());
+#endif
+}
+
+#ifdef ZUMVO_QR_ZXING
+std::optional<TBarcode> Decode(const QImage& grey) {
+    const ZXing::ImageView view(grey.constBits(), grey.width(), grey.height(), ZXing::ImageFormat::Lum,
+                                static_cast<int>(grey.bytesPerLine()));
+    ZXing::DecodeHints hints;
+    hints.setTryHarder(true);
+    const ZXing::Result result = ZXing::ReadBarcode(view, hints);
+    if (!result.isValid())
+        return std::nullopt;
+    TBarcode code;
+    code.Type = result.format() == ZXing::BarcodeFormat::QRCode ? "QR" : ZXing::ToString(result.format());
+    code.Text = ZXing::TextUtfEncoding::ToUtf8(result.text());
+    return code;
+}
+#else
+// zbar's symbol names, as zxing-cpp names the same formats (the names the reader has always
+// written); a format missing here keeps zbar's name.
+std::string FormatName(zbar::zbar_symbol_type_t type) {
+    switch (type) {
+    case zbar::ZBAR_QRCODE:
+        return "QR";
+    case zbar::ZBAR_CODE128:
+        return "Code128";
+    case zbar::ZBAR_CODE93:
+        return "Code93";
+    case zbar::ZBAR_CODE39:
+        return "Code39";
+    case zbar::ZBAR_CODABAR:
+        return "Codabar";
+    case zbar::ZBAR_I25:
+        return "ITF";
+    case zbar::ZBAR_DATABAR:
+        return "DataBar";
+    case zbar::ZBAR_DATABAR_EXP:
+        return "DataBarExpanded";
+    default:
+        return zbar::zbar_get_symbol_name(type);
+    }
+}
+
+std::optional<TBarcode> Decode(const QImage& grey) {
+    // zbar wants the rows packed: copy them out of Qt's padded lines.
+    const int width = grey.width(), height = grey.height();
+    std::vector<unsigned char> pixels(static_cast<std::size_t>(width) * height);
+    for (int y = 0; y < height; ++y)
+        std::copy_n(grey.constScanLine(y), width, pixels.begin() + static_cast<std::ptrdiff_t>(y) * width);
+    const std::unique_ptr<zbar::zbar_image_scanner_t, void (*)(zbar::zbar_image_scanner_t*)> scanner(
+        zbar::zbar_image_scanner_create(), zbar::zbar_image_scanner_destroy);
+    zbar::zbar_image_scanner_set_config(scanner.get(), zbar::ZBAR_NONE, zbar::ZBAR_CFG_ENABLE, 1);
+    const std::unique_ptr<zbar::zbar_image_t, void (*)(zbar::zbar_image_t*)> image(zbar::zbar_image_create(),
+                                                                                   zbar::zbar_image_destroy);
+    zbar::zbar_image_set_format(image.get(), zbar_fourcc('Y', '8', '0', '0'));
+    zbar::zbar_image_set_size(image.get(), static_cast<unsigned>(width), static_cast<unsigned>(height));
+    zbar::zbar_image_set_data(image.get(), pixels.data(), pixels.size(), nullptr);
+    if (zbar::zbar_scan_image(scanner.get(), image.get()) <= 0)
+        return std::nullopt;
+    const zbar::zbar_symbol_t* symbol = zbar::zbar_image_first_symbol(image.get());
+    if (!symbol)
+        return std::nullopt;
+    TBarcode code;
+    code.Type = FormatName(zbar::zbar_symbol_get_type(symbol));
+    code.Text.assign(zbar::zbar_symbol_get_data(symbol), zbar::zbar_symbol_get_data_length(symbol));
+    return code;
+}
+#endif
+
+// A path from UTF-8 text (on Windows a narrow std::string is not read as UTF-8), and back.
+fs::path Utf8Path(const std::string& text) {
+    return fs::path(std::u8string(text.begin(), text.end()));
+}
+std::string Utf8Text(const fs::path& p) {
+    const std::u8string text = p.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 fs::path Resolve(const fs::path& base, const std::string& value) {
-    const fs::path p = fs::path(value);
+    const fs::path p = Utf8Path(value);
     return p.is_absolute() ? p : base / p;
 }
 
@@ -88,23 +177,12 @@ fs::path NewestImage(const fs::path& folder) {
 }
 
 std::optional<TBarcode> DecodeImage(const fs::path& image) {
-    QImageReader reader(QString::fromStdString(image.string()));
+    QImageReader reader(PathText(image));
     QImage picture = reader.read();
     if (picture.isNull())
-        throw std::runtime_error("cannot read image " + image.string() + ": " +
+        throw std::runtime_error("cannot read image " + PathText(image).toStdString() + ": " +
                                  reader.errorString().toStdString());
-    picture = picture.convertToFormat(QImage::Format_Grayscale8);
-    const ZXing::ImageView view(picture.constBits(), picture.width(), picture.height(),
-                                ZXing::ImageFormat::Lum, static_cast<int>(picture.bytesPerLine()));
-    ZXing::DecodeHints hints;
-    hints.setTryHarder(true);
-    const ZXing::Result result = ZXing::ReadBarcode(view, hints);
-    if (!result.isValid())
-        return std::nullopt;
-    TBarcode code;
-    code.Type = result.format() == ZXing::BarcodeFormat::QRCode ? "QR" : ZXing::ToString(result.format());
-    code.Text = ZXing::TextUtfEncoding::ToUtf8(result.text());
-    return code;
+    return Decode(picture.convertToFormat(QImage::Format_Grayscale8));
 }
 
 int RunReader(const std::vector<std::string>& args, const fs::path& programFile, std::string& out,
@@ -114,7 +192,7 @@ int RunReader(const std::vector<std::string>& args, const fs::path& programFile,
     fs::path image;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--image" && i + 1 < args.size()) {
-            image = fs::path(args[++i]);
+            image = Utf8Path(args[++i]);
         } else {
             err += "unknown argument: " + args[i] + "\n";
             return 2;
@@ -129,12 +207,12 @@ int RunReader(const std::vector<std::string>& args, const fs::path& programFile,
         } else if (!source.Folder.empty()) {
             image = NewestImage(source.Folder);
             if (image.empty()) {
-                err += "no image in folder " + source.Folder.string() + "\n";
+                err += "no image in folder " + Utf8Text(source.Folder) + "\n";
                 return 2;
             }
         } else {
             err +=
-                "no image given: use --image FILE, or Image= or Folder= in " + settingsFile.string() + "\n";
+                "no image given: use --image FILE, or Image= or Folder= in " + Utf8Text(settingsFile) + "\n";
             return 2;
         }
     }

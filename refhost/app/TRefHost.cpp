@@ -12,6 +12,7 @@
 #include "TRestClient.h"
 #include "TTillApp.h"
 #include "ZumvoVersion.h"
+#include "clsSysUtils.h"
 #include "intfDatabaseChanges.h"
 #include "intfEventManager.h"
 #include "intfTillBrandSettings.h"
@@ -23,8 +24,62 @@
 #include <QtGlobal>
 #include <iostream>
 #include <stdexcept>
+#ifdef _WIN32
+#include <windows.h>
+// after windows.h, whose types it uses
+#include <shellapi.h>
+#endif
 
 namespace refhost {
+
+namespace {
+
+// The arguments after the program's name, as UTF-8. On Windows main's argv is in the ANSI code
+// page, which cannot hold every file name: there they come from the wide command line.
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+#ifdef _WIN32
+    int count = 0;
+    if (LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        std::vector<std::string> args;
+        for (int i = 1; i < count; ++i)
+            args.push_back(pallux::PathToUtf8(std::filesystem::path(wide[i])));
+        LocalFree(wide);
+        return args;
+    }
+#endif
+    return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+// The running program's own file: argv[0] may be a bare name found on the PATH.
+std::filesystem::path ProgramFile(const char* argv0) {
+#ifdef _WIN32
+    std::wstring name(32768, L'\0');
+    const DWORD length = GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
+    if (length > 0 && length < name.size())
+        return std::filesystem::path(name.substr(0, length));
+#else
+    std::error_code ec;
+    std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec)
+        return program;
+#endif
+    return std::filesystem::absolute(argv0);
+}
+
+// Whether a path from a setting stands on its own rather than beside the configuration. On
+// Windows a UNC path (\\server\share\...) does too, which the C++ library does not take for
+// absolute and would put on the configuration's drive.
+bool IsAbsoluteSetting(const std::filesystem::path& path) {
+#ifdef _WIN32
+    const auto& text = path.native();
+    const auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    if (text.size() >= 2 && separator(text[0]) && separator(text[1]))
+        return true;
+#endif
+    return path.is_absolute();
+}
+
+} // namespace
 
 TCommandLine TCommandLine::Parse(const std::vector<std::string>& args) {
     TCommandLine cl;
@@ -38,9 +93,9 @@ TCommandLine TCommandLine::Parse(const std::vector<std::string>& args) {
         if (a == "--headless")
             cl.Headless = true;
         else if (a == "--config")
-            cl.Config = value();
+            cl.Config = pallux::Utf8ToPath(value());
         else if (a == "--module")
-            cl.Module = value();
+            cl.Module = pallux::Utf8ToPath(value());
         else if (a == "--list-services")
             cl.ListServices = true;
         else if (a == "--upgrade-db")
@@ -55,7 +110,7 @@ TCommandLine TCommandLine::Parse(const std::vector<std::string>& args) {
             // An optional action follows; anything that looks like an option is the next option.
             cl.HeldFunds = (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) ? args[++i] : "list";
         } else if (a == "--scenario")
-            cl.Scenario = value();
+            cl.Scenario = pallux::Utf8ToPath(value());
         else if (a == "--help" || a == "-h")
             cl.Help = true;
         else if (a == "--version")
@@ -84,10 +139,10 @@ TRestSettings RestSettingsFromConfig(const TIniFile& config) {
         1024;
     const std::string caFile = config.ReadString("Rest", "CAFile", "");
     if (!caFile.empty()) {
-        std::filesystem::path path(caFile);
-        if (path.is_relative())
+        std::filesystem::path path = pallux::Utf8ToPath(caFile);
+        if (!IsAbsoluteSetting(path))
             path = config.FileName().parent_path() / path;
-        rest.CAFile = path.string();
+        rest.CAFile = pallux::PathToUtf8(path);
     }
     return rest;
 }
@@ -311,7 +366,7 @@ int RunRefHost(int argc, char** argv) {
     const std::string role = RoleFromProgramPath(argv[0]);
     PreviousQtMessageHandler = qInstallMessageHandler(FilterQtMessage);
     try {
-        const TCommandLine options = TCommandLine::Parse(std::vector<std::string>(argv + 1, argv + argc));
+        const TCommandLine options = TCommandLine::Parse(ProgramArguments(argc, argv));
         if (options.Help) {
             PrintUsage(role);
             return 0;
@@ -320,12 +375,7 @@ int RunRefHost(int argc, char** argv) {
             std::cout << role << " " << ZUMVO_VERSION << '\n';
             return 0;
         }
-        // the running program's own folder: argv[0] may be a bare name found on the PATH
-        std::error_code ec;
-        std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
-        if (ec)
-            program = std::filesystem::absolute(argv[0]);
-        const auto programFolder = program.parent_path();
+        const auto programFolder = ProgramFile(argv[0]).parent_path();
         const auto report =
             options.Report.empty() ? std::optional<TReportRequest>() : TReportRequest::Parse(options.Report);
         TRefHost host(role, options, programFolder);

@@ -40,7 +40,9 @@ struct TCommandLine {
 
 // The REST client's settings from the [Rest] section of the host configuration:
 // ConnectTimeoutMs, RequestTimeoutMs and MaxAnswerKB (each above 0; a missing key keeps its
-// default) and CAFile (relative to the configuration's folder; empty: the system's CA store).
+// default) and CAFile (UTF-8; relative to the configuration's folder, and on Windows a path
+// without a drive is on the configuration's drive; empty: the system's CA store, which on Windows
+// is Windows' own certificate store through Schannel, no file needed).
 // A value that is not a whole number above 0 raises an error naming the key.
 TRestSettings RestSettingsFromConfig(const TIniFile& config);
 

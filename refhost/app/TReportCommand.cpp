@@ -27,7 +27,8 @@ QDate ParseDate(const std::string& text) {
 } // namespace
 
 std::unique_ptr<QApplication> HeadlessApplication() {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     // QApplication keeps references to these for its lifetime.
     static int argc = 1;
     static char name[] = "refhost";

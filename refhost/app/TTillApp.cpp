@@ -20,8 +20,8 @@ int RunTill(TRefHost& host, int argc, char** argv, const std::filesystem::path& 
             return 2;
         }
         // Headless: no display is needed, windows are drawn off screen.
-        if (std::getenv("QT_QPA_PLATFORM") == nullptr)
-            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);
     app.setApplicationName(QString::fromStdString(host.Role()));

@@ -1,6 +1,7 @@
 #include "THostServices.h"
 
 #include "TEventManager.h"
+#include "clsSysUtils.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -28,7 +29,7 @@ constexpr auto RacyMargin = std::chrono::seconds(2);
 } // namespace
 
 void TINISettings::Open(const std::string& fileName, const std::string& section) {
-    FFile = TIniFile(fileName);
+    FFile = TIniFile(pallux::Utf8ToPath(fileName));
     FRoot = section;
     FStamp = {};
     Load();

@@ -18,7 +18,7 @@ public:
 
     void Init(pallux::IDIContainer& container) { FInit(&container); }
     void Final() { FFinal(); }
-    // Frees the library (dlclose); the handle is gone afterwards.
+    // Frees the library (dlclose, FreeLibrary); the handle is gone afterwards.
     void Unload();
     bool Loaded() const { return FHandle != nullptr; }
     const std::filesystem::path& File() const { return FFile; }

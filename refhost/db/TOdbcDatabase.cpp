@@ -1,5 +1,8 @@
 #include "TOdbcDatabase.h"
 
+#ifdef _WIN32
+#include <windows.h> // the ODBC headers use its types
+#endif
 #include <sql.h>
 #include <sqlext.h>
 

@@ -5,12 +5,22 @@
 #include "TDIContainer.h"
 #include "THostServices.h"
 #include "clsModuleContainer.h"
+#include "clsSysUtils.h"
 
 #include <filesystem>
 #include <fstream>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#include <share.h>
+#include <sys/locking.h>
+#include <sys/stat.h>
+#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+#endif
 
 namespace zumvo::test {
 
@@ -33,7 +43,22 @@ private:
 // file next to the program: each case holds it exclusively for its whole run.
 class TSettingsFileLock {
 public:
-    TSettingsFileLock() : FFd(open((ModuleSettingsFile() + ".lock").c_str(), O_CREAT | O_RDWR, 0644)) {
+#ifdef _WIN32
+    // Not windows.h here: its macros (CreateService...) would rename the host SDK's operations.
+    TSettingsFileLock() {
+        _wsopen_s(&FFd, pallux::Utf8ToPath(ModuleSettingsFile() + ".lock").c_str(),
+                  _O_CREAT | _O_RDWR | _O_BINARY, _SH_DENYNO, _S_IREAD | _S_IWRITE);
+        // _LK_LOCK gives up after some seconds of trying: try again until the lock is ours.
+        while (FFd >= 0 && _locking(FFd, _LK_LOCK, 1) != 0) {
+        }
+    }
+    ~TSettingsFileLock() {
+        if (FFd >= 0)
+            _close(FFd); // releases the lock
+    }
+#else
+    TSettingsFileLock() {
+        FFd = open((ModuleSettingsFile() + ".lock").c_str(), O_CREAT | O_RDWR, 0644);
         if (FFd >= 0)
             flock(FFd, LOCK_EX);
     }
@@ -41,11 +66,12 @@ public:
         if (FFd >= 0)
             close(FFd); // releases the lock
     }
+#endif
     TSettingsFileLock(const TSettingsFileLock&) = delete;
     TSettingsFileLock& operator=(const TSettingsFileLock&) = delete;
 
 private:
-    int FFd;
+    int FFd = -1;
 };
 
 class TModuleTestHost : private TSettingsFileLock {

@@ -129,13 +129,31 @@ TEST(HostServicesTest, RestSettingsComeFromTheRestSectionWithSaneDefaults) {
     EXPECT_EQ(set.ConnectTimeoutMs, 100);
     EXPECT_EQ(set.RequestTimeoutMs, 200);
     EXPECT_EQ(set.MaxAnswerBytes, 64u * 1024);
-    EXPECT_EQ(set.CAFile, "") << "no CAFile: the system's CA store";
+    EXPECT_EQ(set.CAFile, "") << "no CAFile: the system's CA store (on Windows, Windows' own)";
 
-    // A relative CA file is found beside the configuration, wherever the program runs.
-    WriteFile(dir / "ca.ini", "[Rest]\nCAFile=certs/ca.pem\n");
-    EXPECT_EQ(fs::path(RestSettingsFromConfig(TIniFile(dir / "ca.ini")).CAFile), dir / "certs/ca.pem");
-    WriteFile(dir / "abs.ini", "[Rest]\nCAFile=/etc/zumvo/ca.pem\n");
-    EXPECT_EQ(RestSettingsFromConfig(TIniFile(dir / "abs.ini")).CAFile, "/etc/zumvo/ca.pem");
+    // A relative CA file is found beside the configuration, wherever the program runs; an absolute
+    // one is kept. The setting is UTF-8 text, and so is the path handed on.
+    const struct {
+        std::string Value;
+        fs::path Expected;
+    } caFiles[] = {
+        {"certs/ca.pem", dir / "certs/ca.pem"},
+        {"Zertifikate \xC3\xA4\xC4\x87/ca.pem", dir / fs::path(u8"Zertifikate \u00e4\u0107/ca.pem")},
+#ifdef _WIN32
+        {"C:\\ProgramData\\Zumvo\\ca.pem", "C:\\ProgramData\\Zumvo\\ca.pem"},
+        {"\\\\server\\certs\\ca.pem", "\\\\server\\certs\\ca.pem"},
+        // No drive: the configuration's drive, not whichever is current when the program runs.
+        {"\\Zumvo\\ca.pem", (dir / "x").root_name() / "\\Zumvo\\ca.pem"},
+#else
+        {"/etc/zumvo/ca.pem", "/etc/zumvo/ca.pem"},
+#endif
+    };
+    for (const auto& c : caFiles) {
+        SCOPED_TRACE(c.Value);
+        WriteFile(dir / "ca.ini", "[Rest]\nCAFile=" + c.Value + "\n");
+        const std::string caFile = RestSettingsFromConfig(TIniFile(dir / "ca.ini")).CAFile;
+        EXPECT_EQ(fs::path(std::u8string(caFile.begin(), caFile.end())), c.Expected);
+    }
 
     for (const char* bad : {"MaxAnswerKB=0", "MaxAnswerKB=-5", "MaxAnswerKB=1MB", "RequestTimeoutMs=0"}) {
         WriteFile(dir / "bad.ini", std::string("[Rest]\n") + bad + "\n");

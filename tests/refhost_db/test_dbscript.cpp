@@ -17,6 +17,9 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#ifdef _WIN32
+#include <process.h>
+#endif
 
 using namespace refhost;
 using pallux::IntfPtr;
@@ -30,10 +33,20 @@ using namespace std::string_literals;
 namespace {
 
 fs::path MakeTempFolder() {
+#ifdef _WIN32
+    // No mkdtemp: a new folder named after a counter that no folder has yet.
+    for (unsigned n = 0;; ++n) {
+        const fs::path folder =
+            fs::temp_directory_path() / ("refhost_db_" + std::to_string(_getpid()) + "_" + std::to_string(n));
+        if (fs::create_directory(folder))
+            return folder;
+    }
+#else
     std::string pattern = (fs::temp_directory_path() / "refhost_db_XXXXXX").string();
     if (!mkdtemp(pattern.data()))
         throw std::runtime_error("cannot make a temporary folder");
     return pattern;
+#endif
 }
 
 // The module's schema scripts, in the order the schema provider delivers them.
@@ -689,11 +702,16 @@ class OdbcTest : public DBScriptTest {
 protected:
     static constexpr const char* Driver = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
     void SetUp() override {
+#ifdef _WIN32
+        GTEST_SKIP() << "the SQLite ODBC driver of this test is the Linux one (unixODBC)";
+#endif
         if (!fs::exists(Driver))
             GTEST_SKIP() << "the SQLite ODBC driver is not installed";
         std::ofstream(Folder / "odbcinst.ini")
             << "[SQLite3]\nDescription=SQLite3 ODBC Driver\nDriver=" << Driver << "\n";
+#ifndef _WIN32
         setenv("ODBCSYSINI", Folder.c_str(), 1);
+#endif
     }
     std::string Connection(bool translate) const {
         return "DRIVER=SQLite3;Database=" + (Folder / "odbc.db").string() +

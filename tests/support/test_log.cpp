@@ -4,7 +4,12 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#ifdef _WIN32
+#include <process.h>
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -30,7 +35,11 @@ std::string ReadAll(const fs::path& p) {
 }
 
 std::string Gunzip(const fs::path& p) {
+#ifdef _WIN32
+    gzFile f = gzopen_w(p.c_str(), "rb");
+#else
     gzFile f = gzopen(p.c_str(), "rb");
+#endif
     if (!f)
         return "<cannot open " + p.string() + ">";
     std::string out;
@@ -181,9 +190,16 @@ TEST_F(LogTest, FileNameCarriesComputerName) {
     ShutdownLog();
 
     Settings.ComputerName.clear();
+#ifdef _WIN32
+    wchar_t wide[256] = {};
+    DWORD length = 255;
+    ASSERT_TRUE(GetComputerNameW(wide, &length));
+    EXPECT_EQ(LogFileName(Settings), Dir / (L"ZumvoPayment_" + std::wstring(wide, length) + L".log"));
+#else
     char host[256] = {};
     ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
     EXPECT_EQ(LogFileName(Settings), Dir / (std::string("ZumvoPayment_") + host + ".log"));
+#endif
 
     Settings.ComputerName = "../x/y";
     EXPECT_EQ(LogFileName(Settings), Dir / "ZumvoPayment_.._x_y.log");

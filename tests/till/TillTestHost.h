@@ -209,10 +209,18 @@ public:
             events->Subscribe(e, Token.Bind<&TTillTestHost::OnEvent>(this));
         Till = std::make_unique<refhost::TTill>(*Container, Context, Database);
     }
+    // Everything that holds the database or a file in the folder goes before the folder: Windows
+    // refuses to delete a file that is still open. A folder that cannot be removed fails the test
+    // rather than ending the program from a destructor.
     ~TTillTestHost() {
         Till.reset();
         Container.reset();
-        std::filesystem::remove_all(Folder);
+        Database.reset();
+        Context.reset();
+        std::error_code error;
+        std::filesystem::remove_all(Folder, error);
+        if (error)
+            ADD_FAILURE() << "cannot remove " << Folder.string() << ": " << error.message();
     }
 
     std::vector<std::string> Rows(const std::string& sql) { return zumvo::test::RowTexts(*Database, sql); }

@@ -42,11 +42,20 @@ RECIPE=1
 
 # Debian source packages, in build order (a dependency comes after what it needs).  Qt comes first:
 # it is by far the longest and needs nothing from the others (it uses its own bundled libraries).
-DEPS=(qt6-base zlib sqlite3 fmtlib spdlog pugixml libjpeg-turbo googletest rapidjson zxing-cpp curl)
+# The QR reader decodes with zbar on Windows: zxing-cpp (its decoder on Linux) is not in this list
+# because Debian's archive does not serve its source tarballs (only the .dsc: 404 for
+# zxing-cpp_1.4.0.orig.tar.xz), and Debian's source is the only one this cache is built from.
+DEPS=(qt6-base zlib sqlite3 fmtlib spdlog pugixml libjpeg-turbo googletest rapidjson zbar curl)
+# Header-only sources: nothing of them is compiled into the cache, so they do not name it (a cache
+# built before one was added stays valid); each is copied into <cache>/include and copied again
+# when Debian's version changes.  cpp-httplib: the simulators' HTTP server, for the suites that run
+# them in their own process; without it the Windows build leaves those suites out.
+HEADER_DEPS=(cpp-httplib)
 declare -A NEEDS=([spdlog]="fmtlib" [curl]="zlib")
 
 HOST_PACKAGES=(g++-mingw-w64-i686-posix mingw-w64-tools wine wine32 cmake ninja-build make perl
-  qt6-base-dev qt6-base-dev-tools dpkg-dev pkg-config xz-utils nasm tcl)
+  qt6-base-dev qt6-base-dev-tools dpkg-dev pkg-config xz-utils nasm tcl autoconf automake libtool
+  autopoint gettext)
 
 say() { printf '%s\n' "$*"; }
 die() { printf 'build-deps: %s\n' "$*" >&2; exit 1; }
@@ -178,7 +187,7 @@ fetch_version() {
 resolve_versions() {
   local dep v candidates chosen record lockfd
   mkdir -p "$SRC_ROOT"
-  for dep in "${DEPS[@]}"; do
+  for dep in "${DEPS[@]}" "${HEADER_DEPS[@]}"; do
     candidates=$(apt-cache showsrc --only-source "$dep" 2>/dev/null | sed -n 's/^Version: //p' \
       | sort -u | sort_versions_desc | tr '\n' ' ')
     candidates=${candidates% }
@@ -362,10 +371,56 @@ build_rapidjson() {
     -DRAPIDJSON_BUILD_TESTS=OFF -DRAPIDJSON_BUILD_THIRDPARTY_GTEST=OFF
 }
 
-build_zxing-cpp() {
-  # Readers for the module, writers for the tests that encode QR codes; no examples or bindings.
-  cmake_build "$SRC" "$B" -DBUILD_READERS=ON -DBUILD_WRITERS=ON -DBUILD_EXAMPLES=OFF \
-    -DBUILD_BLACKBOX_TESTS=OFF -DBUILD_UNIT_TESTS=OFF -DBUILD_PYTHON_MODULE=OFF
+build_zbar() {
+  # The decoder library alone, static: no video, X, GTK, Qt, Python, ImageMagick or D-Bus (the QR
+  # reader hands it grey pixels decoded by Qt).  Debian's source has no generated configure.
+  # Its QR text decoder needs iconv, which Debian builds for no MinGW target: iconv/ is a small
+  # one on Windows' own code page tables, installed as libiconv.a for it (and whoever links zbar).
+  "$TRIPLE-gcc-posix" -O2 -Wall -c "$HERE/iconv/iconv.c" -o iconv.o
+  rm -f libiconv.a
+  "$TRIPLE-gcc-ar-posix" rcs libiconv.a iconv.o
+  install -d "$PREFIX/include" "$PREFIX/lib"
+  install -m 644 "$HERE/iconv/iconv.h" "$PREFIX/include/"
+  install -m 644 libiconv.a "$PREFIX/lib/"
+  cp -a "$SRC/." "$B/"
+  autoreconf -fi
+  ./configure --host="$TRIPLE" --prefix="$PREFIX" --disable-shared --enable-static \
+    --disable-video --without-x --without-xshm --without-xv --without-gtk --without-qt \
+    --without-python --without-imagemagick --without-graphicsmagick --without-jpeg \
+    --without-dbus --without-java --without-npapi --disable-doc --disable-nls \
+    --disable-pthread CC="$TRIPLE-gcc-posix" CXX="$TRIPLE-g++-posix" AR="$TRIPLE-gcc-ar-posix" \
+    RANLIB="$TRIPLE-gcc-ranlib-posix" CFLAGS="-O2" CPPFLAGS="-I$PREFIX/include" \
+    LDFLAGS="-L$PREFIX/lib" --with-libiconv-prefix="$PREFIX"
+  make -j"$JOBS" -C zbar libzbar.la
+  make -C zbar install-libLTLIBRARIES
+  make install-pkgconfigDATA
+  install -d "$PREFIX/include/zbar"
+  install -m 644 include/zbar.h "$PREFIX/include/"
+  install -m 644 include/zbar/*.h "$PREFIX/include/zbar/"
+  # A static zbar needs iconv (and Windows' own libraries for its window processor) after it.
+  sed -i 's|^Libs: \(.*\)-lzbar.*|Libs: \1-lzbar -liconv -lgdi32 -lwinmm|' "$PREFIX/lib/pkgconfig/zbar.pc"
+  grep -q -- '-liconv' "$PREFIX/lib/pkgconfig/zbar.pc"
+}
+
+install_cpp-httplib() {
+  # Upstream's single header (Debian's binary package has it split into a header and a library).
+  install -D -m 644 "${SRC_DIR[cpp-httplib]}/httplib.h" "$PREFIX/include/httplib.h"
+}
+
+# Copies the header-only sources whose stamp is missing or names another version.
+install_header_deps() {
+  local dep stamp
+  for dep in "${HEADER_DEPS[@]}"; do
+    stamp=$PREFIX/stamps/$dep.done
+    if [ -f "$stamp" ] && [ "$(cut -d' ' -f1 "$stamp")" = "$dep=${VERSION[$dep]}" ]; then continue; fi
+    if [ -n "${UNAVAILABLE[$dep]:-}" ]; then
+      say "$dep: NOT INSTALLED (the suites that need it are left out): ${UNAVAILABLE[$dep]}"
+      continue
+    fi
+    "install_$dep"
+    printf '%s=%s installed %s\n' "$dep" "${VERSION[$dep]}" "$(date -u '+%F %T UTC')" >"$stamp"
+    say "$dep $(upstream "${VERSION[$dep]}"): installed (header only)"
+  done
 }
 
 build_curl() {
@@ -569,6 +624,7 @@ main() {
   [ -d "$QT_HOST_CMAKE_DIR/Qt6CoreTools" ] || die "host Qt tools not found in $QT_HOST_CMAKE_DIR (qt6-base-dev-tools)"
 
   if [ -f "$PREFIX/.complete" ] && [ ${#only[@]} -eq 0 ] && [ ${#rebuild[@]} -eq 0 ] && [ "$smoke_only" -eq 0 ]; then
+    install_header_deps
     ln -sfn "$(basename "$PREFIX")" "$CACHE_ROOT/mingw32"
     say "cache found at $PREFIX"
     return 0
@@ -630,6 +686,7 @@ main() {
     [ ${#NOT_BUILT[@]} -eq 0 ] || die "could not build: ${NOT_BUILT[*]}"
     return 0
   fi
+  install_header_deps
   copy_runtime_dlls
   local check=0
   smoke_check || check=$?
