@@ -287,7 +287,10 @@ TEST_F(RestTlsTest, AConnectionClosedWithTlsClosingAlertCostsNoExtraRoundTrip) {
         auto rest = Client((Folder / "ca.pem").string(), connections);
         rest->SetBaseURL(base);
         EXPECT_NO_THROW(rest->Post(voucherSim.Path(), std::string(5000, 'x'), {}, 0));
-        EXPECT_EQ(relay.Counts().RoundTrips() - before.RoundTrips(), 3);
+        // The relay counts a wait each time server data follows client data. The server's session
+        // ticket and the answer may reach it in one turn or in two, so the TLS flight and the
+        // request's answer can be counted as one; an extra round trip would still count above 3.
+        EXPECT_LE(relay.Counts().RoundTrips() - before.RoundTrips(), 3);
         EXPECT_EQ(rest->LastNewConnections(), 1);
     }
     EXPECT_EQ(voucherSim.RequestCounts().Requests, 2) << "the request on the closed connection never arrived";
