@@ -193,10 +193,6 @@ TCents AcceptedPayment(IZumvoTransaction& store, std::int32_t basketID) {
     return cents;
 }
 
-} // namespace
-
-namespace {
-
 // The row's columns, as the report shows them; not yet judged.
 THeldRow ReadColumns(const TJSONValue& row, const TRetrySettings& settings, TTimePoint now) {
     THeldRow r;

@@ -111,8 +111,9 @@ TEST_F(VoucherEngineTest, AFinaliseThatCannotBeMarkedIsNotSent) {
     const std::string basket = std::to_string(engine->BasketID());
     EXPECT_EQ(other.Value("SELECT InvoiceNum FROM ZumvoPaymentBasket WHERE ID = " + basket), "");
     const std::string till = other.Value("SELECT TillID FROM ZumvoPaymentBasket WHERE ID = " + basket);
-    other.Run("DROP TRIGGER refuse; INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, " +
-              till + ", 15.05 ); INSERT INTO InvoicesPayment VALUES ( 5001, 'Zumvo', 15.05 )");
+    other.Run(
+        "DROP TRIGGER refuse; INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, " +
+        till + ", 15.05 ); INSERT INTO InvoicesPayment VALUES ( 5001, 'Zumvo', 15.05 )");
     TRetryRequest nextDay;
     nextDay.Till = std::stoi(till);
     nextDay.Now = TClock::now() + std::chrono::hours(24);
@@ -269,13 +270,15 @@ namespace {
 // the retry of the next day must make of the sale's code.
 struct TStoppedSale {
     const char* Name;
-    const char* Stored; // the host's invoice rows, "" for none; {till} is the basket's till
-    const char* State;  // the code at the provider afterwards
-    int Status;         // its row
+    const char* Stored;  // the host's invoice rows, "" for none; {till} is the basket's till
+    const char* State;   // the code at the provider afterwards
+    int Status;          // its row
     const char* Invoice; // the basket's invoice afterwards, "" for none
 };
 
-void PrintTo(const TStoppedSale& c, std::ostream* os) { *os << c.Name; }
+void PrintTo(const TStoppedSale& c, std::ostream* os) {
+    *os << c.Name;
+}
 
 class StoppedSaleTest : public VoucherEngineTest, public ::testing::WithParamInterface<TStoppedSale> {};
 
@@ -310,42 +313,51 @@ TEST_P(StoppedSaleTest, TheRetryFindsTheSaleByItsInvoice) {
 INSTANTIATE_TEST_SUITE_P(
     Money, StoppedSaleTest,
     ::testing::Values(
-        TStoppedSale{"Paid", "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till}, 12.51 ); "
-                             "INSERT INTO InvoicesPayment VALUES ( 5001, 'Zumvo', 12.51 )",
-                     "settled", 2, "5001"},
-        TStoppedSale{"PaidWithCash",
-                     "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till}, 20.05 ); "
-                     "INSERT INTO InvoicesPayment VALUES ( 5001, 'Zumvo', 12.51 ), ( 5001, 'Cash', 7.54 )",
-                     "settled", 2, "5001"},
+        TStoppedSale{
+            "Paid",
+            "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till}, 12.51 ); "
+            "INSERT INTO InvoicesPayment VALUES ( 5001, 'Zumvo', 12.51 )",
+            "settled", 2, "5001"},
+        TStoppedSale{
+            "PaidWithCash",
+            "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till}, 20.05 ); "
+            "INSERT INTO InvoicesPayment VALUES ( 5001, 'Zumvo', 12.51 ), ( 5001, 'Cash', 7.54 )",
+            "settled", 2, "5001"},
         // A driver's invoice: paid at the driver cash-up, which settles the code.
-        TStoppedSale{"NotYetPaid",
-                     "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till}, 20.05 ); "
-                     "INSERT INTO InvoicesPayment VALUES ( 5001, 'Zumvo', 12.51 )",
-                     "held", 1, "5001"},
+        TStoppedSale{
+            "NotYetPaid",
+            "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till}, 20.05 ); "
+            "INSERT INTO InvoicesPayment VALUES ( 5001, 'Zumvo', 12.51 )",
+            "held", 1, "5001"},
         // The database took the rows' invoice number but not the basket's (locked in between).
-        TStoppedSale{"OnlyTheRowsTied",
-                     "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till}, 20.05 ); "
-                     "INSERT INTO InvoicesPayment VALUES ( 5001, 'Zumvo', 12.51 ); "
-                     "UPDATE ZumvoPaymentTransactions SET InvoiceNum = 5001",
-                     "held", 1, "5001"},
+        TStoppedSale{
+            "OnlyTheRowsTied",
+            "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till}, 20.05 ); "
+            "INSERT INTO InvoicesPayment VALUES ( 5001, 'Zumvo', 12.51 ); "
+            "UPDATE ZumvoPaymentTransactions SET InvoiceNum = 5001",
+            "held", 1, "5001"},
         TStoppedSale{"NeverStored", "", "released", -1, ""},
-        TStoppedSale{"StoredOnAnotherTill",
-                     "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till} + 1, 12.51 )",
-                     "released", -1, ""},
-        TStoppedSale{"ClaimedByAnotherBasket",
-                     "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till}, 12.51 ); "
-                     "INSERT INTO ZumvoPaymentBasket ( Timestamp_Created, InvoiceNum, TillID ) VALUES ( "
-                     "CURRENT_TIMESTAMP, 5001, {till} )",
-                     "released", -1, ""},
+        TStoppedSale{
+            "StoredOnAnotherTill",
+            "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till} + 1, 12.51 )",
+            "released", -1, ""},
+        TStoppedSale{
+            "ClaimedByAnotherBasket",
+            "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till}, 12.51 ); "
+            "INSERT INTO ZumvoPaymentBasket ( Timestamp_Created, InvoiceNum, TillID ) VALUES ( "
+            "CURRENT_TIMESTAMP, 5001, {till} )",
+            "released", -1, ""},
         // The sale ended without an invoice and the till gave its number to the next sale: one
         // without codes, or one whose codes have a basket of their own.
-        TStoppedSale{"NumberGivenToASaleWithoutCodes",
-                     "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till}, 12.51 ); "
-                     "INSERT INTO InvoicesPayment VALUES ( 5001, 'Cash', 12.51 )",
-                     "released", -1, ""},
-        TStoppedSale{"NumberGivenAgain",
-                     "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till}, 12.51 ); "
-                     "INSERT INTO ZumvoPaymentBasket ( Timestamp_Created, TillID, SaleInvoiceNum ) VALUES ( "
-                     "CURRENT_TIMESTAMP, {till}, 5001 )",
-                     "released", -1, ""}),
+        TStoppedSale{
+            "NumberGivenToASaleWithoutCodes",
+            "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till}, 12.51 ); "
+            "INSERT INTO InvoicesPayment VALUES ( 5001, 'Cash', 12.51 )",
+            "released", -1, ""},
+        TStoppedSale{
+            "NumberGivenAgain",
+            "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till}, 12.51 ); "
+            "INSERT INTO ZumvoPaymentBasket ( Timestamp_Created, TillID, SaleInvoiceNum ) VALUES ( "
+            "CURRENT_TIMESTAMP, {till}, 5001 )",
+            "released", -1, ""}),
     [](const auto& info) { return std::string(info.param.Name); });
