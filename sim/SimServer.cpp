@@ -118,11 +118,13 @@ int TSimServer::Start(const std::string& host, int port) {
         ++FRequests;
         if (req.has_header("Expect"))
             ++FWithExpect;
+#ifdef CPPHTTPLIB_OPENSSL_SUPPORT
         if (req.ssl) {
             ++FOverTls;
             if (SSL_session_reused(const_cast<SSL*>(req.ssl)) == 1)
                 ++FOnResumedTls;
         }
+#endif
         return httplib::Server::HandlerResponse::Unhandled;
     });
     FServer->set_logger([this](const httplib::Request& req, const httplib::Response& res) {
