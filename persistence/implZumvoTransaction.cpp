@@ -183,11 +183,13 @@ void TZumvoTransaction::GetHeldFunds(std::string& rows) {
                       "T.[tvTrxID], T.[Response], T.[Amount], T.[Status], T.[BasketID], T.[AdviceAttempts], "
                       "T.[AdviceLastAttempt], T.[AdviceLastError], T.[ProviderStoreID], T.[RefundOwed], "
                       "B.[TillID] AS [BasketTillID], "
-                      "B.[InvoiceNum] AS [BasketInvoice], B.[Timestamp_Created] AS [BasketCreated], "
-                      "( SELECT MAX( X.[Timestamp_Created] ) FROM [ZumvoPaymentTransactions] X WHERE "
-                      "X.[BasketID] = T.[BasketID] ) AS [BasketLastCode] "
-                      "FROM [ZumvoPaymentTransactions] T LEFT JOIN [ZumvoPaymentBasket] B ON B.[ID] = "
-                      "T.[BasketID] WHERE " +
+                      "B.[InvoiceNum] AS [BasketInvoice], B.[Timestamp_Created] AS [BasketCreated], " +
+                          InvoiceStatusOf("T", "B") +
+                          " AS [InvoiceStatus], "
+                          "( SELECT MAX( X.[Timestamp_Created] ) FROM [ZumvoPaymentTransactions] X WHERE "
+                          "X.[BasketID] = T.[BasketID] ) AS [BasketLastCode] "
+                          "FROM [ZumvoPaymentTransactions] T LEFT JOIN [ZumvoPaymentBasket] B ON B.[ID] = "
+                          "T.[BasketID] WHERE " +
                           HeldFundsCondition() + " ORDER BY T.[ID]")
                 .ToJSON();
     });

@@ -266,7 +266,7 @@ THeldRow ReadHeldRow(const TJSONValue& row, const TRetrySettings& settings, cons
     // number but not the basket's leaves a sale the driver cash-up cannot find.
     const THeldFacts facts{IsOutcomeUnknown(r.Response),
                            r.BasketID != -1 && IntOr(row["BasketInvoice"], -1) == -1,
-                           IntOr(row["RefundOwed"], 0) != 0};
+                           IntOr(row["RefundOwed"], 0) != 0, IntOr(row["InvoiceStatus"], 0) != 0};
     switch (HeldReason(r.Status, facts)) {
     case THeldReason::None:
         break;

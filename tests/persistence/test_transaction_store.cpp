@@ -414,25 +414,31 @@ TEST_F(TransactionStoreTest, HeldFundsMeasureAnOpenSaleFromItsLatestCode) {
 
 // The held-funds rule is written once and read two ways: as the store's SQL condition and as the
 // judgement of each row. Every status with every combination of the facts the rule asks about
-// (an outcome-unknown note, a basket with or without an invoice, a refund owed): the store lists
+// (an outcome-unknown note, a basket with no invoice, a standing one or one the host overrode, a
+// refund owed): the store lists
 // exactly the rows the judgement gives a reason, and the retry's reading of each listed row agrees.
 TEST_F(TransactionStoreTest, HeldFundsListExactlyTheRowsTheRuleGivesAReason) {
-    enum class TBasket { None, Open, Invoiced };
+    enum class TBasket { None, Open, Invoiced, Overridden };
     std::map<std::int32_t, THeldReason> expected;
     std::int32_t invoice = 500;
     for (const auto status : {TTransactionStatus::Started, TTransactionStatus::Redeemed,
                               TTransactionStatus::Finalised, TTransactionStatus::Cancelled,
                               TTransactionStatus::FinaliseFailed, TTransactionStatus::CancelFailed})
         for (const bool note : {false, true})
-            for (const auto basket : {TBasket::None, TBasket::Open, TBasket::Invoiced})
+            for (const auto basket : {TBasket::None, TBasket::Open, TBasket::Invoiced, TBasket::Overridden})
                 for (const bool refundOwed : {false, true}) {
                     std::int32_t trx = 0;
                     if (basket == TBasket::None) {
                         trx = store->AddTransaction();
                     } else {
                         const std::int32_t id = store->AddBasket(2);
-                        if (basket == TBasket::Invoiced)
+                        if (basket != TBasket::Open)
                             store->SetBasketInvoice(id, ++invoice);
+                        if (basket == TBasket::Overridden)
+                            host.Run(
+                                "INSERT INTO [INVOICES] ( [InvoiceNum], [fkTillID], [AFTERDISC], [STATUS] ) "
+                                "VALUES ( " +
+                                std::to_string(invoice) + ", 2, 10.0, 1 )");
                         trx = store->AddTransactionToBasket(id);
                     }
                     store->SetStatus(trx, status);
@@ -441,9 +447,10 @@ TEST_F(TransactionStoreTest, HeldFundsListExactlyTheRowsTheRuleGivesAReason) {
                             trx, OutcomeUnknownNote("no answer", "77-1", "77-2", "PAY-1", 500));
                     if (refundOwed)
                         store->MarkRefundOwed(trx);
-                    expected[trx] = HeldReason(status, {note, basket == TBasket::Open, refundOwed});
+                    expected[trx] = HeldReason(
+                        status, {note, basket == TBasket::Open, refundOwed, basket == TBasket::Overridden});
                 }
-    ASSERT_EQ(expected.size(), 72u);
+    ASSERT_EQ(expected.size(), 96u);
 
     std::string text;
     store->GetHeldFunds(text);

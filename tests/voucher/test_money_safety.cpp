@@ -206,6 +206,29 @@ TEST_F(VoucherEngineTest, OverrideOfAPartlySettledSaleGivesBackWhatIsStillHeld) 
     EXPECT_EQ(held[0].Kind, THeldKind::RefundOwed);
 }
 
+// The same override while another process holds the database past the busy time-out: the
+// "refund owed" mark is refused, but the host's overridden invoice still lists the settled code.
+TEST_F(VoucherEngineTest, OverrideWhoseRefundMarkIsRefusedStillListsTheSettledCode) {
+    auto engine = NewEngine();
+    SeedInvoice(*engine, {"PAY-100"}, 40.65);
+    SendAdvice(1, "FINALISE");
+    store->SaveFinalise(1);
+    TOtherConnection other(host.DatabaseFile());
+    other.Run("CREATE TRIGGER refuse BEFORE UPDATE OF RefundOwed ON ZumvoPaymentTransactions BEGIN SELECT "
+              "RAISE(ABORT, 'database is locked'); END");
+    NewEngine()->OverringInvoice(0, InvoiceNum);
+    EXPECT_EQ(other.Value("SELECT RefundOwed FROM ZumvoPaymentTransactions WHERE ID = 1"), "0");
+    EXPECT_TRUE(TAdviceRetry(TRetrySettings{}).HeldFunds(TRetryRequest{}).empty())
+        << "the invoice still stands";
+    other.Run("INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC, STATUS ) VALUES ( " +
+              std::to_string(InvoiceNum) + ", 3, 40.65, 1 )"); // the host overrides it
+    const auto held = TAdviceRetry(TRetrySettings{}).HeldFunds(TRetryRequest{});
+    ASSERT_EQ(held.size(), 1u);
+    EXPECT_EQ(held[0].ID, 1);
+    EXPECT_EQ(held[0].Kind, THeldKind::RefundOwed);
+    EXPECT_EQ(Ledger()[0]["state"].AsString(), "settled");
+}
+
 // The same code applied twice is re-applied once, and the cashier is told.
 TEST_F(VoucherEngineTest, ACodeAppliedTwiceIsReappliedOnceAndTheCashierTold) {
     auto engine = NewEngine();
