@@ -271,6 +271,9 @@ void TfrmZumvoPayment::TImpl::BuildEntryPanel(const TScreenFonts& fonts) {
     txtVoucherCode->setFont(fonts.Large);
     btnScan = NewButton(pnlInput, "btnScan", "Scan", QRect(350, 40, 100, 48), fonts.Large);
     btnCheck = NewButton(pnlInput, "btnCheck", "Redeem", QRect(458, 40, 122, 48), fonts.Large);
+    // Redeem is reached with the tab key, not focused by a click: the code box keeps the focus
+    // (and is not repainted twice for it) while the code is sent.
+    btnCheck->setFocusPolicy(Qt::TabFocus);
 }
 
 void TfrmZumvoPayment::TImpl::BuildAnswerPanel(const TScreenFonts& fonts) {
@@ -419,7 +422,8 @@ void TfrmZumvoPayment::TImpl::ShowNoAnswer(const char* reason) {
 void TfrmZumvoPayment::TImpl::btnCheckClick() {
     Guarded("TfrmZumvoPayment.btnCheckClick", [&] {
         const QString code = txtVoucherCode->text().remove(' ');
-        txtVoucherCode->setText(code);
+        if (code != txtVoucherCode->text())
+            txtVoucherCode->setText(code);
         if (code.trimmed().isEmpty())
             return;
         // The focus stays in the code box while Redeem is disabled; a disabled button's focus

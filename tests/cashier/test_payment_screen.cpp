@@ -123,6 +123,11 @@ TEST_F(PaymentScreenTest, TheFocusFollowsTheCashiersNextStep) {
     QApplication::setActiveWindow(form.get());
     auto* box = Control<QLineEdit>(*form, "txtVoucherCode");
     auto* next = Control<QPushButton>(*form, "btnOK");
+    // Pressing Redeem leaves the focus in the code box: it does not pass to the button and back.
+    box->setFocus();
+    QTest::mousePress(Control<QPushButton>(*form, "btnCheck"), Qt::LeftButton);
+    EXPECT_EQ(form->focusWidget(), box) << "focus on " << form->focusWidget()->objectName().toStdString();
+    QTest::mouseRelease(Control<QPushButton>(*form, "btnCheck"), Qt::LeftButton);
     for (const char* code : {"PAY10", "BLOCKED"}) {
         SCOPED_TRACE(code);
         Redeem(code);
