@@ -107,6 +107,12 @@ public:
     // is owed a refund by other means, and the held-funds list shows it. Logs and swallows
     // database errors.
     virtual void MarkRefundOwed(std::int32_t transactionID) = 0;
+    // Marks every settled row of an invoice the host has overridden or refunded that is not marked
+    // yet: an override whose own marks the database refused (another program held it past the
+    // busy time-out) leaves none unlisted. Reads the host's invoices, so it is for the cash-up and
+    // the back office, not for every sale. Answers the rows marked; -1 when the database failed
+    // (logged).
+    virtual std::int32_t MarkRefundsOwed() = 0;
     // Records on the basket the invoice number the host gave the sale its codes were applied to.
     // The basket's own InvoiceNum is set only once the host has stored that invoice; until then
     // this number lets the sale be found again if the till stops in between. Logs and swallows

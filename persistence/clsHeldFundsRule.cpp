@@ -35,9 +35,7 @@ bool FactHolds(THeldReason reason, const THeldFacts& facts) {
     case THeldReason::OpenSale:
         return facts.OpenBasket;
     case THeldReason::RefundOwed:
-        // The mark is written when the invoice is overridden, but the host's own status says it
-        // too: a mark the database refused (locked past its time-out) leaves no code unlisted.
-        return facts.RefundOwed || facts.InvoiceWithdrawn;
+        return facts.RefundOwed;
     default:
         return true;
     }
@@ -51,7 +49,7 @@ std::string FactCondition(THeldReason reason) {
     case THeldReason::OpenSale:
         return "T.[BasketID] IS NOT NULL AND B.[InvoiceNum] IS NULL";
     case THeldReason::RefundOwed:
-        return "( T.[RefundOwed] = 1 OR " + InvoiceStatusOf("T", "B") + " <> 0 )";
+        return "T.[RefundOwed] = 1";
     default:
         return {};
     }
@@ -67,11 +65,6 @@ std::string StatusCondition(const std::vector<TTransactionStatus>& statuses) {
 }
 
 } // namespace
-
-std::string InvoiceStatusOf(const std::string& row, const std::string& basket) {
-    return "ISNULL( ( SELECT MAX( I.[STATUS] ) FROM [INVOICES] I WHERE I.[InvoiceNum] = ISNULL( " + basket +
-           ".[InvoiceNum], " + row + ".[InvoiceNum] ) ), 0 )";
-}
 
 THeldReason HeldReason(TTransactionStatus status, const THeldFacts& facts) {
     for (const THeldClause& clause : Clauses())

@@ -14,23 +14,18 @@ enum class THeldReason {
     AdviceFailed, // failed to finalise or to cancel: the advice goes out again
     Unanswered,   // started, with the note of a request that got no readable answer
     OpenSale,     // started or redeemed, of a basket that never reached an invoice
-    RefundOwed,   // finalised, of an invoice no longer standing: the customer is owed a refund
+    RefundOwed,   // finalised, of an overridden invoice: the customer is owed a refund
 };
 
 // What the rule needs to know of a row besides its status.
 struct THeldFacts {
-    bool OutcomeUnknown = false;   // its Response is the outcome-unknown note (IsOutcomeUnknown)
-    bool OpenBasket = false;       // it belongs to a basket that has no invoice
-    bool RefundOwed = false;       // it is marked RefundOwed
-    bool InvoiceWithdrawn = false; // its basket's invoice was overridden or refunded at the host
+    bool OutcomeUnknown = false; // its Response is the outcome-unknown note (IsOutcomeUnknown)
+    bool OpenBasket = false;     // it belongs to a basket that has no invoice
+    bool RefundOwed = false;     // it is marked RefundOwed
 };
 
 // The first reason, in the order above, for which a row may hold money; None when there is none.
 THeldReason HeldReason(TTransactionStatus status, const THeldFacts& facts);
-
-// The host's status of the invoice a transaction row (alias row) or its basket (alias basket) is
-// tied to, as an SQL expression: 0 when it stands or there is none, 1 overridden, 2 refunded.
-std::string InvoiceStatusOf(const std::string& row, const std::string& basket);
 
 // The same rule as an SQL condition over ZumvoPaymentTransactions T left-joined to its basket B.
 std::string HeldFundsCondition();

@@ -102,6 +102,12 @@ const char* const AddSaleInvoiceColumn = R"(-- Zumvo Sale Invoice
 IF NOT EXISTS ( SELECT 1 FROM INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = 'ZumvoPaymentBasket' AND COLUMN_NAME = 'SaleInvoiceNum' )
     ALTER TABLE [ZumvoPaymentBasket] ADD [SaleInvoiceNum] INT NULL)";
 
+// The held-funds list, read after every sale, finds the settled rows owed a refund by this index
+// rather than by walking every settled row.
+const char* const AddRefundOwedIndex = R"(-- Zumvo Refund Owed Index
+IF NOT EXISTS ( SELECT 1 FROM sys.indexes WHERE name = 'IX_ZumvoPaymentTransactions_Status_RefundOwed' AND object_id = OBJECT_ID('ZumvoPaymentTransactions') )
+    CREATE INDEX [IX_ZumvoPaymentTransactions_Status_RefundOwed] ON [ZumvoPaymentTransactions] ( [Status], [RefundOwed] ))";
+
 } // namespace
 
 void PALLUX_CALL TDatabaseChangesZumvo::GetUpdateScripts(std::vector<std::string>& scripts) {
@@ -127,6 +133,7 @@ void PALLUX_CALL TDatabaseChangesZumvo::GetUpdateScripts(std::vector<std::string
         scripts.emplace_back(AddAdviceRetryColumns);
         scripts.emplace_back(AddProviderStoreColumns);
         scripts.emplace_back(AddSaleInvoiceColumn);
+        scripts.emplace_back(AddRefundOwedIndex);
 
         pallux::IntfPtr<ITillBrandSettings> brands;
         CreateService(brands);

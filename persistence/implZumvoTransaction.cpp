@@ -183,13 +183,11 @@ void TZumvoTransaction::GetHeldFunds(std::string& rows) {
                       "T.[tvTrxID], T.[Response], T.[Amount], T.[Status], T.[BasketID], T.[AdviceAttempts], "
                       "T.[AdviceLastAttempt], T.[AdviceLastError], T.[ProviderStoreID], T.[RefundOwed], "
                       "B.[TillID] AS [BasketTillID], "
-                      "B.[InvoiceNum] AS [BasketInvoice], B.[Timestamp_Created] AS [BasketCreated], " +
-                          InvoiceStatusOf("T", "B") +
-                          " AS [InvoiceStatus], "
-                          "( SELECT MAX( X.[Timestamp_Created] ) FROM [ZumvoPaymentTransactions] X WHERE "
-                          "X.[BasketID] = T.[BasketID] ) AS [BasketLastCode] "
-                          "FROM [ZumvoPaymentTransactions] T LEFT JOIN [ZumvoPaymentBasket] B ON B.[ID] = "
-                          "T.[BasketID] WHERE " +
+                      "B.[InvoiceNum] AS [BasketInvoice], B.[Timestamp_Created] AS [BasketCreated], "
+                      "( SELECT MAX( X.[Timestamp_Created] ) FROM [ZumvoPaymentTransactions] X WHERE "
+                      "X.[BasketID] = T.[BasketID] ) AS [BasketLastCode] "
+                      "FROM [ZumvoPaymentTransactions] T LEFT JOIN [ZumvoPaymentBasket] B ON B.[ID] = "
+                      "T.[BasketID] WHERE " +
                           HeldFundsCondition() + " ORDER BY T.[ID]")
                 .ToJSON();
     });
@@ -207,6 +205,20 @@ void TZumvoTransaction::MarkRefundOwed(std::int32_t transactionID) {
         Update("UPDATE [ZumvoPaymentTransactions] SET [RefundOwed] = 1 WHERE [ID] = %d",
                {Arg(transactionID)});
     });
+}
+
+std::int32_t TZumvoTransaction::MarkRefundsOwed() {
+    std::int32_t marked = -1;
+    Guarded("TZumvoTransaction.MarkRefundsOwed", [&] {
+        // The rows are found from the few invoices no longer standing; the "+ 0" keeps a planner
+        // without statistics from walking every settled row by the status index instead.
+        marked = NewDBScript()->ExecuteRowCount(
+            "UPDATE [ZumvoPaymentTransactions] SET [RefundOwed] = 1 WHERE [BasketID] IN ( SELECT B.[ID] FROM "
+            "[ZumvoPaymentBasket] B WHERE B.[InvoiceNum] IN ( SELECT I.[InvoiceNum] FROM [INVOICES] I WHERE "
+            "I.[STATUS] <> 0 ) ) AND [Status] + 0 = " +
+            std::to_string(ToInt(TTransactionStatus::Finalised)) + " AND [RefundOwed] + 0 = 0");
+    });
+    return marked;
 }
 
 void TZumvoTransaction::SetBasketSaleInvoice(std::int32_t basketID, std::int32_t invoiceNum) {

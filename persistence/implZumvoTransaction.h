@@ -41,6 +41,7 @@ public:
     void RecordAdviceAttempt(std::int32_t transactionID, const std::string& error) override;
     void GetHeldFunds(std::string& rows) override;
     void MarkRefundOwed(std::int32_t transactionID) override;
+    std::int32_t MarkRefundsOwed() override;
     void SetBasketSaleInvoice(std::int32_t basketID, std::int32_t invoiceNum) override;
     std::optional<TStoredSale> FindStoredSaleInvoice(std::int32_t basketID) override;
     bool MoveBasketStatus(std::int32_t basketID, TTransactionStatus from, TTransactionStatus to) override;

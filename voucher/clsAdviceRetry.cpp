@@ -266,7 +266,7 @@ THeldRow ReadHeldRow(const TJSONValue& row, const TRetrySettings& settings, cons
     // number but not the basket's leaves a sale the driver cash-up cannot find.
     const THeldFacts facts{IsOutcomeUnknown(r.Response),
                            r.BasketID != -1 && IntOr(row["BasketInvoice"], -1) == -1,
-                           IntOr(row["RefundOwed"], 0) != 0, IntOr(row["InvoiceStatus"], 0) != 0};
+                           IntOr(row["RefundOwed"], 0) != 0};
     switch (HeldReason(r.Status, facts)) {
     case THeldReason::None:
         break;
@@ -307,8 +307,16 @@ std::vector<THeldRow> TAdviceRetry::HeldFunds(const TRetryRequest& request) cons
     Guarded("TAdviceRetry.HeldFunds", [&] {
         pallux::IntfPtr<IZumvoTransaction> store;
         CreateService(store);
+        auto& transactions = Use(store, "ZumvoTransaction");
+        // At a cash-up and in the back office (not after every sale: it reads the host's invoices)
+        // a settled code of an overridden invoice whose mark the database refused is marked now.
+        if (request.Trigger != TRetryTrigger::AfterSale)
+            if (const std::int32_t marked = transactions.MarkRefundsOwed(); marked > 0)
+                LogInfo(
+                    "[TAdviceRetry.HeldFunds] % settled code(s) of overridden invoices marked: refund owed",
+                    marked);
         std::string text;
-        Use(store, "ZumvoTransaction").GetHeldFunds(text);
+        transactions.GetHeldFunds(text);
         if (text.empty())
             return;
         const TJSONDocument rows = TJSONDocument::Parse(text);

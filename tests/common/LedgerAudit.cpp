@@ -255,14 +255,11 @@ std::string TextColumn(sqlite3_stmt* st, int column) {
 }
 
 // The rows the module's held-funds list selects (TZumvoTransaction::GetHeldFunds); a database
-// with the column RefundOwed also lists the settled codes marked so, or of an invoice the host
-// overrode or refunded.
+// with the column RefundOwed also lists the settled codes of overridden invoices.
 const char* const HeldFundsWhere =
     "T.[Status] IN ( -2, -3 ) OR ( T.[Status] = 0 AND T.[Response] LIKE '%\"Outcome\":\"Unknown\"%' ) OR "
     "( T.[Status] IN ( 0, 1 ) AND T.[BasketID] IS NOT NULL AND B.[InvoiceNum] IS NULL )";
-const char* const RefundOwedWhere =
-    " OR ( T.[Status] = 2 AND ( T.[RefundOwed] = 1 OR EXISTS ( SELECT 1 FROM [INVOICES] I WHERE I.[InvoiceNum] = "
-    "IFNULL( B.[InvoiceNum], T.[InvoiceNum] ) AND I.[STATUS] <> 0 ) ) )";
+const char* const RefundOwedWhere = " OR ( T.[Status] = 2 AND T.[RefundOwed] = 1 )";
 
 } // namespace
 

@@ -209,6 +209,45 @@ TEST_F(TransactionStoreTest, InvoiceTillComesFromTheHostsInvoices) {
     EXPECT_EQ(store->GetInvoiceTill(901), -1) << "an invoice without till";
 }
 
+// The settled rows of invoices the host no longer stands by (overridden 1, refunded 2) are marked
+// once; rows not settled, already marked, of a standing invoice or of an open basket are not.
+TEST_F(TransactionStoreTest, RefundsOwedAreMarkedFromTheHostsWithdrawnInvoices) {
+    const struct {
+        int InvoiceStatus; // -1: the basket has no invoice
+        TTransactionStatus Status;
+        bool Marked;
+        bool Expected;
+    } rows[] = {
+        {1, TTransactionStatus::Finalised, false, true},
+        {2, TTransactionStatus::Finalised, false, true},
+        {0, TTransactionStatus::Finalised, false, false},
+        {1, TTransactionStatus::Redeemed, false, false},
+        {1, TTransactionStatus::FinaliseFailed, false, false},
+        {1, TTransactionStatus::Finalised, true, true},
+        {-1, TTransactionStatus::Finalised, false, false},
+    };
+    std::int32_t invoice = 700;
+    for (const auto& r : rows) {
+        const std::int32_t basket = store->AddBasket(2);
+        if (r.InvoiceStatus >= 0) {
+            store->SetBasketInvoice(basket, ++invoice);
+            host.Run("INSERT INTO [INVOICES] ( [InvoiceNum], [fkTillID], [AFTERDISC], [STATUS] ) VALUES ( " +
+                     std::to_string(invoice) + ", 2, 10.0, " + std::to_string(r.InvoiceStatus) + " )");
+        }
+        const std::int32_t trx = store->AddTransactionToBasket(basket);
+        store->SetStatus(trx, r.Status);
+        if (r.Marked)
+            store->MarkRefundOwed(trx);
+    }
+    EXPECT_EQ(store->MarkRefundsOwed(), 2);
+    EXPECT_EQ(store->MarkRefundsOwed(), 0) << "marked once";
+    const TJSONDocument marks =
+        host.Rows("SELECT [RefundOwed] FROM [ZumvoPaymentTransactions] ORDER BY [ID]");
+    ASSERT_EQ(marks._Count(), static_cast<int>(std::size(rows)));
+    for (int i = 0; i < marks._Count(); ++i)
+        EXPECT_EQ(marks[i]["RefundOwed"].AsInteger() == 1, rows[i].Expected) << "row " << i;
+}
+
 TEST_F(TransactionStoreTest, InvoiceDetailsListTheBasketWithItsTransactions) {
     std::string details = "unset";
     store->GetBasketDetailsForInvoice(321, details);
@@ -414,31 +453,25 @@ TEST_F(TransactionStoreTest, HeldFundsMeasureAnOpenSaleFromItsLatestCode) {
 
 // The held-funds rule is written once and read two ways: as the store's SQL condition and as the
 // judgement of each row. Every status with every combination of the facts the rule asks about
-// (an outcome-unknown note, a basket with no invoice, a standing one or one the host overrode, a
-// refund owed): the store lists
+// (an outcome-unknown note, a basket with or without an invoice, a refund owed): the store lists
 // exactly the rows the judgement gives a reason, and the retry's reading of each listed row agrees.
 TEST_F(TransactionStoreTest, HeldFundsListExactlyTheRowsTheRuleGivesAReason) {
-    enum class TBasket { None, Open, Invoiced, Overridden };
+    enum class TBasket { None, Open, Invoiced };
     std::map<std::int32_t, THeldReason> expected;
     std::int32_t invoice = 500;
     for (const auto status : {TTransactionStatus::Started, TTransactionStatus::Redeemed,
                               TTransactionStatus::Finalised, TTransactionStatus::Cancelled,
                               TTransactionStatus::FinaliseFailed, TTransactionStatus::CancelFailed})
         for (const bool note : {false, true})
-            for (const auto basket : {TBasket::None, TBasket::Open, TBasket::Invoiced, TBasket::Overridden})
+            for (const auto basket : {TBasket::None, TBasket::Open, TBasket::Invoiced})
                 for (const bool refundOwed : {false, true}) {
                     std::int32_t trx = 0;
                     if (basket == TBasket::None) {
                         trx = store->AddTransaction();
                     } else {
                         const std::int32_t id = store->AddBasket(2);
-                        if (basket != TBasket::Open)
+                        if (basket == TBasket::Invoiced)
                             store->SetBasketInvoice(id, ++invoice);
-                        if (basket == TBasket::Overridden)
-                            host.Run(
-                                "INSERT INTO [INVOICES] ( [InvoiceNum], [fkTillID], [AFTERDISC], [STATUS] ) "
-                                "VALUES ( " +
-                                std::to_string(invoice) + ", 2, 10.0, 1 )");
                         trx = store->AddTransactionToBasket(id);
                     }
                     store->SetStatus(trx, status);
@@ -447,10 +480,9 @@ TEST_F(TransactionStoreTest, HeldFundsListExactlyTheRowsTheRuleGivesAReason) {
                             trx, OutcomeUnknownNote("no answer", "77-1", "77-2", "PAY-1", 500));
                     if (refundOwed)
                         store->MarkRefundOwed(trx);
-                    expected[trx] = HeldReason(
-                        status, {note, basket == TBasket::Open, refundOwed, basket == TBasket::Overridden});
+                    expected[trx] = HeldReason(status, {note, basket == TBasket::Open, refundOwed});
                 }
-    ASSERT_EQ(expected.size(), 96u);
+    ASSERT_EQ(expected.size(), 72u);
 
     std::string text;
     store->GetHeldFunds(text);
