@@ -449,6 +449,9 @@ void SalePair(benchmark::State& state) {
 }
 
 void Register() {
+    // First: a sale's look-up of held funds reads every row still open, and the pairs below
+    // leave thousands of accepted codes never added.
+    bench::RegisterPair("sale_vs_provider_wan", SalePair);
     for (bool tls : {false, true})
         for (bool kept : {true, false}) {
             const std::string suffix = std::string(tls ? "https" : "http") + (kept ? "" : "_new");
@@ -460,7 +463,6 @@ void Register() {
     benchmark::RegisterBenchmark("figure/screen_open", ScreenOpen)
         ->Iterations(200)
         ->Unit(benchmark::kMicrosecond);
-    bench::RegisterPair("sale_vs_provider_wan", SalePair);
 }
 
 } // namespace

@@ -165,7 +165,7 @@ const TDatabases& Databases(int baskets) {
             db,
             "DROP INDEX IX_ZumvoPaymentTransactions_BasketID; DROP INDEX IX_ZumvoPaymentBasket_InvoiceNum; "
             "DROP INDEX IX_ZumvoPaymentBasket_Timestamp_Created; DROP INDEX IX_ZumvoPaymentTransactions_Status; "
-            "DROP INDEX IX_ZumvoPaymentTransactions_Status_RefundOwed");
+            "DROP INDEX IX_ZumvoPaymentTransactions_Status_RefundOwed; DROP INDEX IX_ZumvoPaymentTransactions_BasketID_Created");
         sqlite3_close(db);
     }
     return made[baskets] = {refhost::OpenDatabase(file.string()), refhost::OpenDatabase(copy.string())};

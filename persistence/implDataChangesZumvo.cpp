@@ -102,11 +102,14 @@ const char* const AddSaleInvoiceColumn = R"(-- Zumvo Sale Invoice
 IF NOT EXISTS ( SELECT 1 FROM INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = 'ZumvoPaymentBasket' AND COLUMN_NAME = 'SaleInvoiceNum' )
     ALTER TABLE [ZumvoPaymentBasket] ADD [SaleInvoiceNum] INT NULL)";
 
-// The held-funds list, read after every sale, finds the settled rows owed a refund by this index
-// rather than by walking every settled row.
-const char* const AddRefundOwedIndex = R"(-- Zumvo Refund Owed Index
+// The held-funds list, read after every sale, finds the settled rows owed a refund by the first
+// index rather than by walking every settled row, and the latest code of each open row's basket
+// by the second rather than by reading all of the basket's rows for each of them.
+const char* const AddHeldFundsIndexes = R"(-- Zumvo Held Funds Indexes
 IF NOT EXISTS ( SELECT 1 FROM sys.indexes WHERE name = 'IX_ZumvoPaymentTransactions_Status_RefundOwed' AND object_id = OBJECT_ID('ZumvoPaymentTransactions') )
-    CREATE INDEX [IX_ZumvoPaymentTransactions_Status_RefundOwed] ON [ZumvoPaymentTransactions] ( [Status], [RefundOwed] ))";
+    CREATE INDEX [IX_ZumvoPaymentTransactions_Status_RefundOwed] ON [ZumvoPaymentTransactions] ( [Status], [RefundOwed] );
+IF NOT EXISTS ( SELECT 1 FROM sys.indexes WHERE name = 'IX_ZumvoPaymentTransactions_BasketID_Created' AND object_id = OBJECT_ID('ZumvoPaymentTransactions') )
+    CREATE INDEX [IX_ZumvoPaymentTransactions_BasketID_Created] ON [ZumvoPaymentTransactions] ( [BasketID], [Timestamp_Created] ))";
 
 } // namespace
 
@@ -133,7 +136,7 @@ void PALLUX_CALL TDatabaseChangesZumvo::GetUpdateScripts(std::vector<std::string
         scripts.emplace_back(AddAdviceRetryColumns);
         scripts.emplace_back(AddProviderStoreColumns);
         scripts.emplace_back(AddSaleInvoiceColumn);
-        scripts.emplace_back(AddRefundOwedIndex);
+        scripts.emplace_back(AddHeldFundsIndexes);
 
         pallux::IntfPtr<ITillBrandSettings> brands;
         CreateService(brands);
