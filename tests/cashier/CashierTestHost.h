@@ -3,7 +3,7 @@
 // program on a free port. The screen is driven through its controls' object names.
 #pragma once
 
-#include "ChildProgram.h"
+#include "ChildProcess.h"
 #include "FZumvoPayment.h"
 #include "PersistenceTestHost.h"
 #include "TRestClient.h"
@@ -45,8 +45,8 @@ public:
 
     TCashierTestHost() {
         std::ofstream(Folder / "catalogue.json") << ScreenCatalogue;
-        Sim = std::make_unique<TChildProgram>(
-            ZUMVO_BIN_DIR "/zumvo_voucher_sim",
+        Sim = std::make_unique<TChildProcess>(
+            BuiltProgram("zumvo_voucher_sim"),
             std::vector<std::string>{"--port", "0", "--quiet", "--catalogue",
                                      (Folder / "catalogue.json").string(), "--api-id", "pos",
                                      "--api-password", "pw-1"});
@@ -154,7 +154,7 @@ public:
         return out;
     }
 
-    std::unique_ptr<TChildProgram> Sim;
+    std::unique_ptr<TChildProcess> Sim;
     int Port = 0;
     pallux::IntfPtr<IZumvoTransaction> Store;
     std::int32_t BasketID = -1;

@@ -230,7 +230,9 @@ TChildProcess::TChildProcess(const std::string& program, const std::vector<std::
         if (out == INVALID_HANDLE_VALUE)
             throw std::runtime_error("cannot open the pipe's writing end");
         d.ReadDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        err = options.MergeErrors ? InheritableCopy(out) : InheritableCopy(GetStdHandle(STD_ERROR_HANDLE));
+        err = options.MergeErrors  ? InheritableCopy(out)
+              : options.DropErrors ? nullptr
+                                   : InheritableCopy(GetStdHandle(STD_ERROR_HANDLE));
         if (!err)
             err = OpenNul(GENERIC_WRITE);
     }
@@ -414,15 +416,20 @@ TChildProcess::TChildProcess(const std::string& program, const std::vector<std::
         d.Read = fds[0];
     }
     const bool errorsToo = !options.OutputFile.empty() || options.MergeErrors;
+    const int nul = options.DropErrors && !errorsToo ? open("/dev/null", O_WRONLY | O_CLOEXEC) : -1;
     d.Pid = fork();
     if (d.Pid == 0) {
         dup2(out, STDOUT_FILENO);
         if (errorsToo)
             dup2(out, STDERR_FILENO);
+        else if (nul >= 0)
+            dup2(nul, STDERR_FILENO);
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     close(out);
+    if (nul >= 0)
+        close(nul);
     if (d.Pid < 0) {
         d.Ended = true;
         d.Eof = true;

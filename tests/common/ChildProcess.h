@@ -29,6 +29,8 @@ struct TChildOptions {
     std::string OutputFile;
     // With the pipe: standard error goes into it as well.
     bool MergeErrors = false;
+    // With the pipe: standard error is dropped (the null device).
+    bool DropErrors = false;
     // Variables set for the child on top of the test's own environment.
     std::vector<std::pair<std::string, std::string>> Environment;
 };
@@ -72,6 +74,8 @@ struct TProgramRun {
     TExitStatus Status;
     std::string Output;
     bool Has(const std::string& text) const { return Output.find(text) != std::string::npos; }
+    // The exit code; -1 when the program did not exit by itself.
+    int ExitCode() const { return Status.Exited ? Status.Code : -1; }
 };
 // Runs program with args to its end (killed after timeoutMs), with environment on top of the
 // test's own.

@@ -4,11 +4,11 @@
 namespace zumvo::test {
 
 #ifdef _WIN32
-inline constexpr const char* ModuleFile = "ZumvoPayment.dll";
-inline constexpr const char* ModuleSettingsFile = "ZumvoPayment.ini";
+inline constexpr const char* ModuleFileName = "ZumvoPayment.dll";
+inline constexpr const char* ModuleSettingsFileName = "ZumvoPayment.ini";
 #else
-inline constexpr const char* ModuleFile = "libZumvoPayment.so";
-inline constexpr const char* ModuleSettingsFile = "libZumvoPayment.ini";
+inline constexpr const char* ModuleFileName = "libZumvoPayment.so";
+inline constexpr const char* ModuleSettingsFileName = "libZumvoPayment.ini";
 #endif
 
 } // namespace zumvo::test
