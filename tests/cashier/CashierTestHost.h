@@ -18,7 +18,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include <httplib.h>
+#include "SimHttp.h"
 
 #include <memory>
 #include <set>

@@ -226,7 +226,7 @@ void Sql(const fs::path& db, const std::string& sql) {
 TJSONDocument Rows(const fs::path& db) {
     sqlite3* h = nullptr;
     TJSONDocument rows = TJSONDocument::NewArray();
-    if (sqlite3_open(db.c_str(), &h) != SQLITE_OK)
+    if (sqlite3_open(db.string().c_str(), &h) != SQLITE_OK)
         return rows;
     sqlite3_stmt* st = nullptr;
     if (sqlite3_prepare_v2(h, "SELECT ID, Status, tvTrxID FROM ZumvoPaymentTransactions ORDER BY ID", -1, &st,

@@ -1,7 +1,7 @@
 #include "VoucherEngineFixture.h"
 #include "clsMoney.h"
 
-#include <httplib.h>
+#include "SimHttp.h"
 
 #include <QAbstractButton>
 #include <QApplication>
