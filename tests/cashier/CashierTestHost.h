@@ -36,7 +36,9 @@ inline constexpr const char* ScreenCatalogue = R"({"codes": [
   {"code": "EXPIRED", "kind": "refused", "responseCode": "14",
    "responseDesc": "Voucher expired on 30 November and cannot be redeemed"},
   {"code": "LOYAL", "kind": "loyalty", "loyalty": {"name": "Coffee Club", "earned": "1 stamp"}},
-  {"code": "BLOCKED", "kind": "refused", "responseCode": "12", "responseDesc": "Voucher blocked"}
+  {"code": "BLOCKED", "kind": "refused", "responseCode": "12", "responseDesc": "Voucher blocked"},
+  {"code": "WORDY", "kind": "refused", "responseCode": "16",
+   "responseDesc": "This voucher cannot be redeemed at this store today: the partner's promotion has not started yet, so ask for another one"}
 ]})";
 
 class TCashierTestHost : public TPersistenceTestHost {

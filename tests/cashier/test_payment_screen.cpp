@@ -166,6 +166,8 @@ TEST_F(PaymentScreenTest, EachKindOfAnswerIsShown) {
          ""},
         {"LOYAL", true, "Approved", "0.00", "0.00", "0.00", "", "", "Coffee Club earned: 1 stamp"},
         {"BLOCKED", false, "12 : Voucher blocked", "", "", "", "", "", ""},
+        // Too long for two lines in the smallest font: folded on more lines in a smaller one.
+        {"WORDY", false, "16 : This voucher cannot be redeemed at this store today", "", "", "", "", "", ""},
         {"NOSUCH", false, "2 : ", "", "", "", "", "", ""},
     };
     for (const auto& c : cases) {
