@@ -42,8 +42,10 @@ constexpr const char* UnreadableAnswerText = "The Zumvo server's answer could no
 constexpr const char* NotKeptText = "Not kept: see the message";
 
 constexpr int LargeTextPixels = 21;
-// The smallest a label's font shrinks to so that a long text of the provider still shows whole.
+// The smallest a label's font shrinks to so that a long text of the provider still shows whole on
+// one line; folded on more lines, it may shrink further, down to FoldedTextPixels.
 constexpr int SmallestTextPixels = 12;
+constexpr int FoldedTextPixels = 8;
 
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
@@ -62,20 +64,24 @@ void SetTextColour(QWidget* w, const QColor& colour) {
 }
 
 // Shows a text of the provider's whole in its label's fixed box: in a smaller font when it is too
-// wide in the screen's large one, on two lines when even the smallest is too wide. The whole text
-// is the label's tool tip too.
+// wide in the screen's large one; when even the smallest is too wide, on more lines, in the
+// smallest size they fit in down to FoldedTextPixels (a font wider than the screen's own needs
+// that). The whole text is the label's tool tip too.
 void SetWholeText(QLabel* label, const QString& text) {
     const QRect box = label->contentsRect();
-    const int alignment = static_cast<int>(label->alignment());
-    const auto fits = [&](const QFont& font) {
-        return box.contains(QFontMetrics(font).boundingRect(box, alignment, text));
+    const auto fits = [&](const QFont& font, bool folded) {
+        const int flags = static_cast<int>(label->alignment()) | (folded ? Qt::TextWordWrap : 0);
+        return box.contains(QFontMetrics(font).boundingRect(box, flags, text));
     };
     QFont font = label->font();
     font.setPixelSize(LargeTextPixels);
-    while (font.pixelSize() > SmallestTextPixels && !fits(font))
+    while (font.pixelSize() > SmallestTextPixels && !fits(font, false))
+        font.setPixelSize(font.pixelSize() - 1);
+    const bool folded = !fits(font, false);
+    while (folded && font.pixelSize() > FoldedTextPixels && !fits(font, true))
         font.setPixelSize(font.pixelSize() - 1);
     label->setFont(font);
-    label->setWordWrap(!fits(font));
+    label->setWordWrap(folded);
     label->setText(text);
     label->setToolTip(text);
 }

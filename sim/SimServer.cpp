@@ -334,6 +334,33 @@ int RunUntilSignalled(TSimServer& server, const std::string& host, int port) {
     server.Stop();
     return 0;
 }
+#else
+namespace {
+
+HANDLE StopRequested = nullptr;
+
+BOOL WINAPI OnConsoleControl(DWORD) {
+    SetEvent(StopRequested);
+    return TRUE;
+}
+
+} // namespace
+
+int RunUntilSignalled(TSimServer& server, const std::string& host, int port) {
+    StopRequested = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    int bound = 0;
+    try {
+        bound = server.Start(host, port);
+    } catch (const std::exception& e) {
+        std::cerr << "error: " << e.what() << std::endl;
+        return 1;
+    }
+    std::cout << "listening on " << bound << std::endl;
+    WaitForSingleObject(StopRequested, INFINITE);
+    server.Stop();
+    return 0;
+}
 #endif
 
 TArgs::TArgs(int argc, char** argv) {

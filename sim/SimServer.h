@@ -91,12 +91,10 @@ private:
     bool FStopping = false;
 };
 
-#ifndef _WIN32
-// Runs a simulator program's server until SIGINT or SIGTERM. Prints "listening on PORT" on
-// stdout (flushed) once the socket is bound. Answers the process exit code. (The simulator
-// programs are Linux programs; Windows builds have the servers for tests in their own process.)
+// Runs a simulator program's server until SIGINT or SIGTERM (Windows: Ctrl+C, Ctrl+Break or the
+// console closed). Prints "listening on PORT" on stdout (flushed) once the socket is bound.
+// Answers the process exit code.
 int RunUntilSignalled(TSimServer& server, const std::string& host, int port);
-#endif
 
 // A minimal flag reader for the simulator programs: "--name value" or "--name=value".
 class TArgs {

@@ -6,8 +6,9 @@
 #pragma once
 
 #include "BrandSim.h"
+#include "ChildProcess.h"
+#include "HostFiles.h"
 #include "PersistenceTestHost.h"
-#include "RunProgram.h"
 #include "TActCodes.h"
 #include "THTMLViewer.h"
 #include "TRestClient.h"
@@ -18,6 +19,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -126,10 +128,10 @@ protected:
     // A host configuration for the programs on this test's database, the module copied into the
     // test folder (its settings and log stay there).
     std::filesystem::path ProgramConfig(const std::string& access) {
-        std::filesystem::copy_file(std::string(ZUMVO_BIN_DIR) + "/libZumvoPayment.so",
-                                   host.Folder / "libZumvoPayment.so",
+        std::filesystem::copy_file(std::filesystem::path(ZUMVO_BIN_DIR) / ModuleFileName,
+                                   host.Folder / ModuleFileName,
                                    std::filesystem::copy_options::overwrite_existing);
-        std::filesystem::copy_file(ModuleSettingsFile(), host.Folder / "libZumvoPayment.ini",
+        std::filesystem::copy_file(ModuleSettingsFile(), host.Folder / ModuleSettingsFileName,
                                    std::filesystem::copy_options::overwrite_existing);
         const auto config = host.Folder / "program.ini";
         std::ofstream(config) << "[Host]\nStoreID=12\nTillID=1\n[Headless]\nTranscript=transcript.txt\n"
@@ -137,10 +139,11 @@ protected:
                               << access;
         return config;
     }
-    TRun Program(const std::string& program, const std::filesystem::path& config, const std::string& args) {
-        return RunProgram(std::string(ZUMVO_BIN_DIR) + "/" + program + " --headless --config " +
-                          config.string() + " --module " + (host.Folder / "libZumvoPayment.so").string() +
-                          " " + args);
+    TProgramRun Program(const std::string& program, const std::filesystem::path& config,
+                        std::vector<std::string> args) {
+        args.insert(args.begin(), {"--headless", "--config", config.string(), "--module",
+                                   (host.Folder / ModuleFileName).string()});
+        return RunProgram(BuiltProgram(program), args);
     }
     std::vector<std::string> TranscriptLines() {
         std::ifstream in(host.Folder / "transcript.txt");
@@ -150,20 +153,41 @@ protected:
         return lines;
     }
 
-    // Headless Chromium on a local file: the DOM it built, or a screenshot.
-    std::string Chromium(const std::string& action, const std::filesystem::path& page) {
-        const auto profile = host.Folder / "chromium-profile";
-        return RunProgram("chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
-                          "--disable-background-networking --disable-component-update --disable-sync "
-                          "--user-data-dir=" +
-                          profile.string() + " " + action + " file://" + page.string() + " 2>/dev/null")
-            .Output;
+    // chromium on the PATH; empty when there is none.
+    static std::string ChromiumProgram() {
+        const char* path = std::getenv("PATH");
+        std::istringstream dirs(path ? path : "");
+        for (std::string dir; std::getline(dirs, dir, ':');)
+            if (!dir.empty() && std::filesystem::exists(std::filesystem::path(dir) / "chromium"))
+                return (std::filesystem::path(dir) / "chromium").string();
+        return {};
     }
-    std::string DumpDom(const std::filesystem::path& page) { return Chromium("--dump-dom", page); }
+    // Headless Chromium on a local file: the DOM it built, or a screenshot.
+    std::string Chromium(std::vector<std::string> actions, const std::filesystem::path& page) {
+        const auto profile = host.Folder / "chromium-profile";
+        std::vector<std::string> args{"--headless",
+                                      "--no-sandbox",
+                                      "--disable-gpu",
+                                      "--disable-quic",
+                                      "--no-first-run",
+                                      "--disable-background-networking",
+                                      "--disable-component-update",
+                                      "--disable-sync",
+                                      "--user-data-dir=" + profile.string()};
+        args.insert(args.end(), actions.begin(), actions.end());
+        args.push_back("file://" + page.string());
+        TChildOptions options;
+        options.DropErrors = true;
+        TChildProcess chromium(ChromiumProgram(), args, options);
+        std::string dom = chromium.ReadAll(120000);
+        chromium.Wait();
+        return dom;
+    }
+    std::string DumpDom(const std::filesystem::path& page) { return Chromium({"--dump-dom"}, page); }
     void Screenshot(const std::filesystem::path& page, const std::string& png) {
         const auto file = ScreenshotFolder() / png;
         std::filesystem::remove(file);
-        Chromium("--window-size=1800,600 --screenshot=" + file.string(), page);
+        Chromium({"--window-size=1800,600", "--screenshot=" + file.string()}, page);
         EXPECT_TRUE(std::filesystem::exists(file)) << file;
     }
 

@@ -38,8 +38,8 @@ TEST_F(MenuTest, EachProgramGetsItsEntries) {
     };
     for (const auto& c : cases) {
         std::filesystem::remove(host.Folder / "transcript.txt");
-        const auto run = Program(c.Program, config, "--report today");
-        EXPECT_EQ(run.Status, 0) << run.Output;
+        const auto run = Program(c.Program, config, {"--report", "today"});
+        EXPECT_EQ(run.ExitCode(), 0) << run.Output;
         EXPECT_EQ(MenuLines(TranscriptLines()), c.Menus) << c.Program;
     }
 }

@@ -56,6 +56,9 @@ constexpr TReportDate Mar2026(unsigned d) {
 } // namespace
 
 TEST_F(ReportTest, ChromiumShowsOneRowPerJoinedBasketWithItsCellsAndTransactions) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the page is checked in headless Chromium, which the Windows build does not have";
+#endif
     const auto page = Page(Mar2026(10), Mar2026(11));
     const std::string dom = DumpDom(page);
     ASSERT_THAT(dom, ::testing::HasSubstr("<h1>Zumvo Payment Transactions</h1>")) << dom;
@@ -66,16 +69,16 @@ TEST_F(ReportTest, ChromiumShowsOneRowPerJoinedBasketWithItsCellsAndTransactions
     const test::TPageRow expected[] = {
         {"Basket ID", "Time", "Date", "InvoiceNum", "Invoice Total", "Invoice Status", "Payments",
          "Discounts", "Brand", "Shift Num", "Till", "Transactions: ID ", "tvTrxID", "Status"},
-        {Id(withBrand), "14:05", "2026-03-10", "1001", CurrencyText(30), "O/R", CurrencyText(20), CurrencyText(5),
-         "Brand One", "5", "1", "1<br>2<br>",
+        {Id(withBrand), "14:05", "2026-03-10", "1001", CurrencyText(30), "O/R", CurrencyText(20),
+         CurrencyText(5), "Brand One", "5", "1", "1<br>2<br>",
          Id(9000 + withBrand * 10 + 1) + "<br>" + Id(9000 + withBrand * 10 + 2) + "<br>",
          "Finalised<br>Finalised<br>"},
         // an invoice with two Zumvo payment rows lists its basket once with each amount
-        {Id(twoPayments), "09:30", "2026-03-11", "1002", CurrencyText(12), "-", CurrencyText(5), CurrencyText(7),
-         "&lt;img src=x onerror=alert(1)&gt;&lt;/table&gt;", blank, "2", "3<br>",
+        {Id(twoPayments), "09:30", "2026-03-11", "1002", CurrencyText(12), "-", CurrencyText(5),
+         CurrencyText(7), "&lt;img src=x onerror=alert(1)&gt;&lt;/table&gt;", blank, "2", "3<br>",
          Id(9000 + twoPayments * 10 + 1) + "<br>", "Finalised<br>"},
-        {Id(twoPayments), "09:30", "2026-03-11", "1002", CurrencyText(12), "-", CurrencyText(7), CurrencyText(5),
-         "&lt;img src=x onerror=alert(1)&gt;&lt;/table&gt;", blank, "2", "3<br>",
+        {Id(twoPayments), "09:30", "2026-03-11", "1002", CurrencyText(12), "-", CurrencyText(7),
+         CurrencyText(5), "&lt;img src=x onerror=alert(1)&gt;&lt;/table&gt;", blank, "2", "3<br>",
          Id(9000 + twoPayments * 10 + 1) + "<br>", "Finalised<br>"},
         // no invoice: ten blank cells; a code never accepted has no provider number (0)
         {Id(noInvoice), blank, blank, blank, blank, blank, blank, blank, blank, blank, blank, "4<br>5<br>",
@@ -153,9 +156,9 @@ TEST_F(ReportTest, FailedAdvicesShowOnTheirBasketsRowsAndADiscountOnlyInvoicePay
         {Id(failedFinalise), "10:00", "2026-03-20", "1003", CurrencyText(20.05), "-", CurrencyText(12.01),
          CurrencyText(8.04), "Brand One", "7", "1", "9<br>10<br>", trx(failedFinalise, {1, 2}),
          "Finalised<br>Failed to finalise<br>"},
-        {Id(discountOnly), "10:30", "2026-03-20", "1004", CurrencyText(4.95), "-", CurrencyText(0), CurrencyText(5.05),
-         "&lt;img src=x onerror=alert(1)&gt;&lt;/table&gt;", "7", "2", "11<br>", trx(discountOnly, {1}),
-         "Finalised<br>"},
+        {Id(discountOnly), "10:30", "2026-03-20", "1004", CurrencyText(4.95), "-", CurrencyText(0),
+         CurrencyText(5.05), "&lt;img src=x onerror=alert(1)&gt;&lt;/table&gt;", "7", "2", "11<br>",
+         trx(discountOnly, {1}), "Finalised<br>"},
         {Id(failedCancel), blank, blank, blank, blank, blank, blank, blank, blank, blank, blank,
          "12<br>13<br>14<br>", trx(failedCancel, {1, 2, 3}),
          "Failed to cancel<br>Transaction Cancelled<br>Redeemed<br>"},
@@ -166,6 +169,9 @@ TEST_F(ReportTest, FailedAdvicesShowOnTheirBasketsRowsAndADiscountOnlyInvoicePay
 }
 
 TEST_F(ReportTest, HeadingsAndEmptyPeriods) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the page is checked in headless Chromium, which the Windows build does not have";
+#endif
     struct TCase {
         TReportDate From, To;
         std::string Heading;
@@ -232,30 +238,36 @@ TEST_F(ReportTest, FormStartsOnThisMonthAndItsCustomRangeGoesToTheViewer) {
 
 TEST_F(ReportTest, HostCommandRunsTheReportForScriptsAndRefusesUsersWithoutTheCode) {
     const auto granted = ProgramConfig("[Access]\nUser=Demo\nGroup=FRCH\n");
-    const auto run = Program("BackOffice", granted, "--report 2026-03-10 2026-03-11");
-    ASSERT_EQ(run.Status, 0) << run.Output;
+    const auto run = Program("BackOffice", granted, {"--report", "2026-03-10", "2026-03-11"});
+    ASSERT_EQ(run.ExitCode(), 0) << run.Output;
     const auto at = run.Output.find("Report page: ");
     ASSERT_NE(at, std::string::npos) << run.Output;
-    const std::filesystem::path page = run.Output.substr(at + 13, run.Output.find('\n', at) - at - 13);
+    const std::filesystem::path page =
+        run.Output.substr(at + 13, run.Output.find_first_of("\r\n", at) - at - 13);
+#ifdef _WIN32
+    EXPECT_TRUE(std::filesystem::exists(page)) << page; // no Chromium in the Windows build
+#else
     const auto rows = Rows(DumpDom(page));
     EXPECT_EQ(rows.size(), 6u);
     Screenshot(page, "report_page_backoffice.png");
+#endif
 
     struct TBad {
-        std::string Args, Error;
-    } bad[] = {{"--report 2026-03-11 2026-03-10", "2026-03-11 is after 2026-03-10"},
-               {"--report 2026-02-30 2026-03-10", "'2026-02-30' is not a date"},
-               {"--report yesterday", "unknown period 'yesterday'"},
-               {"--report 2026-03-10", "needs a value"}};
+        std::vector<std::string> Args;
+        std::string Error;
+    } bad[] = {{{"--report", "2026-03-11", "2026-03-10"}, "2026-03-11 is after 2026-03-10"},
+               {{"--report", "2026-02-30", "2026-03-10"}, "'2026-02-30' is not a date"},
+               {{"--report", "yesterday"}, "unknown period 'yesterday'"},
+               {{"--report", "2026-03-10"}, "needs a value"}};
     for (const auto& b : bad) {
         const auto r = Program("BackOffice", granted, b.Args);
-        EXPECT_NE(r.Status, 0) << b.Args;
-        EXPECT_THAT(r.Output, ::testing::HasSubstr(b.Error)) << b.Args;
+        EXPECT_NE(r.ExitCode(), 0) << ::testing::PrintToString(b.Args);
+        EXPECT_THAT(r.Output, ::testing::HasSubstr(b.Error)) << ::testing::PrintToString(b.Args);
     }
 
     const auto refused = ProgramConfig("[Access]\nUser=Clerk\nGroup=FRCH\n[Users]\nClerk=TILL\n");
-    const auto no = Program("BackOffice", refused, "--report today");
-    EXPECT_EQ(no.Status, 3) << no.Output;
+    const auto no = Program("BackOffice", refused, {"--report", "today"});
+    EXPECT_EQ(no.ExitCode(), 3) << no.Output;
     EXPECT_THAT(no.Output,
                 ::testing::HasSubstr("Access denied: Clerk does not hold the access code AM012 (To View "
                                      "Zumvo Payment Transactions)."));

@@ -110,6 +110,11 @@ std::vector<double> Amounts() {
     const std::size_t count = amounts.size();
     for (std::size_t k = 0; k < count; ++k)
         amounts.push_back(-amounts[k]);
+#ifdef _WIN32
+    // Windows' own currency text under Wine is unreadable, and differs from call to call, for
+    // amounts no till meets: not a number, the infinities and 1e300.
+    std::erase_if(amounts, [](double a) { return !std::isfinite(a) || std::fabs(a) >= 1e300; });
+#endif
     return amounts;
 }
 
@@ -130,7 +135,14 @@ std::vector<double> Amounts() {
 
 } // namespace
 
-// Each locale in a process of its own: the system locale is read once per process.
+// Each locale in a process of its own: the system locale is read once per process. Windows takes
+// it from the user's regional settings, not from LC_ALL: there the one locale of the machine.
+#ifdef _WIN32
+TEST(CurrencyText, IsTheSystemLocalesCurrencyText) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(ExitWithDifferences(), ::testing::ExitedWithCode(0), "");
+}
+#else
 TEST(CurrencyText, IsTheSystemLocalesCurrencyTextInEveryLocale) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     const char* const before = std::getenv("LC_ALL");
@@ -148,3 +160,4 @@ TEST(CurrencyText, IsTheSystemLocalesCurrencyTextInEveryLocale) {
     else
         unsetenv("LC_ALL");
 }
+#endif

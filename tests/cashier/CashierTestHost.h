@@ -3,7 +3,7 @@
 // program on a free port. The screen is driven through its controls' object names.
 #pragma once
 
-#include "ChildProgram.h"
+#include "ChildProcess.h"
 #include "FZumvoPayment.h"
 #include "PersistenceTestHost.h"
 #include "TRestClient.h"
@@ -18,7 +18,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include <httplib.h>
+#include "SimHttp.h"
 
 #include <memory>
 #include <set>
@@ -36,7 +36,9 @@ inline constexpr const char* ScreenCatalogue = R"({"codes": [
   {"code": "EXPIRED", "kind": "refused", "responseCode": "14",
    "responseDesc": "Voucher expired on 30 November and cannot be redeemed"},
   {"code": "LOYAL", "kind": "loyalty", "loyalty": {"name": "Coffee Club", "earned": "1 stamp"}},
-  {"code": "BLOCKED", "kind": "refused", "responseCode": "12", "responseDesc": "Voucher blocked"}
+  {"code": "BLOCKED", "kind": "refused", "responseCode": "12", "responseDesc": "Voucher blocked"},
+  {"code": "WORDY", "kind": "refused", "responseCode": "16",
+   "responseDesc": "This voucher cannot be redeemed at this store today: the partner's promotion has not started yet, so ask for another one"}
 ]})";
 
 class TCashierTestHost : public TPersistenceTestHost {
@@ -45,8 +47,8 @@ public:
 
     TCashierTestHost() {
         std::ofstream(Folder / "catalogue.json") << ScreenCatalogue;
-        Sim = std::make_unique<TChildProgram>(
-            ZUMVO_BIN_DIR "/zumvo_voucher_sim",
+        Sim = std::make_unique<TChildProcess>(
+            BuiltProgram("zumvo_voucher_sim"),
             std::vector<std::string>{"--port", "0", "--quiet", "--catalogue",
                                      (Folder / "catalogue.json").string(), "--api-id", "pos",
                                      "--api-password", "pw-1"});
@@ -154,7 +156,7 @@ public:
         return out;
     }
 
-    std::unique_ptr<TChildProgram> Sim;
+    std::unique_ptr<TChildProcess> Sim;
     int Port = 0;
     pallux::IntfPtr<IZumvoTransaction> Store;
     std::int32_t BasketID = -1;

@@ -1,7 +1,7 @@
 // The Zumvo tender and the receipt block on a real database (SQLite through the reference host's
 // script service). The driver cash-up talks to the voucher service simulator program over HTTP,
 // and its ledger is compared with the store afterwards.
-#include "ChildProgram.h"
+#include "ChildProcess.h"
 #include "PersistenceTestHost.h"
 #include "SimpleXMLtoJSON.h"
 #include "TRestClient.h"
@@ -41,7 +41,7 @@ class CashierTest : public ::testing::Test {
 protected:
     test::TPersistenceTestHost host;
     test::TLogCapture log{host.Folder};
-    std::unique_ptr<TChildProgram> sim;
+    std::unique_ptr<test::TChildProcess> sim;
     std::string simURL;
     pallux::IntfPtr<IZumvoTransaction> store;
 
@@ -66,8 +66,8 @@ protected:
     void StartSimulator() {
         std::ofstream(host.Folder / "catalogue.json")
             << R"({"codes": [{"code": "PAY-100", "kind": "payment", "value": 10000}]})";
-        sim = std::make_unique<TChildProgram>(
-            std::string(ZUMVO_BIN_DIR) + "/zumvo_voucher_sim",
+        sim = std::make_unique<test::TChildProcess>(
+            test::BuiltProgram("zumvo_voucher_sim"),
             std::vector<std::string>{"--port", "0", "--quiet", "--catalogue",
                                      (host.Folder / "catalogue.json").string(), "--api-id", "pos",
                                      "--api-password", "Pw-9f3k"});

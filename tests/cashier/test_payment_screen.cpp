@@ -171,6 +171,8 @@ TEST_F(PaymentScreenTest, EachKindOfAnswerIsShown) {
          ""},
         {"LOYAL", true, "Approved", "0.00", "0.00", "0.00", "", "", "Coffee Club earned: 1 stamp"},
         {"BLOCKED", false, "12 : Voucher blocked", "", "", "", "", "", ""},
+        // Too long for two lines in the smallest font: folded on more lines in a smaller one.
+        {"WORDY", false, "16 : This voucher cannot be redeemed at this store today", "", "", "", "", "", ""},
         {"NOSUCH", false, "2 : ", "", "", "", "", "", ""},
     };
     for (const auto& c : cases) {
@@ -442,15 +444,25 @@ TEST_F(PaymentScreenTest, UnconfirmedReversalIsRecordedAsFailedToCancel) {
 }
 
 TEST_F(PaymentScreenTest, ScanFillsTheCodeBoxOnlyForQRCodes) {
+    // A stand-in reader that prints two lines (CR LF): a shell script, on Windows a batch file.
+#ifdef _WIN32
+    const auto script = host.Folder / "reader.cmd";
+#else
     const auto script = host.Folder / "reader.sh";
+#endif
     struct TCase {
-        const char* Output;
+        const char* First;
+        const char* Second;
         QString Expected;
     };
-    for (const TCase& c :
-         {TCase{R"(READY\r\nQR:PAY10\r\n)", "PAY10"}, TCase{R"(READY\r\nEAN-13:12345\r\n)", "typed"},
-          TCase{R"(ready\r\nQR:PAY10\r\n)", "typed"}}) {
-        std::ofstream(script) << "#!/bin/sh\nprintf '" << c.Output << "'\n";
+    for (const TCase& c : {TCase{"READY", "QR:PAY10", "PAY10"}, TCase{"READY", "EAN-13:12345", "typed"},
+                           TCase{"ready", "QR:PAY10", "typed"}}) {
+#ifdef _WIN32
+        std::ofstream(script) << "@echo off\necho " << c.First << "\necho " << c.Second
+                              << "\n"; // text mode: CR LF
+#else
+        std::ofstream(script) << "#!/bin/sh\nprintf '" << c.First << "\\r\\n" << c.Second << "\\r\\n'\n";
+#endif
         std::filesystem::permissions(script, std::filesystem::perms::owner_all);
         form->UseQRDetect(pallux::MakeIntf<TZumvoQRDetect>(script));
         Type("typed");

@@ -1,12 +1,11 @@
 // The ledger check itself: every status against every ledger state, orphans, and advices that
 // took effect twice.
+#include "ChildProcess.h"
 #include "LedgerAudit.h"
 #include "SqliteFile.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -404,15 +403,10 @@ INSERT INTO DriverCashup VALUES (1, 8, 1, 'PAYMENT:CASH', 4.98);
 
     void Sql(const std::string& sql) const { zumvo::test::RunSqlite(Db.string(), sql); }
 
-    // zumvo_reconcile with these arguments: exit status and output.
-    std::pair<int, std::string> Program(const std::string& args) const {
-        const std::string out = (Folder / "out.txt").string();
-        const int status = std::system(
-            (std::string(ZUMVO_BIN_DIR) + "/zumvo_reconcile " + args + " >" + out + " 2>&1").c_str());
-        std::ifstream in(out);
-        std::stringstream text;
-        text << in.rdbuf();
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text.str()};
+    // zumvo_reconcile with these arguments: exit status (-1 when it did not exit) and output.
+    std::pair<int, std::string> Program(const std::vector<std::string>& args) const {
+        const auto run = zumvo::test::RunProgram(zumvo::test::BuiltProgram("zumvo_reconcile"), args);
+        return {run.Status.Exited ? run.Status.Code : -1, run.Output};
     }
 };
 
@@ -474,21 +468,25 @@ TEST_F(ReconcileDatabase, TheProgramReportsEachDiscrepancyAndExitsOnThem) {
                                  TSale::LedgerEntry(1002, "12-8", "12-4", "held", 1005, 1005) + "," +
                                  TSale::LedgerEntry(1003, "12-10", "12-9", "held", 501, 501) + "]";
     std::ofstream(Folder / "ledger.json") << agreeing;
-    const std::string common =
-        "--db " + Db.string() + " --store 12 --ledger " + (Folder / "ledger.json").string();
+    const std::vector<std::string> common{"--db", Db.string(), "--store",
+                                          "12",   "--ledger",  (Folder / "ledger.json").string()};
+    const auto with = [&common](std::vector<std::string> more) {
+        more.insert(more.begin(), common.begin(), common.end());
+        return more;
+    };
     auto [status, output] = Program(common);
     EXPECT_EQ(status, 0) << output;
     EXPECT_NE(output.find("reconciled 3 ledger entries (2 held), 4 module rows (3 listed), 2 invoices: 0 "
                           "discrepancies"),
               std::string::npos)
         << output;
-    std::tie(status, output) = Program(common + " --nothing-held");
+    std::tie(status, output) = Program(with({"--nothing-held"}));
     EXPECT_EQ(status, 1) << output;
     EXPECT_NE(output.find("still held: tvTrxId 1002 (SPLIT, 12-8) 10.05"), std::string::npos) << output;
 
     // The module's own list, as BackOffice prints it, without row 8: its money is unexplained.
     std::ofstream(Folder / "held.txt") << "Transaction\tBasket\tInvoice\n6\t4\t\n10\t9\t8\n";
-    std::tie(status, output) = Program(common + " --held-funds " + (Folder / "held.txt").string());
+    std::tie(status, output) = Program(with({"--held-funds", (Folder / "held.txt").string()}));
     EXPECT_EQ(status, 1) << output;
     EXPECT_NE(output.find("held money no listed row explains: tvTrxId 1002 (SPLIT, 12-8) holds 10.05"),
               std::string::npos)
@@ -502,12 +500,16 @@ TEST_F(ReconcileDatabase, TheProgramReportsEachDiscrepancyAndExitsOnThem) {
               std::string::npos)
         << output;
 
-    for (const std::string& bad : std::vector<std::string>{
-             std::string("--db ") + Db.string(), common + " --ledger-port 1", "--colour red",
-             "--db /nonexistent/host.db --store 12 --ledger " + (Folder / "ledger.json").string(),
-             "--db " + Db.string() + " --store twelve --ledger x"}) {
+    const std::vector<std::vector<std::string>> bads{
+        {"--db", Db.string()},
+        with({"--ledger-port", "1"}),
+        {"--colour", "red"},
+        {"--db", (Folder / "nonexistent" / "host.db").string(), "--store", "12", "--ledger",
+         (Folder / "ledger.json").string()},
+        {"--db", Db.string(), "--store", "twelve", "--ledger", "x"}};
+    for (const auto& bad : bads) {
         std::tie(status, output) = Program(bad);
-        EXPECT_EQ(status, 2) << bad << "\n" << output;
+        EXPECT_EQ(status, 2) << ::testing::PrintToString(bad) << "\n" << output;
         EXPECT_NE(output.find("error: "), std::string::npos) << output;
     }
 }

@@ -2,13 +2,14 @@
 // own folder, the real payment screen, a SQLite database upgraded by BackOffice, and the voucher
 // simulator. Each test checks the transcript, the host's and the module's tables, and ends with
 // the three-way reconciliation of the provider's ledger, the module's rows and the host's invoices.
-#include "ChildProgram.h"
+#include "ChildProcess.h"
 #include "DatabaseRows.h"
+#include "HostFiles.h"
 #include "LedgerAudit.h"
-#include "RunProgram.h"
 #include "TDatabase.h"
 
 #include <QImage>
+#include <QLocale>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -20,8 +21,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using zumvo::test::BuiltProgram;
+using zumvo::test::ModuleFileName;
+using zumvo::test::ModuleSettingsFileName;
 using zumvo::test::RunProgram;
-using zumvo::test::TRun;
+using zumvo::test::TChildProcess;
+using zumvo::test::TProgramRun;
 
 // The demo catalogue plus a code whose answer is lost after the provider took it.
 const char* const LateCode = R"({"code": "LATE-10", "kind": "payment", "value": 1000,
@@ -30,7 +35,7 @@ const char* const LateCode = R"({"code": "LATE-10", "kind": "payment", "value": 
 class TillEndToEndTest : public ::testing::Test {
 protected:
     fs::path folder;
-    std::unique_ptr<TChildProgram> simulator;
+    std::unique_ptr<TChildProcess> simulator;
     int port = 0;
 
     void SetUp() override {
@@ -45,8 +50,8 @@ protected:
             std::string((std::istreambuf_iterator<char>(demo)), std::istreambuf_iterator<char>()));
         catalogue["codes"].Append(zumvo::TJSONDocument::Parse(LateCode));
         std::ofstream(folder / "catalogue.json") << catalogue.ToJSON();
-        simulator = std::make_unique<TChildProgram>(
-            ZUMVO_BIN_DIR "/zumvo_voucher_sim",
+        simulator = std::make_unique<TChildProcess>(
+            BuiltProgram("zumvo_voucher_sim"),
             std::vector<std::string>{"--port", "0", "--quiet", "--catalogue",
                                      (folder / "catalogue.json").string(), "--api-id", "pallux-test",
                                      "--api-password", "secret"});
@@ -54,30 +59,30 @@ protected:
         ASSERT_EQ(line.rfind("listening on ", 0), 0u) << line;
         port = std::stoi(line.substr(13));
 
-        fs::copy_file(fs::path(ZUMVO_BIN_DIR) / "libZumvoPayment.so", folder / "libZumvoPayment.so");
-        std::ofstream(folder / "libZumvoPayment.ini")
+        fs::copy_file(fs::path(ZUMVO_BIN_DIR) / ModuleFileName, folder / ModuleFileName);
+        std::ofstream(folder / ModuleSettingsFileName)
             << "[Settings]\nSOAPServer=http://127.0.0.1:" << port
             << "\nSOAPUrl=/pos/services/PosService\nSOAPID=pallux-test\nSOAPPWD=secret\nZumvoStoreID=401\n";
-        std::ofstream(folder / "host.ini") << "[Host]\nStoreID=12\nTillID=1\nModule=libZumvoPayment.so\n"
+        std::ofstream(folder / "host.ini") << "[Host]\nStoreID=12\nTillID=1\nModule=" << ModuleFileName
+                                           << "\n"
                                               "[Headless]\nTranscript=transcript.txt\n"
                                               "[Rest]\nConnectTimeoutMs=2000\nRequestTimeoutMs=3000\n"
                                               "[Database]\nFile=host.db\nDemoData=1\n[Access]\nUser=Anna\n";
-        const auto upgrade = RunProgram(Host("BackOffice") + " --upgrade-db");
-        ASSERT_EQ(upgrade.Status, 0) << upgrade.Output;
+        const auto upgrade = Host("BackOffice", {"--upgrade-db"});
+        ASSERT_EQ(upgrade.ExitCode(), 0) << upgrade.Output;
     }
     void TearDown() override {
         simulator.reset();
         fs::remove_all(folder);
     }
 
-    std::string Host(const char* program) const {
-        return std::string(ZUMVO_BIN_DIR) + "/" + program + " --headless --config " +
-               (folder / "host.ini").string();
+    // A host program run headless with the test's configuration.
+    TProgramRun Host(const char* program, std::vector<std::string> args) const {
+        args.insert(args.begin(), {"--headless", "--config", (folder / "host.ini").string()});
+        return RunProgram(BuiltProgram(program), args);
     }
-    TRun Scenario(const fs::path& file) {
-        return RunProgram(Host("Invoicing") + " --scenario " + file.string());
-    }
-    TRun Scenario(const std::string& name, const std::string& json) {
+    TProgramRun Scenario(const fs::path& file) { return Host("Invoicing", {"--scenario", file.string()}); }
+    TProgramRun Scenario(const std::string& name, const std::string& json) {
         std::ofstream(folder / name) << json;
         return Scenario(folder / name);
     }
@@ -111,7 +116,7 @@ TEST_F(TillEndToEndTest, TheDemoSalesRunThroughThePaymentScreenAndTheLedgerAgree
     std::string transcript;
     for (const auto& s : scenarios) {
         const auto run = Scenario(s);
-        EXPECT_EQ(run.Status, 0) << s << "\n" << run.Output;
+        EXPECT_EQ(run.ExitCode(), 0) << s << "\n" << run.Output;
         EXPECT_TRUE(run.Has("SCENARIO: passed")) << run.Output;
         // The offscreen platform's note on the module's fixed-size windows is not the user's
         // business: the headless host keeps it off standard error.
@@ -123,15 +128,20 @@ TEST_F(TillEndToEndTest, TheDemoSalesRunThroughThePaymentScreenAndTheLedgerAgree
          {"MESSAGE: confirmation: You have added Zumvo to your payment, do you want to continue and cancel "
           "them?",
           "ANSWER: No", "ACTIVITY: Cancelling Zumvo Basket", "ACTIVITY UPDATE: Retrying Zumvo: GIFT-200",
-          "MESSAGE: information: 1 Zumvo voucher(s) for 50.00 already been applied to this order!",
           "MESSAGE: information: The Zumvo transaction has not yet been finalised.",
           "ACTIVITY: Finalising Zumvo Basket", "CASHUP ENTRY: invoice 4 till 1 PAYMENT:CASH 10.00",
           "CASHUP ENTRY: invoice 4 till 1 PAYMENT:ZUMVO 12.00",
           "PAYMENT CODE: invoice 4 till 1 PAYMENT:ZUMVO", "RECEIPT: **** Zumvo Payment Details ****",
           "MESSAGE: information: Please use the Voucher button during a transaction to apply a Zumvo"})
         EXPECT_NE(transcript.find(line), std::string::npos) << line;
+    // The amount in the machine's currency text, as the module writes it.
+    const std::string applied = "MESSAGE: information: 1 Zumvo voucher(s) for " +
+                                QLocale::system().toCurrencyString(50.0).toStdString() +
+                                " already been applied to this order!";
+    EXPECT_NE(transcript.find(applied), std::string::npos) << applied;
     // The pictures: the till window, and the payment screen over it, each at the till's size and
-    // really drawn (a blank or single-colour picture has a handful of colours at most).
+    // really drawn (a blank or single-colour picture has a handful of colours at most; text drawn
+    // without smoothing, as under Wine, gives fewer than with it).
     const QImage till(QString::fromStdString((folder / "screenshots/till.png").string()));
     const QImage payment(QString::fromStdString((folder / "screenshots/payment-screen.png").string()));
     for (const QImage* image : {&till, &payment}) {
@@ -140,7 +150,7 @@ TEST_F(TillEndToEndTest, TheDemoSalesRunThroughThePaymentScreenAndTheLedgerAgree
         for (int y = 0; y < image->height(); y += 3)
             for (int x = 0; x < image->width(); x += 3)
                 colours.insert(image->pixel(x, y));
-        EXPECT_GT(colours.size(), 50u);
+        EXPECT_GT(colours.size(), 20u);
     }
     EXPECT_NE(till.pixel(512, 384), payment.pixel(512, 384)) << "the payment screen is drawn over the till";
 
@@ -180,7 +190,7 @@ TEST_F(TillEndToEndTest, ARefusedCodeChangesNothingAndTheSaleIsPaidOtherwise) {
         {"step": "expect", "total": 12.5, "outstanding": 12.5},
         {"step": "pay", "tender": "Cash"},
         {"step": "complete"}]})");
-    ASSERT_EQ(run.Status, 0) << run.Output;
+    ASSERT_EQ(run.ExitCode(), 0) << run.Output;
     EXPECT_TRUE(run.Has("VOUCHER: Zumvo answered false: {\"Result\":false}")) << run.Output;
     EXPECT_EQ(Rows("SELECT [PaymentType], [Amount] FROM [InvoicesPayment]"),
               std::vector<std::string>{"Cash|12.5"});
@@ -206,7 +216,7 @@ TEST_F(TillEndToEndTest, AnUnansweredCodeIsNotAppliedAndItsHeldMoneyIsTheOnlyDis
         {"step": "click", "control": "btnDone"},
         {"step": "expect", "total": 30, "outstanding": 0},
         {"step": "complete"}]})");
-    ASSERT_EQ(run.Status, 0) << run.Output;
+    ASSERT_EQ(run.ExitCode(), 0) << run.Output;
     EXPECT_EQ(Rows("SELECT [ID], [Status] FROM [ZumvoPaymentTransactions] ORDER BY [ID]"),
               (std::vector<std::string>{"1|0", "2|2"}));
     EXPECT_EQ(Rows("SELECT [PaymentType], [Amount] FROM [InvoicesPayment]"),
@@ -238,7 +248,7 @@ TEST_F(TillEndToEndTest, AnUnansweredCodeOfACancelledSaleIsReversedAfterTheNextS
         {"step": "add", "code": "B", "price": 5},
         {"step": "pay", "tender": "Cash"},
         {"step": "complete"}]})");
-    ASSERT_EQ(run.Status, 0) << run.Output;
+    ASSERT_EQ(run.ExitCode(), 0) << run.Output;
     EXPECT_EQ(LedgerStates(), std::vector<std::string>{"LATE-10 released"});
     EXPECT_EQ(Rows("SELECT [Status] FROM [ZumvoPaymentTransactions]"), std::vector<std::string>{"0"});
     EXPECT_NE(Rows("SELECT [Response] FROM [ZumvoPaymentTransactions]")[0].find("\"ReversedOnce\":true"),
@@ -263,7 +273,7 @@ TEST_F(TillEndToEndTest, CancelPromptsAnsweredNoKeepTheWindowOpenAndTheRunEndsNa
         {"step": "click", "control": "btnCancel"},
         {"step": "expect", "control": "lblTransactions", "contains": "Transactions (2"}]
 })");
-    EXPECT_EQ(run.Status, 1) << run.Output;
+    EXPECT_EQ(run.ExitCode(), 1) << run.Output;
     EXPECT_TRUE(run.Has(
         "MESSAGE: confirmation: You have entered a valid Zumvo, do you want to continue and cancel it?"))
         << run.Output;
@@ -299,11 +309,11 @@ TEST_F(TillEndToEndTest, BadScenariosAndImpossibleStepsEndWithAClearMessage) {
     };
     for (const auto& c : cases) {
         const auto run = Scenario(std::string("bad.json"), c.Json);
-        EXPECT_EQ(run.Status, c.Status) << c.Name << "\n" << run.Output;
+        EXPECT_EQ(run.ExitCode(), c.Status) << c.Name << "\n" << run.Output;
         EXPECT_TRUE(run.Has(c.Message)) << c.Name << "\n" << run.Output;
     }
     const auto missing = Scenario(folder / "absent.json");
-    EXPECT_EQ(missing.Status, 2);
+    EXPECT_EQ(missing.ExitCode(), 2);
     EXPECT_TRUE(missing.Has("absent.json: cannot be read")) << missing.Output;
     EXPECT_TRUE(LedgerStates().empty());
     EXPECT_EQ(LedgerCheck(), "");
@@ -332,7 +342,7 @@ TEST_F(TillEndToEndTest, ALineChangeAfterCashWaitsUntilTheCashIsGivenBack) {
         {"step": "remove", "code": "B"},
         {"step": "expect", "total": 100, "outstanding": 0},
         {"step": "complete"}]})");
-    ASSERT_EQ(run.Status, 0) << run.Output;
+    ASSERT_EQ(run.ExitCode(), 0) << run.Output;
     EXPECT_TRUE(run.Has("REFUSED: Give back Cash 40.00 first: a sale with vouchers applied cannot change "
                         "once another payment is taken"))
         << run.Output;

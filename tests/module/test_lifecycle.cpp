@@ -1,11 +1,11 @@
 // The module library loaded as the host loads it: a copy in its own folder (where its settings
 // file and log then live), the reference host's container and services.
+#include "ChildProcess.h"
 #include "THostServices.h"
 #include "TModuleLoader.h"
 #include "TRefHost.h"
+#include "clsSysUtils.h"
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -14,7 +14,6 @@
 #ifdef _WIN32
 #include <process.h>
 #else
-#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -36,38 +35,6 @@ const char* const kSettingsFile = "libZumvoPayment.ini";
 const char* const kInvoicing = "Invoicing";
 const char8_t* const kModuleFolder = u8"";
 #endif
-
-// Runs a command line and answers its exit code and what it wrote to standard output.
-int RunCommand(const fs::path& program, const std::vector<fs::path>& pathArgs,
-               const std::vector<std::string>& before, const std::vector<std::string>& after,
-               std::string& out) {
-    std::ostringstream line;
-    // One quoted word per path: folders may hold blanks.
-    line << '"' << program.string() << '"';
-    for (std::size_t i = 0; i < pathArgs.size(); ++i)
-        line << ' ' << before[i] << " \"" << pathArgs[i].string() << '"';
-    for (const auto& a : after)
-        line << ' ' << a;
-#ifdef _WIN32
-    // The wide form: the ANSI code page cannot hold every folder name. cmd /c takes the whole
-    // line in quotes as one.
-    const std::string text = "\"" + line.str() + "\"";
-    FILE* p = _wpopen(fs::path(std::u8string(text.begin(), text.end())).wstring().c_str(), L"rb");
-#else
-    FILE* p = popen(line.str().c_str(), "r");
-#endif
-    if (!p)
-        return -1;
-    std::array<char, 4096> buf{};
-    std::size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0)
-        out.append(buf.data(), n);
-#ifdef _WIN32
-    return _pclose(p);
-#else
-    return pclose(p);
-#endif
-}
 
 const std::vector<std::string> kRegistrations = {
     "RegisterFactory {3BCB6A09-0CFC-41A0-A842-93467EC0B6D3} ",
@@ -240,47 +207,26 @@ TEST_F(ModuleLifecycleTest, LoadedAndUnloadedTwiceInOneProcess) {
     EXPECT_EQ(starts, 2) << "one log start per load";
 }
 
-#ifndef _WIN32
-// Windows: not built (fork); the exit-time call of the unload hook is the DLL_PROCESS_DETACH
-// branch with a reserved pointer, see ZumvoPlatformWindows.cpp.
 TEST_F(ModuleLifecycleTest, ProcessExitWithTheModuleLoadedWithdrawsNothing) {
-    // Two children load the module and report every container operation through a pipe: one
-    // ends the process with the module loaded, the other unloads it first (the control).
-    const auto runChild = [&](bool unloadFirst) {
-        int fds[2];
-        EXPECT_EQ(pipe(fds), 0);
-        const pid_t pid = fork();
-        if (pid == 0) {
-            close(fds[0]);
-            container->OnOperation = [fd = fds[1]](const std::string& op, const pallux::TGUID&,
-                                                   const std::string&) {
-                const std::string line = op + "\n";
-                (void)!write(fd, line.data(), line.size());
-            };
-            auto* loader = new TModuleLoader(module); // deliberately kept to the end of the process
-            loader->Init(*container);
-            (void)!write(fds[1], "EXIT\n", 5);
-            if (unloadFirst)
-                loader->Unload();
-            std::exit(0);
-        }
-        close(fds[1]);
-        std::string out;
-        std::array<char, 4096> buf{};
-        ssize_t n;
-        while ((n = read(fds[0], buf.data(), buf.size())) > 0)
-            out.append(buf.data(), static_cast<std::size_t>(n));
-        close(fds[0]);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
-        return out.substr(out.find("EXIT\n") + 5);
+    // A program loads the module and reports every container operation on its standard output:
+    // one run ends the process with the module loaded, the other unloads it first (the control).
+    // On Windows the exit-time call is DLL_PROCESS_DETACH with a reserved pointer (see
+    // ZumvoPlatformWindows.cpp), on Linux the library's destructor at exit.
+    const auto run = [&](const char* how) {
+        const auto probe = zumvo::test::RunProgram(
+            zumvo::test::BuiltProgram("zumvo_module_exit_probe"),
+            {pallux::PathToUtf8(module), pallux::PathToUtf8(folder / "host.ini"), how});
+        EXPECT_TRUE(probe.Status.Ok()) << probe.Status.Text() << "\n" << probe.Output;
+        std::string out = probe.Output;
+        std::erase(out, '\r');
+        const auto exit = out.find("EXIT\n");
+        EXPECT_NE(exit, std::string::npos) << out;
+        return exit == std::string::npos ? out : out.substr(exit + 5);
     };
-    EXPECT_EQ(runChild(false), "") << "no withdrawal at process exit";
-    const std::string control = runChild(true);
+    EXPECT_EQ(run("exit"), "") << "no withdrawal at process exit";
+    const std::string control = run("unload");
     EXPECT_NE(control.find("UnregisterFactory"), std::string::npos) << control;
 }
-#endif
 
 TEST_F(ModuleLifecycleTest, LogLiesNextToTheModuleAndStartsWithTheStartLine) {
     {
@@ -307,11 +253,12 @@ TEST_F(ModuleLifecycleTest, LogLiesNextToTheModuleAndStartsWithTheStartLine) {
 }
 
 TEST_F(ModuleLifecycleTest, InvoicingListsTheRegistrationsHeadless) {
-    std::string out;
-    ASSERT_EQ(RunCommand(fs::path(ZUMVO_BIN_DIR) / kInvoicing, {folder / "host.ini", module},
-                         {"--headless --config", "--module"}, {"--list-services"}, out),
-              0)
-        << out;
+    const auto run =
+        zumvo::test::RunProgram((fs::path(ZUMVO_BIN_DIR) / kInvoicing).string(),
+                                {"--headless", "--config", pallux::PathToUtf8(folder / "host.ini"),
+                                 "--module", pallux::PathToUtf8(module), "--list-services"});
+    ASSERT_TRUE(run.Status.Ok()) << run.Status.Text() << "\n" << run.Output;
+    const std::string& out = run.Output;
     std::vector<std::string> moduleLines;
     std::istringstream in(out);
     std::string line;

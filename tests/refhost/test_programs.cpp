@@ -1,7 +1,8 @@
 // The host programs run as a user runs them: BackOffice --headless with a configuration file, the
 // module copied into its own folder, a real SQLite database and the brand service simulator.
 #include "BrandSim.h"
-#include "RunProgram.h"
+#include "ChildProcess.h"
+#include "HostFiles.h"
 #include "TDatabase.h"
 
 #include <array>
@@ -10,13 +11,16 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
 namespace {
 
+using zumvo::test::BuiltProgram;
+using zumvo::test::ModuleFileName;
 using zumvo::test::RunProgram;
-using zumvo::test::TRun;
+using zumvo::test::TProgramRun;
 
 class HostProgramTest : public ::testing::Test {
 protected:
@@ -28,17 +32,17 @@ protected:
                   std::to_string(getpid()));
         fs::remove_all(folder);
         fs::create_directories(folder);
-        fs::copy_file(fs::path(ZUMVO_BIN_DIR) / "libZumvoPayment.so", folder / "libZumvoPayment.so");
-        std::ofstream(folder / "host.ini") << "[Host]\nStoreID=12\nTillID=1\nModule=libZumvoPayment.so\n"
-                                              "[Database]\nFile=host.db\nDemoData=1\n";
+        fs::copy_file(fs::path(ZUMVO_BIN_DIR) / ModuleFileName, folder / ModuleFileName);
+        std::ofstream(folder / "host.ini") << "[Host]\nStoreID=12\nTillID=1\nModule=" << ModuleFileName
+                                           << "\n[Database]\nFile=host.db\nDemoData=1\n";
     }
     void TearDown() override { fs::remove_all(folder); }
     void WriteModuleSettings(const std::string& text) {
-        std::ofstream(folder / "libZumvoPayment.ini") << text;
+        std::ofstream(folder / zumvo::test::ModuleSettingsFileName) << text;
     }
-    TRun BackOffice(const std::string& args) {
-        return RunProgram(std::string(ZUMVO_BIN_DIR) + "/BackOffice --headless --config " +
-                          (folder / "host.ini").string() + " " + args);
+    TProgramRun BackOffice(const std::string& option) {
+        return RunProgram(BuiltProgram("BackOffice"),
+                          {"--headless", "--config", (folder / "host.ini").string(), option});
     }
     std::string Schema() {
         auto db = refhost::OpenDatabase((folder / "host.db").string());
@@ -55,7 +59,7 @@ protected:
 TEST_F(HostProgramTest, UpgradeRunsEveryScriptAndASecondPassChangesNothing) {
     WriteModuleSettings("[Settings]\nZumvoStoreID=401\n");
     const auto first = BackOffice("--upgrade-db");
-    ASSERT_EQ(first.Status, 0) << first.Output;
+    ASSERT_EQ(first.ExitCode(), 0) << first.Output;
     EXPECT_NE(first.Output.find("Database changes \"Zumvo\": 12 scripts"), std::string::npos) << first.Output;
     const std::string schema = Schema();
     for (const char* table :
@@ -63,7 +67,7 @@ TEST_F(HostProgramTest, UpgradeRunsEveryScriptAndASecondPassChangesNothing) {
         EXPECT_NE(schema.find(table), std::string::npos) << table << " missing in\n" << schema;
 
     const auto second = BackOffice("--upgrade-db");
-    ASSERT_EQ(second.Status, 0) << second.Output;
+    ASSERT_EQ(second.ExitCode(), 0) << second.Output;
     EXPECT_EQ(Schema(), schema);
 
     auto db = refhost::OpenDatabase((folder / "host.db").string());
@@ -80,10 +84,10 @@ TEST_F(HostProgramTest, RefreshBrandsDownloadsFromTheBrandServiceAndListsTheTill
     const int port = brands.Start();
     WriteModuleSettings(
         "[Settings]\nZumvoStoreID=401\nBrandServiceURL=http://127.0.0.1:" + std::to_string(port) + "\n");
-    ASSERT_EQ(BackOffice("--upgrade-db").Status, 0);
+    ASSERT_EQ(BackOffice("--upgrade-db").ExitCode(), 0);
 
     const auto run = BackOffice("--refresh-brands");
-    ASSERT_EQ(run.Status, 0) << run.Output;
+    ASSERT_EQ(run.ExitCode(), 0) << run.Output;
     EXPECT_NE(run.Output.find(R"("Code":"BR1")"), std::string::npos) << run.Output;
     EXPECT_NE(run.Output.find(R"("Description":"Brand Two")"), std::string::npos) << run.Output;
     EXPECT_NE(run.Output.find(R"("TillName":"TILL-3")"), std::string::npos)
@@ -92,10 +96,11 @@ TEST_F(HostProgramTest, RefreshBrandsDownloadsFromTheBrandServiceAndListsTheTill
 
 TEST_F(HostProgramTest, BadCommandLinesAndMissingFilesAreClearErrors) {
     const auto unknown = BackOffice("--bogus");
-    EXPECT_EQ(unknown.Status, 1);
+    EXPECT_EQ(unknown.ExitCode(), 1);
     EXPECT_NE(unknown.Output.find("Unknown option --bogus"), std::string::npos) << unknown.Output;
-    const auto noModule = RunProgram(std::string(ZUMVO_BIN_DIR) + "/Invoicing --headless --module " +
-                                     (folder / "none.so").string() + " --list-services");
-    EXPECT_EQ(noModule.Status, 1);
+    const auto noModule =
+        RunProgram(BuiltProgram("Invoicing"),
+                   {"--headless", "--module", (folder / "none.so").string(), "--list-services"});
+    EXPECT_EQ(noModule.ExitCode(), 1);
     EXPECT_NE(noModule.Output.find("Module not found"), std::string::npos) << noModule.Output;
 }

@@ -6,7 +6,8 @@
 // simulator's ledger with the module's rows, and the three-way reconciliation adds the host's
 // invoices and the held-funds list: nothing may stay held, nothing be settled or released twice,
 // the invoices must agree with what the provider settled, and both till runs must end normally.
-#include "ChildProgram.h"
+#include "ChildProcess.h"
+#include "HostFiles.h"
 #include "JsonDocument.h"
 #include "LedgerAudit.h"
 #include "SqliteFile.h"
@@ -17,7 +18,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
@@ -27,6 +27,9 @@
 
 namespace fs = std::filesystem;
 using zumvo::TJSONDocument;
+using zumvo::test::TChildOptions;
+using zumvo::test::TChildProcess;
+using zumvo::test::TExitStatus;
 
 namespace {
 
@@ -83,46 +86,18 @@ struct TCase {
                        // one more sale runs the retry
 };
 
-// A program run to its end (or killed by the test), with its output in a file.
-class TRun {
-public:
-    TRun(const std::vector<std::string>& args, const fs::path& output) {
-        FPid = fork();
-        if (FPid == 0) {
-            const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-            dup2(fd, STDOUT_FILENO);
-            dup2(fd, STDERR_FILENO);
-            std::vector<char*> argv;
-            for (const std::string& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-    }
-    ~TRun() {
-        if (FPid > 0) {
-            kill(FPid, SIGKILL);
-            waitpid(FPid, nullptr, 0);
-        }
-    }
-    // The exit status as waitpid gives it; the program is killed after timeoutMs.
-    int Wait(int timeoutMs = 60000) {
-        bool killed = false;
-        const int status = WaitOrKill(FPid, timeoutMs, killed);
-        FPid = -1;
-        return status;
-    }
-    // Kills the program and answers its exit status (a program that had already ended keeps
-    // its own).
-    int Kill() {
-        kill(FPid, SIGKILL);
-        return Wait();
-    }
+// A program started with its output (standard output and error) appended to a file.
+std::unique_ptr<TChildProcess> Start(const std::vector<std::string>& args, const fs::path& output) {
+    TChildOptions options;
+    options.OutputFile = output.string();
+    return std::make_unique<TChildProcess>(args[0], std::vector<std::string>(args.begin() + 1, args.end()),
+                                           options);
+}
 
-private:
-    pid_t FPid = -1;
-};
+// The same, run to its end (killed after a minute).
+TExitStatus RunToEnd(const std::vector<std::string>& args, const fs::path& output) {
+    return Start(args, output)->Wait();
+}
 
 std::string ReadFile(const fs::path& file) {
     std::ifstream in(file);
@@ -251,7 +226,7 @@ void Sql(const fs::path& db, const std::string& sql) {
 TJSONDocument Rows(const fs::path& db) {
     sqlite3* h = nullptr;
     TJSONDocument rows = TJSONDocument::NewArray();
-    if (sqlite3_open(db.c_str(), &h) != SQLITE_OK)
+    if (sqlite3_open(db.string().c_str(), &h) != SQLITE_OK)
         return rows;
     sqlite3_stmt* st = nullptr;
     if (sqlite3_prepare_v2(h, "SELECT ID, Status, tvTrxID FROM ZumvoPaymentTransactions ORDER BY ID", -1, &st,
@@ -294,14 +269,14 @@ std::string LedgerStates(const TJSONDocument& ledger) {
     return out.empty() ? "-" : out;
 }
 
-bool EndedNormally(int status) {
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+bool EndedNormally(const TExitStatus& status) {
+    return status.Ok();
 }
 
 class FaultMatrixTest : public ::testing::Test {
 protected:
     fs::path Folder;
-    std::unique_ptr<TChildProgram> Simulator;
+    std::unique_ptr<TChildProcess> Simulator;
     int Port = 0;
 
     void SetUp() override {
@@ -310,11 +285,11 @@ protected:
         fs::create_directories(Folder);
         std::ofstream(Folder / "catalogue.json")
             << R"({"codes": [{"code": "PAY-50", "kind": "payment", "value": 5000}]})";
-        Simulator = std::make_unique<TChildProgram>(
-            std::string(ZUMVO_BIN_DIR) + "/zumvo_voucher_sim",
+        Simulator = std::make_unique<TChildProcess>(
+            zumvo::test::BuiltProgram("zumvo_voucher_sim"),
             std::vector<std::string>{"--port", "0", "--catalogue", (Folder / "catalogue.json").string(),
                                      "--quiet"});
-        Port = AnnouncedPort(Simulator->ReadLine());
+        Port = zumvo::test::AnnouncedPort(Simulator->ReadLine());
         ASSERT_GT(Port, 0);
     }
     void TearDown() override {
@@ -333,8 +308,9 @@ protected:
     fs::path PrepareTill(const std::string& name) {
         const fs::path dir = Folder / name;
         fs::create_directories(dir);
-        fs::copy_file(fs::path(ZUMVO_BIN_DIR) / "libZumvoPayment.so", dir / "libZumvoPayment.so");
-        std::ofstream(dir / "libZumvoPayment.ini")
+        fs::copy_file(fs::path(ZUMVO_BIN_DIR) / zumvo::test::ModuleFileName,
+                      dir / zumvo::test::ModuleFileName);
+        std::ofstream(dir / zumvo::test::ModuleSettingsFileName)
             << "[Settings]\nSOAPServer=http://127.0.0.1:" << Port
             << "\nSOAPUrl=/pos/services/PosService\nSOAPID=zumvo\nSOAPPWD=zumvo-secret\nZumvoStoreID=17\n"
                "AdviceRetryAttempts=5\nAdviceRetryIntervalSeconds=0\nAbandonedAfterMinutes=0\n"
@@ -359,35 +335,31 @@ protected:
     }
 
     std::vector<std::string> Host(const std::string& program, const fs::path& dir) {
-        return {std::string(ZUMVO_BIN_DIR) + "/" + program,
-                "--headless",
-                "--config",
-                (dir / "host.ini").string(),
-                "--module",
-                (dir / "libZumvoPayment.so").string()};
+        return {
+            zumvo::test::BuiltProgram(program), "--headless", "--config",
+            (dir / "host.ini").string(),        "--module",   (dir / zumvo::test::ModuleFileName).string()};
     }
 
     // BackOffice --held-funds [action]: its exit status and what it printed.
-    std::pair<int, std::string> HeldFunds(const fs::path& dir, const std::string& action = {}) {
+    std::pair<TExitStatus, std::string> HeldFunds(const fs::path& dir, const std::string& action = {}) {
         auto args = Host("BackOffice", dir);
         args.push_back("--held-funds");
         if (!action.empty())
             args.push_back(action);
         const fs::path output = dir / ("held_funds_" + std::to_string(++FListings) + ".txt");
-        TRun run(args, output);
-        const int status = run.Wait();
+        const TExitStatus status = RunToEnd(args, output);
         return {status, ReadFile(output)};
     }
     int FListings = 0;
 
-    int RunTill(const fs::path& dir, const std::string& scenario, const std::string& file,
-                const std::string& killAfter = {}) {
+    TExitStatus RunTill(const fs::path& dir, const std::string& scenario, const std::string& file,
+                        const std::string& killAfter = {}) {
         std::ofstream(dir / file) << scenario;
         auto args = Host("Invoicing", dir);
         args.insert(args.end(), {"--scenario", (dir / file).string()});
-        TRun run(args, dir / "output.txt");
+        const auto run = Start(args, dir / "output.txt");
         if (killAfter.empty())
-            return run.Wait();
+            return run->Wait();
         // Killed once the step has run and the provider holds the code; a till that is not
         // killed then (it ended on its own) fails the case.
         bool held = false;
@@ -404,8 +376,17 @@ protected:
         }
         if (!settled)
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        const int status = run.Kill();
-        return held && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL ? 0 : (status ? status : 1);
+        const TExitStatus status = run->Kill();
+        if (held && status.Killed) {
+            TExitStatus planned; // the kill the case asks for counts as a normal end
+            planned.Exited = true;
+            planned.Code = 0;
+            return planned;
+        }
+        TExitStatus unplanned = status;
+        if (unplanned.Ok()) // it ended on its own before the kill
+            unplanned.Code = 1;
+        return unplanned;
     }
 
     // Runs each case on a till of its own, then the next sale (which runs the advice retry), and
@@ -427,8 +408,8 @@ protected:
             const fs::path dir = PrepareTill(name);
             auto upgradeArgs = Host("BackOffice", dir);
             upgradeArgs.push_back("--upgrade-db");
-            TRun upgrade(upgradeArgs, dir / "output.txt");
-            ASSERT_TRUE(EndedNormally(upgrade.Wait())) << ReadFile(dir / "output.txt");
+            ASSERT_TRUE(EndedNormally(RunToEnd(upgradeArgs, dir / "output.txt")))
+                << ReadFile(dir / "output.txt");
             const fs::path db = dir / "host.db";
             if (c.On == TOn::DatabaseRefuses)
                 Sql(db, "CREATE TRIGGER RefuseUpdates BEFORE UPDATE ON ZumvoPaymentTransactions "
@@ -442,7 +423,7 @@ protected:
                 Post("/faults", FaultRule(c));
 
             const auto [scenario, killAfter] = ScenarioFor(c.On);
-            const int sale = RunTill(dir, scenario, "sale.json", killAfter);
+            const TExitStatus sale = RunTill(dir, scenario, "sale.json", killAfter);
             Post("/faults/clear");
             if (c.On == TOn::DatabaseRefuses || c.On == TOn::RecalculateCancelFailedRefused)
                 Sql(db, "DROP TRIGGER RefuseUpdates;");
@@ -458,8 +439,10 @@ protected:
                 if (!found)
                     recorded = "the killed till left no row with the provider's number\n";
             }
-            const int next = RunTill(dir, NextSale, "next.json");
-            int later = 0;
+            const TExitStatus next = RunTill(dir, NextSale, "next.json");
+            TExitStatus later;
+            later.Exited = true;
+            later.Code = 0;
             if (c.SettleMs > 0) {
                 // The late request has been carried out by now; the sale after it retries again.
                 std::this_thread::sleep_for(std::chrono::milliseconds(c.SettleMs));
@@ -475,11 +458,11 @@ protected:
                 if (ledger[e]["state"].AsString("") == "held")
                     audit += "tvTrxId " + ledger[e]["tvTrxId"].AsString("") + " is still held\n";
             if (!EndedNormally(sale))
-                audit += "the sale's till run ended with status " + std::to_string(sale) + "\n";
+                audit += "the sale's till run ended with status " + sale.Text() + "\n";
             if (!EndedNormally(next))
-                audit += "the next sale's till run ended with status " + std::to_string(next) + "\n";
+                audit += "the next sale's till run ended with status " + next.Text() + "\n";
             if (!EndedNormally(later))
-                audit += "the later sale's till run ended with status " + std::to_string(later) + "\n";
+                audit += "the later sale's till run ended with status " + later.Text() + "\n";
             const bool ok = audit.empty();
             passed += ok;
             table << std::left << std::setw(24) << (c.Fault + (c.Memory ? "" : " (no memory)"))
@@ -504,8 +487,8 @@ TEST_F(FaultMatrixTest, NoMoneyStaysHeldAfterAnyFault) {
                                   "missingResponse", "oversized"})
             cases.push_back({fault, on});
     cases.push_back({"refuses writes", TOn::DatabaseRefuses});
-    cases.push_back({"SIGKILL after accepted", TOn::KillAccepted});
-    cases.push_back({"SIGKILL after added", TOn::KillAdded});
+    cases.push_back({"killed after accepted", TOn::KillAccepted});
+    cases.push_back({"killed after added", TOn::KillAdded});
     RunMatrix(cases, "Fault matrix", "");
 }
 
@@ -563,7 +546,7 @@ TEST_F(FaultMatrixTest, ALateRequestAfterItsReversalLeavesNothingHeldWithoutReve
 // still lead to an invoice that agrees with the ledger once the next sale has run the retry.
 TEST_F(FaultMatrixTest, ATillKilledWhileItsFinaliseIsAnsweredLeavesTheInvoiceAndTheLedgerAgreeing) {
     const std::vector<TCase> cases = {
-        {"SIGKILL during FINALISE", TOn::KillFinalising,
+        {"killed during FINALISE", TOn::KillFinalising,
          R"({"fault": "delay", "ms": 3000, "request": "advise"})"},
     };
     RunMatrix(cases, "Fault matrix: killed while finalising", "killfinalise_");
@@ -584,7 +567,7 @@ TEST_F(FaultMatrixTest, ATillKilledBeforeItsFinaliseWasCarriedOutLeavesTheCodeLi
     // code left Redeemed in an invoiced basket would look like a delivery awaiting its cash-up and
     // never be listed (found by soak seed 703).
     const std::vector<TCase> cases = {
-        {"SIGKILL before FINALISE", TOn::KillFinaliseWaiting,
+        {"killed before FINALISE", TOn::KillFinaliseWaiting,
          R"({"fault": "delay", "ms": 3000, "request": "advise", "process": false, "count": 1})"},
     };
     RunMatrix(cases, "Fault matrix: killed before the FINALISE was carried out", "killwaiting_");
@@ -614,8 +597,7 @@ TEST_F(FaultMatrixTest, TwoQuickReversalsOfALateRequestLeaveNothingHeldWithoutRe
     const fs::path dir = PrepareTill("quick_asks");
     auto upgradeArgs = Host("BackOffice", dir);
     upgradeArgs.push_back("--upgrade-db");
-    TRun upgrade(upgradeArgs, dir / "output.txt");
-    ASSERT_TRUE(EndedNormally(upgrade.Wait()));
+    ASSERT_TRUE(EndedNormally(RunToEnd(upgradeArgs, dir / "output.txt")));
     Post("/faults", R"({"fault": "late", "ms": 4000, "request": "transaction", "count": 1})");
     EXPECT_TRUE(EndedNormally(RunTill(dir, ScenarioFor(TOn::Transaction).first, "sale.json")));
     EXPECT_TRUE(EndedNormally(RunTill(dir, NextSale, "next.json")));  // the first ask
@@ -640,8 +622,7 @@ TEST_F(FaultMatrixTest, HeldFundsAreListedAndRetriedFromTheBackOffice) {
     const fs::path dir = PrepareTill("held_funds");
     auto upgradeArgs = Host("BackOffice", dir);
     upgradeArgs.push_back("--upgrade-db");
-    TRun upgrade(upgradeArgs, dir / "output.txt");
-    ASSERT_TRUE(EndedNormally(upgrade.Wait()));
+    ASSERT_TRUE(EndedNormally(RunToEnd(upgradeArgs, dir / "output.txt")));
     Post("/faults", R"({"fault": "drop", "request": "advise"})");
     ASSERT_TRUE(EndedNormally(RunTill(dir, ScenarioFor(TOn::Finalise).first, "sale.json")))
         << ReadFile(dir / "transcript.txt");
@@ -673,5 +654,5 @@ TEST_F(FaultMatrixTest, HeldFundsAreListedAndRetriedFromTheBackOffice) {
     EXPECT_EQ(ThreeWay(dir / "host.db", ledger), "");
 
     std::ofstream(dir / "host.ini", std::ios::app) << "Deny=AM012\n";
-    EXPECT_EQ(WEXITSTATUS(HeldFunds(dir).first), 3) << "refused without the access code";
+    EXPECT_EQ(HeldFunds(dir).first.Code, 3) << "refused without the access code";
 }

@@ -1,7 +1,7 @@
 #include "VoucherEngineFixture.h"
 #include "clsMoney.h"
 
-#include <httplib.h>
+#include "SimHttp.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -43,8 +43,8 @@ TfrmZumvoPayment* OpenScreen() {
 void VoucherEngineTest::SetUp() {
     FCatalogue = host.Folder / "catalogue.json";
     std::ofstream(FCatalogue) << Catalogue;
-    simulator = std::make_unique<TChildProgram>(
-        std::string(ZUMVO_BIN_DIR) + "/zumvo_voucher_sim",
+    simulator = std::make_unique<TChildProcess>(
+        BuiltProgram("zumvo_voucher_sim"),
         std::vector<std::string>{"--port", "0", "--catalogue", FCatalogue.string(), "--quiet"});
     port = AnnouncedPort(simulator->ReadLine());
     ASSERT_GT(port, 0) << "the voucher simulator did not start";

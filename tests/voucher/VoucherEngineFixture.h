@@ -4,7 +4,7 @@
 // ends with the ledger check.
 #pragma once
 
-#include "ChildProgram.h"
+#include "ChildProcess.h"
 #include "FZumvoPayment.h"
 #include "LedgerAudit.h"
 #include "PersistenceTestHost.h"
@@ -41,7 +41,7 @@ protected:
 
     TPersistenceTestHost host;
     TLogCapture log{host.Folder};
-    std::unique_ptr<TChildProgram> simulator;
+    std::unique_ptr<TChildProcess> simulator;
     int port = 0;
     pallux::IntfPtr<IZumvoTransaction> store;
 

@@ -10,8 +10,8 @@
 #include <QTableWidget>
 #include <QTest>
 
+#include "SimHttp.h"
 #include <gmock/gmock.h>
-#include <httplib.h>
 
 using namespace std::chrono_literals;
 
