@@ -1,6 +1,7 @@
 #include "LogCapture.h"
 #include "PersistenceTestHost.h"
 #include "TSqliteDatabase.h"
+#include "clsHeldFundsRule.h"
 #include "implDataChangesZumvo.h"
 #include "intfActCodes.h"
 
@@ -74,7 +75,7 @@ protected:
 TEST_F(SchemaTest, EmptyDatabaseGetsEveryTableAndColumnAndASecondPassChangesNothing) {
     RegisterRegistry();
     const auto scripts = Scripts();
-    ASSERT_EQ(scripts.size(), 11u);
+    ASSERT_EQ(scripts.size(), 12u);
     EXPECT_EQ(scripts[0].rfind("-- Zumvo Transaction Table\n", 0), 0u);
     EXPECT_EQ(scripts[1].rfind("-- Zumvo Payment Basket\n", 0), 0u);
     EXPECT_EQ(scripts[2].rfind("-- Zumvo Log Table\n", 0), 0u);
@@ -184,7 +185,7 @@ TEST_F(SchemaTest, ResponseColumnAlreadyWidenedIsKept) {
 
 TEST_F(SchemaTest, WithoutRegistryAllScriptsAreDeliveredAndAFailingBrandStepKeepsThem) {
     auto scripts = Scripts();
-    EXPECT_EQ(scripts.size(), 11u) << "no access-code registry: the scripts all the same";
+    EXPECT_EQ(scripts.size(), 12u) << "no access-code registry: the scripts all the same";
     EXPECT_FALSE(test::LogContains(log, "Error : ")) << "skipping the codes is silent";
 
     // Without the till brand settings the last step fails; the items already appended stay, and
@@ -192,7 +193,7 @@ TEST_F(SchemaTest, WithoutRegistryAllScriptsAreDeliveredAndAFailingBrandStepKeep
     host.Container->UnregisterFactory(ITillBrandSettings::IID);
     std::vector<std::string> list{"-- the host's own script"};
     pallux::MakeIntf<TDatabaseChangesZumvo>()->GetUpdateScripts(list);
-    ASSERT_EQ(list.size(), 12u);
+    ASSERT_EQ(list.size(), 13u);
     EXPECT_EQ(list[0], "-- the host's own script");
     EXPECT_EQ(std::vector<std::string>(list.begin() + 1, list.end()), scripts);
     EXPECT_TRUE(
@@ -204,12 +205,13 @@ TEST_F(SchemaTest, LookupIndexesAreCreatedOnceAndUsedByTheLookups) {
     ASSERT_EQ(scripts[7].rfind("-- Zumvo Look-up Indexes\n", 0), 0u);
     ASSERT_EQ(scripts[8].rfind("-- Zumvo Advice Retry\n", 0), 0u);
     ASSERT_EQ(scripts[9].rfind("-- Zumvo Provider Store\n", 0), 0u);
-    ASSERT_EQ(scripts.back().rfind("-- Zumvo Sale Invoice\n", 0), 0u);
+    ASSERT_EQ(scripts[10].rfind("-- Zumvo Sale Invoice\n", 0), 0u);
+    ASSERT_EQ(scripts.back().rfind("-- Zumvo Held Funds Indexes\n", 0), 0u);
     const std::string count = "SELECT COUNT(*) FROM sys.indexes WHERE name LIKE 'IX_Zumvo%'";
     for (int pass = 0; pass < 2; ++pass) {
         for (const auto& script : scripts)
             host.Run(script);
-        EXPECT_EQ(host.Value(count), "4") << "pass " << pass;
+        EXPECT_EQ(host.Value(count), "6") << "pass " << pass;
     }
     // The query planner picks them for the receipt's and the report's look-ups.
     auto& sqlite = dynamic_cast<refhost::TSqliteDatabase&>(*host.Database);
@@ -219,12 +221,14 @@ TEST_F(SchemaTest, LookupIndexesAreCreatedOnceAndUsedByTheLookups) {
         {"SELECT * FROM ZumvoPaymentBasket WHERE InvoiceNum = 5", "IX_ZumvoPaymentBasket_InvoiceNum"},
         {"SELECT * FROM ZumvoPaymentBasket WHERE Timestamp_Created BETWEEN '2026-01-01' AND '2026-01-02'",
          "IX_ZumvoPaymentBasket_Timestamp_Created"},
-        // The held-funds look-up after every sale: each of its alternatives by the status index.
+        // The held-funds look-up after every sale: the refunds owed by their own index (not every
+        // settled row), and each open row's latest code of its basket by one seek.
         {"SELECT T.ID FROM ZumvoPaymentTransactions T LEFT JOIN ZumvoPaymentBasket B ON B.ID = T.BasketID "
-         "WHERE T.Status IN ( -2, -3 ) OR ( T.Status = 0 AND T.Response LIKE '%Unknown%' ) OR "
-         "( T.Status IN ( 0, 1 ) AND T.BasketID IS NOT NULL AND B.InvoiceNum IS NULL ) OR "
-         "( T.Status = 2 AND T.RefundOwed = 1 )",
-         "IX_ZumvoPaymentTransactions_Status"}};
+         "WHERE " +
+             HeldFundsCondition(),
+         "IX_ZumvoPaymentTransactions_Status_RefundOwed (Status=? AND RefundOwed=?)"},
+        {"SELECT MAX( X.[Timestamp_Created] ) FROM [ZumvoPaymentTransactions] X WHERE X.[BasketID] = 5",
+         "COVERING INDEX IX_ZumvoPaymentTransactions_BasketID_Created"}};
     for (const auto& [sql, index] : lookups)
         EXPECT_THAT(plan(sql), ::testing::HasSubstr(index)) << sql;
 }
