@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <sstream>
 #include <vector>
@@ -312,8 +313,37 @@ void TSimServer::ReplyError(httplib::Response& res, int status, const std::strin
     ReplyJson(res, status, buffer.GetString());
 }
 
-#ifndef _WIN32
+namespace {
+
+// Starts the server, announces its port on standard output, waits for the stop request and
+// stops the server.
+int Serve(TSimServer& server, const std::string& host, int port, const std::function<void()>& awaitStop) {
+    int bound = 0;
+    try {
+        bound = server.Start(host, port);
+    } catch (const std::exception& e) {
+        std::cerr << "error: " << e.what() << std::endl;
+        return 1;
+    }
+    std::cout << "listening on " << bound << std::endl;
+    awaitStop();
+    server.Stop();
+    return 0;
+}
+
+#ifdef _WIN32
+HANDLE StopRequested = nullptr;
+
+BOOL WINAPI OnConsoleControl(DWORD) {
+    SetEvent(StopRequested);
+    return TRUE;
+}
+#endif
+
+} // namespace
+
 int RunUntilSignalled(TSimServer& server, const std::string& host, int port) {
+#ifndef _WIN32
     // Block the stop signals before any thread starts, so that every server thread inherits the
     // mask and only the sigwait below receives them.
     sigset_t stopSignals;
@@ -321,47 +351,16 @@ int RunUntilSignalled(TSimServer& server, const std::string& host, int port) {
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    int bound = 0;
-    try {
-        bound = server.Start(host, port);
-    } catch (const std::exception& e) {
-        std::cerr << "error: " << e.what() << std::endl;
-        return 1;
-    }
-    std::cout << "listening on " << bound << std::endl;
-    int received = 0;
-    sigwait(&stopSignals, &received);
-    server.Stop();
-    return 0;
-}
+    return Serve(server, host, port, [&] {
+        int received = 0;
+        sigwait(&stopSignals, &received);
+    });
 #else
-namespace {
-
-HANDLE StopRequested = nullptr;
-
-BOOL WINAPI OnConsoleControl(DWORD) {
-    SetEvent(StopRequested);
-    return TRUE;
-}
-
-} // namespace
-
-int RunUntilSignalled(TSimServer& server, const std::string& host, int port) {
     StopRequested = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
-    int bound = 0;
-    try {
-        bound = server.Start(host, port);
-    } catch (const std::exception& e) {
-        std::cerr << "error: " << e.what() << std::endl;
-        return 1;
-    }
-    std::cout << "listening on " << bound << std::endl;
-    WaitForSingleObject(StopRequested, INFINITE);
-    server.Stop();
-    return 0;
-}
+    return Serve(server, host, port, [] { WaitForSingleObject(StopRequested, INFINITE); });
 #endif
+}
 
 TArgs::TArgs(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)

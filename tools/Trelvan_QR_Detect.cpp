@@ -17,6 +17,7 @@
 // is a terminal.
 #include "QRReader.h"
 #include "ZumvoVersion.h"
+#include "clsProgramArgs.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -25,47 +26,11 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
-// after windows.h, whose types it uses
-#include <shellapi.h>
 #else
 #include <unistd.h>
 #endif
 
 namespace {
-
-// The arguments (UTF-8) and the program's own file. On Windows main's argv is in the ANSI code
-// page, which cannot hold every file name: there both come from the wide forms.
-std::vector<std::string> Arguments(int argc, char** argv) {
-#ifdef _WIN32
-    int count = 0;
-    if (LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
-        std::vector<std::string> args;
-        for (int i = 1; i < count; ++i) {
-            const std::u8string text = std::filesystem::path(wide[i]).u8string();
-            args.emplace_back(text.begin(), text.end());
-        }
-        LocalFree(wide);
-        return args;
-    }
-#endif
-    return std::vector<std::string>(argv + 1, argv + argc);
-}
-
-std::filesystem::path ProgramFile(const char* argv0) {
-#ifdef _WIN32
-    std::wstring name(32768, L'\0');
-    const DWORD length = GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
-    if (length > 0 && length < name.size())
-        return std::filesystem::path(name.substr(0, length));
-#else
-    std::error_code ec;
-    std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (!ec)
-        return program;
-#endif
-    return std::filesystem::absolute(argv0);
-}
 
 bool ErrorsToTerminal() {
 #ifdef _WIN32
@@ -82,7 +47,7 @@ int main(int argc, char** argv) {
     // The lines end in CR LF as written: the C runtime's text mode would make that CR CR LF.
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
-    std::vector<std::string> args = Arguments(argc, argv);
+    std::vector<std::string> args = zumvo::ProgramArguments(argc, argv);
     if (args.size() == 1 && args[0] == "--version") {
         std::fputs("Trelvan_QR_Detect " ZUMVO_VERSION "\n", stdout);
         return 0;
@@ -101,7 +66,7 @@ int main(int argc, char** argv) {
                    stdout);
         return 0;
     }
-    const std::filesystem::path program = ProgramFile(argv[0]);
+    const std::filesystem::path program = zumvo::ProgramFile(argv[0]);
     std::string out;
     std::string err;
     const int code = qrreader::RunReader(args, program, out, err);

@@ -12,6 +12,7 @@
 #include "TRestClient.h"
 #include "TTillApp.h"
 #include "ZumvoVersion.h"
+#include "clsProgramArgs.h"
 #include "clsSysUtils.h"
 #include "intfDatabaseChanges.h"
 #include "intfEventManager.h"
@@ -24,47 +25,10 @@
 #include <QtGlobal>
 #include <iostream>
 #include <stdexcept>
-#ifdef _WIN32
-#include <windows.h>
-// after windows.h, whose types it uses
-#include <shellapi.h>
-#endif
 
 namespace refhost {
 
 namespace {
-
-// The arguments after the program's name, as UTF-8. On Windows main's argv is in the ANSI code
-// page, which cannot hold every file name: there they come from the wide command line.
-std::vector<std::string> ProgramArguments(int argc, char** argv) {
-#ifdef _WIN32
-    int count = 0;
-    if (LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
-        std::vector<std::string> args;
-        for (int i = 1; i < count; ++i)
-            args.push_back(pallux::PathToUtf8(std::filesystem::path(wide[i])));
-        LocalFree(wide);
-        return args;
-    }
-#endif
-    return std::vector<std::string>(argv + 1, argv + argc);
-}
-
-// The running program's own file: argv[0] may be a bare name found on the PATH.
-std::filesystem::path ProgramFile(const char* argv0) {
-#ifdef _WIN32
-    std::wstring name(32768, L'\0');
-    const DWORD length = GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
-    if (length > 0 && length < name.size())
-        return std::filesystem::path(name.substr(0, length));
-#else
-    std::error_code ec;
-    std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (!ec)
-        return program;
-#endif
-    return std::filesystem::absolute(argv0);
-}
 
 // Whether a path from a setting stands on its own rather than beside the configuration. On
 // Windows a UNC path (\\server\share\...) does too, which the C++ library does not take for
@@ -366,7 +330,7 @@ int RunRefHost(int argc, char** argv) {
     const std::string role = RoleFromProgramPath(argv[0]);
     PreviousQtMessageHandler = qInstallMessageHandler(FilterQtMessage);
     try {
-        const TCommandLine options = TCommandLine::Parse(ProgramArguments(argc, argv));
+        const TCommandLine options = TCommandLine::Parse(zumvo::ProgramArguments(argc, argv));
         if (options.Help) {
             PrintUsage(role);
             return 0;
@@ -375,7 +339,7 @@ int RunRefHost(int argc, char** argv) {
             std::cout << role << " " << ZUMVO_VERSION << '\n';
             return 0;
         }
-        const auto programFolder = ProgramFile(argv[0]).parent_path();
+        const auto programFolder = zumvo::ProgramFile(argv[0]).parent_path();
         const auto report =
             options.Report.empty() ? std::optional<TReportRequest>() : TReportRequest::Parse(options.Report);
         TRefHost host(role, options, programFolder);

@@ -19,6 +19,15 @@ struct TExitStatus {
 
     // Ended by itself with exit code 0.
     bool Ok() const { return Exited && Code == 0; }
+    // How Stop ends a program that honours the request: Linux: it exits with 0 on SIGTERM;
+    // Windows: killed (there is no stop request without a shared console).
+    bool StoppedCleanly() const {
+#ifdef _WIN32
+        return Killed;
+#else
+        return Ok();
+#endif
+    }
     // "exit 2", "killed", "signal 15", for failure messages.
     std::string Text() const;
 };

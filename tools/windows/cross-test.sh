@@ -69,7 +69,10 @@ check_dll() {
 
 run_tests() {
   wineboot --init >/dev/null 2>&1 || true
-  ctest --test-dir "$BUILD" --output-on-failure -j"$JOBS" "$@"
+  # A case that fails runs once more: Wine now and then does not end a test process that has
+  # finished (a case that passed in 39 ms sat until its time-out once in 348, and passed in every
+  # run alone). A real failure fails both times.
+  ctest --test-dir "$BUILD" --output-on-failure -j"$JOBS" --repeat until-pass:2 "$@"
 }
 
 # The native simulators (Linux programs on loopback), from the Linux build folder.
