@@ -285,11 +285,15 @@ TChildProcess::TChildProcess(const std::string& program, const std::vector<std::
     d.Process = started.hProcess;
 }
 
+// How long a terminated process is waited for. Termination is asynchronous, and Wine now and then
+// does not end a process at all: the test goes on rather than wait for ever.
+constexpr DWORD TerminationWaitMs = 30000;
+
 TChildProcess::~TChildProcess() {
     TImpl& d = *FImpl;
     if (d.Process && !d.Ended) {
         TerminateProcess(d.Process, 137);
-        WaitForSingleObject(d.Process, INFINITE);
+        WaitForSingleObject(d.Process, TerminationWaitMs);
     }
     if (d.Reading) {
         DWORD n = 0;
@@ -308,7 +312,7 @@ TExitStatus TChildProcess::Wait(int timeoutMs) {
     if (WaitForSingleObject(d.Process, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0)
         return d.Finish(false);
     TerminateProcess(d.Process, 137);
-    WaitForSingleObject(d.Process, INFINITE);
+    WaitForSingleObject(d.Process, TerminationWaitMs);
     return d.Finish(true);
 }
 
@@ -320,7 +324,7 @@ TExitStatus TChildProcess::Kill() {
         return d.Finish(false);
     // A program that ends on its own just then keeps its own status: termination then fails.
     const bool killed = TerminateProcess(d.Process, 137);
-    WaitForSingleObject(d.Process, INFINITE);
+    WaitForSingleObject(d.Process, TerminationWaitMs);
     return d.Finish(killed);
 }
 
@@ -547,6 +551,16 @@ int AnnouncedPort(const std::string& line) {
         return std::stoi(line.substr(prefix.size()));
     } catch (const std::exception&) {
         return 0;
+    }
+}
+
+void RemoveFolder(const std::filesystem::path& folder) {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        std::error_code ec;
+        std::filesystem::remove_all(folder, ec);
+        if (!ec)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
 }
 

@@ -3,6 +3,7 @@
 // written to a file, waited for with a time-out, killed, and how it ended.
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <utility>
@@ -97,5 +98,9 @@ std::string BuiltProgram(const std::string& name);
 
 // The port of a "listening on PORT" line, 0 when the line is not one.
 int AnnouncedPort(const std::string& line);
+
+// Removes a test's folder with everything in it, never throwing: on Windows a program just killed
+// may hold one of its files a moment longer, so it tries again for up to two seconds.
+void RemoveFolder(const std::filesystem::path& folder);
 
 } // namespace zumvo::test

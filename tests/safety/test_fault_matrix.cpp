@@ -281,7 +281,7 @@ protected:
 
     void SetUp() override {
         Folder = fs::temp_directory_path() / ("zumvo_fault_matrix_" + std::to_string(getpid()));
-        fs::remove_all(Folder);
+        zumvo::test::RemoveFolder(Folder);
         fs::create_directories(Folder);
         std::ofstream(Folder / "catalogue.json")
             << R"({"codes": [{"code": "PAY-50", "kind": "payment", "value": 5000}]})";
@@ -295,7 +295,7 @@ protected:
     void TearDown() override {
         Simulator.reset();
         if (!HasFailure())
-            fs::remove_all(Folder);
+            zumvo::test::RemoveFolder(Folder);
     }
 
     void Post(const std::string& path, const std::string& body = "{}") {
