@@ -113,6 +113,11 @@ public:
     // the back office, not for every sale. Answers the rows marked; -1 when the database failed
     // (logged).
     virtual std::int32_t MarkRefundsOwed() = 0;
+    // The same for the codes still accepted but not settled of such an invoice (a driver's sale
+    // overridden while its reversals could not be recorded): they become "failed to cancel", so
+    // the advice retry gives their money back. Answers the rows moved; -1 when the database
+    // failed (logged).
+    virtual std::int32_t ReopenWithdrawnRedemptions() = 0;
     // Records on the basket the invoice number the host gave the sale its codes were applied to.
     // The basket's own InvoiceNum is set only once the host has stored that invoice; until then
     // this number lets the sale be found again if the till stops in between. Logs and swallows

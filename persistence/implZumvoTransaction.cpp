@@ -207,18 +207,39 @@ void TZumvoTransaction::MarkRefundOwed(std::int32_t transactionID) {
     });
 }
 
+namespace {
+
+// Changes the rows in a given status of the baskets of invoices the host no longer stands by
+// (overridden or refunded); answers how many. The rows are found from those few invoices; the
+// "+ 0" keeps a planner without statistics from walking every row of the status by its index.
+std::int32_t UpdateWithdrawnInvoiceRows(const std::string& set, TTransactionStatus status,
+                                        const std::string& condition) {
+    return NewDBScript()->ExecuteRowCount(
+        "UPDATE [ZumvoPaymentTransactions] SET " + set +
+        " WHERE [BasketID] IN ( SELECT B.[ID] FROM [ZumvoPaymentBasket] B WHERE B.[InvoiceNum] IN ( SELECT "
+        "I.[InvoiceNum] FROM [INVOICES] I WHERE I.[STATUS] <> 0 ) ) AND [Status] + 0 = " +
+        std::to_string(ToInt(status)) + condition);
+}
+
+} // namespace
+
 std::int32_t TZumvoTransaction::MarkRefundsOwed() {
     std::int32_t marked = -1;
     Guarded("TZumvoTransaction.MarkRefundsOwed", [&] {
-        // The rows are found from the few invoices no longer standing; the "+ 0" keeps a planner
-        // without statistics from walking every settled row by the status index instead.
-        marked = NewDBScript()->ExecuteRowCount(
-            "UPDATE [ZumvoPaymentTransactions] SET [RefundOwed] = 1 WHERE [BasketID] IN ( SELECT B.[ID] FROM "
-            "[ZumvoPaymentBasket] B WHERE B.[InvoiceNum] IN ( SELECT I.[InvoiceNum] FROM [INVOICES] I WHERE "
-            "I.[STATUS] <> 0 ) ) AND [Status] + 0 = " +
-            std::to_string(ToInt(TTransactionStatus::Finalised)) + " AND [RefundOwed] + 0 = 0");
+        marked = UpdateWithdrawnInvoiceRows("[RefundOwed] = 1", TTransactionStatus::Finalised,
+                                            " AND [RefundOwed] + 0 = 0");
     });
     return marked;
+}
+
+std::int32_t TZumvoTransaction::ReopenWithdrawnRedemptions() {
+    std::int32_t moved = -1;
+    Guarded("TZumvoTransaction.ReopenWithdrawnRedemptions", [&] {
+        moved = UpdateWithdrawnInvoiceRows("[Status] = " +
+                                               std::to_string(ToInt(TTransactionStatus::CancelFailed)),
+                                           TTransactionStatus::Redeemed, "");
+    });
+    return moved;
 }
 
 void TZumvoTransaction::SetBasketSaleInvoice(std::int32_t basketID, std::int32_t invoiceNum) {

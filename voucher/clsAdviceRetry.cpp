@@ -309,12 +309,17 @@ std::vector<THeldRow> TAdviceRetry::HeldFunds(const TRetryRequest& request) cons
         CreateService(store);
         auto& transactions = Use(store, "ZumvoTransaction");
         // At a cash-up and in the back office (not after every sale: it reads the host's invoices)
-        // a settled code of an overridden invoice whose mark the database refused is marked now.
-        if (request.Trigger != TRetryTrigger::AfterSale)
+        // the codes of an overridden invoice whose marks the database refused are marked now: the
+        // settled ones as a refund owed, the ones still held as to be given back.
+        if (request.Trigger != TRetryTrigger::AfterSale) {
             if (const std::int32_t marked = transactions.MarkRefundsOwed(); marked > 0)
                 LogInfo(
                     "[TAdviceRetry.HeldFunds] % settled code(s) of overridden invoices marked: refund owed",
                     marked);
+            if (const std::int32_t moved = transactions.ReopenWithdrawnRedemptions(); moved > 0)
+                LogInfo("[TAdviceRetry.HeldFunds] % held code(s) of overridden invoices to be given back",
+                        moved);
+        }
         std::string text;
         transactions.GetHeldFunds(text);
         if (text.empty())

@@ -43,7 +43,7 @@ protected:
                  ("zumvo_till_e2e_" +
                   std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
                   std::to_string(getpid()));
-        fs::remove_all(folder);
+        zumvo::test::RemoveFolder(folder);
         fs::create_directories(folder);
         std::ifstream demo(fs::path(ZUMVO_SOURCE_DIR) / "sim/data/catalogue.json");
         auto catalogue = zumvo::TJSONDocument::Parse(
@@ -73,7 +73,7 @@ protected:
     }
     void TearDown() override {
         simulator.reset();
-        fs::remove_all(folder);
+        zumvo::test::RemoveFolder(folder);
     }
 
     // A host program run headless with the test's configuration.

@@ -209,22 +209,29 @@ TEST_F(TransactionStoreTest, InvoiceTillComesFromTheHostsInvoices) {
     EXPECT_EQ(store->GetInvoiceTill(901), -1) << "an invoice without till";
 }
 
-// The settled rows of invoices the host no longer stands by (overridden 1, refunded 2) are marked
-// once; rows not settled, already marked, of a standing invoice or of an open basket are not.
-TEST_F(TransactionStoreTest, RefundsOwedAreMarkedFromTheHostsWithdrawnInvoices) {
+// The rows of invoices the host no longer stands by (overridden 1, refunded 2): the settled ones
+// are marked once as a refund owed, the ones still held become "failed to cancel" (the retry gives
+// them back); rows of a standing invoice (a driver's awaiting its cash-up) or of an open basket,
+// and rows in other statuses, stay as they were.
+TEST_F(TransactionStoreTest, RowsOfTheHostsWithdrawnInvoicesAreMarkedOrReopened) {
+    using enum TTransactionStatus;
     const struct {
         int InvoiceStatus; // -1: the basket has no invoice
         TTransactionStatus Status;
         bool Marked;
-        bool Expected;
+        bool ExpectedMark;
+        TTransactionStatus ExpectedStatus;
     } rows[] = {
-        {1, TTransactionStatus::Finalised, false, true},
-        {2, TTransactionStatus::Finalised, false, true},
-        {0, TTransactionStatus::Finalised, false, false},
-        {1, TTransactionStatus::Redeemed, false, false},
-        {1, TTransactionStatus::FinaliseFailed, false, false},
-        {1, TTransactionStatus::Finalised, true, true},
-        {-1, TTransactionStatus::Finalised, false, false},
+        {1, Finalised, false, true, Finalised},
+        {2, Finalised, false, true, Finalised},
+        {0, Finalised, false, false, Finalised},
+        {1, Redeemed, false, false, CancelFailed},
+        {2, Redeemed, false, false, CancelFailed},
+        {0, Redeemed, false, false, Redeemed},
+        {1, FinaliseFailed, false, false, FinaliseFailed},
+        {1, Finalised, true, true, Finalised},
+        {-1, Finalised, false, false, Finalised},
+        {-1, Redeemed, false, false, Redeemed},
     };
     std::int32_t invoice = 700;
     for (const auto& r : rows) {
@@ -241,11 +248,15 @@ TEST_F(TransactionStoreTest, RefundsOwedAreMarkedFromTheHostsWithdrawnInvoices) 
     }
     EXPECT_EQ(store->MarkRefundsOwed(), 2);
     EXPECT_EQ(store->MarkRefundsOwed(), 0) << "marked once";
+    EXPECT_EQ(store->ReopenWithdrawnRedemptions(), 2);
+    EXPECT_EQ(store->ReopenWithdrawnRedemptions(), 0) << "moved once";
     const TJSONDocument marks =
-        host.Rows("SELECT [RefundOwed] FROM [ZumvoPaymentTransactions] ORDER BY [ID]");
+        host.Rows("SELECT [RefundOwed], [Status] FROM [ZumvoPaymentTransactions] ORDER BY [ID]");
     ASSERT_EQ(marks._Count(), static_cast<int>(std::size(rows)));
-    for (int i = 0; i < marks._Count(); ++i)
-        EXPECT_EQ(marks[i]["RefundOwed"].AsInteger() == 1, rows[i].Expected) << "row " << i;
+    for (int i = 0; i < marks._Count(); ++i) {
+        EXPECT_EQ(marks[i]["RefundOwed"].AsInteger() == 1, rows[i].ExpectedMark) << "row " << i;
+        EXPECT_EQ(marks[i]["Status"].AsInteger(), ToInt(rows[i].ExpectedStatus)) << "row " << i;
+    }
 }
 
 TEST_F(TransactionStoreTest, InvoiceDetailsListTheBasketWithItsTransactions) {

@@ -30,13 +30,13 @@ protected:
                  ("zumvo_programs_" +
                   std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
                   std::to_string(getpid()));
-        fs::remove_all(folder);
+        zumvo::test::RemoveFolder(folder);
         fs::create_directories(folder);
         fs::copy_file(fs::path(ZUMVO_BIN_DIR) / ModuleFileName, folder / ModuleFileName);
         std::ofstream(folder / "host.ini") << "[Host]\nStoreID=12\nTillID=1\nModule=" << ModuleFileName
                                            << "\n[Database]\nFile=host.db\nDemoData=1\n";
     }
-    void TearDown() override { fs::remove_all(folder); }
+    void TearDown() override { zumvo::test::RemoveFolder(folder); }
     void WriteModuleSettings(const std::string& text) {
         std::ofstream(folder / zumvo::test::ModuleSettingsFileName) << text;
     }

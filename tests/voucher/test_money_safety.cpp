@@ -236,6 +236,30 @@ TEST_F(VoucherEngineTest, OverrideWhoseRefundMarkIsRefusedIsListedByTheBackOffic
     EXPECT_EQ(Ledger()[0]["state"].AsString(), "settled");
 }
 
+// The same for a driver's invoice whose codes are still held: when the override cannot record
+// their reversal, the back office gives them back.
+TEST_F(VoucherEngineTest, OverrideWhoseReversalIsRefusedIsGivenBackByTheBackOffice) {
+    auto engine = NewEngine();
+    SeedInvoice(*engine, {"PAY-100", "SPLIT-50"}, 150.01);
+    TOtherConnection other(host.DatabaseFile());
+    other.Run("CREATE TRIGGER refuse BEFORE UPDATE OF Status ON ZumvoPaymentTransactions BEGIN SELECT "
+              "RAISE(ABORT, 'database is locked'); END");
+    NewEngine()->OverringInvoice(0, InvoiceNum);
+    EXPECT_THAT(Statuses(), ElementsAre(1, 1));
+    other.Run(
+        "DROP TRIGGER refuse; INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC, STATUS ) VALUES ( " +
+        std::to_string(InvoiceNum) + ", 3, 150.01, 1 )");
+    TAdviceRetry(TRetrySettings{}).Run(TRetryRequest{});
+    EXPECT_THAT(Statuses(), ElementsAre(1, 1)) << "after a sale the host's invoices are not read";
+    TRetryRequest backOffice;
+    backOffice.Trigger = TRetryTrigger::OnDemand;
+    EXPECT_EQ(TAdviceRetry(TRetrySettings{}).Run(backOffice).Confirmed, 2);
+    EXPECT_THAT(Statuses(), ElementsAre(-1, -1));
+    for (int i = 0; i < 2; ++i)
+        EXPECT_NE(Ledger()[i]["state"].AsString(), "held") << i;
+    EXPECT_TRUE(TAdviceRetry(TRetrySettings{}).HeldFunds(backOffice).empty());
+}
+
 // The same code applied twice is re-applied once, and the cashier is told.
 TEST_F(VoucherEngineTest, ACodeAppliedTwiceIsReappliedOnceAndTheCashierTold) {
     auto engine = NewEngine();
