@@ -39,6 +39,9 @@ void TButtonProgress::Start(QAbstractButton* control) {
     FBar->show();
     control->setEnabled(false);
     control->setText(FBusyCaption);
+    // Painted now: the request that follows holds the event loop, and the cashier must see that
+    // the press was taken for as long as it runs.
+    control->repaint();
     FActive = true;
 }
 

@@ -23,6 +23,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <unistd.h>
 
 using namespace zumvo;
@@ -244,12 +245,39 @@ TEST_F(QRCaptureTest, CancelStopsTheReader) {
     EXPECT_NE(kill(pid, 0), 0); // the reader is gone
 }
 
+// Calls a function at each event of one type a widget receives.
+class TEventRecorder : public QObject {
+public:
+    TEventRecorder(QWidget& widget, QEvent::Type type, std::function<void()> onEvent)
+        : FType(type), FOnEvent(std::move(onEvent)) {
+        widget.installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == FType)
+            FOnEvent();
+        return false;
+    }
+
+private:
+    QEvent::Type FType;
+    std::function<void()> FOnEvent;
+};
+
 TEST(ButtonProgressTest, BusyWhileHeldAndBackWhenReleased) {
     QPushButton button("Redeem");
     button.resize(120, 48);
+    button.show();
+    QApplication::processEvents();
+    QStringList painted; // the caption at each paint
+    TEventRecorder recorder(button, QEvent::Paint, [&] { painted << button.text(); });
     {
         auto progress = ShowButtonProgress(&button, "Connecting...");
         EXPECT_EQ(button.text(), "Connecting...");
+        // Shown before the caller's work, with no event loop between.
+        EXPECT_FALSE(painted.isEmpty());
+        EXPECT_EQ(painted.filter("Connecting...").size(), painted.size());
         EXPECT_FALSE(button.isEnabled());
         auto* bar = button.findChild<QProgressBar*>();
         ASSERT_NE(bar, nullptr);
