@@ -150,6 +150,10 @@ struct TLatencyRelay::TConnection {
                 if (!d.TowardsServer)
                     ++Relay.FServerEnds;
             } else {
+                // Server data after the client sent something ends the client's wait. Counted before
+                // it is sent, so that a client holding its answer finds it counted.
+                if (!d.TowardsServer && LastSender.exchange(2) == 1)
+                    ++Relay.FAnswers;
                 std::size_t sent = 0;
                 while (ok && sent < chunk.Data.size()) {
                     const ssize_t n =
@@ -160,9 +164,6 @@ struct TLatencyRelay::TConnection {
                         ok = false;
                 }
             }
-            // Server data delivered after the client sent something: the client's wait ends.
-            if (ok && !chunk.Data.empty() && !d.TowardsServer && LastSender.exchange(2) == 1)
-                ++Relay.FAnswers;
             lock.lock();
             if (!ok) {
                 // The receiver went away: nothing more of this direction can be delivered.
