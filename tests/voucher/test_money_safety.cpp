@@ -256,7 +256,7 @@ TEST_F(VoucherEngineTest, OverrideWhoseReversalIsRefusedIsGivenBackByTheBackOffi
     EXPECT_EQ(TAdviceRetry(TRetrySettings{}).Run(backOffice).Confirmed, 2);
     EXPECT_THAT(Statuses(), ElementsAre(-1, -1));
     for (int i = 0; i < 2; ++i)
-        EXPECT_NE(Ledger()[i]["state"].AsString(), "held") << i;
+        EXPECT_EQ(Ledger()[i]["state"].AsString(), "released") << i;
     EXPECT_TRUE(TAdviceRetry(TRetrySettings{}).HeldFunds(backOffice).empty());
 }
 
