@@ -8,10 +8,12 @@ namespace {
 // The member that marks the note, and its value.
 constexpr const char* OutcomeMember = "Outcome";
 constexpr const char* UnknownOutcome = "Unknown";
+constexpr const char* ProviderStoreMember = "ProviderStoreID";
 } // namespace
 
 std::string OutcomeUnknownNote(const std::string& reason, const std::string& basketRef,
-                               const std::string& trxRef, const std::string& code, std::int64_t cents) {
+                               const std::string& trxRef, const std::string& code, std::int64_t cents,
+                               std::int32_t providerStore) {
     TJSONDocument note;
     note.Add(OutcomeMember, UnknownOutcome);
     note.Add("Reason", reason);
@@ -20,6 +22,8 @@ std::string OutcomeUnknownNote(const std::string& reason, const std::string& bas
     note.Add("TrxID", trxRef);
     note.Add("Zumvo", code);
     note.Add("TotalAmount", cents);
+    if (providerStore >= 0)
+        note.Add(ProviderStoreMember, providerStore);
     return note.ToJSON();
 }
 
@@ -52,6 +56,11 @@ std::string OutcomeUnknownPattern() {
 bool IsAwaitingAnswer(const std::string& response) {
     const auto note = Note(response);
     return note && (*note)["Reason"].AsString("") == AwaitingAnswerReason;
+}
+
+std::int32_t NotedProviderStore(const std::string& response) {
+    const auto note = Note(response);
+    return note ? (*note)[ProviderStoreMember].AsInteger(-1) : -1;
 }
 
 bool ReversedOnce(const std::string& response) {

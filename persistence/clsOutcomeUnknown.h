@@ -11,9 +11,15 @@
 namespace zumvo {
 
 // {"Outcome":"Unknown","Reason":...,"Request":"Transaction","BasketID":...,"TrxID":...,
-//  "Zumvo":code,"TotalAmount":cents} as JSON text.
+//  "Zumvo":code,"TotalAmount":cents,"ProviderStoreID":store} as JSON text. The provider store is
+// the one the request went to (left out when not known, -1): a reversal by reference must name the
+// same store, whichever till sends it and whatever its settings say by then.
 std::string OutcomeUnknownNote(const std::string& reason, const std::string& basketRef,
-                               const std::string& trxRef, const std::string& code, std::int64_t cents);
+                               const std::string& trxRef, const std::string& code, std::int64_t cents,
+                               std::int32_t providerStore);
+
+// The provider store the note names; -1 when it is no note or names none.
+std::int32_t NotedProviderStore(const std::string& response);
 
 // Whether a stored Response text is such a note.
 bool IsOutcomeUnknown(const std::string& response);

@@ -88,7 +88,7 @@ void TCodeRedemption::Send(const std::string& code, TRedemption& r) {
     const std::string basketRef = BasketReference();
     const std::string trxRef = ProviderReference(FContext.StoreID, r.TransactionID);
     const auto note = [&](const std::string& reason) {
-        return OutcomeUnknownNote(reason, basketRef, trxRef, code, r.Asked);
+        return OutcomeUnknownNote(reason, basketRef, trxRef, code, r.Asked, FContext.ProviderStoreID);
     };
     store.SaveOutcomeUnknown(r.TransactionID, note(AwaitingAnswer));
     std::string reply;

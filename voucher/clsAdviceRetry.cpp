@@ -210,6 +210,8 @@ THeldRow ReadColumns(const TJSONValue& row, const TRetrySettings& settings, TTim
     r.LastError = Text(row["AdviceLastError"]);
     r.BudgetSpent = r.Attempts >= settings.MaxAttempts;
     r.Response = Text(row["Response"]);
+    if (r.ProviderStoreID < 0) // no answer recorded: the store its request went to
+        r.ProviderStoreID = NotedProviderStore(r.Response);
     try {
         if (!r.Response.empty()) {
             const TJSONDocument data = TJSONDocument::Parse(r.Response);
@@ -346,7 +348,7 @@ TRetryResult TAdviceRetry::Run(const TRetryRequest& request) {
                 continue;
             if (request.Only && request.Only->count(row.ID) == 0)
                 continue;
-            if (row.Kind == THeldKind::OutcomeUnknown && ReversedOnce(row.Response)) {
+            if (ReversedOnce(row.Response)) {
                 const auto last = ParseTimestamp(row.LastAttempt);
                 if (last && request.Now - *last < FSettings.LateRequestWindow)
                     continue; // asked again only once a late request had the time to arrive
@@ -502,10 +504,12 @@ bool TAdviceRetry::Attempt(const THeldRow& row, bool reverse) {
         store.RecordAdviceAttempt(row.ID, "Settled: refund the customer another way");
         return true;
     }
-    if (judged.Confirmed && row.Kind == THeldKind::OutcomeUnknown && !ReversedOnce(row.Response)) {
+    if (judged.Confirmed && advice == TAdvice::Reverse && !row.TvTrxID && IsOutcomeUnknown(row.Response) &&
+        !ReversedOnce(row.Response)) {
         // "Nothing to reverse" may only mean the request has not reached the provider yet: a
         // provider that carries it out later would hold money that nothing lists. The row stays
-        // open and is asked once more after the retry interval before it is closed.
+        // open and is asked once more after the retry interval before it is closed; so too when
+        // an earlier reversal by reference went unanswered and left it "failed to cancel".
         store.SaveOutcomeUnknown(row.ID, WithReversedOnce(row.Response));
         store.RecordAdviceAttempt(row.ID, "Reversed by reference; checked once more before it is closed");
         LogInfo("[TAdviceRetry.Attempt] REVERSE transaction % by reference confirmed; checked again later",

@@ -488,7 +488,7 @@ TEST_F(TransactionStoreTest, HeldFundsListExactlyTheRowsTheRuleGivesAReason) {
                     store->SetStatus(trx, status);
                     if (note)
                         store->SaveOutcomeUnknown(
-                            trx, OutcomeUnknownNote("no answer", "77-1", "77-2", "PAY-1", 500));
+                            trx, OutcomeUnknownNote("no answer", "77-1", "77-2", "PAY-1", 500, 17));
                     if (refundOwed)
                         store->MarkRefundOwed(trx);
                     expected[trx] = HeldReason(status, {note, basket == TBasket::Open, refundOwed});

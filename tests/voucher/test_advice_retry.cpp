@@ -299,6 +299,47 @@ TEST_F(AdviceRetryTest, HeldFundsScreenActsOnTheChosenRowOnlyWhenConfirmed) {
     EXPECT_THAT(Messages(), ::testing::Contains(::testing::HasSubstr("1 advice(s) sent: 1 confirmed")));
 }
 
+// A code whose answer was lost is reversed by its reference in the store its request went to,
+// whatever the settings name by the time of the retry (another store knows nothing of it and
+// would confirm a reversal of nothing). A confirmed reversal by reference after an unanswered one
+// (the row then "failed to cancel") is still asked once more before the row is closed.
+TEST_F(AdviceRetryTest, AReversalByReferenceGoesToTheRequestsStoreAndIsAskedOnceMore) {
+    const auto settings = [&](int store) {
+        host.WriteSettings("[Settings]\nZumvoStoreID=" + std::to_string(store) +
+                           "\nSOAPServer=http://127.0.0.1:" + std::to_string(port) +
+                           "\nSOAPUrl=/pos/services/PosService\nSOAPID=zumvo\nSOAPPWD=zumvo-secret\n");
+    };
+    settings(18);
+    auto engine = NewEngine();
+    SeedInvoice(*engine, {"PAY-100"}, 30.05);
+    AddFault(R"({"fault": "oversized", "request": "transaction", "bytes": 2000000})");
+    std::string answer;
+    EXPECT_FALSE(engine->DoVoucher(Invoice(30.05, 2), answer, false));
+    const std::int32_t lost = Rows()._Count();
+    const auto lostEntry = [&] { return Ledger()[Ledger()._Count() - 1]; };
+    ASSERT_EQ(lostEntry()["storeId"].AsString(), "18");
+    ASSERT_EQ(lostEntry()["state"].AsString(), "held");
+    engine->Reset();
+    settings(17);
+    ClearFaults(port);
+
+    TAdviceRetry retry(Budget(5, 0s));
+    AddFault(R"({"fault": "drop", "request": "advise", "count": 1})");
+    EXPECT_EQ(retry.Run(At(TRetryTrigger::OnDemand)).Confirmed, 0);
+    EXPECT_EQ(StatusOf(lost), -3) << "unanswered: failed to cancel";
+    const TRetryResult confirmed = retry.Run(At(TRetryTrigger::OnDemand));
+    EXPECT_EQ(confirmed.Attempted, 1);
+    EXPECT_EQ(confirmed.Confirmed, 0) << "confirmed, and asked once more before it is closed";
+    EXPECT_EQ(StatusOf(lost), -3);
+    EXPECT_EQ(lostEntry()["state"].AsString(), "released");
+    EXPECT_EQ(retry.Run(At(TRetryTrigger::OnDemand)).Attempted, 0) << "not before a late request could come";
+    EXPECT_EQ(
+        retry.Run(At(TRetryTrigger::OnDemand, TClock::now() + retry.Settings().LateRequestWindow + 1min))
+            .Confirmed,
+        1);
+    EXPECT_EQ(StatusOf(lost), -1);
+}
+
 // The till's own moments: a completed sale retries earlier failures (never its own), and a
 // cash-up gives back the codes of this till's sales that never reached an invoice.
 TEST_F(AdviceRetryTest, CompletedSalesAndCashupsRunTheRetryThemselves) {
