@@ -216,6 +216,12 @@ void VoucherEngineTest::AddFault(const std::string& ruleJson) {
     ASSERT_TRUE(answer && answer->status == 200) << ruleJson;
 }
 
+void VoucherEngineTest::ClearFaults() {
+    httplib::Client client("127.0.0.1", port);
+    const auto answer = client.Post("/faults/clear", "", "application/json");
+    ASSERT_TRUE(answer && answer->status == 200);
+}
+
 void VoucherEngineTest::SendAdvice(std::int32_t row, const std::string& action) {
     const auto rows =
         host.Rows("SELECT [tvTrxID] FROM [ZumvoPaymentTransactions] WHERE [ID] = " + std::to_string(row));

@@ -81,6 +81,7 @@ protected:
     TJSONDocument Ledger() { return ReadLedger(port); }
     TJSONDocument Advices();
     void AddFault(const std::string& ruleJson);
+    void ClearFaults();
     // A REVERSE or FINALISE advice sent straight to the simulator for a module row, as another
     // till or a cash-up would.
     void SendAdvice(std::int32_t row, const std::string& action);

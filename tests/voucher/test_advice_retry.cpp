@@ -22,11 +22,6 @@ namespace {
 const std::string BeforePayment = "Pallux.Invoicing.Transaction.BeforePayment";
 const std::string PaymentSuccess = "Pallux.Invoicing.Transaction.AfterPaymentSuccess";
 
-void ClearFaults(int port) {
-    httplib::Client client("127.0.0.1", port);
-    ASSERT_TRUE(client.Post("/faults/clear", "", "application/json"));
-}
-
 TRetrySettings Budget(int attempts, std::chrono::seconds interval,
                       std::optional<std::chrono::minutes> abandonAfter = std::nullopt) {
     TRetrySettings s;
@@ -91,7 +86,7 @@ TEST_F(AdviceRetryTest, FailedAdvicesAreSentAgainUntilConfirmed) {
         EXPECT_EQ(StatusOf(row), c.Before);
         EXPECT_EQ(Attempts(row), 1);
         EXPECT_NE(LastError(row).find("No answer"), std::string::npos) << LastError(row);
-        ClearFaults(port);
+        ClearFaults();
         const TRetryResult done = retry.Run(At(TRetryTrigger::AfterSale));
         EXPECT_EQ(done.Confirmed, 1);
         EXPECT_EQ(StatusOf(row), c.After);
@@ -135,7 +130,7 @@ TEST_F(AdviceRetryTest, BudgetAndGrowingIntervalLimitAutomaticRetriesButNotAPers
     EXPECT_TRUE(held[0].BudgetSpent);
     EXPECT_EQ(held[0].Kind, THeldKind::FinaliseFailed);
     EXPECT_EQ(held[0].Code, "PAY-100");
-    ClearFaults(port);
+    ClearFaults();
     TRetryRequest reverse = At(TRetryTrigger::OnDemand);
     reverse.Reverse = true; // a person chooses to give the money back instead
     EXPECT_EQ(retry.Run(reverse).Confirmed, 1);
@@ -197,7 +192,7 @@ TEST_F(AdviceRetryTest, AbandonedSalesAndLostAnswersAreGivenBack) {
     // Cancelling the sale does not hide it: nothing was reversed for it.
     EXPECT_FALSE(third->CancelVoucher(Invoice(30.0)));
     EXPECT_EQ(StatusOf(lost), 0);
-    ClearFaults(port);
+    ClearFaults();
     const auto held = endOfDay.HeldFunds(At(TRetryTrigger::AfterSale));
     ASSERT_FALSE(held.empty());
     EXPECT_EQ(held.back().Kind, THeldKind::OutcomeUnknown);
@@ -263,7 +258,7 @@ TEST_F(AdviceRetryTest, OnDemandRetryGivesBackOtherTillsIdleSalesOnly) {
 TEST_F(AdviceRetryTest, HeldFundsScreenActsOnTheChosenRowOnlyWhenConfirmed) {
     const std::int32_t first = FailedAdvice(true, InvoiceNum + 1);
     const std::int32_t second = FailedAdvice(true, InvoiceNum + 2);
-    ClearFaults(port);
+    ClearFaults();
     TfrmZumvoHeldFunds form;
     auto* grid = form.findChild<QTableWidget*>("grdHeldFunds");
     auto* retry = form.findChild<QPushButton*>("btnRetry");
@@ -321,7 +316,7 @@ TEST_F(AdviceRetryTest, AReversalByReferenceGoesToTheRequestsStoreAndIsAskedOnce
     ASSERT_EQ(lostEntry()["state"].AsString(), "held");
     engine->Reset();
     settings(17);
-    ClearFaults(port);
+    ClearFaults();
 
     TAdviceRetry retry(Budget(5, 0s));
     AddFault(R"({"fault": "drop", "request": "advise", "count": 1})");
@@ -355,7 +350,7 @@ TEST_F(AdviceRetryTest, CompletedSalesAndCashupsRunTheRetryThemselves) {
     const std::int32_t failed = FailedAdvice(true, InvoiceNum + 3);
     EXPECT_EQ(StatusOf(failed), -2) << "the sale's own failure waits for a later moment";
     EXPECT_EQ(Attempts(failed), 0);
-    ClearFaults(port);
+    ClearFaults();
     std::string answer;
     EXPECT_TRUE(NewEngine()->TransactionFinalise(Invoice(5.0, 1, InvoiceNum + 4), answer));
     EXPECT_EQ(StatusOf(failed), 2);

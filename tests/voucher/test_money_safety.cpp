@@ -123,6 +123,34 @@ TEST_F(VoucherEngineTest, AFinaliseThatCannotBeMarkedIsNotSent) {
     EXPECT_EQ(other.Value("SELECT InvoiceNum FROM ZumvoPaymentBasket WHERE ID = " + basket), "5001");
 }
 
+// The same for a reversal when the invoice changes: a code the database will not mark "failed to
+// cancel" is not given back. It goes on paying its part, and is settled with the sale. Before, its
+// REVERSE went out; carried out but answered with an error, it left the code marked accepted and
+// counted as paying with money the provider had released.
+TEST_F(VoucherEngineTest, AReversalThatCannotBeMarkedIsNotSent) {
+    auto engine = NewEngine();
+    ApplyCodes(*engine, {"PAY-100"}, 6.10);
+    AddFault(R"({"fault": "http500", "request": "advise", "process": true})");
+    TOtherConnection other(host.DatabaseFile());
+    other.Run(
+        "CREATE TRIGGER refuse BEFORE UPDATE OF Status ON ZumvoPaymentTransactions WHEN NEW.Status = -3 "
+        "BEGIN SELECT RAISE(ABORT, 'database is locked'); END");
+    const int before = Advices()._Count();
+    std::string answer;
+    EXPECT_TRUE(engine->DoVoucher(Invoice(7.11, 2), answer, false)); // a line added
+    EXPECT_EQ(Advices()._Count(), before) << "nothing sent that could not be recorded";
+    EXPECT_EQ(Ledger()[0]["state"].AsString(), "held");
+    EXPECT_THAT(Statuses(), ElementsAre(1));
+    EXPECT_EQ(TJSONDocument::Parse(answer)["VoucherAmount"].AsFloat(), 6.10) << "still paying its part";
+    other.Run("DROP TRIGGER refuse");
+    ClearFaults();
+    Raise(BeforePayment);
+    Raise(PaymentSuccess);
+    EXPECT_TRUE(engine->TransactionFinalise(Invoice(7.11, 2), answer));
+    EXPECT_EQ(Ledger()[0]["state"].AsString(), "settled");
+    EXPECT_THAT(Statuses(), ElementsAre(2));
+}
+
 // Only redeemed rows are finalised: a row given back, one whose reversal failed and one that was
 // never accepted are left alone, and a finalised one is not settled twice.
 TEST_F(VoucherEngineTest, OnlyRedeemedRowsOfTheBasketAreFinalised) {
