@@ -84,11 +84,14 @@ std::string LedgerMismatches(const TJSONDocument& rows, const TJSONDocument& led
             continue;
         }
         // A request without a readable answer: the row is listed to be reversed by reference,
-        // so the provider may hold money for it, and it has no provider number to compare.
+        // so the provider may hold money for it, and it has no provider number to compare. So too
+        // once such a reversal went unanswered ("failed to cancel", still without a number).
         const bool unknown = row.Exists("Response") && !row["Response"].IsNull() &&
                              NotesUnknownOutcome(row["Response"].AsString(""));
+        const bool noNumber = row["tvTrxID"].IsNull() || !row.Exists("tvTrxID");
         const TAllowed unknownStarted{{"released", "held"}, true};
-        const TAllowed& allowedHere = unknown && status == 0 ? unknownStarted : rule->second;
+        const bool byReference = unknown && (status == 0 || (status == -3 && noNumber));
+        const TAllowed& allowedHere = byReference ? unknownStarted : rule->second;
         const auto [first, last] = entriesOfRow.equal_range(id);
         const auto count = std::distance(first, last);
         if (count == 0) {
@@ -106,7 +109,6 @@ std::string LedgerMismatches(const TJSONDocument& rows, const TJSONDocument& led
                 out << "row " << id << " (status " << status << ", tvTrxId " << entry["tvTrxId"].ToJSON()
                     << ", code " << entry["code"].AsString("") << "): ledger says " << state << ", expected "
                     << Join(states) << "\n";
-            const bool noNumber = row["tvTrxID"].IsNull() || !row.Exists("tvTrxID");
             if (status != 0 && status != -1 && !(unknown && noNumber) &&
                 row["tvTrxID"].AsInteger(-1) != entry["tvTrxId"].AsInteger(-2))
                 out << "row " << id << ": tvTrxID " << row["tvTrxID"].ToJSON() << " but the ledger's is "
