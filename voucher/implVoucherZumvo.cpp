@@ -400,11 +400,13 @@ TGiveBackResult TVoucherZumvo::CancelVoucherTransactions(std::int32_t basketNo,
             const std::int32_t providerStore = ProviderStoreOf(transaction);
             LogInfo("[TVoucherZumvo.CancelVoucherTransactions] Cancelling : %",
                     ProviderReference(Use(FInfo, "ZumvoInfo").GetStoreID(), number));
-            // An accepted code is marked "failed to cancel" before its REVERSE goes out, as a
-            // FINALISE is marked: one the database will not mark is not given back now. It stays
-            // accepted, and the sale goes on counting it, as the provider does; a code reversed
-            // but still marked accepted would be counted as paying with money given back.
-            if (HasStatus(transaction, TTransactionStatus::Redeemed) &&
+            // An accepted code (a stored row, or the screen's record of one) is marked "failed to
+            // cancel" before its REVERSE goes out, as a FINALISE is marked: one the database will
+            // not mark is not given back now. It stays accepted, and the sale goes on counting
+            // it, as the provider does; a code reversed but still marked accepted would be
+            // counted as paying with money given back.
+            const auto status = StatusOf(transaction);
+            if ((!status || *status == ToInt(TTransactionStatus::Redeemed)) &&
                 !store.SetStatus(number, UnconfirmedStatus(TAdvice::Reverse))) {
                 LogInfo("[TVoucherZumvo.CancelVoucherTransactions] Transaction % cannot be marked: not "
                         "given back now",
