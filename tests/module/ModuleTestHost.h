@@ -58,7 +58,9 @@ public:
     }
 #else
     TSettingsFileLock() {
-        FFd = open((ModuleSettingsFile() + ".lock").c_str(), O_CREAT | O_RDWR, 0644);
+        // Not inherited: a simulator started by a test that then died would hold the lock, and
+        // every later test would wait for it.
+        FFd = open((ModuleSettingsFile() + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
         if (FFd >= 0)
             flock(FFd, LOCK_EX);
     }
