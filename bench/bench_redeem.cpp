@@ -317,13 +317,15 @@ void RedeemPair(benchmark::State& state, bool tls, bool kept) {
 }
 
 // The payment screen open on an invoice of its own; Check() times one code from the Redeem click
-// to the answer painted.
+// to the answer painted. Unpainted, the screen's updates are off: the same click, the same work
+// behind it and the same texts set, nothing drawn.
 class TOpenScreen {
 public:
-    TOpenScreen() : FData(gHost->ScreenInvoice(FSettings)) {
+    explicit TOpenScreen(bool painted = true) : FData(gHost->ScreenInvoice(FSettings)) {
         FScreen.Prepare(FData, FSettings);
         FScreen.show();
         QApplication::processEvents();
+        FScreen.setUpdatesEnabled(painted);
         FEdit = FScreen.findChild<QLineEdit*>("txtVoucherCode");
         FCheck = FScreen.findChild<QAbstractButton*>("btnCheck");
         FAdd = FScreen.findChild<QAbstractButton*>("btnOK");
@@ -362,11 +364,11 @@ private:
 };
 
 // One code on a screen already open against its floor (the check's own requests and statements).
-void CheckPair(benchmark::State& state, bool tls, bool kept) {
+void CheckPair(benchmark::State& state, bool tls, bool kept, bool painted = true) {
     if (!NeedTls(state, tls))
         return;
     gHost->UseServer(gRig->Base(tls), gRig->CAFile(), kept);
-    TOpenScreen screen;
+    TOpenScreen screen(painted);
     TFloor floor(Record([&] { screen.Check("PAY-100"); }), gRig->Base(tls) + sim::DefaultSoapPath, kept);
     bench::TPairOptions options;
     bench::RunPair(
@@ -460,6 +462,10 @@ void Register() {
             bench::RegisterPair("check_vs_floor_" + suffix,
                                 [tls, kept](benchmark::State& s) { CheckPair(s, tls, kept); });
         }
+    // The same code as check_vs_floor_https with nothing drawn: what the screen's painting adds
+    // is the difference between the two.
+    bench::RegisterPair("check_unpainted_vs_floor_https",
+                        [](benchmark::State& s) { CheckPair(s, true, true, false); });
     benchmark::RegisterBenchmark("figure/screen_open", ScreenOpen)
         ->Iterations(200)
         ->Unit(benchmark::kMicrosecond);

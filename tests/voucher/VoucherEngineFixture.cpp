@@ -73,8 +73,9 @@ void VoucherEngineTest::SetUp() {
     FScreenWatch->start(5);
 }
 
-void VoucherEngineTest::WriteModuleSettings(const std::string& extra) {
-    host.WriteSettings("[Settings]\nZumvoStoreID=17\nSOAPServer=http://127.0.0.1:" + std::to_string(port) +
+void VoucherEngineTest::WriteModuleSettings(const std::string& extra, int providerStore) {
+    host.WriteSettings("[Settings]\nZumvoStoreID=" + std::to_string(providerStore) +
+                       "\nSOAPServer=http://127.0.0.1:" + std::to_string(port) +
                        "\nSOAPUrl=/pos/services/PosService\nSOAPID=zumvo\nSOAPPWD=zumvo-secret\n" + extra);
 }
 

@@ -48,8 +48,9 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // The module's settings file: the simulator's address and credentials, then extra lines.
-    void WriteModuleSettings(const std::string& extra);
+    // The module's settings file: the provider store, the simulator's address and credentials,
+    // then extra lines.
+    void WriteModuleSettings(const std::string& extra, int providerStore = 17);
 
     // A new engine object, as the host gets one from the container.
     pallux::IntfPtr<TVoucherZumvo> NewEngine();

@@ -299,12 +299,7 @@ TEST_F(AdviceRetryTest, HeldFundsScreenActsOnTheChosenRowOnlyWhenConfirmed) {
 // would confirm a reversal of nothing). A confirmed reversal by reference after an unanswered one
 // (the row then "failed to cancel") is still asked once more before the row is closed.
 TEST_F(AdviceRetryTest, AReversalByReferenceGoesToTheRequestsStoreAndIsAskedOnceMore) {
-    const auto settings = [&](int store) {
-        host.WriteSettings("[Settings]\nZumvoStoreID=" + std::to_string(store) +
-                           "\nSOAPServer=http://127.0.0.1:" + std::to_string(port) +
-                           "\nSOAPUrl=/pos/services/PosService\nSOAPID=zumvo\nSOAPPWD=zumvo-secret\n");
-    };
-    settings(18);
+    WriteModuleSettings("", 18);
     auto engine = NewEngine();
     SeedInvoice(*engine, {"PAY-100"}, 30.05);
     AddFault(R"({"fault": "oversized", "request": "transaction", "bytes": 2000000})");
@@ -318,7 +313,7 @@ TEST_F(AdviceRetryTest, AReversalByReferenceGoesToTheRequestsStoreAndIsAskedOnce
     ASSERT_EQ(lostEntry("storeId"), "18");
     ASSERT_EQ(lostEntry("state"), "held");
     engine->Reset();
-    settings(17);
+    WriteModuleSettings("", 17);
     ClearFaults();
 
     TAdviceRetry retry(Budget(5, 0s));

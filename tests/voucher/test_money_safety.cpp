@@ -179,9 +179,7 @@ TEST_F(VoucherEngineTest, OnlyRedeemedRowsOfTheBasketAreFinalised) {
 TEST_F(VoucherEngineTest, ACodeIsSettledUnderTheStoreItWasAcceptedIn) {
     auto engine = NewEngine();
     ApplyCodes(*engine, {"PAY-100"}, 12.35);
-    host.WriteSettings("[Settings]\nZumvoStoreID=18\nAdviceRetryAttempts=0\nSOAPServer=http://127.0.0.1:" +
-                       std::to_string(port) +
-                       "\nSOAPUrl=/pos/services/PosService\nSOAPID=zumvo\nSOAPPWD=zumvo-secret\n");
+    WriteModuleSettings("AdviceRetryAttempts=0\n", 18);
     Raise(BeforePayment);
     Raise(PaymentSuccess);
     std::string answer;

@@ -395,9 +395,7 @@ TEST_F(VoucherEngineTest, OverringInvoiceReversesOnlyWhenNothingIsFinalised) {
 // are taken and settled under the same store, which the provider requires.
 TEST_F(VoucherEngineTest, ChangedStoreHoldsForTheWholeNextSale) {
     ApplyCodes(*NewEngine(), {"PAY-100"}, 10.0); // the module has read store 17 at start-up
-    host.WriteSettings("[Settings]\nZumvoStoreID=18\nAdviceRetryAttempts=0\nSOAPServer=http://127.0.0.1:" +
-                       std::to_string(port) +
-                       "\nSOAPUrl=/pos/services/PosService\nSOAPID=zumvo\nSOAPPWD=zumvo-secret\n");
+    WriteModuleSettings("AdviceRetryAttempts=0\n", 18);
     auto engine = NewEngine();
     ApplyCodes(*engine, {"PAY-100"}, 10.0, 1);
     Raise(BeforePayment);
