@@ -40,6 +40,11 @@ constexpr const char* CancelBasketQuestion =
 constexpr const char* NoAnswerText = "No answer from the Zumvo server";
 constexpr const char* UnreadableAnswerText = "The Zumvo server's answer could not be read";
 constexpr const char* NotKeptText = "Not kept: see the message";
+std::string NotGivenBackText(const std::string& code) {
+    return "Zumvo " + code +
+           " could not be given back now: the till could not record it. It stays on this payment; try "
+           "again, or keep it.";
+}
 
 constexpr int LargeTextPixels = 21;
 // The smallest a label's font shrinks to so that a long text of the provider still shows whole on
@@ -199,8 +204,8 @@ struct TfrmZumvoPayment::TImpl {
     void btnScanClick();
     void btnDoneClick();
     void btnCancelClick();
-    void CancelCurrent();
-    void CancelBasket();
+    bool CancelCurrent();
+    bool CancelBasket();
 
     // A SOAP client configured from the settings and the invoice data.
     pallux::IntfPtr<IZumvoAPI> NewClient();
@@ -212,7 +217,7 @@ struct TfrmZumvoPayment::TImpl {
     void ShowError(const std::string& text);
     // Reverses one accepted code at the provider; its row ends at -1 when the provider confirmed
     // the reversal and at -3 otherwise.
-    void Reverse(const char* classMethod, const TJSONValue& transaction);
+    bool Reverse(const char* classMethod, const TJSONValue& transaction);
     void ShowAnswer();
     // The panel for a request whose answer cannot be shown (none came, it could not be read, or
     // the code was not kept): the reason in red, nothing of an earlier answer.
@@ -509,9 +514,8 @@ void TfrmZumvoPayment::TImpl::btnScanClick() {
 void TfrmZumvoPayment::TImpl::btnDoneClick() {
     Guarded("TfrmZumvoPayment.btnDoneClick", [&] {
         if (TransactionID != -1 && Valid) {
-            if (!Confirm(NotAddedQuestion))
+            if (!Confirm(NotAddedQuestion) || !CancelCurrent())
                 return;
-            CancelCurrent();
         }
         Form.done(AnyValid ? QDialog::Accepted : QDialog::Rejected);
     });
@@ -520,54 +524,68 @@ void TfrmZumvoPayment::TImpl::btnDoneClick() {
 void TfrmZumvoPayment::TImpl::btnCancelClick() {
     Guarded("TfrmZumvoPayment.btnCancelClick", [&] {
         if (TransactionID != -1 && Valid) {
-            if (!Confirm(CancelCurrentQuestion))
+            if (!Confirm(CancelCurrentQuestion) || !CancelCurrent())
                 return;
-            CancelCurrent();
         }
         if (RedeemedList._Count() > 0) {
-            if (!Confirm(CancelBasketQuestion))
+            if (!Confirm(CancelBasketQuestion) || !CancelBasket())
                 return;
-            CancelBasket();
         }
         Form.done(QDialog::Rejected);
     });
 }
 
-void TfrmZumvoPayment::TImpl::Reverse(const char* classMethod, const TJSONValue& transaction) {
-    NewRedemption(classMethod)
-        .GiveBack(transaction["TransactionID"].AsInteger(-1), transaction["tvTrxID"].AsInteger(-1),
-                  transaction["ProviderStoreID"].AsInteger(-1));
+bool TfrmZumvoPayment::TImpl::Reverse(const char* classMethod, const TJSONValue& transaction) {
+    // Accepted codes: the row is marked before the REVERSE goes out. One the database would not
+    // mark stays accepted, and on the screen, and the cashier is told.
+    const TAdviceOutcome outcome = NewRedemption(classMethod)
+                                       .GiveBackAccepted(transaction["TransactionID"].AsInteger(-1),
+                                                         transaction["tvTrxID"].AsInteger(-1),
+                                                         transaction["ProviderStoreID"].AsInteger(-1));
+    if (outcome != TAdviceOutcome::NotSent)
+        return true;
+    ShowError(NotGivenBackText(transaction["Zumvo"].AsString("")));
+    return false;
 }
 
-void TfrmZumvoPayment::TImpl::CancelCurrent() {
+bool TfrmZumvoPayment::TImpl::CancelCurrent() {
     if (TransactionID == -1)
-        return;
+        return true;
+    bool sent = false;
     Guarded("TfrmZumvoPayment.CancelCurrent", [&] {
         LogInfo("[TfrmZumvoPayment.CancelCurrent] Cancelling the current transaction : %", TransactionID);
         Use(Store, "ZumvoTransaction")
             .AddLog("INFO", "Cancelling Transaction from form: " + std::to_string(TransactionID));
-        Reverse("TfrmZumvoPayment.CancelCurrent", CurrentTransaction.Root());
+        sent = Reverse("TfrmZumvoPayment.CancelCurrent", CurrentTransaction.Root());
+        if (!sent)
+            return;
         TransactionID = -1;
         AnyValid = RedeemedList._Count() > 0;
         // The code given back cannot be added any more, should the window stay open.
         ReturnToEntry();
     });
+    return sent;
 }
 
-void TfrmZumvoPayment::TImpl::CancelBasket() {
-    if (RedeemedList._Count() == 0)
-        return;
+bool TfrmZumvoPayment::TImpl::CancelBasket() {
+    bool allSent = true;
     Guarded("TfrmZumvoPayment.CancelBasket", [&] {
         LogInfo("[TfrmZumvoPayment.CancelBasket] Cancelling current basket transactions: %",
                 InvoiceData["BasketID"].AsString(""));
+        TJSONDocument kept = TJSONDocument::NewArray();
         for (int i = 0; i < RedeemedList._Count(); ++i) {
             const TJSONValue item = RedeemedList[i];
             LogInfo("[TfrmZumvoPayment.CancelBasket] Cancelling transaction : %",
                     item["TransactionID"].AsInteger(-1));
-            Reverse("TfrmZumvoPayment.CancelBasket", item);
+            if (!Reverse("TfrmZumvoPayment.CancelBasket", item))
+                kept.Append(item);
         }
-        RedeemedList = TJSONDocument::NewArray();
+        allSent = kept._Count() == 0;
+        RedeemedList = std::move(kept);
+        if (!allSent)
+            ProcessVisibility();
     });
+    return allSent;
 }
 
 TfrmZumvoPayment::TfrmZumvoPayment(QWidget* parent) : QDialog(parent), FImpl(std::make_unique<TImpl>(*this)) {

@@ -229,6 +229,21 @@ TAdviceOutcome TCodeRedemption::GiveBack(std::int32_t transactionID, std::int32_
     return confirmed ? TAdviceOutcome::Confirmed : TAdviceOutcome::Failed;
 }
 
+TAdviceOutcome TCodeRedemption::GiveBackAccepted(std::int32_t transactionID, std::int32_t tvTrxID,
+                                                 std::int32_t providerStoreID) {
+    bool marked = false;
+    Guarded(FContext.ClassMethod, [&] {
+        marked =
+            Use(FStore, "ZumvoTransaction").SetStatus(transactionID, UnconfirmedStatus(TAdvice::Reverse));
+    });
+    if (!marked) {
+        LogInfo("[" + FContext.ClassMethod + "] Transaction % cannot be marked: not given back now",
+                transactionID);
+        return TAdviceOutcome::NotSent;
+    }
+    return GiveBack(transactionID, tvTrxID, providerStoreID);
+}
+
 TAdviceOutcome TCodeRedemption::Finalise(std::int32_t transactionID, std::int32_t tvTrxID,
                                          std::int32_t providerStoreID) {
     return FinaliseAll({{transactionID, tvTrxID, providerStoreID}}).front();

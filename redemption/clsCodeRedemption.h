@@ -98,6 +98,12 @@ public:
     TAdviceOutcome GiveBack(std::int32_t transactionID, std::int32_t tvTrxID,
                             std::int32_t providerStoreID = -1);
 
+    // REVERSE of an accepted code, its row marked -3 first, as a FINALISE is marked: no row says
+    // accepted for money the provider gave back. A row the database will not mark is not given
+    // back now (NotSent) and stays accepted. Never raises.
+    TAdviceOutcome GiveBackAccepted(std::int32_t transactionID, std::int32_t tvTrxID,
+                                    std::int32_t providerStoreID = -1);
+
     // FINALISE of a code. The row is marked "failed to finalise" before the advice goes out and
     // "finalised" only on the provider's confirmation, so that a till stopped in between, or a
     // database write that fails, leaves it listed for the advice retry. When the first mark cannot

@@ -406,15 +406,14 @@ TGiveBackResult TVoucherZumvo::CancelVoucherTransactions(std::int32_t basketNo,
             // it, as the provider does; a code reversed but still marked accepted would be
             // counted as paying with money given back.
             const auto status = StatusOf(transaction);
-            if ((!status || *status == ToInt(TTransactionStatus::Redeemed)) &&
-                !store.SetStatus(number, UnconfirmedStatus(TAdvice::Reverse))) {
-                LogInfo("[TVoucherZumvo.CancelVoucherTransactions] Transaction % cannot be marked: not "
-                        "given back now",
-                        number);
+            const TAdviceOutcome outcome = !status || *status == ToInt(TTransactionStatus::Redeemed)
+                                               ? redemption.GiveBackAccepted(number, tvTrxID, providerStore)
+                                               : redemption.GiveBack(number, tvTrxID, providerStore);
+            if (outcome == TAdviceOutcome::NotSent) {
                 result.NotGivenBack.insert(number);
                 continue;
             }
-            if (redemption.GiveBack(number, tvTrxID, providerStore) == TAdviceOutcome::Confirmed) {
+            if (outcome == TAdviceOutcome::Confirmed) {
                 store.AddLog("INFO", "Transaction " + transactionID + " Cancelled");
                 continue;
             }

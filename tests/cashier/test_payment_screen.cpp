@@ -2,7 +2,9 @@
 // through its controls as a cashier (or the host's scenario runner) drives it. Each test that
 // moves money ends with the ledger check.
 #include "CashierTestHost.h"
+#include "SqliteFile.h"
 #include "ZumvoQRDetect.h"
+#include "clsAdviceRetry.h"
 #include "clsMoney.h"
 
 #include <gmock/gmock.h>
@@ -16,6 +18,7 @@
 
 using namespace zumvo;
 using namespace zumvo::test;
+using ::testing::Contains;
 using ::testing::HasSubstr;
 
 namespace {
@@ -441,6 +444,58 @@ TEST_F(PaymentScreenTest, UnconfirmedReversalIsRecordedAsFailedToCancel) {
     EXPECT_EQ(rows[2]["Status"].AsInteger(), -1);
     const TJSONDocument ledger = host.Ledger();
     EXPECT_EQ(ledger[1]["state"].AsString(), "held");
+}
+
+// A code is marked "failed to cancel" before its REVERSE goes out, so that no row still says
+// accepted for money the provider gave back. While the database refuses every status write (a
+// lock another program holds), nothing is sent and the code stays on the screen, to be added or
+// given back later; once only the last write is refused, the row is left listed for the retry.
+TEST_F(PaymentScreenTest, ACodeIsGivenBackOnlyOnceItsRowSaysSo) {
+    const auto refuseStatuses = [&](const std::string& statuses) {
+        RunSqlite(host.DatabaseFile(),
+                  "DROP TRIGGER IF EXISTS refuse; CREATE TRIGGER refuse BEFORE UPDATE OF Status ON "
+                  "ZumvoPaymentTransactions WHEN NEW.Status IN (" +
+                      statuses + ") BEGIN SELECT RAISE(ABORT, 'database is locked'); END");
+    };
+    Redeem("PAY10");
+    refuseStatuses("-1, -3");
+    Answer(pallux::mbYes); // give back the code not added
+    Click("btnDone");
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(host.Advices()._Count(), 0) << "a REVERSE was sent for a row that still says accepted";
+    EXPECT_EQ(Status(0), 0) << "still the screen's accepted code";
+    EXPECT_TRUE(Shown("pnlVoucher"));
+    EXPECT_TRUE(Control<QPushButton>(*form, "btnOK")->isEnabled()) << "the code can still be added";
+    EXPECT_THAT(host.Context->Transcript.Lines(), Contains(HasSubstr("could not be given back now")));
+
+    refuseStatuses("-1");
+    Answer(pallux::mbYes);
+    Click("btnDone");
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(host.Advices()._Count(), 1);
+    EXPECT_EQ(host.Ledger()[0]["state"].AsString(), "released");
+    EXPECT_EQ(Status(0), -3) << "given back, but not recorded: listed for the retry";
+    RunSqlite(host.DatabaseFile(), "DROP TRIGGER refuse");
+    EXPECT_EQ(TAdviceRetry(TRetrySettings{}).Run(TRetryRequest{}).Confirmed, 1);
+    EXPECT_EQ(Status(0), -1);
+
+    // Added codes the same: one that cannot be marked stays in the list, and the window open.
+    Open(2550);
+    Redeem("PAY10");
+    Click("btnOK");
+    refuseStatuses("-3");
+    Answer(pallux::mbYes);
+    Click("btnCancel");
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(form->RedeemedList()._Count(), 1);
+    EXPECT_EQ(Text(*form, "lblTransactions"), "Transactions (1)");
+    RunSqlite(host.DatabaseFile(), "DROP TRIGGER refuse");
+    Answer(pallux::mbYes);
+    Click("btnCancel");
+    EXPECT_EQ(form->result(), QDialog::Rejected);
+    EXPECT_EQ(form->RedeemedList()._Count(), 0);
+    EXPECT_EQ(Status(1), -1);
+    EXPECT_EQ(host.Advices()._Count(), 3);
 }
 
 TEST_F(PaymentScreenTest, ScanFillsTheCodeBoxOnlyForQRCodes) {

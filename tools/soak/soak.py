@@ -178,6 +178,9 @@ class Soak:
             steps += [{"step": "type", "control": "txtVoucherCode", "text": weighted(self.rng, CODES)},
                       {"step": "click", "control": "btnCheck"},
                       {"step": "click", "control": "btnOK"}]
+        # The last code's answer left on the screen, not added: Done or Cancel gives it back.
+        if self.args.leave_codes and self.rng.random() < 0.3:
+            steps.pop()
         return steps
 
     def lines(self, count):
@@ -570,6 +573,9 @@ def main():
     parser.add_argument("--work", default=None, help="folder for the run (default: a new temporary folder)")
     parser.add_argument("--edit-store", action="store_true",
                         help="let a settings edit change the provider store (ZumvoStoreID) of a till")
+    parser.add_argument("--leave-codes", action="store_true",
+                        help="leave the last code of some sales on the screen without adding it (Done or "
+                             "Cancel gives it back)")
     parser.add_argument("--avoid-known-faults", action="store_true",
                         help="leave out what strikes the engine's known faults: a till killed while its sale "
                              "completes, a database lock that outlasts the busy time-out, a provider without "
