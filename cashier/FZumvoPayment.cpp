@@ -40,6 +40,7 @@ constexpr const char* CancelBasketQuestion =
 constexpr const char* NoAnswerText = "No answer from the Zumvo server";
 constexpr const char* UnreadableAnswerText = "The Zumvo server's answer could not be read";
 constexpr const char* NotKeptText = "Not kept: see the message";
+
 std::string NotGivenBackText(const std::string& code) {
     return "Zumvo " + code +
            " could not be given back now: the till could not record it. It stays on this payment; try "
@@ -215,8 +216,9 @@ struct TfrmZumvoPayment::TImpl {
     bool Confirm(const char* question);
     // Tells the cashier of an error in a message box with an OK button.
     void ShowError(const std::string& text);
-    // Reverses one accepted code at the provider; its row ends at -1 when the provider confirmed
-    // the reversal and at -3 otherwise.
+    // Reverses one accepted code at the provider, its row marked -3 first; the row ends at -1
+    // when the provider confirmed the reversal. False when the row could not be marked: nothing
+    // was sent, the code is still accepted, and the cashier has been told.
     bool Reverse(const char* classMethod, const TJSONValue& transaction);
     void ShowAnswer();
     // The panel for a request whose answer cannot be shown (none came, it could not be read, or
