@@ -38,7 +38,7 @@ SRC_ROOT=$CACHE_ROOT/src
 BUILD_ROOT=$CACHE_ROOT/build
 JOBS=${ZUMVO_JOBS:-2}
 # Revision of the build recipes below; bump it when a change to them needs every library rebuilt.
-RECIPE=1
+RECIPE=2
 
 # Debian source packages, in build order (a dependency comes after what it needs).  Qt comes first:
 # it is by far the longest and needs nothing from the others (it uses its own bundled libraries).
@@ -429,7 +429,7 @@ build_curl() {
     -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_USE_MBEDTLS=OFF -DCURL_USE_WOLFSSL=OFF \
     -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBSSH=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF \
     -DUSE_NGHTTP2=OFF -DUSE_NGTCP2=OFF -DUSE_QUICHE=OFF -DUSE_LIBIDN2=OFF -DUSE_WIN32_IDN=OFF \
-    -DCURL_USE_GSSAPI=OFF -DCURL_DISABLE_LDAP=ON -DCURL_ZLIB=ON -DENABLE_UNICODE=OFF
+    -DCURL_USE_GSSAPI=OFF -DCURL_DISABLE_LDAP=ON -DCURL_ZLIB=ON -DENABLE_UNICODE=ON
   # CMake users get CURL_STATICLIB from the CURL::libcurl target; curl 7.88's libcurl.pc leaves it
   # out, and without it the headers declare dllimport functions that the static library lacks.
   sed -i 's|^Cflags: -I${includedir}.*|Cflags: -I${includedir} -DCURL_STATICLIB|' "$PREFIX/lib/pkgconfig/libcurl.pc"
