@@ -540,10 +540,10 @@ void TfrmZumvoPayment::TImpl::btnCancelClick() {
 bool TfrmZumvoPayment::TImpl::Reverse(const char* classMethod, const TJSONValue& transaction) {
     // Accepted codes: the row is marked before the REVERSE goes out. One the database would not
     // mark stays accepted, and on the screen, and the cashier is told.
-    const TAdviceOutcome outcome = NewRedemption(classMethod)
-                                       .GiveBackAccepted(transaction["TransactionID"].AsInteger(-1),
-                                                         transaction["tvTrxID"].AsInteger(-1),
-                                                         transaction["ProviderStoreID"].AsInteger(-1));
+    const TAdviceOutcome outcome =
+        NewRedemption(classMethod)
+            .GiveBack(transaction["TransactionID"].AsInteger(-1), transaction["tvTrxID"].AsInteger(-1),
+                      transaction["ProviderStoreID"].AsInteger(-1));
     if (outcome != TAdviceOutcome::NotSent)
         return true;
     ShowError(NotGivenBackText(transaction["Zumvo"].AsString("")));

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "clsMoney.h"
+#include "clsStatusTransitions.h"
 #include "clsTransactionStatus.h"
 #include "intfBase.h"
 
@@ -22,6 +23,7 @@ struct TStoredSale {
     std::int32_t InvoiceNum = -1;
     bool Paid = false;
     TCents ZumvoPayment = 0;
+    bool Withdrawn = false; // the host no longer stands by the invoice (overridden or voided)
 };
 
 class IZumvoTransaction : public pallux::IInterface {
@@ -56,9 +58,10 @@ public:
     // Writes the invoice number on every transaction row of the basket. The name's spelling is
     // kept on purpose: it is the name hosts and existing callers know the operation by.
     virtual void SetInvoicForBaskt(std::int32_t basketID, std::int32_t invoiceNum) = 0;
-    // Writes the status of one transaction row; true when it was written.
+    // Writes the status of one transaction row, from the status it has now, when the change is
+    // allowed (clsStatusTransitions); true when the row has that status afterwards.
     virtual bool SetStatus(std::int32_t transactionID, TTransactionStatus status) = 0;
-    // Writes the status of every transaction row of the basket.
+    // Writes the status of every transaction row of the basket whose change to it is allowed.
     virtual void SetStatusForBasket(std::int32_t basketID, TTransactionStatus status) = 0;
     // Appends a line to the database log; true when it was written, false on failure (a message
     // over the column's 1000 bytes). The message is stored as the log file shows it (passwords
@@ -72,11 +75,11 @@ public:
     virtual void GetBasketDetailsForID(std::int32_t basketID, std::string& details) = 0;
     // The till number (INVOICES.fkTillID) of the invoice; -1 when unknown or on failure.
     virtual std::int32_t GetInvoiceTill(std::int32_t invoiceNum) = 0;
-    // Like SetStatusForBasket, but rows whose status is kept, rows whose request got no readable
-    // answer, finalised rows (their money is settled) and the rows named in keptRows (whose
-    // reversal was not confirmed, even if that could not be written) are left alone: a basket is marked
-    // cancelled without hiding the transactions whose reversal the provider never confirmed or that it may
-    // hold unanswered. Errors are logged, never raised.
+    // Closes the rows of the basket that hold nothing (started, without a provider number or the
+    // note of a request without a readable answer, and not named in keptRows) with the status, when
+    // a started row may take it and it is not the kept one: a basket is marked cancelled without
+    // hiding a code whose reversal the provider never confirmed or a request it may hold unanswered.
+    // Errors are logged, never raised.
     virtual void SetStatusForBasketExcept(std::int32_t basketID, TTransactionStatus status,
                                           TTransactionStatus kept,
                                           const std::set<std::int32_t>& keptRows) = 0;
@@ -131,6 +134,20 @@ public:
     // Moves every row of the basket at status from to status to. Logs and swallows database
     // errors; false when the rows could not be written.
     virtual bool MoveBasketStatus(std::int32_t basketID, TTransactionStatus from, TTransactionStatus to) = 0;
+    // Changes the row's status from `from` to `to`, only when the change is allowed and the row is
+    // still in `from` (a change to finalised records its time). Logs and swallows database errors.
+    virtual TStatusWrite ChangeStatus(std::int32_t transactionID, TTransactionStatus from,
+                                      TTransactionStatus to) = 0;
+    // Records a code the cashier keeps (provider number, answer, amount, status redeemed), only
+    // while its row is started (or redeemed already, by the same code): a row given back meanwhile
+    // is left as it is and the code must not be counted. Logs and swallows database errors.
+    virtual TStatusWrite KeepPayment(std::int32_t transactionID, std::int32_t tvTrxID, TCents amount,
+                                     const std::string& response) = 0;
+    // The row's status now; nothing when the row cannot be read or holds no status.
+    virtual std::optional<TTransactionStatus> ReadStatus(std::int32_t transactionID) = 0;
+    // Ties the basket and its rows to the invoice (the basket first); false when the basket's own
+    // tie could not be written, which is the one a later override finds the codes by.
+    virtual bool TieBasketToInvoice(std::int32_t basketID, std::int32_t invoiceNum) = 0;
 };
 
 } // namespace zumvo

@@ -24,6 +24,7 @@ const std::vector<THeldClause>& Clauses() {
         {THeldReason::Unanswered, {Started}},
         {THeldReason::OpenSale, {Started, Redeemed}},
         {THeldReason::RefundOwed, {Finalised}},
+        {THeldReason::NotKept, {Started}},
     };
     return clauses;
 }
@@ -36,6 +37,8 @@ bool FactHolds(THeldReason reason, const THeldFacts& facts) {
         return facts.OpenBasket;
     case THeldReason::RefundOwed:
         return facts.RefundOwed;
+    case THeldReason::NotKept:
+        return facts.ProviderNumber;
     default:
         return true;
     }
@@ -50,6 +53,8 @@ std::string FactCondition(THeldReason reason) {
         return "T.[BasketID] IS NOT NULL AND B.[InvoiceNum] IS NULL";
     case THeldReason::RefundOwed:
         return "T.[RefundOwed] = 1";
+    case THeldReason::NotKept:
+        return "T.[tvTrxID] IS NOT NULL";
     default:
         return {};
     }

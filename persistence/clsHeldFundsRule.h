@@ -15,6 +15,8 @@ enum class THeldReason {
     Unanswered,   // started, with the note of a request that got no readable answer
     OpenSale,     // started or redeemed, of a basket that never reached an invoice
     RefundOwed,   // finalised, of an overridden invoice: the customer is owed a refund
+    NotKept,      // started, holding the provider's number, of a sale that is over: the code was
+                  // accepted but never counted, and could not be given back at the time
 };
 
 // What the rule needs to know of a row besides its status.
@@ -22,6 +24,7 @@ struct THeldFacts {
     bool OutcomeUnknown = false; // its Response is the outcome-unknown note (IsOutcomeUnknown)
     bool OpenBasket = false;     // it belongs to a basket that has no invoice
     bool RefundOwed = false;     // it is marked RefundOwed
+    bool ProviderNumber = false; // it holds the provider's transaction number (tvTrxID)
 };
 
 // The first reason, in the order above, for which a row may hold money; None when there is none.

@@ -134,13 +134,27 @@ std::int32_t TZumvoTransaction::AddBasket(std::int32_t tillID) {
 
 void TZumvoTransaction::SavePayment(std::int32_t transactionID, std::int32_t tvTrxID, double amount,
                                     const std::string& response) {
-    Guarded("TZumvoTransaction.SavePayment", [&] {
-        Update("UPDATE [ZumvoPaymentTransactions] SET [Timestamp_Payment] = GETDATE(), [tvTrxID] = %d, "
-               "[Response] = %s, [Status] = %d, [Amount] = %f "
-               "WHERE [ID] = %d",
-               {Arg(tvTrxID), pallux::QuotedStr(response), Arg(TTransactionStatus::Redeemed), amount,
-                Arg(transactionID)});
+    KeepPayment(transactionID, tvTrxID, RoundedCentsOf(amount), response);
+}
+
+TStatusWrite TZumvoTransaction::KeepPayment(std::int32_t transactionID, std::int32_t tvTrxID, TCents amount,
+                                            const std::string& response) {
+    TStatusWrite result = TStatusWrite::Failed;
+    Guarded("TZumvoTransaction.KeepPayment", [&] {
+        // A row the advice retry or a cancel has marked meanwhile keeps that status: the code was
+        // (or is being) given back, and saving it as paid would undo that.
+        auto db = NewDBScript();
+        const std::int32_t changed = db->ExecuteRowCount(db->Format(
+            "UPDATE [ZumvoPaymentTransactions] SET [Timestamp_Payment] = GETDATE(), [tvTrxID] = %d, "
+            "[Response] = %s, [Status] = %d, [Amount] = %f WHERE [ID] = %d AND [Status] IN ( %d, %d )",
+            {Arg(tvTrxID), pallux::QuotedStr(response), Arg(TTransactionStatus::Redeemed), UnitsOf(amount),
+             Arg(transactionID), Arg(TTransactionStatus::Started), Arg(TTransactionStatus::Redeemed)}));
+        result = changed == 1 ? TStatusWrite::Changed : TStatusWrite::NotInStatus;
+        if (result == TStatusWrite::NotInStatus)
+            LogInfo("[TZumvoTransaction.KeepPayment] Transaction % is no longer open: not kept",
+                    transactionID);
     });
+    return result;
 }
 
 bool TZumvoTransaction::SaveProviderAnswer(std::int32_t transactionID, std::int32_t tvTrxID,
@@ -185,7 +199,9 @@ void TZumvoTransaction::GetHeldFunds(std::string& rows) {
                       "B.[TillID] AS [BasketTillID], "
                       "B.[InvoiceNum] AS [BasketInvoice], B.[Timestamp_Created] AS [BasketCreated], "
                       "( SELECT MAX( X.[Timestamp_Created] ) FROM [ZumvoPaymentTransactions] X WHERE "
-                      "X.[BasketID] = T.[BasketID] ) AS [BasketLastCode] "
+                      "X.[BasketID] = T.[BasketID] ) AS [BasketLastCode], "
+                      "( SELECT MAX( Y.[Timestamp_Payment] ) FROM [ZumvoPaymentTransactions] Y WHERE "
+                      "Y.[BasketID] = T.[BasketID] ) AS [BasketLastPayment] "
                       "FROM [ZumvoPaymentTransactions] T LEFT JOIN [ZumvoPaymentBasket] B ON B.[ID] = "
                       "T.[BasketID] WHERE " +
                           HeldFundsCondition() + " ORDER BY T.[ID]")
@@ -255,7 +271,7 @@ std::optional<TStoredSale> TZumvoTransaction::FindStoredSaleInvoice(std::int32_t
         auto db = NewDBScript();
         const TJSONDocument rows = QueryRows(
             *db,
-            "SELECT I.[InvoiceNum], I.[AFTERDISC] AS [InvoiceTotal], ( SELECT ISNULL( SUM( P.[Amount] ), 0 ) "
+            "SELECT I.[InvoiceNum], I.[STATUS] AS [InvoiceStatus], I.[AFTERDISC] AS [InvoiceTotal], ( SELECT ISNULL( SUM( P.[Amount] ), 0 ) "
             "FROM [InvoicesPayment] P WHERE P.[InvoiceNum] = I.[InvoiceNum] ) AS [Paid], ( SELECT ISNULL( "
             "SUM( Z.[Amount] ), 0 ) FROM [InvoicesPayment] Z WHERE Z.[InvoiceNum] = I.[InvoiceNum] AND "
             "Z.[PaymentType] = 'Zumvo' ) AS [ZumvoPaid] "
@@ -268,10 +284,10 @@ std::optional<TStoredSale> TZumvoTransaction::FindStoredSaleInvoice(std::int32_t
         if (rows._Count() == 0 || rows[0]["InvoiceNum"].AsInteger(-1) <= 0)
             return;
         const TJSONValue row = rows[0];
-        found = TStoredSale{row["InvoiceNum"].AsInteger(-1),
-                            RoundedCentsOf(row["Paid"].AsFloat(0)) >=
-                                RoundedCentsOf(row["InvoiceTotal"].AsFloat(0)),
-                            RoundedCentsOf(row["ZumvoPaid"].AsFloat(0))};
+        found = TStoredSale{
+            row["InvoiceNum"].AsInteger(-1),
+            RoundedCentsOf(row["Paid"].AsFloat(0)) >= RoundedCentsOf(row["InvoiceTotal"].AsFloat(0)),
+            RoundedCentsOf(row["ZumvoPaid"].AsFloat(0)), row["InvoiceStatus"].AsInteger(0) != 0};
     });
     return found;
 }
@@ -279,6 +295,8 @@ std::optional<TStoredSale> TZumvoTransaction::FindStoredSaleInvoice(std::int32_t
 bool TZumvoTransaction::MoveBasketStatus(std::int32_t basketID, TTransactionStatus from,
                                          TTransactionStatus to) {
     bool written = false;
+    if (!IsAllowedChange(from, to))
+        return false;
     Guarded("TZumvoTransaction.MoveBasketStatus", [&] {
         Update("UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [BasketID] = %d AND [Status] = %d",
                {Arg(to), Arg(basketID), Arg(from)});
@@ -294,14 +312,7 @@ void TZumvoTransaction::SaveBasketPayment(std::int32_t basketID, double amount) 
 }
 
 bool TZumvoTransaction::SaveFinalise(std::int32_t transactionID) {
-    bool written = false;
-    Guarded("TZumvoTransaction.SaveFinalise", [&] {
-        Update("UPDATE [ZumvoPaymentTransactions] SET [Timestamp_Finalised] = GETDATE(), [Status] = %d "
-               "WHERE [ID] = %d",
-               {Arg(TTransactionStatus::Finalised), Arg(transactionID)});
-        written = true;
-    });
-    return written;
+    return SetStatus(transactionID, TTransactionStatus::Finalised);
 }
 
 void TZumvoTransaction::SaveFinaliseForBasket(std::int32_t basketID) {
@@ -334,19 +345,60 @@ void TZumvoTransaction::SetInvoicForBaskt(std::int32_t basketID, std::int32_t in
 }
 
 bool TZumvoTransaction::SetStatus(std::int32_t transactionID, TTransactionStatus status) {
-    bool written = false;
-    Guarded("TZumvoTransaction.SetStatus", [&] {
-        Update("UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [ID] = %d",
-               {Arg(status), Arg(transactionID)});
-        written = true;
+    const std::optional<TTransactionStatus> current = ReadStatus(transactionID);
+    if (!current)
+        return false;
+    return *current == status || ChangeStatus(transactionID, *current, status) == TStatusWrite::Changed;
+}
+
+TStatusWrite TZumvoTransaction::ChangeStatus(std::int32_t transactionID, TTransactionStatus from,
+                                             TTransactionStatus to) {
+    if (!IsAllowedChange(from, to)) {
+        LogInfo("[TZumvoTransaction.ChangeStatus] Transaction %: a change from % to % is not allowed",
+                transactionID, ToInt(from), ToInt(to));
+        return TStatusWrite::NotAllowed;
+    }
+    TStatusWrite result = TStatusWrite::Failed;
+    Guarded("TZumvoTransaction.ChangeStatus", [&] {
+        auto db = NewDBScript();
+        const std::string finalised =
+            to == TTransactionStatus::Finalised ? "[Timestamp_Finalised] = GETDATE(), " : "";
+        const std::int32_t changed =
+            db->ExecuteRowCount(db->Format("UPDATE [ZumvoPaymentTransactions] SET " + finalised +
+                                               "[Status] = %d WHERE [ID] = %d AND [Status] = %d",
+                                           {Arg(to), Arg(transactionID), Arg(from)}));
+        result = changed == 1 ? TStatusWrite::Changed : TStatusWrite::NotInStatus;
+        if (result == TStatusWrite::NotInStatus)
+            LogInfo("[TZumvoTransaction.ChangeStatus] Transaction % is no longer at %: left as it is",
+                    transactionID, ToInt(from));
     });
-    return written;
+    return result;
+}
+
+std::optional<TTransactionStatus> TZumvoTransaction::ReadStatus(std::int32_t transactionID) {
+    std::optional<TTransactionStatus> status;
+    Guarded("TZumvoTransaction.ReadStatus", [&] {
+        auto db = NewDBScript();
+        const TJSONDocument rows = QueryRows(
+            *db, "SELECT [Status] FROM [ZumvoPaymentTransactions] WHERE [ID] = %d", {Arg(transactionID)});
+        if (rows._Count() > 0 && !rows[0]["Status"].IsNull())
+            status = ToTransactionStatus(rows[0]["Status"].AsInteger());
+    });
+    return status;
 }
 
 void TZumvoTransaction::SetStatusForBasket(std::int32_t basketID, TTransactionStatus status) {
     Guarded("TZumvoTransaction.SetStatusForBasket", [&] {
-        Update("UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [BasketID] = %d",
-               {Arg(status), Arg(basketID)});
+        std::string from;
+        for (const TStatusChange& change : StatusChanges())
+            if (change.To == status)
+                from += (from.empty() ? "" : ", ") + std::to_string(ToInt(change.From));
+        if (from.empty())
+            return;
+        Update(
+            "UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [BasketID] = %d AND [Status] IN ( " +
+                from + " )",
+            {Arg(status), Arg(basketID)});
     });
 }
 
@@ -354,18 +406,32 @@ void TZumvoTransaction::SetStatusForBasketExcept(std::int32_t basketID, TTransac
                                                  TTransactionStatus kept,
                                                  const std::set<std::int32_t>& keptRows) {
     Guarded("TZumvoTransaction.SetStatusForBasketExcept", [&] {
-        // A row of unknown outcome was never reversed: it keeps its note, so that it stays listed.
-        // A finalised row stays so: its money is settled, not given back by marking it.
+        // Only rows that hold nothing are closed here: started, with no provider number and no note
+        // of a request without a readable answer. Every other row reaches its status through its
+        // own advice (a row of unknown outcome keeps its note, so that it stays listed).
+        if (!IsAllowedChange(TTransactionStatus::Started, status) || status == kept)
+            return;
         std::string rows;
         for (const std::int32_t id : keptRows)
             rows += (rows.empty() ? "" : ", ") + std::to_string(id);
-        Update(
-            "UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [BasketID] = %d AND [Status] <> %d "
-            "AND [Status] <> %d AND NOT ( [Status] = %d AND [Response] IS NOT NULL AND [Response] LIKE %s )" +
-                (rows.empty() ? std::string() : " AND [ID] NOT IN ( " + rows + " )"),
-            {Arg(status), Arg(basketID), Arg(kept), Arg(TTransactionStatus::Finalised),
-             Arg(TTransactionStatus::Started), pallux::QuotedStr(OutcomeUnknownPattern())});
+        Update("UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [BasketID] = %d AND [Status] = %d "
+               "AND [tvTrxID] IS NULL AND NOT ( [Response] IS NOT NULL AND [Response] LIKE %s )" +
+                   (rows.empty() ? std::string() : " AND [ID] NOT IN ( " + rows + " )"),
+               {Arg(status), Arg(basketID), Arg(TTransactionStatus::Started),
+                pallux::QuotedStr(OutcomeUnknownPattern())});
     });
+}
+
+bool TZumvoTransaction::TieBasketToInvoice(std::int32_t basketID, std::int32_t invoiceNum) {
+    bool tied = false;
+    Guarded("TZumvoTransaction.TieBasketToInvoice", [&] {
+        Update("UPDATE [ZumvoPaymentBasket] SET [InvoiceNum] = %d WHERE [ID] = %d",
+               {Arg(invoiceNum), Arg(basketID)});
+        tied = true;
+        // The rows' copy of the number is for reading only: the basket's decides.
+        SetInvoicForBaskt(basketID, invoiceNum);
+    });
+    return tied;
 }
 
 bool TZumvoTransaction::AddLog(const std::string& logClass, const std::string& message) {

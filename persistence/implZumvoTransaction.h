@@ -46,6 +46,12 @@ public:
     void SetBasketSaleInvoice(std::int32_t basketID, std::int32_t invoiceNum) override;
     std::optional<TStoredSale> FindStoredSaleInvoice(std::int32_t basketID) override;
     bool MoveBasketStatus(std::int32_t basketID, TTransactionStatus from, TTransactionStatus to) override;
+    TStatusWrite ChangeStatus(std::int32_t transactionID, TTransactionStatus from,
+                              TTransactionStatus to) override;
+    TStatusWrite KeepPayment(std::int32_t transactionID, std::int32_t tvTrxID, TCents amount,
+                             const std::string& response) override;
+    std::optional<TTransactionStatus> ReadStatus(std::int32_t transactionID) override;
+    bool TieBasketToInvoice(std::int32_t basketID, std::int32_t invoiceNum) override;
 };
 
 class TZumvoTransactionFactory : public pallux::TServiceFactory<TZumvoTransaction, IZumvoTransaction> {};

@@ -213,56 +213,81 @@ std::string TCodeRedemption::AdviceAnswer(const std::string& action, std::int32_
     return reply;
 }
 
-TAdviceOutcome TCodeRedemption::GiveBack(std::int32_t transactionID, std::int32_t tvTrxID,
-                                         std::int32_t providerStoreID) {
-    bool confirmed = false;
-    Guarded(FContext.ClassMethod, [&] {
-        UseStore(providerStoreID);
-        const std::string reply = AdviceAnswer("REVERSE", transactionID, tvTrxID);
-        LogInfo("[" + FContext.ClassMethod + "] Response : %", reply);
-        confirmed = Use(FLogic, "ZumvoLogic").HandleReverseResponse(transactionID, reply);
-    });
-    // Only a reversal the provider confirmed gives the customer's money back; any other answer
-    // (or none, or an error) leaves the row "failed to cancel", where it is listed and retried.
-    if (!confirmed)
-        Use(FStore, "ZumvoTransaction").SetStatus(transactionID, UnconfirmedStatus(TAdvice::Reverse));
-    return confirmed ? TAdviceOutcome::Confirmed : TAdviceOutcome::Failed;
+namespace {
+
+// Whether a row in this status may still pay a sale: such a row is marked before its REVERSE.
+bool MayStillPay(TTransactionStatus status) {
+    return status == TTransactionStatus::Started || status == TTransactionStatus::Redeemed;
 }
 
-TAdviceOutcome TCodeRedemption::GiveBackAccepted(std::int32_t transactionID, std::int32_t tvTrxID,
-                                                 std::int32_t providerStoreID) {
+} // namespace
+
+TAdviceOutcome TCodeRedemption::GiveBack(std::int32_t transactionID, std::int32_t tvTrxID,
+                                         std::int32_t providerStoreID) {
     bool marked = false;
     Guarded(FContext.ClassMethod, [&] {
-        marked =
-            Use(FStore, "ZumvoTransaction").SetStatus(transactionID, UnconfirmedStatus(TAdvice::Reverse));
+        auto& store = Use(FStore, "ZumvoTransaction");
+        const std::optional<TTransactionStatus> status = store.ReadStatus(transactionID);
+        marked = status && (!MayStillPay(*status) ||
+                            store.ChangeStatus(transactionID, *status, UnconfirmedStatus(TAdvice::Reverse)) ==
+                                TStatusWrite::Changed);
     });
     if (!marked) {
         LogInfo("[" + FContext.ClassMethod + "] Transaction % cannot be marked: not given back now",
                 transactionID);
         return TAdviceOutcome::NotSent;
     }
-    return GiveBack(transactionID, tvTrxID, providerStoreID);
+    bool confirmed = false;
+    Guarded(FContext.ClassMethod, [&] {
+        UseStore(providerStoreID);
+        const std::string reply = AdviceAnswer("REVERSE", transactionID, tvTrxID);
+        LogInfo("[" + FContext.ClassMethod + "] Response : %", reply);
+        // Confirmed, the row moves from its mark to "cancelled"; otherwise it keeps the status
+        // that lists it for the advice retry.
+        confirmed = Use(FLogic, "ZumvoLogic").HandleReverseResponse(transactionID, reply);
+    });
+    return confirmed ? TAdviceOutcome::Confirmed : TAdviceOutcome::Failed;
 }
 
 TAdviceOutcome TCodeRedemption::Finalise(std::int32_t transactionID, std::int32_t tvTrxID,
                                          std::int32_t providerStoreID) {
-    return FinaliseAll({{transactionID, tvTrxID, providerStoreID}}).front();
+    std::optional<TTransactionStatus> status;
+    Guarded(FContext.ClassMethod,
+            [&] { status = Use(FStore, "ZumvoTransaction").ReadStatus(transactionID); });
+    if (!status)
+        return TAdviceOutcome::NotSent;
+    return FinaliseAll({{transactionID, tvTrxID, providerStoreID, *status}}).front();
 }
 
 std::vector<TAdviceOutcome> TCodeRedemption::FinaliseAll(const std::vector<TDue>& due,
-                                                         const std::function<void()>& allMarked) {
+                                                         const std::function<bool()>& allMarked) {
     std::vector<TAdviceOutcome> outcomes(due.size(), TAdviceOutcome::NotSent);
     Guarded(FContext.ClassMethod, [&] {
         auto& store = Use(FStore, "ZumvoTransaction");
         std::vector<bool> marked;
         for (const TDue& d : due) {
-            marked.push_back(store.SetStatus(d.TransactionID, UnconfirmedStatus(TAdvice::Finalise)));
+            marked.push_back(
+                d.From != TTransactionStatus::Redeemed ||
+                store.ChangeStatus(d.TransactionID, d.From, UnconfirmedStatus(TAdvice::Finalise)) ==
+                    TStatusWrite::Changed);
             if (!marked.back())
                 LogInfo("[" + FContext.ClassMethod + "] Transaction % cannot be marked: not finalised now",
                         d.TransactionID);
         }
-        if (allMarked && std::find(marked.begin(), marked.end(), false) == marked.end())
-            allMarked();
+        const bool allWereMarked = std::find(marked.begin(), marked.end(), false) == marked.end();
+        if (allMarked && !(allWereMarked && allMarked())) {
+            // A sale is settled whole, once tied to its invoice: a settled code of a basket without
+            // invoice could not be found again by an override of that invoice. Nothing is sent, and
+            // the codes wait as they were for the retry to find the stored sale.
+            for (std::size_t i = 0; i < due.size(); ++i)
+                if (marked[i] && due[i].From == TTransactionStatus::Redeemed)
+                    store.ChangeStatus(due[i].TransactionID, UnconfirmedStatus(TAdvice::Finalise),
+                                       TTransactionStatus::Redeemed);
+            LogInfo("[" + FContext.ClassMethod +
+                    "] The sale could not be marked and tied to its invoice: not "
+                    "finalised now");
+            return;
+        }
         for (std::size_t i = 0; i < due.size(); ++i)
             if (marked[i])
                 outcomes[i] = SendFinalise(due[i].TransactionID, due[i].TvTrxID, due[i].ProviderStoreID);
@@ -279,7 +304,9 @@ TAdviceOutcome TCodeRedemption::SendFinalise(std::int32_t transactionID, std::in
         if (!Use(FLogic, "ZumvoLogic").HandleFinaliseResponse(transactionID, reply))
             return;
         outcome = TAdviceOutcome::Confirmed;
-        if (!Use(FStore, "ZumvoTransaction").SaveFinalise(transactionID))
+        if (Use(FStore, "ZumvoTransaction")
+                .ChangeStatus(transactionID, UnconfirmedStatus(TAdvice::Finalise),
+                              TTransactionStatus::Finalised) != TStatusWrite::Changed)
             LogInfo("[" + FContext.ClassMethod +
                         "] Transaction % settled but not marked: the retry settles it again",
                     transactionID);

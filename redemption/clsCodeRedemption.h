@@ -92,17 +92,14 @@ public:
     // errors are logged under the context's name and end as NotSent or Unreadable.
     TRedemption Redeem(const std::string& code, TCents amount, std::int32_t transactionID = -1);
 
-    // REVERSE of a code: the row is -1 when the provider confirmed it and -3 otherwise (also
-    // when its answer could not be read). providerStoreID: the store the code was accepted under
-    // (-1: the client's). Never raises.
+    // REVERSE of a code. A code that may still pay (a started or redeemed row) is marked "failed to
+    // cancel" first, naming the status it had: one the database will not mark, or that another
+    // actor has moved meanwhile, is not given back now (NotSent) and is left as it is. The row
+    // becomes "cancelled" only on the provider's confirmation; a row that failed to finalise or is
+    // finalised keeps its status until then (its FINALISE may have settled the money).
+    // providerStoreID: the store the code was accepted under (-1: the client's). Never raises.
     TAdviceOutcome GiveBack(std::int32_t transactionID, std::int32_t tvTrxID,
                             std::int32_t providerStoreID = -1);
-
-    // REVERSE of an accepted code, its row marked -3 first, as a FINALISE is marked: no row says
-    // accepted for money the provider gave back. A row the database will not mark is not given
-    // back now (NotSent) and stays accepted. Never raises.
-    TAdviceOutcome GiveBackAccepted(std::int32_t transactionID, std::int32_t tvTrxID,
-                                    std::int32_t providerStoreID = -1);
 
     // FINALISE of a code. The row is marked "failed to finalise" before the advice goes out and
     // "finalised" only on the provider's confirmation, so that a till stopped in between, or a
@@ -116,14 +113,20 @@ public:
         std::int32_t TransactionID = 0;
         std::int32_t TvTrxID = -1;
         std::int32_t ProviderStoreID = -1;
+        // The status the row is in: a redeemed row is marked first; any other is sent as it
+        // stands (one that failed to finalise is marked already; a settled one only confirms).
+        TTransactionStatus From = TTransactionStatus::Redeemed;
     };
     // FINALISE of every code of a sale: all are marked "failed to finalise" before the first
     // advice goes out, so that a till stopped after any of them leaves every unconfirmed code
     // listed; then each is sent as Finalise sends one. A code whose mark cannot be written is not
     // sent (NotSent). allMarked runs once every mark is written, before the first advice (the
-    // engine ties the sale's basket to its invoice there). The outcomes in the order given.
+    // engine ties the sale's basket to its invoice there). A sale given allMarked is settled whole
+    // or not now: when a mark cannot be written or allMarked answers false, nothing is sent and
+    // the marks are taken back, so that the codes wait, as redeemed rows of a sale without an
+    // invoice, for the advice retry to find that sale again. The outcomes in the order given.
     std::vector<TAdviceOutcome> FinaliseAll(const std::vector<TDue>& due,
-                                            const std::function<void()>& allMarked = {});
+                                            const std::function<bool()>& allMarked = {});
 
     const TRedemptionContext& Context() const { return FContext; }
 

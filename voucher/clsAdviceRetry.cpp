@@ -153,6 +153,8 @@ const char* HeldKindText(THeldKind kind) {
         return "Sale in progress";
     case THeldKind::RefundOwed:
         return "Settled: refund the customer another way";
+    case THeldKind::NotKept:
+        return "Accepted, not counted";
     }
     return "?";
 }
@@ -234,9 +236,9 @@ THeldKind JudgeOpenSale(const TJSONValue& row, const THeldRow& r, std::optional<
     // A sale is idle since its latest code was asked for, not since it began: one whose cashier
     // is still taking codes is not abandoned, however long it has been open.
     auto opened = ParseTimestamp(Text(row["BasketCreated"]));
-    if (const auto lastCode = ParseTimestamp(Text(row["BasketLastCode"]));
-        lastCode && (!opened || *lastCode > *opened))
-        opened = lastCode;
+    for (const char* latest : {"BasketLastCode", "BasketLastPayment"})
+        if (const auto last = ParseTimestamp(Text(row[latest])); last && (!opened || *last > *opened))
+            opened = last;
     const bool cashup = request.Trigger == TRetryTrigger::Cashup && r.TillID == request.CashupTill;
     // A till (after a sale or at its cash-up) judges only its own earlier sales: another till's
     // basket may be the sale its cashier is ringing up now (a sale begun before midnight, say).
@@ -266,9 +268,9 @@ THeldRow ReadHeldRow(const TJSONValue& row, const TRetrySettings& settings, cons
     const auto created = ParseTimestamp(r.Created);
     // The basket's invoice decides, not the row's: a database that took the rows' invoice
     // number but not the basket's leaves a sale the driver cash-up cannot find.
-    const THeldFacts facts{IsOutcomeUnknown(r.Response),
-                           r.BasketID != -1 && IntOr(row["BasketInvoice"], -1) == -1,
-                           IntOr(row["RefundOwed"], 0) != 0};
+    r.BasketTied = r.BasketID == -1 || IntOr(row["BasketInvoice"], -1) != -1;
+    const THeldFacts facts{IsOutcomeUnknown(r.Response), !r.BasketTied, IntOr(row["RefundOwed"], 0) != 0,
+                           r.TvTrxID.has_value()};
     switch (HeldReason(r.Status, facts)) {
     case THeldReason::None:
         break;
@@ -278,11 +280,13 @@ THeldRow ReadHeldRow(const TJSONValue& row, const TRetrySettings& settings, cons
         break;
     case THeldReason::Unanswered: {
         // A request still out (its till waits for the answer) is not another till's to reverse.
-        const bool inFlight =
-            IsAwaitingAnswer(r.Response) && created && request.Now - *created < InFlightWindow;
-        r.Kind = inFlight ? THeldKind::InProgress : THeldKind::OutcomeUnknown;
+        r.InFlight = IsAwaitingAnswer(r.Response) && created && request.Now - *created < InFlightWindow;
+        r.Kind = r.InFlight ? THeldKind::InProgress : THeldKind::OutcomeUnknown;
         break;
     }
+    case THeldReason::NotKept:
+        r.Kind = THeldKind::NotKept;
+        break;
     case THeldReason::OpenSale:
         r.Kind = JudgeOpenSale(row, r, created, settings, request);
         break;
@@ -332,8 +336,21 @@ std::vector<THeldRow> TAdviceRetry::HeldFunds(const TRetryRequest& request) cons
             if (row.Kind != THeldKind::None)
                 held.push_back(std::move(row));
         }
+        KeepSalesInFlight(held);
     });
     return held;
+}
+
+void KeepSalesInFlight(std::vector<THeldRow>& held) {
+    // A request still out means its till is ringing the sale up: none of the sale's codes is
+    // abandoned, however long ago the others were taken.
+    std::set<std::int32_t> busy;
+    for (const THeldRow& row : held)
+        if (row.InFlight && row.BasketID != -1)
+            busy.insert(row.BasketID);
+    for (THeldRow& row : held)
+        if (row.Kind == THeldKind::Abandoned && busy.count(row.BasketID) > 0)
+            row.Kind = THeldKind::InProgress;
 }
 
 TRetryResult TAdviceRetry::Run(const TRetryRequest& request) {
@@ -348,6 +365,9 @@ TRetryResult TAdviceRetry::Run(const TRetryRequest& request) {
                 continue;
             if (request.Only && request.Only->count(row.ID) == 0)
                 continue;
+            if (row.Kind == THeldKind::FinaliseFailed && !row.BasketTied && !(onDemand && request.Reverse))
+                continue; // settled, it could not be found again by its invoice: tied first
+
             if (ReversedOnce(row.Response)) {
                 const auto last = ParseTimestamp(row.LastAttempt);
                 if (last && request.Now - *last < FSettings.LateRequestWindow)
@@ -377,10 +397,12 @@ bool TAdviceRetry::ClaimStoredSales(const std::vector<THeldRow>& held) {
     // stopped before tying the basket to it: its codes paid that invoice and are settled, never
     // given back. An invoice not yet paid in full (a driver's) waits for its cash-up. The invoice
     // must record as paid with Zumvo exactly what the basket's accepted codes settle: a till gives
-    // the number of a sale that ended without an invoice to its next sale.
+    // the number of a sale that ended without an invoice to its next sale. An invoice the host no
+    // longer stands by (overridden or voided) is not settled: its codes are given back.
     std::set<std::int32_t> baskets;
     for (const THeldRow& row : held)
-        if (row.Kind == THeldKind::Abandoned && row.Status == TTransactionStatus::Redeemed)
+        if ((row.Kind == THeldKind::Abandoned && row.Status == TTransactionStatus::Redeemed) ||
+            (row.Kind == THeldKind::FinaliseFailed && !row.BasketTied))
             baskets.insert(row.BasketID);
     bool claimed = false;
     pallux::IntfPtr<IZumvoTransaction> storeRef;
@@ -390,13 +412,22 @@ bool TAdviceRetry::ClaimStoredSales(const std::vector<THeldRow>& held) {
         const std::optional<TStoredSale> sale = store.FindStoredSaleInvoice(basket);
         if (!sale || sale->ZumvoPayment <= 0 || sale->ZumvoPayment != AcceptedPayment(store, basket))
             continue;
-        if (sale->Paid &&
-            !store.MoveBasketStatus(basket, TTransactionStatus::Redeemed, TTransactionStatus::FinaliseFailed))
-            continue; // tied only once its codes are marked to be settled: left as it was
-        store.SetBasketInvoice(basket, sale->InvoiceNum);
-        store.SetInvoicForBaskt(basket, sale->InvoiceNum);
-        LogInfo("[TAdviceRetry.Run] Basket % was stored as invoice %: %", basket, sale->InvoiceNum,
-                sale->Paid ? "its codes are to be settled" : "its codes wait for the invoice to be paid");
+        // Tied only once its codes are marked for what comes next; otherwise left as it was.
+        if (sale->Withdrawn) {
+            store.MoveBasketStatus(basket, TTransactionStatus::FinaliseFailed, TTransactionStatus::Redeemed);
+            if (!store.MoveBasketStatus(basket, TTransactionStatus::Redeemed,
+                                        TTransactionStatus::CancelFailed))
+                continue;
+        } else if (sale->Paid && !store.MoveBasketStatus(basket, TTransactionStatus::Redeemed,
+                                                         TTransactionStatus::FinaliseFailed)) {
+            continue;
+        }
+        if (!store.TieBasketToInvoice(basket, sale->InvoiceNum))
+            continue;
+        const char* next = sale->Withdrawn ? "its invoice is withdrawn: its codes are to be given back"
+                           : sale->Paid    ? "its codes are to be settled"
+                                           : "its codes wait for the invoice to be paid";
+        LogInfo("[TAdviceRetry.Run] Basket % was stored as invoice %: %", basket, sale->InvoiceNum, next);
         store.AddLog("INFO", "Basket " + std::to_string(basket) + " found stored as invoice " +
                                  std::to_string(sale->InvoiceNum));
         claimed = true;
@@ -461,16 +492,18 @@ TSent SendAdvice(const THeldRow& row, TAdvice advice, IZumvoLogic& logic,
     return sent;
 }
 
-// Writes what a sent advice leaves: the row's status, the attempt, and the log lines.
-void RecordAdvice(IZumvoTransaction& store, const THeldRow& row, TAdvice advice, const TJudgement& judged) {
-    if (!judged.Confirmed) {
-        if (const auto status = UnconfirmedStatus(advice, row.Status))
-            store.SetStatus(row.ID, *status);
-    } else if (advice == TAdvice::Finalise) {
-        store.SaveFinalise(row.ID);
-    } else {
-        store.SetStatus(row.ID, TTransactionStatus::Cancelled);
-    }
+// Writes what a sent advice leaves: the row's status, the attempt, and the log lines. marked: the
+// status the row was in when the advice went out (its mark).
+void RecordAdvice(IZumvoTransaction& store, const THeldRow& row, TTransactionStatus marked, TAdvice advice,
+                  const TJudgement& judged) {
+    // Confirmed, the row leaves its mark; unconfirmed, it keeps it, which lists it (a request
+    // without an answer becomes "failed to cancel" then).
+    if (judged.Confirmed)
+        store.ChangeStatus(row.ID, marked,
+                           advice == TAdvice::Finalise ? TTransactionStatus::Finalised
+                                                       : TTransactionStatus::Cancelled);
+    else if (marked == TTransactionStatus::Started)
+        store.ChangeStatus(row.ID, marked, UnconfirmedStatus(TAdvice::Reverse));
     store.RecordAdviceAttempt(row.ID, judged.Error);
     const std::string action = AdviceText(advice);
     const std::string outcome = judged.Confirmed ? std::string("confirmed") : judged.Error;
@@ -496,9 +529,22 @@ bool TAdviceRetry::Attempt(const THeldRow& row, bool reverse) {
     const TAdvice advice =
         row.Kind == THeldKind::FinaliseFailed && !reverse ? TAdvice::Finalise : TAdvice::Reverse;
 
+    // A code that may still pay a sale (accepted, redeemed or not yet) is marked before its
+    // REVERSE goes out, naming the status the list showed: a till that kept it meanwhile (or
+    // another retry that took it) keeps it. A request without an answer pays nothing: its row
+    // changes only when the REVERSE is answered.
+    TTransactionStatus marked = row.Status;
+    if (advice == TAdvice::Reverse && (row.Status == TTransactionStatus::Redeemed ||
+                                       (row.Status == TTransactionStatus::Started && row.TvTrxID))) {
+        marked = UnconfirmedStatus(TAdvice::Reverse);
+        if (store.ChangeStatus(row.ID, row.Status, marked) != TStatusWrite::Changed) {
+            LogInfo("[TAdviceRetry.Attempt] Transaction % changed meanwhile: left alone", row.ID);
+            return false;
+        }
+    }
     const TSent judged = SendAdvice(row, advice, logic, infoRef);
     if (judged.SettledAfterAll) {
-        store.SaveFinalise(row.ID);
+        store.ChangeStatus(row.ID, marked, TTransactionStatus::Finalised);
         store.MarkRefundOwed(row.ID);
         LogInfo("[TAdviceRetry.Attempt] Transaction % was settled: refund the customer another way", row.ID);
         store.RecordAdviceAttempt(row.ID, "Settled: refund the customer another way");
@@ -516,7 +562,7 @@ bool TAdviceRetry::Attempt(const THeldRow& row, bool reverse) {
                 row.ID);
         return false;
     }
-    RecordAdvice(store, row, advice, judged);
+    RecordAdvice(store, row, marked, advice, judged);
     return judged.Confirmed;
 }
 

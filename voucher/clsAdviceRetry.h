@@ -64,7 +64,8 @@ enum class THeldKind {
     Abandoned,      // accepted codes of a sale that never reached an invoice: REVERSE
     InProgress,     // accepted codes of a sale that may still be rung up, or a request still out:
                     // nothing yet
-    RefundOwed      // settled codes of an overridden invoice: a person refunds the customer
+    RefundOwed,     // settled codes of an overridden invoice: a person refunds the customer
+    NotKept         // a code accepted but never counted, of a sale that is over: REVERSE
 };
 const char* HeldKindText(THeldKind kind);
 
@@ -104,6 +105,8 @@ struct THeldRow {
     std::string LastError;
     THeldKind Kind = THeldKind::None;
     bool BudgetSpent = false;
+    bool InFlight = false;   // a request still out: its whole sale is its till's
+    bool BasketTied = false; // its basket is tied to an invoice (one without a basket counts as tied)
 };
 
 // How long a request may be out before another till's retry takes it for unanswered.
@@ -114,6 +117,9 @@ inline constexpr std::chrono::minutes OnDemandIdleAtLeast{60};
 
 // Classifies one row of the store's held-funds list (IZumvoTransaction::GetHeldFunds).
 THeldRow ReadHeldRow(const TJSONValue& row, const TRetrySettings& settings, const TRetryRequest& request);
+
+// Judges every code of a sale with a request still out as in progress: its till is still on it.
+void KeepSalesInFlight(std::vector<THeldRow>& held);
 
 struct TRetryResult {
     int Attempted = 0;

@@ -21,12 +21,14 @@ bool IsLive(const TJSONValue& transaction) {
            *status == ToInt(TTransactionStatus::Finalised);
 }
 
-void SaveAcceptedRow(IZumvoTransaction& store, const TJSONValue& record) {
+bool SaveAcceptedRow(IZumvoTransaction& store, const TJSONValue& record) {
     const std::int32_t transactionID = record["TransactionID"].AsInteger();
     const std::int32_t tvTrxID = record["tvTrxID"].AsInteger(-1);
-    store.SavePayment(transactionID, tvTrxID, record["Amount"].AsFloat(0), record["Data"].ToJSON());
-    store.AddLog("INFO",
-                 "Saved Transaction: " + std::to_string(transactionID) + " -> " + std::to_string(tvTrxID));
+    const bool kept = store.KeepPayment(transactionID, tvTrxID, RoundedCentsOf(record["Amount"].AsFloat(0)),
+                                        record["Data"].ToJSON()) == TStatusWrite::Changed;
+    store.AddLog("INFO", (kept ? "Saved Transaction: " : "Transaction not kept: ") +
+                             std::to_string(transactionID) + " -> " + std::to_string(tvTrxID));
+    return kept;
 }
 
 void SaveBasketTotal(IZumvoTransaction& store, std::int32_t basketID, TCents total) {

@@ -24,8 +24,9 @@ bool HasStatus(const TJSONValue& transaction, TTransactionStatus status);
 bool IsLive(const TJSONValue& transaction);
 
 // Saves an accepted code's record (its TransactionID, tvTrxID, Amount and Data) on its row and
-// notes it in the store's log.
-void SaveAcceptedRow(IZumvoTransaction& store, const TJSONValue& record);
+// notes it in the store's log. False when the row was not kept: it was given back meanwhile (or
+// is being), or the database refused the write; such a code must not be counted.
+bool SaveAcceptedRow(IZumvoTransaction& store, const TJSONValue& record);
 
 // Saves the basket's voucher total and notes it in the store's log.
 void SaveBasketTotal(IZumvoTransaction& store, std::int32_t basketID, TCents total);

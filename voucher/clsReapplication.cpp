@@ -60,6 +60,11 @@ void TReapplication::Run(const TJSONDocument& data, std::string& answer, bool& r
 
     const std::string cashier = data["Cashier"].AsString("");
     GiveBack(cashier, codes);
+    if (codes.StillPaying > amount) {
+        Engine.FPendingGiveBack = codes.NotSent;
+        StopPaying(answer, result);
+        return;
+    }
     SaveAccepted(SendAgain(codes, amount, cashier, data["LineItems"]));
 
     const TJSONDocument reply = SaveReturn();
@@ -95,19 +100,44 @@ TReapplication::TAppliedCodes TReapplication::CollectLiveCodes() const {
 void TReapplication::GiveBack(const std::string& cashier, TAppliedCodes& codes) {
     if (Activity)
         Activity->ShowActivity("Cancelling existing voucher(s)", 0);
-    const std::set<std::int32_t> unconfirmed = Engine.GiveBackBasket(cashier).NotGivenBack;
+    const TGiveBackResult givenBack = Engine.GiveBackBasket(cashier);
+    const std::set<std::int32_t>& unconfirmed = givenBack.NotGivenBack;
     // A code whose earlier transaction could not be given back still holds the customer's
     // money: sending it again would take the money twice.
     const TJSONDocument& transactions = Engine.FTransactions;
     for (int i = 0; i < transactions._Count(); ++i) {
         const TJSONValue transaction = transactions[i];
         const std::string code = transaction["Zumvo"].AsString("");
-        if (unconfirmed.count(transaction["TransactionID"].AsInteger(-1)) > 0 && codes.ToSend.erase(code) > 0)
+        const std::int32_t id = transaction["TransactionID"].AsInteger(-1);
+        if (unconfirmed.count(id) > 0 && codes.ToSend.erase(code) > 0)
             LogInfo("[TVoucherZumvo.DoVoucher] Not re-applied, reversal not confirmed : %", code);
+        if (givenBack.NotSent.count(id) > 0)
+            codes.StillPaying += AmountCents(transaction["Data"]["PaymentAmount"]) +
+                                 AmountCents(transaction["Data"]["DiscountAmount"]);
     }
+    codes.NotSent = givenBack.NotSent;
     Engine.ReloadBasket();
     LogInfo("[TVoucherZumvo.DoVoucher] Zumvo Details : %", Engine.FLoadedBasket->ToJSON());
     LogInfo("[TVoucherZumvo.DoVoucher] Zumvos (%): %", codes.ToSend.size(), Joined(codes.ToSend));
+}
+
+void TReapplication::StopPaying(std::string& answer, bool& result) {
+    // A code that could not be given back (the database refused its mark) would pay the earlier,
+    // larger total: the host would take more than the invoice from the customer, and settling it
+    // would charge that. No code pays until it is given back (at the next payment, or before the
+    // sale is settled); the cashier takes the amount another way.
+    LogInfo("[TVoucherZumvo.DoVoucher] % code(s) could not be given back and pay more than the invoice",
+            Engine.FPendingGiveBack.size());
+    Engine.ReloadBasket();
+    answer = FailureAnswer();
+    Engine.FLastResult = answer;
+    result = false;
+    pallux::IntfPtr<pallux::IDisplayMessage> messages;
+    CreateService(messages);
+    Use(messages, "DisplayMessage")
+        .ShowMessage("The Zumvo code(s) could not be given back for the new total.\r\n"
+                     "They pay nothing for this invoice: take the amount another way",
+                     pallux::mtWarning, pallux::mbOK);
 }
 
 TJSONDocument TReapplication::SendAgain(const TAppliedCodes& codes, TCents amount, const std::string& cashier,

@@ -43,6 +43,8 @@ private:
         std::vector<std::string> InOrder;  // the codes in the order the cashier applied them
         std::vector<std::string> Repeated; // codes applied more than once: re-applied once
         TCents Discount = 0;               // the Zumvo discounts they gave
+        TCents StillPaying = 0;            // what the codes that could not be given back still cover
+        std::set<std::int32_t> NotSent;    // their rows
     };
 
     TVoucherZumvo& Engine;
@@ -57,7 +59,7 @@ private:
     bool InvoiceChanged(const TJSONDocument& data) const;
     TAppliedCodes CollectLiveCodes() const;
     // Gives the basket back; codes whose reversal was not confirmed still hold the customer's
-    // money and leave ToSend.
+    // money and leave ToSend; those not even sent still pay (StillPaying).
     void GiveBack(const std::string& cashier, TAppliedCodes& codes);
     // The records of the codes sent again, from amount down.
     TJSONDocument SendAgain(const TAppliedCodes& codes, TCents amount, const std::string& cashier,
@@ -66,6 +68,8 @@ private:
     // The voucher-return document of the reloaded basket, its total saved on the basket.
     TJSONDocument SaveReturn();
     void TellCashier(const std::vector<std::string>& repeated, bool applied, TCents voucherAmount);
+    // Codes that still pay more than the new total: they pay nothing until they are given back.
+    void StopPaying(std::string& answer, bool& result);
 };
 
 } // namespace zumvo

@@ -71,6 +71,7 @@ void TVoucherZumvo::Clear() {
     FInPayment = false;
     FPaymentSucceeded = false;
     FLastResult.clear();
+    FPendingGiveBack.clear();
     LogInfo("[TVoucherZumvo.Clear] Basket ID      : %", FBasketID);
     LogInfo("[TVoucherZumvo.Clear] Current Basket : %", FCurrentBasket->GetBasketID());
     LogInfo("[TVoucherZumvo.Clear] Transactions   : %", FTransactions.ToJSON());
@@ -99,6 +100,7 @@ std::int32_t PALLUX_CALL TVoucherZumvo::GetVoucherInfo(std::int32_t, std::string
 
 void TVoucherZumvo::Event_BeforePayment(const std::string&, const std::string&, std::int64_t) {
     LogInfo("[TVoucherZumvo.Event_BeforePayment] Starting Payment");
+    Guarded("TVoucherZumvo.Event_BeforePayment", [&] { RetryPendingGiveBack("-"); });
     FInPayment = true;
     FPaymentSucceeded = false;
 }
@@ -238,7 +240,7 @@ int TVoucherZumvo::CountLiveTransactions() const {
 }
 
 void TVoucherZumvo::FirstApplication(TJSONDocument& data, std::string& answer, bool& result) {
-    const std::optional<TCents> total = RunPaymentScreen(data);
+    std::optional<TCents> total = RunPaymentScreen(data);
     if (!total) {
         answer = FailureAnswer();
         result = false;
@@ -246,6 +248,7 @@ void TVoucherZumvo::FirstApplication(TJSONDocument& data, std::string& answer, b
     }
     TJSONDocument reply;
     const TVoucherParts parts = SaveScreenRows(reply.AddArray("VoucherCodes"));
+    *total -= parts.NotKept;
     const TVoucherKind kind = VoucherKindOf(parts.Payment, parts.Discount);
     if (kind == TVoucherKind::Invalid) {
         // Codes that add up to a negative part cannot be tendered: kept, they would be settled at
@@ -297,13 +300,32 @@ std::optional<TCents> TVoucherZumvo::RunPaymentScreen(const TJSONDocument& data)
 TVoucherZumvo::TVoucherParts TVoucherZumvo::SaveScreenRows(TJSONValue codes) {
     auto& store = Use(FStore, "ZumvoTransaction");
     TVoucherParts parts;
+    TJSONDocument kept = TJSONDocument::NewArray();
+    std::string notKept;
     for (int i = 0; i < FTransactions._Count(); ++i) {
         const TJSONValue record = FTransactions[i];
+        LogInfo("[TVoucherZumvo.DoVoucher] Data : %", record["Data"].ToJSON());
+        if (!SaveAcceptedRow(store, record)) {
+            // Given back meanwhile (or not recordable): the code pays nothing. One that is still
+            // held at the provider is listed with the held funds and given back from there.
+            parts.NotKept += AmountCents(record["PaymentAmount"]) + AmountCents(record["DiscountAmount"]);
+            notKept += (notKept.empty() ? "" : ", ") + record["Zumvo"].AsString("");
+            continue;
+        }
         parts.Payment += AmountCents(record["PaymentAmount"]);
         parts.Discount += AmountCents(record["DiscountAmount"]);
-        LogInfo("[TVoucherZumvo.DoVoucher] Data : %", record["Data"].ToJSON());
-        SaveAcceptedRow(store, record);
         codes.Append(record["Zumvo"].AsString(""));
+        kept.Append(record);
+    }
+    FTransactions = std::move(kept);
+    if (!notKept.empty()) {
+        pallux::IntfPtr<pallux::IDisplayMessage> messages;
+        CreateService(messages);
+        Use(messages, "DisplayMessage")
+            .ShowMessage("The Zumvo code(s) " + notKept +
+                             " could not be kept for this sale and pay nothing.\r\n"
+                             "Take the amount another way",
+                         pallux::mtWarning, pallux::mbOK);
     }
     return parts;
 }
@@ -400,17 +422,14 @@ TGiveBackResult TVoucherZumvo::CancelVoucherTransactions(std::int32_t basketNo,
             const std::int32_t providerStore = ProviderStoreOf(transaction);
             LogInfo("[TVoucherZumvo.CancelVoucherTransactions] Cancelling : %",
                     ProviderReference(Use(FInfo, "ZumvoInfo").GetStoreID(), number));
-            // An accepted code (a stored row, or the screen's record of one) is marked "failed to
-            // cancel" before its REVERSE goes out, as a FINALISE is marked: one the database will
-            // not mark is not given back now. It stays accepted, and the sale goes on counting
-            // it, as the provider does; a code reversed but still marked accepted would be
-            // counted as paying with money given back.
-            const auto status = StatusOf(transaction);
-            const TAdviceOutcome outcome = !status || *status == ToInt(TTransactionStatus::Redeemed)
-                                               ? redemption.GiveBackAccepted(number, tvTrxID, providerStore)
-                                               : redemption.GiveBack(number, tvTrxID, providerStore);
+            // A code that may still pay is marked "failed to cancel" before its REVERSE goes out,
+            // as a FINALISE is marked: one the database will not mark is not given back now. It
+            // stays accepted, and the sale goes on counting it, as the provider does; a code
+            // reversed but still marked accepted would be counted as paying with money given back.
+            const TAdviceOutcome outcome = redemption.GiveBack(number, tvTrxID, providerStore);
             if (outcome == TAdviceOutcome::NotSent) {
                 result.NotGivenBack.insert(number);
+                result.NotSent.insert(number);
                 continue;
             }
             if (outcome == TAdviceOutcome::Confirmed) {
@@ -586,10 +605,39 @@ void TVoucherZumvo::RetryAdvicesAfterSale() {
     });
 }
 
+bool TVoucherZumvo::RetryPendingGiveBack(const std::string& cashier) {
+    if (FPendingGiveBack.empty())
+        return true;
+    TJSONDocument pending = TJSONDocument::NewArray();
+    for (int i = 0; i < FTransactions._Count(); ++i)
+        if (FPendingGiveBack.count(FTransactions[i]["TransactionID"].AsInteger(-1)) > 0)
+            pending.Append(FTransactions[i]);
+    const TGiveBackResult result =
+        CancelVoucherTransactions(FBasketID, pending.Root(), cashier, TillOf(FLoadedBasket));
+    FPendingGiveBack = result.NotSent;
+    ReloadBasket();
+    return FPendingGiveBack.empty();
+}
+
 void TVoucherZumvo::FinaliseBasket(const std::string& invoiceData,
                                    pallux::IntfPtr<pallux::IActivityMessage>& activity) {
     const TJSONDocument data = TJSONDocument::Parse(invoiceData);
     auto& store = Use(FStore, "ZumvoTransaction");
+    if (!RetryPendingGiveBack(data["Cashier"].AsString(""))) {
+        // A code that could not be given back pays nothing for this invoice: settled with it, it
+        // would take more than the invoice. The sale stays untied, so that the advice retry gives
+        // every code still held back.
+        LogInfo(
+            "[TVoucherZumvo.TransactionFinalise] Basket % not finalised: % code(s) still to be given back",
+            FBasketID, FPendingGiveBack.size());
+        pallux::IntfPtr<pallux::IDisplayMessage> messages;
+        CreateService(messages);
+        Use(messages, "DisplayMessage")
+            .ShowMessage("A Zumvo code of this sale could not be given back yet.\r\n"
+                         "It is listed with the held funds and given back from there",
+                         pallux::mtWarning, pallux::mbOK);
+        return;
+    }
     const TJSONValue invoiceNum = data["InvoiceNum"];
     LogInfo("[TVoucherZumvo.TransactionFinalise] Basket : % | Invoice: %", FBasketID, invoiceNum.ToJSON());
     // A paid sale's codes are all marked "failed to finalise" before its basket is tied to the
@@ -597,10 +645,7 @@ void TVoucherZumvo::FinaliseBasket(const std::string& invoiceData,
     // point leaves either rows listed to be settled, or a basket without invoice whose stored sale
     // the advice retry finds again (by the number RecordSaleInvoice wrote): never a redeemed code
     // in an invoiced basket, which would pass for a driver's sale awaiting its cash-up.
-    const auto tieToInvoice = [&] {
-        store.SetBasketInvoice(FBasketID, invoiceNum.AsInteger());
-        store.SetInvoicForBaskt(FBasketID, invoiceNum.AsInteger());
-    };
+    const auto tieToInvoice = [&] { return store.TieBasketToInvoice(FBasketID, invoiceNum.AsInteger()); };
     if (!FPaymentSucceeded) {
         tieToInvoice();
     } else {

@@ -30,6 +30,7 @@ namespace zumvo {
 struct TGiveBackResult {
     std::set<std::int32_t> NotGivenBack; // rows whose reversal was not confirmed (settled ones too)
     std::set<std::int32_t> Settled;      // of those, rows found settled: a refund is owed
+    std::set<std::int32_t> NotSent;      // of those, rows that could not be marked: still accepted
 };
 
 class TVoucherZumvo : public pallux::TInterfacedObject<pallux::IVoucher> {
@@ -105,6 +106,9 @@ private:
     bool FPaymentSucceeded = false;
     // The basket and host invoice number last recorded as the sale's (RecordSaleInvoice).
     std::pair<std::int32_t, std::int32_t> FSaleInvoice{-1, -1};
+    // Codes to give back that could not be given back yet (their mark was refused): until they
+    // are, they pay nothing for this sale and are never settled with it.
+    std::set<std::int32_t> FPendingGiveBack;
     pallux::TEventSubscriberToken FEvents;
 
     // The re-application works on the current basket: it gives it back, reloads it and sends its
@@ -115,6 +119,7 @@ private:
     struct TVoucherParts {
         TCents Payment = 0;
         TCents Discount = 0;
+        TCents NotKept = 0; // what the codes that could not be kept would have covered
     };
 
     void Clear();
@@ -131,6 +136,8 @@ private:
     // codes appended to codes.
     std::optional<TCents> RunPaymentScreen(const TJSONDocument& data);
     TVoucherParts SaveScreenRows(TJSONValue codes);
+    // Tries again to give back the pending codes; true when none is left pending.
+    bool RetryPendingGiveBack(const std::string& cashier);
     // GetDiscountCode's code as a value.
     std::string DiscountCode();
     // FLoadedBasket and FTransactions read again from the store for the current basket.

@@ -5,6 +5,7 @@
 // at pages in headless Chromium.
 #pragma once
 
+#include "StatusFixture.h"
 #include "BrandSim.h"
 #include "ChildProcess.h"
 #include "HostFiles.h"
@@ -100,7 +101,7 @@ protected:
             store->SavePayment(trx, ++tv, code.Amount, R"({"Zumvo": "PAY-100"})");
             total += code.Amount;
             if (code.Status != TTransactionStatus::Redeemed)
-                store->SetStatus(trx, code.Status);
+                test::PutStatus(trx, code.Status);
         }
         store->SaveBasketPayment(basket, total);
         if (invoice != 0) {

@@ -1,6 +1,7 @@
 // The Zumvo tender and the receipt block on a real database (SQLite through the reference host's
 // script service). The driver cash-up talks to the voucher service simulator program over HTTP,
 // and its ledger is compared with the store afterwards.
+#include "StatusFixture.h"
 #include "ChildProcess.h"
 #include "PersistenceTestHost.h"
 #include "SimpleXMLtoJSON.h"
@@ -226,10 +227,10 @@ TEST_F(CashierTest, DriverCashupFinalisesOnlyRedeemedCodesAndASecondCashupSendsN
     const std::int32_t tvRedeemed = Redeem(basket, trx["redeemed"], 1000);
     const std::int32_t tvFinalised = Redeem(basket, trx["finalised"], 500);
     Advise("FINALISE", basket, trx["finalised"], tvFinalised);
-    store->SaveFinalise(trx["finalised"]);
+    test::PutStatus(trx["finalised"], TTransactionStatus::Finalised);
     const std::int32_t tvCancelled = Redeem(basket, trx["cancelled"], 250);
     Advise("REVERSE", basket, trx["cancelled"], tvCancelled);
-    store->SetStatus(trx["cancelled"], TTransactionStatus::Cancelled);
+    test::PutStatus(trx["cancelled"], TTransactionStatus::Cancelled);
     const int advicesBefore = SimGet("/ledger/advices")._Count();
 
     pallux::IntfPtr<ICurrentBasket> hub;

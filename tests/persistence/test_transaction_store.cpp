@@ -1,5 +1,6 @@
 #include "LogCapture.h"
 #include "PersistenceTestHost.h"
+#include "StatusFixture.h"
 #include "clsAdviceRetry.h"
 #include "clsDBAccess.h"
 #include "clsHeldFundsRule.h"
@@ -111,7 +112,7 @@ TEST_F(TransactionStoreTest, SavedPaymentKeepsTheAnswerIntact) {
     EXPECT_TRUE(store->SaveProviderAnswer(waiting, 555, answer, 401));
     EXPECT_EQ(Transaction(waiting)["tvTrxID"].AsInteger(), 555);
     const std::int32_t givenBack = store->AddTransactionToBasket(basket);
-    store->SetStatus(givenBack, TTransactionStatus::Cancelled);
+    test::PutStatus(givenBack, TTransactionStatus::Cancelled);
     EXPECT_FALSE(store->SaveProviderAnswer(givenBack, 556, answer, 401));
     EXPECT_TRUE(Transaction(givenBack)["tvTrxID"].IsNull());
 
@@ -122,54 +123,100 @@ TEST_F(TransactionStoreTest, SavedPaymentKeepsTheAnswerIntact) {
     EXPECT_FALSE(test::LogContains(log, "Error : "));
 }
 
-TEST_F(TransactionStoreTest, FinaliseForBasketTouchesRedeemedRowsOnlyAndBasketUpdatesEveryRow) {
+TEST_F(TransactionStoreTest, BasketWritesChangeOnlyTheRowsWhoseChangeIsAllowed) {
+    using enum TTransactionStatus;
     const std::int32_t basket = store->AddBasket(3);
     const std::int32_t otherBasket = store->AddBasket(3);
     std::vector<std::int32_t> ids;
-    for (std::int32_t status : {0, 1, -1, -2, -3, 1}) {
+    for (const TTransactionStatus status :
+         {Started, Redeemed, Cancelled, FinaliseFailed, CancelFailed, Redeemed}) {
         const std::int32_t id = store->AddTransactionToBasket(basket);
-        store->SetStatus(id, static_cast<TTransactionStatus>(status));
+        test::PutStatus(id, status);
         ids.push_back(id);
     }
     const std::int32_t foreign = store->AddTransactionToBasket(otherBasket);
-    store->SetStatus(foreign, TTransactionStatus::Redeemed);
+    test::PutStatus(foreign, Redeemed);
 
     store->SaveFinaliseForBasket(basket);
-
-    const std::vector<std::int32_t> expected{0, 2, -1, -2, -3, 2};
+    const std::vector<TTransactionStatus> finalised{Started,        Finalised,    Cancelled,
+                                                    FinaliseFailed, CancelFailed, Finalised};
     for (std::size_t i = 0; i < ids.size(); ++i) {
         const auto row = Transaction(ids[i]);
-        EXPECT_EQ(row["Status"].AsInteger(), expected[i]) << "row " << i;
-        EXPECT_EQ(row["Timestamp_Finalised"].IsNull(), expected[i] != 2) << "row " << i;
+        EXPECT_EQ(ToTransactionStatus(row["Status"].AsInteger()), finalised[i]) << "row " << i;
+        EXPECT_EQ(row["Timestamp_Finalised"].IsNull(), finalised[i] != Finalised) << "row " << i;
     }
-    EXPECT_EQ(Transaction(foreign)["Status"].AsInteger(), 1) << "another basket's row";
+    EXPECT_EQ(ToTransactionStatus(Transaction(foreign)["Status"].AsInteger()), Redeemed) << "another basket";
 
-    // SaveFinalise settles one row whatever its status.
-    store->SaveFinalise(ids[2]);
-    EXPECT_EQ(Transaction(ids[2])["Status"].AsInteger(), 2);
-    EXPECT_FALSE(Transaction(ids[2])["Timestamp_Finalised"].IsNull());
+    // One row: finalised only from where a FINALISE can be confirmed; a cancelled row stays so.
+    EXPECT_FALSE(store->SaveFinalise(ids[2]));
+    EXPECT_EQ(ToTransactionStatus(Transaction(ids[2])["Status"].AsInteger()), Cancelled);
+    EXPECT_TRUE(store->SaveFinalise(ids[3]));
+    EXPECT_FALSE(Transaction(ids[3])["Timestamp_Finalised"].IsNull());
 
-    // Cancelling a basket keeps the rows whose reversal failed (-3), the finalised ones and the
-    // rows named as not given back (their -3 may not have been written), in this basket only.
-    store->SetStatus(foreign, TTransactionStatus::CancelFailed);
-    store->SetStatusForBasketExcept(basket, TTransactionStatus::Cancelled, TTransactionStatus::CancelFailed,
-                                    {ids[0]});
-    const std::vector<std::int32_t> cancelled{0, 2, 2, -1, -3, 2};
-    for (std::size_t i = 0; i < ids.size(); ++i)
-        EXPECT_EQ(Transaction(ids[i])["Status"].AsInteger(), cancelled[i]) << "row " << i;
-    EXPECT_EQ(Transaction(foreign)["Status"].AsInteger(), -3) << "another basket's row";
-    store->SetStatus(foreign, TTransactionStatus::Redeemed);
+    // Cancelling a basket closes only the rows that hold nothing: started, without a provider
+    // number, and not named as not given back; every other row keeps its status.
+    const std::int32_t empty = store->AddTransactionToBasket(basket);
+    const std::int32_t accepted = store->AddTransactionToBasket(basket);
+    ASSERT_TRUE(store->SaveProviderAnswer(accepted, 4242, R"({"Zumvo":"PAY-1"})", 401));
+    test::PutStatus(foreign, Started);
+    store->SetStatusForBasketExcept(basket, Cancelled, CancelFailed, {ids[0]});
+    EXPECT_EQ(ToTransactionStatus(Transaction(empty)["Status"].AsInteger()), Cancelled);
+    EXPECT_EQ(ToTransactionStatus(Transaction(accepted)["Status"].AsInteger()), Started)
+        << "a code accepted but not given back may hold money";
+    EXPECT_EQ(ToTransactionStatus(Transaction(ids[0])["Status"].AsInteger()), Started) << "named: kept";
+    EXPECT_EQ(ToTransactionStatus(Transaction(ids[4])["Status"].AsInteger()), CancelFailed);
+    EXPECT_EQ(ToTransactionStatus(Transaction(foreign)["Status"].AsInteger()), Started) << "another basket";
 
-    // Basket-wide status and invoice reach every row of the basket, whatever its status, and no other.
-    store->SetStatusForBasket(basket, TTransactionStatus::Cancelled);
+    // The basket-wide write reaches the rows that may change to the status; the invoice every row.
+    test::PutStatus(ids[1], Cancelled);
+    store->SetStatusForBasket(basket, Redeemed);
     store->SetInvoicForBaskt(basket, 4711);
-    for (std::int32_t id : ids) {
-        EXPECT_EQ(Transaction(id)["Status"].AsInteger(), -1);
-        EXPECT_EQ(Transaction(id)["InvoiceNum"].AsInteger(), 4711);
+    const std::vector<TTransactionStatus> redeemed{Redeemed,  Cancelled,    Cancelled,
+                                                   Finalised, CancelFailed, Finalised};
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        EXPECT_EQ(ToTransactionStatus(Transaction(ids[i])["Status"].AsInteger()), redeemed[i]) << "row " << i;
+        EXPECT_EQ(Transaction(ids[i])["InvoiceNum"].AsInteger(), 4711);
     }
-    EXPECT_EQ(Transaction(foreign)["Status"].AsInteger(), 1);
-    EXPECT_TRUE(Transaction(foreign)["InvoiceNum"].IsNull());
-    EXPECT_TRUE(Basket(basket)["InvoiceNum"].IsNull()) << "the basket row is SetBasketInvoice's";
+    EXPECT_EQ(ToTransactionStatus(Transaction(foreign)["Status"].AsInteger()), Started);
+}
+
+// Every change of status, allowed or not, tried on a row in the status it names and again once
+// the row has moved on: only the table's changes are made, only from the status named, and the
+// caller is told which of the two refused it.
+TEST_F(TransactionStoreTest, StatusChangesFollowTheTransitionTableOnly) {
+    using enum TTransactionStatus;
+    const std::vector<TTransactionStatus> all{Started,   Redeemed,       Finalised,
+                                              Cancelled, FinaliseFailed, CancelFailed};
+    std::size_t allowed = 0;
+    for (const TTransactionStatus from : all)
+        for (const TTransactionStatus to : all) {
+            if (from == to)
+                continue;
+            const std::int32_t row = store->AddTransaction();
+            test::PutStatus(row, from);
+            const TStatusWrite write = store->ChangeStatus(row, from, to);
+            const auto now = ToTransactionStatus(Transaction(row)["Status"].AsInteger());
+            const std::string change = std::to_string(ToInt(from)) + " -> " + std::to_string(ToInt(to));
+            if (IsAllowedChange(from, to)) {
+                ++allowed;
+                EXPECT_EQ(write, TStatusWrite::Changed) << change;
+                EXPECT_EQ(now, to) << change;
+                EXPECT_EQ(store->ChangeStatus(row, from, to), TStatusWrite::NotInStatus)
+                    << change << " again";
+            } else {
+                EXPECT_EQ(write, TStatusWrite::NotAllowed) << change;
+                EXPECT_EQ(now, from) << change << " must be refused";
+                EXPECT_FALSE(store->SetStatus(row, to)) << change << " through the plain status write";
+                EXPECT_EQ(ToTransactionStatus(Transaction(row)["Status"].AsInteger()), from) << change;
+            }
+        }
+    EXPECT_EQ(allowed, StatusChanges().size()) << "each change of the table is tried once";
+    // A code given back meanwhile is not kept as paid.
+    const std::int32_t takenBack = store->AddTransaction();
+    test::PutStatus(takenBack, CancelFailed);
+    EXPECT_EQ(store->KeepPayment(takenBack, 77, 1001, R"({"Zumvo":"PAY-1"})"), TStatusWrite::NotInStatus);
+    EXPECT_EQ(ToTransactionStatus(Transaction(takenBack)["Status"].AsInteger()), CancelFailed);
+    EXPECT_TRUE(Transaction(takenBack)["tvTrxID"].IsNull());
 }
 
 TEST_F(TransactionStoreTest, AddLogStoresTheTextsOrAnswersFalse) {
@@ -242,7 +289,7 @@ TEST_F(TransactionStoreTest, RowsOfTheHostsWithdrawnInvoicesAreMarkedOrReopened)
                      std::to_string(invoice) + ", 2, 10.0, " + std::to_string(r.InvoiceStatus) + " )");
         }
         const std::int32_t trx = store->AddTransactionToBasket(basket);
-        store->SetStatus(trx, r.Status);
+        test::PutStatus(trx, r.Status);
         if (r.Marked)
             store->MarkRefundOwed(trx);
     }
@@ -361,9 +408,11 @@ TEST_F(TransactionStoreTest, FailuresAreLoggedAndAnsweredWithTheFailureResults) 
     EXPECT_EQ(store->GetBasket(1), 0);
     EXPECT_EQ(store->GetTransaction(1), 0);
     EXPECT_FALSE(store->AddLog("INFO", "x"));
-    store->SetStatus(1, TTransactionStatus::Finalised);
+    EXPECT_EQ(store->ChangeStatus(1, TTransactionStatus::Redeemed, TTransactionStatus::FinaliseFailed),
+              TStatusWrite::Failed);
+    EXPECT_FALSE(store->SetStatus(1, TTransactionStatus::Finalised));
     EXPECT_FALSE(LinesOf("[TZumvoTransaction.AddTransaction] Error : ").empty());
-    EXPECT_FALSE(LinesOf("[TZumvoTransaction.SetStatus] Error : The database refused the statement").empty())
+    EXPECT_FALSE(LinesOf("[TZumvoTransaction.ChangeStatus] Error : ").empty())
         << "a refused update is not lost silently";
 
     std::string details = "unchanged";
@@ -395,8 +444,12 @@ TEST(DBAccessTest, IdentifierTextIsAWholeNumberOrMinusOne) {
 // rung up; one whose latest code is two hours old is abandoned (after 60 minutes).
 TEST_F(TransactionStoreTest, HeldFundsMeasureAnOpenSaleFromItsLatestCode) {
     const auto back = [&](const char* table, std::int32_t id, int minutes) {
-        host.Run(std::string("UPDATE [") + table + "] SET [Timestamp_Created] = DATEADD( MINUTE, -" +
-                 std::to_string(minutes) + ", [Timestamp_Created] ) WHERE [ID] = " + std::to_string(id));
+        const std::string ago = "DATEADD( MINUTE, -" + std::to_string(minutes) + ", ";
+        host.Run(std::string("UPDATE [") + table + "] SET [Timestamp_Created] = " + ago +
+                 "[Timestamp_Created] ) WHERE [ID] = " + std::to_string(id));
+        if (std::string(table) == "ZumvoPaymentTransactions") // a code's payment is as old as the code
+            host.Run("UPDATE [ZumvoPaymentTransactions] SET [Timestamp_Payment] = " + ago +
+                     "[Timestamp_Payment] ) WHERE [ID] = " + std::to_string(id));
     };
     struct TSale {
         std::int32_t Basket = 0;
@@ -414,7 +467,7 @@ TEST_F(TransactionStoreTest, HeldFundsMeasureAnOpenSaleFromItsLatestCode) {
             if (status == TTransactionStatus::Redeemed)
                 store->SavePayment(trx, 1000 + trx, 10.01, R"({"Zumvo":"PAY-100"})");
             else if (status != TTransactionStatus::Started)
-                store->SetStatus(trx, status);
+                test::PutStatus(trx, status);
             back("ZumvoPaymentTransactions", trx, age);
             if (age < youngest) {
                 youngest = age;
@@ -464,7 +517,8 @@ TEST_F(TransactionStoreTest, HeldFundsMeasureAnOpenSaleFromItsLatestCode) {
 
 // The held-funds rule is written once and read two ways: as the store's SQL condition and as the
 // judgement of each row. Every status with every combination of the facts the rule asks about
-// (an outcome-unknown note, a basket with or without an invoice, a refund owed): the store lists
+// (an outcome-unknown note, a basket with or without an invoice, a refund owed, the provider's
+// number): the store lists
 // exactly the rows the judgement gives a reason, and the retry's reading of each listed row agrees.
 TEST_F(TransactionStoreTest, HeldFundsListExactlyTheRowsTheRuleGivesAReason) {
     enum class TBasket { None, Open, Invoiced };
@@ -475,25 +529,31 @@ TEST_F(TransactionStoreTest, HeldFundsListExactlyTheRowsTheRuleGivesAReason) {
                               TTransactionStatus::FinaliseFailed, TTransactionStatus::CancelFailed})
         for (const bool note : {false, true})
             for (const auto basket : {TBasket::None, TBasket::Open, TBasket::Invoiced})
-                for (const bool refundOwed : {false, true}) {
-                    std::int32_t trx = 0;
-                    if (basket == TBasket::None) {
-                        trx = store->AddTransaction();
-                    } else {
-                        const std::int32_t id = store->AddBasket(2);
-                        if (basket == TBasket::Invoiced)
-                            store->SetBasketInvoice(id, ++invoice);
-                        trx = store->AddTransactionToBasket(id);
+                for (const bool refundOwed : {false, true})
+                    for (const bool number : {false, true}) {
+                        std::int32_t trx = 0;
+                        if (basket == TBasket::None) {
+                            trx = store->AddTransaction();
+                        } else {
+                            const std::int32_t id = store->AddBasket(2);
+                            if (basket == TBasket::Invoiced)
+                                store->SetBasketInvoice(id, ++invoice);
+                            trx = store->AddTransactionToBasket(id);
+                        }
+                        test::PutStatus(trx, status);
+                        if (note)
+                            store->SaveOutcomeUnknown(
+                                trx, OutcomeUnknownNote("no answer", "77-1", "77-2", "PAY-1", 500, 17));
+                        if (refundOwed)
+                            store->MarkRefundOwed(trx);
+                        if (number)
+                            NewDBScript()->Execute(
+                                "UPDATE [ZumvoPaymentTransactions] SET [tvTrxID] = 9100 WHERE [ID] = " +
+                                std::to_string(trx));
+                        expected[trx] =
+                            HeldReason(status, {note, basket == TBasket::Open, refundOwed, number});
                     }
-                    store->SetStatus(trx, status);
-                    if (note)
-                        store->SaveOutcomeUnknown(
-                            trx, OutcomeUnknownNote("no answer", "77-1", "77-2", "PAY-1", 500, 17));
-                    if (refundOwed)
-                        store->MarkRefundOwed(trx);
-                    expected[trx] = HeldReason(status, {note, basket == TBasket::Open, refundOwed});
-                }
-    ASSERT_EQ(expected.size(), 72u);
+    ASSERT_EQ(expected.size(), 144u);
 
     std::string text;
     store->GetHeldFunds(text);
@@ -514,5 +574,5 @@ TEST_F(TransactionStoreTest, HeldFundsListExactlyTheRowsTheRuleGivesAReason) {
     std::set<THeldReason> reasons;
     for (const auto& [id, reason] : expected)
         reasons.insert(reason);
-    EXPECT_EQ(reasons.size(), 5u);
+    EXPECT_EQ(reasons.size(), 6u);
 }

@@ -1,6 +1,7 @@
 // One code at the provider: every kind of answer, the row it leaves and what is sent after it. A
 // real SQLite database and the module's store and provider logic; the provider is a scripted
 // client that answers in turn what each test lines up.
+#include "StatusFixture.h"
 #include "LogCapture.h"
 #include "PersistenceTestHost.h"
 #include "SqliteFile.h"
@@ -304,7 +305,7 @@ TEST_F(CodeRedemptionTest, ARefusedRowCarriesTheNextTry) {
 // An accepted code whose row cannot be written is given back at once.
 TEST_F(CodeRedemptionTest, ACodeThatCannotBeRecordedIsGivenBack) {
     const std::int32_t row = store->AddTransactionToBasket(basket);
-    store->SetStatus(row, TTransactionStatus::Cancelled); // given back meanwhile: no longer waiting
+    test::PutStatus(row, TTransactionStatus::Cancelled); // given back meanwhile: no longer waiting
     provider->Answers = {Accepted(1250, 1250), Advised()};
     const TRedemption r = Redemption().Redeem("PAY-100", 1250, row);
     EXPECT_EQ(r.Outcome, TRedemptionOutcome::GivenBack);

@@ -19,6 +19,19 @@ TEST(InvoiceTest, MoneyIsRoundedToCentsAndPrintedWithTwoDecimals) {
     }
 }
 
+// A line's total is its price times its quantity rounded to the nearest cent, halves away from
+// zero: a truncated product would charge a cent less at every half.
+TEST(InvoiceTest, AFractionalQuantityIsRoundedToTheNearestCent) {
+    const struct {
+        TMoney Price;
+        double Quantity;
+        TMoney Total;
+    } cases[] = {{199, 0.5, 100}, {333, 1.5, 500}, {1001, 0.25, 250}, {105, 0.1, 11}, {999, 3, 2997}};
+    for (const auto& c : cases)
+        EXPECT_EQ((TInvoiceLine{"X", "x", c.Price, c.Quantity}.Total()), c.Total)
+            << c.Price << " x " << c.Quantity;
+}
+
 TEST(InvoiceTest, LinesMergeByCodeAndPriceAndBadLinesAreRefused) {
     TInvoice inv(5, "Anna");
     inv.AddLine({"BREAD", "Bread", 250, 2});

@@ -204,7 +204,9 @@ TEST_F(AdviceRetryTest, AbandonedSalesAndLostAnswersAreGivenBack) {
     EXPECT_EQ(first.Confirmed, 0);
     EXPECT_EQ(StatusOf(lost), 0);
     EXPECT_EQ(Ledger()[Ledger()._Count() - 1]["state"].AsString(), "released");
-    EXPECT_EQ(endOfDay.HeldFunds(At(TRetryTrigger::AfterSale)).back().Kind, THeldKind::OutcomeUnknown);
+    const auto stillHeld = endOfDay.HeldFunds(At(TRetryTrigger::AfterSale));
+    ASSERT_FALSE(stillHeld.empty());
+    EXPECT_EQ(stillHeld.back().Kind, THeldKind::OutcomeUnknown);
     EXPECT_EQ(endOfDay.Run(At(TRetryTrigger::OnDemand)).Attempted, 0)
         << "not asked again before a late request had the time to arrive, not even on demand";
     EXPECT_EQ(
@@ -229,8 +231,10 @@ TEST_F(AdviceRetryTest, OnDemandRetryGivesBackOtherTillsIdleSalesOnly) {
         host.Run("UPDATE [ZumvoPaymentBasket] SET [TillID] = " + std::to_string(till) +
                  ", [Timestamp_Created] = DATEADD( MINUTE, -" + std::to_string(openedAgo) +
                  ", [Timestamp_Created] ) WHERE [ID] = " + basket);
-        host.Run("UPDATE [ZumvoPaymentTransactions] SET [Timestamp_Created] = DATEADD( MINUTE, -" +
-                 std::to_string(codeAgo) + ", [Timestamp_Created] ) WHERE [BasketID] = " + basket);
+        const std::string ago = "DATEADD( MINUTE, -" + std::to_string(codeAgo) + ", ";
+        host.Run("UPDATE [ZumvoPaymentTransactions] SET [Timestamp_Created] = " + ago +
+                 "[Timestamp_Created] ), [Timestamp_Payment] = " + ago +
+                 "[Timestamp_Payment] ) WHERE [BasketID] = " + basket);
         return Rows()._Count();
     };
     const std::int32_t idle = sale(4, 130, 120);

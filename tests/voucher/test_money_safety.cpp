@@ -1,9 +1,11 @@
 // Money under faults the happy path never meets: a till stopped while its advices are out, a
 // database that refuses a write, a provider whose answer is lost after it acted, the settings
 // changed mid-sale. Each test ends with the ledger check (fixture TearDown).
+#include "StatusFixture.h"
 #include "VoucherEngineFixture.h"
 #include "clsAdviceRetry.h"
 #include "clsMoney.h"
+#include "clsOutcomeUnknown.h"
 
 #include <gmock/gmock.h>
 #include <sqlite3.h>
@@ -89,7 +91,7 @@ TEST_F(VoucherEngineTest, AStoppedTillLeavesItsCompletedSaleToBeSettled) {
 }
 
 // A row is finalised only on its own confirmed answer: when the database refuses the mark that
-// goes before the advice, nothing is sent and nothing claims the money settled.
+// goes before one advice, no advice of the sale is sent and nothing claims the money settled.
 TEST_F(VoucherEngineTest, AFinaliseThatCannotBeMarkedIsNotSent) {
     auto engine = NewEngine();
     ApplyCodes(*engine, {"DISC-5", "PAY-100"}, 20.05);
@@ -101,12 +103,13 @@ TEST_F(VoucherEngineTest, AFinaliseThatCannotBeMarkedIsNotSent) {
     const int before = Advices()._Count();
     std::string answer;
     EXPECT_TRUE(engine->TransactionFinalise(Invoice(20.05), answer));
-    EXPECT_EQ(Advices()._Count() - before, 1) << "only for the row that could be marked";
-    EXPECT_THAT(Statuses(), ElementsAre(1, 2));
+    EXPECT_EQ(Advices()._Count(), before) << "a sale is settled whole, once marked and tied";
+    EXPECT_THAT(Statuses(), ElementsAre(1, 1));
     EXPECT_EQ(Ledger()[0]["state"].AsString(), "held");
-    EXPECT_EQ(Ledger()[1]["state"].AsString(), "settled");
-    // A redeemed code in an invoiced basket would pass for a driver's sale awaiting its cash-up:
-    // the basket stays without invoice, and the retry of the next day finds the stored sale.
+    EXPECT_EQ(Ledger()[1]["state"].AsString(), "held");
+    // A redeemed code in an invoiced basket would pass for a driver's sale awaiting its cash-up,
+    // and a settled code in a basket without invoice could not be found by an override: the
+    // basket stays without invoice, and the retry of the next day finds the stored sale.
     TOtherConnection other(host.DatabaseFile());
     const std::string basket = std::to_string(engine->BasketID());
     EXPECT_EQ(other.Value("SELECT InvoiceNum FROM ZumvoPaymentBasket WHERE ID = " + basket), "");
@@ -156,9 +159,9 @@ TEST_F(VoucherEngineTest, AReversalThatCannotBeMarkedIsNotSent) {
 TEST_F(VoucherEngineTest, OnlyRedeemedRowsOfTheBasketAreFinalised) {
     auto engine = NewEngine();
     SeedInvoice(*engine, {"PAY-100", "PAY-100", "PAY-100", "PAY-100"}, 400.0);
-    store->SetStatus(2, TTransactionStatus::CancelFailed); // a reversal the provider refused
+    test::PutStatus(2, TTransactionStatus::CancelFailed); // a reversal the provider refused
     SendAdvice(3, "FINALISE");
-    store->SaveFinalise(3);
+    test::PutStatus(3, TTransactionStatus::Finalised);
     const std::int32_t started = store->AddTransactionToBasket(engine->BasketID()); // never accepted
     engine->PopulateForInvoice(InvoiceNum, "{}");
     Raise(BeforePayment);
@@ -222,7 +225,7 @@ TEST_F(VoucherEngineTest, OverrideOfAPartlySettledSaleGivesBackWhatIsStillHeld) 
     auto engine = NewEngine();
     SeedInvoice(*engine, {"PAY-100", "SPLIT-50"}, 150.01);
     SendAdvice(1, "FINALISE");
-    store->SaveFinalise(1);
+    test::PutStatus(1, TTransactionStatus::Finalised);
     NewEngine()->OverringInvoice(0, InvoiceNum);
     EXPECT_THAT(Statuses(), ElementsAre(2, -1));
     EXPECT_EQ(Ledger()[1]["state"].AsString(), "released");
@@ -239,7 +242,7 @@ TEST_F(VoucherEngineTest, OverrideWhoseRefundMarkIsRefusedIsListedByTheBackOffic
     auto engine = NewEngine();
     SeedInvoice(*engine, {"PAY-100"}, 40.65);
     SendAdvice(1, "FINALISE");
-    store->SaveFinalise(1);
+    test::PutStatus(1, TTransactionStatus::Finalised);
     TOtherConnection other(host.DatabaseFile());
     other.Run("CREATE TRIGGER refuse BEFORE UPDATE OF RefundOwed ON ZumvoPaymentTransactions BEGIN SELECT "
               "RAISE(ABORT, 'database is locked'); END");
@@ -304,7 +307,7 @@ TEST_F(VoucherEngineTest, ASettledInvoiceBroughtBackKeepsItsSettledCode) {
     auto seeded = NewEngine();
     SeedInvoice(*seeded, {"PAY-100"}, 50.01);
     SendAdvice(1, "FINALISE");
-    store->SaveFinalise(1);
+    test::PutStatus(1, TTransactionStatus::Finalised);
     const std::string carried =
         R"({"VoucherCodes":["PAY-100"],"VoucherAmount":50.01,"VoucherType":"Payment","PaymentType":"Zumvo",)"
         R"("PaymentAmount":50.01,"Result":true})";
@@ -341,6 +344,155 @@ TEST_F(VoucherEngineTest, AnAbandonedSaleIsListedWithItsStartedRows) {
     EXPECT_EQ(held[1].Kind, THeldKind::Abandoned);
     EXPECT_EQ(TAdviceRetry(TRetrySettings{}).Run(nextDay).Confirmed, 2);
     EXPECT_EQ(Ledger()[0]["state"].AsString(), "released");
+}
+
+// The back office gives back the first code of a sale while its cashier is taking a second one
+// (the back office marked and reversed it). The cashier's Done must not write it back to paid:
+// the code pays nothing, the cashier is told, and the sale settles only what is still held.
+TEST_F(VoucherEngineTest, ACodeGivenBackWhileItsSaleIsOpenIsNotCounted) {
+    auto engine = NewEngine();
+    TOtherConnection other(host.DatabaseFile());
+    other.Run("CREATE TRIGGER giveback AFTER INSERT ON ZumvoPaymentTransactions WHEN NEW.ID = 2 BEGIN UPDATE "
+              "ZumvoPaymentTransactions SET Status = -1 WHERE ID = 1; END");
+    const TJSONDocument answer = ApplyCodes(*engine, {"PAY-100", "DISC-5"}, 120.05);
+    SendAdvice(1, "REVERSE"); // what the back office sent
+    EXPECT_DOUBLE_EQ(answer["VoucherAmount"].AsFloat(), 5.00) << answer.ToJSON();
+    EXPECT_THAT(Messages(), Contains(HasSubstr("PAY-100 could not be kept for this sale")));
+    EXPECT_THAT(Statuses(), ElementsAre(-1, 1));
+    other.Run("DROP TRIGGER giveback");
+    Raise(BeforePayment);
+    Raise(PaymentSuccess);
+    std::string done;
+    EXPECT_TRUE(engine->TransactionFinalise(Invoice(120.05), done));
+    EXPECT_THAT(Statuses(), ElementsAre(-1, 2));
+    EXPECT_EQ(Ledger()[0]["state"].AsString(), "released");
+    EXPECT_EQ(Ledger()[1]["state"].AsString(), "settled");
+}
+
+// A request still out protects its whole sale: however short the configured age, the back office
+// leaves the sale's accepted codes alone until the till has its answer.
+TEST_F(VoucherEngineTest, ASaleWithARequestStillOutIsNotAbandoned) {
+    auto engine = NewEngine();
+    ApplyCodes(*engine, {"PAY-100"}, 12.51);
+    const std::int32_t waiting = store->AddTransactionToBasket(engine->BasketID());
+    store->SaveOutcomeUnknown(waiting,
+                              OutcomeUnknownNote(AwaitingAnswerReason, "12-1", "12-2", "PAY-9", 1251, 17));
+    TRetrySettings now;
+    now.AbandonedAfter = std::chrono::minutes(0);
+    TRetryRequest backOffice;
+    backOffice.Trigger = TRetryTrigger::OnDemand;
+    for (const THeldRow& row : TAdviceRetry(now).HeldFunds(backOffice))
+        EXPECT_EQ(row.Kind, THeldKind::InProgress) << "row " << row.ID;
+    EXPECT_EQ(TAdviceRetry(now).Run(backOffice).Attempted, 0);
+    EXPECT_EQ(Ledger()[0]["state"].AsString(), "held");
+    // The request answered (refused: it holds nothing), the sale is idle and abandoned by the rule.
+    store->SaveOutcomeUnknown(waiting, {});
+    EXPECT_EQ(TAdviceRetry(now).Run(backOffice).Confirmed, 2);
+    EXPECT_EQ(Ledger()[0]["state"].AsString(), "released");
+}
+
+// The tie of the basket to its invoice is what an override finds the codes by: when the database
+// refuses it, no FINALISE goes out and the codes wait as they were, until the retry finds the
+// stored sale and ties it.
+TEST_F(VoucherEngineTest, ASaleWhoseTieIsRefusedIsSettledOnlyOnceTied) {
+    auto engine = NewEngine();
+    ApplyCodes(*engine, {"PAY-100"}, 12.51);
+    TOtherConnection other(host.DatabaseFile());
+    other.Run("CREATE TRIGGER refuse BEFORE UPDATE OF InvoiceNum ON ZumvoPaymentBasket BEGIN SELECT "
+              "RAISE(ABORT, 'database is locked'); END");
+    Raise(BeforePayment);
+    Raise(PaymentSuccess);
+    const int before = Advices()._Count();
+    std::string answer;
+    EXPECT_TRUE(engine->TransactionFinalise(Invoice(12.51), answer));
+    EXPECT_EQ(Advices()._Count(), before) << "no FINALISE for a sale its invoice cannot find";
+    EXPECT_THAT(Statuses(), ElementsAre(1));
+    EXPECT_EQ(Ledger()[0]["state"].AsString(), "held");
+    const std::string basket = std::to_string(engine->BasketID());
+    const std::string till = other.Value("SELECT TillID FROM ZumvoPaymentBasket WHERE ID = " + basket);
+    other.Run(
+        "DROP TRIGGER refuse; INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, " +
+        till + ", 12.51 ); INSERT INTO InvoicesPayment VALUES ( 5001, 'Zumvo', 12.51 )");
+    TRetryRequest nextDay;
+    nextDay.Till = std::stoi(till);
+    nextDay.Now = TClock::now() + std::chrono::hours(24);
+    TAdviceRetry(TRetrySettings{}).Run(nextDay);
+    EXPECT_THAT(Statuses(), ElementsAre(2));
+    EXPECT_EQ(Ledger()[0]["state"].AsString(), "settled");
+    EXPECT_EQ(other.Value("SELECT InvoiceNum FROM ZumvoPaymentBasket WHERE ID = " + basket), "5001");
+}
+
+// An answer for more than was asked is given back at once, its row marked first. When the mark is
+// refused nothing is sent; the code holds money but pays nothing, and once its sale is over (paid
+// another way) the held-funds list shows it and the retry gives it back.
+TEST_F(VoucherEngineTest, AnInflatedAnswerWhoseMarkIsRefusedIsListedOnceItsSaleIsOver) {
+    auto engine = NewEngine();
+    TOtherConnection other(host.DatabaseFile());
+    other.Run(
+        "CREATE TRIGGER refuse BEFORE UPDATE OF Status ON ZumvoPaymentTransactions WHEN NEW.Status = -3 "
+        "BEGIN SELECT RAISE(ABORT, 'database is locked'); END");
+    AddFault(R"({"fault": "inflated", "inflate": "both", "cents": 100, "count": 1})");
+    OnNextScreen({{test::TScreenStep::Type, "txtVoucherCode", "PAY-100"},
+                  {test::TScreenStep::Click, "btnCheck", ""},
+                  {test::TScreenStep::Click, "btnCancel", ""}});
+    std::string answer;
+    EXPECT_FALSE(engine->DoVoucher(Invoice(12.51), answer, true));
+    EXPECT_EQ(Ledger()[0]["state"].AsString(), "held");
+    EXPECT_THAT(Statuses(), ElementsAre(0));
+    other.Run("DROP TRIGGER refuse");
+    // Paid in cash: the basket is tied to the invoice.
+    Raise(BeforePayment);
+    Raise(PaymentSuccess);
+    EXPECT_TRUE(engine->TransactionFinalise(Invoice(12.51), answer));
+    TRetryRequest backOffice;
+    backOffice.Trigger = TRetryTrigger::OnDemand;
+    const auto held = TAdviceRetry(TRetrySettings{}).HeldFunds(backOffice);
+    ASSERT_EQ(held.size(), 1u);
+    EXPECT_EQ(held[0].Kind, THeldKind::NotKept);
+    EXPECT_EQ(TAdviceRetry(TRetrySettings{}).Run(backOffice).Confirmed, 1);
+    EXPECT_EQ(Ledger()[0]["state"].AsString(), "released");
+    EXPECT_THAT(Statuses(), ElementsAre(-1));
+}
+
+// A line taken off while the database refuses the give-back's mark: the code cannot be given
+// back, and kept it would pay the earlier 13.51 of a 12.50 invoice. It pays nothing until it is
+// given back: at the next payment when the database is free again, or, still refused, never
+// settled with the sale but left for the retry to give back.
+TEST_F(VoucherEngineTest, ACodeThatCannotBeGivenBackForASmallerTotalPaysNothing) {
+    for (const bool lockedUntilTheEnd : {false, true}) {
+        SCOPED_TRACE(lockedUntilTheEnd ? "locked until the sale ends" : "free again at the payment");
+        const int first = Ledger()._Count();
+        auto engine = NewEngine();
+        ApplyCodes(*engine, {"PAY-100"}, 13.51);
+        TOtherConnection other(host.DatabaseFile());
+        other.Run(
+            "CREATE TRIGGER refuse BEFORE UPDATE OF Status ON ZumvoPaymentTransactions WHEN NEW.Status = "
+            "-3 BEGIN SELECT RAISE(ABORT, 'database is locked'); END");
+        std::string answer;
+        EXPECT_FALSE(engine->DoVoucher(Invoice(12.50, 2), answer, false));
+        EXPECT_FALSE(TJSONDocument::Parse(answer)["Result"].AsBoolean(true)) << answer;
+        EXPECT_THAT(Messages(), Contains(HasSubstr("pay nothing for this invoice")));
+        EXPECT_EQ(Ledger()[first]["state"].AsString(), "held");
+        if (!lockedUntilTheEnd)
+            other.Run("DROP TRIGGER refuse");
+        Raise(BeforePayment);
+        Raise(PaymentSuccess);
+        EXPECT_TRUE(engine->TransactionFinalise(Invoice(12.50, 2), answer));
+        const std::string basket = std::to_string(engine->BasketID());
+        if (lockedUntilTheEnd) {
+            EXPECT_EQ(Ledger()[first]["state"].AsString(), "held")
+                << "never settled with the smaller invoice";
+            EXPECT_EQ(other.Value("SELECT InvoiceNum FROM ZumvoPaymentBasket WHERE ID = " + basket), "");
+            other.Run("DROP TRIGGER refuse");
+            TRetryRequest nextDay;
+            nextDay.Till =
+                std::stoi(other.Value("SELECT TillID FROM ZumvoPaymentBasket WHERE ID = " + basket));
+            nextDay.Now = TClock::now() + std::chrono::hours(24);
+            TAdviceRetry(TRetrySettings{}).Run(nextDay);
+        }
+        EXPECT_EQ(Ledger()[first]["state"].AsString(), "released");
+        EXPECT_EQ(Ledger()._Count(), first + 1) << "nothing sent again for the smaller total";
+    }
 }
 
 namespace {
@@ -417,16 +569,31 @@ INSTANTIATE_TEST_SUITE_P(
             "UPDATE ZumvoPaymentTransactions SET InvoiceNum = 5001",
             "held", 1, "5001"},
         TStoppedSale{"NeverStored", "", "released", -1, ""},
+        // Each look-up condition on its own: the invoice records the Zumvo payment the codes
+        // settle, so that only the condition named rejects it.
         TStoppedSale{
             "StoredOnAnotherTill",
-            "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till} + 1, 12.51 )",
+            "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till} + 1, 12.51 ); "
+            "INSERT INTO InvoicesPayment VALUES ( 5001, 'Zumvo', 12.51 )",
             "released", -1, ""},
         TStoppedSale{
             "ClaimedByAnotherBasket",
             "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till}, 12.51 ); "
+            "INSERT INTO InvoicesPayment VALUES ( 5001, 'Zumvo', 12.51 ); "
             "INSERT INTO ZumvoPaymentBasket ( Timestamp_Created, InvoiceNum, TillID ) VALUES ( "
             "CURRENT_TIMESTAMP, 5001, {till} )",
             "released", -1, ""},
+        TStoppedSale{
+            "ZumvoPaymentDiffers",
+            "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till}, 12.51 ); "
+            "INSERT INTO InvoicesPayment VALUES ( 5001, 'Zumvo', 12.50 ), ( 5001, 'Cash', 0.01 )",
+            "released", -1, ""},
+        // Recalled and overridden before the retry found it: its codes are given back, not settled.
+        TStoppedSale{
+            "Overridden",
+            "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC, STATUS ) VALUES ( 5001, {till}, 12.51, 1 ); "
+            "INSERT INTO InvoicesPayment VALUES ( 5001, 'Zumvo', 12.51 )",
+            "released", -1, "5001"},
         // The sale ended without an invoice and the till gave its number to the next sale: one
         // without codes, or one whose codes have a basket of their own.
         TStoppedSale{
@@ -437,6 +604,7 @@ INSTANTIATE_TEST_SUITE_P(
         TStoppedSale{
             "NumberGivenAgain",
             "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till}, 12.51 ); "
+            "INSERT INTO InvoicesPayment VALUES ( 5001, 'Zumvo', 12.51 ); "
             "INSERT INTO ZumvoPaymentBasket ( Timestamp_Created, TillID, SaleInvoiceNum ) VALUES ( "
             "CURRENT_TIMESTAMP, {till}, 5001 )",
             "released", -1, ""}),

@@ -1,5 +1,6 @@
 // The voucher engine end to end: a real SQLite database, the real payment screen driven by QTest,
 // the voucher simulator over HTTP. Each test ends with the ledger check (fixture TearDown).
+#include "StatusFixture.h"
 #include "VoucherEngineFixture.h"
 #include "clsMoney.h"
 #include "clsVoucherReturn.h"
@@ -124,6 +125,21 @@ TEST_F(VoucherEngineTest, FirstApplicationAnswersByVoucherKind) {
     EXPECT_EQ(response["PaymentAmount"].AsString(), "30");
 }
 
+// The amount asked for is the invoice's total read as the decimal it is: 19.99 and 1.15 are not
+// exact in binary, and a truncated product would ask a cent less.
+TEST_F(VoucherEngineTest, TheFirstCodeIsAskedForTheInvoiceTotalToTheCent) {
+    const std::pair<double, std::int64_t> cases[] = {{19.99, 1999}, {1.15, 115}, {20.05, 2005}, {0.29, 29}};
+    for (const auto& [total, cents] : cases) {
+        auto engine = NewEngine();
+        const TJSONDocument answer = ApplyCodes(*engine, {"PAY-100"}, total);
+        const auto ledger = Ledger();
+        EXPECT_EQ(ledger[ledger._Count() - 1]["requested"].AsInt64(), cents) << total;
+        EXPECT_EQ(ledger[ledger._Count() - 1]["amount"].AsInt64(), cents) << total;
+        EXPECT_EQ(CentsOf(answer["VoucherAmount"].AsFloat()), cents) << total;
+        engine->CancelVoucher(Invoice(total));
+    }
+}
+
 TEST_F(VoucherEngineTest, RepeatedPressShowsWhatIsAppliedWithoutTheScreen) {
     auto engine = NewEngine();
     const TJSONDocument first = ApplyCodes(*engine, {"SPLIT-50", "PAY-100"}, 80.0);
@@ -201,6 +217,9 @@ TEST_F(VoucherEngineTest, ReappliedCodesShareTheTotalInsteadOfEachTakingIt) {
         // 30.00 as in the first case, then lines taken off down to 5.00 before the discount:
         // DISC-5 covers it all and PAY-100, with nothing left to pay, is not sent again.
         {{"DISC-5", "PAY-100"}, 30.0, 0.0, {500}, 5.0},
+        // 120.00: PAY-100 pays 100.00, DISC-5 takes 5.00 off; lines taken off down to 100.00
+        // before the discount: PAY-100, sent first again, covers it exactly and DISC-5 is not sent.
+        {{"PAY-100", "DISC-5"}, 120.0, 95.0, {10000}, 100.0},
         // Cent boundaries: 16.01 less DISC-5's 5.00 recalculated to 11.01 is 16.01 before the
         // discount again, not 16.00 (11.01 + 5.0 is 16.009999... in binary).
         {{"DISC-5", "PAY-100"}, 16.01, 11.01, {1601, 1101}, 16.01},
@@ -295,9 +314,9 @@ TEST_F(VoucherEngineTest, CancelVoucherOnRedeemedCancelledAndFinalisedTransactio
     auto engine = NewEngine();
     SeedInvoice(*engine, {"PAY-100", "PAY-100", "PAY-100"}, 300.0);
     SendAdvice(2, "REVERSE");
-    store->SetStatus(2, TTransactionStatus::Cancelled);
+    test::PutStatus(2, TTransactionStatus::Cancelled);
     SendAdvice(3, "FINALISE");
-    store->SaveFinalise(3);
+    test::PutStatus(3, TTransactionStatus::Finalised);
 
     auto loaded = NewEngine();
     loaded->PopulateForInvoice(InvoiceNum, "{}");
@@ -370,7 +389,7 @@ TEST_F(VoucherEngineTest, OverringInvoiceReversesOnlyWhenNothingIsFinalised) {
         const std::int32_t first = Rows()._Count() - 1;
         if (c.FinaliseOne) {
             SendAdvice(first, "FINALISE");
-            store->SaveFinalise(first);
+            test::PutStatus(first, TTransactionStatus::Finalised);
         }
         host.Context->Transcript.Clear();
         const int before = Advices()._Count();

@@ -164,6 +164,25 @@ class Soak:
         with open(out, errors="replace") as f:
             return status, f.read()
 
+    def start_backoffice(self, name):
+        """Starts the back office's held-funds retry without waiting for it."""
+        self.runs += 1
+        out = os.path.join(self.dir("backoffice"), "%03d-%s.txt" % (self.runs, name))
+        handle = open(out, "w")
+        proc = subprocess.Popen(self.host_args("BackOffice", "backoffice") + ["--held-funds", "retry"],
+                                stdout=handle, stderr=subprocess.STDOUT, env=self.env())
+        return {"proc": proc, "handle": handle, "output": out}
+
+    def finish_backoffice(self, office, timeout=120):
+        try:
+            status = office["proc"].wait(timeout)
+        except subprocess.TimeoutExpired:
+            office["proc"].kill()
+            status = "timed out"
+        office["handle"].close()
+        with open(office["output"], errors="replace") as f:
+            return status, f.read()
+
     @staticmethod
     def env():
         env = dict(os.environ)
@@ -363,9 +382,20 @@ class Soak:
         running = [self.start_sale(till, rnd, kind, steps) for till, kind, steps in plan]
         begun = time.time()
         lock = None
+        # The back office's retry while the tills sell, judging sales abandoned after 0 or 1
+        # minute: a sale still open on its till must be left to it.
+        office_at = self.rng.uniform(0.1, 1.5) if self.args.concurrent_backoffice else None
+        office = None
         pending = True
         while pending:
             now = time.time() - begun
+            if office_at is not None and office is None and now >= office_at:
+                abandoned = self.rng.choice(["0", "1"])
+                self.write_settings("backoffice", {"AbandonedAfterMinutes": abandoned})
+                office = self.start_backoffice("retry-during-round%s" % rnd)
+                info["events"].append("held-funds retry at %.1f s while the tills sell (abandoned after %s min)"
+                                      % (now, abandoned))
+                self.chaos["back office during sales"] += 1
             if lock_at is not None and lock is None and now >= lock_at:
                 lock = self.lock_database(lock_for, info["events"])
                 info["events"].append("the database write-locked for %d s at %.1f s" % (lock_for, now))
@@ -386,6 +416,10 @@ class Soak:
             time.sleep(0.05)
         for sale in running:
             self.finish_sale(sale)
+        if office:
+            status, output = self.finish_backoffice(office)
+            info["events"].append("held-funds retry during the round: " + summary_of_retry(status, output))
+            self.write_settings("backoffice", {})
         if lock:
             lock.join()
         self.collect_struck(info)
@@ -576,6 +610,9 @@ def main():
     parser.add_argument("--leave-codes", action="store_true",
                         help="leave the last code of some sales on the screen without adding it (Done or "
                              "Cancel gives it back)")
+    parser.add_argument("--concurrent-backoffice", action="store_true",
+                        help="run the back office's held-funds retry while the tills sell, judging sales "
+                             "abandoned after 0 or 1 minute")
     parser.add_argument("--avoid-known-faults", action="store_true",
                         help="leave out what strikes the engine's known faults: a till killed while its sale "
                              "completes, a database lock that outlasts the busy time-out, a provider without "
