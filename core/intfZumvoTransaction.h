@@ -124,12 +124,14 @@ public:
     // Records on the basket the invoice number the host gave the sale its codes were applied to.
     // The basket's own InvoiceNum is set only once the host has stored that invoice; until then
     // this number lets the sale be found again if the till stops in between. Logs and swallows
-    // database errors.
-    virtual void SetBasketSaleInvoice(std::int32_t basketID, std::int32_t invoiceNum) = 0;
+    // database errors; false when the number could not be written.
+    virtual bool SetBasketSaleInvoice(std::int32_t basketID, std::int32_t invoiceNum) = 0;
     // The stored host invoice of a basket that was never tied to one: the invoice numbered as the
     // basket's sale, rung up on the basket's till and claimed by no other basket, while no later
     // basket of that till was given the same number (a number is given again only to the sale
-    // after one that ended without an invoice). Nothing when there is none or on failure (logged).
+    // after one that ended without an invoice) and none was opened before the invoice was stored
+    // (that later sale's own number may not have been recorded). Nothing when there is none or on
+    // failure (logged).
     virtual std::optional<TStoredSale> FindStoredSaleInvoice(std::int32_t basketID) = 0;
     // Moves every row of the basket at status from to status to. Logs and swallows database
     // errors; false when the rows could not be written.

@@ -258,11 +258,14 @@ std::int32_t TZumvoTransaction::ReopenWithdrawnRedemptions() {
     return moved;
 }
 
-void TZumvoTransaction::SetBasketSaleInvoice(std::int32_t basketID, std::int32_t invoiceNum) {
+bool TZumvoTransaction::SetBasketSaleInvoice(std::int32_t basketID, std::int32_t invoiceNum) {
+    bool written = false;
     Guarded("TZumvoTransaction.SetBasketSaleInvoice", [&] {
         Update("UPDATE [ZumvoPaymentBasket] SET [SaleInvoiceNum] = %d WHERE [ID] = %d",
                {Arg(invoiceNum), Arg(basketID)});
+        written = true;
     });
+    return written;
 }
 
 std::optional<TStoredSale> TZumvoTransaction::FindStoredSaleInvoice(std::int32_t basketID) {
@@ -279,7 +282,9 @@ std::optional<TStoredSale> TZumvoTransaction::FindStoredSaleInvoice(std::int32_t
             "I.[fkTillID] = B.[TillID] "
             "WHERE B.[ID] = %d AND B.[InvoiceNum] IS NULL AND NOT EXISTS ( SELECT 1 FROM "
             "[ZumvoPaymentBasket] O WHERE O.[ID] <> B.[ID] AND ( O.[InvoiceNum] = B.[SaleInvoiceNum] OR ( "
-            "O.[SaleInvoiceNum] = B.[SaleInvoiceNum] AND O.[TillID] = B.[TillID] AND O.[ID] > B.[ID] ) ) )",
+            "O.[SaleInvoiceNum] = B.[SaleInvoiceNum] AND O.[TillID] = B.[TillID] AND O.[ID] > B.[ID] ) ) ) "
+            "AND NOT EXISTS ( SELECT 1 FROM [ZumvoPaymentBasket] L WHERE L.[TillID] = B.[TillID] AND L.[ID] > "
+            "B.[ID] AND L.[Timestamp_Created] < I.[DATE] )",
             {Arg(basketID)});
         if (rows._Count() == 0 || rows[0]["InvoiceNum"].AsInteger(-1) <= 0)
             return;

@@ -43,7 +43,7 @@ public:
     void MarkRefundOwed(std::int32_t transactionID) override;
     std::int32_t MarkRefundsOwed() override;
     std::int32_t ReopenWithdrawnRedemptions() override;
-    void SetBasketSaleInvoice(std::int32_t basketID, std::int32_t invoiceNum) override;
+    bool SetBasketSaleInvoice(std::int32_t basketID, std::int32_t invoiceNum) override;
     std::optional<TStoredSale> FindStoredSaleInvoice(std::int32_t basketID) override;
     bool MoveBasketStatus(std::int32_t basketID, TTransactionStatus from, TTransactionStatus to) override;
     TStatusWrite ChangeStatus(std::int32_t transactionID, TTransactionStatus from,

@@ -98,9 +98,13 @@ std::int32_t PALLUX_CALL TVoucherZumvo::GetVoucherInfo(std::int32_t, std::string
     return 0;
 }
 
-void TVoucherZumvo::Event_BeforePayment(const std::string&, const std::string&, std::int64_t) {
+void TVoucherZumvo::Event_BeforePayment(const std::string&, const std::string& data, std::int64_t) {
     LogInfo("[TVoucherZumvo.Event_BeforePayment] Starting Payment");
-    Guarded("TVoucherZumvo.Event_BeforePayment", [&] { RetryPendingGiveBack("-"); });
+    Guarded("TVoucherZumvo.Event_BeforePayment", [&] {
+        if (!data.empty() && data.front() == '{' && FBasketID > 0)
+            RecordSaleInvoice(TJSONDocument::Parse(data)["InvoiceNum"].AsInteger(-1));
+        RetryPendingGiveBack("-");
+    });
     FInPayment = true;
     FPaymentSucceeded = false;
 }
@@ -567,11 +571,12 @@ void PALLUX_CALL TVoucherZumvo::OverringInvoice(std::int32_t, std::int32_t invoi
 
 void TVoucherZumvo::RecordSaleInvoice(std::int32_t invoiceNum) {
     // Written once per basket and number: a till stopped after the host stored this invoice, but
-    // before the basket was tied to it, leaves a sale the advice retry can find again.
+    // before the basket was tied to it, leaves a sale the advice retry can find again. A write the
+    // database refused is made again at the next voucher press or payment.
     if (invoiceNum <= 0 || FBasketID <= 0 || FSaleInvoice == std::pair{FBasketID, invoiceNum})
         return;
-    Use(FStore, "ZumvoTransaction").SetBasketSaleInvoice(FBasketID, invoiceNum);
-    FSaleInvoice = {FBasketID, invoiceNum};
+    if (Use(FStore, "ZumvoTransaction").SetBasketSaleInvoice(FBasketID, invoiceNum))
+        FSaleInvoice = {FBasketID, invoiceNum};
 }
 
 bool PALLUX_CALL TVoucherZumvo::TransactionFinalise(const std::string& invoiceData, std::string& answer) {
@@ -659,6 +664,7 @@ void TVoucherZumvo::FinaliseBasket(const std::string& invoiceData,
         TCodeRedemption redemption = NewRedemption("TVoucherZumvo.TransactionFinalise", FBasketID, till,
                                                    data["Cashier"].AsString(""), {});
         std::vector<TCodeRedemption::TDue> due;
+        TCents duePayment = 0;
         for (int i = 0; i < FTransactions._Count(); ++i) {
             const TJSONValue transaction = FTransactions[i];
             const std::int32_t number = transaction.Exists("TransactionID")
@@ -673,7 +679,17 @@ void TVoucherZumvo::FinaliseBasket(const std::string& invoiceData,
                         ProviderReference(Use(FInfo, "ZumvoInfo").GetStoreID(), number));
                 store.AddLog("INFO", "Finalising Transaction: " + transaction["TransactionID"].AsString(""));
                 due.push_back({number, transaction["tvTrxID"].AsInteger(-1), ProviderStoreOf(transaction)});
+                duePayment += AmountCents(transaction["Data"]["PaymentAmount"]);
             }
+        }
+        if (data.Exists("AfterDisc") && duePayment > CentsOf(data["AfterDisc"].AsFloat(0))) {
+            // Never settle more than the invoice: the sale is left untied for the retry, which
+            // gives its codes back (the invoice does not record what they would settle).
+            LogInfo(
+                "[TVoucherZumvo.TransactionFinalise] Basket % not finalised: its codes settle % of an invoice "
+                "of %",
+                FBasketID, FixedText(duePayment), FixedText(CentsOf(data["AfterDisc"].AsFloat(0))));
+            return;
         }
         // Each row is finalised on its own confirmed answer only; one that is not stays "failed to
         // finalise", listed for the advice retry.

@@ -73,7 +73,8 @@ protected:
     }
     void TearDown() override {
         simulator.reset();
-        zumvo::test::RemoveFolder(folder);
+        if (!std::getenv("ZUMVO_KEEP_TEST_FOLDER"))
+            zumvo::test::RemoveFolder(folder);
     }
 
     // A host program run headless with the test's configuration.

@@ -495,6 +495,26 @@ TEST_F(VoucherEngineTest, ACodeThatCannotBeGivenBackForASmallerTotalPaysNothing)
     }
 }
 
+// Whatever the host completes, the module never settles more than the invoice: codes that would
+// settle 13.51 of an invoice the host completed for 12.51 are left for the retry to give back.
+TEST_F(VoucherEngineTest, NoSaleIsSettledForMoreThanItsInvoice) {
+    auto engine = NewEngine();
+    ApplyCodes(*engine, {"PAY-100"}, 13.51);
+    Raise(BeforePayment);
+    Raise(PaymentSuccess);
+    const int before = Advices()._Count();
+    std::string answer;
+    EXPECT_TRUE(engine->TransactionFinalise(Invoice(12.51), answer));
+    EXPECT_EQ(Advices()._Count(), before);
+    EXPECT_EQ(Ledger()[0]["state"].AsString(), "held");
+    TRetryRequest nextDay;
+    nextDay.Till = std::stoi(host.Value("SELECT [TillID] FROM [ZumvoPaymentBasket] WHERE [ID] = " +
+                                        std::to_string(engine->BasketID())));
+    nextDay.Now = TClock::now() + std::chrono::hours(24);
+    TAdviceRetry(TRetrySettings{}).Run(nextDay);
+    EXPECT_EQ(Ledger()[0]["state"].AsString(), "released");
+}
+
 namespace {
 
 // A till stopped after the host stored its invoice and before the module tied the basket to it
@@ -600,6 +620,14 @@ INSTANTIATE_TEST_SUITE_P(
             "NumberGivenToASaleWithoutCodes",
             "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC ) VALUES ( 5001, {till}, 12.51 ); "
             "INSERT INTO InvoicesPayment VALUES ( 5001, 'Cash', 12.51 )",
+            "released", -1, ""},
+        // The next sale of the till, given the same number, could not record it (nor tie its
+        // basket): its invoice was stored after that sale's basket was opened.
+        TStoppedSale{
+            "NumberGivenAgainUnrecorded",
+            "INSERT INTO ZumvoPaymentBasket ( Timestamp_Created, TillID ) VALUES ( CURRENT_TIMESTAMP, {till} ); "
+            "INSERT INTO INVOICES ( InvoiceNum, fkTillID, AFTERDISC, DATE ) VALUES ( 5001, {till}, 12.51, "
+            "datetime( 'now', '+5 seconds' ) ); INSERT INTO InvoicesPayment VALUES ( 5001, 'Zumvo', 12.51 )",
             "released", -1, ""},
         TStoppedSale{
             "NumberGivenAgain",
