@@ -84,6 +84,8 @@ TRetrySettings TRetrySettings::Read(pallux::IINISettings& settings) {
         s.FirstInterval = std::min(std::chrono::seconds(*n), LongestInterval);
     if (auto n = SettingNumber(settings, "LateRequestSeconds", 0))
         s.LateRequestWindow = std::min(std::chrono::seconds(*n), LongestInterval);
+    if (auto n = SettingNumber(settings, "AdviceRetryAfterSale", 0))
+        s.AfterSaleAdvices = static_cast<int>(std::min<long long>(*n, 100));
     if (auto n = SettingNumber(settings, "AbandonedAfterMinutes", 0))
         s.AbandonedAfter = std::chrono::minutes(std::min<long long>(*n, 60LL * 24 * 366));
     return s;
@@ -455,6 +457,8 @@ void TAdviceRetry::SendBounded(const std::vector<THeldRow>& held, const TRetryRe
 TRetryResult TAdviceRetry::Run(const TRetryRequest& request, const TRetryProgress& progress) {
     TRetryResult result;
     Guarded("TAdviceRetry.Run", [&] {
+        if (request.Trigger == TRetryTrigger::AfterSale && FSettings.AfterSaleAdvices <= 0)
+            return; // a sale sends none: the cash-up and the back office do
         std::vector<THeldRow> held = Candidates(request);
         if (ClaimStoredSales(held))
             held = Candidates(request);

@@ -39,7 +39,7 @@ struct TRetrySettings {
     // AfterSaleBudget has passed (the first always goes). The rest waits for the next sales,
     // the cash-up and the back office, however long the list.
     int AfterSaleRows = 32;
-    int AfterSaleAdvices = 3;
+    int AfterSaleAdvices = 3; // AdviceRetryAfterSale; 0: none after a sale
     std::chrono::milliseconds AfterSaleBudget{300};
 
     // Missing, empty or invalid keys keep the defaults (an invalid one is logged).

@@ -481,4 +481,23 @@ TEST_F(AdviceRetryTest, HeldFundsScreenRetryAllShowsProgressAndCanBeStopped) {
     EXPECT_EQ(grid->rowCount(), 2) << "the list shows what is left";
 }
 
+// AdviceRetryAfterSale sets a sale's share: 1 sends one earlier advice a sale; 0 none, and the
+// cash-up still sends them.
+TEST_F(AdviceRetryTest, TheSettingsSetHowManyEarlierAdvicesASaleSends) {
+    const std::int32_t first = FailedAdvice(true, InvoiceNum + 1);
+    const std::int32_t second = FailedAdvice(true, InvoiceNum + 2);
+    ClearFaults();
+    std::string answer;
+    WriteModuleSettings("AdviceRetryAttempts=3\nAdviceRetryIntervalSeconds=0\nAdviceRetryAfterSale=0\n");
+    EXPECT_TRUE(NewEngine()->TransactionFinalise(Invoice(5.0, 1, InvoiceNum + 3), answer));
+    EXPECT_EQ(Attempts(first) + Attempts(second), 0);
+    WriteModuleSettings("AdviceRetryAttempts=3\nAdviceRetryIntervalSeconds=0\nAdviceRetryAfterSale=1\n");
+    EXPECT_TRUE(NewEngine()->TransactionFinalise(Invoice(5.0, 1, InvoiceNum + 4), answer));
+    EXPECT_EQ(Attempts(first) + Attempts(second), 1);
+    WriteModuleSettings("AdviceRetryAttempts=3\nAdviceRetryIntervalSeconds=0\nAdviceRetryAfterSale=0\n");
+    Raise("Pallux.Cashup.DriverCashup.Complete");
+    EXPECT_EQ(StatusOf(first), 2);
+    EXPECT_EQ(StatusOf(second), 2);
+}
+
 } // namespace zumvo::test
