@@ -359,8 +359,9 @@ std::vector<THeldRow> TAdviceRetry::HeldFunds(const TRetryRequest& request) cons
     return held;
 }
 
-std::vector<THeldRow> TAdviceRetry::AfterSaleRows(const TRetryRequest& request) const {
+std::vector<THeldRow> TAdviceRetry::AfterSaleRows(const TRetryRequest& request) {
     std::vector<THeldRow> held;
+    FWindowEnd.reset();
     Guarded("TAdviceRetry.AfterSaleRows", [&] {
         pallux::IntfPtr<IZumvoTransaction> store;
         CreateService(store);
@@ -379,6 +380,12 @@ std::vector<THeldRow> TAdviceRetry::AfterSaleRows(const TRetryRequest& request) 
         if (found < wanted && after > 0)
             transactions.GetHeldFundsAfter(-1, wanted - found, again);
         held = ReadHeld(text, request);
+        if (found > 0)
+            FWindowEnd = rows[found - 1]["ID"].AsInteger();
+        const TJSONDocument more = TJSONDocument::Parse(again.empty() ? "[]" : again);
+        for (int i = 0; i < more._Count(); ++i)
+            if (const std::int32_t id = more[i]["ID"].AsInteger(); id <= after)
+                FWindowEnd = id;
         for (THeldRow& row : ReadHeld(again, request))
             if (row.ID <= after)
                 held.push_back(std::move(row));
@@ -386,7 +393,7 @@ std::vector<THeldRow> TAdviceRetry::AfterSaleRows(const TRetryRequest& request) 
     return held;
 }
 
-std::vector<THeldRow> TAdviceRetry::Candidates(const TRetryRequest& request) const {
+std::vector<THeldRow> TAdviceRetry::Candidates(const TRetryRequest& request) {
     return request.Trigger == TRetryTrigger::AfterSale ? AfterSaleRows(request) : HeldFunds(request);
 }
 
@@ -450,6 +457,9 @@ void TAdviceRetry::SendBounded(const std::vector<THeldRow>& held, const TRetryRe
         if (result.NotSent == 0)
             last = row.ID;
     }
+    // Every row looked at: on after the window's last row, even one that needs nothing.
+    if (result.NotSent == 0 && FWindowEnd)
+        last = FWindowEnd;
     if (last)
         AfterSaleMark() = *last;
 }

@@ -154,9 +154,11 @@ public:
 private:
     TRetrySettings FSettings;
     std::vector<THeldRow> ReadHeld(const std::string& text, const TRetryRequest& request) const;
-    // After a sale: the rows of the list from where the previous sale's retry stopped.
-    std::vector<THeldRow> AfterSaleRows(const TRetryRequest& request) const;
-    std::vector<THeldRow> Candidates(const TRetryRequest& request) const;
+    // After a sale: the rows of the list from where the previous sale's retry stopped, and in
+    // FWindowEnd the last of them read (also one judged to need nothing).
+    std::vector<THeldRow> AfterSaleRows(const TRetryRequest& request);
+    std::optional<std::int32_t> FWindowEnd;
+    std::vector<THeldRow> Candidates(const TRetryRequest& request);
     // Whether the request sends the row's advice now.
     bool Due(const THeldRow& row, const TRetryRequest& request) const;
     void SendAll(const std::vector<THeldRow>& held, const TRetryRequest& request,

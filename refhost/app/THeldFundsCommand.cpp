@@ -37,7 +37,7 @@ std::string GridText(const QTableWidget& grid) {
 
 volatile std::sig_atomic_t gStopAsked = 0;
 
-extern "C" void AskStop(int) {
+void AskStop(int) {
     gStopAsked = 1;
 }
 
