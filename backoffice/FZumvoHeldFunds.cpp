@@ -7,10 +7,14 @@
 #include "intfDisplayMessage.h"
 #include "intfHTMLViewer.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTableWidget>
+
+#include <algorithm>
 
 namespace zumvo {
 
@@ -27,6 +31,38 @@ pallux::IntfPtr<pallux::IDisplayMessage> Messages() {
     pallux::IntfPtr<pallux::IDisplayMessage> messages;
     CreateService(messages);
     return messages;
+}
+
+// Runs the retry with a progress bar ("Sending advice n of N") whose Stop button ends it after the
+// advice on the way: the list may hold thousands of rows, each a round trip to the provider.
+TRetryResult RunWithProgress(QWidget* parent, const TRetryRequest& request) {
+    QProgressDialog progress(parent);
+    progress.setObjectName("dlgRetryProgress");
+    progress.setWindowTitle("Zumvo Held Funds");
+    progress.setCancelButtonText("Stop");
+    progress.setWindowModality(Qt::WindowModal); // the list's buttons wait while it runs
+    progress.setMinimumDuration(500);
+    progress.setAutoReset(false);
+    progress.setAutoClose(false);
+    const TRetryResult result = TAdviceRetry().Run(request, [&progress](int sent, int total) {
+        progress.setMaximum(std::max(total, 1));
+        progress.setLabelText(sent < total ? QString("Sending advice %1 of %2").arg(sent + 1).arg(total)
+                                           : QString("Sent %1 of %2").arg(sent).arg(total));
+        progress.setValue(sent);
+        QApplication::processEvents(); // Stop, and the bar, between two advices
+        return !progress.wasCanceled();
+    });
+    progress.close();
+    return result;
+}
+
+std::string ResultText(const TRetryResult& result) {
+    std::string text = std::to_string(result.Attempted) +
+                       " advice(s) sent: " + std::to_string(result.Confirmed) + " confirmed, " +
+                       std::to_string(result.Failed) + " not confirmed";
+    if (result.Stopped)
+        text += "; stopped, " + std::to_string(result.NotSent) + " not sent";
+    return text;
 }
 
 } // namespace
@@ -114,11 +150,8 @@ void TfrmZumvoHeldFunds::Act(const char* classMethod, const std::string& questio
         request.Reverse = reverse;
         if (only)
             request.Only = std::set<std::int32_t>{*only};
-        const TRetryResult result = TAdviceRetry().Run(request);
-        display.ShowMessage(std::to_string(result.Attempted) +
-                                " advice(s) sent: " + std::to_string(result.Confirmed) + " confirmed, " +
-                                std::to_string(result.Failed) + " not confirmed",
-                            pallux::mtInformation, pallux::mbOK);
+        const TRetryResult result = RunWithProgress(this, request);
+        display.ShowMessage(ResultText(result), pallux::mtInformation, pallux::mbOK);
         Refresh();
     });
 }

@@ -5,7 +5,17 @@
 //  - screen_open: the payment screen built, shown, painted once and closed (figures, no floor);
 //  - sale_vs_provider_wan: a whole sale with the provider 25 ms away (Voucher pressed, screen
 //    open, code typed, Redeem, Add, Done, payment events, Complete with its FINALISE) against the
-//    same sale's provider requests alone on a kept connection to the same far-away provider.
+//    same sale's provider requests alone on a kept connection to the same far-away provider;
+//  - sale_after_backlog_vs_sale: the same whole sale at a 50 ms round trip with a backlog of old
+//    rows that may hold money (BACKLOG rows, 10,000 unless ZUMVO_BENCH_BACKLOG says otherwise)
+//    against the same sale on a database without any: the backlog's rows are due (each sale's
+//    retry sends its share of them) or, in sale_after_spent_backlog_vs_sale, listed with their
+//    automatic retries spent (the sale only looks at them); sale_after_backlog_vs_small_backlog
+//    sets the same sale with BACKLOG due rows against one with 100;
+//  - backoffice_retry_vs_round_trips: the back office's retry of every row of a backlog of BACKLOG
+//    due rows, with its progress callback, against BACKLOG round trips of the floor (one advice's
+//    bytes on a kept connection, sampled during the run); it sends them one after another, so at
+//    the default it runs for BACKLOG x 50 ms (over eight minutes).
 // The floor of redeem and check is what the module cannot do without, recorded from one of its
 // own runs: its request bytes on one libcurl handle, the SQLite statements it ran executed on the
 // same database file through a connection of their own, and one log line with its flush. Against
@@ -18,6 +28,7 @@
 #include "PersistenceTestHost.h"
 #include "TRestClient.h"
 #include "TSqliteDatabase.h"
+#include "clsAdviceRetry.h"
 #include "implCurrentBasket.h"
 #include "implDataChangesZumvo.h"
 #include "implVoucherZumvo.h"
@@ -101,6 +112,23 @@ public:
         c.RegisterFactory(zumvo::IZumvoAPI::IID, NewFactory<zumvo::TZumvoAPIFactory>().get());
     }
     ~TRedeemHost() { Host.Container->ReleaseInstance(zumvo::ICurrentBasket::IID); }
+
+    // A host database of its own (the host's tables, the module's), in the host's folder.
+    std::shared_ptr<refhost::TSqliteDatabase> NewDatabase(const std::string& name) {
+        auto database = std::make_shared<refhost::TSqliteDatabase>((Host.Folder / name).string());
+        refhost::CreateHostTables(*database, true);
+        std::vector<std::string> scripts;
+        pallux::MakeIntf<zumvo::TDatabaseChangesZumvo>()->GetUpdateScripts(scripts);
+        for (const auto& s : scripts)
+            database->RunBatch(s);
+        return database;
+    }
+    // The module's statements go to this database from now on (nullptr: the first one).
+    void UseDatabase(const std::shared_ptr<refhost::TSqliteDatabase>& database) {
+        Host.Container->RegisterFactory(
+            pallux::IDBScript::IID,
+            pallux::MakeIntf<refhost::TDBScriptFactory>(database ? database : Database).get());
+    }
 
     // The module's settings and REST clients for one simulator: every client shares the host's
     // connections (kept) or has a cache of its own (a new connection per request).
@@ -450,10 +478,151 @@ void SalePair(benchmark::State& state) {
     gRig->Sim(true).Service().Reset();
 }
 
+// ---- a backlog of old rows
+
+int BacklogRows() {
+    const char* text = std::getenv("ZUMVO_BENCH_BACKLOG");
+    const int rows = text ? std::atoi(text) : 10000;
+    return rows > 0 ? rows : 10000;
+}
+
+// Old rows that may hold money, as a store that upgraded to the module may keep them: completed
+// sales (ten codes a basket, on invoices of till 1) whose FINALISE failed, every third one a
+// cancel whose REVERSE failed, two days old. Spent: each with its automatic retries used up.
+void AddBacklog(const std::string& file, int rows, bool spent) {
+    TRawDatabase db(file);
+    db.Run("BEGIN");
+    for (int i = 0; i < rows; ++i) {
+        if (i % 10 == 0)
+            db.Run(
+                "INSERT INTO ZumvoPaymentBasket (Timestamp_Created, InvoiceNum, TotalAmount, TillID) VALUES "
+                "(datetime('now', '-2 days'), " +
+                std::to_string(900000 + i / 10) + ", 10.0, 1)");
+        db.Run(
+            "INSERT INTO ZumvoPaymentTransactions (Timestamp_Created, InvoiceNum, tvTrxID, Amount, Status, "
+            "BasketID, AdviceAttempts, AdviceLastAttempt) VALUES (datetime('now', '-2 days'), " +
+            std::to_string(900000 + i / 10) + ", " + std::to_string(500000 + i) + ", 1.0, " +
+            (i % 3 == 2 ? "-3" : "-2") + ", (SELECT MAX(ID) FROM ZumvoPaymentBasket), " +
+            (spent ? "1000, datetime('now', '-1 days')" : "0, NULL") + ")");
+    }
+    db.Run("COMMIT");
+}
+
+// A database with a backlog of old rows.
+std::shared_ptr<refhost::TSqliteDatabase> BacklogDatabase(const std::string& name, int rows, bool spent) {
+    auto database = gHost->NewDatabase(name);
+    AddBacklog((gHost->Host.Folder / name).string(), rows, spent);
+    return database;
+}
+
+// A side that runs its sales on its own database.
+bench::TSideOp SalesOn(std::shared_ptr<refhost::TSqliteDatabase> database) {
+    return [database](int calls) {
+        gHost->UseDatabase(database);
+        const double start = bench::NowNs(bench::TClockKind::Wall);
+        for (int i = 0; i < calls; ++i)
+            gHost->Sale("PAY-100");
+        return bench::NowNs(bench::TClockKind::Wall) - start;
+    };
+}
+
+// A whole sale at a 50 ms round trip on a database with a backlog against the same sale on one
+// with `fewer` rows of the same kind (none: a database of its own, empty).
+void SaleAfterBacklogPair(benchmark::State& state, bool spent, int fewer) {
+    if (!NeedTls(state, true))
+        return;
+    gHost->UseServer(gRig->FarBase(), gRig->CAFile(), true);
+    const std::string kind = spent ? "spent" : "due";
+    const auto backlog = BacklogDatabase("backlog_" + kind + ".db", BacklogRows(), spent);
+    const auto other = BacklogDatabase("backlog_" + kind + "_" + std::to_string(fewer) + ".db", fewer, spent);
+    bench::TPairOptions options;
+    options.MinRounds = 11;
+    options.BudgetSeconds = 6;
+    bench::RunPair(state, SalesOn(backlog), SalesOn(other), options);
+    state.counters["backlog"] = BacklogRows();
+    gHost->UseDatabase(nullptr);
+    gRig->Sim(true).Service().Reset();
+}
+
+// The back office's retry of a whole backlog, as its held-funds screen runs it (the progress
+// callback letting the screen's events through between advices), at a 50 ms round trip, against
+// as many round trips of the floor: one advice's bytes posted on a kept connection. The floor's
+// round trips are sampled during the run (one every 50 advices, its time left out of ours), so
+// both see the same machine.
+void BackOfficeRetryPair(benchmark::State& state) {
+    if (!NeedTls(state, true))
+        return;
+    gHost->UseServer(gRig->FarBase(), gRig->CAFile(), true);
+    const int rows = BacklogRows();
+    gHost->UseDatabase(BacklogDatabase("backoffice_retry.db", rows, false));
+    const TRecording sale = Record([] { gHost->Sale("PAY-100"); });
+    std::string advice;
+    for (const auto& body : sale.Requests)
+        if (body.find("FINALISE") != std::string::npos)
+            advice = body;
+    if (advice.empty()) {
+        state.SkipWithError("the sale sent no FINALISE");
+        return;
+    }
+    bench::TFloorPoster poster(gRig->FarBase() + sim::DefaultSoapPath, gRig->CAFile(), true);
+    poster.Post(advice); // its connection made before the run
+    std::vector<double> trips;
+    const auto floorTrip = [&] {
+        const double start = bench::NowNs(bench::TClockKind::Wall);
+        poster.Post(advice);
+        const double took = bench::NowNs(bench::TClockKind::Wall) - start;
+        trips.push_back(took);
+        return took;
+    };
+    zumvo::TRetryResult result;
+    double took = 0;
+    for (auto _ : state) {
+        zumvo::TRetryRequest request;
+        request.Trigger = zumvo::TRetryTrigger::OnDemand;
+        int told = 0;
+        double floorTime = 0;
+        const double start = bench::NowNs(bench::TClockKind::Wall);
+        result = zumvo::TAdviceRetry().Run(request, [&](int sent, int) {
+            told = sent;
+            if (sent % 50 == 25)
+                floorTime += floorTrip();
+            QApplication::processEvents();
+            return true;
+        });
+        took = bench::NowNs(bench::TClockKind::Wall) - start - floorTime;
+        if (told != result.Attempted)
+            state.SkipWithError("the progress did not reach the end");
+    }
+    for (int i = 0; i < 11; ++i) // a few more where the backlog is small
+        floorTrip();
+    const double advices = std::max(result.Attempted, 1);
+    const double roundTrip = bench::Quantile(trips, 0.5);
+    state.counters["ratio"] = took / (advices * roundTrip);
+    state.counters["ratio_q1"] = took / (advices * bench::Quantile(trips, 0.75));
+    state.counters["ratio_q3"] = took / (advices * bench::Quantile(trips, 0.25));
+    state.counters["ours_ns"] = took / advices;
+    state.counters["reference_ns"] = roundTrip;
+    state.counters["rounds"] = 1;
+    state.counters["samples"] = static_cast<double>(trips.size());
+    state.counters["advices"] = result.Attempted;
+    state.counters["rows"] = rows;
+    gHost->UseDatabase(nullptr);
+    gRig->Sim(true).Service().Reset();
+}
+
 void Register() {
     // First: a sale's look-up of held funds reads every row still open, and the pairs below
     // leave thousands of accepted codes never added.
     bench::RegisterPair("sale_vs_provider_wan", SalePair);
+    // A sale's cost does not grow with the rows an upgraded store keeps from before: it sends a
+    // bounded share of them (due) or only looks at a bounded part of the list (spent).
+    bench::RegisterPair("sale_after_backlog_vs_sale",
+                        [](benchmark::State& s) { SaleAfterBacklogPair(s, false, 0); });
+    bench::RegisterPair("sale_after_spent_backlog_vs_sale",
+                        [](benchmark::State& s) { SaleAfterBacklogPair(s, true, 0); });
+    bench::RegisterPair("sale_after_backlog_vs_small_backlog",
+                        [](benchmark::State& s) { SaleAfterBacklogPair(s, false, 100); });
+    bench::RegisterPair("backoffice_retry_vs_round_trips", BackOfficeRetryPair);
     for (bool tls : {false, true})
         for (bool kept : {true, false}) {
             const std::string suffix = std::string(tls ? "https" : "http") + (kept ? "" : "_new");

@@ -150,6 +150,14 @@ public:
     // Ties the basket and its rows to the invoice (the basket first); false when the basket's own
     // tie could not be written, which is the one a later override finds the codes by.
     virtual bool TieBasketToInvoice(std::int32_t basketID, std::int32_t invoiceNum) = 0;
+    // The rows of the held-funds list (GetHeldFunds, the same columns) whose ID is greater than
+    // afterID, in row order, at most count of them: a bounded part of the list, whatever its
+    // length. An empty array for a count of 0 or less; rows left unset on an error (logged).
+    virtual void GetHeldFundsAfter(std::int32_t afterID, std::int32_t count, std::string& rows) = 0;
+    // The row of the held-funds list whose advice was attempted last (the latest
+    // AdviceLastAttempt, the higher ID on a tie): where a bounded retry goes on after the till
+    // was restarted. -1 when no listed row was attempted yet or on an error (logged).
+    virtual std::int32_t LastHeldAttempt() = 0;
 };
 
 } // namespace zumvo

@@ -188,25 +188,67 @@ void TZumvoTransaction::RecordAdviceAttempt(std::int32_t transactionID, const st
     });
 }
 
+namespace {
+
+// The held-funds list's columns for the rows whose IDs `rowsWhere` selects (a condition over
+// ZumvoPaymentTransactions T left-joined to its basket B), in row order.
+std::string HeldFundsQuery(const std::string& rowsWhere) {
+    return "SELECT T.[ID], T.[Timestamp_Created], T.[Timestamp_Payment], T.[InvoiceNum], "
+           "T.[tvTrxID], T.[Response], T.[Amount], T.[Status], T.[BasketID], T.[AdviceAttempts], "
+           "T.[AdviceLastAttempt], T.[AdviceLastError], T.[ProviderStoreID], T.[RefundOwed], "
+           "B.[TillID] AS [BasketTillID], "
+           "B.[InvoiceNum] AS [BasketInvoice], B.[Timestamp_Created] AS [BasketCreated], "
+           "( SELECT MAX( X.[Timestamp_Created] ) FROM [ZumvoPaymentTransactions] X WHERE "
+           "X.[BasketID] = T.[BasketID] ) AS [BasketLastCode], "
+           "( SELECT MAX( Y.[Timestamp_Payment] ) FROM [ZumvoPaymentTransactions] Y WHERE "
+           "Y.[BasketID] = T.[BasketID] ) AS [BasketLastPayment] "
+           "FROM [ZumvoPaymentTransactions] T LEFT JOIN [ZumvoPaymentBasket] B ON B.[ID] = "
+           "T.[BasketID] WHERE " +
+           rowsWhere + " ORDER BY T.[ID]";
+}
+
+} // namespace
+
 void TZumvoTransaction::GetHeldFunds(std::string& rows) {
     Guarded("TZumvoTransaction.GetHeldFunds", [&] {
         auto db = NewDBScript();
-        rows =
-            QueryRows(*db,
-                      "SELECT T.[ID], T.[Timestamp_Created], T.[Timestamp_Payment], T.[InvoiceNum], "
-                      "T.[tvTrxID], T.[Response], T.[Amount], T.[Status], T.[BasketID], T.[AdviceAttempts], "
-                      "T.[AdviceLastAttempt], T.[AdviceLastError], T.[ProviderStoreID], T.[RefundOwed], "
-                      "B.[TillID] AS [BasketTillID], "
-                      "B.[InvoiceNum] AS [BasketInvoice], B.[Timestamp_Created] AS [BasketCreated], "
-                      "( SELECT MAX( X.[Timestamp_Created] ) FROM [ZumvoPaymentTransactions] X WHERE "
-                      "X.[BasketID] = T.[BasketID] ) AS [BasketLastCode], "
-                      "( SELECT MAX( Y.[Timestamp_Payment] ) FROM [ZumvoPaymentTransactions] Y WHERE "
-                      "Y.[BasketID] = T.[BasketID] ) AS [BasketLastPayment] "
-                      "FROM [ZumvoPaymentTransactions] T LEFT JOIN [ZumvoPaymentBasket] B ON B.[ID] = "
-                      "T.[BasketID] WHERE " +
-                          HeldFundsCondition() + " ORDER BY T.[ID]")
-                .ToJSON();
+        rows = QueryRows(*db, HeldFundsQuery(HeldFundsCondition())).ToJSON();
     });
+}
+
+void TZumvoTransaction::GetHeldFundsAfter(std::int32_t afterID, std::int32_t count, std::string& rows) {
+    Guarded("TZumvoTransaction.GetHeldFundsAfter", [&] {
+        if (count <= 0) {
+            rows = "[]";
+            return;
+        }
+        // The few IDs first, by the held-funds indexes ("+ 0" keeps a planner from walking every
+        // row after afterID by the primary key); the columns, with their basket's latest code,
+        // then only for those.
+        auto db = NewDBScript();
+        rows = QueryRows(*db, HeldFundsQuery("T.[ID] IN ( SELECT TOP " + std::to_string(count) +
+                                             " T.[ID] FROM [ZumvoPaymentTransactions] T LEFT JOIN "
+                                             "[ZumvoPaymentBasket] B ON B.[ID] = T.[BasketID] WHERE ( " +
+                                             HeldFundsCondition() + " ) AND T.[ID] + 0 > " +
+                                             std::to_string(afterID) + " ORDER BY T.[ID] )"))
+                   .ToJSON();
+    });
+}
+
+std::int32_t TZumvoTransaction::LastHeldAttempt() {
+    std::int32_t id = -1;
+    Guarded("TZumvoTransaction.LastHeldAttempt", [&] {
+        auto db = NewDBScript();
+        const TJSONDocument found = QueryRows(
+            *db,
+            "SELECT TOP 1 T.[ID] FROM [ZumvoPaymentTransactions] T LEFT JOIN [ZumvoPaymentBasket] B ON "
+            "B.[ID] = T.[BasketID] WHERE ( " +
+                HeldFundsCondition() +
+                " ) AND T.[AdviceLastAttempt] IS NOT NULL ORDER BY T.[AdviceLastAttempt] DESC, T.[ID] DESC");
+        if (found._Count() > 0)
+            id = FirstRowID(found);
+    });
+    return id;
 }
 
 void TZumvoTransaction::SaveOutcomeUnknown(std::int32_t transactionID, const std::string& note) {

@@ -40,6 +40,8 @@ public:
     void SaveOutcomeUnknown(std::int32_t transactionID, const std::string& note) override;
     void RecordAdviceAttempt(std::int32_t transactionID, const std::string& error) override;
     void GetHeldFunds(std::string& rows) override;
+    void GetHeldFundsAfter(std::int32_t afterID, std::int32_t count, std::string& rows) override;
+    std::int32_t LastHeldAttempt() override;
     void MarkRefundOwed(std::int32_t transactionID) override;
     std::int32_t MarkRefundsOwed() override;
     std::int32_t ReopenWithdrawnRedemptions() override;

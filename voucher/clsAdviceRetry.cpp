@@ -84,6 +84,8 @@ TRetrySettings TRetrySettings::Read(pallux::IINISettings& settings) {
         s.FirstInterval = std::min(std::chrono::seconds(*n), LongestInterval);
     if (auto n = SettingNumber(settings, "LateRequestSeconds", 0))
         s.LateRequestWindow = std::min(std::chrono::seconds(*n), LongestInterval);
+    if (auto n = SettingNumber(settings, "AdviceRetryAfterSale", 0))
+        s.AfterSaleAdvices = static_cast<int>(std::min<long long>(*n, 100));
     if (auto n = SettingNumber(settings, "AbandonedAfterMinutes", 0))
         s.AbandonedAfter = std::chrono::minutes(std::min<long long>(*n, 60LL * 24 * 366));
     return s;
@@ -308,6 +310,35 @@ TAdviceRetry::TAdviceRetry() {
     });
 }
 
+namespace {
+
+// Where the retries after this till's sales are in the held-funds list: the last row one looked
+// at. Unset until the first, which takes the row the store tried last.
+std::optional<std::int32_t>& AfterSaleMark() {
+    static std::optional<std::int32_t> mark;
+    return mark;
+}
+
+} // namespace
+
+void ForgetAfterSaleRotation() {
+    AfterSaleMark().reset();
+}
+
+std::vector<THeldRow> TAdviceRetry::ReadHeld(const std::string& text, const TRetryRequest& request) const {
+    std::vector<THeldRow> held;
+    if (text.empty())
+        return held;
+    const TJSONDocument rows = TJSONDocument::Parse(text);
+    for (int i = 0; i < rows._Count(); ++i) {
+        THeldRow row = ReadHeldRow(rows[i], FSettings, request);
+        if (row.Kind != THeldKind::None)
+            held.push_back(std::move(row));
+    }
+    KeepSalesInFlight(held);
+    return held;
+}
+
 std::vector<THeldRow> TAdviceRetry::HeldFunds(const TRetryRequest& request) const {
     std::vector<THeldRow> held;
     Guarded("TAdviceRetry.HeldFunds", [&] {
@@ -328,15 +359,7 @@ std::vector<THeldRow> TAdviceRetry::HeldFunds(const TRetryRequest& request) cons
         }
         std::string text;
         transactions.GetHeldFunds(text);
-        if (text.empty())
-            return;
-        const TJSONDocument rows = TJSONDocument::Parse(text);
-        for (int i = 0; i < rows._Count(); ++i) {
-            THeldRow row = ReadHeldRow(rows[i], FSettings, request);
-            if (row.Kind != THeldKind::None)
-                held.push_back(std::move(row));
-        }
-        KeepSalesInFlight(held);
+        held = ReadHeld(text, request);
     });
     return held;
 }
@@ -353,41 +376,132 @@ void KeepSalesInFlight(std::vector<THeldRow>& held) {
             row.Kind = THeldKind::InProgress;
 }
 
-TRetryResult TAdviceRetry::Run(const TRetryRequest& request) {
+std::vector<THeldRow> TAdviceRetry::AfterSaleRows(const TRetryRequest& request) {
+    std::vector<THeldRow> held;
+    FWindowEnd.reset();
+    Guarded("TAdviceRetry.AfterSaleRows", [&] {
+        pallux::IntfPtr<IZumvoTransaction> store;
+        CreateService(store);
+        auto& transactions = Use(store, "ZumvoTransaction");
+        std::optional<std::int32_t>& mark = AfterSaleMark();
+        if (!mark)
+            mark = transactions.LastHeldAttempt();
+        const std::int32_t after = *mark;
+        const int wanted = std::max(FSettings.AfterSaleRows, 1);
+        std::string text;
+        transactions.GetHeldFundsAfter(after, wanted, text);
+        const TJSONDocument rows = TJSONDocument::Parse(text.empty() ? "[]" : text);
+        const int found = rows._Count();
+        // Past the newest row the list goes round again, from its oldest up to where it started.
+        std::string again;
+        if (found < wanted && after > 0)
+            transactions.GetHeldFundsAfter(-1, wanted - found, again);
+        held = ReadHeld(text, request);
+        if (found > 0)
+            FWindowEnd = rows[found - 1]["ID"].AsInteger();
+        const TJSONDocument more = TJSONDocument::Parse(again.empty() ? "[]" : again);
+        for (int i = 0; i < more._Count(); ++i)
+            if (const std::int32_t id = more[i]["ID"].AsInteger(); id <= after)
+                FWindowEnd = id;
+        for (THeldRow& row : ReadHeld(again, request))
+            if (row.ID <= after)
+                held.push_back(std::move(row));
+    });
+    return held;
+}
+
+std::vector<THeldRow> TAdviceRetry::Candidates(const TRetryRequest& request) {
+    return request.Trigger == TRetryTrigger::AfterSale ? AfterSaleRows(request) : HeldFunds(request);
+}
+
+bool TAdviceRetry::Due(const THeldRow& row, const TRetryRequest& request) const {
+    if (row.Kind == THeldKind::InProgress || row.Kind == THeldKind::RefundOwed)
+        return false;
+    if (request.Only && request.Only->count(row.ID) == 0)
+        return false;
+    const bool reverse = request.Trigger == TRetryTrigger::OnDemand && request.Reverse;
+    if (row.Kind == THeldKind::FinaliseFailed && !row.BasketTied && !reverse)
+        return false; // settled, it could not be found again by its invoice: tied first
+    if (ReversedOnce(row.Response)) {
+        const auto last = ParseTimestamp(row.LastAttempt);
+        if (last && request.Now - *last < FSettings.LateRequestWindow)
+            return false; // asked again only once a late request had the time to arrive
+    }
+    if (request.Trigger == TRetryTrigger::OnDemand)
+        return true;
+    if (row.BasketID == request.CurrentBasket && row.BasketID != -1)
+        return false;
+    return RetryDue(FSettings, row.Attempts, ParseTimestamp(row.LastAttempt), request.Now);
+}
+
+void TAdviceRetry::Count(bool confirmed, TRetryResult& result) {
+    ++result.Attempted;
+    ++(confirmed ? result.Confirmed : result.Failed);
+}
+
+void TAdviceRetry::SendAll(const std::vector<THeldRow>& held, const TRetryRequest& request,
+                           const TRetryProgress& progress, TRetryResult& result) {
+    std::vector<const THeldRow*> due;
+    for (const THeldRow& row : held)
+        if (Due(row, request))
+            due.push_back(&row);
+    const int total = static_cast<int>(due.size());
+    const bool reverse = request.Trigger == TRetryTrigger::OnDemand && request.Reverse;
+    for (int i = 0; i < total; ++i) {
+        if (progress && !progress(i, total)) {
+            result.Stopped = true;
+            result.NotSent = total - i;
+            return;
+        }
+        Count(Attempt(*due[static_cast<std::size_t>(i)], reverse), result);
+    }
+    if (progress)
+        progress(total, total);
+}
+
+void TAdviceRetry::SendBounded(const std::vector<THeldRow>& held, const TRetryRequest& request,
+                               TRetryResult& result) {
+    const auto started = std::chrono::steady_clock::now();
+    std::optional<std::int32_t> last; // the last row looked at: the next sale's retry goes on after it
+    for (const THeldRow& row : held) {
+        if (Due(row, request)) {
+            const bool spent = result.Attempted >= FSettings.AfterSaleAdvices ||
+                               (result.Attempted > 0 &&
+                                std::chrono::steady_clock::now() - started >= FSettings.AfterSaleBudget);
+            if (spent || result.NotSent > 0) {
+                ++result.NotSent;
+                continue;
+            }
+            Count(Attempt(row, false), result);
+        }
+        if (result.NotSent == 0)
+            last = row.ID;
+    }
+    // Every row looked at: on after the window's last row, even one that needs nothing.
+    if (result.NotSent == 0 && FWindowEnd)
+        last = FWindowEnd;
+    if (last)
+        AfterSaleMark() = *last;
+}
+
+TRetryResult TAdviceRetry::Run(const TRetryRequest& request, const TRetryProgress& progress) {
     TRetryResult result;
     Guarded("TAdviceRetry.Run", [&] {
-        const bool onDemand = request.Trigger == TRetryTrigger::OnDemand;
-        std::vector<THeldRow> held = HeldFunds(request);
+        if (request.Trigger == TRetryTrigger::AfterSale && FSettings.AfterSaleAdvices <= 0)
+            return; // a sale sends none: the cash-up and the back office do
+        std::vector<THeldRow> held = Candidates(request);
         if (ClaimStoredSales(held))
-            held = HeldFunds(request);
-        for (const THeldRow& row : held) {
-            if (row.Kind == THeldKind::InProgress || row.Kind == THeldKind::RefundOwed)
-                continue;
-            if (request.Only && request.Only->count(row.ID) == 0)
-                continue;
-            if (row.Kind == THeldKind::FinaliseFailed && !row.BasketTied && !(onDemand && request.Reverse))
-                continue; // settled, it could not be found again by its invoice: tied first
-
-            if (ReversedOnce(row.Response)) {
-                const auto last = ParseTimestamp(row.LastAttempt);
-                if (last && request.Now - *last < FSettings.LateRequestWindow)
-                    continue; // asked again only once a late request had the time to arrive
-            }
-            if (!onDemand) {
-                if (row.BasketID == request.CurrentBasket && row.BasketID != -1)
-                    continue;
-                if (!RetryDue(FSettings, row.Attempts, ParseTimestamp(row.LastAttempt), request.Now))
-                    continue;
-            }
-            ++result.Attempted;
-            if (Attempt(row, onDemand && request.Reverse))
-                ++result.Confirmed;
-            else
-                ++result.Failed;
-        }
+            held = Candidates(request);
+        if (request.Trigger == TRetryTrigger::AfterSale)
+            SendBounded(held, request, result);
+        else
+            SendAll(held, request, progress, result);
         if (result.Attempted > 0)
             LogInfo("[TAdviceRetry.Run] Attempted % advice(s): % confirmed, % failed", result.Attempted,
                     result.Confirmed, result.Failed);
+        if (result.NotSent > 0)
+            LogInfo("[TAdviceRetry.Run] % advice(s) due left for later (%)", result.NotSent,
+                    result.Stopped ? "stopped" : "a sale's share sent");
     });
     return result;
 }

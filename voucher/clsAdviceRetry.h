@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -32,6 +33,14 @@ struct TRetrySettings {
     // reach the provider.
     std::chrono::seconds LateRequestWindow{120};
     static constexpr std::chrono::seconds LongestInterval{24 * 60 * 60};
+    // After a sale the cashier waits for the retry, so it does a bounded share of the list: it
+    // looks at AfterSaleRows rows from where the previous sale's retry stopped (oldest first,
+    // round again after the newest), sends at most AfterSaleAdvices of them and starts none once
+    // AfterSaleBudget has passed (the first always goes). The rest waits for the next sales,
+    // the cash-up and the back office, however long the list.
+    int AfterSaleRows = 32;
+    int AfterSaleAdvices = 3; // AdviceRetryAfterSale; 0: none after a sale
+    std::chrono::milliseconds AfterSaleBudget{300};
 
     // Missing, empty or invalid keys keep the defaults (an invalid one is logged).
     static TRetrySettings Read(pallux::IINISettings& settings);
@@ -125,7 +134,13 @@ struct TRetryResult {
     int Attempted = 0;
     int Confirmed = 0;
     int Failed = 0;
+    int NotSent = 0;      // due but not sent: the run was stopped, or (after a sale) its bound was met
+    bool Stopped = false; // the progress callback asked to stop
 };
+
+// Told before each advice of a run how many were sent and how many the run means to send, and
+// once more at the end (sent == total); answering false stops the run: no further advice starts.
+using TRetryProgress = std::function<bool(int sent, int total)>;
 
 class TAdviceRetry {
 public:
@@ -135,18 +150,35 @@ public:
 
     // Every row that may hold money, with what would be done about it.
     std::vector<THeldRow> HeldFunds(const TRetryRequest& request) const;
-    // Sends the advices that are due (all of the chosen rows on demand); logs and records each
-    // attempt. Never raises: errors are logged.
-    TRetryResult Run(const TRetryRequest& request);
+    // Sends the advices that are due (all of the chosen rows on demand; after a sale, a bounded
+    // share: see TRetrySettings::AfterSaleRows); logs and records each attempt. Never raises:
+    // errors are logged. The progress callback is told of every advice, except after a sale.
+    TRetryResult Run(const TRetryRequest& request, const TRetryProgress& progress = {});
 
     const TRetrySettings& Settings() const { return FSettings; }
 
 private:
     TRetrySettings FSettings;
+    std::vector<THeldRow> ReadHeld(const std::string& text, const TRetryRequest& request) const;
+    // After a sale: the rows of the list from where the previous sale's retry stopped, and in
+    // FWindowEnd the last of them read (also one judged to need nothing).
+    std::vector<THeldRow> AfterSaleRows(const TRetryRequest& request);
+    std::optional<std::int32_t> FWindowEnd;
+    std::vector<THeldRow> Candidates(const TRetryRequest& request);
+    // Whether the request sends the row's advice now.
+    bool Due(const THeldRow& row, const TRetryRequest& request) const;
+    void SendAll(const std::vector<THeldRow>& held, const TRetryRequest& request,
+                 const TRetryProgress& progress, TRetryResult& result);
+    void SendBounded(const std::vector<THeldRow>& held, const TRetryRequest& request, TRetryResult& result);
+    void Count(bool confirmed, TRetryResult& result);
     bool Attempt(const THeldRow& row, bool reverse);
     // Ties the abandoned-looking baskets that the host stored as invoices to them; true if any.
     bool ClaimStoredSales(const std::vector<THeldRow>& held);
 };
+
+// Makes the next retry after a sale start where the store says the last advice was attempted,
+// as it does after a restart of the till (the process keeps its place in the list otherwise).
+void ForgetAfterSaleRotation();
 
 // The retry for the hooks of the till (after a sale, at cash-up): logged, never raised.
 void RetryAdvices(const TRetryRequest& request);

@@ -5,9 +5,12 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
+#include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <memory>
 #include <ostream>
@@ -32,6 +35,57 @@ std::string GridText(const QTableWidget& grid) {
     return text;
 }
 
+volatile std::sig_atomic_t gStopAsked = 0;
+
+void AskStop(int) {
+    gStopAsked = 1;
+}
+
+// While "Retry All" runs: its count on err ("Advices sent: n of N", every advice up to a hundred,
+// then every hundredth part and the last), and Ctrl+C pressing its Stop button (the advice on the
+// way is finished and recorded, none further is sent).
+class TRetryWatch {
+public:
+    TRetryWatch(QWidget& form, std::ostream& err) : FForm(form), FErr(err) {
+        gStopAsked = 0;
+        FPrevious = std::signal(SIGINT, AskStop);
+        FTimer.setInterval(0);
+        QObject::connect(&FTimer, &QTimer::timeout, [this] { Look(); });
+        FTimer.start();
+    }
+    ~TRetryWatch() {
+        FTimer.stop();
+        std::signal(SIGINT, FPrevious);
+    }
+    TRetryWatch(const TRetryWatch&) = delete;
+    TRetryWatch& operator=(const TRetryWatch&) = delete;
+
+private:
+    QWidget& FForm;
+    std::ostream& FErr;
+    QTimer FTimer;
+    void (*FPrevious)(int) = SIG_DFL;
+    int FShown = -1;
+    bool FStopTold = false;
+
+    void Look() {
+        auto* progress = FForm.findChild<QProgressDialog*>("dlgRetryProgress");
+        if (!progress)
+            return;
+        const int total = progress->maximum(), sent = progress->value();
+        const int step = std::max(1, total / 100);
+        if (sent >= 0 && sent != FShown && (sent % step == 0 || sent == total)) {
+            FErr << "Advices sent: " << sent << " of " << total << std::endl;
+            FShown = sent;
+        }
+        if (gStopAsked && !FStopTold) {
+            FErr << "Stopping after the advice on the way" << std::endl;
+            FStopTold = true;
+            progress->cancel();
+        }
+    }
+};
+
 } // namespace
 
 int RunHeldFundsCommand(TRefHost& host, const std::string& action, std::ostream& out, std::ostream& err) {
@@ -50,8 +104,10 @@ int RunHeldFundsCommand(TRefHost& host, const std::string& action, std::ostream&
             return;
         formSeen = true;
         if (action == "retry")
-            if (auto* button = form->findChild<QPushButton*>("btnRetryAll"); button && button->isEnabled())
+            if (auto* button = form->findChild<QPushButton*>("btnRetryAll"); button && button->isEnabled()) {
+                TRetryWatch watch(*form, err);
                 button->click();
+            }
         if (auto* grid = form->findChild<QTableWidget*>("grdHeldFunds"))
             table = GridText(*grid);
         if (auto* dialog = qobject_cast<QDialog*>(form))

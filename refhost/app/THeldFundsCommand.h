@@ -3,7 +3,9 @@
 // display. The list is printed as a table (tab-separated, a header line first) and the page's
 // file is named.
 //   --held-funds          list
-//   --held-funds retry    press "Retry All" first (its confirmation answered Yes), then list
+//   --held-funds retry    press "Retry All" first (its confirmation answered Yes), then list;
+//                         the advices sent are counted on err ("Advices sent: n of N") and
+//                         Ctrl+C stops the retry (the list is printed all the same)
 #pragma once
 
 #include <iosfwd>

@@ -576,3 +576,58 @@ TEST_F(TransactionStoreTest, HeldFundsListExactlyTheRowsTheRuleGivesAReason) {
         reasons.insert(reason);
     EXPECT_EQ(reasons.size(), 6u);
 }
+
+// The list read a part at a time, as the retry after a sale reads it: the parts hold the whole
+// list's rows with the same columns, in row order, none twice, never more than asked; and the
+// row tried last is found among the listed rows only.
+TEST_F(TransactionStoreTest, HeldFundsReadAfterARowGiveTheListInBoundedParts) {
+    std::vector<std::int32_t> held;
+    for (int i = 0; i < 12; ++i) {
+        const std::int32_t trx = store->AddTransaction();
+        const bool listed = i % 3 != 1;
+        test::PutStatus(trx, listed ? TTransactionStatus::FinaliseFailed : TTransactionStatus::Finalised);
+        if (listed)
+            held.push_back(trx);
+    }
+    std::string text;
+    store->GetHeldFunds(text);
+    const TJSONDocument whole = TJSONDocument::Parse(text);
+    ASSERT_EQ(whole._Count(), 8);
+
+    std::vector<std::string> parts; // each row's JSON, part after part
+    std::int32_t after = -1;
+    for (int part = 0; part < 10; ++part) {
+        store->GetHeldFundsAfter(after, 3, text);
+        const TJSONDocument rows = TJSONDocument::Parse(text);
+        ASSERT_LE(rows._Count(), 3);
+        if (rows._Count() == 0)
+            break;
+        for (int i = 0; i < rows._Count(); ++i)
+            parts.push_back(rows[i].ToJSON());
+        after = rows[rows._Count() - 1]["ID"].AsInteger();
+    }
+    std::vector<std::string> expected;
+    for (int i = 0; i < whole._Count(); ++i)
+        expected.push_back(whole[i].ToJSON());
+    EXPECT_EQ(parts, expected);
+    store->GetHeldFundsAfter(held[2], 2, text);
+    const TJSONDocument two = TJSONDocument::Parse(text);
+    ASSERT_EQ(two._Count(), 2);
+    EXPECT_EQ(two[0]["ID"].AsInteger(), held[3]);
+    EXPECT_EQ(two[1]["ID"].AsInteger(), held[4]);
+    store->GetHeldFundsAfter(-1, 0, text);
+    EXPECT_EQ(text, "[]");
+
+    EXPECT_EQ(store->LastHeldAttempt(), -1) << "nothing tried yet";
+    store->RecordAdviceAttempt(held[5], "No answer");
+    store->RecordAdviceAttempt(held[1], "No answer");
+    host.Run("UPDATE [ZumvoPaymentTransactions] SET [AdviceLastAttempt] = CAST('2026-12-01T10:00:00' AS "
+             "DATETIME) WHERE [AdviceLastAttempt] IS NOT NULL");
+    EXPECT_EQ(store->LastHeldAttempt(), held[5]) << "the same moment: the later row";
+    host.Run("UPDATE [ZumvoPaymentTransactions] SET [AdviceLastAttempt] = DATEADD( MINUTE, -5, "
+             "[AdviceLastAttempt] ) WHERE [ID] = " +
+             std::to_string(held[5]));
+    EXPECT_EQ(store->LastHeldAttempt(), held[1]) << "the latest attempt";
+    store->RecordAdviceAttempt(held[0] + 1, "not listed"); // a settled row: not in the list
+    EXPECT_EQ(store->LastHeldAttempt(), held[1]);
+}

@@ -6,9 +6,14 @@
 #include "FZumvoHeldFunds.h"
 #include "clsAdviceRetry.h"
 
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <utility>
 
 #include "SimHttp.h"
 #include <gmock/gmock.h>
@@ -359,6 +364,144 @@ TEST_F(AdviceRetryTest, CompletedSalesAndCashupsRunTheRetryThemselves) {
     EXPECT_EQ(Attempts(failed), 1);
     EXPECT_THAT(StoreLog(),
                 ::testing::Contains("Advice retry FINALISE " + std::to_string(failed) + ": confirmed"));
+}
+
+// A store with a backlog of failed advices (a store that upgraded, say): a sale's retry sends a
+// few of them, oldest first, and successive sales reach every one in turn; a restarted till goes
+// on after the row tried last, not at the oldest again; past its time budget it starts no more.
+TEST_F(AdviceRetryTest, ASaleSendsAFewOldAdvicesAndSuccessiveSalesReachEveryOne) {
+    std::vector<std::int32_t> rows;
+    for (int i = 1; i <= 10; ++i)
+        rows.push_back(FailedAdvice(true, InvoiceNum + i)); // the provider hears no advice yet
+    TRetrySettings settings = Budget(10, 0s);
+    settings.AfterSaleRows = 4; // fewer than the list: the window must move on
+    TAdviceRetry retry(settings);
+    const auto attempts = [&] {
+        std::vector<int> made;
+        for (const std::int32_t row : rows)
+            made.push_back(Attempts(row));
+        return made;
+    };
+    ForgetAfterSaleRotation();
+    EXPECT_EQ(retry.Run(At(TRetryTrigger::AfterSale)).Attempted, 3);
+    EXPECT_EQ(attempts(), (std::vector<int>{1, 1, 1, 0, 0, 0, 0, 0, 0, 0})) << "the oldest first";
+    ForgetAfterSaleRotation(); // the till restarted
+    const TRetryResult second = retry.Run(At(TRetryTrigger::AfterSale));
+    EXPECT_EQ(second.Attempted, 3);
+    EXPECT_EQ(second.NotSent, 1) << "the window's fourth row is left for the next sale";
+    EXPECT_EQ(attempts(), (std::vector<int>{1, 1, 1, 1, 1, 1, 0, 0, 0, 0}));
+    EXPECT_EQ(retry.Run(At(TRetryTrigger::AfterSale)).Attempted, 3);
+    EXPECT_EQ(attempts(), (std::vector<int>{1, 1, 1, 1, 1, 1, 1, 1, 1, 0})) << "the next sale goes on";
+
+    // The provider answers again: sale after sale settles the rest, three advices at most each.
+    ClearFaults();
+    int sales = 0;
+    while (std::ranges::any_of(rows, [&](std::int32_t row) { return StatusOf(row) != 2; }) && sales < 10) {
+        const int before = Advices()._Count();
+        const TRetryResult result = retry.Run(At(TRetryTrigger::AfterSale));
+        ++sales;
+        EXPECT_LE(result.Attempted, 3);
+        EXPECT_EQ(result.Confirmed, result.Attempted);
+        EXPECT_EQ(Advices()._Count() - before, result.Attempted) << "sale " << sales;
+    }
+    EXPECT_EQ(sales, 4) << "ten rows, three a sale";
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(StatusOf(rows[i]), 2) << "row " << rows[i];
+        EXPECT_EQ(Ledger()[static_cast<int>(i)]["state"].AsString(), "settled");
+    }
+    EXPECT_EQ(LedgerCheck(), "");
+
+    // Past the time budget no further advice starts (the first always goes).
+    const std::int32_t late = FailedAdvice(true, InvoiceNum + 20);
+    const std::int32_t later = FailedAdvice(true, InvoiceNum + 21);
+    settings.AfterSaleBudget = 0ms;
+    const TRetryResult budgeted = TAdviceRetry(settings).Run(At(TRetryTrigger::AfterSale));
+    EXPECT_EQ(budgeted.Attempted, 1);
+    EXPECT_EQ(budgeted.NotSent, 1);
+    EXPECT_EQ(Attempts(late) + Attempts(later), 1);
+}
+
+// The back office's retry of the whole list: told of every advice before it goes, it can be
+// stopped between two, and says how many it left.
+TEST_F(AdviceRetryTest, AWholeListRetryReportsProgressAndStopsWhenAsked) {
+    std::vector<std::int32_t> rows;
+    for (int i = 1; i <= 4; ++i)
+        rows.push_back(FailedAdvice(true, InvoiceNum + i));
+    ClearFaults();
+    TAdviceRetry retry(Budget(3, 0s));
+    std::vector<std::pair<int, int>> told;
+    const TRetryResult stopped = retry.Run(At(TRetryTrigger::OnDemand), [&](int sent, int total) {
+        told.emplace_back(sent, total);
+        return sent < 2;
+    });
+    EXPECT_EQ(told, (std::vector<std::pair<int, int>>{{0, 4}, {1, 4}, {2, 4}}));
+    EXPECT_TRUE(stopped.Stopped);
+    EXPECT_EQ(stopped.Attempted, 2);
+    EXPECT_EQ(stopped.NotSent, 2);
+    EXPECT_EQ(StatusOf(rows[0]), 2);
+    EXPECT_EQ(StatusOf(rows[2]), -2) << "not sent after the stop";
+    EXPECT_EQ(Attempts(rows[2]), 0);
+
+    told.clear();
+    const TRetryResult rest = retry.Run(At(TRetryTrigger::OnDemand), [&](int sent, int total) {
+        told.emplace_back(sent, total);
+        return true;
+    });
+    EXPECT_FALSE(rest.Stopped);
+    EXPECT_EQ(rest.Confirmed, 2);
+    EXPECT_EQ(told, (std::vector<std::pair<int, int>>{{0, 2}, {1, 2}, {2, 2}}));
+    EXPECT_EQ(LedgerCheck(), "");
+}
+
+// The held-funds screen's Retry All shows a progress bar whose Stop ends the run after the
+// advice on the way; the message says what was left.
+TEST_F(AdviceRetryTest, HeldFundsScreenRetryAllShowsProgressAndCanBeStopped) {
+    for (int i = 1; i <= 3; ++i)
+        FailedAdvice(true, InvoiceNum + i);
+    ClearFaults();
+    TfrmZumvoHeldFunds form;
+    auto* grid = form.findChild<QTableWidget*>("grdHeldFunds");
+    auto* retryAll = form.findChild<QPushButton*>("btnRetryAll");
+    ASSERT_TRUE(grid && retryAll);
+    ASSERT_EQ(grid->rowCount(), 3);
+    std::vector<std::pair<int, int>> seen; // the bar's value and maximum, as the screen showed them
+    QTimer watch;
+    watch.setInterval(0);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        auto* progress = form.findChild<QProgressDialog*>("dlgRetryProgress");
+        if (!progress || (!seen.empty() && seen.back().first == progress->value()))
+            return;
+        seen.emplace_back(progress->value(), progress->maximum());
+        if (progress->value() == 1)
+            progress->cancel(); // the person presses Stop during the second advice's turn
+    });
+    watch.start();
+    AnswerMessages({pallux::mbYes, pallux::mbOK});
+    QTest::mouseClick(retryAll, Qt::LeftButton);
+    watch.stop();
+    EXPECT_EQ(seen, (std::vector<std::pair<int, int>>{{0, 3}, {1, 3}}));
+    EXPECT_THAT(Messages(), ::testing::Contains(::testing::HasSubstr(
+                                "1 advice(s) sent: 1 confirmed, 0 not confirmed; stopped, 2 not sent")));
+    EXPECT_EQ(grid->rowCount(), 2) << "the list shows what is left";
+}
+
+// AdviceRetryAfterSale sets a sale's share: 1 sends one earlier advice a sale; 0 none, and the
+// cash-up still sends them.
+TEST_F(AdviceRetryTest, TheSettingsSetHowManyEarlierAdvicesASaleSends) {
+    const std::int32_t first = FailedAdvice(true, InvoiceNum + 1);
+    const std::int32_t second = FailedAdvice(true, InvoiceNum + 2);
+    ClearFaults();
+    std::string answer;
+    WriteModuleSettings("AdviceRetryAttempts=3\nAdviceRetryIntervalSeconds=0\nAdviceRetryAfterSale=0\n");
+    EXPECT_TRUE(NewEngine()->TransactionFinalise(Invoice(5.0, 1, InvoiceNum + 3), answer));
+    EXPECT_EQ(Attempts(first) + Attempts(second), 0);
+    WriteModuleSettings("AdviceRetryAttempts=3\nAdviceRetryIntervalSeconds=0\nAdviceRetryAfterSale=1\n");
+    EXPECT_TRUE(NewEngine()->TransactionFinalise(Invoice(5.0, 1, InvoiceNum + 4), answer));
+    EXPECT_EQ(Attempts(first) + Attempts(second), 1);
+    WriteModuleSettings("AdviceRetryAttempts=3\nAdviceRetryIntervalSeconds=0\nAdviceRetryAfterSale=0\n");
+    Raise("Pallux.Cashup.DriverCashup.Complete");
+    EXPECT_EQ(StatusOf(first), 2);
+    EXPECT_EQ(StatusOf(second), 2);
 }
 
 } // namespace zumvo::test
