@@ -1,4 +1,5 @@
 #include "FZumvoPayment.h"
+#include "clsPointOfSale.h"
 
 #include "SimpleXMLtoJSON.h"
 #include "ZumvoLog.h"
@@ -333,7 +334,7 @@ pallux::IntfPtr<IZumvoAPI> TfrmZumvoPayment::TImpl::NewClient() {
     const std::string id = settings.ReadString("SOAPID", "Default");
     client->SetCredentials(id, password);
     client->SetStore(InvoiceData["TvStoreStoreID"].AsInteger(-1),
-                     "Till-" + InvoiceData["CurrentTillID"].AsString(""));
+                     PointOfSaleID(InvoiceData["CurrentTillID"].AsInteger(-1)));
     return client;
 }
 
@@ -342,7 +343,7 @@ TCodeRedemption TfrmZumvoPayment::TImpl::NewRedemption(const char* classMethod) 
     context.ClassMethod = classMethod;
     context.StoreID = InvoiceData["PalluxStoreID"].AsInteger(0);
     context.ProviderStoreID = InvoiceData["TvStoreStoreID"].AsInteger(-1);
-    context.PosID = "Till-" + InvoiceData["CurrentTillID"].AsString("");
+    context.PosID = PointOfSaleID(InvoiceData["CurrentTillID"].AsInteger(-1));
     context.BasketID = InvoiceData["BasketID"].AsInteger(-1);
     context.Cashier = InvoiceData["Cashier"].AsString("");
     const TJSONValue lineItems = InvoiceData["LineItems"];

@@ -1,4 +1,5 @@
 #include "implPaymentMethodZumvo.h"
+#include "clsPointOfSale.h"
 
 #include "clsCodeRedemption.h"
 
@@ -70,7 +71,7 @@ void TPaymentMethodZumvo::FinaliseCurrentBasket(std::int32_t invoiceNum) {
     TRedemptionContext context;
     context.ClassMethod = "TPaymentMethodZumvo.AddCashupEntry";
     context.StoreID = info.GetStoreID();
-    context.PosID = "Till-" + std::to_string(till == -1 ? info.GetTillID() : till);
+    context.PosID = PointOfSaleID(till == -1 ? info.GetTillID() : till);
     context.BasketID = basketID;
     context.Cashier = "-";
     TCodeRedemption redemption(std::move(context), client, FStore, FLogic);

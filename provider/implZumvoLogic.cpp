@@ -1,4 +1,5 @@
 #include "implZumvoLogic.h"
+#include "clsPointOfSale.h"
 
 #include "SimpleXMLtoJSON.h"
 #include "ZumvoLog.h"
@@ -50,7 +51,7 @@ void TZumvoLogic::ConfigureClient(std::int32_t tillID, StoreFn&& storeID,
     const std::string id = settings.ReadString("SOAPID", "Default");
     api.SetCredentials(id, password);
 
-    const std::string posID = "Till-" + std::to_string(tillID);
+    const std::string posID = PointOfSaleID(tillID);
     api.SetStore(storeID(), posID);
 }
 

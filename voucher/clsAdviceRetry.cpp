@@ -1,4 +1,5 @@
 #include "clsAdviceRetry.h"
+#include "clsPointOfSale.h"
 
 #include "SimpleXMLtoJSON.h"
 #include "ZumvoLog.h"
@@ -565,7 +566,7 @@ pallux::IntfPtr<IZumvoAPI> ClientFor(const THeldRow& row, IZumvoLogic& logic, IZ
     if (row.ProviderStoreID >= 0)
         Use(client, "ZumvoAPI")
             .SetStore(row.ProviderStoreID,
-                      "Till-" + std::to_string(row.TillID == -1 ? info.GetTillID() : row.TillID));
+                      PointOfSaleID(row.TillID == -1 ? info.GetTillID() : row.TillID));
     return client;
 }
 

@@ -1,4 +1,5 @@
 #include "implVoucherZumvo.h"
+#include "clsPointOfSale.h"
 
 #include "FZumvoPayment.h"
 #include "SimpleXMLtoJSON.h"
@@ -358,7 +359,7 @@ TCodeRedemption TVoucherZumvo::NewRedemption(const std::string& classMethod, std
     context.ClassMethod = classMethod;
     context.StoreID = info.GetStoreID();
     context.ProviderStoreID = tillID == -1 ? logic.ZumvoStoreID() : logic.ZumvoStoreIDForTill(tillID);
-    context.PosID = "Till-" + Decimal(tillID == -1 ? info.GetTillID() : tillID);
+    context.PosID = PointOfSaleID(tillID == -1 ? info.GetTillID() : tillID);
     context.BasketID = basketID;
     context.Cashier = cashier;
     context.LineItems = lineItems;
