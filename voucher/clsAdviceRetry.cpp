@@ -168,7 +168,8 @@ double AmountInAnswer(const TJSONDocument& data) {
         if (value.IsNumber())
             return value.AsFloat(0) / 100;
         if (value.IsString())
-            return WholeNumberOr(value.AsString(""), 0) / 100.0;
+            if (const auto cents = ReadXsdInt(value.AsString("")))
+                return *cents / 100.0; // else the amount asked, when the note has it
     }
     return 0;
 }
@@ -200,7 +201,8 @@ THeldRow ReadColumns(const TJSONValue& row, const TRetrySettings& settings, TTim
     r.BasketID = IntOr(row["BasketID"], -1);
     r.InvoiceNum = IntOr(row["BasketInvoice"], IntOr(row["InvoiceNum"], -1));
     r.TillID = IntOr(row["BasketTillID"], -1);
-    if (!row["tvTrxID"].IsNull())
+    // A number that is not positive is none: such a row is given back by its reference.
+    if (!row["tvTrxID"].IsNull() && row["tvTrxID"].AsInteger(0) > 0)
         r.TvTrxID = row["tvTrxID"].AsInteger();
     r.Amount = row["Amount"].IsNull() ? 0 : row["Amount"].AsFloat(0);
     r.ProviderStoreID = IntOr(row["ProviderStoreID"], -1);

@@ -648,6 +648,21 @@ TEST_F(PaymentScreenTest, AnUnreadableAnswerIsNamedAsSuch) {
     Click("btnOK");
 }
 
+// A SOAP fault comes with HTTP 500 (SOAP 1.1 over HTTP): the cashier reads the fault's text, on
+// the screen and in the message, not only the status; the labels show a provider's text as it is.
+TEST_F(PaymentScreenTest, ASoapFaultWithHttp500ShowsItsText) {
+    host.AddFault(R"({"fault": "soapFault", "request": "transaction", "count": 1})");
+    Redeem("PAY10");
+    const std::string told = "The Zumvo server answered HTTP 500 for /pos/services/PosService (SOAP Fault "
+                             "soap:Server: Internal service error)";
+    EXPECT_EQ(Text(*form, "lblResponse"), told);
+    EXPECT_EQ(form->findChild<QLabel*>("lblResponse")->textFormat(), Qt::PlainText);
+    EXPECT_EQ(Caption("btnOK"), "Retry");
+    EXPECT_THAT(host.Context->Transcript.Lines(), ::testing::Contains("MESSAGE: error: " + told));
+    Click("btnOK");
+    EXPECT_EQ(host.Ledger()._Count(), 0);
+}
+
 // A wrong resource in the settings: the server's HTTP status is named on the screen and in the log.
 TEST_F(PaymentScreenTest, AWrongResourceNamesTheServersHttpStatus) {
     host.WriteSettings("[Settings]\nSOAPServer=http://127.0.0.1:" + std::to_string(host.Port) +
