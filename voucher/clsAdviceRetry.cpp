@@ -84,6 +84,8 @@ TRetrySettings TRetrySettings::Read(pallux::IINISettings& settings) {
         s.FirstInterval = std::min(std::chrono::seconds(*n), LongestInterval);
     if (auto n = SettingNumber(settings, "LateRequestSeconds", 0))
         s.LateRequestWindow = std::min(std::chrono::seconds(*n), LongestInterval);
+    if (auto n = SettingNumber(settings, "ReversalByReference", 0))
+        s.ReversalByReference = *n != 0;
     if (auto n = SettingNumber(settings, "AbandonedAfterMinutes", 0))
         s.AbandonedAfter = std::chrono::minutes(std::min<long long>(*n, 60LL * 24 * 366));
     return s;
@@ -153,6 +155,8 @@ const char* HeldKindText(THeldKind kind) {
         return "Sale in progress";
     case THeldKind::RefundOwed:
         return "Settled: refund the customer another way";
+    case THeldKind::AskProvider:
+        return "Outcome unknown: ask Zumvo";
     }
     return "?";
 }
@@ -219,6 +223,8 @@ THeldRow ReadColumns(const TJSONValue& row, const TRetrySettings& settings, TTim
             const TJSONDocument data = TJSONDocument::Parse(r.Response);
             if (data.IsObject() && data.Exists("Zumvo"))
                 r.Code = data["Zumvo"].AsString("");
+            if (data.IsObject() && data["TrxID"].IsString())
+                r.Reference = data["TrxID"].AsString("");
             if (data.IsObject() && row["Amount"].IsNull())
                 r.Amount = AmountInAnswer(data);
         }
@@ -292,6 +298,12 @@ THeldRow ReadHeldRow(const TJSONValue& row, const TRetrySettings& settings, cons
         r.Kind = THeldKind::RefundOwed;
         break;
     }
+    // Without a provider number only a reversal by reference could give the money back; a
+    // provider without it would answer "unknown transaction" for ever. A person asks instead.
+    const bool reverseWithoutNumber = r.Kind == THeldKind::OutcomeUnknown ||
+                                      (r.Kind == THeldKind::CancelFailed) || r.Kind == THeldKind::Abandoned;
+    if (!settings.ReversalByReference && reverseWithoutNumber && !r.TvTrxID)
+        r.Kind = THeldKind::AskProvider;
     return r;
 }
 
@@ -346,7 +358,8 @@ TRetryResult TAdviceRetry::Run(const TRetryRequest& request) {
         if (ClaimStoredSales(held))
             held = HeldFunds(request);
         for (const THeldRow& row : held) {
-            if (row.Kind == THeldKind::InProgress || row.Kind == THeldKind::RefundOwed)
+            if (row.Kind == THeldKind::InProgress || row.Kind == THeldKind::RefundOwed ||
+                row.Kind == THeldKind::AskProvider)
                 continue;
             if (request.Only && request.Only->count(row.ID) == 0)
                 continue;

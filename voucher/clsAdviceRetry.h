@@ -31,6 +31,10 @@ struct TRetrySettings {
     // more, at the least (also on demand): a request carried out late must have had the time to
     // reach the provider.
     std::chrono::seconds LateRequestWindow{120};
+    // ReversalByReference (1 or 0): whether the provider gives back a request named by its
+    // references (a REVERSE with tvTrxId 0). Off, a row without a provider number is listed for a
+    // person with what to ask the provider, never sent as such a REVERSE.
+    bool ReversalByReference = true;
     static constexpr std::chrono::seconds LongestInterval{24 * 60 * 60};
 
     // Missing, empty or invalid keys keep the defaults (an invalid one is logged).
@@ -64,7 +68,9 @@ enum class THeldKind {
     Abandoned,      // accepted codes of a sale that never reached an invoice: REVERSE
     InProgress,     // accepted codes of a sale that may still be rung up, or a request still out:
                     // nothing yet
-    RefundOwed      // settled codes of an overridden invoice: a person refunds the customer
+    RefundOwed,     // settled codes of an overridden invoice: a person refunds the customer
+    AskProvider     // no provider number and no reversal by reference: a person asks the provider
+                    // about the request (code, reference, time, amount)
 };
 const char* HeldKindText(THeldKind kind);
 
@@ -92,6 +98,7 @@ struct THeldRow {
     std::int32_t InvoiceNum = -1; // -1: none
     std::int32_t TillID = -1;
     std::string Code;
+    std::string Reference; // the request's trxId as its note names it ("12-34"); empty when none
     std::optional<std::int32_t> TvTrxID;
     double Amount = 0;
     TTransactionStatus Status = TTransactionStatus::Started;
