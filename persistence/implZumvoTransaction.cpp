@@ -136,7 +136,7 @@ void TZumvoTransaction::SavePayment(std::int32_t transactionID, std::int32_t tvT
                                     const std::string& response) {
     Guarded("TZumvoTransaction.SavePayment", [&] {
         Update("UPDATE [ZumvoPaymentTransactions] SET [Timestamp_Payment] = GETDATE(), [tvTrxID] = %d, "
-               "[Response] = %s, [Status] = %d, [Amount] = %f "
+               "[Response] = %s, [RequestNote] = NULL, [Status] = %d, [Amount] = %f "
                "WHERE [ID] = %d",
                {Arg(tvTrxID), pallux::QuotedStr(response), Arg(TTransactionStatus::Redeemed), amount,
                 Arg(transactionID)});
@@ -152,6 +152,7 @@ bool TZumvoTransaction::SaveProviderAnswer(std::int32_t transactionID, std::int3
         auto db = NewDBScript();
         saved = db->ExecuteRowCount(
                     db->Format("UPDATE [ZumvoPaymentTransactions] SET [tvTrxID] = %d, [Response] = %s, "
+                               "[RequestNote] = NULL, "
                                "[ProviderStoreID] = %d WHERE [ID] = %d AND [Status] = %d",
                                {Arg(tvTrxID), pallux::QuotedStr(response), Arg(providerStoreID),
                                 Arg(transactionID), Arg(TTransactionStatus::Started)})) == 1;
@@ -182,7 +183,7 @@ void TZumvoTransaction::GetHeldFunds(std::string& rows) {
                       "SELECT T.[ID], T.[Timestamp_Created], T.[Timestamp_Payment], T.[InvoiceNum], "
                       "T.[tvTrxID], T.[Response], T.[Amount], T.[Status], T.[BasketID], T.[AdviceAttempts], "
                       "T.[AdviceLastAttempt], T.[AdviceLastError], T.[ProviderStoreID], T.[RefundOwed], "
-                      "B.[TillID] AS [BasketTillID], "
+                      "T.[RequestNote], B.[TillID] AS [BasketTillID], "
                       "B.[InvoiceNum] AS [BasketInvoice], B.[Timestamp_Created] AS [BasketCreated], "
                       "( SELECT MAX( X.[Timestamp_Created] ) FROM [ZumvoPaymentTransactions] X WHERE "
                       "X.[BasketID] = T.[BasketID] ) AS [BasketLastCode] "
@@ -195,7 +196,7 @@ void TZumvoTransaction::GetHeldFunds(std::string& rows) {
 
 void TZumvoTransaction::SaveOutcomeUnknown(std::int32_t transactionID, const std::string& note) {
     Guarded("TZumvoTransaction.SaveOutcomeUnknown", [&] {
-        Update("UPDATE [ZumvoPaymentTransactions] SET [Response] = %s WHERE [ID] = %d",
+        Update("UPDATE [ZumvoPaymentTransactions] SET [RequestNote] = %s WHERE [ID] = %d",
                {note.empty() ? std::string("NULL") : pallux::QuotedStr(note), Arg(transactionID)});
     });
 }
@@ -359,12 +360,12 @@ void TZumvoTransaction::SetStatusForBasketExcept(std::int32_t basketID, TTransac
         std::string rows;
         for (const std::int32_t id : keptRows)
             rows += (rows.empty() ? "" : ", ") + std::to_string(id);
-        Update(
-            "UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [BasketID] = %d AND [Status] <> %d "
-            "AND [Status] <> %d AND NOT ( [Status] = %d AND [Response] IS NOT NULL AND [Response] LIKE %s )" +
-                (rows.empty() ? std::string() : " AND [ID] NOT IN ( " + rows + " )"),
-            {Arg(status), Arg(basketID), Arg(kept), Arg(TTransactionStatus::Finalised),
-             Arg(TTransactionStatus::Started), pallux::QuotedStr(OutcomeUnknownPattern())});
+        Update("UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [BasketID] = %d AND [Status] <> %d "
+               "AND [Status] <> %d AND NOT ( [Status] = %d AND [RequestNote] IS NOT NULL AND "
+               "[RequestNote] LIKE %s )" +
+                   (rows.empty() ? std::string() : " AND [ID] NOT IN ( " + rows + " )"),
+               {Arg(status), Arg(basketID), Arg(kept), Arg(TTransactionStatus::Finalised),
+                Arg(TTransactionStatus::Started), pallux::QuotedStr(OutcomeUnknownPattern())});
     });
 }
 

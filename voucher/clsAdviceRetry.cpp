@@ -215,7 +215,8 @@ THeldRow ReadColumns(const TJSONValue& row, const TRetrySettings& settings, TTim
     r.LastAttempt = Text(row["AdviceLastAttempt"]);
     r.LastError = Text(row["AdviceLastError"]);
     r.BudgetSpent = r.Attempts >= settings.MaxAttempts;
-    r.Response = Text(row["Response"]);
+    // The request's note when the row has one (a request out or of unknown outcome), else the answer.
+    r.Response = Text(row["RequestNote"]).empty() ? Text(row["Response"]) : Text(row["RequestNote"]);
     if (r.ProviderStoreID < 0) // no answer recorded: the store its request went to
         r.ProviderStoreID = NotedProviderStore(r.Response);
     try {

@@ -326,7 +326,8 @@ TEST_F(PaymentScreenTest, UnansweredRequestLeavesItsRowMarkedAndTheNextTryGetsAN
         EXPECT_TRUE(Control<QPushButton>(*form, "btnCheck")->isEnabled());
         const TJSONDocument rows = host.TransactionRows();
         ASSERT_EQ(rows._Count(), before + 1);
-        const TJSONDocument note = TJSONDocument::Parse(rows[before]["Response"].AsString());
+        const TJSONDocument note = TJSONDocument::Parse(rows[before]["RequestNote"].AsString());
+        EXPECT_TRUE(rows[before]["Response"].IsNull()) << "Response holds only answers";
         EXPECT_EQ(note["Outcome"].AsString(), "Unknown");
         EXPECT_EQ(note["TrxID"].AsString(), "12-" + rows[before]["ID"].AsString());
         EXPECT_EQ(note["Zumvo"].AsString(), "PAY10");

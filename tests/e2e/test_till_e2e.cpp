@@ -234,7 +234,7 @@ TEST_F(TillEndToEndTest, AnUnansweredCodeIsNotAppliedAndItsHeldMoneyIsTheOnlyDis
     // on row 1 and sends no reversal for it yet, so the provider goes on holding that money. The
     // row is on the held-funds list (to be reversed by reference), which explains the money.
     EXPECT_EQ(LedgerCheck(), "");
-    EXPECT_NE(Rows("SELECT [Response] FROM [ZumvoPaymentTransactions] WHERE [ID] = 1")[0].find(
+    EXPECT_NE(Rows("SELECT [RequestNote] FROM [ZumvoPaymentTransactions] WHERE [ID] = 1")[0].find(
                   "\"Outcome\":\"Unknown\""),
               std::string::npos);
 }
@@ -259,7 +259,7 @@ TEST_F(TillEndToEndTest, AnUnansweredCodeOfACancelledSaleIsReversedAfterTheNextS
     ASSERT_EQ(run.ExitCode(), 0) << run.Output;
     EXPECT_EQ(LedgerStates(), std::vector<std::string>{"LATE-10 released"});
     EXPECT_EQ(Rows("SELECT [Status] FROM [ZumvoPaymentTransactions]"), std::vector<std::string>{"0"});
-    EXPECT_NE(Rows("SELECT [Response] FROM [ZumvoPaymentTransactions]")[0].find("\"ReversedOnce\":true"),
+    EXPECT_NE(Rows("SELECT [RequestNote] FROM [ZumvoPaymentTransactions]")[0].find("\"ReversedOnce\":true"),
               std::string::npos);
     EXPECT_EQ(LedgerCheck(), "");
 }

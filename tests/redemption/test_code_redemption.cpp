@@ -132,6 +132,12 @@ protected:
         const TJSONValue r = row["Response"];
         return r.IsNull() ? std::string() : r.AsString();
     }
+    // The row's note of its request (RequestNote); empty when it has none.
+    std::string Note(std::int32_t id) {
+        const TJSONDocument row = Row(id);
+        const TJSONValue n = row["RequestNote"];
+        return n.IsNull() ? std::string() : n.AsString();
+    }
     std::vector<std::string> Kinds() {
         std::vector<std::string> out;
         for (const auto& c : provider->Calls)
@@ -229,7 +235,7 @@ TEST_F(CodeRedemptionTest, EachAnswerLeavesTheRowItShould) {
         EXPECT_EQ(Kinds(), c.Sent);
         EXPECT_EQ(provider->Calls[0].Cents, c.Asked);
         EXPECT_EQ(provider->Calls[0].TrxID, "12-" + std::to_string(r.TransactionID));
-        EXPECT_EQ(IsOutcomeUnknown(Response(r.TransactionID)), c.Listed);
+        EXPECT_EQ(IsOutcomeUnknown(Note(r.TransactionID)), c.Listed);
         EXPECT_EQ(r.RowReusable(), c.Outcome == TRedemptionOutcome::Refused);
         if (c.Outcome == TRedemptionOutcome::Refused) {
             EXPECT_EQ(Response(r.TransactionID), "") << "a refused request holds nothing";
@@ -274,22 +280,24 @@ TEST_F(CodeRedemptionTest, NothingIsSentThatCannotBeCarried) {
 // A till stopped while its request is out leaves a row that names the request, and another till
 // does not take a request that is still out for an unanswered one.
 TEST_F(CodeRedemptionTest, TheRowNamesTheRequestWhileItIsOut) {
-    std::string seen;
+    std::string seen, answerWhileOut = "unread";
     std::int32_t row = -1;
     provider->WhileWaiting = [&] {
         row = std::stoi(host.Value("SELECT MAX([ID]) FROM [ZumvoPaymentTransactions]"));
-        seen = Response(row);
+        seen = Note(row);
+        answerWhileOut = Response(row);
     };
     provider->Answers = {Accepted(1205, 1205)};
     const TRedemption r = Redemption().Redeem("PAY-100", 1205);
     EXPECT_EQ(r.TransactionID, row);
     EXPECT_TRUE(IsOutcomeUnknown(seen));
     EXPECT_TRUE(IsAwaitingAnswer(seen));
+    EXPECT_EQ(answerWhileOut, "") << "Response holds only the provider's answers";
     const TJSONDocument note = TJSONDocument::Parse(seen);
     EXPECT_EQ(note["Zumvo"].AsString(), "PAY-100");
     EXPECT_EQ(note["TotalAmount"].AsInteger(), 1205);
     EXPECT_EQ(note["TrxID"].AsString(), "12-" + std::to_string(row));
-    EXPECT_FALSE(IsOutcomeUnknown(Response(row))) << "the answer replaced the note";
+    EXPECT_FALSE(IsOutcomeUnknown(Note(row))) << "the answer replaced the note";
 }
 
 // A refused code's row carries the next try; the note is written again for it.
@@ -368,7 +376,7 @@ TEST_F(CodeRedemptionTest, ANon2xxAnswerIsNamed) {
     EXPECT_EQ(r.Outcome, TRedemptionOutcome::Unreadable);
     EXPECT_EQ(r.HttpStatus, 404);
     EXPECT_EQ(r.Problem, "The Zumvo server answered HTTP 404 for /pos/services/PosService");
-    EXPECT_TRUE(IsOutcomeUnknown(Response(r.TransactionID)));
+    EXPECT_TRUE(IsOutcomeUnknown(Note(r.TransactionID)));
     EXPECT_TRUE(log.Has("[TTest.Redeem] Outcome unknown for transaction " + std::to_string(r.TransactionID) +
                         " : HTTP 404"));
 }
@@ -486,7 +494,7 @@ TEST_F(CodeRedemptionTest, AResponseCodeThatIsNoIntegerIsUnreadable) {
         const TRedemption r = Redemption().Redeem("PAY-100", 1205);
         EXPECT_EQ(r.Outcome, TRedemptionOutcome::Unreadable);
         EXPECT_FALSE(r.RowReusable());
-        EXPECT_TRUE(IsOutcomeUnknown(Response(r.TransactionID)));
+        EXPECT_TRUE(IsOutcomeUnknown(Note(r.TransactionID)));
         EXPECT_THAT(r.Problem, ::testing::HasSubstr("is not a whole number"));
         EXPECT_EQ(Kinds(), std::vector<std::string>{"PAYMENT"}) << "nothing is given back on a guess";
     }
@@ -514,7 +522,7 @@ TEST_F(CodeRedemptionTest, ASoapFaultWithHttp500IsNamed) {
     EXPECT_EQ(r.Outcome, TRedemptionOutcome::Unreadable);
     EXPECT_EQ(r.Problem, "The Zumvo server answered HTTP 500 for /pos/services/PosService (SOAP Fault "
                          "soap:Server: Store 401 is <closed>)");
-    EXPECT_TRUE(IsOutcomeUnknown(Response(r.TransactionID)));
+    EXPECT_TRUE(IsOutcomeUnknown(Note(r.TransactionID)));
 
     provider->Answers = {fault(std::string(500, 'x'))};
     r = Redemption().Redeem("PAY-100", 1205);
