@@ -15,6 +15,11 @@ std::string HeldFundsAction(const THeldRow& row) {
         return "Nothing yet (sale in progress)";
     if (row.Kind == THeldKind::RefundOwed)
         return "A person: refund the customer";
+    if (row.Kind == THeldKind::AskProvider)
+        return fmt::format("A person: ask Zumvo whether it holds code {} under reference {} (sent {}, "
+                           "{:.2f}); if it does, have it given back",
+                           row.Code.empty() ? "-" : row.Code, row.Reference.empty() ? "-" : row.Reference,
+                           row.Created.empty() ? "-" : row.Created, row.Amount);
     if (row.BudgetSpent)
         return "A person: retries spent";
     return row.Kind == THeldKind::FinaliseFailed ? "FINALISE again" : "REVERSE";

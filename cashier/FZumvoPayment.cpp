@@ -116,6 +116,7 @@ QLabel* NewLabel(QWidget* parent, const char* name, const QString& text, QRect g
                  Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
     auto* l = new QLabel(text, parent);
     l->setObjectName(name);
+    l->setTextFormat(Qt::PlainText); // a provider's text is shown as it is, never as markup
     l->setGeometry(geometry);
     l->setFont(font);
     l->setAlignment(align);

@@ -5,6 +5,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -43,15 +44,35 @@ public:
 
 // How the provider's responseCode reads when it accepted a request or an advice.
 inline constexpr std::int32_t AcceptedCode = -1;
+// The tvTrxId of a REVERSE that names the request by its references (basket and trxId) instead
+// of a provider transaction number; every other advice names a positive number.
+inline constexpr std::int32_t ByReference = 0;
 
-// A whole decimal number in 32-bit range (optional '-', digits, nothing else), else fallback.
-inline std::int32_t WholeNumberOr(std::string_view text, std::int32_t fallback) {
+// An integer member of an answer as XML Schema reads an xsd:int: the blanks around it (space,
+// tab, CR, LF) collapsed, an optional '+' or '-', decimal digits, in 32-bit range. Anything else
+// ("", "1.0", "1e3", "0x10", "1 2", "--1") is no integer: none.
+inline std::optional<std::int32_t> ReadXsdInt(std::string_view text) {
+    constexpr std::string_view blanks = " \t\r\n";
+    const std::size_t first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos)
+        return std::nullopt;
+    text = text.substr(first, text.find_last_not_of(blanks) - first + 1);
+    if (text.front() == '+') {
+        text.remove_prefix(1); // from_chars takes '-' but not '+'
+        if (text.empty() || text.front() == '-' || text.front() == '+')
+            return std::nullopt;
+    }
     std::int32_t value = 0;
     const char* last = text.data() + text.size();
     const auto [end, ec] = std::from_chars(text.data(), last, value, 10);
-    if (text.empty() || ec != std::errc() || end != last)
-        return fallback;
+    if (ec != std::errc() || end != last)
+        return std::nullopt;
     return value;
+}
+
+// ReadXsdInt, or fallback when the text is no integer.
+inline std::int32_t WholeNumberOr(std::string_view text, std::int32_t fallback) {
+    return ReadXsdInt(text).value_or(fallback);
 }
 
 // An answer's responseCode: AcceptedCode means accepted; a text that is not a whole number reads 99999.

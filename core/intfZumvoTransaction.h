@@ -91,9 +91,10 @@ public:
     // provider store the code was accepted under: its advices go to that store.
     virtual bool SaveProviderAnswer(std::int32_t transactionID, std::int32_t tvTrxID,
                                     const std::string& response, std::int32_t providerStoreID) = 0;
-    // Marks the row of a request that is out or got no readable answer: its Response becomes the
-    // note (JSON text with the references the provider can look the request up by); an empty
-    // note clears it (a refused request holds nothing). Logs and swallows database errors.
+    // Marks the row of a request that is out or got no readable answer: its RequestNote becomes
+    // the note (JSON text with the references the provider can look the request up by; Response
+    // holds only the provider's answers, and saving an answer clears the note); an empty note
+    // clears it (a refused request holds nothing). Logs and swallows database errors.
     virtual void SaveOutcomeUnknown(std::int32_t transactionID, const std::string& note) = 0;
     // Counts one more attempt of a repeated advice on the row, with its time and the error it
     // met (empty: it was confirmed, the error is cleared), passwords masked, cut to 500 bytes

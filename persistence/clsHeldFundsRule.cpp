@@ -48,7 +48,7 @@ bool FactHolds(THeldReason reason, const THeldFacts& facts) {
 std::string FactCondition(THeldReason reason) {
     switch (reason) {
     case THeldReason::Unanswered:
-        return "T.[Response] LIKE " + pallux::QuotedStr(OutcomeUnknownPattern());
+        return "T.[RequestNote] LIKE " + pallux::QuotedStr(OutcomeUnknownPattern());
     case THeldReason::OpenSale:
         return "T.[BasketID] IS NOT NULL AND B.[InvoiceNum] IS NULL";
     case THeldReason::RefundOwed:

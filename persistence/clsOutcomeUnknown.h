@@ -1,4 +1,4 @@
-// The note a transaction row keeps in its Response when its request got no readable answer:
+// The note a transaction row keeps in its RequestNote when its request got no readable answer:
 // the provider may or may not have accepted the code, so the row stays findable by the
 // references the provider knows the request by, and the code can be reversed by reference.
 #pragma once

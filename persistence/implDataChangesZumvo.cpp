@@ -2,6 +2,8 @@
 
 #include "ZumvoLog.h"
 #include "clsModuleContainer.h"
+#include "clsOutcomeUnknown.h"
+#include "clsSysUtils.h"
 #include "clsTransactionStatus.h"
 #include "intfActCodes.h"
 #include "intfTillBrandSettings.h"
@@ -111,6 +113,21 @@ IF NOT EXISTS ( SELECT 1 FROM sys.indexes WHERE name = 'IX_ZumvoPaymentTransacti
 IF NOT EXISTS ( SELECT 1 FROM sys.indexes WHERE name = 'IX_ZumvoPaymentTransactions_BasketID_Created' AND object_id = OBJECT_ID('ZumvoPaymentTransactions') )
     CREATE INDEX [IX_ZumvoPaymentTransactions_BasketID_Created] ON [ZumvoPaymentTransactions] ( [BasketID], [Timestamp_Created] ))";
 
+// The note a row keeps while its request is out, or when its outcome is unknown, has a column of
+// its own: Response holds only the provider's answers. Notes written into Response before are
+// moved (through EXEC, so that the batch compiles before the column exists); a second run finds
+// none left to move.
+const std::string AddRequestNoteColumn =
+    std::string(R"(-- Zumvo Request Note
+IF NOT EXISTS ( SELECT 1 FROM INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = 'ZumvoPaymentTransactions' AND COLUMN_NAME = 'RequestNote' )
+    ALTER TABLE [ZumvoPaymentTransactions] ADD [RequestNote] VARCHAR(MAX) NULL
+EXEC()") +
+    pallux::QuotedStr(
+        "UPDATE [ZumvoPaymentTransactions] SET [RequestNote] = [Response], [Response] = NULL WHERE "
+        "[Response] LIKE " +
+        pallux::QuotedStr(OutcomeUnknownPattern())) +
+    ")";
+
 } // namespace
 
 void PALLUX_CALL TDatabaseChangesZumvo::GetUpdateScripts(std::vector<std::string>& scripts) {
@@ -137,6 +154,7 @@ void PALLUX_CALL TDatabaseChangesZumvo::GetUpdateScripts(std::vector<std::string
         scripts.emplace_back(AddProviderStoreColumns);
         scripts.emplace_back(AddSaleInvoiceColumn);
         scripts.emplace_back(AddHeldFundsIndexes);
+        scripts.emplace_back(AddRequestNoteColumn);
 
         pallux::IntfPtr<ITillBrandSettings> brands;
         CreateService(brands);

@@ -146,7 +146,7 @@ TStatusWrite TZumvoTransaction::KeepPayment(std::int32_t transactionID, std::int
         auto db = NewDBScript();
         const std::int32_t changed = db->ExecuteRowCount(db->Format(
             "UPDATE [ZumvoPaymentTransactions] SET [Timestamp_Payment] = GETDATE(), [tvTrxID] = %d, "
-            "[Response] = %s, [Status] = %d, [Amount] = %f WHERE [ID] = %d AND [Status] IN ( %d, %d )",
+            "[Response] = %s, [RequestNote] = NULL, [Status] = %d, [Amount] = %f WHERE [ID] = %d AND [Status] IN ( %d, %d )",
             {Arg(tvTrxID), pallux::QuotedStr(response), Arg(TTransactionStatus::Redeemed), UnitsOf(amount),
              Arg(transactionID), Arg(TTransactionStatus::Started), Arg(TTransactionStatus::Redeemed)}));
         result = changed == 1 ? TStatusWrite::Changed : TStatusWrite::NotInStatus;
@@ -166,6 +166,7 @@ bool TZumvoTransaction::SaveProviderAnswer(std::int32_t transactionID, std::int3
         auto db = NewDBScript();
         saved = db->ExecuteRowCount(
                     db->Format("UPDATE [ZumvoPaymentTransactions] SET [tvTrxID] = %d, [Response] = %s, "
+                               "[RequestNote] = NULL, "
                                "[ProviderStoreID] = %d WHERE [ID] = %d AND [Status] = %d",
                                {Arg(tvTrxID), pallux::QuotedStr(response), Arg(providerStoreID),
                                 Arg(transactionID), Arg(TTransactionStatus::Started)})) == 1;
@@ -196,7 +197,7 @@ std::string HeldFundsQuery(const std::string& rowsWhere) {
     return "SELECT T.[ID], T.[Timestamp_Created], T.[Timestamp_Payment], T.[InvoiceNum], "
            "T.[tvTrxID], T.[Response], T.[Amount], T.[Status], T.[BasketID], T.[AdviceAttempts], "
            "T.[AdviceLastAttempt], T.[AdviceLastError], T.[ProviderStoreID], T.[RefundOwed], "
-           "B.[TillID] AS [BasketTillID], "
+           "T.[RequestNote], B.[TillID] AS [BasketTillID], "
            "B.[InvoiceNum] AS [BasketInvoice], B.[Timestamp_Created] AS [BasketCreated], "
            "( SELECT MAX( X.[Timestamp_Created] ) FROM [ZumvoPaymentTransactions] X WHERE "
            "X.[BasketID] = T.[BasketID] ) AS [BasketLastCode], "
@@ -253,7 +254,7 @@ std::int32_t TZumvoTransaction::LastHeldAttempt() {
 
 void TZumvoTransaction::SaveOutcomeUnknown(std::int32_t transactionID, const std::string& note) {
     Guarded("TZumvoTransaction.SaveOutcomeUnknown", [&] {
-        Update("UPDATE [ZumvoPaymentTransactions] SET [Response] = %s WHERE [ID] = %d",
+        Update("UPDATE [ZumvoPaymentTransactions] SET [RequestNote] = %s WHERE [ID] = %d",
                {note.empty() ? std::string("NULL") : pallux::QuotedStr(note), Arg(transactionID)});
     });
 }
@@ -462,7 +463,7 @@ void TZumvoTransaction::SetStatusForBasketExcept(std::int32_t basketID, TTransac
         for (const std::int32_t id : keptRows)
             rows += (rows.empty() ? "" : ", ") + std::to_string(id);
         Update("UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [BasketID] = %d AND [Status] = %d "
-               "AND [tvTrxID] IS NULL AND NOT ( [Response] IS NOT NULL AND [Response] LIKE %s )" +
+               "AND [tvTrxID] IS NULL AND NOT ( [RequestNote] IS NOT NULL AND [RequestNote] LIKE %s )" +
                    (rows.empty() ? std::string() : " AND [ID] NOT IN ( " + rows + " )"),
                {Arg(status), Arg(basketID), Arg(TTransactionStatus::Started),
                 pallux::QuotedStr(OutcomeUnknownPattern())});

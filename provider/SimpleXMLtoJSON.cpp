@@ -3,6 +3,7 @@
 #include "clsRapidJson.h"
 #include "clsSysUtils.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -191,16 +192,57 @@ void Convert(const pugi::xml_node& element, TJSONValue target, std::span<const c
         node->AddMember(member.name, member.value, *allocator);
 }
 
-std::string FaultText(const pugi::xml_node& body) {
+// A SOAP 1.1 fault's code and string as a message shows them ("soap:Server: text"); empty when
+// the body holds no fault.
+std::string FaultSummary(const pugi::xml_node& body) {
     pugi::xml_node fault = ChildByLocalName(body, "Fault");
     if (!fault)
         return {};
-    std::string code = ChildByLocalName(fault, "faultcode").child_value();
-    std::string text = ChildByLocalName(fault, "faultstring").child_value();
-    return " (SOAP Fault " + code + ": " + text + ")";
+    const std::string code = ChildByLocalName(fault, "faultcode").child_value();
+    const std::string text = ChildByLocalName(fault, "faultstring").child_value();
+    return ShownText(code, 60) + ": " + ShownText(text, MaxFaultTextBytes);
+}
+
+std::string FaultText(const pugi::xml_node& body) {
+    const std::string summary = FaultSummary(body);
+    return summary.empty() ? summary : " (SOAP Fault " + summary + ")";
 }
 
 } // namespace
+
+std::string ShownText(std::string_view text, std::size_t maxBytes) {
+    std::string out;
+    out.reserve(std::min(text.size(), maxBytes + 3));
+    bool blank = false; // a run of blanks and line ends shows as one blank
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+            blank = !out.empty();
+            continue;
+        }
+        const std::size_t length = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        if (out.size() + (blank ? 1 : 0) + length > maxBytes) {
+            out += "...";
+            return out;
+        }
+        if (blank)
+            out += ' ';
+        blank = false;
+        if (c < 0x20 || c == 0x7F)
+            out += '?';
+        else
+            out.append(text.substr(i, std::min(length, text.size() - i)));
+        i += std::min(length, text.size() - i) - 1;
+    }
+    return out;
+}
+
+std::string SoapFaultSummary(std::string_view xmlText) {
+    pugi::xml_document xml;
+    if (!xml.load_buffer(xmlText.data(), xmlText.size(), AnswerParseOptions))
+        return {};
+    return FaultSummary(ChildByLocalName(xml.document_element(), "Body"));
+}
 
 std::string_view LocalName(std::string_view qualifiedName) {
     auto colon = qualifiedName.find(':');

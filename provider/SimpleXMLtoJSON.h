@@ -9,6 +9,7 @@
 #pragma once
 
 #include <stdexcept>
+#include <string>
 #include <string_view>
 
 #include <pugixml.hpp>
@@ -39,6 +40,17 @@ pugi::xml_node ChildByLocalName(const pugi::xml_node& node, std::string_view nam
 // Appends one member per child element of element to target, which must be a JSON object
 // (EJSONError otherwise). Elements nested too deeply raise EXmlError.
 void XmlToJson(const pugi::xml_node& element, TJSONValue target);
+
+// The longest fault string a message quotes, in bytes.
+inline constexpr std::size_t MaxFaultTextBytes = 200;
+
+// A provider's text as a cashier's message shows it: runs of blanks and line ends as one blank,
+// trimmed, other control characters as '?', cut after maxBytes (whole UTF-8 characters) with "...".
+std::string ShownText(std::string_view text, std::size_t maxBytes);
+
+// "faultcode: faultstring" of the SOAP fault in an answer's Body, each as ShownText shows it;
+// empty when the text is not XML or holds no fault.
+std::string SoapFaultSummary(std::string_view xmlText);
 
 // Parses a SOAP answer and converts its Body/<answerElement>/response element ("transactionResponse"
 // or "adviseResponse") into a new object document. Malformed text and a missing element on that

@@ -499,6 +499,11 @@ void TZumvoAPI::Advice(const std::string& basketID, const std::string& cashierID
                        std::string& response) {
     response.clear();
     Guarded("TZumvoAPI.Advice", [&] {
+        // A number the provider cannot have given would settle or give back nothing, or another
+        // till's code: such an advice is never sent.
+        if (tvTrxID < 0 || (tvTrxID == ByReference && action != "REVERSE"))
+            throw std::invalid_argument("No " + action + " is sent for provider transaction number " +
+                                        std::to_string(tvTrxID));
         const TAdviceRequest request{basketID, cashierID, trxID, action, tvTrxID, trxType};
         response = Send("TZumvoAPI.Advice", BuildAdviceEnvelope(Caller(), request));
     });

@@ -23,6 +23,31 @@ std::string Decimal(std::int64_t n) {
     return std::to_string(n);
 }
 
+// The text of an answer's member; empty when it is missing or not a text (an object).
+std::string MemberText(const TJSONDocument& answer, const char* name) {
+    const TJSONValue value = answer[name];
+    return value.IsString() ? value.AsString("") : std::string();
+}
+
+// A provider's text as a message quotes it: at most 40 characters, control characters as '?'.
+std::string ShortText(std::string text) {
+    if (text.size() > 40)
+        text = Utf8Prefix(text, 40) + "...";
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20)
+            c = '?';
+    return text;
+}
+
+// The tvTrxId of an accepted answer when it is a positive whole number; none otherwise (no
+// advice ever names another).
+std::optional<std::int32_t> ProviderNumberOf(const TJSONDocument& answer) {
+    const auto number = ReadXsdInt(MemberText(answer, "tvTrxId"));
+    if (!number || *number <= 0)
+        return std::nullopt;
+    return number;
+}
+
 } // namespace
 
 TCents AmountCents(const TJSONValue& value) {
@@ -104,8 +129,10 @@ void TCodeRedemption::Send(const std::string& code, TRedemption& r) {
     r.HttpStatus = FClient->GetLastStatus();
     if (r.NotHttpOk()) {
         // The server answered, but not with a transaction's answer: the cashier is told what it said.
-        r.Problem =
-            "The Zumvo server answered HTTP " + Decimal(r.HttpStatus) + " for " + FClient->GetResource();
+        // SOAP 1.1 sends every fault with HTTP 500: its text is what the cashier needs to read.
+        const std::string fault = SoapFaultSummary(reply);
+        r.Problem = "The Zumvo server answered HTTP " + Decimal(r.HttpStatus) + " for " +
+                    FClient->GetResource() + (fault.empty() ? std::string() : " (SOAP Fault " + fault + ")");
         r.Outcome = reply.empty() ? TRedemptionOutcome::NoAnswer : TRedemptionOutcome::Unreadable;
         LogInfo("[" + FContext.ClassMethod + "] Outcome unknown for transaction % : HTTP %", r.TransactionID,
                 r.HttpStatus);
@@ -120,17 +147,27 @@ void TCodeRedemption::Send(const std::string& code, TRedemption& r) {
         store.SaveOutcomeUnknown(r.TransactionID, note("no answer"));
         return;
     }
+    // An answer that came but cannot be read says nothing of what the provider did: the row is
+    // listed, never taken for a refusal.
+    const auto unreadable = [&](const std::string& why) {
+        r.Outcome = TRedemptionOutcome::Unreadable;
+        r.Problem = std::string(UnreadableText) + "\r\n" + why;
+        LogInfo("[" + FContext.ClassMethod + "] Outcome unknown for transaction % : %", r.TransactionID, why);
+        store.SaveOutcomeUnknown(r.TransactionID, note("unreadable answer: " + why));
+    };
     try {
         r.Answer = ReadSoapAnswer(reply, "transactionResponse");
     } catch (const std::exception& e) {
-        r.Outcome = TRedemptionOutcome::Unreadable;
-        r.Problem = std::string(UnreadableText) + "\r\n" + e.what();
-        LogInfo("[" + FContext.ClassMethod + "] Outcome unknown for transaction % : %", r.TransactionID,
-                e.what());
-        store.SaveOutcomeUnknown(r.TransactionID, note(std::string("unreadable answer: ") + e.what()));
+        unreadable(e.what());
         return;
     }
-    if (ParseResponseCode(r.Answer["responseCode"].AsString("")) != AcceptedCode) {
+    const std::optional<std::int32_t> responseCode = ReadXsdInt(MemberText(r.Answer, "responseCode"));
+    if (!responseCode) {
+        unreadable("its responseCode \"" + ShortText(MemberText(r.Answer, "responseCode")) +
+                   "\" is not a whole number");
+        return;
+    }
+    if (*responseCode != AcceptedCode) {
         r.Outcome = TRedemptionOutcome::Refused;
         store.SaveOutcomeUnknown(r.TransactionID, {}); // refused: nothing is held under the row
         return;
@@ -139,8 +176,21 @@ void TCodeRedemption::Send(const std::string& code, TRedemption& r) {
 }
 
 void TCodeRedemption::Keep(const std::string& code, TRedemption& r) {
-    const TCents total = WholeNumberOr(r.Answer["totalAmountProcessed"].AsString(""), 0);
-    const TCents settle = WholeNumberOr(r.Answer["amountToSettle"].AsString(""), 0);
+    // Without its number and both amounts an accepted code cannot be settled or counted: it is
+    // not kept, like an answer whose amounts do not add up.
+    for (const char* member : {"tvTrxId", "totalAmountProcessed", "amountToSettle"}) {
+        if (!ReadXsdInt(MemberText(r.Answer, member))) {
+            NotKept(code, std::string("Zumvo's answer does not add up (no whole number in ") + member + ")",
+                    r);
+            return;
+        }
+    }
+    if (!ProviderNumberOf(r.Answer)) {
+        NotKept(code, "Zumvo's answer does not add up (tvTrxId " + MemberText(r.Answer, "tvTrxId") + ")", r);
+        return;
+    }
+    const TCents total = *ReadXsdInt(MemberText(r.Answer, "totalAmountProcessed"));
+    const TCents settle = *ReadXsdInt(MemberText(r.Answer, "amountToSettle"));
     if (total > r.Asked) {
         NotKept(code,
                 "Zumvo answered for " + FixedText(total) + ", more than the " + FixedText(r.Asked) + " asked",
@@ -154,7 +204,7 @@ void TCodeRedemption::Keep(const std::string& code, TRedemption& r) {
                 r);
         return;
     }
-    const std::int32_t tvTrxID = WholeNumberOr(r.Answer["tvTrxId"].AsString(""), -1);
+    const std::int32_t tvTrxID = *ProviderNumberOf(r.Answer);
     TJSONDocument data = r.Answer.Clone();
     data.Add("Zumvo", code);
     data.Add("PaymentAmount", DecimalText(settle));
@@ -183,15 +233,19 @@ void TCodeRedemption::Keep(const std::string& code, TRedemption& r) {
 }
 
 void TCodeRedemption::NotKept(const std::string& code, const std::string& why, TRedemption& r) {
-    const std::int32_t tvTrxID = WholeNumberOr(r.Answer["tvTrxId"].AsString(""), -1);
+    // Without a usable provider number the code is given back by the request's reference (0).
+    const std::int32_t tvTrxID = ProviderNumberOf(r.Answer).value_or(ByReference);
     LogInfo("[" + FContext.ClassMethod + "] Transaction % not kept (%), reversing %", r.TransactionID, why,
             tvTrxID);
-    // The row says why, and keeps the provider's number for a reversal that is not confirmed now.
+    // The row says why, and keeps the provider's number for a reversal that is not confirmed now;
+    // TotalAmount is what was asked, the most the provider holds when its own amount is unreadable.
     TJSONDocument data = r.Answer.Clone();
     data.Add("Zumvo", code);
     data.Add("NotKept", why);
+    data.Add("TotalAmount", static_cast<std::int64_t>(r.Asked));
     Use(FStore, "ZumvoTransaction")
-        .SaveProviderAnswer(r.TransactionID, tvTrxID, data.ToJSON(), FContext.ProviderStoreID);
+        .SaveProviderAnswer(r.TransactionID, tvTrxID == ByReference ? -1 : tvTrxID, data.ToJSON(),
+                            FContext.ProviderStoreID);
     const bool givenBack = GiveBack(r.TransactionID, tvTrxID) == TAdviceOutcome::Confirmed;
     r.Outcome = TRedemptionOutcome::GivenBack;
     r.Problem =

@@ -116,6 +116,122 @@ std::string Save(const pugi::xml_document& doc) {
 
 } // namespace
 
+namespace {
+
+constexpr const char* Soap12EnvelopeNamespace = "http://www.w3.org/2003/05/soap-envelope";
+
+// The namespace an element is in, by the declarations in scope; "" for none. A prefix that no
+// declaration binds yields a text no namespace has.
+std::string NamespaceOf(pugi::xml_node node) {
+    const std::string_view name(node.name());
+    const auto colon = name.find(':');
+    const std::string attribute = colon == std::string_view::npos
+                                      ? std::string("xmlns")
+                                      : "xmlns:" + std::string(name.substr(0, colon));
+    for (pugi::xml_node n = node; n; n = n.parent())
+        if (pugi::xml_attribute a = n.attribute(attribute.c_str()))
+            return a.value();
+    return colon == std::string_view::npos ? std::string() : "(unbound prefix)";
+}
+
+// An integer as XML Schema writes one: blanks around it, an optional sign, digits.
+bool IsXsdInteger(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos)
+        return false;
+    text = text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+    if (text.front() == '+' || text.front() == '-')
+        text.remove_prefix(1);
+    return !text.empty() && text.size() <= 18 &&
+           text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// Every element below node is in no namespace.
+void RequireUnqualified(pugi::xml_node node, const std::string& where) {
+    for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling()) {
+        if (c.type() != pugi::node_element)
+            continue;
+        const std::string path = where + "/" + std::string(LocalName(c.name()));
+        if (!NamespaceOf(c).empty())
+            throw ESoapClientError("Element " + path + " is qualified (namespace " + NamespaceOf(c) +
+                                   "); the members of a request are unqualified");
+        RequireUnqualified(c, path);
+    }
+}
+
+// parent/path exists; as an integer when number.
+void RequireMember(pugi::xml_node parent, const std::string& path, bool number = false) {
+    pugi::xml_node node = parent;
+    std::string_view rest(path);
+    while (!rest.empty()) {
+        const auto slash = rest.find('/');
+        node = Child(node, rest.substr(0, slash));
+        if (!node)
+            throw ESoapClientError("Missing element " + path);
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    }
+    if (number && !IsXsdInteger(node.child_value()))
+        throw ESoapClientError("Element " + path + " is not an integer: '" + node.child_value() + "'");
+}
+
+void RequireStoreTrxDetails(pugi::xml_node parent, const std::string& prefix) {
+    for (const char* member : {"basketId", "cashierId", "posId", "trxId"})
+        RequireMember(parent, prefix + "storeTrxDetails/" + member);
+    RequireMember(parent, prefix + "storeTrxDetails/storeId", true);
+}
+
+} // namespace
+
+void CheckDocumentedRequest(const std::string& body) {
+    pugi::xml_document doc;
+    if (const pugi::xml_parse_result parsed = doc.load_buffer(body.data(), body.size()); !parsed)
+        throw ESoapClientError(std::string("Malformed request: ") + parsed.description());
+    const pugi::xml_node envelope = doc.document_element();
+    const std::string envelopeNs = NamespaceOf(envelope);
+    if (LocalName(envelope.name()) != "Envelope" || envelopeNs != SoapEnvelopeNamespace)
+        throw ESoapVersionMismatch(envelopeNs == Soap12EnvelopeNamespace
+                                       ? "SOAP 1.2 envelope: this service speaks SOAP 1.1"
+                                       : "Not a SOAP 1.1 envelope (namespace '" + envelopeNs + "')");
+    const pugi::xml_node soapBody = Child(envelope, "Body");
+    if (!soapBody || NamespaceOf(soapBody) != SoapEnvelopeNamespace)
+        throw ESoapClientError("Missing element Body in the SOAP 1.1 namespace");
+    const pugi::xml_node operation =
+        soapBody.find_child([](pugi::xml_node n) { return n.type() == pugi::node_element; });
+    if (!operation)
+        throw ESoapClientError("Empty SOAP body");
+    const std::string_view name = LocalName(operation.name());
+    if (NamespaceOf(operation) != PosNamespace)
+        throw ESoapClientError("Operation " + std::string(name) + " is in namespace '" +
+                               NamespaceOf(operation) + "', not " + PosNamespace);
+    if (name != "transaction" && name != "advise")
+        throw ESoapClientError("Unknown operation " + std::string(name));
+    RequireUnqualified(operation, std::string(name));
+    const pugi::xml_node request = Child(operation, "request");
+    if (!request)
+        throw ESoapClientError("Missing element request");
+    for (const char* member : {"apiClientVersion", "apiServerVersion", "id", "password"})
+        RequireMember(request, std::string("apiCredentials/") + member);
+    if (name == "transaction") {
+        RequireMember(request, "basketAmount", true);
+        for (pugi::xml_node c = request.first_child(); c; c = c.next_sibling())
+            if (c.type() == pugi::node_element && LocalName(c.name()) == "product") {
+                RequireMember(c, "id");
+                RequireMember(c, "pricePerUnit", true);
+                RequireMember(c, "units", true);
+            }
+        RequireStoreTrxDetails(request, "");
+        RequireMember(request, "token/id");
+        RequireMember(request, "token/type");
+        RequireMember(request, "totalAmount", true);
+        RequireMember(request, "type");
+    } else {
+        RequireMember(request, "action");
+        RequireStoreTrxDetails(request, "originalTrx/");
+        RequireMember(request, "originalTrx/type");
+        RequireMember(request, "originalTrx/tvTrxId", true);
+    }
+}
+
 const char* RequestKindName(TRequestKind kind) {
     return kind == TRequestKind::Transaction ? "transaction" : "advise";
 }

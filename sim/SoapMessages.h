@@ -70,8 +70,21 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// An envelope of another SOAP version (SOAP 1.2's among them): answered with a VersionMismatch fault.
+class ESoapVersionMismatch : public ESoapClientError {
+public:
+    using ESoapClientError::ESoapClientError;
+};
+
 // Reads a request envelope. Elements are matched by local name; prefixes play no part.
 TSoapRequest ParseSoapRequest(const std::string& body);
+
+// Strict mode: raises ESoapVersionMismatch for an envelope that is not SOAP 1.1's, and
+// ESoapClientError naming the first thing the documented protocol does not allow: a Body or
+// operation element outside its namespace (the operation in PosNamespace), a qualified member
+// (the members of a request are in no namespace), a missing member, or a member that is no
+// integer where the protocol has one (amounts, storeId, pricePerUnit, units, tvTrxId).
+void CheckDocumentedRequest(const std::string& body);
 
 struct TVsp {
     std::string ResponseCode;

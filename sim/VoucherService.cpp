@@ -74,7 +74,8 @@ std::optional<std::int64_t> ParseCents(const std::string& text) {
 }
 
 TVoucherService::TVoucherService(TVoucherCatalogue catalogue, TVoucherSimConfig config)
-    : FCatalogue(std::move(catalogue)), FConfig(std::move(config)), FReversalMemory(FConfig.ReversalMemory) {
+    : FCatalogue(std::move(catalogue)), FConfig(std::move(config)), FReversalMemory(FConfig.ReversalMemory),
+      FReversalByReference(FConfig.ReversalByReference), FStrict(FConfig.Strict) {
     RestoreCodeFaultsLocked();
 }
 
@@ -205,7 +206,7 @@ TAnswer TVoucherService::Advice(const TAdviceRequest& request) {
     std::lock_guard lock(FMutex);
     TLedgerEntry* entry = nullptr;
     const std::optional<std::int64_t> id = ParseCents(request.TvTrxId);
-    const bool byReference = id == 0 && request.Action == "REVERSE";
+    const bool byReference = id == 0 && request.Action == "REVERSE" && FReversalByReference;
     if (byReference)
         entry = FindByReferenceLocked(request.Store.StoreId, request.Store.TrxId);
     else if (id)
@@ -321,6 +322,21 @@ void TVoucherService::SetReversalMemory(bool on) {
         FReversedReferences.clear();
 }
 
+void TVoucherService::SetReversalByReference(bool on) {
+    std::lock_guard lock(FMutex);
+    FReversalByReference = on;
+}
+
+void TVoucherService::SetStrict(bool on) {
+    std::lock_guard lock(FMutex);
+    FStrict = on;
+}
+
+bool TVoucherService::Strict() const {
+    std::lock_guard lock(FMutex);
+    return FStrict;
+}
+
 bool TVoucherService::ReversalMemory() const {
     std::lock_guard lock(FMutex);
     return FReversalMemory;
@@ -333,6 +349,10 @@ std::string TVoucherService::SettingsJson() const {
     w.StartObject();
     w.Key("reversalMemory");
     w.Bool(FReversalMemory);
+    w.Key("reversalByReference");
+    w.Bool(FReversalByReference);
+    w.Key("strict");
+    w.Bool(FStrict);
     Int(w, "remembered", static_cast<std::int64_t>(FReversedReferences.size()));
     Int(w, "refusedByMemory", FRefusedByMemory);
     w.EndObject();

@@ -25,6 +25,13 @@ struct TVoucherSimConfig {
     // A REVERSE by reference for which nothing is held is remembered, and a later transaction
     // with that store and trxId is refused (code::ReversedBefore), as a payment switch does.
     bool ReversalMemory = true;
+    // A REVERSE whose tvTrxId is 0 names the transaction by its store and trxId. Off: the service
+    // knows only the documented protocol, and such a REVERSE is an unknown transaction (code 1).
+    bool ReversalByReference = true;
+    // Strict: only requests the documented protocol allows are served (SOAP 1.1 envelope, the
+    // service's namespace on the operation, unqualified members, every member present, integers
+    // where the protocol has them); anything else gets a SOAP fault (CheckDocumentedRequest).
+    bool Strict = false;
 };
 
 // Answer codes other than "-1" (accepted).
@@ -114,7 +121,12 @@ public:
     // it remembered.
     void SetReversalMemory(bool on);
     bool ReversalMemory() const;
-    // {"reversalMemory": bool, "remembered": N, "refusedByMemory": N}
+    // Reversal by reference (TVoucherSimConfig::ReversalByReference) and strict mode.
+    void SetReversalByReference(bool on);
+    void SetStrict(bool on);
+    bool Strict() const;
+    // {"reversalMemory": bool, "reversalByReference": bool, "strict": bool, "remembered": N,
+    //  "refusedByMemory": N}
     std::string SettingsJson() const;
     // Every fault that struck a request since the start or the last reset, in order.
     std::vector<TStruckFault> Struck() const;
@@ -150,6 +162,8 @@ private:
     TFaultPlan FFaults;
     TFaultPlan FCodeFaults;
     bool FReversalMemory = true;
+    bool FReversalByReference = true;
+    bool FStrict = false;
     std::set<std::pair<std::string, std::string>> FReversedReferences; // store, trxId
     std::int64_t FRefusedByMemory = 0;
     std::vector<TStruckFault> FStruck;

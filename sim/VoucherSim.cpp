@@ -28,7 +28,8 @@ std::vector<std::string> SplitList(const std::string& text) {
 
 TVoucherSimOptions ParseVoucherSimArgs(const TArgs& args) {
     TVoucherSimOptions options;
-    const std::vector<std::string> valueless{"help", "quiet", "no-reversal-memory"};
+    const std::vector<std::string> valueless{"help", "quiet", "no-reversal-memory",
+                                             "no-reversal-by-reference", "strict"};
     args.ForEach(valueless, [&](const std::string& name, const std::string& value) {
         if (name == "port")
             options.Port = ParsePort(value);
@@ -52,6 +53,10 @@ TVoucherSimOptions ParseVoucherSimArgs(const TArgs& args) {
             options.Quiet = true;
         else if (name == "no-reversal-memory")
             options.Config.ReversalMemory = false;
+        else if (name == "no-reversal-by-reference")
+            options.Config.ReversalByReference = false;
+        else if (name == "strict")
+            options.Config.Strict = true;
         else if (name == "help")
             options.Help = true;
         else
@@ -68,7 +73,8 @@ std::string VoucherSimUsage() {
     return "usage: zumvo_voucher_sim [--port N] [--host ADDR] [--catalogue FILE] [--api-id ID]\n"
            "                         [--api-password PWD] [--stores 17,23] [--path "
            "/pos/services/PosService]\n"
-           "                         [--cert FILE --key FILE] [--no-reversal-memory] [--quiet]\n"
+           "                         [--cert FILE --key FILE] [--no-reversal-memory] [--no-reversal-by-reference]\n"
+           "                         [--strict] [--quiet]\n"
            "Plays the voucher service over SOAP on HTTP, or HTTPS with a certificate and key (PEM). --port 0 "
            "(the default) picks a free port;\n"
            "the port is printed as \"listening on PORT\". See sim/README.md.\n";
@@ -157,13 +163,21 @@ void TVoucherSim::Routes(httplib::Server& http) {
         doc.Parse(req.body.c_str(), req.body.size());
         if (doc.HasParseError() || !doc.IsObject())
             return ReplyError(res, 400, "body must be a JSON object");
-        for (auto it = doc.MemberBegin(); it != doc.MemberEnd(); ++it)
-            if (std::string_view(it->name.GetString()) != "reversalMemory" || !it->value.IsBool())
-                return ReplyError(res, 400,
-                                  "unknown setting '" + std::string(it->name.GetString()) +
-                                      "' (known: reversalMemory, true or false)");
+        for (auto it = doc.MemberBegin(); it != doc.MemberEnd(); ++it) {
+            const std::string_view name = it->name.GetString();
+            if ((name != "reversalMemory" && name != "reversalByReference" && name != "strict") ||
+                !it->value.IsBool())
+                return ReplyError(
+                    res, 400,
+                    "unknown setting '" + std::string(name) +
+                        "' (known: reversalMemory, reversalByReference, strict; true or false)");
+        }
         if (doc.HasMember("reversalMemory"))
             FService.SetReversalMemory(doc["reversalMemory"].GetBool());
+        if (doc.HasMember("reversalByReference"))
+            FService.SetReversalByReference(doc["reversalByReference"].GetBool());
+        if (doc.HasMember("strict"))
+            FService.SetStrict(doc["strict"].GetBool());
         ReplyJson(res, 200, FService.SettingsJson());
     });
 }
@@ -171,7 +185,13 @@ void TVoucherSim::Routes(httplib::Server& http) {
 void TVoucherSim::HandleSoap(const httplib::Request& req, httplib::Response& res) {
     TSoapRequest request;
     try {
+        if (FService.Strict())
+            CheckDocumentedRequest(req.body);
         request = ParseSoapRequest(req.body);
+    } catch (const ESoapVersionMismatch& e) {
+        res.status = 500;
+        res.set_content(BuildSoapFault("VersionMismatch", e.what()), XmlContentType);
+        return;
     } catch (const ESoapClientError& e) {
         res.status = 500;
         res.set_content(BuildSoapFault("Client", e.what()), XmlContentType);

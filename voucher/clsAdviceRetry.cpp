@@ -87,6 +87,8 @@ TRetrySettings TRetrySettings::Read(pallux::IINISettings& settings) {
         s.LateRequestWindow = std::min(std::chrono::seconds(*n), LongestInterval);
     if (auto n = SettingNumber(settings, "AdviceRetryAfterSale", 0))
         s.AfterSaleAdvices = static_cast<int>(std::min<long long>(*n, 100));
+    if (auto n = SettingNumber(settings, "ReversalByReference", 0))
+        s.ReversalByReference = *n != 0;
     if (auto n = SettingNumber(settings, "AbandonedAfterMinutes", 0))
         s.AbandonedAfter = std::chrono::minutes(std::min<long long>(*n, 60LL * 24 * 366));
     return s;
@@ -158,6 +160,8 @@ const char* HeldKindText(THeldKind kind) {
         return "Settled: refund the customer another way";
     case THeldKind::NotKept:
         return "Accepted, not counted";
+    case THeldKind::AskProvider:
+        return "Outcome unknown: ask Zumvo";
     }
     return "?";
 }
@@ -173,7 +177,8 @@ double AmountInAnswer(const TJSONDocument& data) {
         if (value.IsNumber())
             return value.AsFloat(0) / 100;
         if (value.IsString())
-            return WholeNumberOr(value.AsString(""), 0) / 100.0;
+            if (const auto cents = ReadXsdInt(value.AsString("")))
+                return *cents / 100.0; // else the amount asked, when the note has it
     }
     return 0;
 }
@@ -205,7 +210,8 @@ THeldRow ReadColumns(const TJSONValue& row, const TRetrySettings& settings, TTim
     r.BasketID = IntOr(row["BasketID"], -1);
     r.InvoiceNum = IntOr(row["BasketInvoice"], IntOr(row["InvoiceNum"], -1));
     r.TillID = IntOr(row["BasketTillID"], -1);
-    if (!row["tvTrxID"].IsNull())
+    // A number that is not positive is none: such a row is given back by its reference.
+    if (!row["tvTrxID"].IsNull() && row["tvTrxID"].AsInteger(0) > 0)
         r.TvTrxID = row["tvTrxID"].AsInteger();
     r.Amount = row["Amount"].IsNull() ? 0 : row["Amount"].AsFloat(0);
     r.ProviderStoreID = IntOr(row["ProviderStoreID"], -1);
@@ -214,7 +220,8 @@ THeldRow ReadColumns(const TJSONValue& row, const TRetrySettings& settings, TTim
     r.LastAttempt = Text(row["AdviceLastAttempt"]);
     r.LastError = Text(row["AdviceLastError"]);
     r.BudgetSpent = r.Attempts >= settings.MaxAttempts;
-    r.Response = Text(row["Response"]);
+    // The request's note when the row has one (a request out or of unknown outcome), else the answer.
+    r.Response = Text(row["RequestNote"]).empty() ? Text(row["Response"]) : Text(row["RequestNote"]);
     if (r.ProviderStoreID < 0) // no answer recorded: the store its request went to
         r.ProviderStoreID = NotedProviderStore(r.Response);
     try {
@@ -222,6 +229,8 @@ THeldRow ReadColumns(const TJSONValue& row, const TRetrySettings& settings, TTim
             const TJSONDocument data = TJSONDocument::Parse(r.Response);
             if (data.IsObject() && data.Exists("Zumvo"))
                 r.Code = data["Zumvo"].AsString("");
+            if (data.IsObject() && data["TrxID"].IsString())
+                r.Reference = data["TrxID"].AsString("");
             if (data.IsObject() && row["Amount"].IsNull())
                 r.Amount = AmountInAnswer(data);
         }
@@ -297,6 +306,12 @@ THeldRow ReadHeldRow(const TJSONValue& row, const TRetrySettings& settings, cons
         r.Kind = THeldKind::RefundOwed;
         break;
     }
+    // Without a provider number only a reversal by reference could give the money back; a
+    // provider without it would answer "unknown transaction" for ever. A person asks instead.
+    const bool reverseWithoutNumber = r.Kind == THeldKind::OutcomeUnknown ||
+                                      (r.Kind == THeldKind::CancelFailed) || r.Kind == THeldKind::Abandoned;
+    if (!settings.ReversalByReference && reverseWithoutNumber && !r.TvTrxID)
+        r.Kind = THeldKind::AskProvider;
     return r;
 }
 
@@ -416,7 +431,8 @@ std::vector<THeldRow> TAdviceRetry::Candidates(const TRetryRequest& request) {
 }
 
 bool TAdviceRetry::Due(const THeldRow& row, const TRetryRequest& request) const {
-    if (row.Kind == THeldKind::InProgress || row.Kind == THeldKind::RefundOwed)
+    if (row.Kind == THeldKind::InProgress || row.Kind == THeldKind::RefundOwed ||
+        row.Kind == THeldKind::AskProvider)
         return false;
     if (request.Only && request.Only->count(row.ID) == 0)
         return false;

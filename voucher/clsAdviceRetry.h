@@ -32,6 +32,10 @@ struct TRetrySettings {
     // more, at the least (also on demand): a request carried out late must have had the time to
     // reach the provider.
     std::chrono::seconds LateRequestWindow{120};
+    // ReversalByReference (1 or 0): whether the provider gives back a request named by its
+    // references (a REVERSE with tvTrxId 0). Off, a row without a provider number is listed for a
+    // person with what to ask the provider, never sent as such a REVERSE.
+    bool ReversalByReference = true;
     static constexpr std::chrono::seconds LongestInterval{24 * 60 * 60};
     // After a sale the cashier waits for the retry, so it does a bounded share of the list: it
     // looks at AfterSaleRows rows from where the previous sale's retry stopped (oldest first,
@@ -74,7 +78,9 @@ enum class THeldKind {
     InProgress,     // accepted codes of a sale that may still be rung up, or a request still out:
                     // nothing yet
     RefundOwed,     // settled codes of an overridden invoice: a person refunds the customer
-    NotKept         // a code accepted but never counted, of a sale that is over: REVERSE
+    NotKept,        // a code accepted but never counted, of a sale that is over: REVERSE
+    AskProvider     // no provider number and no reversal by reference: a person asks the provider
+                    // about the request (code, reference, time, amount)
 };
 const char* HeldKindText(THeldKind kind);
 
@@ -102,6 +108,7 @@ struct THeldRow {
     std::int32_t InvoiceNum = -1; // -1: none
     std::int32_t TillID = -1;
     std::string Code;
+    std::string Reference; // the request's trxId as its note names it ("12-34"); empty when none
     std::optional<std::int32_t> TvTrxID;
     double Amount = 0;
     TTransactionStatus Status = TTransactionStatus::Started;

@@ -136,7 +136,7 @@ public:
                 }
             const int status = row["Status"].AsInteger();
             const bool unknown =
-                row["Response"].AsString("").find(R"("Outcome":"Unknown")") != std::string::npos;
+                row["RequestNote"].AsString("").find(R"("Outcome":"Unknown")") != std::string::npos;
             const bool numbered = !row["tvTrxID"].IsNull();
             std::set<std::string> allowed;
             if (status == 1 || status == -3 || (status == 0 && numbered))

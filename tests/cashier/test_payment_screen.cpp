@@ -326,7 +326,8 @@ TEST_F(PaymentScreenTest, UnansweredRequestLeavesItsRowMarkedAndTheNextTryGetsAN
         EXPECT_TRUE(Control<QPushButton>(*form, "btnCheck")->isEnabled());
         const TJSONDocument rows = host.TransactionRows();
         ASSERT_EQ(rows._Count(), before + 1);
-        const TJSONDocument note = TJSONDocument::Parse(rows[before]["Response"].AsString());
+        const TJSONDocument note = TJSONDocument::Parse(rows[before]["RequestNote"].AsString());
+        EXPECT_TRUE(rows[before]["Response"].IsNull()) << "Response holds only answers";
         EXPECT_EQ(note["Outcome"].AsString(), "Unknown");
         EXPECT_EQ(note["TrxID"].AsString(), "12-" + rows[before]["ID"].AsString());
         EXPECT_EQ(note["Zumvo"].AsString(), "PAY10");
@@ -646,6 +647,21 @@ TEST_F(PaymentScreenTest, AnUnreadableAnswerIsNamedAsSuch) {
                            HasSubstr("The Zumvo server answered, but its answer could not be read:")));
     EXPECT_THAT(lines, ::testing::Not(::testing::Contains(HasSubstr("There was an error connecting"))));
     Click("btnOK");
+}
+
+// A SOAP fault comes with HTTP 500 (SOAP 1.1 over HTTP): the cashier reads the fault's text, on
+// the screen and in the message, not only the status; the labels show a provider's text as it is.
+TEST_F(PaymentScreenTest, ASoapFaultWithHttp500ShowsItsText) {
+    host.AddFault(R"({"fault": "soapFault", "request": "transaction", "count": 1})");
+    Redeem("PAY10");
+    const std::string told = "The Zumvo server answered HTTP 500 for /pos/services/PosService (SOAP Fault "
+                             "soap:Server: Internal service error)";
+    EXPECT_EQ(Text(*form, "lblResponse"), told);
+    EXPECT_EQ(form->findChild<QLabel*>("lblResponse")->textFormat(), Qt::PlainText);
+    EXPECT_EQ(Caption("btnOK"), "Retry");
+    EXPECT_THAT(host.Context->Transcript.Lines(), ::testing::Contains("MESSAGE: error: " + told));
+    Click("btnOK");
+    EXPECT_EQ(host.Ledger()._Count(), 0);
 }
 
 // A wrong resource in the settings: the server's HTTP status is named on the screen and in the log.

@@ -86,8 +86,12 @@ std::string LedgerMismatches(const TJSONDocument& rows, const TJSONDocument& led
         // A request without a readable answer: the row is listed to be reversed by reference,
         // so the provider may hold money for it, and it has no provider number to compare. So too
         // once such a reversal went unanswered ("failed to cancel", still without a number).
-        const bool unknown = row.Exists("Response") && !row["Response"].IsNull() &&
-                             NotesUnknownOutcome(row["Response"].AsString(""));
+        // The note has a column of its own (RequestNote); databases from before kept it in Response.
+        const auto notes = [&](const char* column) {
+            return row.Exists(column) && !row[column].IsNull() &&
+                   NotesUnknownOutcome(row[column].AsString(""));
+        };
+        const bool unknown = notes("RequestNote") || notes("Response");
         const bool noNumber = row["tvTrxID"].IsNull() || !row.Exists("tvTrxID");
         const TAllowed unknownStarted{{"released", "held"}, true};
         const bool byReference = unknown && (status == 0 || (status == -3 && noNumber));
@@ -258,9 +262,12 @@ std::string TextColumn(sqlite3_stmt* st, int column) {
 
 // The rows the module's held-funds list selects (TZumvoTransaction::GetHeldFunds); a database
 // with the column RefundOwed also lists the settled codes of overridden invoices.
-const char* const HeldFundsWhere =
-    "T.[Status] IN ( -2, -3 ) OR ( T.[Status] = 0 AND T.[Response] LIKE '%\"Outcome\":\"Unknown\"%' ) OR "
-    "( T.[Status] IN ( 0, 1 ) AND T.[BasketID] IS NOT NULL AND B.[InvoiceNum] IS NULL )";
+// noteColumn: where the database keeps the request's note (RequestNote, or Response before it).
+std::string HeldFundsWhere(const std::string& noteColumn) {
+    return "T.[Status] IN ( -2, -3 ) OR ( T.[Status] = 0 AND T.[" + noteColumn +
+           "] LIKE '%\"Outcome\":\"Unknown\"%' ) OR "
+           "( T.[Status] IN ( 0, 1 ) AND T.[BasketID] IS NOT NULL AND B.[InvoiceNum] IS NULL )";
+}
 const char* const RefundOwedWhere = " OR ( T.[Status] = 2 AND T.[RefundOwed] = 1 )";
 
 } // namespace
@@ -275,23 +282,25 @@ TAuditData ReadAuditData(const std::string& databaseFile) {
     TAuditData data;
     const bool providerStore = db.HasColumn("ZumvoPaymentTransactions", "ProviderStoreID");
     const bool refundOwed = db.HasColumn("ZumvoPaymentTransactions", "RefundOwed");
-    db.Each(
-        std::string("SELECT [ID], [Status], [tvTrxID], [Amount], [Response], [BasketID], [InvoiceNum], ") +
-            (providerStore ? "[ProviderStoreID]" : "NULL") + " FROM [ZumvoPaymentTransactions] ORDER BY [ID]",
-        [&](sqlite3_stmt* st) {
-            TModuleRow r;
-            r.ID = static_cast<std::int32_t>(sqlite3_column_int64(st, 0));
-            r.Status = sqlite3_column_int(st, 1);
-            r.TvTrxID = IntColumn(st, 2);
-            r.Amount = CentsColumn(st, 3);
-            r.Response = TextColumn(st, 4);
-            if (auto b = IntColumn(st, 5))
-                r.BasketID = static_cast<std::int32_t>(*b);
-            if (auto i = IntColumn(st, 6))
-                r.InvoiceNum = static_cast<std::int32_t>(*i);
-            r.ProviderStore = IntColumn(st, 7);
-            data.Rows.push_back(std::move(r));
-        });
+    const bool requestNote = db.HasColumn("ZumvoPaymentTransactions", "RequestNote");
+    db.Each(std::string("SELECT [ID], [Status], [tvTrxID], [Amount], ") +
+                (requestNote ? "COALESCE( [RequestNote], [Response] )" : "[Response]") +
+                ", [BasketID], [InvoiceNum], " + (providerStore ? "[ProviderStoreID]" : "NULL") +
+                " FROM [ZumvoPaymentTransactions] ORDER BY [ID]",
+            [&](sqlite3_stmt* st) {
+                TModuleRow r;
+                r.ID = static_cast<std::int32_t>(sqlite3_column_int64(st, 0));
+                r.Status = sqlite3_column_int(st, 1);
+                r.TvTrxID = IntColumn(st, 2);
+                r.Amount = CentsColumn(st, 3);
+                r.Response = TextColumn(st, 4);
+                if (auto b = IntColumn(st, 5))
+                    r.BasketID = static_cast<std::int32_t>(*b);
+                if (auto i = IntColumn(st, 6))
+                    r.InvoiceNum = static_cast<std::int32_t>(*i);
+                r.ProviderStore = IntColumn(st, 7);
+                data.Rows.push_back(std::move(r));
+            });
     db.Each("SELECT [ID], [InvoiceNum], [TillID], [TotalAmount] FROM [ZumvoPaymentBasket] ORDER BY [ID]",
             [&](sqlite3_stmt* st) {
                 TBasketRow b;
@@ -338,7 +347,8 @@ TAuditData ReadAuditData(const std::string& databaseFile) {
         });
     db.Each(std::string("SELECT T.[ID] FROM [ZumvoPaymentTransactions] T LEFT JOIN [ZumvoPaymentBasket] B ON "
                         "B.[ID] = T.[BasketID] WHERE ") +
-                HeldFundsWhere + (refundOwed ? RefundOwedWhere : ""),
+                HeldFundsWhere(requestNote ? "RequestNote" : "Response") +
+                (refundOwed ? RefundOwedWhere : ""),
             [&](sqlite3_stmt* st) {
                 data.Listed.insert(static_cast<std::int32_t>(sqlite3_column_int64(st, 0)));
             });

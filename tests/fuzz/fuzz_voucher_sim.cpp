@@ -24,10 +24,19 @@ const TVoucherCatalogue& Catalogue() {
 }
 
 void SoapRequest(const std::string& body) {
+    // Strict mode judges any body with a fault (a client error) or lets it through; a body it lets
+    // through is a request the lenient reader reads too.
+    bool documented = true;
+    try {
+        CheckDocumentedRequest(body);
+    } catch (const ESoapClientError&) {
+        documented = false;
+    }
     TSoapRequest request;
     try {
         request = ParseSoapRequest(body);
     } catch (const ESoapClientError& e) {
+        Check(!documented, "a request strict mode serves is read");
         pugi::xml_document fault;
         Check(fault.load_string(BuildSoapFault("Client", e.what()).c_str()), "a fault envelope is XML");
         return;

@@ -158,6 +158,9 @@ TEST(AdviceRetryRules, HeldAmountComesFromTheAnswerWhenTheRowHasNone) {
         {"12.5", R"("{\"totalAmountProcessed\":\"3000\"}")", 12.5},
         {"null", R"("{\"responseCode\":\"-1\",\"totalAmountProcessed\":\"3000\",\"Zumvo\":\"PAY\"}")", 30.0},
         {"null", R"("{\"Outcome\":\"Unknown\",\"TotalAmount\":1500,\"Zumvo\":\"PAY\"}")", 15.0},
+        // An answer not kept for an unreadable amount: the amount asked.
+        {"null", R"("{\"totalAmountProcessed\":\"100.0\",\"NotKept\":\"x\",\"TotalAmount\":1205}")", 12.05},
+        {"null", R"("{\"totalAmountProcessed\":\" 1205 \",\"NotKept\":\"x\",\"TotalAmount\":1001}")", 12.05},
         {"null", "null", 0.0},
     };
     for (const auto& c : cases) {
@@ -165,6 +168,44 @@ TEST(AdviceRetryRules, HeldAmountComesFromTheAnswerWhenTheRowHasNone) {
                                               R"(,"Response":)" + c.Response + "}");
         EXPECT_DOUBLE_EQ(ReadHeldRow(row.Root(), TRetrySettings{}, TRetryRequest{}).Amount, c.Held)
             << c.Response;
+    }
+}
+
+// Without reversal by reference a row without a provider number is for a person, who is told what
+// to ask the provider; a row with a number is reversed by it as before.
+TEST(AdviceRetryRules, WithoutReversalByReferenceARowWithoutNumberIsForAPerson) {
+    TRetrySettings s;
+    s.ReversalByReference = false;
+    TRetryRequest backOffice;
+    backOffice.Trigger = TRetryTrigger::OnDemand;
+    backOffice.Now = At("2026-03-02 12:00:00");
+    const std::string note =
+        R"("{\"Outcome\":\"Unknown\",\"TrxID\":\"12-4\",\"Zumvo\":\"PAY-7\",\"TotalAmount\":1205}")";
+    const struct {
+        int Status;
+        const char* TvTrxID;
+        THeldKind Kind;
+    } cases[] = {
+        {0, "null", THeldKind::AskProvider},
+        {-3, "null", THeldKind::AskProvider},
+        {-3, "-1", THeldKind::AskProvider}, // a number that is no number
+        {-3, "1004", THeldKind::CancelFailed},
+    };
+    for (const auto& c : cases) {
+        const auto row = TJSONDocument::Parse(R"({"ID":4,"Status":)" + std::to_string(c.Status) +
+                                              R"(,"tvTrxID":)" + c.TvTrxID + R"(,"Response":)" + note +
+                                              R"(,"BasketID":5,"BasketInvoice":77,)"
+                                              R"("Timestamp_Created":"2026-03-02 10:00:00"})");
+        const THeldRow held = ReadHeldRow(row.Root(), s, backOffice);
+        EXPECT_EQ(held.Kind, c.Kind) << c.Status << " " << c.TvTrxID;
+        if (c.Kind == THeldKind::AskProvider) {
+            EXPECT_EQ(HeldFundsAction(held),
+                      "A person: ask Zumvo whether it holds code PAY-7 under reference 12-4 "
+                      "(sent 2026-03-02 10:00:00, 12.05); if it does, have it given back");
+        }
+        EXPECT_EQ(ReadHeldRow(row.Root(), TRetrySettings{}, backOffice).Kind,
+                  c.Status == 0 ? THeldKind::OutcomeUnknown : THeldKind::CancelFailed)
+            << "with reversal by reference: reversed";
     }
 }
 

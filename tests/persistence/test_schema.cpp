@@ -2,6 +2,7 @@
 #include "PersistenceTestHost.h"
 #include "TSqliteDatabase.h"
 #include "clsHeldFundsRule.h"
+#include "clsOutcomeUnknown.h"
 #include "implDataChangesZumvo.h"
 #include "intfActCodes.h"
 
@@ -75,7 +76,7 @@ protected:
 TEST_F(SchemaTest, EmptyDatabaseGetsEveryTableAndColumnAndASecondPassChangesNothing) {
     RegisterRegistry();
     const auto scripts = Scripts();
-    ASSERT_EQ(scripts.size(), 12u);
+    ASSERT_EQ(scripts.size(), 13u);
     EXPECT_EQ(scripts[0].rfind("-- Zumvo Transaction Table\n", 0), 0u);
     EXPECT_EQ(scripts[1].rfind("-- Zumvo Payment Basket\n", 0), 0u);
     EXPECT_EQ(scripts[2].rfind("-- Zumvo Log Table\n", 0), 0u);
@@ -99,7 +100,9 @@ TEST_F(SchemaTest, EmptyDatabaseGetsEveryTableAndColumnAndASecondPassChangesNoth
     EXPECT_EQ(names,
               "ID Timestamp_Created Timestamp_Payment Timestamp_Finalised InvoiceNum tvTrxID Response "
               "Amount Status BasketID AdviceAttempts AdviceLastAttempt AdviceLastError ProviderStoreID "
-              "RefundOwed ");
+              "RefundOwed RequestNote ");
+    EXPECT_EQ(Column("ZumvoPaymentTransactions", "RequestNote", "IS_NULLABLE"), "YES");
+    EXPECT_EQ(Column("ZumvoPaymentTransactions", "RequestNote", "CHARACTER_MAXIMUM_LENGTH"), "-1");
     EXPECT_EQ(Column("ZumvoPaymentTransactions", "ProviderStoreID", "IS_NULLABLE"), "YES");
     EXPECT_EQ(Column("ZumvoPaymentTransactions", "RefundOwed", "IS_NULLABLE"), "NO");
     EXPECT_EQ(Column("ZumvoPaymentTransactions", "AdviceAttempts", "IS_NULLABLE"), "NO");
@@ -172,6 +175,39 @@ TEST_F(SchemaTest, DatabaseFromBeforeTheStatusColumnIsUpgradedWithItsRows) {
     EXPECT_EQ(host.Snapshot(), before);
 }
 
+// Response holds only the provider's answers: the notes kept there before (a request out, or of
+// unknown outcome) move to RequestNote, whole; answers stay; a second pass changes nothing.
+TEST_F(SchemaTest, NotesMoveOutOfResponseOnceAndAnswersStay) {
+    CreateFirstTransactionsTable("VARCHAR(MAX)");
+    const std::string note = OutcomeUnknownNote("no answer", "12-5", "12-1", "PAY-'1'", 1205, 401);
+    const std::string answer = R"({"responseCode":"-1","responseDesc":"Outcome: Unknown","Zumvo":"PAY"})";
+    host.Run(
+        "INSERT INTO [ZumvoPaymentTransactions] ( [Timestamp_Created], [Response] ) VALUES ( GETDATE(), " +
+        pallux::QuotedStr(note) +
+        " ); INSERT INTO [ZumvoPaymentTransactions] ( [Timestamp_Created], "
+        "[Response] ) VALUES ( GETDATE(), " +
+        pallux::QuotedStr(answer) +
+        " ); INSERT INTO [ZumvoPaymentTransactions] ( [Timestamp_Created] ) "
+        "VALUES ( GETDATE() )");
+
+    Upgrade();
+
+    const auto rows =
+        host.Rows("SELECT [Response], [RequestNote] FROM [ZumvoPaymentTransactions] ORDER BY [ID]");
+    ASSERT_EQ(rows._Count(), 3);
+    EXPECT_TRUE(rows[0]["Response"].IsNull()) << "the note left Response";
+    EXPECT_EQ(rows[0]["RequestNote"].AsString(), note) << "moved whole, quotes and all";
+    EXPECT_EQ(rows[1]["Response"].AsString(), answer);
+    EXPECT_TRUE(rows[1]["RequestNote"].IsNull());
+    EXPECT_TRUE(rows[2]["Response"].IsNull());
+    EXPECT_TRUE(rows[2]["RequestNote"].IsNull());
+
+    const std::string before = host.Snapshot();
+    Upgrade();
+    EXPECT_EQ(host.Snapshot(), before);
+    EXPECT_FALSE(test::LogContains(log, "Error : ")) << "no step failed";
+}
+
 TEST_F(SchemaTest, ResponseColumnAlreadyWidenedIsKept) {
     CreateFirstTransactionsTable("VARCHAR(MAX)");
     const std::string answer(3000, 'z');
@@ -185,7 +221,7 @@ TEST_F(SchemaTest, ResponseColumnAlreadyWidenedIsKept) {
 
 TEST_F(SchemaTest, WithoutRegistryAllScriptsAreDeliveredAndAFailingBrandStepKeepsThem) {
     auto scripts = Scripts();
-    EXPECT_EQ(scripts.size(), 12u) << "no access-code registry: the scripts all the same";
+    EXPECT_EQ(scripts.size(), 13u) << "no access-code registry: the scripts all the same";
     EXPECT_FALSE(test::LogContains(log, "Error : ")) << "skipping the codes is silent";
 
     // Without the till brand settings the last step fails; the items already appended stay, and
@@ -193,7 +229,7 @@ TEST_F(SchemaTest, WithoutRegistryAllScriptsAreDeliveredAndAFailingBrandStepKeep
     host.Container->UnregisterFactory(ITillBrandSettings::IID);
     std::vector<std::string> list{"-- the host's own script"};
     pallux::MakeIntf<TDatabaseChangesZumvo>()->GetUpdateScripts(list);
-    ASSERT_EQ(list.size(), 13u);
+    ASSERT_EQ(list.size(), 14u);
     EXPECT_EQ(list[0], "-- the host's own script");
     EXPECT_EQ(std::vector<std::string>(list.begin() + 1, list.end()), scripts);
     EXPECT_TRUE(
@@ -206,7 +242,8 @@ TEST_F(SchemaTest, LookupIndexesAreCreatedOnceAndUsedByTheLookups) {
     ASSERT_EQ(scripts[8].rfind("-- Zumvo Advice Retry\n", 0), 0u);
     ASSERT_EQ(scripts[9].rfind("-- Zumvo Provider Store\n", 0), 0u);
     ASSERT_EQ(scripts[10].rfind("-- Zumvo Sale Invoice\n", 0), 0u);
-    ASSERT_EQ(scripts.back().rfind("-- Zumvo Held Funds Indexes\n", 0), 0u);
+    ASSERT_EQ(scripts[11].rfind("-- Zumvo Held Funds Indexes\n", 0), 0u);
+    ASSERT_EQ(scripts.back().rfind("-- Zumvo Request Note\n", 0), 0u);
     const std::string count = "SELECT COUNT(*) FROM sys.indexes WHERE name LIKE 'IX_Zumvo%'";
     for (int pass = 0; pass < 2; ++pass) {
         for (const auto& script : scripts)

@@ -214,3 +214,24 @@ TEST(ReadSoapAnswer, MissingPathFailsNamingTheElement) {
     EXPECT_EQ(ErrorOf(fault, "adviseResponse"),
               "The answer has no adviseResponse element (SOAP Fault soap:Server: Invalid credentials)");
 }
+
+// What a message quotes of a provider's text: blanks folded, control characters shown as '?',
+// cut on a whole UTF-8 character.
+TEST(ReadSoapAnswer, FaultTextsAreShownFoldedAndShortened) {
+    EXPECT_EQ(ShownText("  Store\r\n\t closed  ", 100), "Store closed");
+    EXPECT_EQ(ShownText("a\x01"
+                        "b\x7F",
+                        100),
+              "a?b?");
+    EXPECT_EQ(ShownText("abcdef", 4), "abcd...");
+    EXPECT_EQ(ShownText("ab\xC3\xA9\xC3\xA9", 3), "ab..."); // é is two bytes: not cut in half
+    EXPECT_EQ(ShownText("ab\xC3\xA9\xC3\xA9", 4), "ab\xC3\xA9...");
+    EXPECT_EQ(ShownText("<b>x</b> &amp;", 100), "<b>x</b> &amp;") << "shown as it is, never as markup";
+
+    EXPECT_EQ(SoapFaultSummary(Envelope("<soap:Fault><faultcode>soap:Client</faultcode>"
+                                        "<faultstring>Bad\nrequest &amp; more</faultstring></soap:Fault>")),
+              "soap:Client: Bad request & more");
+    EXPECT_EQ(SoapFaultSummary(Envelope("<transactionResponse/>")), "");
+    EXPECT_EQ(SoapFaultSummary("<html>500</html"), "");
+    EXPECT_EQ(SoapFaultSummary(""), "");
+}

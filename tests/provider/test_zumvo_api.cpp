@@ -365,12 +365,77 @@ TEST(ZumvoAPIAmounts, UnitsRoundHalfToEven) {
     EXPECT_THROW(RoundUnits(std::numeric_limits<double>::infinity()), std::out_of_range);
 }
 
-TEST(ZumvoAPIAnswers, ResponseCodeIsAStrictWholeNumber) {
-    EXPECT_EQ(ParseResponseCode("-1"), -1);
-    EXPECT_EQ(ParseResponseCode("0"), 0);
-    EXPECT_EQ(ParseResponseCode("12"), 12);
-    for (const char* bad : {"OK", "", " -1", "-1 ", "-1x", "1.0", "+1", "-", "99999999999", "0x10"})
-        EXPECT_EQ(ParseResponseCode(bad), 99999) << '"' << bad << '"';
+// Answer numbers are read as XML Schema reads an xsd:int: whitespace around it collapsed, an
+// optional sign; no fraction, exponent, inner blank or second sign.
+TEST(ZumvoAPIAnswers, NumbersReadAsXmlSchemaIntegers) {
+    const std::pair<const char*, std::int32_t> good[] = {{"-1", -1},
+                                                         {"0", 0},
+                                                         {"12", 12},
+                                                         {" -1", -1},
+                                                         {"-1 ", -1},
+                                                         {"+1", 1},
+                                                         {"\n\t-1\r\n", -1},
+                                                         {"007", 7},
+                                                         {"-0", 0},
+                                                         {"+0", 0},
+                                                         {" +100 ", 100},
+                                                         {"2147483647", 2147483647},
+                                                         {"-2147483648", -2147483647 - 1}};
+    for (const auto& [text, value] : good) {
+        SCOPED_TRACE(text);
+        ASSERT_TRUE(ReadXsdInt(text).has_value());
+        EXPECT_EQ(*ReadXsdInt(text), value);
+        EXPECT_EQ(ParseResponseCode(text), value);
+    }
+    for (const char* bad : {"OK",
+                            "",
+                            "   ",
+                            "-1x",
+                            "1.0",
+                            "100.0",
+                            "1e2",
+                            "-",
+                            "+",
+                            "+-1",
+                            "-+1",
+                            "++1",
+                            "--1",
+                            "- 1",
+                            "1 2",
+                            "99999999999",
+                            "2147483648",
+                            "0x10",
+                            "\v1",
+                            "\xC2\xA0"
+                            "1"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_FALSE(ReadXsdInt(bad).has_value());
+        EXPECT_EQ(ParseResponseCode(bad), 99999);
+        EXPECT_EQ(WholeNumberOr(bad, -7), -7);
+    }
+}
+
+// No advice goes out for a provider number the provider cannot have given: nothing is posted and
+// the answer is empty (the caller's "no answer"), the error logged. A REVERSE naming 0 is the
+// reversal by reference and goes out.
+TEST_F(ZumvoAPITest, NoAdviceNamesANumberThatIsNotPositive) {
+    for (const auto& [action, tvTrxID] : {std::pair<std::string, std::int32_t>{"FINALISE", -1},
+                                          {"REVERSE", -1},
+                                          {"FINALISE", 0},
+                                          {"REVERSE", -2147483647 - 1}}) {
+        SCOPED_TRACE(action + " " + std::to_string(tvTrxID));
+        const int posted = rest->Posts;
+        std::string response = "untouched";
+        api->Advice("12-5", "9", "12-40", action, tvTrxID, "PAYMENT", response);
+        EXPECT_EQ(response, "");
+        EXPECT_EQ(rest->Posts, posted);
+    }
+    EXPECT_THAT(LogText(),
+                HasSubstr("[TZumvoAPI.Advice] Error : No FINALISE is sent for provider transaction "
+                          "number -1"));
+    std::string response;
+    api->Advice("12-5", "9", "12-40", "REVERSE", ByReference, "PAYMENT", response);
+    EXPECT_EQ(response, rest->Answer);
 }
 
 TEST(ZumvoAPIAnswers, MaskingTouchesOnlyPasswordElements) {

@@ -231,7 +231,6 @@ TEST_F(ZumvoLogicTest, RefusedAndMissingAnswersMarkTheTransactionFailed) {
     const TCase refused[] = {
         {AdviseAnswer("0", "Refused"), "0", "Refused"},
         {AdviseAnswer("OK", "Odd code"), "OK", "Odd code"},
-        {AdviseAnswer(" -1", "Blank"), " -1", "Blank"},
         {AdviseAnswer("-1.0", "Fraction"), "-1.0", "Fraction"},
         // An answer lacking a member is still a refusal.
         {"<Envelope><Body><adviseResponse><response><responseCode>3</responseCode>"
@@ -252,6 +251,16 @@ TEST_F(ZumvoLogicTest, RefusedAndMissingAnswersMarkTheTransactionFailed) {
                             ": Invalid Finalise Response : " + c.Code + " " + c.Desc));
         EXPECT_TRUE(log.Has("[TZumvoLogic.HandleReverseResponse] " + std::to_string(r) +
                             ": Invalid Finalise Response : " + c.Code + " " + c.Desc));
+    }
+    // A code written with blanks or a line end around it reads as XML Schema reads an integer:
+    // -1 is a confirmation.
+    for (const char* code : {" -1", "\n  -1\r\n", "-1 "}) {
+        const std::int32_t f = RedeemedRow();
+        const std::int32_t r = RedeemedRow();
+        EXPECT_TRUE(logic->HandleFinaliseResponse(f, AdviseAnswer(code, "Blank"))) << code;
+        EXPECT_TRUE(logic->HandleReverseResponse(r, AdviseAnswer(code, "Blank"))) << code;
+        EXPECT_EQ(Status(f), 1) << "a confirmed finalise leaves the status to its caller";
+        EXPECT_EQ(Status(r), -1);
     }
 
     const std::int32_t f = RedeemedRow();

@@ -4,12 +4,14 @@
 #include "StatusFixture.h"
 #include "LogCapture.h"
 #include "PersistenceTestHost.h"
+#include "SimpleXMLtoJSON.h"
 #include "SqliteFile.h"
 #include "clsCodeRedemption.h"
 #include "clsOutcomeUnknown.h"
 #include "implDataChangesZumvo.h"
 #include "implZumvoLogic.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -131,6 +133,12 @@ protected:
         const TJSONValue r = row["Response"];
         return r.IsNull() ? std::string() : r.AsString();
     }
+    // The row's note of its request (RequestNote); empty when it has none.
+    std::string Note(std::int32_t id) {
+        const TJSONDocument row = Row(id);
+        const TJSONValue n = row["RequestNote"];
+        return n.IsNull() ? std::string() : n.AsString();
+    }
     std::vector<std::string> Kinds() {
         std::vector<std::string> out;
         for (const auto& c : provider->Calls)
@@ -228,7 +236,7 @@ TEST_F(CodeRedemptionTest, EachAnswerLeavesTheRowItShould) {
         EXPECT_EQ(Kinds(), c.Sent);
         EXPECT_EQ(provider->Calls[0].Cents, c.Asked);
         EXPECT_EQ(provider->Calls[0].TrxID, "12-" + std::to_string(r.TransactionID));
-        EXPECT_EQ(IsOutcomeUnknown(Response(r.TransactionID)), c.Listed);
+        EXPECT_EQ(IsOutcomeUnknown(Note(r.TransactionID)), c.Listed);
         EXPECT_EQ(r.RowReusable(), c.Outcome == TRedemptionOutcome::Refused);
         if (c.Outcome == TRedemptionOutcome::Refused) {
             EXPECT_EQ(Response(r.TransactionID), "") << "a refused request holds nothing";
@@ -273,22 +281,24 @@ TEST_F(CodeRedemptionTest, NothingIsSentThatCannotBeCarried) {
 // A till stopped while its request is out leaves a row that names the request, and another till
 // does not take a request that is still out for an unanswered one.
 TEST_F(CodeRedemptionTest, TheRowNamesTheRequestWhileItIsOut) {
-    std::string seen;
+    std::string seen, answerWhileOut = "unread";
     std::int32_t row = -1;
     provider->WhileWaiting = [&] {
         row = std::stoi(host.Value("SELECT MAX([ID]) FROM [ZumvoPaymentTransactions]"));
-        seen = Response(row);
+        seen = Note(row);
+        answerWhileOut = Response(row);
     };
     provider->Answers = {Accepted(1205, 1205)};
     const TRedemption r = Redemption().Redeem("PAY-100", 1205);
     EXPECT_EQ(r.TransactionID, row);
     EXPECT_TRUE(IsOutcomeUnknown(seen));
     EXPECT_TRUE(IsAwaitingAnswer(seen));
+    EXPECT_EQ(answerWhileOut, "") << "Response holds only the provider's answers";
     const TJSONDocument note = TJSONDocument::Parse(seen);
     EXPECT_EQ(note["Zumvo"].AsString(), "PAY-100");
     EXPECT_EQ(note["TotalAmount"].AsInteger(), 1205);
     EXPECT_EQ(note["TrxID"].AsString(), "12-" + std::to_string(row));
-    EXPECT_FALSE(IsOutcomeUnknown(Response(row))) << "the answer replaced the note";
+    EXPECT_FALSE(IsOutcomeUnknown(Note(row))) << "the answer replaced the note";
 }
 
 // A refused code's row carries the next try; the note is written again for it.
@@ -367,7 +377,163 @@ TEST_F(CodeRedemptionTest, ANon2xxAnswerIsNamed) {
     EXPECT_EQ(r.Outcome, TRedemptionOutcome::Unreadable);
     EXPECT_EQ(r.HttpStatus, 404);
     EXPECT_EQ(r.Problem, "The Zumvo server answered HTTP 404 for /pos/services/PosService");
-    EXPECT_TRUE(IsOutcomeUnknown(Response(r.TransactionID)));
+    EXPECT_TRUE(IsOutcomeUnknown(Note(r.TransactionID)));
     EXPECT_TRUE(log.Has("[TTest.Redeem] Outcome unknown for transaction " + std::to_string(r.TransactionID) +
                         " : HTTP 404"));
+}
+
+namespace {
+
+constexpr const char* Missing = "\x01missing";
+
+// An accepted answer with its three numbers written as given (Missing: the member is left out).
+std::string AcceptedAs(const std::string& tvTrxId, const std::string& total, const std::string& settle,
+                       const std::string& code = "-1") {
+    std::string inner;
+    const auto member = [&](const char* name, const std::string& value) {
+        if (value != Missing)
+            inner += std::string("<") + name + ">" + value + "</" + name + ">";
+    };
+    member("tvTrxId", tvTrxId);
+    member("totalAmountProcessed", total);
+    member("amountToSettle", settle);
+    return Envelope("transactionResponse", code, inner);
+}
+
+} // namespace
+
+// Numbers are read as XML Schema reads an integer: blanks and line ends around it and a sign are
+// part of its written forms, and the code is kept with the amounts the provider holds.
+TEST_F(CodeRedemptionTest, NumbersWrittenAsXmlSchemaAllowsAreKept) {
+    struct TCase {
+        const char* Name;
+        std::string Answer;
+    };
+    const TCase cases[] = {
+        {"blanks", AcceptedAs(" 5021 ", " 1205 ", " 1001 ")},
+        {"line ends and tabs", AcceptedAs("\n\t5021\r\n", "\n1205\n", "\t1001\t")},
+        {"plus signs", AcceptedAs("+5021", "+1205", "+1001")},
+        {"leading zeros", AcceptedAs("005021", "01205", "001001")},
+        {"padded response code", AcceptedAs("5021", "1205", "1001", " -1 ")},
+        {"response code on its own line", AcceptedAs("5021", "1205", "1001", "\r\n  -1\r\n")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        provider->Calls.clear();
+        provider->Answers = {c.Answer};
+        const TRedemption r = Redemption().Redeem("PAY-100", 1205);
+        ASSERT_EQ(r.Outcome, TRedemptionOutcome::Accepted);
+        EXPECT_EQ(r.Amount, 1205);
+        EXPECT_EQ(r.Payment, 1001);
+        EXPECT_EQ(r.Discount, 204);
+        EXPECT_EQ(Row(r.TransactionID)["tvTrxID"].AsInteger(), 5021);
+        EXPECT_EQ(r.Record["tvTrxID"].AsInteger(), 5021);
+        EXPECT_EQ(Kinds(), std::vector<std::string>{"PAYMENT"});
+    }
+}
+
+// An accepted answer whose number or amounts are missing or are no integer cannot be kept: the
+// code is given back at once, as an answer that does not add up is. Without a usable provider
+// number it is given back by the request's reference; no advice names a number that is not
+// positive.
+TEST_F(CodeRedemptionTest, AnAcceptedAnswerWithoutItsNumbersIsGivenBack) {
+    struct TCase {
+        const char* Name;
+        std::string Answer;
+        std::int32_t ReversedAs; // the tvTrxId the REVERSE names
+    };
+    const TCase cases[] = {
+        {"decimal amount", AcceptedAs("5021", "100.0", "100"), 5021},
+        {"decimal settle", AcceptedAs("5021", "100", "1e2"), 5021},
+        {"total missing", AcceptedAs("5021", Missing, "100"), 5021},
+        {"settle missing", AcceptedAs("5021", "100", Missing), 5021},
+        {"total empty", AcceptedAs("5021", "", "100"), 5021},
+        {"two signs", AcceptedAs("5021", "+-100", "100"), 5021},
+        {"number missing", AcceptedAs(Missing, "100", "100"), ByReference},
+        {"number not an integer", AcceptedAs("50.21", "100", "100"), ByReference},
+        {"number zero", AcceptedAs("0", "100", "100"), ByReference},
+        {"number negative", AcceptedAs("-1", "100", "100"), ByReference},
+        {"number out of range", AcceptedAs("99999999999", "100", "100"), ByReference},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        provider->Calls.clear();
+        provider->Answers = {c.Answer, Advised()};
+        const TRedemption r = Redemption().Redeem("PAY-100", 1205);
+        EXPECT_EQ(r.Outcome, TRedemptionOutcome::GivenBack);
+        EXPECT_THAT(r.Problem, ::testing::HasSubstr("Zumvo's answer does not add up"));
+        ASSERT_EQ(Kinds(), (std::vector<std::string>{"PAYMENT", "REVERSE"}));
+        EXPECT_EQ(provider->Calls[1].TvTrxID, c.ReversedAs);
+        EXPECT_EQ(provider->Calls[1].TrxID, "12-" + std::to_string(r.TransactionID));
+        EXPECT_EQ(Status(r.TransactionID), -1);
+        const TJSONDocument data = TJSONDocument::Parse(Response(r.TransactionID));
+        EXPECT_THAT(data["NotKept"].AsString(), ::testing::HasSubstr("does not add up"));
+        EXPECT_EQ(data["TotalAmount"].AsInteger(), 1205) << "what was asked, for the held-funds list";
+    }
+}
+
+// Refused, the reversal of such an answer leaves the row "failed to cancel", with no provider
+// number on it that a later advice could name.
+TEST_F(CodeRedemptionTest, AnUnkeptAnswerWithoutANumberStaysListedByReference) {
+    provider->Answers = {AcceptedAs(Missing, "1205", "1205"), Advised("1")};
+    const TRedemption r = Redemption().Redeem("PAY-100", 1205);
+    EXPECT_EQ(r.Outcome, TRedemptionOutcome::GivenBack);
+    EXPECT_EQ(Status(r.TransactionID), -3);
+    EXPECT_LE(Row(r.TransactionID)["tvTrxID"].AsInteger(0), 0);
+    EXPECT_THAT(r.Problem, ::testing::HasSubstr("listed with the held funds"));
+}
+
+// A response code that is no integer at all says nothing of what the provider did: the answer is
+// unreadable and its row listed, never taken for a refusal whose row a next try would reuse.
+TEST_F(CodeRedemptionTest, AResponseCodeThatIsNoIntegerIsUnreadable) {
+    for (const char* code : {"OK", "", "-1.0", "- 1", "0x1",
+                             "\xE2\x88\x92"
+                             "1"}) {
+        SCOPED_TRACE(code);
+        provider->Calls.clear();
+        provider->Answers = {AcceptedAs("5021", "1205", "1205", code)};
+        const TRedemption r = Redemption().Redeem("PAY-100", 1205);
+        EXPECT_EQ(r.Outcome, TRedemptionOutcome::Unreadable);
+        EXPECT_FALSE(r.RowReusable());
+        EXPECT_TRUE(IsOutcomeUnknown(Note(r.TransactionID)));
+        EXPECT_THAT(r.Problem, ::testing::HasSubstr("is not a whole number"));
+        EXPECT_EQ(Kinds(), std::vector<std::string>{"PAYMENT"}) << "nothing is given back on a guess";
+    }
+    provider->Answers = {
+        R"(<Envelope><Body><transactionResponse><response><responseDesc>Approved</responseDesc>)"
+        R"(<tvTrxId>5021</tvTrxId></response></transactionResponse></Body></Envelope>)"};
+    EXPECT_EQ(Redemption().Redeem("PAY-100", 1205).Outcome, TRedemptionOutcome::Unreadable)
+        << "an answer without a response code";
+    // A refusal written with blanks is still a refusal.
+    provider->Answers = {Refused(" 3\n")};
+    EXPECT_EQ(Redemption().Redeem("PAY-100", 1205).Outcome, TRedemptionOutcome::Refused);
+}
+
+// SOAP 1.1 sends a fault with HTTP 500: the cashier reads its text, as for a fault sent with 200,
+// blanks and line ends folded and a long text cut.
+TEST_F(CodeRedemptionTest, ASoapFaultWithHttp500IsNamed) {
+    const auto fault = [](const std::string& text) {
+        return R"(<?xml version="1.0"?><soap:Envelope xmlns:soap="http://schemas.xmlsoap.org/soap/envelope/">)"
+               R"(<soap:Body><soap:Fault><faultcode>soap:Server</faultcode><faultstring>)" +
+               text + "</faultstring></soap:Fault></soap:Body></soap:Envelope>";
+    };
+    provider->Status = 500;
+    provider->Answers = {fault("Store 401\r\n is &lt;closed&gt;")};
+    TRedemption r = Redemption().Redeem("PAY-100", 1205);
+    EXPECT_EQ(r.Outcome, TRedemptionOutcome::Unreadable);
+    EXPECT_EQ(r.Problem, "The Zumvo server answered HTTP 500 for /pos/services/PosService (SOAP Fault "
+                         "soap:Server: Store 401 is <closed>)");
+    EXPECT_TRUE(IsOutcomeUnknown(Note(r.TransactionID)));
+
+    provider->Answers = {fault(std::string(500, 'x'))};
+    r = Redemption().Redeem("PAY-100", 1205);
+    EXPECT_THAT(r.Problem,
+                ::testing::HasSubstr("soap:Server: " + std::string(MaxFaultTextBytes, 'x') + "...)"));
+    EXPECT_THAT(r.Problem, ::testing::Not(::testing::HasSubstr(std::string(MaxFaultTextBytes + 1, 'x'))));
+
+    // The same fault sent with 200 is told the same way.
+    provider->Status = 200;
+    provider->Answers = {fault("Store 401\r\n is &lt;closed&gt;")};
+    r = Redemption().Redeem("PAY-100", 1205);
+    EXPECT_THAT(r.Problem, ::testing::HasSubstr("(SOAP Fault soap:Server: Store 401 is <closed>)"));
 }

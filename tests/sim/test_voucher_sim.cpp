@@ -401,6 +401,129 @@ TEST_F(VoucherSimTest, RequestsThatAreNotValidEnvelopesGetAClientFault) {
     EXPECT_TRUE(FSim->Service().Ledger().empty());
 }
 
+// Strict mode serves only what the documented protocol allows; the lenient mode's shortcuts
+// (another namespace, SOAP 1.2, qualified or missing members) get a fault, and nothing is done.
+class VoucherSimStrictTest : public VoucherSimTest {
+protected:
+    void SetUp() override {
+        TVoucherSimConfig config{"pos", "secret", {"17", "23"}};
+        config.Strict = true;
+        Start(Catalogue, config);
+    }
+    // faultcode of the answer to body (empty when the answer is no fault).
+    std::string FaultCode(const std::string& body) {
+        auto res = Post(body);
+        if (!res)
+            return "no answer";
+        pugi::xml_document doc;
+        doc.load_string(res->body.c_str());
+        pugi::xml_node fault = ChildByLocal(ChildByLocal(doc.document_element(), "Body"), "Fault");
+        if (!fault)
+            return {};
+        EXPECT_EQ(res->status, 500);
+        return std::string(fault.child("faultcode").text().get()) + " " +
+               fault.child("faultstring").text().get();
+    }
+    static std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+        const auto at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return at == std::string::npos ? text : text.replace(at, from.size(), to);
+    }
+};
+
+TEST_F(VoucherSimStrictTest, TheDocumentedEnvelopesAreServed) {
+    const auto tv = Accept("PAY", 1205);
+    EXPECT_EQ(Advice("FINALISE", tv)["responseCode"], "-1");
+    EXPECT_EQ(StateOf(tv), TLedgerState::Settled);
+    // Prefixes are the sender's choice: the same namespaces under other prefixes, or the
+    // service's namespace as the operation's default namespace, are the same request.
+    const std::string other = Replaced(
+        Replaced(TransactionEnvelope({"PAY", 1001, "17", "17-2"}), "xmlns:soapenv", "xmlns:SOAP-ENV"),
+        "xmlns:pos=\"http://pos.services.trelvan.com/\"", "xmlns:tns=\"http://pos.services.trelvan.com/\"");
+    std::string renamed = other;
+    for (const auto& [from, to] :
+         {std::pair<std::string, std::string>{"soapenv:", "SOAP-ENV:"}, {"pos:", "tns:"}})
+        for (auto at = renamed.find(from); at != std::string::npos; at = renamed.find(from, at))
+            renamed.replace(at, from.size(), to);
+    EXPECT_EQ(FaultCode(renamed), "");
+    EXPECT_EQ(FSim->Service().Ledger().size(), 2u) << "the renamed request was carried out";
+}
+
+TEST_F(VoucherSimStrictTest, WhatTheProtocolDoesNotAllowGetsAFault) {
+    const std::string trx = TransactionEnvelope({"PAY", 1205});
+    const struct {
+        const char* Name;
+        std::string Body;
+        const char* Fault;
+    } cases[] = {
+        {"wrong operation namespace",
+         Replaced(trx, "xmlns:pos=\"http://pos.services.trelvan.com/\"",
+                  "xmlns:pos=\"http://pos.services.trelvan.com\""),
+         "soap:Client Operation transaction is in namespace"},
+        {"SOAP 1.2 envelope",
+         Replaced(trx, "http://schemas.xmlsoap.org/soap/envelope/",
+                  "http://www.w3.org/2003/05/soap-envelope"),
+         "soap:VersionMismatch SOAP 1.2 envelope"},
+        {"no envelope namespace",
+         Replaced(trx, "xmlns:soapenv=\"http://schemas.xmlsoap.org/soap/envelope/\"", ""),
+         "soap:VersionMismatch"},
+        {"qualified members",
+         Replaced(
+             Replaced(trx, "<pos:transaction>", "<transaction xmlns=\"http://pos.services.trelvan.com/\">"),
+             "</pos:transaction>", "</transaction>"),
+         "soap:Client Element transaction/request is qualified"},
+        {"missing apiClientVersion", Replaced(trx, "<apiClientVersion>0.0.0.14</apiClientVersion>", ""),
+         "soap:Client Missing element apiCredentials/apiClientVersion"},
+        {"missing posId", Replaced(trx, "<posId>Till-1</posId>", ""),
+         "soap:Client Missing element storeTrxDetails/posId"},
+        {"missing basketAmount", Replaced(trx, "<basketAmount>1205</basketAmount>", ""),
+         "soap:Client Missing element basketAmount"},
+        {"missing token type", Replaced(trx, "<type>ZUMVO</type>", ""),
+         "soap:Client Missing element token/type"},
+        {"decimal amount",
+         Replaced(trx, "<totalAmount>1205</totalAmount>", "<totalAmount>12.05</totalAmount>"),
+         "soap:Client Element totalAmount is not an integer"},
+        {"product without units", Replaced(trx, "<units>2</units>", ""), "soap:Client Missing element units"},
+        {"advice without tvTrxId",
+         Replaced(AdviceEnvelope("FINALISE", "1000"), "<tvTrxId>1000</tvTrxId>", ""),
+         "soap:Client Missing element originalTrx/tvTrxId"},
+        {"advice with a text number", AdviceEnvelope("FINALISE", "n/a"),
+         "soap:Client Element originalTrx/tvTrxId is not an integer"},
+        {"advice without cashierId",
+         Replaced(AdviceEnvelope("REVERSE", "1000"), "<cashierId>9</cashierId>", ""),
+         "soap:Client Missing element originalTrx/storeTrxDetails/cashierId"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        EXPECT_EQ(FaultCode(c.Body).rfind(c.Fault, 0), 0u) << FaultCode(c.Body);
+    }
+    EXPECT_TRUE(FSim->Service().Ledger().empty());
+    EXPECT_TRUE(FSim->Service().Advices().empty());
+
+    // Strict mode can be turned off and on over HTTP.
+    auto res = FClient->Post("/settings", R"({"strict": false})", "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_EQ(FaultCode(cases[0].Body), "");
+    FClient->Post("/settings", R"({"strict": true})", "application/json");
+    EXPECT_NE(FaultCode(cases[0].Body), "");
+}
+
+// A provider without reversal by reference knows a REVERSE only by its tvTrxId: 0 is an unknown
+// transaction, and what the request holds stays held.
+TEST_F(VoucherSimTest, WithoutReversalByReferenceAReverseOfNumberZeroIsUnknown) {
+    auto res = FClient->Post("/settings", R"({"reversalByReference": false})", "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_NE(res->body.find("\"reversalByReference\":false"), std::string::npos) << res->body;
+    const auto tv = Accept("PAY", 1205);
+    const TMembers answer = Advice("REVERSE", 0);
+    EXPECT_EQ(answer.at("responseCode"), code::AdviceRefused);
+    EXPECT_EQ(answer.at("responseDesc"), "Unknown transaction 0");
+    EXPECT_EQ(StateOf(tv), TLedgerState::Held);
+    EXPECT_EQ(Advice("REVERSE", tv)["responseCode"], "-1");
+    EXPECT_EQ(StateOf(tv), TLedgerState::Released);
+}
+
 class VoucherSimFaultTest : public VoucherSimTest {
 protected:
     void AddFault(const std::string& json) {
@@ -607,6 +730,13 @@ TEST_F(VoucherSimFaultTest, AReversedReferenceRefusesItsLateOriginalUnlessTheMem
     EXPECT_FALSE(
         ParseVoucherSimArgs(TArgs(std::vector<std::string>{"--no-reversal-memory"})).Config.ReversalMemory);
     EXPECT_TRUE(ParseVoucherSimArgs(TArgs(std::vector<std::string>{})).Config.ReversalMemory);
+    const auto strict =
+        ParseVoucherSimArgs(TArgs(std::vector<std::string>{"--strict", "--no-reversal-by-reference"})).Config;
+    EXPECT_TRUE(strict.Strict);
+    EXPECT_FALSE(strict.ReversalByReference);
+    const auto lenient = ParseVoucherSimArgs(TArgs(std::vector<std::string>{})).Config;
+    EXPECT_FALSE(lenient.Strict);
+    EXPECT_TRUE(lenient.ReversalByReference);
 }
 
 // "late": the connection drops without an answer and the request is carried out afterwards. The

@@ -2,6 +2,7 @@
 // the provider confirms them, within the attempt budget and its growing interval; codes of a
 // sale that never reached an invoice and requests whose answer was lost are given back.
 #include "VoucherEngineFixture.h"
+#include <algorithm>
 
 #include "FZumvoHeldFunds.h"
 #include "clsAdviceRetry.h"
@@ -192,7 +193,8 @@ TEST_F(AdviceRetryTest, AbandonedSalesAndLostAnswersAreGivenBack) {
     std::string answer;
     EXPECT_FALSE(third->DoVoucher(Invoice(30.0, 2, InvoiceNum + 7), answer, false));
     const std::int32_t lost = Rows()._Count();
-    EXPECT_NE(Rows()[lost - 1]["Response"].AsString("").find(R"("Outcome":"Unknown")"), std::string::npos);
+    EXPECT_NE(Rows()[lost - 1]["RequestNote"].AsString("").find(R"("Outcome":"Unknown")"), std::string::npos);
+    EXPECT_TRUE(Rows()[lost - 1]["Response"].IsNull()) << "Response holds only answers";
     EXPECT_EQ(Ledger()[Ledger()._Count() - 1]["state"].AsString(), "held");
     // Cancelling the sale does not hide it: nothing was reversed for it.
     EXPECT_FALSE(third->CancelVoucher(Invoice(30.0)));
@@ -340,6 +342,52 @@ TEST_F(AdviceRetryTest, AReversalByReferenceGoesToTheRequestsStoreAndIsAskedOnce
             .Confirmed,
         1);
     EXPECT_EQ(StatusOf(lost), -1);
+}
+
+// A provider without reversal by reference, and a till told so: a request of unknown outcome is
+// never sent as a REVERSE naming 0 (the provider would answer "unknown transaction" for ever);
+// it stays listed for a person, with what to ask the provider.
+TEST_F(AdviceRetryTest, WithoutReversalByReferenceALostRequestIsListedForAPerson) {
+    httplib::Client simulator("127.0.0.1", port);
+    ASSERT_TRUE(simulator.Post("/settings", R"({"reversalByReference": false})", "application/json"));
+    auto engine = NewEngine();
+    SeedInvoice(*engine, {"PAY-100"}, 30.05);
+    AddFault(R"({"fault": "oversized", "request": "transaction", "bytes": 2000000})");
+    std::string answer;
+    EXPECT_FALSE(engine->DoVoucher(Invoice(30.05, 2), answer, false));
+    const std::int32_t lost = Rows()._Count();
+    engine->Reset();
+    ClearFaults();
+    const std::size_t advicesBefore =
+        static_cast<std::size_t>(Ledger()[Ledger()._Count() - 1]["advices"].AsInteger(0));
+
+    TRetrySettings settings = Budget(5, 0s);
+    settings.ReversalByReference = false;
+    TAdviceRetry retry(settings);
+    for (const TRetryTrigger trigger :
+         {TRetryTrigger::AfterSale, TRetryTrigger::Cashup, TRetryTrigger::OnDemand})
+        EXPECT_EQ(retry.Run(At(trigger)).Attempted, 0);
+    TRetryRequest reverse = At(TRetryTrigger::OnDemand);
+    reverse.Reverse = true;
+    EXPECT_EQ(retry.Run(reverse).Attempted, 0) << "not even when a person asks to give it back";
+    const TJSONDocument ledger = Ledger();
+    EXPECT_EQ(ledger[ledger._Count() - 1]["state"].AsString(), "held");
+    EXPECT_EQ(static_cast<std::size_t>(ledger[ledger._Count() - 1]["advices"].AsInteger(0)), advicesBefore);
+    EXPECT_EQ(StatusOf(lost), 0);
+
+    const auto held = retry.HeldFunds(At(TRetryTrigger::OnDemand));
+    const auto row = std::find_if(held.begin(), held.end(), [&](const THeldRow& r) { return r.ID == lost; });
+    ASSERT_NE(row, held.end());
+    EXPECT_EQ(row->Kind, THeldKind::AskProvider);
+    EXPECT_EQ(row->Reference, "12-" + std::to_string(lost));
+    EXPECT_EQ(row->Code, "PAY-100");
+    EXPECT_DOUBLE_EQ(row->Amount, 30.05);
+
+    // With reversal by reference on (the default), the same row is reversed by reference.
+    ASSERT_TRUE(simulator.Post("/settings", R"({"reversalByReference": true})", "application/json"));
+    TAdviceRetry byReference(Budget(5, 0s));
+    EXPECT_EQ(byReference.Run(At(TRetryTrigger::OnDemand)).Attempted, 1);
+    EXPECT_EQ(Ledger()[Ledger()._Count() - 1]["state"].AsString(), "released");
 }
 
 // The till's own moments: a completed sale retries earlier failures (never its own), and a
