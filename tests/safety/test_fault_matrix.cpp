@@ -641,6 +641,8 @@ TEST_F(FaultMatrixTest, HeldFundsAreListedAndRetriedFromTheBackOffice) {
     EXPECT_NE(stillHeld.find("1 advice(s) sent: 0 confirmed, 1 not confirmed"), std::string::npos)
         << stillHeld;
     EXPECT_NE(stillHeld.find("No answer from the provider"), std::string::npos) << stillHeld;
+    // The count of the advices sent, on stderr while the retry runs.
+    EXPECT_NE(stillHeld.find("Advices sent: 0 of 1\nAdvices sent: 1 of 1\n"), std::string::npos) << stillHeld;
 
     Post("/faults/clear");
     const auto [retried, after] = HeldFunds(dir, "retry");
