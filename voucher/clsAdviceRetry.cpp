@@ -260,9 +260,13 @@ THeldKind JudgeOpenSale(const TJSONValue& row, const THeldRow& r, std::optional<
     const TTimePoint idleSince = opened.value_or(created.value_or(request.Now));
     // A person in the back office judges every till's sales; by the trading day alone, a sale
     // that took a code minutes before midnight would be given back while its till may still be
-    // ringing it up. Without a configured age, such a sale must also have been idle a while.
-    const bool recentForBackOffice = request.Trigger == TRetryTrigger::OnDemand && !settings.AbandonedAfter &&
-                                     request.Now - idleSince < OnDemandIdleAtLeast;
+    // ringing it up. Without a configured age, such a sale must also have been idle a while; with
+    // one, at least as long as a sale may sit between its codes and its payment.
+    const auto backOfficeIdle = settings.AbandonedAfter
+                                    ? std::max<TClock::duration>(*settings.AbandonedAfter, OpenSaleWindow)
+                                    : TClock::duration(OnDemandIdleAtLeast);
+    const bool recentForBackOffice =
+        request.Trigger == TRetryTrigger::OnDemand && request.Now - idleSince < backOfficeIdle;
     const bool abandoned = r.BasketID != request.CurrentBasket && !otherTill && !recentForBackOffice &&
                            IsAbandoned(idleSince, request.Now, settings.AbandonedAfter,
                                        cashup ? std::optional<TTimePoint>(request.Now) : std::nullopt);
@@ -581,8 +585,7 @@ pallux::IntfPtr<IZumvoAPI> ClientFor(const THeldRow& row, IZumvoLogic& logic, IZ
         logic.ZumvoAPIForTill(row.TillID, client);
     if (row.ProviderStoreID >= 0)
         Use(client, "ZumvoAPI")
-            .SetStore(row.ProviderStoreID,
-                      PointOfSaleID(row.TillID == -1 ? info.GetTillID() : row.TillID));
+            .SetStore(row.ProviderStoreID, PointOfSaleID(row.TillID == -1 ? info.GetTillID() : row.TillID));
     return client;
 }
 

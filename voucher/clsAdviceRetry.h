@@ -130,6 +130,9 @@ inline constexpr std::chrono::minutes InFlightWindow{5};
 // Without AbandonedAfterMinutes, how long a sale must have been idle (besides its trading day
 // being over) before a person's retry in the back office may judge it abandoned.
 inline constexpr std::chrono::minutes OnDemandIdleAtLeast{60};
+// With AbandonedAfterMinutes, the least idle time before the back office judges a sale abandoned:
+// a sale whose codes were added minutes ago may still be paying on its till.
+inline constexpr std::chrono::minutes OpenSaleWindow{5};
 
 // Classifies one row of the store's held-funds list (IZumvoTransaction::GetHeldFunds).
 THeldRow ReadHeldRow(const TJSONValue& row, const TRetrySettings& settings, const TRetryRequest& request);

@@ -60,7 +60,8 @@ std::string Join(const std::vector<std::string>& items) {
 
 } // namespace
 
-std::string LedgerMismatches(const TJSONDocument& rows, const TJSONDocument& ledger, std::int32_t storeID) {
+std::string LedgerMismatches(const TJSONDocument& rows, const TJSONDocument& ledger, std::int32_t storeID,
+                             const std::set<std::int32_t>& listed) {
     std::ostringstream out;
     const std::string prefix = std::to_string(storeID) + "-";
     // Ledger entries by the row their reference names.
@@ -95,7 +96,13 @@ std::string LedgerMismatches(const TJSONDocument& rows, const TJSONDocument& led
         const bool noNumber = row["tvTrxID"].IsNull() || !row.Exists("tvTrxID");
         const TAllowed unknownStarted{{"released", "held"}, true};
         const bool byReference = unknown && (status == 0 || (status == -3 && noNumber));
-        const TAllowed& allowedHere = byReference ? unknownStarted : rule->second;
+        // A code accepted on a sale the list shows still open: held until its till keeps it or
+        // the sale is given back.
+        const TAllowed acceptedOpen{{"held", "released"}, false};
+        const bool acceptedListed = status == 0 && !noNumber && listed.count(id) > 0;
+        const TAllowed& allowedHere = byReference      ? unknownStarted
+                                      : acceptedListed ? acceptedOpen
+                                                       : rule->second;
         const auto [first, last] = entriesOfRow.equal_range(id);
         const auto count = std::distance(first, last);
         if (count == 0) {
@@ -428,7 +435,7 @@ std::vector<std::string> Reconcile(const TAuditData& data, const TJSONDocument& 
             row.AddNull("tvTrxID");
         row.Add("Response", r.Response);
     }
-    AddLines(out, LedgerMismatches(rows, ledger, storeID));
+    AddLines(out, LedgerMismatches(rows, ledger, storeID, data.Listed));
 
     std::map<std::int32_t, const TModuleRow*> rowByID;
     for (const TModuleRow& r : data.Rows)

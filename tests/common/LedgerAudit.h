@@ -40,8 +40,10 @@ namespace zumvo::test {
 // The mismatches, one readable line each (empty when the two agree). rows: a JSON array of
 // objects with ID, Status and tvTrxID, and optionally Response (as SELECT * FROM
 // [ZumvoPaymentTransactions] answers); ledger: the simulator's GET /ledger array; storeID: the
-// host store number of the references.
-std::string LedgerMismatches(const TJSONDocument& rows, const TJSONDocument& ledger, std::int32_t storeID);
+// host store number of the references; listed: the rows the held-funds list shows (a started row
+// holding the provider's number, a code accepted on a sale still open, may then hold its money).
+std::string LedgerMismatches(const TJSONDocument& rows, const TJSONDocument& ledger, std::int32_t storeID,
+                             const std::set<std::int32_t>& listed = {});
 
 // The simulator's ledger, read with GET /ledger from 127.0.0.1:port. Raises std::runtime_error
 // when the simulator does not answer with a JSON array.

@@ -385,8 +385,11 @@ TEST_F(VoucherEngineTest, ASaleWithARequestStillOutIsNotAbandoned) {
         EXPECT_EQ(row.Kind, THeldKind::InProgress) << "row " << row.ID;
     EXPECT_EQ(TAdviceRetry(now).Run(backOffice).Attempted, 0);
     EXPECT_EQ(Ledger()[0]["state"].AsString(), "held");
-    // The request answered (refused: it holds nothing), the sale is idle and abandoned by the rule.
+    // The request answered (refused: it holds nothing), the sale is abandoned once idle past the
+    // least time the back office gives a sale between its codes and its payment.
     store->SaveOutcomeUnknown(waiting, {});
+    EXPECT_EQ(TAdviceRetry(now).Run(backOffice).Attempted, 0);
+    backOffice.Now = TClock::now() + OpenSaleWindow + std::chrono::minutes(1);
     EXPECT_EQ(TAdviceRetry(now).Run(backOffice).Confirmed, 2);
     EXPECT_EQ(Ledger()[0]["state"].AsString(), "released");
 }
