@@ -20,6 +20,15 @@ pallux::IDIContainer& Container();
 // The module's settings file: its own path with the extension ".ini".
 std::string ModuleSettingsFile();
 
+// Why the settings file cannot be read, naming the file and the user ("... cannot be read by the
+// user till (uid 1001): Permission denied"); empty when it can be read or does not exist (a
+// missing file is read as empty settings, as before).
+std::string SettingsFileFault(const std::filesystem::path& file);
+// SettingsFileFault of the module's settings file. The first reason found is logged, once while
+// the module is loaded: a till user outside the settings' group is told why, not only that
+// settings are missing.
+std::string ModuleSettingsFault();
+
 // Typed look-ups through the module's container. Each answers whether the container supplied
 // the service.
 template <class T> bool CreateService(pallux::IntfPtr<T>& out) {

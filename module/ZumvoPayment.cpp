@@ -38,7 +38,7 @@ namespace zumvo {
 void ModuleLoaded() {
     TLogSettings settings;
     settings.DestinationPath = ModuleFilePath().parent_path();
-    settings.FallbackPath = UserLogFolder();
+    settings.FallbackFolders = LogFallbackFolders();
     settings.BaseName = pallux::PathToUtf8(ModuleFilePath().stem());
     settings.DefaultExtension = ".log";
     settings.IncludeComputerNameInFileName = true;

@@ -138,8 +138,8 @@ void TZumvoTransaction::SavePayment(std::int32_t transactionID, std::int32_t tvT
         Update("UPDATE [ZumvoPaymentTransactions] SET [Timestamp_Payment] = GETDATE(), [tvTrxID] = %d, "
                "[Response] = %s, [Status] = %d, [Amount] = %f "
                "WHERE [ID] = %d",
-               {Arg(tvTrxID), pallux::QuotedStr(response), Arg(TTransactionStatus::Redeemed), amount,
-                Arg(transactionID)});
+               {Arg(tvTrxID), pallux::QuotedStr(MaskedJsonText(response)), Arg(TTransactionStatus::Redeemed),
+                amount, Arg(transactionID)});
     });
 }
 
@@ -150,11 +150,11 @@ bool TZumvoTransaction::SaveProviderAnswer(std::int32_t transactionID, std::int3
         // Only a row still waiting for its answer takes it: one given back meanwhile (the advice
         // retry judged its sale abandoned) must not be kept as paid.
         auto db = NewDBScript();
-        saved = db->ExecuteRowCount(
-                    db->Format("UPDATE [ZumvoPaymentTransactions] SET [tvTrxID] = %d, [Response] = %s, "
-                               "[ProviderStoreID] = %d WHERE [ID] = %d AND [Status] = %d",
-                               {Arg(tvTrxID), pallux::QuotedStr(response), Arg(providerStoreID),
-                                Arg(transactionID), Arg(TTransactionStatus::Started)})) == 1;
+        saved = db->ExecuteRowCount(db->Format(
+                    "UPDATE [ZumvoPaymentTransactions] SET [tvTrxID] = %d, [Response] = %s, "
+                    "[ProviderStoreID] = %d WHERE [ID] = %d AND [Status] = %d",
+                    {Arg(tvTrxID), pallux::QuotedStr(MaskedJsonText(response)), Arg(providerStoreID),
+                     Arg(transactionID), Arg(TTransactionStatus::Started)})) == 1;
         if (!saved)
             LogInfo(
                 "[TZumvoTransaction.SaveProviderAnswer] Transaction % is no longer waiting for an answer: "
