@@ -32,9 +32,27 @@ pallux::IDIContainer& Container() {
 }
 
 std::string ModuleSettingsFile() {
-    auto path = ModuleFilePath();
+    return pallux::PathToUtf8(SettingsFileOf(ModuleFilePath()));
+}
+
+std::filesystem::path SettingsFileOf(const std::filesystem::path& moduleFile) {
+    std::filesystem::path path = moduleFile;
     path.replace_extension(".ini");
-    return pallux::PathToUtf8(path);
+    return path;
+}
+
+TLogSettings ModuleLogSettings(const std::filesystem::path& moduleFile) {
+    TLogSettings settings;
+    settings.DestinationPath = moduleFile.parent_path();
+    settings.BaseName = pallux::PathToUtf8(moduleFile.stem());
+    settings.DefaultExtension = ".log";
+    settings.IncludeComputerNameInFileName = true;
+    settings.RotateFileSizeKB = 2048;
+    settings.RotateFileCount = 10;
+    settings.ArchiveAfterDays = 2;
+    settings.EndOfLineCRLF = true;
+    settings.AppendWithHeader = true;
+    return settings;
 }
 
 namespace {
