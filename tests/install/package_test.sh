@@ -141,8 +141,8 @@ mode=$(as_root stat -c '%a %u %g' "$SETTINGS")
 dpkg --root="$ROOT" -s zumvo-payment | grep -q '^ /etc/zumvo/libZumvoPayment.ini [0-9a-f]\{32\}$' ||
   fail "dpkg does not hold /etc/zumvo/libZumvoPayment.ini as a conffile"
 for folder in var/log/zumvo var/lib/zumvo/scans; do
-  mode=$(as_root stat -c '%a %u %g' "$ROOT/$folder")
-  [ "$mode" = "2770 0 $GID" ] || fail "/$folder is '$mode' (mode uid gid), not '2770 0 $GID'"
+  folder_mode=$(as_root stat -c '%a %u %g' "$ROOT/$folder")
+  [ "$folder_mode" = "2770 0 $GID" ] || fail "/$folder is '$folder_mode' (mode uid gid), not '2770 0 $GID'"
 done
 [ "$(readlink "$ROOT/usr/lib/zumvo/Trelvan_QR_Detect.ini")" = /etc/zumvo/Trelvan_QR_Detect.ini ] ||
   fail "the QR reader's Trelvan_QR_Detect.ini is not the link to /etc/zumvo/Trelvan_QR_Detect.ini"
