@@ -133,11 +133,12 @@ chroot --userspec=tillsvc:nogroup "$ROOT" /usr/bin/env -i HOME=/nonexistent PATH
   { cat "$WORK/svc.txt"; fail "BackOffice as a system account"; }
 SVC_LOG=$(ls "$ROOT"/var/log/zumvo/libZumvoPayment_*.log 2> /dev/null | head -n 1)
 [ -n "$SVC_LOG" ] || { cat "$WORK/svc.txt"; fail "no log in /var/log/zumvo for the system account"; }
-[ "$(stat -c '%a %G' "$SVC_LOG")" = "640 zumvo" ] || fail "$SVC_LOG is $(stat -c '%a %G' "$SVC_LOG")"
+SVC_MODE=$(in_root stat -c '%a %U %G' "${SVC_LOG#$ROOT}")
+[ "$SVC_MODE" = "640 tillsvc zumvo" ] || fail "${SVC_LOG#$ROOT} is $SVC_MODE (mode user group)"
 
 step "the SDK's example host, built against the installed package"
-in_root apt-get install -y -q --no-install-recommends cmake g++ > "$WORK/toolchain.log" 2>&1 ||
-  { tail -n 20 "$WORK/toolchain.log"; fail "apt-get install cmake g++"; }
+in_root apt-get install -y -q --no-install-recommends cmake make g++ > "$WORK/toolchain.log" 2>&1 ||
+  { tail -n 20 "$WORK/toolchain.log"; fail "apt-get install cmake make g++"; }
 in_root sh -c 'cp -r /usr/share/doc/zumvo-host-sdk-dev/examples/host /tmp/host-example &&
   cmake -S /tmp/host-example -B /tmp/host-example/build && cmake --build /tmp/host-example/build &&
   /tmp/host-example/build/zumvo_host_example /usr/lib/zumvo/libZumvoPayment.so' > "$WORK/example.txt" 2>&1 ||
