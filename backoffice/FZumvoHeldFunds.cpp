@@ -12,9 +12,11 @@
 #include <QLabel>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableWidget>
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace zumvo {
 
@@ -89,12 +91,14 @@ TfrmZumvoHeldFunds::TfrmZumvoHeldFunds(QWidget* parent) : QDialog(parent) {
     btnRetry = Button(this, "btnRetry", "Retry", 170);
     btnReverse = Button(this, "btnReverse", "Reverse", 330);
     btnRetryAll = Button(this, "btnRetryAll", "Retry All", 490);
+    btnPage = Button(this, "btnPage", "Page", 650);
     btnClose = Button(this, "btnClose", "Close", 820);
     connect(btnRefresh, &QPushButton::clicked, this,
             [this] { Guarded("TfrmZumvoHeldFunds.btnRefreshClick", [this] { Refresh(); }); });
     connect(btnRetry, &QPushButton::clicked, this, [this] { btnRetryClick(); });
     connect(btnReverse, &QPushButton::clicked, this, [this] { btnReverseClick(); });
     connect(btnRetryAll, &QPushButton::clicked, this, [this] { btnRetryAllClick(); });
+    connect(btnPage, &QPushButton::clicked, this, [this] { btnPageClick(); });
     connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
     connect(grdHeldFunds, &QTableWidget::itemSelectionChanged, this, [this] {
         btnRetry->setEnabled(SelectedID() != -1);
@@ -122,11 +126,67 @@ void TfrmZumvoHeldFunds::Refresh() {
     btnRetry->setEnabled(false);
     btnReverse->setEnabled(false);
     btnRetryAll->setEnabled(!FRows.empty());
-    pallux::IntfPtr<pallux::IHTMLViewer> viewer;
-    if (CreateService(viewer) && viewer) {
+    FitColumns();
+}
+
+void TfrmZumvoHeldFunds::FitColumns() {
+    QHeaderView& header = *grdHeldFunds->horizontalHeader();
+    header.setSectionResizeMode(QHeaderView::Interactive);
+    grdHeldFunds->resizeColumnsToContents();
+    const int columns = grdHeldFunds->columnCount();
+    const int needs = columns - 1;
+    // The grid's inside, less a vertical scroll bar (kept free: a longer list must not push
+    // "Needs" out of view). Computed, not read from the viewport, which is laid out only when shown.
+    const int room = grdHeldFunds->width() - 2 * grdHeldFunds->frameWidth() -
+                     grdHeldFunds->verticalScrollBar()->sizeHint().width();
+    int used = 0;
+    for (int c = 0; c < columns; ++c)
+        used += header.sectionSize(c);
+    // Too wide: the texts that read well on more lines give up width first (the last error, the
+    // status, the code), each down to its heading's width; their rows grow to show them folded,
+    // and each cell's whole text is its tool tip.
+    const int lastError = needs - 1, status = 7, code = 4;
+    for (const int c : {lastError, status, code}) {
+        if (used <= room)
+            break;
+        const QString heading = grdHeldFunds->horizontalHeaderItem(c)->text();
+        const int minimum = std::max(header.fontMetrics().horizontalAdvance(heading) + 16, 64);
+        const int cut = std::min(used - room, header.sectionSize(c) - minimum);
+        if (cut > 0) {
+            header.resizeSection(c, header.sectionSize(c) - cut);
+            used -= cut;
+        }
+    }
+    // Room left over goes to "Needs", which ends the row at the grid's right edge.
+    if (used < room)
+        header.resizeSection(needs, header.sectionSize(needs) + room - used);
+    grdHeldFunds->setWordWrap(true);
+    grdHeldFunds->resizeRowsToContents();
+    // At most four lines a row: a long error does not take the list's height (its tool tip holds it).
+    const int tallest = grdHeldFunds->fontMetrics().lineSpacing() * 4 + 8;
+    for (int r = 0; r < grdHeldFunds->rowCount(); ++r)
+        if (grdHeldFunds->rowHeight(r) > tallest)
+            grdHeldFunds->setRowHeight(r, tallest);
+    for (int r = 0; r < grdHeldFunds->rowCount(); ++r)
+        for (int c = 0; c < columns; ++c)
+            if (QTableWidgetItem* item = grdHeldFunds->item(r, c))
+                item->setToolTip(item->text());
+}
+
+void TfrmZumvoHeldFunds::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // The fonts and the style are final once shown: the columns are measured again with them.
+    FitColumns();
+}
+
+void TfrmZumvoHeldFunds::btnPageClick() {
+    Guarded("TfrmZumvoHeldFunds.btnPageClick", [this] {
+        pallux::IntfPtr<pallux::IHTMLViewer> viewer;
+        if (!CreateService(viewer) || !viewer)
+            throw std::runtime_error("The host has no HTML viewer");
         viewer->SetCaption("Zumvo Held Funds");
         viewer->ShowHTML(BuildHeldFundsPage(FRows, HostResFolderURL()));
-    }
+    });
 }
 
 std::int32_t TfrmZumvoHeldFunds::SelectedID() const {

@@ -1,8 +1,9 @@
 // TfrmZumvoHeldFunds: the back office's list of every transaction that may still hold a
 // customer's money at the provider (failed finalises and cancels, requests of unknown outcome,
-// abandoned sales, rows whose retries are spent). The list is also shown as an HTML page in the
-// host's viewer; a person may retry the advice of a row, reverse it, or retry them all, each
-// after a confirmation.
+// abandoned sales, rows whose retries are spent). The form opens straight to its grid, whose
+// columns are sized to their contents with "Needs" (what a person acts on) in view; the same list
+// goes to the host's HTML viewer as a page only when asked (Page). A person may retry the advice
+// of a row, reverse it, or retry them all, each after a confirmation.
 #pragma once
 
 #include "clsAdviceRetry.h"
@@ -21,13 +22,18 @@ class TfrmZumvoHeldFunds : public QDialog {
 public:
     explicit TfrmZumvoHeldFunds(QWidget* parent = nullptr);
 
-    // Reads the rows again, fills the grid and shows the page in the host's HTML viewer.
+    // Reads the rows again and fills the grid.
     void Refresh();
+    // Shows the rows read last as a page in the host's HTML viewer.
+    void btnPageClick();
     void btnRetryClick();
     void btnReverseClick();
     void btnRetryAllClick();
 
     const std::vector<THeldRow>& Rows() const { return FRows; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     QLabel* lblSummary;
@@ -36,9 +42,12 @@ private:
     QPushButton* btnRetry;
     QPushButton* btnReverse;
     QPushButton* btnRetryAll;
+    QPushButton* btnPage;
     QPushButton* btnClose;
     std::vector<THeldRow> FRows;
 
+    // Sizes the columns to their contents within the grid's width, "Needs" last and whole.
+    void FitColumns();
     // The row selected in the grid; -1 when none.
     std::int32_t SelectedID() const;
     // Asks through the host, sends the advices, tells the result and refreshes the list.

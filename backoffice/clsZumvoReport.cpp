@@ -99,7 +99,12 @@ TZumvoReportData QueryZumvoReport(pallux::IDBScript& db, TReportDate from, TRepo
         listed = 0;
     };
     for (int i = 0; i < data.Baskets._Count(); ++i) {
-        std::string id = data.Baskets[i]["BasketID"].AsString();
+        // The list is written from numbers, never from the texts read back.
+        const TJSONValue value = data.Baskets[i]["BasketID"];
+        if (!value.IsInteger())
+            throw std::runtime_error("The report's basket row " + std::to_string(i) +
+                                     " has no numeric basket ID: " + value.ToJSON());
+        std::string id = std::to_string(value.AsInt64());
         if (id == previous)
             continue;
         list += (listed++ == 0 ? "" : ",") + id;

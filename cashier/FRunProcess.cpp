@@ -1,5 +1,7 @@
 #include "FRunProcess.h"
 
+#include "clsSysUtils.h"
+
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -7,6 +9,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <vector>
 
 namespace zumvo {
@@ -90,19 +93,24 @@ void TfrmRunProcess::ExecuteCommand() {
     show();
     CommandOutput.clear();
     FProcess = nullptr;
-    RunCommand(CommandToRun, &CommandOutput);
+    OutputCapped = !RunProgram(Program, Arguments, &CommandOutput);
     hide();
 }
 
-void TfrmRunProcess::RunCommand(const std::string& commandLine, std::vector<std::string>* lines) {
-    const QStringList words = QProcess::splitCommand(QString::fromStdString(commandLine));
-    if (words.isEmpty())
-        return;
+bool TfrmRunProcess::RunProgram(const std::filesystem::path& program,
+                                const std::vector<std::string>& arguments, std::vector<std::string>* lines) {
+    if (program.empty())
+        return true;
+    QStringList args;
+    for (const auto& argument : arguments)
+        args << QString::fromStdString(argument);
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(words.first(), words.mid(1), QIODevice::ReadOnly);
+    process.setProgram(QString::fromStdString(pallux::PathToUtf8(program)));
+    process.setArguments(args);
+    process.start(QIODevice::ReadOnly);
     if (!process.waitForStarted())
-        return;
+        return true;
 
     FProcess = &process;
     bool ended = false;
@@ -110,6 +118,17 @@ void TfrmRunProcess::RunCommand(const std::string& commandLine, std::vector<std:
     QObject::connect(&process, &QProcess::finished, &waiting, [&] {
         ended = true;
         waiting.quit();
+    });
+    // Past the limit the program is stopped at once, while Qt is still reading its output in: what
+    // it buffers stays within a read or two of the limit.
+    bool capped = false;
+    std::size_t taken = 0;
+    QObject::connect(&process, &QProcess::readyRead, &waiting, [&] {
+        if (!capped && taken + static_cast<std::size_t>(process.bytesAvailable()) > OutputLimit) {
+            capped = true;
+            process.kill();
+            waiting.quit();
+        }
     });
     QTimer poll;
     poll.setSingleShot(true);
@@ -125,24 +144,35 @@ void TfrmRunProcess::RunCommand(const std::string& commandLine, std::vector<std:
             waiting.exec();
             poll.stop();
         }
-        const bool last = ended;
+        const bool last = ended || capped;
         QCoreApplication::processEvents();
-        const qint64 got = process.read(buffer.data(), static_cast<qint64>(RunProcessReadSize));
+        const std::size_t room = OutputLimit - std::min(OutputLimit, taken);
+        const qint64 got =
+            process.read(buffer.data(), static_cast<qint64>(std::min(RunProcessReadSize, room)));
         if (got < 0)
             break;
+        taken += static_cast<std::size_t>(got);
         buffer[static_cast<std::size_t>(got)] = '\0';
         if (lines)
             splitter.Feed(buffer.data(), static_cast<std::size_t>(got));
-        if (last)
+        if (last || taken >= OutputLimit)
             break;
     }
     if (lines)
         splitter.Finish();
     FProcess = nullptr;
+    if (taken >= OutputLimit && !capped) {
+        // At the limit exactly: only more output (or none before the end) tells. More stops the
+        // program at once through the readyRead handler.
+        if (process.state() != QProcess::NotRunning)
+            process.waitForFinished(1000);
+        capped = process.bytesAvailable() > 0 || process.state() != QProcess::NotRunning;
+    }
     if (process.state() != QProcess::NotRunning) {
         process.kill();
         process.waitForFinished(1000);
     }
+    return !capped;
 }
 
 } // namespace zumvo

@@ -6,6 +6,7 @@
 #include <QDialog>
 
 #include <cstddef>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,9 @@ namespace zumvo {
 
 // Largest read per poll of the program's output, in bytes.
 inline constexpr std::size_t RunProcessReadSize = 40000;
+// Most output a run collects, in bytes: a program that writes more is stopped (a QR reader answers
+// with a line or two; one gone wrong must not fill the till's memory).
+inline constexpr std::size_t RunProcessOutputLimit = 1024 * 1024;
 
 // Splits program output into lines: CR ends a line (CR LF is fine), LF alone is ignored, so
 // LF-only output stays one long line. Empty lines between two CRs are kept.
@@ -38,17 +42,25 @@ public:
     explicit TfrmRunProcess(QWidget* parent = nullptr);
     ~TfrmRunProcess() override;
 
-    // The command line to run: the program, then its arguments; double quotes group words.
-    std::string CommandToRun;
+    // The program to run, by its path, and its arguments, each passed as it is (no command line
+    // is put together and split again: a path may hold blanks and quotes).
+    std::filesystem::path Program;
+    std::vector<std::string> Arguments;
     // The output lines of the last run (UTF-8 as the program wrote them).
     std::vector<std::string> CommandOutput;
+    // True when the last run wrote more than OutputLimit bytes and was stopped for it (its lines
+    // then hold what came before the limit, at most).
+    bool OutputCapped = false;
+    std::size_t OutputLimit = RunProcessOutputLimit;
 
-    // Shows the window (not modal), runs CommandToRun into CommandOutput and returns when the
+    // Shows the window (not modal), runs Program into CommandOutput and returns when the
     // program has ended or was stopped.
     void ExecuteCommand();
-    // Runs a command line; the output goes into lines when given. A program that cannot be
-    // started leaves lines untouched.
-    void RunCommand(const std::string& commandLine, std::vector<std::string>* lines);
+    // Runs the program with the arguments; the output goes into lines when given. A program that
+    // cannot be started leaves lines untouched. Answers false when the output passed OutputLimit
+    // (the program is then stopped).
+    bool RunProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                    std::vector<std::string>* lines);
     // Stops the running program, if any.
     void KillProcess();
 

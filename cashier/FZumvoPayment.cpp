@@ -22,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTextDocument>
 
 #include <cstdint>
 #include <string>
@@ -39,6 +40,7 @@ constexpr const char* CancelCurrentQuestion =
 constexpr const char* CancelBasketQuestion =
     "You have added Zumvo to your payment, do you want to continue and cancel them?";
 constexpr const char* NoAnswerText = "No answer from the Zumvo server";
+constexpr const char* SettingsUnreadableText = "The Zumvo settings could not be read: ask the administrator";
 constexpr const char* UnreadableAnswerText = "The Zumvo server's answer could not be read";
 constexpr const char* NotKeptText = "Not kept: see the message";
 
@@ -90,7 +92,8 @@ void SetWholeText(QLabel* label, const QString& text) {
     label->setFont(font);
     label->setWordWrap(folded);
     label->setText(text);
-    label->setToolTip(text);
+    // A tool tip guesses its format: the text is given as the rich text that shows it as it is.
+    label->setToolTip(text.isEmpty() ? QString() : Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal));
 }
 
 // The logo as the screen shows it: decoded and scaled once, not for every screen a code opens.
@@ -114,7 +117,10 @@ struct TScreenFonts {
 
 QLabel* NewLabel(QWidget* parent, const char* name, const QString& text, QRect geometry, const QFont& font,
                  Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
-    auto* l = new QLabel(text, parent);
+    auto* l = new QLabel(parent);
+    // Every label shows its text as it is: a provider's text with markup in it draws nothing.
+    l->setTextFormat(Qt::PlainText);
+    l->setText(text);
     l->setObjectName(name);
     l->setTextFormat(Qt::PlainText); // a provider's text is shown as it is, never as markup
     l->setGeometry(geometry);
@@ -284,6 +290,7 @@ void TfrmZumvoPayment::TImpl::BuildEntryPanel(const TScreenFonts& fonts) {
     txtVoucherCode->setObjectName("txtVoucherCode");
     txtVoucherCode->setGeometry(10, 40, 330, 48);
     txtVoucherCode->setFont(fonts.Large);
+    txtVoucherCode->setMaxLength(VoucherCodeMaxLength);
     btnScan = NewButton(pnlInput, "btnScan", "Scan", QRect(350, 40, 100, 48), fonts.Large);
     btnCheck = NewButton(pnlInput, "btnCheck", "Redeem", QRect(458, 40, 122, 48), fonts.Large);
     // Redeem is reached with the tab key, not focused by a click: the code box keeps the focus
@@ -455,7 +462,9 @@ void TfrmZumvoPayment::TImpl::btnCheckClick() {
         const bool nothingSent = r.Outcome == TRedemptionOutcome::NotSent;
         TransactionID = r.Accepted() || r.RowReusable() || nothingSent ? r.TransactionID : -1;
         if (nothingSent) {
-            ShowError(r.Problem.empty() ? std::string("The code could not be sent to Zumvo.") : r.Problem);
+            ShowError(!ModuleSettingsFault().empty() ? std::string(SettingsUnreadableText)
+                      : r.Problem.empty()            ? std::string("The code could not be sent to Zumvo.")
+                                                     : r.Problem);
             return;
         }
         if (r.Accepted() || r.Outcome == TRedemptionOutcome::Refused) {
@@ -470,7 +479,11 @@ void TfrmZumvoPayment::TImpl::btnCheckClick() {
         } else if (r.NotHttpOk()) {
             ShowNoAnswer(r.Problem.c_str()); // what the server answered instead
         } else {
-            ShowNoAnswer(r.Outcome == TRedemptionOutcome::NoAnswer     ? NoAnswerText
+            // No answer is most often settings this user may not read: said as such.
+            const bool unreadable =
+                r.Outcome == TRedemptionOutcome::NoAnswer && !ModuleSettingsFault().empty();
+            ShowNoAnswer(unreadable                                    ? SettingsUnreadableText
+                         : r.Outcome == TRedemptionOutcome::NoAnswer   ? NoAnswerText
                          : r.Outcome == TRedemptionOutcome::Unreadable ? UnreadableAnswerText
                                                                        : NotKeptText);
         }
@@ -510,8 +523,16 @@ void TfrmZumvoPayment::TImpl::btnScanClick() {
         pallux::IntfPtr<IZumvoQRDetect> detect = QRDetect ? QRDetect : CreateQRDetect();
         std::string codeType;
         std::string code;
-        if (detect->GetQRCode(codeType, code) && codeType == "QR")
-            txtVoucherCode->setText(QString::fromUtf8(code.c_str(), static_cast<qsizetype>(code.size())));
+        if (!detect->GetQRCode(codeType, code) || codeType != "QR")
+            return;
+        const QString text = QString::fromUtf8(code.c_str(), static_cast<qsizetype>(code.size()));
+        if (text.size() > VoucherCodeMaxLength) {
+            LogInfo("[TfrmZumvoPayment.btnScanClick] The QR code has % characters, more than a code has (%): "
+                    "not taken",
+                    static_cast<std::int64_t>(text.size()), VoucherCodeMaxLength);
+            return;
+        }
+        txtVoucherCode->setText(text);
     });
 }
 

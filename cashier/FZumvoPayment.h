@@ -15,6 +15,10 @@
 
 namespace zumvo {
 
+// The longest code the code box takes (a typed or scanned code beyond it is not a Zumvo code; a
+// scanned one is then not put into the box at all, rather than cut).
+inline constexpr int VoucherCodeMaxLength = 100;
+
 class TfrmZumvoPayment : public QDialog {
 public:
     explicit TfrmZumvoPayment(QWidget* parent = nullptr);

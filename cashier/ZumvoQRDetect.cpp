@@ -38,9 +38,15 @@ bool TZumvoQRDetect::GetQRCode(std::string& codeType, std::string& code) {
         {
             TfrmRunProcess window(QApplication::activeWindow());
             window.setWindowTitle("Getting Zumvo QR Code");
-            // Quoted, so a module folder with blanks in its name still names one program.
-            window.CommandToRun = "\"" + pallux::PathToUtf8(FProgram) + "\"";
+            // By its path: a module folder with blanks or quotes in its name still names one program.
+            window.Program = FProgram;
             window.ExecuteCommand();
+            if (window.OutputCapped) {
+                LogInfo(
+                    "[TZumvoQRDetect.GetQRCode] The QR reader % wrote more than % bytes: stopped, no code taken",
+                    pallux::PathToUtf8(FProgram), window.OutputLimit);
+                return;
+            }
             lines = window.CommandOutput;
         }
         result = ParseQRReaderOutput(lines, codeType, code);

@@ -142,9 +142,36 @@ install(CODE [[
   file(MAKE_DIRECTORY "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${ZUMVO_MODULEDIR}")
   file(CREATE_LINK "${_zumvo_target}" "${_zumvo_link}" SYMBOLIC)
 ]] COMPONENT module)
-# The QR reader is built in tools/ when that folder is there; it runs from the module's folder.
+# The QR reader is built in tools/ when that folder is there; it runs from the module's folder,
+# and reads its settings beside itself: <sysconfdir>/zumvo/Trelvan_QR_Detect.ini (a conffile,
+# 0644: nothing secret), reached from the module's folder by a symbolic link, as the module's.
 if(TARGET Trelvan_QR_Detect)
   install(TARGETS Trelvan_QR_Detect RUNTIME DESTINATION ${ZUMVO_INSTALL_MODULEDIR} COMPONENT module)
+  install(CODE "set(ZUMVO_QR_EXAMPLE_INI \"${CMAKE_SOURCE_DIR}/tools/Trelvan_QR_Detect.example.ini\")
+set(ZUMVO_MODULEDIR \"${ZUMVO_INSTALL_MODULEDIR}\")" COMPONENT module)
+  install(CODE [[
+    if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+      set(_zumvo_etc "/etc/zumvo")
+      set(_zumvo_target "/etc/zumvo/Trelvan_QR_Detect.ini")
+    else()
+      set(_zumvo_etc "${CMAKE_INSTALL_PREFIX}/etc/zumvo")
+      file(RELATIVE_PATH _zumvo_target "${CMAKE_INSTALL_PREFIX}/${ZUMVO_MODULEDIR}" "${_zumvo_etc}/Trelvan_QR_Detect.ini")
+    endif()
+    if(EXISTS "$ENV{DESTDIR}${_zumvo_etc}/Trelvan_QR_Detect.ini" AND "$ENV{DESTDIR}" STREQUAL "")
+      message(STATUS "Kept (the settings in use): ${_zumvo_etc}/Trelvan_QR_Detect.ini")
+    else()
+      file(INSTALL DESTINATION "${_zumvo_etc}" TYPE FILE RENAME Trelvan_QR_Detect.ini
+           PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ FILES "${ZUMVO_QR_EXAMPLE_INI}")
+    endif()
+    set(_zumvo_link "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${ZUMVO_MODULEDIR}/Trelvan_QR_Detect.ini")
+    if(NOT IS_SYMLINK "${_zumvo_link}" AND EXISTS "${_zumvo_link}")
+      message(FATAL_ERROR "${_zumvo_link} is a file of its own: move its settings to ${_zumvo_etc}/Trelvan_QR_Detect.ini, then install again")
+    endif()
+    message(STATUS "Installing: ${_zumvo_link} -> ${_zumvo_target}")
+    file(CREATE_LINK "${_zumvo_target}" "${_zumvo_link}" SYMBOLIC)
+  ]] COMPONENT module)
+  install(FILES ${CMAKE_SOURCE_DIR}/tools/Trelvan_QR_Detect.example.ini DESTINATION ${ZUMVO_DOCDIR}/examples
+          RENAME Trelvan_QR_Detect.ini.example COMPONENT module)
 endif()
 install(FILES ${ZUMVO_GENERATED_DOCS}/changelog.gz DESTINATION ${ZUMVO_DOCDIR} COMPONENT module)
 
@@ -181,6 +208,9 @@ file(GLOB ZUMVO_SDK_HEADERS ${CMAKE_SOURCE_DIR}/host/*.h)
 install(FILES ${ZUMVO_SDK_HEADERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zumvo COMPONENT sdk)
 install(FILES ${CMAKE_SOURCE_DIR}/host/README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zumvo-host-sdk-dev
         RENAME reference.md COMPONENT sdk)
+# A complete host program with its CMake project, built against the installed package.
+install(FILES ${CMAKE_SOURCE_DIR}/host/example/CMakeLists.txt ${CMAKE_SOURCE_DIR}/host/example/zumvo_host_example.cpp
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zumvo-host-sdk-dev/examples/host COMPONENT sdk)
 set_target_properties(zumvo_host_sdk PROPERTIES EXPORT_NAME HostSDK)
 target_compile_features(zumvo_host_sdk INTERFACE cxx_std_20)
 install(TARGETS zumvo_host_sdk EXPORT ZumvoHostSDKTargets COMPONENT sdk)
@@ -217,6 +247,8 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # Descriptions: a synopsis, then lines of at most 80 columns.
 set(CPACK_DEBIAN_MODULE_PACKAGE_NAME zumvo-payment)
 set(CPACK_DEBIAN_MODULE_PACKAGE_SECTION libs)
+# The maintainer scripts make the group zumvo with addgroup or groupadd (passwd; not Essential).
+set(CPACK_DEBIAN_MODULE_PACKAGE_DEPENDS "passwd")
 # The module's own maintainer scripts (the group zumvo, the settings' mode, what a purge
 # removes); they also keep CPack from adding ldconfig calls: the module is loaded by its path.
 set(CPACK_DEBIAN_MODULE_PACKAGE_CONTROL_EXTRA

@@ -3,7 +3,10 @@
 // a Windows build adds its own (GetModuleFileName, DllMain and the DLL notification hook).
 #pragma once
 
+#include "ZumvoLogFolder.h"
+
 #include <filesystem>
+#include <vector>
 
 namespace zumvo {
 
@@ -15,9 +18,9 @@ std::filesystem::path ModuleFilePath();
 // empty when the system cannot tell.
 std::filesystem::path HostProgramFile();
 
-// Provided by the platform file: the user's own folder for the module's log, used when the
-// module's folder cannot hold it (an installed module's folder belongs to the system).
-std::filesystem::path UserLogFolder();
+// Provided by the platform file: the folders for the module's log when the module's folder cannot
+// hold it (an installed module's folder belongs to the system), in the order they are tried.
+std::vector<TLogFolder> LogFallbackFolders();
 
 // Provided by the library entry (ZumvoPayment.cpp), called by the platform's hooks.
 // ModuleLoaded: once, when the library is loaded, before InitModule.

@@ -1,6 +1,7 @@
 // The module-wide reference to the host's service container, and the module file's own path.
 #pragma once
 
+#include "ZumvoLog.h"
 #include "ZumvoPlatform.h"
 #include "intfDI.h"
 
@@ -19,6 +20,22 @@ pallux::IDIContainer& Container();
 
 // The module's settings file: its own path with the extension ".ini".
 std::string ModuleSettingsFile();
+// The settings file of a module file: the same folder and name, the extension ".ini" (a folder
+// of any kind: a drive's, a share's \\server\share\..., with blanks and letters outside ASCII).
+std::filesystem::path SettingsFileOf(const std::filesystem::path& moduleFile);
+// The module's log settings for a module file: the log in the module's folder, named after the
+// module file (<name>_<computer>.log), with the module's rotation and archive policy. The caller
+// adds the fallback folders and the version.
+TLogSettings ModuleLogSettings(const std::filesystem::path& moduleFile);
+
+// Why the settings file cannot be read, naming the file and the user ("... cannot be read by the
+// user till (uid 1001): Permission denied"); empty when it can be read or does not exist (a
+// missing file is read as empty settings, as before).
+std::string SettingsFileFault(const std::filesystem::path& file);
+// SettingsFileFault of the module's settings file. The first reason found is logged, once while
+// the module is loaded: a till user outside the settings' group is told why, not only that
+// settings are missing.
+std::string ModuleSettingsFault();
 
 // Typed look-ups through the module's container. Each answers whether the container supplied
 // the service.

@@ -12,6 +12,7 @@ TZumvoInfo::TZumvoInfo() {
     Guarded("TZumvoInfo.Create", [&] {
         Require(CreateService(FSettings), "Could not make INISettings");
         FSettings->Open(ModuleSettingsFile(), "Settings");
+        ModuleSettingsFault(); // an unreadable file is logged with its reason, before what is missing
 
         pallux::IntfPtr<pallux::IStoreIdentity> store;
         CreateService(store);

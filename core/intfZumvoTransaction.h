@@ -42,7 +42,8 @@ public:
     virtual std::int32_t AddTransactionToBasket(std::int32_t basketID) = 0;
     // Inserts a basket of the till (-1: the current till); its ID, or -1 on failure.
     virtual std::int32_t AddBasket(std::int32_t tillID) = 0;
-    // Records an accepted code: provider number, answer (JSON text), amount, status 1 (redeemed).
+    // Records an accepted code: provider number, answer (JSON text; the provider's password masked
+    // in its strings, see MaskedJsonText), amount, status 1 (redeemed).
     virtual void SavePayment(std::int32_t transactionID, std::int32_t tvTrxID, double amount,
                              const std::string& response) = 0;
     // Writes the basket's total amount (currency units).
@@ -88,7 +89,8 @@ public:
     // leaves a row the code can be reversed from. Only a row still waiting for its answer (status
     // 0) takes it. Logs and swallows database errors; false when the row could not be written or
     // was no longer waiting (the caller must then not keep the code). providerStoreID is the
-    // provider store the code was accepted under: its advices go to that store.
+    // provider store the code was accepted under: its advices go to that store. The answer is kept
+    // with the provider's password masked in its strings (see MaskedJsonText).
     virtual bool SaveProviderAnswer(std::int32_t transactionID, std::int32_t tvTrxID,
                                     const std::string& response, std::int32_t providerStoreID) = 0;
     // Marks the row of a request that is out or got no readable answer: its RequestNote becomes

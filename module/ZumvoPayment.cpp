@@ -36,17 +36,8 @@ namespace zumvo {
 
 // Library load code: the module's one log, then its first line.
 void ModuleLoaded() {
-    TLogSettings settings;
-    settings.DestinationPath = ModuleFilePath().parent_path();
-    settings.FallbackPath = UserLogFolder();
-    settings.BaseName = pallux::PathToUtf8(ModuleFilePath().stem());
-    settings.DefaultExtension = ".log";
-    settings.IncludeComputerNameInFileName = true;
-    settings.RotateFileSizeKB = 2048;
-    settings.RotateFileCount = 10;
-    settings.ArchiveAfterDays = 2;
-    settings.EndOfLineCRLF = true;
-    settings.AppendWithHeader = true;
+    TLogSettings settings = ModuleLogSettings(ModuleFilePath());
+    settings.FallbackFolders = LogFallbackFolders();
     settings.Version = ZUMVO_VERSION;
     ConfigureLog(settings);
     LogInfo("Starting Zumvo Payment");

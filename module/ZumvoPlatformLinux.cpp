@@ -10,6 +10,11 @@
 
 namespace zumvo {
 
+namespace {
+// Made by the package, root:zumvo 2770.
+constexpr const char* SharedLogFolder = "/var/log/zumvo";
+} // namespace
+
 std::filesystem::path ModuleFilePath() {
     // The loader's name for the object that holds this function: the module itself.
     Dl_info info{};
@@ -23,17 +28,27 @@ std::filesystem::path HostProgramFile() {
     return std::filesystem::read_symlink("/proc/self/exe", ec);
 }
 
-std::filesystem::path UserLogFolder() {
-    // The XDG base directories: logs are state, kept across runs.
+std::vector<TLogFolder> LogFallbackFolders() {
+    std::vector<TLogFolder> folders;
+    // The XDG base directories: logs are state, kept across runs. A home that does not exist (a
+    // system account's /nonexistent) is not made.
+    std::error_code ec;
     if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state == '/')
-        return std::filesystem::path(state) / "zumvo";
-    if (const char* home = std::getenv("HOME"); home && *home == '/')
-        return std::filesystem::path(home) / ".local" / "state" / "zumvo";
+        folders.push_back({std::filesystem::path(state) / "zumvo", TLogFolderKind::Own});
+    else if (const char* home = std::getenv("HOME");
+             home && *home == '/' && std::filesystem::is_directory(home, ec))
+        folders.push_back({std::filesystem::path(home) / ".local" / "state" / "zumvo", TLogFolderKind::Own});
+    // The package's log folder, writable by the group zumvo: the place of an account without a
+    // home (a till run as a service). Only when the package made it.
+    if (std::filesystem::is_directory(SharedLogFolder, ec))
+        folders.push_back({SharedLogFolder, TLogFolderKind::Shared});
     // Not std::to_string: its digit table is a unique symbol, which would keep this library from
     // ever being unloaded.
     char name[32];
     std::snprintf(name, sizeof name, "zumvo-%u", static_cast<unsigned>(getuid()));
-    return std::filesystem::temp_directory_path() / name;
+    const auto temp = std::filesystem::temp_directory_path(ec);
+    folders.push_back({(ec ? std::filesystem::path("/tmp") : temp) / name, TLogFolderKind::Temporary});
+    return folders;
 }
 
 } // namespace zumvo

@@ -48,13 +48,15 @@ std::filesystem::path HostProgramFile() {
     return ModuleFile(nullptr);
 }
 
-std::filesystem::path UserLogFolder() {
-    // The user's local application data (logs stay on this machine, not in a roaming profile).
+std::vector<TLogFolder> LogFallbackFolders() {
+    // The user's local application data (logs stay on this machine, not in a roaming profile);
+    // the user's temporary folder (itself private to the user) when that is not set.
     wchar_t folder[MAX_PATH + 1];
     const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", folder, MAX_PATH + 1);
     if (length > 0 && length <= MAX_PATH)
-        return std::filesystem::path(folder) / L"Zumvo";
-    return std::filesystem::temp_directory_path() / L"Zumvo";
+        return {{std::filesystem::path(folder) / L"Zumvo", TLogFolderKind::Own}};
+    std::error_code ec;
+    return {{std::filesystem::temp_directory_path(ec) / L"Zumvo", TLogFolderKind::Own}};
 }
 
 } // namespace zumvo

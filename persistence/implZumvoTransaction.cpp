@@ -147,7 +147,7 @@ TStatusWrite TZumvoTransaction::KeepPayment(std::int32_t transactionID, std::int
         const std::int32_t changed = db->ExecuteRowCount(db->Format(
             "UPDATE [ZumvoPaymentTransactions] SET [Timestamp_Payment] = GETDATE(), [tvTrxID] = %d, "
             "[Response] = %s, [RequestNote] = NULL, [Status] = %d, [Amount] = %f WHERE [ID] = %d AND [Status] IN ( %d, %d )",
-            {Arg(tvTrxID), pallux::QuotedStr(response), Arg(TTransactionStatus::Redeemed), UnitsOf(amount),
+            {Arg(tvTrxID), pallux::QuotedStr(MaskedJsonText(response)), Arg(TTransactionStatus::Redeemed), UnitsOf(amount),
              Arg(transactionID), Arg(TTransactionStatus::Started), Arg(TTransactionStatus::Redeemed)}));
         result = changed == 1 ? TStatusWrite::Changed : TStatusWrite::NotInStatus;
         if (result == TStatusWrite::NotInStatus)
@@ -168,7 +168,7 @@ bool TZumvoTransaction::SaveProviderAnswer(std::int32_t transactionID, std::int3
                     db->Format("UPDATE [ZumvoPaymentTransactions] SET [tvTrxID] = %d, [Response] = %s, "
                                "[RequestNote] = NULL, "
                                "[ProviderStoreID] = %d WHERE [ID] = %d AND [Status] = %d",
-                               {Arg(tvTrxID), pallux::QuotedStr(response), Arg(providerStoreID),
+                               {Arg(tvTrxID), pallux::QuotedStr(MaskedJsonText(response)), Arg(providerStoreID),
                                 Arg(transactionID), Arg(TTransactionStatus::Started)})) == 1;
         if (!saved)
             LogInfo(

@@ -1,5 +1,6 @@
 #include "ZumvoLog.h"
 
+#include "clsRapidJson.h"
 #include "clsRotatingArchiveSink.h"
 #include "clsSysUtils.h"
 
@@ -49,7 +50,7 @@ constinit TModuleLog* gLog = nullptr;
 // forms, and the ones before an edit of the settings), in the order taken, and longest first for
 // masking (so that no part of a longer form is left behind).
 struct TLogSecrets {
-    static constexpr std::size_t Most = 16;
+    static constexpr std::size_t Most = 48;
     std::vector<std::string> Taken;
     std::vector<std::string> Texts;
 };
@@ -139,18 +140,35 @@ std::unique_ptr<TModuleLog> OpenLog(const TLogSettings& settings) {
 
 void ConfigureLog(const TLogSettings& settings) {
     ShutdownLog();
-    std::string refused; // why the destination folder could not take the log
+    std::string refused;           // why the destination folder could not take the log
+    std::vector<std::string> also; // why fallback folders before the one taken could not
     try {
         std::unique_ptr<TModuleLog> log;
         try {
             log = OpenLog(settings);
         } catch (const std::exception& e) {
-            if (settings.FallbackPath.empty())
-                throw;
             refused = e.what();
-            TLogSettings fallback = settings;
-            fallback.DestinationPath = settings.FallbackPath;
-            log = OpenLog(fallback);
+        }
+        for (std::size_t i = 0; !log && i < settings.FallbackFolders.size(); ++i) {
+            const TLogFolder& folder = settings.FallbackFolders[i];
+            std::string fault = PrepareLogFolder(folder);
+            if (fault.empty()) {
+                TLogSettings fallback = settings;
+                fallback.DestinationPath = folder.Path;
+                try {
+                    log = OpenLog(fallback);
+                } catch (const std::exception& e) {
+                    fault = e.what();
+                }
+            }
+            if (!log)
+                also.push_back(std::move(fault));
+        }
+        if (!log) {
+            std::string reasons = refused;
+            for (const auto& reason : also)
+                reasons += "; " + reason;
+            throw std::runtime_error(reasons);
         }
         spdlog::drop(kLoggerName);
         spdlog::register_logger(log->Logger);
@@ -161,16 +179,22 @@ void ConfigureLog(const TLogSettings& settings) {
         gLog = log.release();
     } catch (const std::exception& e) {
         // There is no log to report to: the host's error stream is the only witness.
-        std::fprintf(stderr, "Zumvo Payment: the log could not be opened: %s%s%s\n", e.what(),
-                     refused.empty() ? "" : "; in its own folder: ", refused.c_str());
+        std::fprintf(stderr, "Zumvo Payment: the log could not be opened: %s\n", e.what());
         return;
     }
-    if (!refused.empty()) {
-        std::fprintf(stderr, "Zumvo Payment: the log is written to %s (%s)\n",
-                     pallux::PathToUtf8(CurrentLogFile()).c_str(), refused.c_str());
-        LogInfo("[ZumvoLog] The log cannot be written in % (%): it is written here instead",
-                pallux::PathToUtf8(settings.DestinationPath), refused);
-    }
+    if (refused.empty())
+        return;
+    // An installed module's folder belongs to the system: the log in the user's place is the
+    // expected case, said without alarm. A fallback folder refused on the way is not expected.
+    std::string skipped;
+    for (const auto& reason : also)
+        skipped += "; " + reason;
+    std::fprintf(stderr, "Zumvo Payment: the log is %s%s%s\n", pallux::PathToUtf8(CurrentLogFile()).c_str(),
+                 skipped.empty() ? "" : " (", skipped.empty() ? "" : (skipped.substr(2) + ")").c_str());
+    LogInfo("[ZumvoLog] The log cannot be written in % (%): it is written here instead",
+            pallux::PathToUtf8(settings.DestinationPath), refused);
+    for (const auto& reason : also)
+        LogInfo("[ZumvoLog] Not written in a fallback folder: %", reason);
 }
 
 void ShutdownLog() {
@@ -200,9 +224,20 @@ void FlushLog() {
     }
 }
 
+std::string JsonEscaped(std::string_view text) {
+    rapidjson::GenericStringBuffer<rapidjson::UTF8<>, TJsonStackAllocator> buffer;
+    rapidjson::Writer<decltype(buffer), rapidjson::UTF8<>, rapidjson::UTF8<>, TJsonStackAllocator> writer(
+        buffer);
+    writer.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+    const std::string_view quoted(buffer.GetString(), buffer.GetSize());
+    return std::string(quoted.substr(1, quoted.size() - 2));
+}
+
 void MaskInLog(std::string_view secret) {
     if (secret.size() < LogSecretMinimum)
         return;
+    const std::string once = JsonEscaped(secret);
+    const std::string twice = JsonEscaped(once);
     std::lock_guard<std::mutex> lock(LogMutex());
     // Kept with the open log (ShutdownLog forgets them): without a log no line shows them.
     if (!gLog)
@@ -210,11 +245,14 @@ void MaskInLog(std::string_view secret) {
     if (!gSecrets)
         gSecrets = new TLogSecrets;
     auto& taken = gSecrets->Taken;
-    if (std::find(taken.begin(), taken.end(), secret) != taken.end())
-        return;
-    if (taken.size() == TLogSecrets::Most)
-        taken.erase(taken.begin()); // the oldest makes room: the password in use is always masked
-    taken.emplace_back(secret);
+    for (std::string_view form :
+         {std::string_view(secret), std::string_view(once), std::string_view(twice)}) {
+        if (std::find(taken.begin(), taken.end(), form) != taken.end())
+            continue;
+        if (taken.size() == TLogSecrets::Most)
+            taken.erase(taken.begin()); // the oldest makes room: the password in use is always masked
+        taken.emplace_back(form);
+    }
     auto& texts = gSecrets->Texts;
     texts = taken;
     std::stable_sort(texts.begin(), texts.end(),
@@ -226,6 +264,65 @@ std::string MaskedAsInLog(std::string text) {
     if (HoldsSecretLocked(text))
         MaskSecretsLocked(text);
     return text;
+}
+
+namespace {
+
+// Copies a JSON text through, masking the secrets inside its strings; numbers are passed on as
+// they were written.
+class TMaskingCopy : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TMaskingCopy> {
+public:
+    using TBuffer = rapidjson::GenericStringBuffer<rapidjson::UTF8<>, TJsonStackAllocator>;
+    using TWriter = rapidjson::Writer<TBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>, TJsonStackAllocator>;
+    explicit TMaskingCopy(TWriter& writer) : FWriter(writer) {}
+
+    bool Null() { return FWriter.Null(); }
+    bool Bool(bool b) { return FWriter.Bool(b); }
+    bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
+        return FWriter.RawValue(text, length, rapidjson::kNumberType);
+    }
+    bool String(const char* text, rapidjson::SizeType length, bool) {
+        const std::string masked = Masked(text, length);
+        return FWriter.String(masked.data(), static_cast<rapidjson::SizeType>(masked.size()));
+    }
+    bool Key(const char* text, rapidjson::SizeType length, bool) {
+        const std::string masked = Masked(text, length);
+        return FWriter.Key(masked.data(), static_cast<rapidjson::SizeType>(masked.size()));
+    }
+    bool StartObject() { return FWriter.StartObject(); }
+    bool EndObject(rapidjson::SizeType count) { return FWriter.EndObject(count); }
+    bool StartArray() { return FWriter.StartArray(); }
+    bool EndArray(rapidjson::SizeType count) { return FWriter.EndArray(count); }
+
+private:
+    static std::string Masked(const char* text, rapidjson::SizeType length) {
+        std::string value(text, length);
+        if (HoldsSecretLocked(value))
+            MaskSecretsLocked(value);
+        return value;
+    }
+    TWriter& FWriter;
+};
+
+} // namespace
+
+std::string MaskedJsonText(std::string json) {
+    std::lock_guard<std::mutex> lock(LogMutex());
+    if (!HoldsSecretLocked(json))
+        return json;
+    TMaskingCopy::TBuffer buffer;
+    TMaskingCopy::TWriter writer(buffer);
+    TMaskingCopy copy(writer);
+    rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, TJsonStackAllocator> reader;
+    rapidjson::StringStream in(json.c_str());
+    if (reader.Parse<rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseStopWhenDoneFlag>(in, copy)
+            .IsError() ||
+        in.Tell() != json.size()) {
+        MaskSecretsLocked(json); // not one JSON text: masked as a log line is
+        return json;
+    }
+    // A number that happens to read as the secret stays: the answer's amounts and ids are kept.
+    return std::string(buffer.GetString(), buffer.GetSize());
 }
 
 std::string Utf8Prefix(std::string text, std::size_t bytes) {

@@ -2,6 +2,8 @@
 // sink for the rotation and archive policy.
 #pragma once
 
+#include "ZumvoLogFolder.h"
+
 #include <cstdint>
 #include <exception>
 #include <filesystem>
@@ -28,8 +30,9 @@ struct TLogSettings {
     bool AppendWithHeader = true; // an existing file is appended to after a header
     std::string Version;          // when set, the header names it
     // Where the log goes when DestinationPath cannot hold it (an installed module's folder
-    // belongs to the system); the first line there says why. Empty: no second choice.
-    std::filesystem::path FallbackPath;
+    // belongs to the system), tried in order; the first line there says why. Empty: no second
+    // choice.
+    std::vector<TLogFolder> FallbackFolders;
 };
 
 // The log file's full name for these settings:
@@ -38,9 +41,12 @@ struct TLogSettings {
 // are replaced by '_'). Rotated and archived files: see clsRotatingArchiveSink.h.
 std::filesystem::path LogFileName(const TLogSettings& settings);
 
-// Opens (or reopens) the module log with these settings. Every level is written. When the file
-// can be opened neither in DestinationPath nor in FallbackPath, the log stays closed
-// (CurrentLogFile() is empty) and the reason goes to stderr.
+// Opens (or reopens) the module log with these settings. Every level is written. The file is made
+// 0640 and never opened through a symbolic link (see ZumvoLogFolder.h). When DestinationPath
+// cannot hold it, the first of FallbackFolders that can is taken: the log's first line says why,
+// and stderr says where the log is (with the reasons of any fallback folder refused before it).
+// When no folder can hold it, the log stays closed (CurrentLogFile() is empty) and the reasons go
+// to stderr.
 void ConfigureLog(const TLogSettings& settings);
 // Flushes and closes the module log; later lines are dropped until ConfigureLog.
 void ShutdownLog();
@@ -53,12 +59,21 @@ std::filesystem::path CurrentLogFile();
 // it): from now until ShutdownLog, every occurrence in a line is written as LogMaskText. Taken
 // only while the log is open. Texts of
 // fewer than LogSecretMinimum characters are not taken: masking them would blank ordinary words.
+// The secret is also masked as a JSON string carries it (a '"' or '\\' in it escaped, once and
+// twice: a JSON text kept inside another one's string).
 inline constexpr const char* LogMaskText = "********";
 inline constexpr std::size_t LogSecretMinimum = 4;
 void MaskInLog(std::string_view secret);
 // The text as a log line would show it: every text given to MaskInLog replaced (for texts that
 // are kept elsewhere, such as the database's log table).
 std::string MaskedAsInLog(std::string text);
+// A JSON text (a provider's answer as it is stored) with every text given to MaskInLog replaced
+// inside its string values and member names only: numbers, structure and every other character
+// stay as they are, so the text still parses to the same answer less the secret. A text that is
+// not JSON is masked as MaskedAsInLog does. Unchanged when it holds no secret.
+std::string MaskedJsonText(std::string json);
+// The text as a JSON string carries it, without the quotes.
+std::string JsonEscaped(std::string_view text);
 // At most the given number of bytes of the text, cut between UTF-8 characters (for a column).
 std::string Utf8Prefix(std::string text, std::size_t bytes);
 

@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 #include <zlib.h>
 
+#include "ZumvoLogFolder.h"
 #include "clsSysUtils.h"
 
 #include <sys/stat.h>
@@ -121,35 +122,6 @@ void NormaliseLineEnds(spdlog::memory_buf_t& buf, std::string_view eol) {
     buf.append(out.data(), out.data() + out.size());
 }
 
-// Opens a file for appending (created when missing), not inherited by programs the host starts.
-// On Windows the file is shared for reading, writing and deleting: another process (the other
-// host program of this computer writes the same log) may rotate it, that is rename it, while it
-// is open here, as on POSIX systems; writes then go on into the renamed file.
-std::FILE* OpenForAppend(const fs::path& file) {
-#ifdef _WIN32
-    const HANDLE handle =
-        CreateFileW(file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : ENOENT;
-        return nullptr;
-    }
-    // Binary: the line ends are the sink's own (CR LF), not the C runtime's.
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_APPEND | _O_BINARY);
-    if (fd < 0) {
-        CloseHandle(handle);
-        return nullptr;
-    }
-    std::FILE* f = _fdopen(fd, "ab");
-    if (!f)
-        _close(fd);
-    return f;
-#else
-    // "e": close on exec.
-    return std::fopen(file.c_str(), "abe");
-#endif
-}
-
 std::FILE* OpenForReading(const fs::path& file) {
 #ifdef _WIN32
     return _wfopen(file.c_str(), L"rbN"); // N: not inherited
@@ -158,12 +130,19 @@ std::FILE* OpenForReading(const fs::path& file) {
 #endif
 }
 
+// An archive is written with the log's own mode, never through a link at its name.
 gzFile OpenGzForWriting(const fs::path& file) {
+    const int fd = OpenLogSideFile(file);
+    if (fd < 0)
+        return nullptr;
+    gzFile gz = gzdopen(fd, "wb");
+    if (!gz)
 #ifdef _WIN32
-    return gzopen_w(file.c_str(), "wb");
+        _close(fd);
 #else
-    return gzopen(file.c_str(), "wb");
+        close(fd);
 #endif
+    return gz;
 }
 
 int ProcessId() {
@@ -263,7 +242,7 @@ void TRotatingArchiveSink::Open(bool withHeader) {
     std::error_code ec;
     if (!FFileName.parent_path().empty())
         fs::create_directories(FFileName.parent_path(), ec);
-    std::FILE* f = OpenForAppend(FFileName);
+    std::FILE* f = OpenLogForAppend(FFileName);
     if (!f)
         throw spdlog::spdlog_ex("Cannot open log file " + pallux::PathToUtf8(FFileName), errno);
     FFile.reset(f);

@@ -110,6 +110,9 @@ int RunHeldFundsCommand(TRefHost& host, const std::string& action, std::ostream&
             }
         if (auto* grid = form->findChild<QTableWidget*>("grdHeldFunds"))
             table = GridText(*grid);
+        // The page comes on request: asked for, so the listing can name it.
+        if (auto* page = form->findChild<QPushButton*>("btnPage"))
+            page->click();
         if (auto* dialog = qobject_cast<QDialog*>(form))
             dialog->reject();
         else

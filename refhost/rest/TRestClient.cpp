@@ -177,6 +177,15 @@ std::string TRestClient::Perform(const std::string& method, const std::string& r
     CURL* h = curl.get();
     curl_easy_setopt(h, CURLOPT_SHARE, static_cast<CURLSH*>(FSettings.Connections->Handle()));
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    // Only the web's protocols: a settings file's URL must not read a local file (file://) or
+    // reach another kind of server through the same client.
+#if LIBCURL_VERSION_NUM >= 0x075500
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+#else
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
+#endif
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(FSettings.ConnectTimeoutMs));

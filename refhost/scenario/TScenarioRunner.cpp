@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -18,6 +19,24 @@
 namespace refhost {
 
 namespace {
+
+// Types the text into the widget as key presses. Keys of the ASCII range go as their keys (as a
+// cashier's keyboard sends them); any other character (É, €, a character beyond the BMP) as a key
+// event that carries the character as its text alone, which is how an input method delivers it:
+// Qt's test keys know only ASCII.
+void TypeText(QWidget* widget, const QString& text) {
+    for (const char32_t c : text.toUcs4()) {
+        if (c >= 0x20 && c < 0x7F) {
+            QTest::keyClick(widget, static_cast<char>(c));
+            continue;
+        }
+        const QString character = QString::fromUcs4(&c, 1);
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, character);
+        QApplication::sendEvent(widget, &press);
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, character);
+        QApplication::sendEvent(widget, &release);
+    }
+}
 
 constexpr int TickMs = 20;
 
@@ -273,7 +292,7 @@ void TScenarioRunner::Execute(const TScenarioStep& step) {
             t->clear();
         else
             throw ETillError("the control \"" + step.Text("control") + "\" does not take typing");
-        QTest::keyClicks(w, QString::fromStdString(step.Text("text")));
+        TypeText(w, QString::fromStdString(step.Text("text")));
         break;
     }
     case TStepKind::Click: {

@@ -127,6 +127,50 @@ TEST_F(ReportTest, LongPeriodsAreReadInGroupsWithEveryTransactionOnce) {
     }
 }
 
+// The transactions' IN ( ... ) list is written from the baskets' numeric IDs: a basket ID that
+// comes back as text (a database or driver that answers text) is refused, never put into SQL.
+TEST(ReportQuery, BasketIdsReachTheSqlOnlyAsNumbers) {
+    class TScriptedDB : public pallux::TInterfacedObject<pallux::IDBScript> {
+    public:
+        std::string Baskets;
+        std::vector<std::string> Lists; // the %s argument of each transaction query
+        void PALLUX_CALL Execute(const std::string&) override {}
+        std::int32_t PALLUX_CALL ExecuteRowCount(const std::string&) override { return 0; }
+        bool PALLUX_CALL ExecuteFmt(const std::string&, const pallux::TSqlArgs&) override { return false; }
+        std::string PALLUX_CALL Format(const std::string& format, const pallux::TSqlArgs&) override {
+            return format;
+        }
+        void PALLUX_CALL GetValue(const std::string&, const std::string&, std::string& value) override {
+            value.clear();
+        }
+        void PALLUX_CALL GetValueFmt(const std::string&, const pallux::TSqlArgs&, const std::string&,
+                                     std::string& value) override {
+            value.clear();
+        }
+        void PALLUX_CALL Query(const std::string&, std::string& json) override { json = "[]"; }
+        void PALLUX_CALL QueryFmt(const std::string& format, const pallux::TSqlArgs& args,
+                                  std::string& json) override {
+            if (format.find("FROM ZumvoPaymentBasket") != std::string::npos) {
+                json = Baskets;
+                return;
+            }
+            Lists.push_back(std::get<std::string>(args.at(0)));
+            json = "[]";
+        }
+    };
+    const auto held = pallux::MakeIntf<TScriptedDB>();
+    auto* db = static_cast<TScriptedDB*>(held.get());
+    db->Baskets = R"([{"BasketID":7},{"BasketID":7},{"BasketID":12}])";
+    QueryZumvoReport(*db, TReportDate(year(2026) / 3 / 1), TReportDate(year(2026) / 3 / 2));
+    EXPECT_EQ(db->Lists, std::vector<std::string>{"7,12"});
+
+    db->Lists.clear();
+    db->Baskets = R"([{"BasketID":7},{"BasketID":"0 ) OR ( 1 = 1"}])";
+    EXPECT_THROW(QueryZumvoReport(*db, TReportDate(year(2026) / 3 / 1), TReportDate(year(2026) / 3 / 2)),
+                 std::runtime_error);
+    EXPECT_TRUE(db->Lists.empty()) << "no query was made with the text";
+}
+
 // Each basket row lists its own transactions' statuses, failed advices by name: a finalise that
 // failed beside a settled code, a cancel that failed beside a given back one. An invoice whose
 // codes only discounted it has no Zumvo payment row: its payments show 0.00 and the basket's

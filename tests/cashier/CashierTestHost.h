@@ -37,6 +37,11 @@ inline constexpr const char* ScreenCatalogue = R"({"codes": [
    "responseDesc": "Voucher expired on 30 November and cannot be redeemed"},
   {"code": "LOYAL", "kind": "loyalty", "loyalty": {"name": "Coffee Club", "earned": "1 stamp"}},
   {"code": "BLOCKED", "kind": "refused", "responseCode": "12", "responseDesc": "Voucher blocked"},
+  {"code": "MARKUP", "kind": "payment", "value": 1000,
+   "vsp": {"responseCode": "0", "responseDesc": "<b>OK</b> &amp; <a href='x'>go</a>",
+           "name": "<img src='logo.png'><h1>Big</h1>"}},
+  {"code": "MARKUPNO", "kind": "refused", "responseCode": "19",
+   "responseDesc": "<font color=green size=7>Approved</font>"},
   {"code": "WORDY", "kind": "refused", "responseCode": "16",
    "responseDesc": "This voucher cannot be redeemed at this store today: the partner's promotion has not started yet, so ask for another one"}
 ]})";

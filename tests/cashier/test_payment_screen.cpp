@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QTextDocumentFragment>
 #include <QTimer>
 
 #include <sqlite3.h>
@@ -30,7 +31,8 @@ void ExpectWhole(const QLabel& label) {
     EXPECT_TRUE(box.contains(label.fontMetrics().boundingRect(box, flags, label.text())))
         << label.objectName().toStdString() << " at " << label.font().pixelSize()
         << " px: " << label.text().toStdString();
-    EXPECT_EQ(label.toolTip(), label.text()) << label.objectName().toStdString();
+    EXPECT_EQ(QTextDocumentFragment::fromHtml(label.toolTip()).toPlainText(), label.text())
+        << label.objectName().toStdString();
 }
 
 class PaymentScreenTest : public ::testing::Test {
@@ -292,6 +294,24 @@ TEST_F(PaymentScreenTest, NoAnswerAndUnsendableRequestsAreShownAsSuch) {
                             "is not allowed in XML"));
 }
 
+// Settings the till's user may not read (forgotten in the group zumvo) leave the module without
+// a server: the cashier is told the settings could not be read, not that the server is silent.
+TEST_F(PaymentScreenTest, UnreadableSettingsAreNamedToTheCashier) {
+    std::filesystem::remove(ModuleSettingsFile());
+    std::filesystem::create_directory(ModuleSettingsFile());
+    Open(2550);
+    Redeem("PAY10");
+    const std::string told = "The Zumvo settings could not be read: ask the administrator";
+    const bool onScreen = Shown("pnlVoucher") && Text(*form, "lblResponse") == told;
+    bool inMessage = false;
+    for (const auto& line : host.Context->Transcript.Lines())
+        inMessage = inMessage || line.find(told) != std::string::npos;
+    EXPECT_TRUE(onScreen || inMessage) << Text(*form, "lblResponse");
+    EXPECT_EQ(Text(*form, "lblResponse").find("No answer"), std::string::npos);
+    EXPECT_EQ(host.Ledger()._Count(), 0);
+    std::filesystem::remove(ModuleSettingsFile());
+}
+
 // A request without a readable answer may still have been carried out: its row keeps a note
 // with the references the provider knows it by, and the next try gets a new row.
 TEST_F(PaymentScreenTest, UnansweredRequestLeavesItsRowMarkedAndTheNextTryGetsANewOne) {
@@ -527,6 +547,48 @@ TEST_F(PaymentScreenTest, ScanFillsTheCodeBoxOnlyForQRCodes) {
         EXPECT_FALSE(Shown("pnlVoucher")); // never redeemed by itself
     }
     EXPECT_EQ(host.Ledger()._Count(), 0);
+}
+
+// The provider's texts are shown as the text they are: markup in them draws nothing on the
+// cashier's screen (no picture, no link, no colour or size of the provider's choosing).
+TEST_F(PaymentScreenTest, ProviderTextsWithMarkupAreShownAsText) {
+    Redeem("MARKUP");
+    ASSERT_TRUE(Shown("pnlVoucher"));
+    EXPECT_EQ(Text(*form, "lblVSPDesc"), "<img src='logo.png'><h1>Big</h1>Response:");
+    EXPECT_EQ(Text(*form, "lblVSPResponse"), "<b>OK</b> &amp; <a href='x'>go</a>");
+    for (QLabel* label : form->findChildren<QLabel*>()) {
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
+        if (!label->toolTip().isEmpty()) {
+            EXPECT_EQ(QTextDocumentFragment::fromHtml(label->toolTip()).toPlainText(), label->text())
+                << label->objectName().toStdString();
+        }
+    }
+    Click("btnOK");
+    Click("btnDone");
+    SaveRedeemed();
+
+    Open(2550);
+    Redeem("MARKUPNO");
+    EXPECT_EQ(Text(*form, "lblResponse"), "19 : <font color=green size=7>Approved</font>");
+    EXPECT_EQ(Control<QLabel>(*form, "lblResponse")->textFormat(), Qt::PlainText);
+}
+
+// The code box takes no more than a code's length; a longer scanned code is not put in cut.
+TEST_F(PaymentScreenTest, CodeBoxHasAnExplicitMaximumLength) {
+    auto* box = Control<QLineEdit>(*form, "txtVoucherCode");
+    EXPECT_EQ(box->maxLength(), VoucherCodeMaxLength);
+    Type(QString(VoucherCodeMaxLength + 20, 'A'));
+    EXPECT_EQ(box->text().size(), VoucherCodeMaxLength);
+#ifndef _WIN32
+    const auto script = host.Folder / "long.sh";
+    std::ofstream(script) << "#!/bin/sh\nprintf 'READY\\r\\nQR:" << std::string(VoucherCodeMaxLength + 1, 'Q')
+                          << "\\r\\n'\n";
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    form->UseQRDetect(pallux::MakeIntf<TZumvoQRDetect>(script));
+    Type("typed");
+    Click("btnScan");
+    EXPECT_EQ(box->text(), "typed");
+#endif
 }
 
 TEST_F(PaymentScreenTest, GetPaymentRunsTheScreenModally) {

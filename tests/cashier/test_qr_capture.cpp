@@ -210,13 +210,56 @@ TEST_F(QRCaptureTest, LinesAsTheSplitterCutsThem) {
     TfrmRunProcess window;
     std::vector<std::string> lines;
     const fs::path big = StandIn("head -c 100000 /dev/zero | tr '\\0' x; printf '\\r'; sleep 1; printf end");
-    window.RunCommand("\"" + big.string() + "\"", &lines);
+    EXPECT_TRUE(window.RunProgram(big, {}, &lines));
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], std::string(100000, 'x'));
     EXPECT_EQ(lines[1], "end");
     lines.clear();
-    window.RunCommand("\"" + (Folder / "missing").string() + "\"", &lines);
+    window.RunProgram(Folder / "missing", {}, &lines);
     EXPECT_TRUE(lines.empty());
+}
+
+// A reader gone wrong that writes without end is stopped past the limit; the till's memory holds
+// no more than the limit of it, and no code is taken from it.
+TEST_F(QRCaptureTest, EndlessOutputIsCappedAndTheReaderStopped) {
+    const fs::path pidFile = Folder / "pid";
+    const fs::path flood = StandIn("echo $$ > '" + pidFile.string() +
+                                   "'; printf 'READY\\r\\nQR:X'; exec head -c 200000000 /dev/zero");
+    TfrmRunProcess window;
+    std::vector<std::string> lines;
+    EXPECT_FALSE(window.RunProgram(flood, {}, &lines));
+    std::size_t kept = 0;
+    for (const auto& line : lines)
+        kept += line.size();
+    EXPECT_LE(kept, RunProcessOutputLimit);
+    int pid = 0;
+    std::ifstream(pidFile) >> pid;
+    ASSERT_GT(pid, 0);
+    EXPECT_NE(kill(pid, 0), 0) << "the reader is gone";
+    EXPECT_FALSE(Read(flood).Ok);
+
+    // Output exactly at the limit is whole.
+    window.OutputLimit = 6;
+    EXPECT_TRUE(window.RunProgram(StandIn("printf 'READY\\r'"), {}, &lines));
+    EXPECT_FALSE(window.RunProgram(StandIn("printf 'READY\\r\\n'"), {}, &lines));
+}
+
+// The reader is started by its path with its arguments as they are: a folder with blanks and a
+// double quote in its name still names one program, and an argument is never split.
+TEST_F(QRCaptureTest, ReaderPathAndArgumentsAreNotSplit) {
+    const fs::path odd = Folder / "Till \"A\" 'x' folder";
+    fs::create_directories(odd);
+    const fs::path reader = odd / "reader.sh";
+    std::ofstream(reader) << "#!/bin/sh\nprintf 'READY\\r\\nQR:%s|%s\\r\\n' \"$#\" \"$1\"\n";
+    fs::permissions(reader, fs::perms::owner_all);
+    const TRead r = Read(reader);
+    EXPECT_TRUE(r.Ok);
+    EXPECT_EQ(r.Code, "0|");
+    TfrmRunProcess window;
+    std::vector<std::string> lines;
+    EXPECT_TRUE(window.RunProgram(reader, {"a \"b\" c"}, &lines));
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[1], "QR:1|a \"b\" c");
 }
 
 TEST_F(QRCaptureTest, CancelStopsTheReader) {

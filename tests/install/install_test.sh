@@ -54,6 +54,13 @@ fi
 SETTINGS="$PREFIX/etc/zumvo/libZumvoPayment.ini"
 [ -f "$SETTINGS" ] || fail "no settings file etc/zumvo/libZumvoPayment.ini"
 [ "$(stat -c %a "$SETTINGS")" = 640 ] || fail "etc/zumvo/libZumvoPayment.ini has mode $(stat -c %a "$SETTINGS"), not 640"
+# The QR reader's settings likewise: etc/zumvo/Trelvan_QR_Detect.ini (0644), linked from its folder,
+# naming the folder it reads pictures from.
+QR_SETTINGS="$PREFIX/etc/zumvo/Trelvan_QR_Detect.ini"
+[ "$(stat -c %a "$QR_SETTINGS" 2> /dev/null)" = 644 ] || fail "no etc/zumvo/Trelvan_QR_Detect.ini of mode 644"
+[ "$(readlink -f "$MODDIR/Trelvan_QR_Detect.ini")" = "$(readlink -f "$QR_SETTINGS")" ] ||
+  fail "the QR reader's folder has no link to etc/zumvo/Trelvan_QR_Detect.ini"
+grep -q '^Folder=' "$QR_SETTINGS" || fail "the QR reader's settings name no picture folder"
 [ -L "$MODDIR/libZumvoPayment.ini" ] || fail "the module's folder has no link to the settings file"
 [ "$(readlink -f "$MODDIR/libZumvoPayment.ini")" = "$(readlink -f "$SETTINGS")" ] ||
   fail "the module's libZumvoPayment.ini points to $(readlink "$MODDIR/libZumvoPayment.ini")"
@@ -149,47 +156,22 @@ print("ledger:", entries)
 sys.exit(0 if entries == [("PAY-100", 615, "settled")] else 1)
 PY
 
-# A host vendor's project builds against the installed SDK with find_package(ZumvoHostSDK).
-mkdir -p "$ROOT/vendor"
-cat > "$ROOT/vendor/CMakeLists.txt" <<'CMAKE'
-cmake_minimum_required(VERSION 3.25)
-project(VendorHost LANGUAGES CXX)
-find_package(ZumvoHostSDK 1.0 REQUIRED)
-add_executable(vendor_host main.cpp)
-target_link_libraries(vendor_host PRIVATE Zumvo::HostSDK ${CMAKE_DL_LIBS})
-CMAKE
-cat > "$ROOT/vendor/main.cpp" <<'CPP'
-#include <intfDI.h>
-#include <clsSysUtils.h>
-#include <intfModuleEntry.h>
-#include <dlfcn.h>
-#include <cstdio>
-// The installed module's entry points, looked up as the SDK declares them. FinalModule without
-// InitModule does nothing.
-int main(int argc, char** argv) {
-    if (!pallux::SameText("Zumvo", "ZUMVO") || argc != 2)
-        return 1;
-    void* lib = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
-    if (!lib) {
-        std::fprintf(stderr, "%s\n", dlerror());
-        return 1;
-    }
-    auto init = reinterpret_cast<pallux::TInitModuleProc>(dlsym(lib, pallux::InitModuleName));
-    auto final = reinterpret_cast<pallux::TFinalModuleProc>(dlsym(lib, pallux::FinalModuleName));
-    if (!init || !final)
-        return 1;
-    final();
-    dlclose(lib);
-    return 0;
-}
-CPP
+# A host vendor's project builds against the installed SDK with find_package(ZumvoHostSDK): the
+# example the SDK ships, copied out as its README says, loading the installed module through the
+# SDK's container (InitModule, the module's payment method by name, FinalModule).
+EXAMPLE="$PREFIX/share/doc/zumvo-host-sdk-dev/examples/host"
+[ -f "$EXAMPLE/CMakeLists.txt" ] && [ -f "$EXAMPLE/zumvo_host_example.cpp" ] || fail "the SDK's example is not installed in $EXAMPLE"
+[ -f "$PREFIX/include/zumvo/clsSimpleContainer.h" ] || fail "the SDK's container clsSimpleContainer.h is not installed"
+cp -r "$EXAMPLE" "$ROOT/vendor"
 # A module built with the address sanitizer needs its run-time loaded first in a program built
 # without it. Leaks are not looked for there: what a library unloaded with the module keeps for
 # its life (Qt's libb2 loads libgomp, which allocates when loaded) looks lost once it is unmapped.
 ASAN_RUNTIME=$(ldd "$MODULE" | awk '/libasan/ { print $3 }')
 "$CMAKE" -S "$ROOT/vendor" -B "$ROOT/vendor/build" -DCMAKE_PREFIX_PATH="$PREFIX" > "$ROOT/vendor.log" 2>&1 &&
   "$CMAKE" --build "$ROOT/vendor/build" >> "$ROOT/vendor.log" 2>&1 &&
-  LD_PRELOAD="$ASAN_RUNTIME" ASAN_OPTIONS=detect_leaks=0 "$ROOT/vendor/build/vendor_host" "$MODULE" >> "$ROOT/vendor.log" 2>&1 ||
-  { cat "$ROOT/vendor.log"; fail "a project using find_package(ZumvoHostSDK)"; }
+  LD_PRELOAD="$ASAN_RUNTIME" ASAN_OPTIONS=detect_leaks=0 "$ROOT/vendor/build/zumvo_host_example" "$MODULE" > "$ROOT/example.txt" 2>> "$ROOT/vendor.log" ||
+  { cat "$ROOT/vendor.log" "$ROOT/example.txt"; fail "the SDK's example host, built with find_package(ZumvoHostSDK)"; }
+grep -qx "payment methods: Zumvo" "$ROOT/example.txt" || { cat "$ROOT/example.txt"; fail "the example host found no payment method Zumvo"; }
+grep -qx "loaded, registered, withdrawn, unloaded" "$ROOT/example.txt" || { cat "$ROOT/example.txt"; fail "the example host did not finish"; }
 
 echo "installed tree: programs, module, cash and voucher sales, simulator and SDK all work from $PREFIX"

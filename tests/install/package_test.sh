@@ -3,8 +3,9 @@
 # folder), checks them with lintian (errors and warnings; skipped, saying so, when lintian is not
 # installed) and by their contents, then installs them into scratch roots with dpkg --root, the
 # maintainer scripts run chrootless (DPKG_ROOT) under fakeroot: the conffile with its mode and
-# group, remove keeping the settings, purge leaving nothing under /usr and /etc, settings written
-# by hand beside the module by an earlier installation kept, a group with users kept.
+# group, the QR reader's settings, the group's log and scan folders, remove keeping the settings,
+# purge leaving nothing under /usr, /etc and /var, settings written by hand beside the module by
+# an earlier installation kept, a group with users kept.
 set -euo pipefail
 BUILD=${1:?build folder}
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/zumvo_packages_XXXXXX")
@@ -71,8 +72,13 @@ grep -qE '^-rw-r----- root/root .* \./etc/zumvo/libZumvoPayment\.ini$' <<< "$con
   fail "zumvo-payment does not ship /etc/zumvo/libZumvoPayment.ini with mode 0640: $(grep etc/zumvo <<< "$contents")"
 grep -q '\./usr/lib/zumvo/libZumvoPayment\.ini -> /etc/zumvo/libZumvoPayment\.ini$' <<< "$contents" ||
   fail "zumvo-payment has no link /usr/lib/zumvo/libZumvoPayment.ini -> /etc/zumvo/libZumvoPayment.ini"
-[ "$(cat "$WORK/control/zumvo-payment/conffiles")" = /etc/zumvo/libZumvoPayment.ini ] ||
+[ "$(cat "$WORK/control/zumvo-payment/conffiles")" = "$(printf '/etc/zumvo/libZumvoPayment.ini\n/etc/zumvo/Trelvan_QR_Detect.ini')" ] ||
   fail "zumvo-payment's conffiles: $(cat "$WORK/control/zumvo-payment/conffiles")"
+grep -qE '^-rw-r--r-- root/root .* \./etc/zumvo/Trelvan_QR_Detect\.ini$' <<< "$contents" ||
+  fail "zumvo-payment does not ship /etc/zumvo/Trelvan_QR_Detect.ini with mode 0644"
+grep -q '\./usr/lib/zumvo/Trelvan_QR_Detect\.ini -> /etc/zumvo/Trelvan_QR_Detect\.ini$' <<< "$contents" ||
+  fail "zumvo-payment has no link /usr/lib/zumvo/Trelvan_QR_Detect.ini -> /etc/zumvo/Trelvan_QR_Detect.ini"
+dpkg-deb --field "$PAYMENT" Depends | grep -qw passwd || fail "zumvo-payment does not depend on passwd (groupadd)"
 REFHOST=$(dpkg-deb --contents "${DEBS[1]}")
 SIMULATORS=$(dpkg-deb --contents "${DEBS[2]}")
 SDK=$(dpkg-deb --contents "${DEBS[3]}")
@@ -134,7 +140,15 @@ mode=$(as_root stat -c '%a %u %g' "$SETTINGS")
   fail "the module's libZumvoPayment.ini is not the link to /etc/zumvo/libZumvoPayment.ini"
 dpkg --root="$ROOT" -s zumvo-payment | grep -q '^ /etc/zumvo/libZumvoPayment.ini [0-9a-f]\{32\}$' ||
   fail "dpkg does not hold /etc/zumvo/libZumvoPayment.ini as a conffile"
+for folder in var/log/zumvo var/lib/zumvo/scans; do
+  folder_mode=$(as_root stat -c '%a %u %g' "$ROOT/$folder")
+  [ "$folder_mode" = "2770 0 $GID" ] || fail "/$folder is '$folder_mode' (mode uid gid), not '2770 0 $GID'"
+done
+[ "$(readlink "$ROOT/usr/lib/zumvo/Trelvan_QR_Detect.ini")" = /etc/zumvo/Trelvan_QR_Detect.ini ] ||
+  fail "the QR reader's Trelvan_QR_Detect.ini is not the link to /etc/zumvo/Trelvan_QR_Detect.ini"
+grep -q '^Folder=/var/lib/zumvo/scans$' "$ROOT/etc/zumvo/Trelvan_QR_Detect.ini" || fail "the QR reader's settings name no folder"
 echo "installed: /etc/zumvo/libZumvoPayment.ini $mode (group zumvo is $GID), conffile, linked from /usr/lib/zumvo"
+echo "installed: /var/log/zumvo and /var/lib/zumvo/scans root:zumvo 2770; the QR reader's settings linked likewise"
 
 step "remove keeps the settings; purge leaves nothing"
 # what the module writes in its folder when the till runs as root: its log, a rotated one, the archive
@@ -159,6 +173,9 @@ fi
 left=$(for d in usr etc; do [ ! -d "$ROOT/$d" ] || (cd "$ROOT" && find "$d" -mindepth 1 -type d); done | tr '\n' ' ')
 [ -z "$left" ] || fail "purge left folders: $left"
 [ -z "$(group_line "$ROOT")" ] || fail "purge left the group zumvo"
+for folder in var/log/zumvo var/lib/zumvo; do
+  [ ! -e "$ROOT/$folder" ] || fail "purge left /$folder"
+done
 ! grep -qE "(/usr/lib/zumvo|/etc/zumvo).* not empty so not removed" "$WORK/purge.log" || { cat "$WORK/purge.log"; fail "dpkg warned of folders left"; }
 echo "purged: nothing left under /usr and /etc, group zumvo gone"
 
@@ -167,11 +184,15 @@ ROOT="$WORK/root2"
 new_root "$ROOT"
 mkdir -p "$ROOT/usr/lib/zumvo"
 printf '[Settings]\nSOAPServer=https://hand.example\n' > "$ROOT/usr/lib/zumvo/libZumvoPayment.ini"
+printf '[Settings]\nImage=/srv/hand.png\n' > "$ROOT/usr/lib/zumvo/Trelvan_QR_Detect.ini"
 in_root "$ROOT" --install "$PAYMENT" > "$WORK/install2.log" 2>&1 || { cat "$WORK/install2.log"; fail "dpkg --install over hand-written settings"; }
 grep -q "SOAPServer=https://hand.example" "$ROOT/etc/zumvo/libZumvoPayment.ini" ||
   fail "the hand-written settings were not kept as /etc/zumvo/libZumvoPayment.ini"
 [ -L "$ROOT/usr/lib/zumvo/libZumvoPayment.ini" ] || fail "no link in the module's folder after keeping the settings"
 [ "$(as_root stat -c %a "$ROOT/etc/zumvo/libZumvoPayment.ini")" = 640 ] || fail "kept settings are not mode 0640"
+grep -q "Image=/srv/hand.png" "$ROOT/etc/zumvo/Trelvan_QR_Detect.ini" ||
+  fail "the hand-written QR reader settings were not kept as /etc/zumvo/Trelvan_QR_Detect.ini"
+[ "$(as_root stat -c %a "$ROOT/etc/zumvo/Trelvan_QR_Detect.ini")" = 644 ] || fail "kept QR reader settings are not mode 0644"
 sed -i 's/^zumvo:\(.*\):$/zumvo:\1:anna/' "$ROOT/etc/group"
 in_root "$ROOT" --purge zumvo-payment > "$WORK/purge2.log" 2>&1 || { cat "$WORK/purge2.log"; fail "dpkg --purge with a user in the group"; }
 [ -n "$(group_line "$ROOT")" ] || fail "purge removed the group zumvo with the user anna in it"

@@ -4,6 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <fstream>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 using namespace zumvo;
 
 namespace {
@@ -75,4 +82,46 @@ TEST_F(ZumvoInfoTest, WithoutSettingsServiceTheObjectIsStillBuilt) {
     EXPECT_FALSE(s);
     EXPECT_TRUE(log.Has("[TZumvoInfo.Create] Error : Could not make INISettings"));
     EXPECT_EQ(info->CalcZumvoStoreID(5), -1) << "no crash on the empty settings reference";
+}
+
+// A settings file this user may not read is named as such, with the file and the user, and
+// logged once while the module is loaded; a missing file is no fault (its settings are empty).
+TEST_F(ZumvoInfoTest, UnreadableSettingsAreNamedWithTheirReason) {
+    std::filesystem::remove(settingsFile);
+    EXPECT_EQ(SettingsFileFault(settingsFile), "");
+    WriteSettings("[Settings]\nZumvoStoreID=77\n");
+    EXPECT_EQ(SettingsFileFault(settingsFile), "");
+
+    std::filesystem::remove(settingsFile);
+    std::filesystem::create_directory(settingsFile);
+    const std::string folder = SettingsFileFault(settingsFile);
+    EXPECT_EQ(folder, "The settings file " + settingsFile.string() + " cannot be read: it is a folder");
+    EXPECT_EQ(ModuleSettingsFault(), folder);
+    auto info = pallux::MakeIntf<TZumvoInfo>();
+    EXPECT_EQ(ModuleSettingsFault(), folder);
+    int logged = 0;
+    for (const auto& line : log.Lines())
+        logged += line.find(folder + "; every setting is taken as missing") != std::string::npos;
+    EXPECT_EQ(logged, 1) << "once, however often it is asked";
+    std::filesystem::remove(settingsFile);
+
+#ifndef _WIN32
+    // Permission denied, as for a till user outside the group zumvo. Root reads every file: the
+    // check is made as the user nobody then.
+    const auto file = host.Folder / "private.ini";
+    std::ofstream(file) << "[Settings]\n";
+    std::filesystem::permissions(file,
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::filesystem::permissions(host.Folder, std::filesystem::perms::all);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::seteuid(65534), 0);
+        const std::string fault = SettingsFileFault(file);
+        ASSERT_EQ(::seteuid(0), 0);
+        EXPECT_EQ(fault, "The settings file " + file.string() +
+                             " cannot be read by the user nobody (uid 65534): " + std::strerror(EACCES));
+    } else {
+        std::filesystem::permissions(file, std::filesystem::perms::none);
+        EXPECT_NE(SettingsFileFault(file).find(std::strerror(EACCES)), std::string::npos);
+    }
+#endif
 }

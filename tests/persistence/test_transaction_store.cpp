@@ -248,6 +248,36 @@ TEST_F(TransactionStoreTest, AddLogStoresTheTextsOrAnswersFalse) {
     EXPECT_EQ(errors[0]["AdviceLastError"].AsString(), std::string(497, 'e') + "\xC3\xA9");
 }
 
+// A provider that echoes the password in its answer: the stored answer shows it in no form (as
+// written, JSON-escaped), and everything else of the answer (code, amounts, a number that reads as
+// the password) is kept as it was.
+TEST_F(TransactionStoreTest, StoredAnswersNeverHoldThePassword) {
+    const std::string password = R"(Pw"9\x)"; // a quote and a backslash: escaped in JSON
+    MaskInLog(password);
+    const std::int32_t basket = store->AddBasket(3);
+    const std::int32_t paid = store->AddTransactionToBasket(basket);
+    const std::string answer = R"({"Zumvo":"PAY-100","amount":6.15,"echo":"pw=Pw\"9\\x;","n":7041,)"
+                               R"("nested":"{\"pwd\":\"Pw\\\"9\\\\x\"}"})";
+    store->SavePayment(paid, 321, 6.15, answer);
+    const std::int32_t waiting = store->AddTransactionToBasket(basket);
+    EXPECT_TRUE(store->SaveProviderAnswer(waiting, 322, answer, 401));
+
+    for (const std::int32_t id : {paid, waiting}) {
+        const std::string stored = Transaction(id)["Response"].AsString();
+        EXPECT_EQ(stored.find("Pw"), std::string::npos) << stored;
+        const TJSONDocument data = TJSONDocument::Parse(stored);
+        EXPECT_EQ(data["Zumvo"].AsString(), "PAY-100");
+        EXPECT_DOUBLE_EQ(data["amount"].AsFloat(), 6.15);
+        EXPECT_EQ(data["n"].AsInteger(), 7041);
+        EXPECT_EQ(data["echo"].AsString(), "pw=********;");
+        EXPECT_EQ(data["nested"].AsString(), R"({"pwd":"********"})");
+    }
+    // An answer without the password is kept byte for byte.
+    const std::string plain = R"({"Zumvo":"AB-1","amount":1.10,"q":"say \"hi\" \\ bye"})";
+    store->SavePayment(paid, 321, 1.10, plain);
+    EXPECT_EQ(Transaction(paid)["Response"].AsString(), plain);
+}
+
 TEST_F(TransactionStoreTest, InvoiceTillComesFromTheHostsInvoices) {
     host.Run("INSERT INTO [INVOICES] ( [InvoiceNum], [fkTillID], [AFTERDISC] ) VALUES ( 900, 2, 10.0 );"
              "INSERT INTO [INVOICES] ( [InvoiceNum], [fkTillID], [AFTERDISC] ) VALUES ( 901, NULL, 5.0 )");

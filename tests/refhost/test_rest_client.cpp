@@ -2,9 +2,12 @@
 #include "TRestClient.h"
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace refhost;
 
@@ -99,6 +102,24 @@ TEST(RestClientTest, TransportFailuresAreErrorsNamingTheAddress) {
     std::string answer;
     EXPECT_THROW(closed->Get("/x", {}, answer), std::runtime_error);
     EXPECT_EQ(closed->GetLastStatus(), 0);
+}
+
+// Only http and https are spoken: a base URL of another scheme (a local file, a mail or file
+// server) is an error, and nothing of the file it names comes back.
+TEST(RestClientTest, OnlyHttpAndHttpsAreSpoken) {
+    const auto file =
+        std::filesystem::temp_directory_path() / ("zumvo_rest_file_" + std::to_string(getpid()));
+    std::ofstream(file) << "secret-contents";
+    for (const std::string& base : {"file://" + file.parent_path().string(), std::string("ftp://127.0.0.1:1"),
+                                   std::string("gopher://127.0.0.1:1"), std::string("dict://127.0.0.1:1")}) {
+        SCOPED_TRACE(base);
+        auto rest = pallux::MakeIntf<TRestClient>();
+        rest->SetBaseURL(base);
+        std::string answer;
+        EXPECT_THROW(rest->Get(file.filename().string(), {}, answer), std::runtime_error);
+        EXPECT_EQ(answer.find("secret-contents"), std::string::npos);
+    }
+    std::filesystem::remove(file);
 }
 
 TEST(RestClientTest, JoinsBaseAndResourceWithOneSlash) {

@@ -8,6 +8,7 @@
 #include <process.h>
 #include <windows.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -420,12 +421,13 @@ TEST_F(LogTest, UnopenableFileLeavesLogUnconfigured) {
     EXPECT_TRUE(Guarded("TA.B", [] {}));
 
     // With a second choice the log goes there, and its first line says why.
-    Settings.FallbackPath = Dir / "user" / "state";
+    const fs::path fallback = Dir / "user" / "state";
+    Settings.FallbackFolders = {{fallback, TLogFolderKind::Own}};
     ConfigureLog(Settings);
-    EXPECT_EQ(CurrentLogFile(), Settings.FallbackPath / "ZumvoPayment_TILL07.log");
+    EXPECT_EQ(CurrentLogFile(), fallback / "ZumvoPayment_TILL07.log");
     LogInfo("[TA.B] kept");
     ShutdownLog();
-    const auto lines = CrLfLines(ReadAll(Settings.FallbackPath / "ZumvoPayment_TILL07.log"));
+    const auto lines = CrLfLines(ReadAll(fallback / "ZumvoPayment_TILL07.log"));
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_NE(lines[0].find("[ZumvoLog] The log cannot be written in " + (Dir / "blocker").string() + " ("),
               std::string::npos)
@@ -511,9 +513,9 @@ TEST_F(LogTest, SecretsAreMaskedInEveryLineUntilTheLogCloses) {
     LogInfo("[T.M] % abc %", "hunter22&x", "hunter22hunter22");
     LogError("T.M", "hunter22");
     EXPECT_EQ(MaskedAsInLog("pw hunter22."), "pw ********.");
-    for (int i = 0; i < 20; ++i) // many settings edits later, the latest is still masked
+    for (int i = 0; i < 60; ++i) // many settings edits later, the latest is still masked
         MaskInLog("password-" + std::to_string(i));
-    EXPECT_EQ(MaskedAsInLog("password-19 hunter22"), "******** hunter22");
+    EXPECT_EQ(MaskedAsInLog("password-59 hunter22"), "******** hunter22");
     ShutdownLog();
     ConfigureLog(Settings); // a closed log forgets them
     LogInfo("[T.M] hunter22");
@@ -528,3 +530,194 @@ TEST_F(LogTest, SecretsAreMaskedInEveryLineUntilTheLogCloses) {
     EXPECT_TRUE(lines[1].ends_with("[T.M] Error : ********")) << lines[1];
     EXPECT_TRUE(lines[2].ends_with("[T.M] hunter22")) << lines[2];
 }
+
+TEST_F(LogTest, JsonEscapedSecretsAreMaskedAndJsonTextsStayJson) {
+    ConfigureLog(Settings);
+    const std::string password = R"(se"cr\et)"; // as a JSON string carries it: se\"cr\\et
+    MaskInLog(password);
+    LogInfo("[T.M] data % | %", R"({"pwd":"se\"cr\\et"})", R"("{\"pwd\":\"se\\\"cr\\\\et\"}")");
+    ShutdownLog();
+    const auto lines = CrLfLines(ReadAll(File()));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(lines[0].ends_with(R"([T.M] data {"pwd":"********"} | "{\"pwd\":\"********\"}")"))
+        << lines[0];
+
+    ConfigureLog(Settings);
+    MaskInLog("7041-pw");
+    // Inside strings only: a number is the answer's own, and the text stays one JSON text.
+    EXPECT_EQ(MaskedJsonText(R"({"a":"x7041-pwy","b":[7041,"7041-pw"],"7041-pw":1.10})"),
+              R"({"a":"x********y","b":[7041,"********"],"********":1.10})");
+    EXPECT_EQ(MaskedJsonText(R"({"a":1.10, "b" : "free"})"), R"({"a":1.10, "b" : "free"})")
+        << "a text without the secret is kept as it was written";
+    EXPECT_EQ(MaskedJsonText("not json 7041-pw"), "not json ********");
+    EXPECT_EQ(MaskedJsonText(R"({"n":"{\"p\":\"7041-pw\",\"q\":\"a\\\\b\"}"})"),
+              R"({"n":"{\"p\":\"********\",\"q\":\"a\\\\b\"}"})")
+        << "escapes in a string are written back";
+    MaskInLog("123456");
+    EXPECT_EQ(MaskedJsonText(R"({"n":123456,"s":"123456"})"), R"({"n":123456,"s":"********"})");
+    EXPECT_EQ(JsonEscaped("a\"b\\c\n"), R"(a\"b\\c\n)");
+}
+
+#ifndef _WIN32
+
+mode_t ModeOf(const fs::path& p) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(p.c_str(), &st), 0) << p;
+    return st.st_mode & 07777;
+}
+
+// A folder in the temporary folder may have been made by another user first: it is taken only
+// when it is the user's own, not a link and open to nobody else; the log then goes on to the next
+// place, and the refused folder gets nothing.
+TEST_F(LogTest, TemporaryFolderIsTakenOnlyWhenPrivateToTheUser) {
+    std::ofstream(Dir / "blocker") << "x";
+    Settings.DestinationPath = Dir / "blocker";
+    const fs::path temp = Dir / "zumvo-tmp";
+    const fs::path last = Dir / "last";
+    Settings.FallbackFolders = {{temp, TLogFolderKind::Temporary}, {last, TLogFolderKind::Shared}};
+    const fs::path tempLog = temp / "ZumvoPayment_TILL07.log";
+
+    // Made by the module: 0700, and the log in it 0640 at most.
+    ConfigureLog(Settings);
+    EXPECT_EQ(CurrentLogFile(), tempLog);
+    EXPECT_EQ(ModeOf(temp), 0700u);
+    EXPECT_EQ(ModeOf(tempLog) & 0137, 0u) << std::oct << ModeOf(tempLog);
+    ShutdownLog();
+    fs::remove_all(temp);
+
+    // Open to other users.
+    ASSERT_EQ(::mkdir(temp.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(temp.c_str(), 0777), 0);
+    ConfigureLog(Settings);
+    EXPECT_EQ(CurrentLogFile(), last / "ZumvoPayment_TILL07.log");
+    EXPECT_FALSE(fs::exists(tempLog));
+    EXPECT_EQ(ModeOf(temp), 0777u) << "another user's arrangement is not changed, only refused";
+    ShutdownLog();
+    fs::remove_all(temp);
+
+    // A link to a folder (of the user's, even private).
+    fs::create_directories(Dir / "elsewhere");
+    ::chmod((Dir / "elsewhere").c_str(), 0700);
+    fs::create_directory_symlink(Dir / "elsewhere", temp);
+    ConfigureLog(Settings);
+    EXPECT_EQ(CurrentLogFile(), last / "ZumvoPayment_TILL07.log");
+    EXPECT_TRUE(fs::is_empty(Dir / "elsewhere"));
+    ShutdownLog();
+    fs::remove(temp);
+
+    // Another user's folder (making one needs the administrator's rights).
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::mkdir(temp.c_str(), 0700), 0);
+        ASSERT_EQ(::chown(temp.c_str(), 65534, 65534), 0);
+        ConfigureLog(Settings);
+        EXPECT_EQ(CurrentLogFile(), last / "ZumvoPayment_TILL07.log");
+        EXPECT_FALSE(fs::exists(tempLog));
+        ShutdownLog();
+        const std::string lines = ReadAll(last / "ZumvoPayment_TILL07.log");
+        EXPECT_NE(lines.find("belongs to user id 65534"), std::string::npos) << lines;
+    }
+}
+
+// The user's own folder made 0755 by an earlier version is narrowed; a folder and a log file of
+// the user's stop being readable by others.
+TEST_F(LogTest, OwnFolderAndOldLogAreNarrowed) {
+    const fs::path own = Dir / "state" / "zumvo";
+    fs::create_directories(own);
+    ::chmod(own.c_str(), 0755);
+    const fs::path log = own / "ZumvoPayment_TILL07.log";
+    std::ofstream(log) << "old line\r\n";
+    ::chmod(log.c_str(), 0644);
+    Settings.DestinationPath = Dir / "none" / "blocker";
+    std::ofstream(Dir / "none") << "x"; // a file: the destination cannot be made
+    Settings.FallbackFolders = {{own, TLogFolderKind::Own}};
+    ConfigureLog(Settings);
+    EXPECT_EQ(CurrentLogFile(), log);
+    EXPECT_EQ(ModeOf(own), 0700u);
+    EXPECT_EQ(ModeOf(log), 0640u);
+    LogInfo("[T.M] new");
+    ShutdownLog();
+    EXPECT_NE(ReadAll(log).find("old line"), std::string::npos);
+}
+
+// A link at the log's name is never followed: the file it points to (another file of the
+// user's) is not written, and the log goes to the next place.
+TEST_F(LogTest, LinkAtTheLogsNameIsNotFollowed) {
+    const fs::path victim = Dir / "victim.txt";
+    std::ofstream(victim) << "precious";
+    fs::create_symlink(victim, File());
+    const fs::path last = Dir / "last";
+    Settings.FallbackFolders = {{last, TLogFolderKind::Shared}};
+    ConfigureLog(Settings);
+    EXPECT_EQ(CurrentLogFile(), last / "ZumvoPayment_TILL07.log");
+    LogInfo("[T.M] line");
+    ShutdownLog();
+    EXPECT_EQ(ReadAll(victim), "precious");
+
+    // Nor at an archive's name: rotated files are archived without writing through a link.
+    Settings = TLogSettings{};
+    Settings.DestinationPath = Dir / "rot";
+    Settings.ComputerName = "TILL07";
+    Settings.RotateFileSizeKB = 1;
+    ConfigureLog(Settings);
+    for (int i = 0; i < 15; ++i)
+        LogInfo("line % %", i, std::string(100, 'b'));
+    ShutdownLog();
+    const fs::path rotated = Dir / "rot" / "ZumvoPayment_TILL07.log.1";
+    ASSERT_TRUE(fs::exists(rotated));
+    Age(rotated, std::chrono::hours(72));
+    fs::create_directories(Dir / "rot" / "archive");
+    // The archive's partial file is a dangling link: writing through it would make the file it
+    // names, wherever that is.
+    const auto written = std::chrono::system_clock::to_time_t(
+        std::chrono::time_point_cast<std::chrono::system_clock::duration>(
+            std::chrono::file_clock::to_sys(fs::last_write_time(rotated))));
+    std::tm tm{};
+    localtime_r(&written, &tm);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
+    const fs::path planted = Dir / "planted";
+    fs::create_symlink(planted, Dir / "rot" / "archive" /
+                                    ("ZumvoPayment_TILL07_" + std::string(stamp) + ".log.gz.part"));
+    ConfigureLog(Settings);
+    ShutdownLog();
+    EXPECT_FALSE(fs::exists(planted));
+    EXPECT_TRUE(fs::exists(rotated)) << "a rotated file whose archive could not be written stays";
+    // Archives that are written take the log's mode (the link was removed, not followed: the
+    // first file is archived now too).
+    ASSERT_TRUE(fs::exists(Dir / "rot" / "ZumvoPayment_TILL07.log.2"));
+    Age(Dir / "rot" / "ZumvoPayment_TILL07.log.2", std::chrono::hours(100));
+    ConfigureLog(Settings);
+    ShutdownLog();
+    ASSERT_EQ(GzFiles(Dir / "rot" / "archive").size(), 2u);
+    for (const auto& g : GzFiles(Dir / "rot" / "archive"))
+        EXPECT_EQ(ModeOf(g) & 0137, 0u) << g << " " << std::oct << ModeOf(g);
+    EXPECT_EQ(ReadAll(victim), "precious");
+}
+
+// An installed module's folder belongs to the system: a log in the user's place is said plainly
+// on stderr, without failure wording; the reason is the log's own first line.
+TEST_F(LogTest, FallbackIsAnnouncedWithoutFailureWording) {
+    std::ofstream(Dir / "blocker") << "x";
+    Settings.DestinationPath = Dir / "blocker";
+    const fs::path own = Dir / "own";
+    Settings.FallbackFolders = {{own, TLogFolderKind::Own}};
+    ::testing::internal::CaptureStderr();
+    ConfigureLog(Settings);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said, "Zumvo Payment: the log is " + (own / "ZumvoPayment_TILL07.log").string() + "\n");
+    ShutdownLog();
+
+    // A refused fallback folder is worth saying.
+    const fs::path temp = Dir / "tmp-open";
+    ASSERT_EQ(::mkdir(temp.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(temp.c_str(), 0777), 0);
+    Settings.FallbackFolders = {{temp, TLogFolderKind::Temporary}, {own, TLogFolderKind::Own}};
+    ::testing::internal::CaptureStderr();
+    ConfigureLog(Settings);
+    const std::string warned = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(warned.find("refused the folder " + temp.string() + ": other users may use it (mode 0777)"),
+              std::string::npos)
+        << warned;
+}
+
+#endif

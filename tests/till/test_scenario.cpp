@@ -107,6 +107,24 @@ TEST(ScenarioTest, ASaleDrivesTheModuleWindowThroughItsControlsAndTakesPictures)
     EXPECT_LT(window.width(), 1024);
 }
 
+// Text outside ASCII (accented letters, the euro sign, a character beyond the BMP) is typed as
+// it is: the till does not stop, and the code box holds the text whole.
+TEST(ScenarioTest, TypingTextOutsideAsciiReachesTheControlWhole) {
+    TTillTestHost host(true);
+    host.Answers.push_back(PaymentDiscount);
+    const auto r = RunScenario(host, R"({"name":"typing","cashier":"Bo","steps":[
+        {"step":"add","code":"BREAD","description":"Bread","price":10,"quantity":2},
+        {"step":"voucher"},
+        {"step":"type","control":"txtVoucherCode","text":"CAFÉ-€ 1 😀"},
+        {"step":"click","control":"btnCheck"},
+        {"step":"expect","control":"lblResult","text":"Approved CAFÉ-€ 1 😀"},
+        {"step":"click","control":"btnDone"},
+        {"step":"pay","tender":"Cash"},
+        {"step":"complete"}]})");
+    EXPECT_EQ(r.ExitCode, 0) << r.Failure;
+    EXPECT_EQ(host.Calls("screen check"), std::vector<std::string>{"screen check CAFÉ-€ 1 😀"});
+}
+
 TEST(ScenarioTest, RunsThatCannotGoOnEndWithTheStepNamedAndNoWindowLeftOpen) {
     const struct {
         const char* Name;

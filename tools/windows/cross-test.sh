@@ -10,7 +10,11 @@
 #      programs (build/, built here when missing) on loopback, BackOffice.exe upgrades the demo
 #      database, Invoicing.exe --headless --scenario sells with a Zumvo code, and the provider's
 #      ledger must show the code settled; the module's log next to the DLL must carry the
-#      computer name in its file name and end every line in CR LF.
+#      computer name in its file name and end every line in CR LF;
+#   5. the Windows installer ZumvoPayment-<version>-x86.msi (wixl), tried under Wine as an
+#      administrator uses it: silent install into a folder with blanks and letters outside ASCII,
+#      the voucher sale with the installed DLL, an upgrade keeping edited settings, removal
+#      (tools/windows/msi/try-msi.sh).
 #
 #   tools/windows/cross-test.sh PREFIX [CTEST ARGS...]
 #
@@ -157,4 +161,9 @@ step "ZumvoPayment.dll: 32-bit, plain export names" check_dll || failed=1
 step "Test suites under Wine" run_tests "$@" || failed=1
 step "Native simulators (Linux build)" native_simulators || failed=1
 step "Demo voucher sale under Wine against the Linux simulators" demo_sale || failed=1
+if command -v wixl > /dev/null && command -v msibuild > /dev/null; then
+  step "Windows installer (MSI) under Wine" "$ROOT/tools/windows/msi/try-msi.sh" "$PREFIX" || failed=1
+else
+  echo "== Windows installer SKIPPED: wixl and msibuild are not installed (apt-get install msitools)"
+fi
 exit $failed
