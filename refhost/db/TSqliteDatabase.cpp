@@ -46,7 +46,8 @@ bool OnlyBlanksAndComments(const std::string& sql, std::size_t from) {
 
 } // namespace
 
-TSqliteDatabase::TSqliteDatabase(const std::string& path) : FPath(path) {
+TSqliteDatabase::TSqliteDatabase(const std::string& path, TSqlCacheSettings cache)
+    : FPath(path), FRunner(*this, std::move(cache)) {
     const int rc = sqlite3_open_v2(
         path.c_str(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
     if (rc != SQLITE_OK) {
@@ -71,8 +72,23 @@ TSqliteDatabase::TSqliteDatabase(const std::string& path) : FPath(path) {
 }
 
 TSqliteDatabase::~TSqliteDatabase() {
+    sqlite3_finalize(FSchemaVersion);
     if (FDb)
         sqlite3_close(FDb);
+}
+
+std::optional<std::int64_t> TSqliteDatabase::SchemaVersion() {
+    if (!FSchemaVersion &&
+        sqlite3_prepare_v2(FDb, "PRAGMA schema_version", -1, &FSchemaVersion, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(FSchemaVersion);
+        FSchemaVersion = nullptr;
+        return std::nullopt;
+    }
+    std::optional<std::int64_t> version;
+    if (sqlite3_step(FSchemaVersion) == SQLITE_ROW)
+        version = sqlite3_column_int64(FSchemaVersion, 0);
+    sqlite3_reset(FSchemaVersion);
+    return version;
 }
 
 void TSqliteDatabase::BeginBatch() {

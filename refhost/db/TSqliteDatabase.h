@@ -10,13 +10,16 @@
 #include <string>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace refhost {
 
 class TSqliteDatabase : public TDatabase, private ISqliteExecutor {
 public:
     // Opens (creates when missing) the database file; ":memory:" gives a private in-memory one.
-    explicit TSqliteDatabase(const std::string& path);
+    // cache: how the translation keeps what it worked out (by default as the environment says).
+    explicit TSqliteDatabase(const std::string& path,
+                             TSqlCacheSettings cache = TSqlCacheSettings::FromEnvironment());
     ~TSqliteDatabase() override;
 
     std::string Description() const override { return "SQLite " + FPath; }
@@ -34,6 +37,12 @@ public:
     // EXPLAIN QUERY PLAN for its last statement, one per line.
     std::string QueryPlan(const std::string& query);
 
+    // What the translation's caches did so far.
+    TSqlCacheCounts CacheCounts() {
+        std::lock_guard lock(FLock);
+        return FRunner.CacheCounts();
+    }
+
     // Called with each SQLite statement before it runs (translated batches, maintenance
     // statements and the batches' own BEGIN and COMMIT alike); empty: nobody watches.
     void WatchStatements(std::function<void(const std::string&)> watcher) {
@@ -47,10 +56,12 @@ protected:
 private:
     std::optional<TDbResultSet> ExecuteStatement(const std::string& sql, std::int64_t& changes) override;
     void BeginBatch() override;
+    std::optional<std::int64_t> SchemaVersion() override;
 
     std::string FPath;
     sqlite3* FDb = nullptr;
-    TSqlRunner FRunner{*this};
+    sqlite3_stmt* FSchemaVersion = nullptr; // PRAGMA schema_version, prepared once
+    TSqlRunner FRunner;
     std::function<void(const std::string&)> FWatcher;
 };
 
