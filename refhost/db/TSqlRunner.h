@@ -36,6 +36,7 @@ public:
 // by their text, and the tables' columns, the last two for one schema version only.
 struct TSqlCacheSettings {
     bool Enabled = true;
+    std::size_t Prepared = 128;    // prepared SQLite statements kept (by their text, literals as parameters)
     std::size_t Batches = 256;     // parsed batches kept
     std::size_t Statements = 1024; // translated statements and conditions kept
     // Each statement translated both from the caches and afresh, one line per statement appended
@@ -52,6 +53,8 @@ struct TSqlCacheCounts {
     std::int64_t StatementsTranslated = 0; // statements and conditions translated afresh
     std::int64_t StatementsReused = 0;     // translations found in the cache
     std::int64_t TableLookups = 0;         // tables read from the database's catalogue
+    std::int64_t StatementsPrepared = 0;   // SQLite statements prepared (the connection's count)
+    std::int64_t PreparedReused = 0;       // SQLite statements run again from their prepared form
 };
 
 // Parses a batch, then runs it step by step inside one transaction: IF conditions are queried

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "TDatabase.h"
+#include "TLruCache.h"
 #include "TSqlRunner.h"
 
 #include <functional>
@@ -40,7 +41,10 @@ public:
     // What the translation's caches did so far.
     TSqlCacheCounts CacheCounts() {
         std::lock_guard lock(FLock);
-        return FRunner.CacheCounts();
+        TSqlCacheCounts counts = FRunner.CacheCounts();
+        counts.StatementsPrepared = FPreparedCount;
+        counts.PreparedReused = FPreparedReused;
+        return counts;
     }
 
     // Called with each SQLite statement before it runs (translated batches, maintenance
@@ -57,10 +61,20 @@ private:
     std::optional<TDbResultSet> ExecuteStatement(const std::string& sql, std::int64_t& changes) override;
     void BeginBatch() override;
     std::optional<std::int64_t> SchemaVersion() override;
+    // The prepared statement for sql, its parameters bound: a kept one, or one prepared now (and
+    // kept when it may be). Throws EDatabaseError as preparing sql would.
+    std::shared_ptr<sqlite3_stmt> Prepare(const std::string& sql);
+    std::shared_ptr<sqlite3_stmt> PrepareText(const std::string& text, const char** tail, int& rc);
 
     std::string FPath;
     sqlite3* FDb = nullptr;
     sqlite3_stmt* FSchemaVersion = nullptr; // PRAGMA schema_version, prepared once
+    // Prepared statements by their text with the literals as parameters; an empty pointer marks a
+    // text whose parameterized form may not stand for it (it is prepared as written each time).
+    TLruCache<std::shared_ptr<sqlite3_stmt>> FPrepared;
+    bool FPrepareCache = true;
+    std::int64_t FPreparedCount = 0;
+    std::int64_t FPreparedReused = 0;
     TSqlRunner FRunner;
     std::function<void(const std::string&)> FWatcher;
 };

@@ -1,9 +1,11 @@
-// The translation caches of the SQLite connection: parsed batches and translated statements
-// reused, and forgotten whenever the tables they were worked out from change (by this
-// connection, inside a batch, by another program, or in a batch that was rolled back).
+// The caches of the SQLite connection: parsed batches and translated statements reused, and
+// forgotten whenever the tables they were worked out from change (by this connection, inside a
+// batch, by another program, or in a batch that was rolled back); prepared statements shared by
+// statements that differ only in their values, and never where a parameter would change them.
 #include "TDatabase.h"
 #include "TLruCache.h"
 #include "TSqliteDatabase.h"
+#include "TSqliteParameters.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -174,4 +176,99 @@ TEST_F(SqlCacheTest, TheCheckModeComparesEveryStatementWithAFreshTranslation) {
     }
     EXPECT_EQ(same, 2 + 3 * 2)
         << "the two statements of the first batch, then a condition and a query each time";
+}
+
+// ---- prepared statements kept by their text with the literals as parameters ----
+
+TEST(SqliteParameters, LiteralsBecomeParametersWhereTheyMayAndStayWhereTheyMayNot) {
+    auto p = ParameterizeSqlite("INSERT INTO \"T\" (\"A\", [B]) VALUES (5, 'it''s', -2.5e1, 'x')");
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->Text, "INSERT INTO \"T\" (\"A\", [B]) VALUES (?, ?, -?, ?)");
+    EXPECT_EQ(p->Values,
+              (std::vector<TSqliteValue>{std::int64_t{5}, std::string("it's"), 25.0, std::string("x")}));
+
+    // result column numbers of ORDER BY and GROUP BY stay; LIMIT's count is a value
+    p = ParameterizeSqlite("SELECT A, COUNT(*) FROM T1 WHERE B > 1.5 GROUP BY 1 ORDER BY 2 DESC, 1 LIMIT 10");
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->Text, "SELECT A, COUNT(*) FROM T1 WHERE B > ? GROUP BY 1 ORDER BY 2 DESC, 1 LIMIT ?");
+    EXPECT_EQ(p->Values, (std::vector<TSqliteValue>{1.5, std::int64_t{10}}));
+    // ... and a subquery's ORDER BY ends with its parenthesis
+    p = ParameterizeSqlite("SELECT (SELECT A FROM T ORDER BY 1 LIMIT 1) + 2 AS X");
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->Text, "SELECT (SELECT A FROM T ORDER BY 1 LIMIT ?) + ? AS X");
+
+    // names, comments, blobs, hexadecimal and oversized numbers are left as written
+    p = ParameterizeSqlite("SELECT \"it's 5\", `7`, x'00ff', 0x10, 99999999999999999999 -- 'c' 5\nFROM T");
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->Text, "SELECT \"it's 5\", `7`, x'00ff', 0x10, 99999999999999999999 -- 'c' 5\nFROM T");
+    EXPECT_TRUE(p->Values.empty());
+
+    // only the statements that read and write rows; a NUL byte in a text is left to SQLite's refusal
+    EXPECT_FALSE(ParameterizeSqlite("CREATE TABLE T ( A VARCHAR(10) DEFAULT 'x' )"));
+    EXPECT_FALSE(ParameterizeSqlite("PRAGMA schema_version"));
+    EXPECT_FALSE(ParameterizeSqlite("BEGIN IMMEDIATE"));
+    EXPECT_FALSE(ParameterizeSqlite(std::string("SELECT 'a\0b'", 13)));
+    EXPECT_TRUE(ParameterizeSqlite("  /* x */ with q as (select 1) select * from q"));
+}
+
+TEST_F(SqlCacheTest, StatementsThatDifferOnlyInTheirValuesShareOnePreparedStatement) {
+    Open();
+    Db->RunBatch(
+        "CREATE TABLE [T] ( [ID] INT IDENTITY(1,1) PRIMARY KEY, [A] INT, [F] FLOAT, [S] VARCHAR(20) )");
+    const TSqlCacheCounts before = Db->CacheCounts();
+    for (int i = 1; i <= 5; ++i)
+        Db->RunBatch("INSERT INTO [T] ( [A], [F], [S] ) VALUES ( " + std::to_string(i) + ", " +
+                     std::to_string(i) + ".05, 'it''s " + std::to_string(i) + "' )");
+    const TSqlCacheCounts after = Db->CacheCounts();
+    EXPECT_GE(after.PreparedReused - before.PreparedReused, 4 * 3) << "the insert, BEGIN and COMMIT reused";
+    const auto r = Db->RunBatch("SELECT [A], [F], [S] FROM [T] WHERE [A] >= 4 ORDER BY [A]");
+    const auto& rows = r.ResultSets.at(0).Rows;
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0][0].Kind, TDbValue::TKind::Integer);
+    EXPECT_EQ(rows[0][0].Int, 4);
+    EXPECT_EQ(rows[0][1].Kind, TDbValue::TKind::Float);
+    EXPECT_DOUBLE_EQ(rows[1][1].Float, 5.05);
+    EXPECT_EQ(rows[1][2].Text, "it's 5");
+}
+
+TEST_F(SqlCacheTest, WhatAParameterWouldChangeIsPreparedAsWritten) {
+    Open();
+    Db->RunBatch(
+        "CREATE TABLE [T] ( [A] INT, [B] VARCHAR(10) )\n"
+        "INSERT INTO [T] ( [A], [B] ) VALUES ( 1, 'b' )\nINSERT INTO [T] ( [A], [B] ) VALUES ( 2, 'a' )");
+    for (int round = 0; round < 2; ++round) {
+        // a literal names an unnamed result column
+        const auto r = Db->RunSqlite("SELECT 5, 'x' || B FROM T WHERE A = 1");
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->Columns, (std::vector<std::string>{"5", "'x' || B"}));
+        // a number after ORDER BY is a result column
+        const auto sorted = Db->RunSqlite("SELECT A, B FROM T ORDER BY 2");
+        ASSERT_TRUE(sorted);
+        EXPECT_EQ(sorted->Rows.at(0).at(1).AsText(), "a");
+        // a type's length cannot be a parameter
+        const auto cast = Db->RunSqlite("SELECT CAST(A AS VARCHAR(10)) || 'z' AS C FROM T WHERE A = 2");
+        ASSERT_TRUE(cast);
+        EXPECT_EQ(cast->Rows.at(0).at(0).AsText(), "2z");
+    }
+}
+
+TEST_F(SqlCacheTest, AKeptStatementFollowsAChangedTableAndFailsAsTheTextWould) {
+    Open();
+    Db->RunBatch("CREATE TABLE [T] ( [A] INT NOT NULL )\nINSERT INTO [T] ( [A] ) VALUES ( 1 )");
+    EXPECT_EQ(Db->RunSqlite("SELECT * FROM T WHERE A = 1")->Columns.size(), 1u);
+    OtherProgram("ALTER TABLE T ADD COLUMN B INT DEFAULT 7;");
+    const auto r = Db->RunSqlite("SELECT * FROM T WHERE A = 1");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->Columns, (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(r->Rows.at(0).at(1).AsText(), "7");
+    // the database's own messages, as for the text prepared as written
+    for (int round = 0; round < 2; ++round) {
+        try {
+            Db->RunSqlite("INSERT INTO T ( A ) VALUES ( NULL )");
+            ADD_FAILURE() << "a NULL went into a NOT NULL column";
+        } catch (const EDatabaseError& e) {
+            EXPECT_STREQ(e.what(), "NOT NULL constraint failed: T.A");
+        }
+        EXPECT_THROW(Db->RunSqlite("SELECT A FROM T WHERE A = 1 ; SELECT 2"), EDatabaseError);
+    }
 }
