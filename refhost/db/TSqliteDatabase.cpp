@@ -74,6 +74,7 @@ TSqliteDatabase::TSqliteDatabase(const std::string& path, TSqlCacheSettings cach
 
 TSqliteDatabase::~TSqliteDatabase() {
     FPrepared.Clear(); // every statement finalised before the connection closes
+    sqlite3_finalize(FRealOf);
     sqlite3_finalize(FSchemaVersion);
     if (FDb)
         sqlite3_close(FDb);
@@ -125,15 +126,34 @@ bool SameColumns(sqlite3_stmt* a, sqlite3_stmt* b) {
     return true;
 }
 
-bool Bind(sqlite3_stmt* stmt, const std::vector<TSqliteValue>& values) {
+} // namespace
+
+bool TSqliteDatabase::Bind(sqlite3_stmt* stmt, const std::vector<TSqliteValue>& values) {
     for (std::size_t k = 0; k < values.size(); ++k) {
         const int slot = static_cast<int>(k) + 1;
         int rc = SQLITE_OK;
-        if (const auto* i = std::get_if<std::int64_t>(&values[k]))
+        if (const auto* i = std::get_if<std::int64_t>(&values[k])) {
             rc = sqlite3_bind_int64(stmt, slot, *i);
-        else if (const auto* d = std::get_if<double>(&values[k]))
-            rc = sqlite3_bind_double(stmt, slot, *d);
-        else {
+        } else if (const auto* r = std::get_if<TSqliteReal>(&values[k])) {
+            // read by SQLite as it reads the literal (its own conversion, not the C library's)
+            if (!FRealOf) {
+                sqlite3_stmt* raw = nullptr;
+                if (sqlite3_prepare_v2(FDb, "SELECT CAST(?1 AS REAL)", -1, &raw, nullptr) != SQLITE_OK) {
+                    sqlite3_finalize(raw);
+                    return false;
+                }
+                FRealOf = raw;
+            }
+            sqlite3_bind_text(FRealOf, 1, r->Text.data(), static_cast<int>(r->Text.size()), SQLITE_STATIC);
+            const bool read =
+                sqlite3_step(FRealOf) == SQLITE_ROW && sqlite3_column_type(FRealOf, 0) == SQLITE_FLOAT;
+            const double value = read ? sqlite3_column_double(FRealOf, 0) : 0;
+            sqlite3_reset(FRealOf);
+            sqlite3_clear_bindings(FRealOf);
+            if (!read)
+                return false;
+            rc = sqlite3_bind_double(stmt, slot, value);
+        } else {
             const auto& t = std::get<std::string>(values[k]);
             rc = sqlite3_bind_text(stmt, slot, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
         }
@@ -142,8 +162,6 @@ bool Bind(sqlite3_stmt* stmt, const std::vector<TSqliteValue>& values) {
     }
     return true;
 }
-
-} // namespace
 
 std::shared_ptr<sqlite3_stmt> TSqliteDatabase::Prepare(const std::string& sql) {
     // As written: refused, before anything runs, when SQLite would run only the start of it (it

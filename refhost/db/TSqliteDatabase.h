@@ -5,6 +5,7 @@
 #include "TDatabase.h"
 #include "TLruCache.h"
 #include "TSqlRunner.h"
+#include "TSqliteParameters.h"
 
 #include <functional>
 #include <memory>
@@ -64,11 +65,14 @@ private:
     // The prepared statement for sql, its parameters bound: a kept one, or one prepared now (and
     // kept when it may be). Throws EDatabaseError as preparing sql would.
     std::shared_ptr<sqlite3_stmt> Prepare(const std::string& sql);
+    // Binds the values to the statement's parameters; false when one cannot be bound.
+    bool Bind(sqlite3_stmt* stmt, const std::vector<TSqliteValue>& values);
     std::shared_ptr<sqlite3_stmt> PrepareText(const std::string& text, const char** tail, int& rc);
 
     std::string FPath;
     sqlite3* FDb = nullptr;
     sqlite3_stmt* FSchemaVersion = nullptr; // PRAGMA schema_version, prepared once
+    sqlite3_stmt* FRealOf = nullptr;        // SELECT CAST(?1 AS REAL): a floating literal's value
     // Prepared statements by their text with the literals as parameters; an empty pointer marks a
     // text whose parameterized form may not stand for it (it is prepared as written each time).
     TLruCache<std::shared_ptr<sqlite3_stmt>> FPrepared;

@@ -2,7 +2,6 @@
 
 #include <cctype>
 #include <charconv>
-#include <cstdlib>
 
 namespace refhost {
 
@@ -69,13 +68,8 @@ std::optional<std::pair<std::size_t, TSqliteValue>> Number(const std::string& s,
     if (j < s.size() && (IdentChar(s[j]) || s[j] == '.'))
         return std::nullopt; // not a literal as a whole
     const std::string text = s.substr(i, j - i);
-    if (real) {
-        char* end = nullptr;
-        const double v = std::strtod(text.c_str(), &end);
-        if (end != text.c_str() + text.size())
-            return std::nullopt;
-        return std::make_pair(j, TSqliteValue(v));
-    }
+    if (real)
+        return std::make_pair(j, TSqliteValue(TSqliteReal{text}));
     std::int64_t v = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
     if (ec != std::errc() || end != text.data() + text.size())

@@ -11,8 +11,15 @@
 
 namespace refhost {
 
-// A value bound to a parameter: a whole number, a floating value or a text.
-using TSqliteValue = std::variant<std::int64_t, double, std::string>;
+// A floating literal, as written: SQLite turns it into its value itself (TSqliteDatabase), so the
+// bound value is the very one SQLite would read from the text, to the last bit.
+struct TSqliteReal {
+    std::string Text;
+    bool operator==(const TSqliteReal&) const = default;
+};
+
+// A value bound to a parameter: a whole number, a floating literal or a text.
+using TSqliteValue = std::variant<std::int64_t, TSqliteReal, std::string>;
 
 struct TSqliteParameterized {
     std::string Text;                 // the statement with '?' where the literals were

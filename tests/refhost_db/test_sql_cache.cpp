@@ -184,14 +184,14 @@ TEST(SqliteParameters, LiteralsBecomeParametersWhereTheyMayAndStayWhereTheyMayNo
     auto p = ParameterizeSqlite("INSERT INTO \"T\" (\"A\", [B]) VALUES (5, 'it''s', -2.5e1, 'x')");
     ASSERT_TRUE(p);
     EXPECT_EQ(p->Text, "INSERT INTO \"T\" (\"A\", [B]) VALUES (?, ?, -?, ?)");
-    EXPECT_EQ(p->Values,
-              (std::vector<TSqliteValue>{std::int64_t{5}, std::string("it's"), 25.0, std::string("x")}));
+    EXPECT_EQ(p->Values, (std::vector<TSqliteValue>{std::int64_t{5}, std::string("it's"),
+                                                    TSqliteReal{"2.5e1"}, std::string("x")}));
 
     // result column numbers of ORDER BY and GROUP BY stay; LIMIT's count is a value
     p = ParameterizeSqlite("SELECT A, COUNT(*) FROM T1 WHERE B > 1.5 GROUP BY 1 ORDER BY 2 DESC, 1 LIMIT 10");
     ASSERT_TRUE(p);
     EXPECT_EQ(p->Text, "SELECT A, COUNT(*) FROM T1 WHERE B > ? GROUP BY 1 ORDER BY 2 DESC, 1 LIMIT ?");
-    EXPECT_EQ(p->Values, (std::vector<TSqliteValue>{1.5, std::int64_t{10}}));
+    EXPECT_EQ(p->Values, (std::vector<TSqliteValue>{TSqliteReal{"1.5"}, std::int64_t{10}}));
     // ... and a subquery's ORDER BY ends with its parenthesis
     p = ParameterizeSqlite("SELECT (SELECT A FROM T ORDER BY 1 LIMIT 1) + 2 AS X");
     ASSERT_TRUE(p);
@@ -271,4 +271,28 @@ TEST_F(SqlCacheTest, AKeptStatementFollowsAChangedTableAndFailsAsTheTextWould) {
         }
         EXPECT_THROW(Db->RunSqlite("SELECT A FROM T WHERE A = 1 ; SELECT 2"), EDatabaseError);
     }
+}
+
+TEST_F(SqlCacheTest, AFloatingLiteralIsBoundAsTheVeryValueSqliteReadsFromTheText) {
+    Open();
+    Db->RunBatch("CREATE TABLE [T] ( [K] INT, [F] FLOAT )");
+    const std::vector<std::string> literals = {
+        "8.460000",      "0.100000", "19.990000",           "1.150000", "2.675",
+        "123456.789012", "1e-7",     "0.30000000000000004", "5.05e2"};
+    for (std::size_t k = 0; k < literals.size(); ++k) // one prepared insert for them all
+        Db->RunSqlite("INSERT INTO T ( K, F ) VALUES ( " + std::to_string(k) + ", " + literals[k] + " )");
+    EXPECT_GE(Db->CacheCounts().PreparedReused, static_cast<std::int64_t>(literals.size()) - 1);
+    // compared, bit for bit, with the literal as another connection's SQLite parses it
+    sqlite3* h = nullptr;
+    ASSERT_EQ(sqlite3_open((Folder / "host.db").string().c_str(), &h), SQLITE_OK);
+    for (std::size_t k = 0; k < literals.size(); ++k) {
+        const std::string sql =
+            "SELECT COUNT(*) FROM T WHERE K = " + std::to_string(k) + " AND F = " + literals[k];
+        sqlite3_stmt* s = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(h, sql.c_str(), -1, &s, nullptr), SQLITE_OK);
+        ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
+        EXPECT_EQ(sqlite3_column_int(s, 0), 1) << literals[k];
+        sqlite3_finalize(s);
+    }
+    sqlite3_close(h);
 }
