@@ -163,8 +163,15 @@ void TRefHost::OpenDatabase() {
     std::filesystem::path trace = FContext->Config.ReadString("Database", "Trace");
     if (!trace.empty() && trace.is_relative() && !FContext->ConfigFile.empty())
         trace = FContext->ConfigFile.parent_path() / trace;
+    // [FaultPoints] (or ZUMVO_FAULT_* in the environment): statements refused, the process killed
+    const refhost::TFaultPointSettings faultSettings = refhost::ReadFaultPointSettings(
+        [this](const std::string& key) { return FContext->Config.ReadString("FaultPoints", key); },
+        FContext->ConfigFile.empty() ? std::filesystem::path() : FContext->ConfigFile.parent_path());
+    std::shared_ptr<refhost::TFaultPoints> faults;
+    if (faultSettings.Active())
+        faults = std::make_shared<refhost::TFaultPoints>(faultSettings);
     FContainer->RegisterFactory(pallux::IDBScript::IID,
-                                pallux::MakeIntf<TDBScriptFactory>(FDatabase, trace).get());
+                                pallux::MakeIntf<TDBScriptFactory>(FDatabase, trace, faults).get());
     auto db = FDatabase;
     auto ctx = FContext;
     RegisterHostFactory<pallux::IActCodeRegistry>(*FContainer,

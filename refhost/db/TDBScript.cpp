@@ -179,8 +179,9 @@ std::string ResultSetToJson(const TDbResultSet& rs) {
     return std::string(buffer.GetString(), buffer.GetSize());
 }
 
-TDBScript::TDBScript(std::shared_ptr<TDatabase> database, std::shared_ptr<TSqlTrace> trace)
-    : FDatabase(std::move(database)), FTrace(std::move(trace)) {
+TDBScript::TDBScript(std::shared_ptr<TDatabase> database, std::shared_ptr<TSqlTrace> trace,
+                     std::shared_ptr<TFaultPoints> faults)
+    : FDatabase(std::move(database)), FTrace(std::move(trace)), FFaults(std::move(faults)) {
     if (!FDatabase)
         throw std::invalid_argument("TDBScript needs a database");
 }
@@ -188,11 +189,20 @@ TDBScript::TDBScript(std::shared_ptr<TDatabase> database, std::shared_ptr<TSqlTr
 TDbBatchResult TDBScript::Run(const std::string& sql) {
     if (FTrace)
         FTrace->Append(sql);
+    const TFaultPoints::TTurn turn = FFaults ? FFaults->Before(sql) : TFaultPoints::TTurn{};
     try {
+        // refused as SQLite refuses a batch whose write lock another program holds past the busy
+        // time-out: before any of it runs
+        if (turn.Refuse)
+            throw EDatabaseError(DatabaseLockedMessage());
         TDbBatchResult r = FDatabase->RunBatch(sql);
+        if (FFaults)
+            FFaults->After(turn.Index);
         FLastError.clear();
         return r;
     } catch (const std::exception& e) {
+        if (FFaults)
+            FFaults->After(turn.Index);
         FLastError = e.what();
         throw;
     }
@@ -265,15 +275,16 @@ void TDBScript::QueryFmt(const std::string& format, const pallux::TSqlArgs& args
 }
 
 TDBScriptFactory::TDBScriptFactory(std::shared_ptr<TDatabase> database,
-                                   const std::filesystem::path& traceFile)
-    : FDatabase(std::move(database)) {
+                                   const std::filesystem::path& traceFile,
+                                   std::shared_ptr<TFaultPoints> faults)
+    : FDatabase(std::move(database)), FFaults(std::move(faults)) {
     if (!traceFile.empty())
         FTrace = std::make_shared<TSqlTrace>(traceFile);
 }
 
 void TDBScriptFactory::CreateService(pallux::IntfPtr<pallux::IInterface>& instance) {
     pallux::IntfPtr<pallux::IDBScript> service =
-        pallux::MakeIntf<TDBScript, pallux::IDBScript>(FDatabase, FTrace);
+        pallux::MakeIntf<TDBScript, pallux::IDBScript>(FDatabase, FTrace, FFaults);
     instance = pallux::IntfPtr<pallux::IInterface>(static_cast<pallux::IInterface*>(service.get()));
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "TDatabase.h"
+#include "TFaultPoints.h"
 
 #include <clsInterfacedObject.h>
 #include <intfDBScript.h>
@@ -43,8 +44,10 @@ private:
 
 class TDBScript : public pallux::TInterfacedObject<pallux::IDBScript> {
 public:
-
-    explicit TDBScript(std::shared_ptr<TDatabase> database, std::shared_ptr<TSqlTrace> trace = nullptr);
+    // faults: the process's fault points (statements numbered, refused, the process killed);
+    // none: every statement runs.
+    explicit TDBScript(std::shared_ptr<TDatabase> database, std::shared_ptr<TSqlTrace> trace = nullptr,
+                       std::shared_ptr<TFaultPoints> faults = nullptr);
 
     void PALLUX_CALL Execute(const std::string& sql) override;
     std::int32_t PALLUX_CALL ExecuteRowCount(const std::string& sql) override;
@@ -67,22 +70,25 @@ private:
 
     std::shared_ptr<TDatabase> FDatabase;
     std::shared_ptr<TSqlTrace> FTrace;
+    std::shared_ptr<TFaultPoints> FFaults;
     std::string FLastError;
 };
 
 // Builds a new script object per request; all of them share the host's connection and trace.
 class TDBScriptFactory : public pallux::TInterfacedObject<pallux::IServiceFactory> {
 public:
-
     // traceFile empty: no statement trace.
+    // faults: shared by every script object it builds, so statements are numbered per process.
     explicit TDBScriptFactory(std::shared_ptr<TDatabase> database,
-                              const std::filesystem::path& traceFile = {});
+                              const std::filesystem::path& traceFile = {},
+                              std::shared_ptr<TFaultPoints> faults = nullptr);
 
     void PALLUX_CALL CreateService(pallux::IntfPtr<pallux::IInterface>& instance) override;
 
 private:
     std::shared_ptr<TDatabase> FDatabase;
     std::shared_ptr<TSqlTrace> FTrace;
+    std::shared_ptr<TFaultPoints> FFaults;
 };
 
 // The rows of a result set as JSON text: an array of objects, one member per column.

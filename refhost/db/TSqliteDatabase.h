@@ -3,20 +3,25 @@
 #pragma once
 
 #include "TDatabase.h"
+#include "TLruCache.h"
 #include "TSqlRunner.h"
+#include "TSqliteParameters.h"
 
 #include <functional>
 #include <memory>
 #include <string>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace refhost {
 
 class TSqliteDatabase : public TDatabase, private ISqliteExecutor {
 public:
     // Opens (creates when missing) the database file; ":memory:" gives a private in-memory one.
-    explicit TSqliteDatabase(const std::string& path);
+    // cache: how the translation keeps what it worked out (by default as the environment says).
+    explicit TSqliteDatabase(const std::string& path,
+                             TSqlCacheSettings cache = TSqlCacheSettings::FromEnvironment());
     ~TSqliteDatabase() override;
 
     std::string Description() const override { return "SQLite " + FPath; }
@@ -34,6 +39,15 @@ public:
     // EXPLAIN QUERY PLAN for its last statement, one per line.
     std::string QueryPlan(const std::string& query);
 
+    // What the translation's caches did so far.
+    TSqlCacheCounts CacheCounts() {
+        std::lock_guard lock(FLock);
+        TSqlCacheCounts counts = FRunner.CacheCounts();
+        counts.StatementsPrepared = FPreparedCount;
+        counts.PreparedReused = FPreparedReused;
+        return counts;
+    }
+
     // Called with each SQLite statement before it runs (translated batches, maintenance
     // statements and the batches' own BEGIN and COMMIT alike); empty: nobody watches.
     void WatchStatements(std::function<void(const std::string&)> watcher) {
@@ -47,10 +61,25 @@ protected:
 private:
     std::optional<TDbResultSet> ExecuteStatement(const std::string& sql, std::int64_t& changes) override;
     void BeginBatch() override;
+    std::optional<std::int64_t> SchemaVersion() override;
+    // The prepared statement for sql, its parameters bound: a kept one, or one prepared now (and
+    // kept when it may be). Throws EDatabaseError as preparing sql would.
+    std::shared_ptr<sqlite3_stmt> Prepare(const std::string& sql);
+    // Binds the values to the statement's parameters; false when one cannot be bound.
+    bool Bind(sqlite3_stmt* stmt, const std::vector<TSqliteValue>& values);
+    std::shared_ptr<sqlite3_stmt> PrepareText(const std::string& text, const char** tail, int& rc);
 
     std::string FPath;
     sqlite3* FDb = nullptr;
-    TSqlRunner FRunner{*this};
+    sqlite3_stmt* FSchemaVersion = nullptr; // PRAGMA schema_version, prepared once
+    sqlite3_stmt* FRealOf = nullptr;        // SELECT CAST(?1 AS REAL): a floating literal's value
+    // Prepared statements by their text with the literals as parameters; an empty pointer marks a
+    // text whose parameterized form may not stand for it (it is prepared as written each time).
+    TLruCache<std::shared_ptr<sqlite3_stmt>> FPrepared;
+    bool FPrepareCache = true;
+    std::int64_t FPreparedCount = 0;
+    std::int64_t FPreparedReused = 0;
+    TSqlRunner FRunner;
     std::function<void(const std::string&)> FWatcher;
 };
 
