@@ -148,6 +148,11 @@ public:
     // is left as it is and the code must not be counted. Logs and swallows database errors.
     virtual TStatusWrite KeepPayment(std::int32_t transactionID, std::int32_t tvTrxID, TCents amount,
                                      const std::string& response) = 0;
+    // The codes still accepted of invoices the host records as paid in full (a driver's invoice
+    // whose cash-up stopped between the host's cash entry and the codes' FINALISE): they become
+    // "failed to finalise", so that the advice retry settles them. Reads the host's invoices, so it
+    // is for the cash-up and the back office. Answers the rows moved; -1 on failure (logged).
+    virtual std::int32_t MarkPaidRedemptions() = 0;
     // The row's status now; nothing when the row cannot be read or holds no status.
     virtual std::optional<TTransactionStatus> ReadStatus(std::int32_t transactionID) = 0;
     // Ties the basket and its rows to the invoice (the basket first); false when the basket's own

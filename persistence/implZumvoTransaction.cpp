@@ -147,8 +147,9 @@ TStatusWrite TZumvoTransaction::KeepPayment(std::int32_t transactionID, std::int
         const std::int32_t changed = db->ExecuteRowCount(db->Format(
             "UPDATE [ZumvoPaymentTransactions] SET [Timestamp_Payment] = GETDATE(), [tvTrxID] = %d, "
             "[Response] = %s, [RequestNote] = NULL, [Status] = %d, [Amount] = %f WHERE [ID] = %d AND [Status] IN ( %d, %d )",
-            {Arg(tvTrxID), pallux::QuotedStr(MaskedJsonText(response)), Arg(TTransactionStatus::Redeemed), UnitsOf(amount),
-             Arg(transactionID), Arg(TTransactionStatus::Started), Arg(TTransactionStatus::Redeemed)}));
+            {Arg(tvTrxID), pallux::QuotedStr(MaskedJsonText(response)), Arg(TTransactionStatus::Redeemed),
+             UnitsOf(amount), Arg(transactionID), Arg(TTransactionStatus::Started),
+             Arg(TTransactionStatus::Redeemed)}));
         result = changed == 1 ? TStatusWrite::Changed : TStatusWrite::NotInStatus;
         if (result == TStatusWrite::NotInStatus)
             LogInfo("[TZumvoTransaction.KeepPayment] Transaction % is no longer open: not kept",
@@ -164,12 +165,12 @@ bool TZumvoTransaction::SaveProviderAnswer(std::int32_t transactionID, std::int3
         // Only a row still waiting for its answer takes it: one given back meanwhile (the advice
         // retry judged its sale abandoned) must not be kept as paid.
         auto db = NewDBScript();
-        saved = db->ExecuteRowCount(
-                    db->Format("UPDATE [ZumvoPaymentTransactions] SET [tvTrxID] = %d, [Response] = %s, "
-                               "[RequestNote] = NULL, "
-                               "[ProviderStoreID] = %d WHERE [ID] = %d AND [Status] = %d",
-                               {Arg(tvTrxID), pallux::QuotedStr(MaskedJsonText(response)), Arg(providerStoreID),
-                                Arg(transactionID), Arg(TTransactionStatus::Started)})) == 1;
+        saved = db->ExecuteRowCount(db->Format(
+                    "UPDATE [ZumvoPaymentTransactions] SET [tvTrxID] = %d, [Response] = %s, "
+                    "[RequestNote] = NULL, "
+                    "[ProviderStoreID] = %d WHERE [ID] = %d AND [Status] = %d",
+                    {Arg(tvTrxID), pallux::QuotedStr(MaskedJsonText(response)), Arg(providerStoreID),
+                     Arg(transactionID), Arg(TTransactionStatus::Started)})) == 1;
         if (!saved)
             LogInfo(
                 "[TZumvoTransaction.SaveProviderAnswer] Transaction % is no longer waiting for an answer: "
@@ -297,6 +298,21 @@ std::int32_t TZumvoTransaction::ReopenWithdrawnRedemptions() {
         moved = UpdateWithdrawnInvoiceRows("[Status] = " +
                                                std::to_string(ToInt(TTransactionStatus::CancelFailed)),
                                            TTransactionStatus::Redeemed, "");
+    });
+    return moved;
+}
+
+std::int32_t TZumvoTransaction::MarkPaidRedemptions() {
+    std::int32_t moved = -1;
+    Guarded("TZumvoTransaction.MarkPaidRedemptions", [&] {
+        moved = NewDBScript()->ExecuteRowCount(
+            "UPDATE [ZumvoPaymentTransactions] SET [Status] = " +
+            std::to_string(ToInt(UnconfirmedStatus(TAdvice::Finalise))) +
+            " WHERE [BasketID] IN ( SELECT B.[ID] FROM [ZumvoPaymentBasket] B JOIN [INVOICES] I ON I.[InvoiceNum] "
+            "= B.[InvoiceNum] WHERE I.[STATUS] = 0 AND ( SELECT ISNULL( SUM( P.[Amount] ), 0 ) FROM "
+            "[InvoicesPayment] P WHERE P.[InvoiceNum] = I.[InvoiceNum] ) >= I.[AFTERDISC] - 0.005 ) AND [Status] + 0 "
+            "= " +
+            std::to_string(ToInt(TTransactionStatus::Redeemed)));
     });
     return moved;
 }

@@ -53,6 +53,7 @@ public:
     TStatusWrite KeepPayment(std::int32_t transactionID, std::int32_t tvTrxID, TCents amount,
                              const std::string& response) override;
     std::optional<TTransactionStatus> ReadStatus(std::int32_t transactionID) override;
+    std::int32_t MarkPaidRedemptions() override;
     bool TieBasketToInvoice(std::int32_t basketID, std::int32_t invoiceNum) override;
 };
 

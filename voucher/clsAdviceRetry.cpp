@@ -373,6 +373,9 @@ std::vector<THeldRow> TAdviceRetry::HeldFunds(const TRetryRequest& request) cons
                 LogInfo(
                     "[TAdviceRetry.HeldFunds] % settled code(s) of overridden invoices marked: refund owed",
                     marked);
+            if (const std::int32_t moved = transactions.MarkPaidRedemptions(); moved > 0)
+                LogInfo("[TAdviceRetry.HeldFunds] % held code(s) of invoices paid in full to be settled",
+                        moved);
             if (const std::int32_t moved = transactions.ReopenWithdrawnRedemptions(); moved > 0)
                 LogInfo("[TAdviceRetry.HeldFunds] % held code(s) of overridden invoices to be given back",
                         moved);
@@ -533,10 +536,12 @@ bool TAdviceRetry::ClaimStoredSales(const std::vector<THeldRow>& held) {
     // given back. An invoice not yet paid in full (a driver's) waits for its cash-up. The invoice
     // must record as paid with Zumvo exactly what the basket's accepted codes settle: a till gives
     // the number of a sale that ended without an invoice to its next sale. An invoice the host no
-    // longer stands by (overridden or voided) is not settled: its codes are given back.
+    // longer stands by (overridden or voided) is not settled: its codes are given back. A sale
+    // still judged in progress is claimed too: once the host stored its invoice it is over.
     std::set<std::int32_t> baskets;
     for (const THeldRow& row : held)
-        if ((row.Kind == THeldKind::Abandoned && row.Status == TTransactionStatus::Redeemed) ||
+        if (((row.Kind == THeldKind::Abandoned || row.Kind == THeldKind::InProgress) &&
+             row.Status == TTransactionStatus::Redeemed && !row.BasketTied) ||
             (row.Kind == THeldKind::FinaliseFailed && !row.BasketTied))
             baskets.insert(row.BasketID);
     bool claimed = false;

@@ -148,6 +148,25 @@ void TVoucherZumvo::ReloadBasket() {
     FTransactions = TJSONDocument::CopyOf((*FLoadedBasket)["Transactions"]);
 }
 
+void TVoucherZumvo::ReloadBasketIfReadable() {
+    std::string details;
+    Use(FStore, "ZumvoTransaction").GetBasketDetailsForID(FBasketID, details);
+    if (details.empty())
+        return; // not read (logged): the copy stays
+    FLoadedBasket = TJSONDocument::Parse(details);
+    FTransactions = TJSONDocument::CopyOf((*FLoadedBasket)["Transactions"]);
+}
+
+void TVoucherZumvo::SaveLiveTotal() {
+    TCents live = 0;
+    for (int i = 0; i < FTransactions._Count(); ++i)
+        if (HasStatus(FTransactions[i], TTransactionStatus::Redeemed) ||
+            HasStatus(FTransactions[i], TTransactionStatus::Finalised))
+            live += AmountCents(FTransactions[i]["Amount"]);
+    if (FLoadedBasket && AmountCents((*FLoadedBasket)["TotalAmount"]) != live)
+        SaveBasketTotal(Use(FStore, "ZumvoTransaction"), FBasketID, live);
+}
+
 std::string TVoucherZumvo::DiscountCode() {
     std::string code;
     GetDiscountCode(code);
@@ -169,6 +188,7 @@ void TVoucherZumvo::GetDiscountCode(std::string& code) {
 bool PALLUX_CALL TVoucherZumvo::DoVoucher(const std::string& invoiceData, std::string& answer,
                                           bool fromScreen) {
     bool result = false;
+    bool answered = false;
     answer = FailureAnswer();
     Guarded("TVoucherZumvo.DoVoucher", [&] {
         TJSONDocument data = TJSONDocument::Parse(invoiceData);
@@ -200,7 +220,12 @@ bool PALLUX_CALL TVoucherZumvo::DoVoucher(const std::string& invoiceData, std::s
         }
         if (validCount == 0 || !fromScreen)
             FLastData = TJSONDocument::Parse(invoiceData);
+        answered = true;
     });
+    // An error on the way leaves the host with the failure answer: the sale's codes count for
+    // nothing now, whatever an earlier answer said.
+    if (!answered && !fromScreen)
+        FLastResult = answer;
     return result;
 }
 
@@ -611,6 +636,35 @@ void TVoucherZumvo::RetryAdvicesAfterSale() {
     });
 }
 
+std::optional<std::multiset<std::string>> TVoucherZumvo::CountedCodes() const {
+    if (FLastResult.empty())
+        return std::nullopt; // no answer of this engine's: the host's own record decides
+    std::multiset<std::string> codes;
+    try {
+        const TJSONDocument last = TJSONDocument::Parse(FLastResult);
+        if (!last.IsObject() || !last.Exists("Result"))
+            return std::nullopt; // an answer the host keeps without saying what it applied
+        if (!last["Result"].AsBoolean(false))
+            return codes;
+        if (!last.Exists("VoucherCodes"))
+            return std::nullopt;
+        const TJSONValue list = last["VoucherCodes"];
+        for (int i = 0; i < list._Count(); ++i)
+            codes.insert(list[i].AsString(""));
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    return codes;
+}
+
+bool TVoucherZumvo::TakeCounted(std::multiset<std::string>& counted, const std::string& code) {
+    const auto it = counted.find(code);
+    if (it == counted.end())
+        return false;
+    counted.erase(it);
+    return true;
+}
+
 bool TVoucherZumvo::RetryPendingGiveBack(const std::string& cashier) {
     if (FPendingGiveBack.empty())
         return true;
@@ -658,6 +712,9 @@ void TVoucherZumvo::FinaliseBasket(const std::string& invoiceData,
         if (activity)
             activity->ShowActivity("Finalising Zumvo Basket", 0);
         LogInfo("[TVoucherZumvo.TransactionFinalise] Finalising basket : %", FBasketID);
+        // The store decides which codes are settled, not this engine's copy, which a read the
+        // database refused may have left behind; the basket's total follows them.
+        ReloadBasketIfReadable();
         LogInfo("[TVoucherZumvo.TransactionFinalise] Loaded Basket : %", JsonText(FLoadedBasket));
         std::int32_t till = TillOf(FLoadedBasket);
         if (till == -1)
@@ -666,6 +723,8 @@ void TVoucherZumvo::FinaliseBasket(const std::string& invoiceData,
                                                    data["Cashier"].AsString(""), {});
         std::vector<TCodeRedemption::TDue> due;
         TCents duePayment = 0;
+        std::optional<std::multiset<std::string>> counted = CountedCodes();
+        TJSONDocument uncounted = TJSONDocument::NewArray();
         for (int i = 0; i < FTransactions._Count(); ++i) {
             const TJSONValue transaction = FTransactions[i];
             const std::int32_t number = transaction.Exists("TransactionID")
@@ -675,6 +734,12 @@ void TVoucherZumvo::FinaliseBasket(const std::string& invoiceData,
             LogInfo("[TVoucherZumvo.TransactionFinalise] Transaction : % | Status: %", number, status);
             if (status == ToInt(TTransactionStatus::Finalised)) {
                 LogInfo("[TVoucherZumvo.TransactionFinalise] Transaction already finalised : %", number);
+            } else if (status == ToInt(TTransactionStatus::Redeemed) && counted &&
+                       !TakeCounted(*counted, transaction["Zumvo"].AsString(""))) {
+                // The host's invoice does not count it (the last answer the host took left it out):
+                // settled, it would charge the customer for nothing. It is given back.
+                LogInfo("[TVoucherZumvo.TransactionFinalise] Not counted by the invoice : %", number);
+                uncounted.Append(transaction);
             } else if (status == ToInt(TTransactionStatus::Redeemed)) {
                 LogInfo("[TVoucherZumvo.TransactionFinalise] Finalising : %",
                         ProviderReference(Use(FInfo, "ZumvoInfo").GetStoreID(), number));
@@ -683,6 +748,11 @@ void TVoucherZumvo::FinaliseBasket(const std::string& invoiceData,
                 duePayment += AmountCents(transaction["Data"]["PaymentAmount"]);
             }
         }
+        if (uncounted._Count() > 0) {
+            CancelVoucherTransactions(FBasketID, uncounted.Root(), data["Cashier"].AsString(""), till);
+            ReloadBasketIfReadable();
+        }
+        SaveLiveTotal();
         if (data.Exists("AfterDisc") && duePayment > CentsOf(data["AfterDisc"].AsFloat(0))) {
             // Never settle more than the invoice: the sale is left untied for the retry, which
             // gives its codes back (the invoice does not record what they would settle).

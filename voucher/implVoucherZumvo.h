@@ -138,6 +138,15 @@ private:
     TVoucherParts SaveScreenRows(TJSONValue codes);
     // Tries again to give back the pending codes; true when none is left pending.
     bool RetryPendingGiveBack(const std::string& cashier);
+    // The codes the last answer the host took counts (VoucherCodes of FLastResult; none when it
+    // applied nothing); nothing known when this engine gave the host no answer.
+    std::optional<std::multiset<std::string>> CountedCodes() const;
+    // Takes one code out of the counted ones; false when it is not among them.
+    static bool TakeCounted(std::multiset<std::string>& counted, const std::string& code);
+    // FLoadedBasket and FTransactions read again when the store answers; left as they are if not.
+    void ReloadBasketIfReadable();
+    // Writes the basket's total again when its live codes cover another amount.
+    void SaveLiveTotal();
     // GetDiscountCode's code as a value.
     std::string DiscountCode();
     // FLoadedBasket and FTransactions read again from the store for the current basket.

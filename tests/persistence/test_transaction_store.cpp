@@ -336,6 +336,35 @@ TEST_F(TransactionStoreTest, RowsOfTheHostsWithdrawnInvoicesAreMarkedOrReopened)
     }
 }
 
+// A driver's cash-up that stopped after the host wrote its cash entry leaves accepted codes of an
+// invoice paid in full: they are moved to be settled. The codes of an invoice not yet paid (to
+// the cent), of one the host withdrew, or of a basket without invoice stay as they are.
+TEST_F(TransactionStoreTest, AcceptedCodesOfInvoicesPaidInFullAreMovedToBeSettled) {
+    const auto sale = [&](std::int32_t invoice, int status, const std::string& payments) {
+        host.Run("INSERT INTO [INVOICES] ( [InvoiceNum], [fkTillID], [AFTERDISC], [STATUS] ) VALUES ( " +
+                 std::to_string(invoice) + ", 2, 20.05, " + std::to_string(status) + " ); " + payments);
+        const std::int32_t basket = store->AddBasket(2);
+        EXPECT_TRUE(store->TieBasketToInvoice(basket, invoice));
+        const std::int32_t row = store->AddTransactionToBasket(basket);
+        test::PutStatus(row, TTransactionStatus::Redeemed);
+        return row;
+    };
+    const std::int32_t paid =
+        sale(801, 0, "INSERT INTO [InvoicesPayment] VALUES ( 801, 'Zumvo', 12.51 ), ( 801, 'Cash', 7.54 )");
+    const std::int32_t centShort =
+        sale(802, 0, "INSERT INTO [InvoicesPayment] VALUES ( 802, 'Zumvo', 12.51 ), ( 802, 'Cash', 7.53 )");
+    const std::int32_t withdrawn =
+        sale(803, 1, "INSERT INTO [InvoicesPayment] VALUES ( 803, 'Cash', 20.05 )");
+    const std::int32_t open = store->AddTransactionToBasket(store->AddBasket(2));
+    test::PutStatus(open, TTransactionStatus::Redeemed);
+    EXPECT_EQ(store->MarkPaidRedemptions(), 1);
+    EXPECT_EQ(store->ReadStatus(paid), TTransactionStatus::FinaliseFailed);
+    EXPECT_EQ(store->ReadStatus(centShort), TTransactionStatus::Redeemed);
+    EXPECT_EQ(store->ReadStatus(withdrawn), TTransactionStatus::Redeemed);
+    EXPECT_EQ(store->ReadStatus(open), TTransactionStatus::Redeemed);
+    EXPECT_EQ(store->MarkPaidRedemptions(), 0) << "moved once";
+}
+
 TEST_F(TransactionStoreTest, InvoiceDetailsListTheBasketWithItsTransactions) {
     std::string details = "unset";
     store->GetBasketDetailsForInvoice(321, details);
