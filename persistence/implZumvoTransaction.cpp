@@ -53,6 +53,16 @@ void Update(const std::string& format, const TSqlArgs& args) {
     ExecuteOrRaise(*db, format, args);
 }
 
+// The same, its failure logged under the operation's name: true when it was written.
+bool Written(const std::string& classMethod, const std::string& format, const TSqlArgs& args) {
+    bool written = false;
+    Guarded(classMethod, [&] {
+        Update(format, args);
+        written = true;
+    });
+    return written;
+}
+
 // The ID of the first row of a query result, as an integer.
 std::int32_t FirstRowID(const TJSONDocument& rows) {
     return rows[0]["ID"].AsInteger();
@@ -318,13 +328,9 @@ std::int32_t TZumvoTransaction::MarkPaidRedemptions() {
 }
 
 bool TZumvoTransaction::SetBasketSaleInvoice(std::int32_t basketID, std::int32_t invoiceNum) {
-    bool written = false;
-    Guarded("TZumvoTransaction.SetBasketSaleInvoice", [&] {
-        Update("UPDATE [ZumvoPaymentBasket] SET [SaleInvoiceNum] = %d WHERE [ID] = %d",
-               {Arg(invoiceNum), Arg(basketID)});
-        written = true;
-    });
-    return written;
+    return Written("TZumvoTransaction.SetBasketSaleInvoice",
+                   "UPDATE [ZumvoPaymentBasket] SET [SaleInvoiceNum] = %d WHERE [ID] = %d",
+                   {Arg(invoiceNum), Arg(basketID)});
 }
 
 std::optional<TStoredSale> TZumvoTransaction::FindStoredSaleInvoice(std::int32_t basketID) {
@@ -358,15 +364,11 @@ std::optional<TStoredSale> TZumvoTransaction::FindStoredSaleInvoice(std::int32_t
 
 bool TZumvoTransaction::MoveBasketStatus(std::int32_t basketID, TTransactionStatus from,
                                          TTransactionStatus to) {
-    bool written = false;
-    if (!IsAllowedChange(from, to))
-        return false;
-    Guarded("TZumvoTransaction.MoveBasketStatus", [&] {
-        Update("UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [BasketID] = %d AND [Status] = %d",
+    return IsAllowedChange(from, to) &&
+           Written(
+               "TZumvoTransaction.MoveBasketStatus",
+               "UPDATE [ZumvoPaymentTransactions] SET [Status] = %d WHERE [BasketID] = %d AND [Status] = %d",
                {Arg(to), Arg(basketID), Arg(from)});
-        written = true;
-    });
-    return written;
 }
 
 void TZumvoTransaction::SaveBasketPayment(std::int32_t basketID, double amount) {

@@ -132,12 +132,8 @@ void TReapplication::StopPaying(std::string& answer, bool& result) {
     answer = FailureAnswer();
     Engine.FLastResult = answer;
     result = false;
-    pallux::IntfPtr<pallux::IDisplayMessage> messages;
-    CreateService(messages);
-    Use(messages, "DisplayMessage")
-        .ShowMessage("The Zumvo code(s) could not be given back for the new total.\r\n"
-                     "They pay nothing for this invoice: take the amount another way",
-                     pallux::mtWarning, pallux::mbOK);
+    TVoucherZumvo::WarnCashier("The Zumvo code(s) could not be given back for the new total.\r\n"
+                               "They pay nothing for this invoice: take the amount another way");
 }
 
 TJSONDocument TReapplication::SendAgain(const TAppliedCodes& codes, TCents amount, const std::string& cashier,

@@ -349,13 +349,9 @@ TVoucherZumvo::TVoucherParts TVoucherZumvo::SaveScreenRows(TJSONValue codes) {
     }
     FTransactions = std::move(kept);
     if (!notKept.empty()) {
-        pallux::IntfPtr<pallux::IDisplayMessage> messages;
-        CreateService(messages);
-        Use(messages, "DisplayMessage")
-            .ShowMessage("The Zumvo code(s) " + notKept +
-                             " could not be kept for this sale and pay nothing.\r\n"
-                             "Take the amount another way",
-                         pallux::mtWarning, pallux::mbOK);
+        WarnCashier("The Zumvo code(s) " + notKept +
+                    " could not be kept for this sale and pay nothing.\r\n"
+                    "Take the amount another way");
     }
     return parts;
 }
@@ -665,6 +661,12 @@ bool TVoucherZumvo::TakeCounted(std::multiset<std::string>& counted, const std::
     return true;
 }
 
+void TVoucherZumvo::WarnCashier(const std::string& text) {
+    pallux::IntfPtr<pallux::IDisplayMessage> messages;
+    CreateService(messages);
+    Use(messages, "DisplayMessage").ShowMessage(text, pallux::mtWarning, pallux::mbOK);
+}
+
 bool TVoucherZumvo::RetryPendingGiveBack(const std::string& cashier) {
     if (FPendingGiveBack.empty())
         return true;
@@ -690,12 +692,8 @@ void TVoucherZumvo::FinaliseBasket(const std::string& invoiceData,
         LogInfo(
             "[TVoucherZumvo.TransactionFinalise] Basket % not finalised: % code(s) still to be given back",
             FBasketID, FPendingGiveBack.size());
-        pallux::IntfPtr<pallux::IDisplayMessage> messages;
-        CreateService(messages);
-        Use(messages, "DisplayMessage")
-            .ShowMessage("A Zumvo code of this sale could not be given back yet.\r\n"
-                         "It is listed with the held funds and given back from there",
-                         pallux::mtWarning, pallux::mbOK);
+        WarnCashier("A Zumvo code of this sale could not be given back yet.\r\n"
+                    "It is listed with the held funds and given back from there");
         return;
     }
     const TJSONValue invoiceNum = data["InvoiceNum"];

@@ -136,6 +136,8 @@ private:
     // codes appended to codes.
     std::optional<TCents> RunPaymentScreen(const TJSONDocument& data);
     TVoucherParts SaveScreenRows(TJSONValue codes);
+    // A warning for the cashier, with OK.
+    static void WarnCashier(const std::string& text);
     // Tries again to give back the pending codes; true when none is left pending.
     bool RetryPendingGiveBack(const std::string& cashier);
     // The codes the last answer the host took counts (VoucherCodes of FLastResult; none when it
