@@ -161,6 +161,7 @@ void TVoucherZumvo::SaveLiveTotal() {
     TCents live = 0;
     for (int i = 0; i < FTransactions._Count(); ++i)
         if (HasStatus(FTransactions[i], TTransactionStatus::Redeemed) ||
+            HasStatus(FTransactions[i], TTransactionStatus::FinaliseFailed) ||
             HasStatus(FTransactions[i], TTransactionStatus::Finalised))
             live += AmountCents(FTransactions[i]["Amount"]);
     if (FLoadedBasket && AmountCents((*FLoadedBasket)["TotalAmount"]) != live)

@@ -147,7 +147,8 @@ private:
     static bool TakeCounted(std::multiset<std::string>& counted, const std::string& code);
     // FLoadedBasket and FTransactions read again when the store answers; left as they are if not.
     void ReloadBasketIfReadable();
-    // Writes the basket's total again when its live codes cover another amount.
+    // Writes the basket's total again when its codes that pay (accepted, being settled or settled)
+    // cover another amount.
     void SaveLiveTotal();
     // GetDiscountCode's code as a value.
     std::string DiscountCode();
