@@ -157,6 +157,22 @@ void TfrmZumvoHeldFunds::FitColumns() {
             used -= cut;
         }
     }
+    // Still too wide (a wider font): every other column but "Needs" gives up width, the widest
+    // first, down to a narrow strip; its text, and its heading, fold or are cut, and the cell's
+    // tool tip holds the text whole.
+    constexpr int Narrowest = 40;
+    while (used > room) {
+        int widest = -1;
+        for (int c = 0; c < needs; ++c)
+            if (header.sectionSize(c) > Narrowest &&
+                (widest < 0 || header.sectionSize(c) > header.sectionSize(widest)))
+                widest = c;
+        if (widest < 0)
+            break;
+        const int cut = std::min(used - room, std::max((header.sectionSize(widest) - Narrowest) / 2, 1));
+        header.resizeSection(widest, header.sectionSize(widest) - cut);
+        used -= cut;
+    }
     // Room left over goes to "Needs", which ends the row at the grid's right edge.
     if (used < room)
         header.resizeSection(needs, header.sectionSize(needs) + room - used);
