@@ -17,6 +17,7 @@
 #include <charconv>
 #include <cstdio>
 #include <ctime>
+#include <map>
 #include <stdexcept>
 
 namespace zumvo {
@@ -538,19 +539,26 @@ bool TAdviceRetry::ClaimStoredSales(const std::vector<THeldRow>& held) {
     // the number of a sale that ended without an invoice to its next sale. An invoice the host no
     // longer stands by (overridden or voided) is not settled: its codes are given back. A sale
     // still judged in progress is claimed too: once the host stored its invoice it is over.
-    std::set<std::int32_t> baskets;
-    for (const THeldRow& row : held)
-        if (((row.Kind == THeldKind::Abandoned || row.Kind == THeldKind::InProgress) &&
-             row.Status == TTransactionStatus::Redeemed && !row.BasketTied) ||
-            (row.Kind == THeldKind::FinaliseFailed && !row.BasketTied))
-            baskets.insert(row.BasketID);
+    // Basket -> whether its sale is still judged in progress: such a sale is claimed only once
+    // its invoice is paid in full and stands (its till may be storing it right now).
+    std::map<std::int32_t, bool> baskets;
+    for (const THeldRow& row : held) {
+        if (row.BasketTied)
+            continue;
+        if ((row.Kind == THeldKind::Abandoned && row.Status == TTransactionStatus::Redeemed) ||
+            row.Kind == THeldKind::FinaliseFailed)
+            baskets[row.BasketID] = false;
+        else if (row.Kind == THeldKind::InProgress && row.Status == TTransactionStatus::Redeemed)
+            baskets.emplace(row.BasketID, true);
+    }
     bool claimed = false;
     pallux::IntfPtr<IZumvoTransaction> storeRef;
     CreateService(storeRef);
     auto& store = Use(storeRef, "ZumvoTransaction");
-    for (const std::int32_t basket : baskets) {
+    for (const auto& [basket, stillOpen] : baskets) {
         const std::optional<TStoredSale> sale = store.FindStoredSaleInvoice(basket);
-        if (!sale || sale->ZumvoPayment <= 0 || sale->ZumvoPayment != AcceptedPayment(store, basket))
+        if (!sale || sale->ZumvoPayment <= 0 || sale->ZumvoPayment != AcceptedPayment(store, basket) ||
+            (stillOpen && (!sale->Paid || sale->Withdrawn)))
             continue;
         // Tied only once its codes are marked for what comes next; otherwise left as it was.
         if (sale->Withdrawn) {
