@@ -2,6 +2,7 @@
 // forgotten whenever the tables they were worked out from change (by this connection, inside a
 // batch, by another program, or in a batch that was rolled back); prepared statements shared by
 // statements that differ only in their values, and never where a parameter would change them.
+#include "SqliteFile.h"
 #include "TDatabase.h"
 #include "TLruCache.h"
 #include "TSqliteDatabase.h"
@@ -42,16 +43,7 @@ protected:
         return r.ResultSets.at(0).Rows.at(0).at(0).AsText();
     }
     // Runs SQLite's own SQL from a connection of its own, as another program would.
-    void OtherProgram(const std::string& sql) {
-        sqlite3* h = nullptr;
-        ASSERT_EQ(sqlite3_open((Folder / "host.db").string().c_str(), &h), SQLITE_OK);
-        char* error = nullptr;
-        const int rc = sqlite3_exec(h, sql.c_str(), nullptr, nullptr, &error);
-        const std::string message = error ? error : "";
-        sqlite3_free(error);
-        sqlite3_close(h);
-        ASSERT_EQ(rc, SQLITE_OK) << message;
-    }
+    void OtherProgram(const std::string& sql) { zumvo::test::RunSqlite((Folder / "host.db").string(), sql); }
 };
 
 // '+' joins texts in T-SQL and adds numbers: how it is translated depends on the column's type,
